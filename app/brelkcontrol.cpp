@@ -1,0 +1,528 @@
+#include "brelkcontrol.h"
+#include "ui_brelkcontrol.h"
+
+#include "commands.h"
+#include "cv1718.h"
+#include "cvmusb.h"
+#include "display.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+
+using namespace Brelk;
+
+namespace {
+
+const char *const ApplicationName = "pavex BRELK Control";
+const char *const TitleVersion = "1.0";
+const char *const AboutVersion = "1.0.0.0";
+const char *const SettingsFileName = "brelkcontrol.ini";
+const char *const BaseAddressKey = "BaseAddress";
+const char *const DefaultBaseAddressText = "0xDD00";
+const char *const VmeControllerKey = "VmeController";
+const char *const VmUsbSetting = "VM-USB";
+const char *const V1718Setting = "V1718";
+const int PollIntervalMs = 100;
+
+QChar channelLetter(int channel)
+{
+    return QChar('A' + channel);
+}
+
+// Parses a stored base address by its prefix: "0x" hexadecimal, a leading "0" octal, anything
+// else decimal.
+bool parseBaseAddress(const QString &text, int *address)
+{
+    // A "0b" prefix is octal's leading zero followed by a non-digit, not binary.
+    if (text.trimmed().startsWith(QLatin1String("0b"), Qt::CaseInsensitive))
+        return false;
+    bool ok = false;
+    const int value = text.toInt(&ok, 0);
+    if (ok)
+        *address = value;
+    return ok;
+}
+
+} // namespace
+
+BrelkControl::BrelkControl(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::BrelkControl), timer(nullptr), vmeController(nullptr),
+      baseAddress(DefaultBaseAddress)
+{
+    iniFile = QDir(QCoreApplication::applicationDirPath()).absolutePath() + QLatin1Char('/') +
+              QLatin1String(SettingsFileName);
+    QSettings settings(iniFile, QSettings::IniFormat);
+    qDebug() << "Using INI file:" << iniFile;
+
+    ui->setupUi(this);
+    setWindowTitle(
+        tr("%1 Version %2").arg(QLatin1String(ApplicationName), QLatin1String(TitleVersion)));
+
+    const QString addressText =
+        settings.value(QLatin1String(BaseAddressKey), QLatin1String(DefaultBaseAddressText))
+            .toString();
+    if (!parseBaseAddress(addressText, &baseAddress))
+        baseAddress = DefaultBaseAddress;
+    qDebug("BaseAddress: 0x%X", baseAddress);
+
+    timer = new QTimer(this);
+    timer->setInterval(PollIntervalMs);
+    connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
+
+    connectController();
+}
+
+BrelkControl::~BrelkControl()
+{
+    if (vmeController) {
+        vmeController->close();
+        delete vmeController;
+        vmeController = nullptr;
+    }
+    delete timer;
+    timer = nullptr;
+    delete ui;
+}
+
+void BrelkControl::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+// --- Connection ---------------------------------------------------------------------------
+
+void BrelkControl::connectController()
+{
+    QSettings settings(iniFile, QSettings::IniFormat);
+    statusBar()->showMessage(tr("Connecting to VME controller..."));
+    const QString controllerType =
+        settings.value(QLatin1String(VmeControllerKey), QLatin1String(VmUsbSetting)).toString();
+
+    // The menu action has closed the old controller already; at start-up there is none.
+    delete vmeController;
+    vmeController = nullptr;
+    if (controllerType == QLatin1String(V1718Setting))
+        vmeController = new CV1718;
+    else
+        vmeController = new CVmUsb;
+    moduleReadSinceConnect = false;
+
+    const QString name = vmeController->name();
+    if (vmeController->open(0)) {
+        qDebug() << "Connected to VME controller" << name;
+        statusBar()->showMessage(tr("Connected to VME controller %1!").arg(name));
+        statusBar()->showMessage(tr("Connecting to HV device at VME address %1...")
+                                     .arg(baseAddress, 4, 16, QLatin1Char('0')));
+        timer->start();
+        status2Latch = 0;
+    } else {
+        QMessageBox::warning(
+            this, tr("pavex BRELK Control"),
+            tr("Could not init VME controller %1!\nMaybe there is no controller connected over "
+               "USB?\n\nYou can try re-powering the crate and re-plugging the USB cord\nand then "
+               "select menu File --> Vme Controller --> Yes.")
+                .arg(name));
+        statusBar()->showMessage(tr("Not connected to VME controller %1!").arg(name));
+    }
+}
+
+void BrelkControl::on_actionVME_Controller_triggered()
+{
+    QSettings settings(iniFile, QSettings::IniFormat);
+    const QString vmUsbItem = QStringLiteral("Wiener VM-USB");
+    const QString v1718Item = QStringLiteral("CAEN V1718");
+    const QStringList items{vmUsbItem, v1718Item};
+
+    timer->stop();
+    if (vmeController)
+        vmeController->close();
+
+    const QString stored =
+        settings.value(QLatin1String(VmeControllerKey), QLatin1String(VmUsbSetting)).toString();
+    const int current = stored == QLatin1String(V1718Setting) ? 1 : 0;
+    bool ok = false;
+    const QString choice = QInputDialog::getItem(
+        this, tr("pavex BRELK Control"), tr("Please select the VME controller to connect to:"),
+        items, current, false, &ok);
+    // Cancel leaves the controller closed and the poll stopped until the operator chooses again.
+    if (!ok || choice.isEmpty())
+        return;
+
+    if (choice == vmUsbItem)
+        storeSetting(settings, QLatin1String(VmeControllerKey), QLatin1String(VmUsbSetting));
+    else if (choice == v1718Item)
+        storeSetting(settings, QLatin1String(VmeControllerKey), QLatin1String(V1718Setting));
+    connectController();
+}
+
+// --- Module address, About, Quit ----------------------------------------------------------
+
+void BrelkControl::on_actionModule_Address_triggered()
+{
+    QSettings settings(iniFile, QSettings::IniFormat);
+    QStringList addresses;
+    for (int address = 0; address < 0xFFFF; address += 0x100)
+        addresses << QString::asprintf("0x%04X", address);
+
+    timer->stop();
+    bool ok = false;
+    const QString choice = QInputDialog::getItem(this, tr("pavex BRELK Control"),
+                                                 tr("Select module's VME Base Address:"), addresses,
+                                                 baseAddress / 256, false, &ok);
+    if (ok && !choice.isEmpty()) {
+        bool parsed = false;
+        const int address = choice.toInt(&parsed, 16);
+        if (parsed) {
+            baseAddress = address;
+            moduleReadSinceConnect = false;
+            storeSetting(settings, QLatin1String(BaseAddressKey), choice);
+        }
+    }
+    // The poll runs after the dialog whatever state it had before.
+    timer->start();
+}
+
+void BrelkControl::on_actionAbout_triggered()
+{
+    const QString text =
+        tr("<h2>%1 Version %2</h2>"
+           "<p>BRELK high-voltage modules are made by pavex. Manuals and module options are "
+           "described on the <a href=\"https://www.pavex.example/brelk\">pavex web site</a>.</p>"
+           "<p>Simple example for control of pavex BRELK two channel high voltage modules.</p>"
+           "<p>Written by the pavex BRELK Control developers.</p>"
+           "<p>This program requires a Wiener VM-USB or CAEN V1718 controller to connect to VME "
+           "bus.</p>"
+           "<p>Questions and reports: <a href=\"mailto:brelk-control@pavex.example?subject=%1 "
+           "Version %2\">brelk-control@pavex.example</a></p>")
+            .arg(QLatin1String(ApplicationName))
+            .arg(QLatin1String(AboutVersion));
+    QMessageBox::about(this, tr("About %1").arg(QLatin1String(ApplicationName)), text);
+}
+
+void BrelkControl::on_actionAbout_Qt_triggered()
+{
+    QApplication::aboutQt();
+}
+
+void BrelkControl::on_actionQuit_triggered()
+{
+    close();
+}
+
+// --- The 100 ms poll ----------------------------------------------------------------------
+
+void BrelkControl::timeout()
+{
+    // A failed serial-number cycle means no module delivered anything this tick (for example a
+    // controller that is not open): show nothing rather than decode words nobody sent.
+    int serialStatus = 0;
+    const quint16 serial = readRegister(regSerialNumber, &serialStatus);
+    if (serialStatus < 0)
+        return;
+    serialNumber = serial;
+    if (serial == NoModule)
+        return;
+    const QString message = serialNumberMessage(serial);
+    if (statusBar()->currentMessage() != message)
+        statusBar()->showMessage(message);
+
+    QLineEdit *const txtVset[2] = {ui->txtVset_A, ui->txtVset_B};
+    QLineEdit *const txtRamp[2] = {ui->txtRamp_A, ui->txtRamp_B};
+    QLineEdit *const txtVmeas[2] = {ui->txtVmeas_A, ui->txtVmeas_B};
+    QLineEdit *const txtImeas[2] = {ui->txtImeas_A, ui->txtImeas_B};
+    QLineEdit *const txtImeas2[2] = {ui->txtImeas2_A, ui->txtImeas2_B};
+    QLineEdit *const txtStatus[2] = {ui->txtStatus_A, ui->txtStatus_B};
+    QLineEdit *const txtPolarity[2] = {ui->txtPolarity_A, ui->txtPolarity_B};
+    QLineEdit *const txtKill[2] = {ui->txtKill_A, ui->txtKill_B};
+    QLineEdit *const txtHVON[2] = {ui->txtHVON_A, ui->txtHVON_B};
+    QLineEdit *const txtStatus2[2] = {ui->txtStatus2_A, ui->txtStatus2_B};
+    QLineEdit *const txtLimitV[2] = {ui->txtLimitV_A, ui->txtLimitV_B};
+    QLineEdit *const txtLimitI[2] = {ui->txtLimitI_A, ui->txtLimitI_B};
+    QLineEdit *const txtSoftLimitI[2] = {ui->txtSoftLimitI_A, ui->txtSoftLimitI_B};
+    QLineEdit *const txtSoftLimitI2[2] = {ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B};
+
+    for (int ch = 0; ch < 2; ++ch) {
+        vset[ch] = readRegister(regVset[ch]) * VoltsPerCount;
+        setFieldText(txtVset[ch], voltsText(vset[ch]));
+    }
+    for (int ch = 0; ch < 2; ++ch) {
+        rampSpeed[ch] = readRegister(regRamp[ch]) * VoltsPerSecondPerCount;
+        setFieldText(txtRamp[ch], rampSpeedText(rampSpeed[ch]));
+    }
+
+    const bool fineVoltage = !ui->chk_U_1V->isChecked();
+    for (int ch = 0; ch < 2; ++ch) {
+        vmeas[ch] = fineVoltage ? readRegister(regVmeasFine[ch]) * FineVoltsPerCount
+                                : readRegister(regVmeas[ch]) * VoltsPerCount;
+        setFieldText(txtVmeas[ch], measuredVoltsText(vmeas[ch], fineVoltage));
+    }
+
+    const CurrentResolution resolution = currentResolution();
+    for (int ch = 0; ch < 2; ++ch) {
+        int decimals = 0;
+        imeas[ch] = scaleCurrent(readRegister(regImeas[ch]), resolution, decimals);
+        setFieldText(txtImeas[ch], measuredCurrentText(imeas[ch], resolution, decimals));
+    }
+
+    // Without a second range nothing is read and the last second-range readings are kept.
+    const SecondRange range = secondRange();
+    for (int ch = 0; ch < 2; ++ch) {
+        if (range == SecondRange::nA1)
+            imeas2[ch] = readRegister(regImeas2_1nA[ch]) * amperesPerCount(range);
+        else if (range == SecondRange::pA100)
+            imeas2[ch] = readRegister(regImeas2_100pA[ch]) * amperesPerCount(range);
+        setFieldText(txtImeas2[ch], secondRangeCurrentText(imeas2[ch], range));
+    }
+
+    // The module reports an event only while it lasts; the panel keeps it until Clear.
+    statusWord = readRegister(regStatus);
+    status2Latch |= readRegister(regStatus2);
+
+    for (int ch = 0; ch < 2; ++ch) {
+        const quint8 status = channelByte(statusWord, ch);
+        setFieldText(txtStatus[ch], channelStateText(status));
+        setFieldText(txtPolarity[ch], polarityText(status));
+        setFieldText(txtKill[ch], killText(status));
+        setFieldText(txtHVON[ch], hvText(status));
+    }
+    for (int ch = 0; ch < 2; ++ch)
+        setFieldText(txtStatus2[ch], eventText(channelByte(status2Latch, ch)));
+
+    for (int ch = 0; ch < 2; ++ch) {
+        const quint16 limits = readRegister(regLimits[ch]);
+        setFieldText(txtLimitV[ch], limitVoltageText(limits));
+        setFieldText(txtLimitI[ch], limitCurrentText(limits));
+    }
+
+    for (int ch = 0; ch < 2; ++ch) {
+        int unusedDecimals = 0;
+        softLimitI[ch] = scaleCurrent(readRegister(regSoftLimitI[ch]), resolution, unusedDecimals);
+        setFieldText(txtSoftLimitI[ch], softLimitText(softLimitI[ch], resolution));
+    }
+
+    // The second-range limits are read even without a second range, and then count as 0.
+    for (int ch = 0; ch < 2; ++ch)
+        softLimitI2[ch] = readRegister(regSoftLimitI2[ch]) * amperesPerCount(range);
+    for (int ch = 0; ch < 2; ++ch)
+        setFieldText(txtSoftLimitI2[ch], secondRangeLimitText(softLimitI2[ch], range));
+
+    moduleReadSinceConnect = true;
+}
+
+void BrelkControl::on_btnClearStatus2_A_clicked()
+{
+    status2Latch &= 0xFF00;
+}
+
+void BrelkControl::on_btnClearStatus2_B_clicked()
+{
+    status2Latch &= 0x00FF;
+}
+
+// --- Set-points ---------------------------------------------------------------------------
+
+double BrelkControl::inputSetVoltage(int channel, bool *ok)
+{
+    const QString label = tr("Input a Set Voltage (0...%1 V) for Channel %2")
+                              .arg(SetVoltageMaximum)
+                              .arg(channelLetter(channel));
+    return QInputDialog::getDouble(this, tr("pavex BRELK Control"), label, vset[channel], 0,
+                                   SetVoltageMaximum, DialogDecimals, ok);
+}
+
+void BrelkControl::setVoltage(int channel)
+{
+    bool ok = false;
+    const double volts = inputSetVoltage(channel, &ok);
+    if (ok)
+        writeRegister(regVsetWrite[channel], registerCount(volts));
+}
+
+void BrelkControl::setRampSpeed(int channel)
+{
+    static const char *const labels[2] = {
+        QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel A"),
+        QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel B"),
+    };
+    bool ok = false;
+    const double speed = QInputDialog::getDouble(
+        this, tr("pavex BRELK Control"), tr(labels[channel]).arg(RampSpeedMaximum),
+        rampSpeed[channel], RampSpeedMinimum, RampSpeedMaximum, DialogDecimals, &ok);
+    if (!ok)
+        return;
+    writeRegister(regRamp[channel], registerCount(speed));
+    // The module takes a new ramp speed with the next set voltage, so the polled one is sent
+    // again; but never one that was not read from this module.
+    if (moduleReadSinceConnect)
+        writeRegister(regVsetWrite[channel], registerCount(vset[channel]));
+}
+
+void BrelkControl::on_btnSetVset_A_clicked()
+{
+    setVoltage(0);
+}
+
+void BrelkControl::on_btnSetVset_B_clicked()
+{
+    setVoltage(1);
+}
+
+void BrelkControl::on_btnSetRamp_A_clicked()
+{
+    setRampSpeed(0);
+}
+
+void BrelkControl::on_btnSetRamp_B_clicked()
+{
+    setRampSpeed(1);
+}
+
+// --- Current limits and resolution selection ----------------------------------------------
+
+double BrelkControl::inputSoftLimitI(int channel, bool *ok)
+{
+    const CurrentResolution resolution = currentResolution();
+    const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    const QString label = tr("Input a Software current limit (0...%1 %2) for Channel %3")
+                              .arg(scale.maximum)
+                              .arg(scale.unit)
+                              .arg(channelLetter(channel));
+    const double entered = QInputDialog::getDouble(this, tr("pavex BRELK Control"), label,
+                                                   softLimitI[channel] * scale.factor, 0,
+                                                   scale.maximum, DialogDecimals, ok);
+    if (!*ok)
+        return 0;
+    const double counts = softLimitICounts(entered, scale, resolution);
+    qDebug() << "Current Limit channel" << channel << "=" << counts;
+    return counts;
+}
+
+void BrelkControl::setSoftLimitI(int channel)
+{
+    bool ok = false;
+    const double counts = inputSoftLimitI(channel, &ok);
+    if (ok)
+        writeRegister(regSoftLimitI[channel], registerCount(counts));
+}
+
+void BrelkControl::setSoftLimitI2(int channel)
+{
+    static const char *const labels[2] = {
+        QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel A:"),
+        QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel B:"),
+    };
+    const SecondRange range = secondRange();
+    const double maximum = secondRangeLimitMaximum(range) * 1e6;
+    bool ok = false;
+    const double entered =
+        QInputDialog::getDouble(this, tr("pavex BRELK Control"), tr(labels[channel]).arg(maximum),
+                                softLimitI2[channel] * 1e6, 0, maximum, DialogDecimals, &ok);
+    if (!ok)
+        return;
+    const double counts = secondRangeLimitCounts(entered, range);
+    if (channel == 0)
+        qDebug() << "Limit I2 A = " << counts;
+    writeRegister(regSoftLimitI2[channel], registerCount(counts));
+}
+
+void BrelkControl::on_btnSetSoftLimitI_A_clicked()
+{
+    setSoftLimitI(0);
+}
+
+void BrelkControl::on_btnSetSoftLimitI_B_clicked()
+{
+    setSoftLimitI(1);
+}
+
+void BrelkControl::on_btnSetSoftLimitI2_A_clicked()
+{
+    setSoftLimitI2(0);
+}
+
+void BrelkControl::on_btnSetSoftLimitI2_B_clicked()
+{
+    setSoftLimitI2(1);
+}
+
+void BrelkControl::setSecondRangeLimitButtonsEnabled(bool enabled)
+{
+    ui->btnSetSoftLimitI2_A->setEnabled(enabled);
+    ui->btnSetSoftLimitI2_B->setEnabled(enabled);
+}
+
+void BrelkControl::on_chk_I2_None_clicked()
+{
+    setSecondRangeLimitButtonsEnabled(false);
+}
+
+void BrelkControl::on_chk_I2_100pA_clicked()
+{
+    setSecondRangeLimitButtonsEnabled(true);
+}
+
+void BrelkControl::on_chk_I2_1nA_clicked()
+{
+    setSecondRangeLimitButtonsEnabled(true);
+}
+
+// --- Helpers ------------------------------------------------------------------------------
+
+CurrentResolution BrelkControl::currentResolution() const
+{
+    if (ui->chk_I_1uA->isChecked())
+        return CurrentResolution::uA1;
+    if (ui->chk_I_100nA->isChecked())
+        return CurrentResolution::nA100;
+    if (ui->chk_I_10nA->isChecked())
+        return CurrentResolution::nA10;
+    return CurrentResolution::nA1;
+}
+
+SecondRange BrelkControl::secondRange() const
+{
+    if (ui->chk_I2_None->isChecked())
+        return SecondRange::None;
+    if (ui->chk_I2_1nA->isChecked())
+        return SecondRange::nA1;
+    return SecondRange::pA100;
+}
+
+quint16 BrelkControl::readRegister(Register reg, int *status)
+{
+    return vmeController->read16(quint32(baseAddress) + reg, AddressModifier, status);
+}
+
+void BrelkControl::writeRegister(Register reg, quint16 word)
+{
+    vmeController->write16(quint32(baseAddress) + reg, AddressModifier, word, nullptr);
+}
+
+// Ten ticks a second: a text that is already shown is not written again, which would only cost
+// a repaint. A field the operator typed into differs, so it is still overwritten.
+void BrelkControl::setFieldText(QLineEdit *field, const QString &text)
+{
+    if (field->text() != text)
+        field->setText(text);
+}
+
+// A value that could not be written is still used for this run, but the operator learns that
+// the next start will not see it.
+void BrelkControl::storeSetting(QSettings &settings, const QString &key, const QString &value)
+{
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        QMessageBox::warning(this, tr("pavex BRELK Control"),
+                             tr("Could not save the setting %1 to the file\n%2\nThe new value "
+                                "applies until the program ends.")
+                                 .arg(key, QDir::toNativeSeparators(iniFile)));
+    }
+}

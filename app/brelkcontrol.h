@@ -1,0 +1,93 @@
+// The main window: owns the form, the settings file's path, the 100 ms poll timer, the one VME
+// controller and the values the poll caches, and holds every slot of the panel.
+#ifndef BRELKCONTROL_H
+#define BRELKCONTROL_H
+
+#include "registermap.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class CVmeController;
+class QLineEdit;
+class QSettings;
+class QTimer;
+
+namespace Ui {
+class BrelkControl;
+}
+
+class BrelkControl : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit BrelkControl(QWidget *parent = nullptr);
+    ~BrelkControl() override;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_btnClearStatus2_B_clicked();
+    void on_btnClearStatus2_A_clicked();
+    void on_chk_I2_100pA_clicked();
+    void on_chk_I2_1nA_clicked();
+    void on_chk_I2_None_clicked();
+    void on_btnSetSoftLimitI2_B_clicked();
+    void on_btnSetSoftLimitI2_A_clicked();
+    void on_btnSetSoftLimitI_B_clicked();
+    void on_btnSetSoftLimitI_A_clicked();
+    void on_actionQuit_triggered();
+    void on_btnSetRamp_A_clicked();
+    void on_btnSetRamp_B_clicked();
+    void on_btnSetVset_B_clicked();
+    void on_btnSetVset_A_clicked();
+    void on_actionAbout_triggered();
+    void on_actionModule_Address_triggered();
+    void on_actionVME_Controller_triggered();
+    void timeout();
+    void on_actionAbout_Qt_triggered();
+
+private:
+    void connectController();
+    double inputSetVoltage(int channel, bool *ok);
+    double inputSoftLimitI(int channel, bool *ok);
+    void setVoltage(int channel);
+    void setRampSpeed(int channel);
+    void setSoftLimitI(int channel);
+    void setSoftLimitI2(int channel);
+    void setSecondRangeLimitButtonsEnabled(bool enabled);
+
+    Brelk::CurrentResolution currentResolution() const;
+    Brelk::SecondRange secondRange() const;
+    quint16 readRegister(Brelk::Register reg, int *status = nullptr);
+    void writeRegister(Brelk::Register reg, quint16 word);
+    void setFieldText(QLineEdit *field, const QString &text);
+    void storeSetting(QSettings &settings, const QString &key, const QString &value);
+
+    Ui::BrelkControl *ui;
+    QString iniFile;
+    QTimer *timer;
+    CVmeController *vmeController;
+    int baseAddress;
+    double vset[2] = {0, 0};
+    double rampSpeed[2] = {0, 0};
+    double softLimitI[2] = {0, 0};
+    double softLimitI2[2] = {0, 0};
+    double vmeas[2] = {0, 0};
+    double imeas[2] = {0, 0};
+    double imeas2[2] = {0, 0};
+    quint16 statusWord = 0;
+    quint16 status2Latch = 0;
+    unsigned int serialNumber = 0;
+    // False from a connection or an address change until a tick has read the module at the
+    // current address: until then `vset` may hold 0 or another module's set voltage, which the
+    // ramp-speed command must not send.
+    bool moduleReadSinceConnect = false;
+
+    // Lets the tests hand the window an in-memory controller and look at its cached values.
+    friend class BrelkControlTestAccess;
+};
+
+#endif // BRELKCONTROL_H

@@ -1,0 +1,66 @@
+#include "commands.h"
+
+#include "display.h"
+
+#include <cmath>
+#include <limits>
+
+namespace Brelk {
+
+namespace {
+
+// Relative distance below which a value counts as the whole number next to it. Entries have
+// one decimal, so a genuine fraction is at least a tenth of a count away.
+constexpr double WholeCountTolerance = 1e-9;
+
+} // namespace
+
+quint16 registerCount(double value)
+{
+    if (!(value > 0)) // also catches NaN
+        return 0;
+    double count = std::trunc(value);
+    const double nearest = std::round(value);
+    if (std::abs(value - nearest) <= WholeCountTolerance * nearest)
+        count = nearest;
+    return quint16(std::min(count, double(std::numeric_limits<quint16>::max())));
+}
+
+SoftLimitDialogScale softLimitIScale(CurrentResolution resolution)
+{
+    SoftLimitDialogScale scale;
+    if (firstRangeInMilliamps(resolution)) {
+        scale.unit = QStringLiteral("mA");
+        scale.factor = 1e3;
+    } else {
+        scale.unit = QStringLiteral("uA");
+        scale.factor = 1e6;
+    }
+    // The largest one-decimal entry whose count still fits the register.
+    const double registerLimit =
+        std::floor(std::numeric_limits<quint16>::max() * amperesPerCount(resolution) *
+                   scale.factor * 10 * (1 + WholeCountTolerance)) /
+        10;
+    scale.maximum = std::min(0.006 * scale.factor, registerLimit);
+    return scale;
+}
+
+double softLimitICounts(double entered, const SoftLimitDialogScale &scale,
+                        CurrentResolution resolution)
+{
+    const double amperes = entered / scale.factor;
+    return amperes / amperesPerCount(resolution);
+}
+
+double secondRangeLimitMaximum(SecondRange range)
+{
+    return range == SecondRange::pA100 ? 6.55e-6 : 6.55e-5;
+}
+
+double secondRangeLimitCounts(double enteredMicroamps, SecondRange range)
+{
+    const double amperes = enteredMicroamps / 1e6;
+    return range == SecondRange::pA100 ? amperes / 1e-10 : amperes / 1e-9;
+}
+
+} // namespace Brelk

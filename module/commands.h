@@ -1,0 +1,44 @@
+// Conversions of the operator's dialog entries into register words, and the dialog ranges that
+// keep every word inside the module's 16-bit registers.
+#ifndef COMMANDS_H
+#define COMMANDS_H
+
+#include "registermap.h"
+
+#include <QString>
+
+namespace Brelk {
+
+// Set voltage and ramp speed dialog ranges.
+constexpr double SetVoltageMaximum = 6000;
+constexpr double RampSpeedMinimum = 2;
+constexpr double RampSpeedMaximum = 255;
+constexpr int DialogDecimals = 1;
+
+// A value becomes a register word by truncation toward zero. A value that is a whole count up
+// to floating-point rounding (0.3 uA / 10 nA = 29.999999999999996) is that count, not one less.
+// Values outside 0...65535 are held at the nearest end rather than wrapped.
+quint16 registerCount(double value);
+
+// The first-range software-limit dialog: it works in mA at 1 uA resolution and in uA otherwise,
+// up to 6 mA, but never beyond what 65535 counts of the resolution can hold.
+struct SoftLimitDialogScale
+{
+    QString unit;   // "mA" or "uA"
+    double factor;  // display units per ampere
+    double maximum; // in display units
+};
+SoftLimitDialogScale softLimitIScale(CurrentResolution resolution);
+
+// Counts for a limit entered in the dialog's display units (not yet truncated).
+double softLimitICounts(double entered, const SoftLimitDialogScale &scale,
+                        CurrentResolution resolution);
+
+// The second-range limit dialog works in uA up to 65500 counts: 6.55 uA at 100 pA, 65.5 uA at
+// 1 nA. Only offered while a second range is selected.
+double secondRangeLimitMaximum(SecondRange range);
+double secondRangeLimitCounts(double enteredMicroamps, SecondRange range);
+
+} // namespace Brelk
+
+#endif // COMMANDS_H

@@ -1,0 +1,150 @@
+#include "display.h"
+
+#include <QCoreApplication>
+
+namespace Brelk {
+
+QString tr(const char *sourceText)
+{
+    return QCoreApplication::translate("BrelkControl", sourceText);
+}
+
+QString channelStateText(quint8 statusByte)
+{
+    if (statusByte & StatusError)
+        return tr("Error");
+    if (statusByte & StatusManual)
+        return tr("Manual");
+    if (statusByte & StatusRamping)
+        return (statusByte & StatusRampUp) ? tr("Ramp up") : tr("Ramp down");
+    return tr("Stable");
+}
+
+QString polarityText(quint8 statusByte)
+{
+    return (statusByte & StatusPositive) ? tr("Positive") : tr("Negative");
+}
+
+QString killText(quint8 statusByte)
+{
+    return (statusByte & StatusKillEnable) ? tr("Kill Enable") : tr("Kill Disable");
+}
+
+QString hvText(quint8 statusByte)
+{
+    return (statusByte & StatusHvOff) ? tr("HV Off") : tr("HV On");
+}
+
+QString eventText(quint8 eventByte)
+{
+    static const struct
+    {
+        EventBit bit;
+        const char *name;
+    } events[] = {
+        {EventQUA, "+QUA"}, {EventVLIM, "+VLIM"}, {EventILIM, "+ILIM"},
+        {EventTRP, "+TRP"}, {EventINH, "+INH"},
+    };
+    QString text;
+    for (const auto &event : events) {
+        if (eventByte & event.bit)
+            text += QLatin1String(event.name);
+    }
+    if (text.startsWith(QLatin1Char('+')))
+        text.remove(0, 1);
+    return text;
+}
+
+int limitVoltagePercent(quint16 limitsWord)
+{
+    return (limitsWord >> LimitsVoltageShift) * LimitsPercentPerStep;
+}
+
+int limitCurrentPercent(quint16 limitsWord)
+{
+    return (limitsWord & LimitsCurrentMask) * LimitsPercentPerStep;
+}
+
+QString limitVoltageText(quint16 limitsWord)
+{
+    return tr("V: %1 %").arg(limitVoltagePercent(limitsWord));
+}
+
+QString limitCurrentText(quint16 limitsWord)
+{
+    return tr("I: %1 %").arg(limitCurrentPercent(limitsWord));
+}
+
+double scaleCurrent(quint16 count, CurrentResolution resolution, int &decimals)
+{
+    switch (resolution) {
+    case CurrentResolution::uA1:
+        decimals = 3;
+        break;
+    case CurrentResolution::nA100:
+        decimals = 2;
+        break;
+    case CurrentResolution::nA10:
+        decimals = 3;
+        break;
+    case CurrentResolution::nA1:
+        decimals = 4;
+        break;
+    }
+    return count * amperesPerCount(resolution);
+}
+
+bool firstRangeInMilliamps(CurrentResolution resolution)
+{
+    return resolution == CurrentResolution::uA1;
+}
+
+QString voltsText(double volts)
+{
+    return tr("%1 V").arg(volts);
+}
+
+QString rampSpeedText(double voltsPerSecond)
+{
+    return tr("%1 V/s").arg(voltsPerSecond);
+}
+
+QString measuredVoltsText(double volts, bool fineResolution)
+{
+    return tr("%1 V").arg(volts, 0, 'f', fineResolution ? 1 : 0);
+}
+
+QString measuredCurrentText(double amperes, CurrentResolution resolution, int decimals)
+{
+    if (firstRangeInMilliamps(resolution))
+        return tr("%1 mA").arg(amperes * 1e3, 0, 'f', decimals);
+    return tr("%1 uA").arg(amperes * 1e6, 0, 'f', decimals);
+}
+
+QString softLimitText(double amperes, CurrentResolution resolution)
+{
+    if (firstRangeInMilliamps(resolution))
+        return tr("%1 mA").arg(amperes * 1e3);
+    return tr("%1 uA").arg(amperes * 1e6);
+}
+
+QString secondRangeCurrentText(double amperes, SecondRange range)
+{
+    if (range == SecondRange::None)
+        return QStringLiteral("----");
+    return tr("%1 uA").arg(amperes * 1e6, 0, 'f', range == SecondRange::nA1 ? 3 : 4);
+}
+
+QString secondRangeLimitText(double amperes, SecondRange range)
+{
+    if (range == SecondRange::None)
+        return QStringLiteral("----");
+    return tr("%1 uA").arg(amperes * 1e6);
+}
+
+QString serialNumberMessage(quint16 serialNumber)
+{
+    return tr("Module serial number %1").arg(serialNumber, 0, 16);
+}
+
+} // namespace Brelk

@@ -1,0 +1,51 @@
+// Decoding of the module's register words and the texts the panel shows for them. Pure
+// functions: no widgets, no controller, no locale (numbers always use "." as decimal point).
+#ifndef DISPLAY_H
+#define DISPLAY_H
+
+#include "registermap.h"
+
+#include <QString>
+
+namespace Brelk {
+
+// Translation in the panel's context; every user-visible text goes through it.
+QString tr(const char *sourceText);
+
+// One-word channel state by priority: error, manual, ramp (with direction), else stable.
+QString channelStateText(quint8 statusByte);
+QString polarityText(quint8 statusByte);
+QString killText(quint8 statusByte);
+QString hvText(quint8 statusByte);
+
+// Latched event names of one channel joined by "+" in the order QUA, VLIM, ILIM, TRP, INH;
+// empty when no event is latched.
+QString eventText(quint8 eventByte);
+
+int limitVoltagePercent(quint16 limitsWord);
+int limitCurrentPercent(quint16 limitsWord);
+QString limitVoltageText(quint16 limitsWord);
+QString limitCurrentText(quint16 limitsWord);
+
+// First-range current count to amperes; `decimals` receives the number of decimals for the
+// fixed-point display of measured currents at this resolution.
+double scaleCurrent(quint16 count, CurrentResolution resolution, int &decimals);
+
+// With the standard 1 uA resolution first-range currents are shown in mA, with any finer one
+// in uA: the unit follows the selected resolution, not the size of the value.
+bool firstRangeInMilliamps(CurrentResolution resolution);
+
+QString voltsText(double volts);
+QString rampSpeedText(double voltsPerSecond);
+QString measuredVoltsText(double volts, bool fineResolution);
+QString measuredCurrentText(double amperes, CurrentResolution resolution, int decimals);
+QString softLimitText(double amperes, CurrentResolution resolution);
+// "----" for a module without a second range.
+QString secondRangeCurrentText(double amperes, SecondRange range);
+QString secondRangeLimitText(double amperes, SecondRange range);
+
+QString serialNumberMessage(quint16 serialNumber);
+
+} // namespace Brelk
+
+#endif // DISPLAY_H

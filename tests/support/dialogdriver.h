@@ -1,0 +1,51 @@
+// Drives the modal dialogs of the main window from a test: a zero-delay timer waits for
+// QApplication::activeModalWidget(), records what the dialog shows, then fills and accepts it
+// or rejects it. Call one of these just before the action that opens the dialog.
+#ifndef DIALOGDRIVER_H
+#define DIALOGDRIVER_H
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+// What a dialog showed the operator when the driver reached it.
+struct SeenDialog
+{
+    bool shown = false;
+    QString className;
+    QString title;
+    QString label;
+    // Number dialogs
+    double value = 0;
+    double minimum = 0;
+    double maximum = 0;
+    int decimals = 0;
+    // Item dialogs
+    QStringList items;
+    QString currentItem;
+    bool editable = false;
+    // Message boxes
+    QString text;
+    QWidget *parent = nullptr;
+};
+
+namespace DialogDriver {
+
+// Runs `handler` on the next modal widget once it is up (gives up after five seconds).
+void onNextModal(std::function<void(QWidget *)> handler);
+
+// Number dialog: enter `value` and press OK.
+void acceptDouble(double value, SeenDialog *seen = nullptr);
+// Item dialog: pick `item` (empty: keep the preselected one) and press OK.
+void acceptItem(const QString &item, SeenDialog *seen = nullptr);
+// Any dialog: press Cancel (or close a message box).
+void reject(SeenDialog *seen = nullptr);
+// Message box: press its default button.
+void acceptMessageBox(SeenDialog *seen = nullptr);
+
+} // namespace DialogDriver
+
+#endif // DIALOGDRIVER_H

@@ -1,0 +1,295 @@
+// Decoding of register words and conversion of dialog entries into register counts, checked
+// over every word or every entry where that is cheap.
+#include "commands.h"
+#include "display.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace Brelk;
+
+Q_DECLARE_METATYPE(Brelk::CurrentResolution)
+Q_DECLARE_METATYPE(Brelk::SecondRange)
+
+class TestModule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void registerOffsets();
+    void channelStateOverEveryByte();
+    void switchTextsOverEveryByte();
+    void eventTextOverEveryByte();
+    void limitsOverEveryWord();
+    void scaleCurrent_data();
+    void scaleCurrent();
+    void currentTextsAreWellFormedForEveryWord();
+    void registerCountTruncates_data();
+    void registerCountTruncates();
+    void everyVoltageAndRampEntry();
+    void everyFirstRangeLimitEntry_data();
+    void everyFirstRangeLimitEntry();
+    void everySecondRangeLimitEntry_data();
+    void everySecondRangeLimitEntry();
+    void softLimitScale_data();
+    void softLimitScale();
+};
+
+void TestModule::registerOffsets()
+{
+    // The offsets as the module's manual lists them; a typo here would read the wrong register.
+    const QList<quint32> offsets{
+        regStatus,       regVset_A,         regVset_B,        regRamp_A,       regRamp_B,
+        regVmeas_A,      regVmeasFine_A,    regVmeas_B,       regVmeasFine_B,  regImeas_A,
+        regImeas2_1nA_A, regImeas_B,        regImeas2_1nA_B,  regLimits_A,     regImeas2_100pA_A,
+        regLimits_B,     regImeas2_100pA_B, regStatus2,       regVsetWrite_A,  regVsetWrite_B,
+        regSerialNumber, regSoftLimitI_A,   regSoftLimitI2_A, regSoftLimitI_B, regSoftLimitI2_B};
+    const QList<quint32> expected{0x00, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x16, 0x18, 0x1A,
+                                  0x1C, 0x1E, 0x20, 0x22, 0x24, 0x26, 0x28, 0x2A, 0x30,
+                                  0x34, 0x38, 0x3C, 0x44, 0x46, 0x48, 0x4A};
+    QCOMPARE(offsets, expected);
+}
+
+void TestModule::channelStateOverEveryByte()
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        QString expected = "Stable";
+        if (byte & 0x80)
+            expected = "Error";
+        else if (byte & 0x02)
+            expected = "Manual";
+        else if (byte & 0x40)
+            expected = (byte & 0x20) ? "Ramp up" : "Ramp down";
+        QCOMPARE(channelStateText(quint8(byte)), expected);
+    }
+    for (int word = 0; word < 0x10000; word += 0x0101)
+        QCOMPARE(channelStateText(channelByte(quint16(word), 1)),
+                 channelStateText(quint8(word >> 8)));
+}
+
+void TestModule::switchTextsOverEveryByte()
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        QCOMPARE(polarityText(quint8(byte)), QString((byte & 0x04) ? "Positive" : "Negative"));
+        QCOMPARE(killText(quint8(byte)), QString((byte & 0x10) ? "Kill Enable" : "Kill Disable"));
+        QCOMPARE(hvText(quint8(byte)), QString((byte & 0x08) ? "HV Off" : "HV On"));
+    }
+}
+
+void TestModule::eventTextOverEveryByte()
+{
+    const QRegularExpression wellFormed("^((QUA|VLIM|ILIM|TRP|INH)(\\+(VLIM|ILIM|TRP|INH))*)?$");
+    for (int byte = 0; byte < 256; ++byte) {
+        QStringList names;
+        if (byte & 0x80)
+            names << "QUA";
+        if (byte & 0x10)
+            names << "VLIM";
+        if (byte & 0x40)
+            names << "ILIM";
+        if (byte & 0x02)
+            names << "TRP";
+        if (byte & 0x20)
+            names << "INH";
+        const QString text = eventText(quint8(byte));
+        QCOMPARE(text, names.join('+'));
+        QVERIFY(wellFormed.match(text).hasMatch());
+    }
+}
+
+void TestModule::limitsOverEveryWord()
+{
+    QCOMPARE(limitVoltagePercent(0x00A5), 100);
+    QCOMPARE(limitCurrentPercent(0x00A5), 50);
+    QCOMPARE(limitVoltagePercent(0x0100), 160);
+    QCOMPARE(limitCurrentPercent(0x0100), 0);
+    QCOMPARE(limitVoltagePercent(0xFFFF), 40950);
+    for (int word = 0; word < 0x10000; ++word) {
+        QCOMPARE(limitVoltageText(quint16(word)), QString("V: %1 %").arg((word >> 4) * 10));
+        QCOMPARE(limitCurrentText(quint16(word)), QString("I: %1 %").arg((word & 0xF) * 10));
+    }
+}
+
+void TestModule::scaleCurrent_data()
+{
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("amperes");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("measured");
+    QTest::addColumn<QString>("limit");
+
+    QTest::newRow("1 uA") << CurrentResolution::uA1 << 1234 << 1.234e-3 << 3 << "1.234 mA"
+                          << "1.234 mA";
+    QTest::newRow("100 nA") << CurrentResolution::nA100 << 1234 << 1.234e-4 << 2 << "123.40 uA"
+                            << "123.4 uA";
+    QTest::newRow("10 nA") << CurrentResolution::nA10 << 1234 << 1.234e-5 << 3 << "12.340 uA"
+                           << "12.34 uA";
+    QTest::newRow("1 nA") << CurrentResolution::nA1 << 1234 << 1.234e-6 << 4 << "1.2340 uA"
+                          << "1.234 uA";
+    QTest::newRow("zero") << CurrentResolution::uA1 << 0 << 0.0 << 3 << "0.000 mA"
+                          << "0 mA";
+    QTest::newRow("full scale") << CurrentResolution::nA1 << 65535 << 65.535e-6 << 4 << "65.5350 uA"
+                                << "65.535 uA";
+    QTest::newRow("limit 500") << CurrentResolution::uA1 << 500 << 0.5e-3 << 3 << "0.500 mA"
+                               << "0.5 mA";
+}
+
+void TestModule::scaleCurrent()
+{
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(int, count);
+    QFETCH(double, amperes);
+    QFETCH(int, decimals);
+    QFETCH(QString, measured);
+    QFETCH(QString, limit);
+
+    int shownDecimals = -1;
+    const double scaled = Brelk::scaleCurrent(quint16(count), resolution, shownDecimals);
+    QCOMPARE(scaled, amperes);
+    QCOMPARE(shownDecimals, decimals);
+    QCOMPARE(measuredCurrentText(scaled, resolution, shownDecimals), measured);
+    QCOMPARE(softLimitText(scaled, resolution), limit);
+}
+
+void TestModule::currentTextsAreWellFormedForEveryWord()
+{
+    const QRegularExpression fixed("^\\d+(\\.\\d+)? (mA|uA)$");
+    const QRegularExpression general("^\\d+(\\.\\d+)? (mA|uA)$");
+    const QRegularExpression volts("^\\d+(\\.\\d)? V$");
+    for (CurrentResolution resolution : {CurrentResolution::uA1, CurrentResolution::nA100,
+                                         CurrentResolution::nA10, CurrentResolution::nA1}) {
+        for (int word = 0; word < 0x10000; ++word) {
+            int decimals = 0;
+            const double amperes = Brelk::scaleCurrent(quint16(word), resolution, decimals);
+            const QString measured = measuredCurrentText(amperes, resolution, decimals);
+            QVERIFY2(fixed.match(measured).hasMatch(), qPrintable(measured));
+            QCOMPARE(measured.section('.', 1).section(' ', 0, 0).size(), decimals);
+            const QString limit = softLimitText(amperes, resolution);
+            QVERIFY2(general.match(limit).hasMatch(), qPrintable(limit));
+        }
+    }
+    for (int word = 0; word < 0x10000; ++word) {
+        QVERIFY(volts.match(measuredVoltsText(word * 0.1, true)).hasMatch());
+        QCOMPARE(measuredVoltsText(word, false), QString("%1 V").arg(word));
+        QCOMPARE(voltsText(word), QString("%1 V").arg(word));
+        QCOMPARE(rampSpeedText(word), QString("%1 V/s").arg(word));
+        QCOMPARE(secondRangeCurrentText(word * 1e-9, SecondRange::nA1),
+                 QString::asprintf("%d.%03d uA", word / 1000, word % 1000));
+        QCOMPARE(secondRangeCurrentText(word * 1e-10, SecondRange::pA100),
+                 QString::asprintf("%d.%04d uA", word / 10000, word % 10000));
+        QCOMPARE(serialNumberMessage(quint16(word)),
+                 QString("Module serial number %1").arg(QString::number(word, 16)));
+    }
+}
+
+void TestModule::registerCountTruncates_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("set voltage 1234.5") << 1234.5 << 1234;
+    QTest::newRow("set voltage 1234.9") << 1234.9 << 1234;
+    QTest::newRow("set voltage 12.9") << 12.9 << 12;
+    QTest::newRow("ramp 2.9") << 2.9 << 2;
+    QTest::newRow("ramp 254.9") << 254.9 << 254;
+    QTest::newRow("ramp 7.5") << 7.5 << 7;
+    QTest::newRow("whole count below by rounding") << 29.999999999999996 << 30;
+    QTest::newRow("whole count above by rounding") << 30.000000000000004 << 30;
+    QTest::newRow("6000") << 6000.0 << 6000;
+    QTest::newRow("zero") << 0.0 << 0;
+    QTest::newRow("beyond the register") << 600000.0 << 65535;
+    QTest::newRow("negative") << -1.0 << 0;
+    QTest::newRow("not a number") << std::nan("") << 0;
+}
+
+void TestModule::registerCountTruncates()
+{
+    QFETCH(double, value);
+    QFETCH(int, count);
+    QCOMPARE(int(registerCount(value)), count);
+}
+
+void TestModule::everyVoltageAndRampEntry()
+{
+    for (int tenths = 0; tenths <= 60000; ++tenths)
+        QCOMPARE(int(registerCount(tenths / 10.0)), tenths / 10);
+}
+
+void TestModule::everyFirstRangeLimitEntry_data()
+{
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<int>("countsPerTenth");
+
+    QTest::newRow("1 uA, mA entries") << CurrentResolution::uA1 << 100;
+    QTest::newRow("100 nA, uA entries") << CurrentResolution::nA100 << 1;
+    QTest::newRow("10 nA, uA entries") << CurrentResolution::nA10 << 10;
+    QTest::newRow("1 nA, uA entries") << CurrentResolution::nA1 << 100;
+}
+
+void TestModule::everyFirstRangeLimitEntry()
+{
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(int, countsPerTenth);
+
+    const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    const int lastTenth = int(std::round(scale.maximum * 10));
+    QVERIFY(lastTenth * countsPerTenth <= 65535);
+    for (int tenths = 0; tenths <= lastTenth; ++tenths) {
+        const double counts = softLimitICounts(tenths / 10.0, scale, resolution);
+        QCOMPARE(int(registerCount(counts)), tenths * countsPerTenth);
+    }
+}
+
+void TestModule::everySecondRangeLimitEntry_data()
+{
+    QTest::addColumn<SecondRange>("range");
+    QTest::addColumn<int>("countsPerTenth");
+    QTest::addColumn<double>("maximum");
+
+    QTest::newRow("100 pA") << SecondRange::pA100 << 1000 << 6.55;
+    QTest::newRow("1 nA") << SecondRange::nA1 << 100 << 65.5;
+}
+
+void TestModule::everySecondRangeLimitEntry()
+{
+    QFETCH(SecondRange, range);
+    QFETCH(int, countsPerTenth);
+    QFETCH(double, maximum);
+
+    QCOMPARE(secondRangeLimitMaximum(range) * 1e6, maximum);
+    for (int tenths = 0; tenths <= int(maximum * 10); ++tenths)
+        QCOMPARE(int(registerCount(secondRangeLimitCounts(tenths / 10.0, range))),
+                 tenths * countsPerTenth);
+    QCOMPARE(int(registerCount(secondRangeLimitCounts(maximum, range))), 65500);
+}
+
+void TestModule::softLimitScale_data()
+{
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<double>("maximum");
+
+    QTest::newRow("1 uA") << CurrentResolution::uA1 << "mA" << 6.0;
+    QTest::newRow("100 nA") << CurrentResolution::nA100 << "uA" << 6000.0;
+    // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
+    QTest::newRow("10 nA") << CurrentResolution::nA10 << "uA" << 655.3;
+    QTest::newRow("1 nA") << CurrentResolution::nA1 << "uA" << 65.5;
+}
+
+void TestModule::softLimitScale()
+{
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(QString, unit);
+    QFETCH(double, maximum);
+
+    const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    QCOMPARE(scale.unit, unit);
+    QCOMPARE(scale.maximum, maximum);
+    QVERIFY(registerCount(softLimitICounts(scale.maximum, scale, resolution)) <= 65535);
+}
+
+QTEST_APPLESS_MAIN(TestModule)
+#include "tst_module.moc"

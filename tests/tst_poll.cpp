@@ -1,0 +1,409 @@
+// The 100 ms poll as the module sees it (the ordered reads of one tick) and as the operator sees
+// it (the texts of every field), against an in-memory controller.
+#include "brelkcontroltestaccess.h"
+#include "fakecontroller.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+
+namespace {
+
+const char *const AllFields[] = {
+    "txtVset_A",       "txtVset_B",        "txtRamp_A",        "txtRamp_B",     "txtVmeas_A",
+    "txtVmeas_B",      "txtImeas_A",       "txtImeas_B",       "txtImeas2_A",   "txtImeas2_B",
+    "txtStatus_A",     "txtStatus_B",      "txtPolarity_A",    "txtPolarity_B", "txtKill_A",
+    "txtKill_B",       "txtHVON_A",        "txtHVON_B",        "txtStatus2_A",  "txtStatus2_B",
+    "txtLimitV_A",     "txtLimitV_B",      "txtLimitI_A",      "txtLimitI_B",   "txtSoftLimitI_A",
+    "txtSoftLimitI_B", "txtSoftLimitI2_A", "txtSoftLimitI2_B",
+};
+
+} // namespace
+
+class TestPoll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void readsOfOneTick_data();
+    void readsOfOneTick();
+    void fieldTexts_data();
+    void fieldTexts();
+    void secondRangeNoneKeepsLastReading();
+    void eventsStayLatchedUntilCleared();
+    void clearOneChannelKeepsTheOther();
+    void silentTickChangesNothing_data();
+    void silentTickChangesNothing();
+    void operatorTextIsOverwritten();
+    void numbersIgnoreTheLocale();
+
+private:
+    QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
+    void check(const char *radio) { window->findChild<QRadioButton *>(radio)->click(); }
+    QStringList allFieldTexts();
+    quint32 at(quint32 offset) const { return 0xDD00 + offset; }
+
+    std::unique_ptr<BrelkControl> window;
+    FakeController *bus = nullptr;
+};
+
+void TestPoll::initTestCase()
+{
+    // The window connects at construction; the simulated bridge keeps that quiet.
+    QLibrary simulator("libxxusb");
+    QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
+    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+}
+
+void TestPoll::init()
+{
+    window.reset(new BrelkControl);
+    bus = new FakeController;
+    Access::useController(*window, bus);
+    bus->registers[at(0x3C)] = 0x1234;
+}
+
+void TestPoll::cleanup()
+{
+    QLocale::setDefault(QLocale::c());
+    window.reset();
+}
+
+QStringList TestPoll::allFieldTexts()
+{
+    QStringList texts;
+    for (const char *name : AllFields)
+        texts << field(name);
+    texts << window->statusBar()->currentMessage();
+    return texts;
+}
+
+void TestPoll::readsOfOneTick_data()
+{
+    QTest::addColumn<QString>("voltage");
+    QTest::addColumn<QString>("secondRange");
+    QTest::addColumn<int>("base");
+    QTest::addColumn<QList<int>>("offsets");
+
+    const QList<int> head{0x3C, 0x04, 0x08, 0x0C, 0x10};
+    const QList<int> tail{0x00, 0x30, 0x24, 0x28, 0x44, 0x48, 0x46, 0x4A};
+    const QList<int> standard{0x14, 0x18}, fine{0x16, 0x1A}, currents{0x1C, 0x20};
+    const QList<int> none{}, nA1{0x1E, 0x22}, pA100{0x26, 0x2A};
+
+    QTest::newRow("1 V, none") << "chk_U_1V"
+                               << "chk_I2_None" << 0xDD00
+                               << head + standard + currents + none + tail;
+    QTest::newRow("1 V, 1 nA") << "chk_U_1V"
+                               << "chk_I2_1nA" << 0xDD00 << head + standard + currents + nA1 + tail;
+    QTest::newRow("1 V, 100 pA") << "chk_U_1V"
+                                 << "chk_I2_100pA" << 0xDD00
+                                 << head + standard + currents + pA100 + tail;
+    QTest::newRow("100 mV, none") << "chk_U_100mV"
+                                  << "chk_I2_None" << 0xDD00
+                                  << head + fine + currents + none + tail;
+    QTest::newRow("100 mV, 1 nA") << "chk_U_100mV"
+                                  << "chk_I2_1nA" << 0xDD00 << head + fine + currents + nA1 + tail;
+    QTest::newRow("100 mV, 100 pA")
+        << "chk_U_100mV"
+        << "chk_I2_100pA" << 0xDD00 << head + fine + currents + pA100 + tail;
+    QTest::newRow("base 0xC000") << "chk_U_1V"
+                                 << "chk_I2_1nA" << 0xC000
+                                 << head + standard + currents + nA1 + tail;
+    QTest::newRow("base wider than 16 bits")
+        << "chk_U_100mV"
+        << "chk_I2_100pA" << 0x1DD00 << head + fine + currents + pA100 + tail;
+}
+
+void TestPoll::readsOfOneTick()
+{
+    QFETCH(QString, voltage);
+    QFETCH(QString, secondRange);
+    QFETCH(int, base);
+    QFETCH(QList<int>, offsets);
+
+    check(voltage.toLatin1());
+    check(secondRange.toLatin1());
+    Access::setBaseAddress(*window, base);
+    bus->registers[base + 0x3C] = 0x0042;
+    Access::tick(*window);
+
+    QVector<BusCycle> expected;
+    for (int offset : offsets)
+        expected.append({quint32(base + offset), 0x29, bus->registers.value(base + offset), false});
+    QCOMPARE(bus->cycles, expected);
+}
+
+void TestPoll::fieldTexts_data()
+{
+    QTest::addColumn<QString>("selection"); // radio buttons to click, comma separated
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("word");
+    QTest::addColumn<QString>("fieldName");
+    QTest::addColumn<QString>("text");
+
+    // Measured current: unit follows the resolution, decimals from the resolution too.
+    QTest::newRow("Imeas 1 uA") << "chk_I_1uA" << 0x1C << 1234 << "txtImeas_A"
+                                << "1.234 mA";
+    QTest::newRow("Imeas 100 nA") << "chk_I_100nA" << 0x1C << 1234 << "txtImeas_A"
+                                  << "123.40 uA";
+    QTest::newRow("Imeas 10 nA") << "chk_I_10nA" << 0x1C << 1234 << "txtImeas_A"
+                                 << "12.340 uA";
+    QTest::newRow("Imeas 1 nA") << "chk_I_1nA" << 0x1C << 1234 << "txtImeas_A"
+                                << "1.2340 uA";
+    QTest::newRow("Imeas B 1 uA") << "chk_I_1uA" << 0x20 << 1 << "txtImeas_B"
+                                  << "0.001 mA";
+    QTest::newRow("Imeas B 100 nA") << "chk_I_100nA" << 0x20 << 1 << "txtImeas_B"
+                                    << "0.10 uA";
+    // Software limits in the general format.
+    QTest::newRow("limit 1 uA") << "chk_I_1uA" << 0x44 << 500 << "txtSoftLimitI_A"
+                                << "0.5 mA";
+    QTest::newRow("limit 1 nA") << "chk_I_1nA" << 0x44 << 500 << "txtSoftLimitI_A"
+                                << "0.5 uA";
+    QTest::newRow("limit B 10 nA") << "chk_I_10nA" << 0x48 << 65535 << "txtSoftLimitI_B"
+                                   << "655.35 uA";
+    // Voltages.
+    QTest::newRow("Vmeas standard") << "chk_U_1V" << 0x14 << 1234 << "txtVmeas_A"
+                                    << "1234 V";
+    QTest::newRow("Vmeas fine") << "chk_U_100mV" << 0x16 << 12345 << "txtVmeas_A"
+                                << "1234.5 V";
+    QTest::newRow("Vmeas B fine") << "chk_U_100mV" << 0x1A << 7 << "txtVmeas_B"
+                                  << "0.7 V";
+    QTest::newRow("Vset") << "" << 0x04 << 6000 << "txtVset_A"
+                          << "6000 V";
+    QTest::newRow("Vset B") << "" << 0x08 << 1500 << "txtVset_B"
+                            << "1500 V";
+    QTest::newRow("Ramp") << "" << 0x0C << 255 << "txtRamp_A"
+                          << "255 V/s";
+    QTest::newRow("Ramp B") << "" << 0x10 << 2 << "txtRamp_B"
+                            << "2 V/s";
+    // Second range.
+    QTest::newRow("Imeas2 1 nA") << "chk_I2_1nA" << 0x1E << 12345 << "txtImeas2_A"
+                                 << "12.345 uA";
+    QTest::newRow("Imeas2 100 pA") << "chk_I2_100pA" << 0x26 << 12345 << "txtImeas2_A"
+                                   << "1.2345 uA";
+    QTest::newRow("Imeas2 B 1 nA") << "chk_I2_1nA" << 0x22 << 65535 << "txtImeas2_B"
+                                   << "65.535 uA";
+    QTest::newRow("Imeas2 B 100 pA") << "chk_I2_100pA" << 0x2A << 65535 << "txtImeas2_B"
+                                     << "6.5535 uA";
+    QTest::newRow("Imeas2 none") << "chk_I2_None" << 0x1E << 12345 << "txtImeas2_A"
+                                 << "----";
+    QTest::newRow("limit2 100 pA") << "chk_I2_100pA" << 0x46 << 500 << "txtSoftLimitI2_A"
+                                   << "0.05 uA";
+    QTest::newRow("limit2 B 1 nA") << "chk_I2_1nA" << 0x4A << 12300 << "txtSoftLimitI2_B"
+                                   << "12.3 uA";
+    QTest::newRow("limit2 none") << "chk_I2_None" << 0x46 << 500 << "txtSoftLimitI2_A"
+                                 << "----";
+    // Limits word: bits above 7 are not masked.
+    QTest::newRow("limit V 0x00A5") << "" << 0x24 << 0x00A5 << "txtLimitV_A"
+                                    << "V: 100 %";
+    QTest::newRow("limit I 0x00A5") << "" << 0x24 << 0x00A5 << "txtLimitI_A"
+                                    << "I: 50 %";
+    QTest::newRow("limit V 0x0100") << "" << 0x28 << 0x0100 << "txtLimitV_B"
+                                    << "V: 160 %";
+    QTest::newRow("limit I 0x0100") << "" << 0x28 << 0x0100 << "txtLimitI_B"
+                                    << "I: 0 %";
+    // Status word: channel A low byte, channel B high byte.
+    QTest::newRow("error beats ramp") << "" << 0x00 << 0x00C0 << "txtStatus_A"
+                                      << "Error";
+    QTest::newRow("manual") << "" << 0x00 << 0x0062 << "txtStatus_A"
+                            << "Manual";
+    QTest::newRow("ramp up") << "" << 0x00 << 0x0060 << "txtStatus_A"
+                             << "Ramp up";
+    QTest::newRow("ramp down") << "" << 0x00 << 0x0040 << "txtStatus_A"
+                               << "Ramp down";
+    QTest::newRow("stable") << "" << 0x00 << 0x0000 << "txtStatus_A"
+                            << "Stable";
+    QTest::newRow("B ramp up") << "" << 0x00 << 0x6000 << "txtStatus_B"
+                               << "Ramp up";
+    QTest::newRow("B not from A") << "" << 0x00 << 0x00FF << "txtStatus_B"
+                                  << "Stable";
+    QTest::newRow("negative") << "" << 0x00 << 0x0000 << "txtPolarity_A"
+                              << "Negative";
+    QTest::newRow("positive B") << "" << 0x00 << 0x0400 << "txtPolarity_B"
+                                << "Positive";
+    QTest::newRow("kill disable") << "" << 0x00 << 0x0000 << "txtKill_A"
+                                  << "Kill Disable";
+    QTest::newRow("kill enable B") << "" << 0x00 << 0x1000 << "txtKill_B"
+                                   << "Kill Enable";
+    QTest::newRow("HV on") << "" << 0x00 << 0x0000 << "txtHVON_A"
+                           << "HV On";
+    QTest::newRow("HV off B") << "" << 0x00 << 0x0800 << "txtHVON_B"
+                              << "HV Off";
+    // Event flags.
+    QTest::newRow("events 0x92") << "" << 0x30 << 0x0092 << "txtStatus2_A"
+                                 << "QUA+VLIM+TRP";
+    QTest::newRow("events 0x20") << "" << 0x30 << 0x0020 << "txtStatus2_A"
+                                 << "INH";
+    QTest::newRow("events none") << "" << 0x30 << 0x0000 << "txtStatus2_A"
+                                 << "";
+    QTest::newRow("events all B") << "" << 0x30 << 0xFF00 << "txtStatus2_B"
+                                  << "QUA+VLIM+ILIM+TRP+INH";
+    QTest::newRow("events A only") << "" << 0x30 << 0x00FF << "txtStatus2_B"
+                                   << "";
+    // Serial number in the status bar, lower-case hex without leading zeros.
+    QTest::newRow("serial") << "" << 0x3C << 0x00A3 << "statusBar"
+                            << "Module serial number a3";
+    QTest::newRow("serial 0") << "" << 0x3C << 0x0000 << "statusBar"
+                              << "Module serial number 0";
+    QTest::newRow("serial fffe") << "" << 0x3C << 0xFFFE << "statusBar"
+                                 << "Module serial number fffe";
+}
+
+void TestPoll::fieldTexts()
+{
+    QFETCH(QString, selection);
+    QFETCH(int, offset);
+    QFETCH(int, word);
+    QFETCH(QString, fieldName);
+    QFETCH(QString, text);
+
+    for (const QString &radio : selection.split(',', Qt::SkipEmptyParts))
+        check(radio.toLatin1());
+    bus->registers[at(offset)] = quint16(word);
+    Access::tick(*window);
+    if (fieldName == "statusBar")
+        QCOMPARE(window->statusBar()->currentMessage(), text);
+    else
+        QCOMPARE(field(fieldName.toLatin1()), text);
+}
+
+void TestPoll::secondRangeNoneKeepsLastReading()
+{
+    check("chk_I2_1nA");
+    bus->registers[at(0x1E)] = 1000;
+    bus->registers[at(0x46)] = 2000;
+    Access::tick(*window);
+    QCOMPARE(Access::cache(*window).imeas2[0], 1000 * 1e-9);
+    QCOMPARE(Access::cache(*window).softLimitI2[0], 2000 * 1e-9);
+
+    check("chk_I2_None");
+    bus->registers[at(0x1E)] = 3000;
+    Access::tick(*window);
+    QCOMPARE(Access::cache(*window).imeas2[0], 1000 * 1e-9);
+    QCOMPARE(Access::cache(*window).softLimitI2[0], 0.0);
+    QCOMPARE(field("txtImeas2_A"), QString("----"));
+    QCOMPARE(field("txtSoftLimitI2_B"), QString("----"));
+}
+
+void TestPoll::eventsStayLatchedUntilCleared()
+{
+    bus->registers[at(0x30)] = 0x0040; // ILIM on A
+    Access::tick(*window);
+    bus->registers[at(0x30)] = 0x0002; // gone, TRP now
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus2_A"), QString("ILIM+TRP"));
+
+    bus->registers[at(0x30)] = 0x0002; // TRP still reported: reappears at once after Clear
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_A"), Qt::LeftButton);
+    QCOMPARE(field("txtStatus2_A"), QString("ILIM+TRP")); // Clear itself touches no field
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus2_A"), QString("TRP"));
+
+    bus->registers[at(0x30)] = 0;
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_A"), Qt::LeftButton);
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus2_A"), QString());
+}
+
+void TestPoll::clearOneChannelKeepsTheOther()
+{
+    bus->registers[at(0x30)] = 0x2080; // INH on B, QUA on A
+    Access::tick(*window);
+    bus->registers[at(0x30)] = 0;
+
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_A"), Qt::LeftButton);
+    QCOMPARE(Access::cache(*window).status2Latch, quint16(0x2000));
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus2_A"), QString());
+    QCOMPARE(field("txtStatus2_B"), QString("INH"));
+
+    Access::setStatus2Latch(*window, 0x1234);
+    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_B"), Qt::LeftButton);
+    QCOMPARE(Access::cache(*window).status2Latch, quint16(0x0034));
+}
+
+void TestPoll::silentTickChangesNothing_data()
+{
+    QTest::addColumn<int>("serial");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("serialStored");
+
+    QTest::newRow("no module answers") << 0xFFFF << 0 << true;
+    QTest::newRow("bus error, CAEN status") << 0x1234 << -1 << false;
+    QTest::newRow("CAEN without library") << 0x1234 << -3 << false;
+    QTest::newRow("VM-USB without device") << 0x0000 << -1 << false;
+}
+
+void TestPoll::silentTickChangesNothing()
+{
+    QFETCH(int, serial);
+    QFETCH(int, status);
+    QFETCH(bool, serialStored);
+
+    check("chk_I2_100pA");
+    for (quint32 offset = 0; offset <= 0x4A; offset += 2)
+        bus->registers[at(offset)] = quint16(0x0101 * (offset + 1));
+    bus->registers[at(0x3C)] = 0x00A3;
+    Access::tick(*window);
+    const QStringList textsBefore = allFieldTexts();
+    auto cacheBefore = Access::cache(*window);
+
+    for (quint32 offset = 0; offset <= 0x4A; offset += 2)
+        bus->registers[at(offset)] = quint16(0x0202 * (offset + 3));
+    bus->registers[at(0x3C)] = quint16(serial);
+    bus->status = status;
+    bus->cycles.clear();
+    Access::tick(*window);
+
+    QCOMPARE(bus->cycles.size(), 1);
+    QCOMPARE(bus->cycles[0].address, at(0x3C));
+    QCOMPARE(allFieldTexts(), textsBefore);
+    if (serialStored)
+        cacheBefore.serialNumber = quint16(serial);
+    QVERIFY(Access::cache(*window) == cacheBefore);
+
+    // The next good tick recovers by itself.
+    bus->registers[at(0x3C)] = 0x00A4;
+    bus->status = 0;
+    Access::tick(*window);
+    QCOMPARE(window->statusBar()->currentMessage(), QString("Module serial number a4"));
+    QVERIFY(allFieldTexts() != textsBefore);
+}
+
+void TestPoll::operatorTextIsOverwritten()
+{
+    bus->registers[at(0x04)] = 1500;
+    Access::tick(*window);
+    auto *vsetField = window->findChild<QLineEdit *>("txtVset_A");
+    vsetField->setText("9999");
+    Access::tick(*window);
+    QCOMPARE(vsetField->text(), QString("1500 V"));
+}
+
+void TestPoll::numbersIgnoreTheLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    check("chk_U_100mV");
+    check("chk_I_100nA");
+    bus->registers[at(0x16)] = 12345;
+    bus->registers[at(0x1C)] = 1234;
+    bus->registers[at(0x44)] = 15;
+    Access::tick(*window);
+    QCOMPARE(field("txtVmeas_A"), QString("1234.5 V"));
+    QCOMPARE(field("txtImeas_A"), QString("123.40 uA"));
+    QCOMPARE(field("txtSoftLimitI_A"), QString("1.5 uA"));
+}
+
+QTEST_MAIN(TestPoll)
+#include "tst_poll.moc"
