@@ -1,0 +1,72 @@
+// The simulated crate behind a bridge: the configuration, the clock, the bridges that can be
+// opened, one module at its base address, and a log of every cycle the vendor library was asked
+// for. Each stand-in library holds one of these; its vendor entry points translate calls and
+// results into the vendor's conventions.
+#ifndef SIMULATOR_H
+#define SIMULATOR_H
+
+#include "modulemodel.h"
+#include "simclock.h"
+#include "simconfig.h"
+
+#include <deque>
+#include <vector>
+
+class Simulator
+{
+public:
+    enum class Outcome {
+        Done,
+        // Nothing acknowledged the cycle on the VME bus; a read delivers all ones.
+        BusError,
+        // The cycle never reached the bus (the USB link failed); a read delivers nothing.
+        LinkFailed,
+    };
+
+    struct Cycle
+    {
+        quint32 address;
+        int addressModifier;
+        quint16 data;
+        bool write;
+        int status;
+    };
+
+    // Reads the configuration from the environment.
+    Simulator();
+    // The module keeps a pointer to the clock, so a simulator stays where it was made.
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    void reset();
+    bool configure(const QByteArray &key, const QByteArray &value);
+    const SimConfig &config() const { return settings; }
+    SimClock &clock() { return time; }
+    ModuleModel &module() { return model; }
+
+    // Opens a bridge and returns its handle, the lowest one free; -1 when there is no such
+    // bridge, it is open already, or the fault of a bridge that gives no handle is set.
+    int openBridge(int bridge);
+    bool closeBridge(int handle);
+    bool isOpen(int handle) const;
+
+    // One D16 cycle on the bus; only the module's address modifier reaches the module.
+    Outcome read16(quint32 address, int addressModifier, quint16 *word);
+    Outcome write16(quint32 address, int addressModifier, quint16 word);
+
+    void log(const Cycle &cycle);
+    const std::deque<Cycle> &cycles() const { return cycleLog; }
+    void clearLog() { cycleLog.clear(); }
+
+private:
+    bool moduleAnswers(quint32 address, int addressModifier) const;
+
+    SimConfig settings;
+    SimClock time;
+    ModuleModel model;
+    // Bridge number per handle, -1 for a free handle.
+    std::vector<int> openBridges;
+    std::deque<Cycle> cycleLog;
+};
+
+#endif // SIMULATOR_H
