@@ -421,9 +421,9 @@ void BrelkControl::setSoftLimitI2(int channel)
     const SecondRange range = secondRange();
     const double maximum = secondRangeLimitMaximum(range) * 1e6;
     bool ok = false;
-    const double entered =
-        QInputDialog::getDouble(this, tr("pavex BRELK Control"), tr(labels[channel]).arg(maximum),
-                                softLimitI2[channel] * 1e6, 0, maximum, DialogDecimals, &ok);
+    const double entered = QInputDialog::getDouble(
+        this, tr("pavex BRELK Control"), tr(labels[channel]).arg(maximum),
+        softLimitI2[channel] * 1e6, 0, maximum, secondRangeLimitDecimals(range), &ok);
     if (!ok)
         return;
     const double counts = secondRangeLimitCounts(entered, range);

@@ -57,6 +57,11 @@ double secondRangeLimitMaximum(SecondRange range)
     return range == SecondRange::pA100 ? 6.55e-6 : 6.55e-5;
 }
 
+int secondRangeLimitDecimals(SecondRange range)
+{
+    return range == SecondRange::pA100 ? 2 : DialogDecimals;
+}
+
 double secondRangeLimitCounts(double enteredMicroamps, SecondRange range)
 {
     const double amperes = enteredMicroamps / 1e6;

@@ -37,6 +37,9 @@ double softLimitICounts(double entered, const SoftLimitDialogScale &scale,
 // The second-range limit dialog works in uA up to 65500 counts: 6.55 uA at 100 pA, 65.5 uA at
 // 1 nA. Only offered while a second range is selected.
 double secondRangeLimitMaximum(SecondRange range);
+// Two decimals at 100 pA, so that the dialog's own maximum of 6.55 uA can be entered; one
+// decimal at 1 nA.
+int secondRangeLimitDecimals(SecondRange range);
 double secondRangeLimitCounts(double enteredMicroamps, SecondRange range);
 
 } // namespace Brelk

@@ -246,23 +246,25 @@ void TestModule::everyFirstRangeLimitEntry()
 void TestModule::everySecondRangeLimitEntry_data()
 {
     QTest::addColumn<SecondRange>("range");
-    QTest::addColumn<int>("countsPerTenth");
+    QTest::addColumn<int>("countsPerStep");
     QTest::addColumn<double>("maximum");
 
-    QTest::newRow("100 pA") << SecondRange::pA100 << 1000 << 6.55;
-    QTest::newRow("1 nA") << SecondRange::nA1 << 100 << 65.5;
+    QTest::newRow("100 pA, steps of 0.01 uA") << SecondRange::pA100 << 100 << 6.55;
+    QTest::newRow("1 nA, steps of 0.1 uA") << SecondRange::nA1 << 100 << 65.5;
 }
 
 void TestModule::everySecondRangeLimitEntry()
 {
     QFETCH(SecondRange, range);
-    QFETCH(int, countsPerTenth);
+    QFETCH(int, countsPerStep);
     QFETCH(double, maximum);
 
     QCOMPARE(secondRangeLimitMaximum(range) * 1e6, maximum);
-    for (int tenths = 0; tenths <= int(maximum * 10); ++tenths)
-        QCOMPARE(int(registerCount(secondRangeLimitCounts(tenths / 10.0, range))),
-                 tenths * countsPerTenth);
+    const double stepsPerMicroamp = std::pow(10, secondRangeLimitDecimals(range));
+    const int lastStep = int(std::round(maximum * stepsPerMicroamp));
+    for (int steps = 0; steps <= lastStep; ++steps)
+        QCOMPARE(int(registerCount(secondRangeLimitCounts(steps / stepsPerMicroamp, range))),
+                 steps * countsPerStep);
     QCOMPARE(int(registerCount(secondRangeLimitCounts(maximum, range))), 65500);
 }
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QtTest>

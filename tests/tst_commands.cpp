@@ -1,0 +1,452 @@
+// The operator's set-point and current-limit commands, driven through the real dialogs and the
+// real VM-USB backend on the module simulator: what the dialogs show and the exact writes the
+// module receives.
+#include "brelkcontroltestaccess.h"
+#include "dialogdriver.h"
+#include "messagecapture.h"
+#include "simcontrol.h"
+
+#include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+
+struct Write
+{
+    quint32 address;
+    quint16 data;
+    bool operator==(const Write &o) const { return address == o.address && data == o.data; }
+};
+Q_DECLARE_METATYPE(QVector<Write>)
+
+char *toString(const Write &write)
+{
+    return qstrdup(
+        QString::asprintf("W(0x%04X, 0x29, %u)", write.address, write.data).toLatin1().constData());
+}
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void setVoltage_data();
+    void setVoltage();
+    void setVoltageStartsAtPolledValue();
+    void rampSpeed_data();
+    void rampSpeed();
+    void rampSpeedAfterAddressChangeSendsNoVoltage();
+    void cancelWritesNothing_data();
+    void cancelWritesNothing();
+    void softLimitI_data();
+    void softLimitI();
+    void softLimitIStartsAtPolledValue();
+    void softLimitI2_data();
+    void softLimitI2();
+    void secondRangeButtonsFollowSelection();
+    void pollRunsWhileDialogIsOpen();
+    void voltageRoundTrip();
+
+private:
+    void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
+    QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
+    QVector<Write> writes();
+
+    std::unique_ptr<SimControl> sim;
+    std::unique_ptr<BrelkControl> window;
+};
+
+void TestCommands::initTestCase()
+{
+    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    sim.reset(new SimControl("libxxusb"));
+    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
+}
+
+void TestCommands::init()
+{
+    sim->reset();
+    sim->setManualClock(true);
+    window.reset(new BrelkControl);
+    QVERIFY(Access::timer(*window)->isActive());
+    Access::timer(*window)->stop();
+    sim->clearLog();
+}
+
+void TestCommands::cleanup()
+{
+    window.reset();
+}
+
+QVector<Write> TestCommands::writes()
+{
+    QVector<Write> result;
+    for (const SimControl::Cycle &cycle : sim->cycles()) {
+        if (cycle.write) {
+            [&] { QCOMPARE(cycle.addressModifier, 0x29); }();
+            result.append({cycle.address, cycle.data});
+        }
+    }
+    return result;
+}
+
+void TestCommands::setVoltage_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QVector<Write>>("expected");
+
+    const QString labelA = "Input a Set Voltage (0...6000 V) for Channel A";
+    const QString labelB = "Input a Set Voltage (0...6000 V) for Channel B";
+    QTest::newRow("A 1234.5") << "btnSetVset_A" << 1234.5 << labelA
+                              << QVector<Write>{{0xDD34, 1234}};
+    QTest::newRow("A 12.9") << "btnSetVset_A" << 12.9 << labelA << QVector<Write>{{0xDD34, 12}};
+    QTest::newRow("A 0") << "btnSetVset_A" << 0.0 << labelA << QVector<Write>{{0xDD34, 0}};
+    QTest::newRow("B 6000") << "btnSetVset_B" << 6000.0 << labelB << QVector<Write>{{0xDD38, 6000}};
+    QTest::newRow("B 1234.9") << "btnSetVset_B" << 1234.9 << labelB
+                              << QVector<Write>{{0xDD38, 1234}};
+}
+
+void TestCommands::setVoltage()
+{
+    QFETCH(QString, button);
+    QFETCH(double, entered);
+    QFETCH(QString, label);
+    QFETCH(QVector<Write>, expected);
+
+    SeenDialog seen;
+    DialogDriver::acceptDouble(entered, &seen);
+    click(button.toLatin1());
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.label, label);
+    QCOMPARE(seen.minimum, 0.0);
+    QCOMPARE(seen.maximum, 6000.0);
+    QCOMPARE(seen.decimals, 1);
+    QCOMPARE(seen.parent, window.get());
+    QCOMPARE(writes(), expected);
+    QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
+}
+
+void TestCommands::setVoltageStartsAtPolledValue()
+{
+    SeenDialog seen;
+    DialogDriver::reject(&seen);
+    click("btnSetVset_B");
+    QCOMPARE(seen.value, 0.0); // nothing polled yet
+
+    sim->setRegister(0x08, 1500);
+    Access::tick(*window);
+    DialogDriver::reject(&seen);
+    click("btnSetVset_B");
+    QCOMPARE(seen.value, 1500.0);
+}
+
+void TestCommands::rampSpeed_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("polledVset");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QVector<Write>>("expected");
+
+    const QString labelA = "Input a Voltage Ramp Speed (2...255 V/s) for Channel A";
+    const QString labelB = "Input a Voltage Ramp Speed (2...255 V/s) for Channel B";
+    QTest::newRow("B 50 at 800 V")
+        << "btnSetRamp_B" << 800 << 50.0 << labelB << QVector<Write>{{0xDD10, 50}, {0xDD38, 800}};
+    QTest::newRow("A 254.9") << "btnSetRamp_A" << 1000 << 254.9 << labelA
+                             << QVector<Write>{{0xDD0C, 254}, {0xDD34, 1000}};
+    QTest::newRow("A 2.0") << "btnSetRamp_A" << 0 << 2.0 << labelA
+                           << QVector<Write>{{0xDD0C, 2}, {0xDD34, 0}};
+    // Before any tick has read the module the set voltage is unknown and is not sent.
+    QTest::newRow("A before the first tick")
+        << "btnSetRamp_A" << -1 << 7.5 << labelA << QVector<Write>{{0xDD0C, 7}};
+}
+
+void TestCommands::rampSpeed()
+{
+    QFETCH(QString, button);
+    QFETCH(int, polledVset);
+    QFETCH(double, entered);
+    QFETCH(QString, label);
+    QFETCH(QVector<Write>, expected);
+
+    if (polledVset >= 0) {
+        sim->setRegister(button.endsWith('A') ? 0x04 : 0x08, quint16(polledVset));
+        Access::tick(*window);
+        sim->clearLog();
+    }
+    SeenDialog seen;
+    DialogDriver::acceptDouble(entered, &seen);
+    click(button.toLatin1());
+    QCOMPARE(seen.label, label);
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.minimum, 2.0);
+    QCOMPARE(seen.maximum, 255.0);
+    QCOMPARE(seen.decimals, 1);
+    QCOMPARE(writes(), expected);
+}
+
+void TestCommands::rampSpeedAfterAddressChangeSendsNoVoltage()
+{
+    Access::tick(*window);
+    DialogDriver::acceptItem("0xDD00");
+    window->findChild<QAction *>("actionModule_Address")->trigger();
+    Access::timer(*window)->stop();
+    sim->clearLog();
+
+    DialogDriver::acceptDouble(100);
+    click("btnSetRamp_A");
+    QCOMPARE(writes(), (QVector<Write>{{0xDD0C, 100}}));
+
+    Access::tick(*window);
+    sim->clearLog();
+    DialogDriver::acceptDouble(100);
+    click("btnSetRamp_A");
+    QCOMPARE(writes().size(), 2);
+}
+
+void TestCommands::cancelWritesNothing_data()
+{
+    QTest::addColumn<QString>("button");
+    for (const char *button :
+         {"btnSetVset_A", "btnSetVset_B", "btnSetRamp_A", "btnSetRamp_B", "btnSetSoftLimitI_A",
+          "btnSetSoftLimitI_B", "btnSetSoftLimitI2_A", "btnSetSoftLimitI2_B"})
+        QTest::newRow(button) << button;
+}
+
+void TestCommands::cancelWritesNothing()
+{
+    QFETCH(QString, button);
+    click("chk_I2_1nA");
+    Access::tick(*window);
+    sim->clearLog();
+
+    MessageCapture debug;
+    SeenDialog seen;
+    DialogDriver::reject(&seen);
+    click(button.toLatin1());
+    QVERIFY(seen.shown);
+    QCOMPARE(sim->cycles().size(), 0);
+    QCOMPARE(debug.lines(), QStringList());
+}
+
+void TestCommands::softLimitI_data()
+{
+    QTest::addColumn<QString>("resolution");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<double>("maximum");
+    QTest::addColumn<QVector<Write>>("expected");
+    QTest::addColumn<QString>("debugLine");
+
+    QTest::newRow("1 uA, A 1.5 mA")
+        << "chk_I_1uA"
+        << "btnSetSoftLimitI_A" << 1.5 << "Input a Software current limit (0...6 mA) for Channel A"
+        << 6.0 << QVector<Write>{{0xDD44, 1500}} << "Current Limit channel 0 = 1500";
+    QTest::newRow("100 nA, B 250 uA")
+        << "chk_I_100nA"
+        << "btnSetSoftLimitI_B" << 250.0
+        << "Input a Software current limit (0...6000 uA) for Channel B" << 6000.0
+        << QVector<Write>{{0xDD48, 2500}} << "Current Limit channel 1 = 2500";
+    QTest::newRow("100 nA, A 9.7 uA")
+        << "chk_I_100nA"
+        << "btnSetSoftLimitI_A" << 9.7
+        << "Input a Software current limit (0...6000 uA) for Channel A" << 6000.0
+        << QVector<Write>{{0xDD44, 97}} << "Current Limit channel 0 = 97";
+    QTest::newRow("10 nA, A 0.3 uA")
+        << "chk_I_10nA"
+        << "btnSetSoftLimitI_A" << 0.3
+        << "Input a Software current limit (0...655.3 uA) for Channel A" << 655.3
+        << QVector<Write>{{0xDD44, 30}} << "Current Limit channel 0 = 30";
+    QTest::newRow("10 nA, B at the register's end")
+        << "chk_I_10nA"
+        << "btnSetSoftLimitI_B" << 655.3
+        << "Input a Software current limit (0...655.3 uA) for Channel B" << 655.3
+        << QVector<Write>{{0xDD48, 65530}} << "Current Limit channel 1 = 65530";
+    QTest::newRow("1 nA, B 0.5 uA")
+        << "chk_I_1nA"
+        << "btnSetSoftLimitI_B" << 0.5
+        << "Input a Software current limit (0...65.5 uA) for Channel B" << 65.5
+        << QVector<Write>{{0xDD48, 500}} << "Current Limit channel 1 = 500";
+    QTest::newRow("1 nA, entry above the register is held at its end")
+        << "chk_I_1nA"
+        << "btnSetSoftLimitI_A" << 6000.0
+        << "Input a Software current limit (0...65.5 uA) for Channel A" << 65.5
+        << QVector<Write>{{0xDD44, 65500}} << "Current Limit channel 0 = 65500";
+}
+
+void TestCommands::softLimitI()
+{
+    QFETCH(QString, resolution);
+    QFETCH(QString, button);
+    QFETCH(double, entered);
+    QFETCH(QString, label);
+    QFETCH(double, maximum);
+    QFETCH(QVector<Write>, expected);
+    QFETCH(QString, debugLine);
+
+    click(resolution.toLatin1());
+    MessageCapture debug;
+    SeenDialog seen;
+    DialogDriver::acceptDouble(entered, &seen);
+    click(button.toLatin1());
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.label, label);
+    QCOMPARE(seen.minimum, 0.0);
+    QCOMPARE(seen.maximum, maximum);
+    QCOMPARE(seen.decimals, 1);
+    QCOMPARE(writes(), expected);
+    QCOMPARE(debug.lines(), QStringList{debugLine});
+}
+
+void TestCommands::softLimitIStartsAtPolledValue()
+{
+    sim->setRegister(0x44, 2500);
+    Access::tick(*window);
+    SeenDialog seen;
+    DialogDriver::reject(&seen);
+    click("btnSetSoftLimitI_A");
+    QCOMPARE(seen.value, 2.5);
+
+    // The dialog keeps one decimal: 1.234 mA is offered as 1.2 and confirmed as 1200 counts.
+    sim->setRegister(0x44, 1234);
+    Access::tick(*window);
+    sim->clearLog();
+    DialogDriver::onNextModal([](QWidget *dialog) {
+        auto *input = qobject_cast<QInputDialog *>(dialog);
+        QCOMPARE(input->doubleValue(), 1.2);
+        input->accept();
+    });
+    click("btnSetSoftLimitI_A");
+    QCOMPARE(writes(), (QVector<Write>{{0xDD44, 1200}}));
+}
+
+void TestCommands::softLimitI2_data()
+{
+    QTest::addColumn<QString>("range");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QVector<Write>>("expected");
+    QTest::addColumn<QStringList>("debugLines");
+
+    const QString labelA = "Input a Software current limit second range (0...%1 uA) for Channel A:";
+    const QString labelB = "Input a Software current limit second range (0...%1 uA) for Channel B:";
+    QTest::newRow("1 nA, A 12.3") << "chk_I2_1nA"
+                                  << "btnSetSoftLimitI2_A" << 12.3 << labelA.arg("65.5") << 1
+                                  << QVector<Write>{{0xDD46, 12300}}
+                                  << QStringList{"Limit I2 A =  12300"};
+    QTest::newRow("100 pA, B 3.2") << "chk_I2_100pA"
+                                   << "btnSetSoftLimitI2_B" << 3.2 << labelB.arg("6.55") << 2
+                                   << QVector<Write>{{0xDD4A, 32000}} << QStringList{};
+    QTest::newRow("100 pA, A 0.3")
+        << "chk_I2_100pA"
+        << "btnSetSoftLimitI2_A" << 0.3 << labelA.arg("6.55") << 2 << QVector<Write>{{0xDD46, 3000}}
+        << QStringList{"Limit I2 A =  3000"};
+    QTest::newRow("100 pA, A largest")
+        << "chk_I2_100pA"
+        << "btnSetSoftLimitI2_A" << 6.55 << labelA.arg("6.55") << 2
+        << QVector<Write>{{0xDD46, 65500}} << QStringList{"Limit I2 A =  65500"};
+    QTest::newRow("1 nA, B largest") << "chk_I2_1nA"
+                                     << "btnSetSoftLimitI2_B" << 65.5 << labelB.arg("65.5") << 1
+                                     << QVector<Write>{{0xDD4A, 65500}} << QStringList{};
+}
+
+void TestCommands::softLimitI2()
+{
+    QFETCH(QString, range);
+    QFETCH(QString, button);
+    QFETCH(double, entered);
+    QFETCH(QString, label);
+    QFETCH(int, decimals);
+    QFETCH(QVector<Write>, expected);
+    QFETCH(QStringList, debugLines);
+
+    click(range.toLatin1());
+    MessageCapture debug;
+    SeenDialog seen;
+    DialogDriver::acceptDouble(entered, &seen);
+    click(button.toLatin1());
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.label, label);
+    QCOMPARE(seen.decimals, decimals);
+    QCOMPARE(writes(), expected);
+    QCOMPARE(debug.lines(), debugLines);
+}
+
+void TestCommands::secondRangeButtonsFollowSelection()
+{
+    auto *limitA = window->findChild<QPushButton *>("btnSetSoftLimitI2_A");
+    auto *limitB = window->findChild<QPushButton *>("btnSetSoftLimitI2_B");
+    const struct
+    {
+        const char *radio;
+        bool enabled;
+    } steps[] = {{"chk_I2_1nA", true},   {"chk_I2_None", false}, {"chk_I2_None", false},
+                 {"chk_I2_100pA", true}, {"chk_I_10nA", true},   {"chk_U_100mV", true},
+                 {"chk_I2_None", false}, {"chk_I_1nA", false}};
+    for (const auto &step : steps) {
+        click(step.radio);
+        QCOMPARE(limitA->isEnabled(), step.enabled);
+        QCOMPARE(limitB->isEnabled(), step.enabled);
+    }
+
+    // Clicking the button that is already selected repeats its effect.
+    click("chk_I2_1nA");
+    limitA->setEnabled(false);
+    click("chk_I2_1nA");
+    QVERIFY(limitA->isEnabled() && limitB->isEnabled());
+
+    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI_A")->isEnabled());
+    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI_B")->isEnabled());
+    QCOMPARE(sim->cycles().size(), 0); // selecting a resolution writes nothing
+}
+
+void TestCommands::pollRunsWhileDialogIsOpen()
+{
+    Access::timer(*window)->start();
+    int readsWhileOpen = 0;
+    DialogDriver::onNextModal([this, &readsWhileOpen](QWidget *dialog) {
+        const int before = sim->cycles().size();
+        QTimer::singleShot(450, dialog, [this, dialog, before, &readsWhileOpen] {
+            readsWhileOpen = sim->cycles().size() - before;
+            qobject_cast<QDialog *>(dialog)->reject();
+        });
+    });
+    click("btnSetVset_A");
+    QVERIFY2(readsWhileOpen >= 2 * 17, qPrintable(QString::number(readsWhileOpen)));
+    QCOMPARE(writes().size(), 0);
+}
+
+void TestCommands::voltageRoundTrip()
+{
+    Access::tick(*window);
+    DialogDriver::acceptDouble(1500);
+    click("btnSetVset_A");
+    sim->advance(100);
+    Access::tick(*window);
+    QCOMPARE(field("txtVset_A"), QString("1500 V"));
+    QCOMPARE(field("txtStatus_A"), QString("Ramp up"));
+
+    sim->advance(120000);
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus_A"), QString("Stable"));
+    QCOMPARE(field("txtVmeas_A"), QString("1500 V"));
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
