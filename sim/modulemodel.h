@@ -14,7 +14,7 @@ class ModuleModel
 {
 public:
     // The module's largest set voltage; larger words are taken as this.
-    static const int maximumVoltage = 6000;
+    static constexpr int maximumVoltage = 6000;
 
     ModuleModel(const ModuleConfig &config, const SimClock *clock);
 

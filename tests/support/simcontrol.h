@@ -1,0 +1,73 @@
+// Drives one of the simulator's stand-in libraries from a test through its control functions:
+// configuration, a deterministic clock, forced register words and the log of bus cycles. The
+// library stays loaded while this object lives, so the simulated module outlives backends that
+// load and unload the same library.
+#ifndef SIMCONTROL_H
+#define SIMCONTROL_H
+
+#include <QLibrary>
+#include <QString>
+#include <QVector>
+
+class SimControl
+{
+public:
+    // "libxxusb" or "CAENVMElib", found on the library search path as the backends find it.
+    explicit SimControl(const QString &libraryName);
+    ~SimControl();
+    SimControl(const SimControl &) = delete;
+    SimControl &operator=(const SimControl &) = delete;
+
+    // False when the library did not load or is not a stand-in; every other call then does
+    // nothing and reads give 0 or nothing.
+    bool isLoaded() const;
+
+    // Configuration re-read from the environment, the module fresh, the log cleared.
+    void reset();
+    // Keys are the full environment variable names, e.g. "BRELKSIM_BASE".
+    bool configure(const QString &key, const QString &value);
+
+    void setManualClock(bool on);
+    void advance(int ms);
+
+    // Offsets are from the module's base address; reading does not show up in the cycle log.
+    void setRegister(quint32 offset, quint16 word);
+    quint16 registerWord(quint32 offset);
+
+    struct Cycle
+    {
+        quint32 address;
+        int addressModifier;
+        quint16 data;
+        bool write;
+        int status;
+
+        bool operator==(const Cycle &other) const
+        {
+            return address == other.address && addressModifier == other.addressModifier &&
+                   data == other.data && write == other.write && status == other.status;
+        }
+    };
+
+    QVector<Cycle> cycles();
+    void clearLog();
+
+private:
+    QLibrary library;
+    bool complete = false;
+
+    void (*resetFunction)() = nullptr;
+    int (*configureFunction)(const char *, const char *) = nullptr;
+    void (*setManualClockFunction)(int) = nullptr;
+    void (*advanceFunction)(int) = nullptr;
+    void (*setRegisterFunction)(unsigned, unsigned) = nullptr;
+    unsigned (*registerFunction)(unsigned) = nullptr;
+    int (*cycleCountFunction)() = nullptr;
+    int (*cycleFunction)(int, unsigned *, int *, unsigned *, int *, int *) = nullptr;
+    void (*clearLogFunction)() = nullptr;
+};
+
+// QCOMPARE prints differing cycle lists through this.
+char *toString(const SimControl::Cycle &cycle);
+
+#endif // SIMCONTROL_H

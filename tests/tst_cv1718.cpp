@@ -1,0 +1,345 @@
+// The CAEN V1718 backend against the simulator's stand-in for CAEN's library, and against a
+// library that is missing or incomplete. Which of these the program tests depends on the library
+// search path it was started with, named in BRELK_LIBRARY_SETUP.
+#include "cv1718.h"
+#include "simcontrol.h"
+
+#include <QtTest>
+
+namespace {
+
+const quint32 base = 0xDD00;
+const int am = 0x29;
+const char libraryName[] = "CAENVMElib";
+
+QStringList *capturedLines = nullptr;
+
+void captureLine(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    capturedLines->append(text);
+}
+
+// Collects the debug lines written while it lives.
+struct DebugLines
+{
+    DebugLines()
+    {
+        capturedLines = &lines;
+        previous = qInstallMessageHandler(captureLine);
+    }
+    ~DebugLines()
+    {
+        qInstallMessageHandler(previous);
+        capturedLines = nullptr;
+    }
+    QStringList lines;
+    QtMessageHandler previous;
+};
+
+// The "loaded" line and the eight address lines the backend prints for `library`, which must be
+// the library the backend itself loads.
+QStringList loadingLines(QLibrary &library)
+{
+    static const char *const entryPoints[][2] = {
+        {"CAENVME_SWRelease", "softwareRelease = %p"},
+        {"CAENVME_Init", "init = %p"},
+        {"CAENVME_End", "end = %p"},
+        {"CAENVME_BoardFWRelease", "boardFirmwareRelease = %p"},
+        {"CAENVME_ReadCycle", "readCycle = %p"},
+        {"CAENVME_WriteCycle", "writeCycle = %p"},
+        {"CAENVME_SetTimeout", "setTimeout = %p"},
+        {"CAENVME_SystemReset", "systemReset = %p"},
+    };
+    QStringList lines{QLatin1Char('"') + library.fileName() + QLatin1String("\" loaded")};
+    for (const auto &entryPoint : entryPoints)
+        lines << QString::asprintf(entryPoint[1],
+                                   reinterpret_cast<void *>(library.resolve(entryPoint[0])));
+    return lines;
+}
+
+SimControl::Cycle read(quint32 address, quint16 data, int status)
+{
+    return {address, am, data, false, status};
+}
+
+SimControl::Cycle write(quint32 address, quint16 data, int status)
+{
+    return {address, am, data, true, status};
+}
+
+} // namespace
+
+// The stand-in is on the library search path.
+class TestCV1718 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(sim.isLoaded()); }
+    void init() { sim.reset(); }
+
+    void constructionReportsEveryEntryPointAndTheVersion()
+    {
+        QLibrary probe(libraryName);
+        QVERIFY(probe.load());
+        DebugLines debug;
+        CV1718 controller;
+        QCOMPARE(debug.lines, loadingLines(probe)
+                                  << QStringLiteral("softwareRelease returns: SIM-1.0"));
+        QCOMPARE(controller.errorString(), QString());
+    }
+
+    void texts()
+    {
+        CV1718 controller;
+        QCOMPARE(controller.name(), QStringLiteral("CAEN V1718"));
+        QCOMPARE(controller.infoString(), QStringLiteral("CAEN VME library version SIM-1.0"));
+        QVERIFY(controller.open(0));
+        QCOMPARE(controller.infoString(), QStringLiteral("CAEN VME library version SIM-1.0"));
+        controller.close();
+    }
+
+    void open_data()
+    {
+        QTest::addColumn<QString>("bridges");
+        QTest::addColumn<bool>("noHandle");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("opened");
+
+        QTest::newRow("first bridge") << "1" << false << 0 << true;
+        QTest::newRow("second bridge") << "2" << false << 1 << true;
+        QTest::newRow("no bridge") << "0" << false << 0 << false;
+        QTest::newRow("index past the bridges") << "1" << false << 1 << false;
+        QTest::newRow("bridge refuses to open") << "1" << true << 0 << false;
+    }
+
+    void open()
+    {
+        QFETCH(QString, bridges);
+        QFETCH(bool, noHandle);
+        QFETCH(int, index);
+        QFETCH(bool, opened);
+        QVERIFY(sim.configure("BRELKSIM_BRIDGES", bridges));
+        QVERIFY(sim.configure("BRELKSIM_OPEN_NO_HANDLE", noHandle ? "on" : "off"));
+
+        CV1718 controller;
+        QCOMPARE(controller.open(index), opened);
+        // Only a library that fails to load leaves an error text.
+        QCOMPARE(controller.errorString(), QString());
+        // close reports whether the library ended a connection.
+        QCOMPARE(controller.close(), opened);
+    }
+
+    // CAEN hands out handle 0 for the first bridge; a close that skipped it would leave the
+    // bridge open, and the next open would fail.
+    void closeEndsTheConnectionOnHandleZero()
+    {
+        CV1718 controller;
+        QVERIFY(controller.open(0));
+        QVERIFY(controller.close());
+        QVERIFY(!controller.close());
+        QVERIFY(controller.open(0));
+        QVERIFY(controller.close());
+    }
+
+    void cyclesAreD16InCallOrder()
+    {
+        CV1718 controller;
+        QVERIFY(controller.open(0));
+        controller.write16(base + 0x34, am, 1500);
+        QCOMPARE(controller.read16(base + 0x04, am), quint16(1500));
+        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0x2101));
+        const QVector<SimControl::Cycle> expected{
+            write(base + 0x34, 1500, 0), read(base + 0x04, 1500, 0), read(base + 0x3C, 0x2101, 0)};
+        QCOMPARE(sim.cycles(), expected);
+        controller.close();
+    }
+
+    void cycleStatus_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("addressModifier");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<quint16>("word");
+
+        QTest::newRow("module answers") << "" << base + 0x3C << am << 0 << quint16(0x2101);
+        QTest::newRow("nothing at the address") << "" << 0xC000u << am << -1 << quint16(0xFFFF);
+        QTest::newRow("supervisory modifier") << "" << base + 0x3C << 0x2D << -1 << quint16(0xFFFF);
+        QTest::newRow("module missing")
+            << "BRELKSIM_NO_MODULE" << base + 0x3C << am << -1 << quint16(0xFFFF);
+        // The library delivers no word; the backend's word is that of an unanswered read.
+        QTest::newRow("link fails")
+            << "BRELKSIM_CYCLES_FAIL" << base + 0x3C << am << -2 << quint16(0xFFFF);
+    }
+
+    void cycleStatus()
+    {
+        QFETCH(QString, fault);
+        QFETCH(quint32, address);
+        QFETCH(int, addressModifier);
+        QFETCH(int, status);
+        QFETCH(quint16, word);
+        if (!fault.isEmpty())
+            QVERIFY(sim.configure(fault, "on"));
+
+        CV1718 controller;
+        QVERIFY(controller.open(0));
+        int readStatus = 12345;
+        QCOMPARE(controller.read16(address, addressModifier, &readStatus), word);
+        QCOMPARE(readStatus, status);
+        int writeStatus = 12345;
+        controller.write16(address, addressModifier, 0x0000, &writeStatus);
+        QCOMPARE(writeStatus, status);
+        QCOMPARE(sim.cycles().size(), 2);
+        controller.close();
+    }
+
+    void cyclesAfterCloseStillReachTheLibrary()
+    {
+        CV1718 controller;
+        QVERIFY(controller.open(0));
+        QVERIFY(controller.close());
+        sim.clearLog();
+
+        int status = 0;
+        controller.read16(base + 0x3C, am, &status);
+        QCOMPARE(status, -4);
+        controller.write16(base + 0x34, am, 100, &status);
+        QCOMPARE(status, -4);
+        const QVector<SimControl::Cycle> expected{read(base + 0x3C, 0xFFFF, -4),
+                                                  write(base + 0x34, 100, -4)};
+        QCOMPARE(sim.cycles(), expected);
+    }
+
+    void systemReset()
+    {
+        CV1718 controller;
+        QVERIFY(controller.open(0));
+        int status = 12345;
+        controller.systemReset(&status);
+        QCOMPARE(status, 0);
+        controller.systemReset();
+        QVERIFY(controller.close());
+        controller.systemReset(&status);
+        QCOMPARE(status, -4);
+    }
+
+private:
+    SimControl sim{libraryName};
+};
+
+// No library on the search path, or one that lacks an entry point: the backend exists but
+// attempts nothing.
+class TestCV1718WithoutLibrary : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestCV1718WithoutLibrary(bool incomplete) : incomplete(incomplete) {}
+
+private slots:
+    void initTestCase()
+    {
+        if (!incomplete && QLibrary(libraryName).load())
+            QSKIP("A CAEN library is installed on this machine");
+        QCOMPARE(sim.isLoaded(), incomplete);
+    }
+
+    void debugLinesAndErrorText()
+    {
+        QLibrary probe(libraryName);
+        QStringList expectedLines;
+        QString expectedError;
+        if (incomplete) {
+            QVERIFY(probe.load());
+            expectedLines = loadingLines(probe);
+            expectedError = QStringLiteral("Error while loading shared library 'CAENVMElib'!");
+        } else {
+            // The Linux file name is tried too, but the first name's failure is reported.
+            QVERIFY(!probe.load());
+            expectedError = probe.errorString();
+            expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
+        }
+        DebugLines debug;
+        CV1718 controller;
+        QCOMPARE(debug.lines, expectedLines);
+        QCOMPARE(controller.errorString(), expectedError);
+    }
+
+    void openAndCloseFail()
+    {
+        CV1718 controller;
+        const QString error = controller.errorString();
+        QVERIFY(!controller.open(0));
+        QVERIFY(!controller.close());
+        QCOMPARE(controller.errorString(), error);
+        QCOMPARE(controller.name(), QStringLiteral("CAEN V1718"));
+        QCOMPARE(controller.infoString(), QStringLiteral("Not connected to CAEN VME library!"));
+    }
+
+    void operationsReportGenericError()
+    {
+        sim.reset();
+        CV1718 controller;
+        int readStatus = 0;
+        int writeStatus = 0;
+        int resetStatus = 0;
+        QCOMPARE(controller.read16(base + 0x3C, am, &readStatus), quint16(0xFFFF));
+        controller.write16(base + 0x34, am, 100, &writeStatus);
+        controller.systemReset(&resetStatus);
+        QCOMPARE(readStatus, -3);
+        QCOMPARE(writeStatus, -3);
+        QCOMPARE(resetStatus, -3);
+
+        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0xFFFF));
+        controller.write16(base + 0x34, am, 100);
+        controller.systemReset();
+        QVERIFY(sim.cycles().isEmpty());
+    }
+
+private:
+    bool incomplete;
+    SimControl sim{libraryName};
+};
+
+// Only the file name CAEN's Linux installation uses is on the search path.
+class TestCV1718LinuxFileName : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loadsUnderTheLinuxName()
+    {
+        DebugLines debug;
+        CV1718 controller;
+        QVERIFY(!debug.lines.isEmpty());
+        QVERIFY2(debug.lines.first().endsWith(QLatin1String("libCAENVME.so\" loaded")),
+                 qPrintable(debug.lines.first()));
+        QCOMPARE(debug.lines.last(), QStringLiteral("softwareRelease returns: SIM-1.0"));
+        QCOMPARE(controller.errorString(), QString());
+        QVERIFY(controller.open(0));
+        int status = 12345;
+        QCOMPARE(controller.read16(base + 0x3C, am, &status), quint16(0x2101));
+        QCOMPARE(status, 0);
+        QVERIFY(controller.close());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray setup = qgetenv("BRELK_LIBRARY_SETUP");
+    if (setup == "absent" || setup == "incomplete") {
+        TestCV1718WithoutLibrary test(setup == "incomplete");
+        return QTest::qExec(&test, argc, argv);
+    }
+    if (setup == "fallback") {
+        TestCV1718LinuxFileName test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    TestCV1718 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_cv1718.moc"

@@ -1,0 +1,341 @@
+// The Wiener VM-USB backend against the simulator's stand-in for the xxusb library, and against
+// a library that is missing or incomplete. Which of these the program tests depends on the
+// library search path it was started with, named in BRELK_LIBRARY_SETUP.
+#include "cvmusb.h"
+#include "simcontrol.h"
+
+#include <QtTest>
+
+namespace {
+
+const quint32 base = 0xDD00;
+const int am = 0x29;
+const char libraryName[] = "libxxusb";
+// Bytes moved by a D16 cycle: the stand-in's status for success, as the genuine library's.
+const int done = 2;
+
+QStringList *capturedLines = nullptr;
+
+void captureLine(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    capturedLines->append(text);
+}
+
+// Collects the debug lines written while it lives.
+struct DebugLines
+{
+    DebugLines()
+    {
+        capturedLines = &lines;
+        previous = qInstallMessageHandler(captureLine);
+    }
+    ~DebugLines()
+    {
+        qInstallMessageHandler(previous);
+        capturedLines = nullptr;
+    }
+    QStringList lines;
+    QtMessageHandler previous;
+};
+
+// The "loaded" line and the six address lines the backend prints for `library`, which must be
+// the library the backend itself loads.
+QStringList loadingLines(QLibrary &library)
+{
+    static const char *const entryPoints[][2] = {
+        {"xxusb_devices_find", "xxusbDevicesFind = %p"},
+        {"xxusb_device_open", "xxusbDeviceOpen = %p"},
+        {"xxusb_device_close", "xxusbDeviceClose = %p"},
+        {"xxusb_register_read", "xxusbRegisterRead = %p"},
+        {"VME_read_16", "vmeRead16 = %p"},
+        {"VME_write_16", "vmeWrite16 = %p"},
+    };
+    QStringList lines{QLatin1Char('"') + library.fileName() + QLatin1String("\" loaded")};
+    for (const auto &entryPoint : entryPoints)
+        lines << QString::asprintf(entryPoint[1],
+                                   reinterpret_cast<void *>(library.resolve(entryPoint[0])));
+    return lines;
+}
+
+SimControl::Cycle read(quint32 address, quint16 data, int status)
+{
+    return {address, am, data, false, status};
+}
+
+SimControl::Cycle write(quint32 address, quint16 data, int status)
+{
+    return {address, am, data, true, status};
+}
+
+} // namespace
+
+// The stand-in is on the library search path.
+class TestCVmUsb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(sim.isLoaded()); }
+    void init() { sim.reset(); }
+
+    void constructionReportsEveryEntryPoint()
+    {
+        QLibrary probe(libraryName);
+        QVERIFY(probe.load());
+        DebugLines debug;
+        CVmUsb controller;
+        QCOMPARE(debug.lines, loadingLines(probe));
+        QCOMPARE(controller.errorString(), QString());
+    }
+
+    void texts()
+    {
+        CVmUsb controller;
+        QCOMPARE(controller.name(), QStringLiteral("Wiener VM-USB"));
+        QCOMPARE(controller.infoString(), QStringLiteral("Connected to VME controller "));
+        QVERIFY(controller.open(0));
+        QCOMPARE(controller.infoString(), QStringLiteral("Connected to VME controller SIM001"));
+        QVERIFY(controller.close());
+        // The serial stays after close.
+        QCOMPARE(controller.infoString(), QStringLiteral("Connected to VME controller SIM001"));
+    }
+
+    void openReportsTheBridge_data()
+    {
+        QTest::addColumn<QString>("bridges");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("serial");
+
+        QTest::newRow("first bridge") << "1" << 0 << "SIM001";
+        QTest::newRow("second bridge") << "2" << 1 << "SIM002";
+    }
+
+    void openReportsTheBridge()
+    {
+        QFETCH(QString, bridges);
+        QFETCH(int, index);
+        QFETCH(QString, serial);
+        QVERIFY(sim.configure("BRELKSIM_BRIDGES", bridges));
+
+        CVmUsb controller;
+        DebugLines debug;
+        QVERIFY(controller.open(index));
+        // The firmware register of the stand-in reads "SIM" and revision 1.
+        QCOMPARE(debug.lines,
+                 QStringList{QStringLiteral("VM-USB sn. \"%1\" FW 1397312769").arg(serial)});
+        QCOMPARE(controller.errorString(), QString());
+        QVERIFY(controller.close());
+    }
+
+    void openFails_data()
+    {
+        QTest::addColumn<QString>("bridges");
+        QTest::addColumn<bool>("noHandle");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("no bridge") << "0" << false << 0 << "No VM-USB controller # 0 found!";
+        QTest::newRow("index past the bridges")
+            << "1" << false << 1 << "No VM-USB controller # 1 found!";
+        QTest::newRow("negative index") << "1" << false << -1 << "No VM-USB controller # -1 found!";
+        QTest::newRow("bridge gives no handle")
+            << "1" << true << 0 << "VM-USB controller # 0 (sn. SIM001) could not be opened!";
+    }
+
+    void openFails()
+    {
+        QFETCH(QString, bridges);
+        QFETCH(bool, noHandle);
+        QFETCH(int, index);
+        QFETCH(QString, error);
+        QVERIFY(sim.configure("BRELKSIM_BRIDGES", bridges));
+        QVERIFY(sim.configure("BRELKSIM_OPEN_NO_HANDLE", noHandle ? "on" : "off"));
+
+        CVmUsb controller;
+        DebugLines debug;
+        QVERIFY(!controller.open(index));
+        QCOMPARE(controller.errorString(), error);
+        QVERIFY(debug.lines.isEmpty());
+
+        // Without a device nothing reaches the library.
+        int status = 0;
+        QCOMPARE(controller.read16(base + 0x3C, am, &status), quint16(0));
+        QCOMPARE(status, -1);
+        controller.write16(base + 0x34, am, 100, &status);
+        QCOMPARE(status, -1);
+        QVERIFY(controller.close());
+        QVERIFY(sim.cycles().isEmpty());
+    }
+
+    // The library takes the address modifier before the address; a swap shows in the log.
+    void cyclesAreD16InCallOrder()
+    {
+        CVmUsb controller;
+        QVERIFY(controller.open(0));
+        controller.write16(base + 0x34, am, 1500);
+        QCOMPARE(controller.read16(base + 0x04, am), quint16(1500));
+        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0x2101));
+        const QVector<SimControl::Cycle> expected{write(base + 0x34, 1500, done),
+                                                  read(base + 0x04, 1500, done),
+                                                  read(base + 0x3C, 0x2101, done)};
+        QCOMPARE(sim.cycles(), expected);
+        QVERIFY(controller.close());
+    }
+
+    void cycleStatus_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("addressModifier");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<quint16>("word");
+
+        QTest::newRow("module answers") << "" << base + 0x3C << am << done << quint16(0x2101);
+        QTest::newRow("nothing at the address") << "" << 0xC000u << am << -5 << quint16(0xFFFF);
+        QTest::newRow("supervisory modifier") << "" << base + 0x3C << 0x2D << -5 << quint16(0xFFFF);
+        QTest::newRow("module missing")
+            << "BRELKSIM_NO_MODULE" << base + 0x3C << am << -5 << quint16(0xFFFF);
+        // The library delivers nothing, so the word is the 0 the backend started with.
+        QTest::newRow("link fails")
+            << "BRELKSIM_CYCLES_FAIL" << base + 0x3C << am << -110 << quint16(0);
+    }
+
+    void cycleStatus()
+    {
+        QFETCH(QString, fault);
+        QFETCH(quint32, address);
+        QFETCH(int, addressModifier);
+        QFETCH(int, status);
+        QFETCH(quint16, word);
+        if (!fault.isEmpty())
+            QVERIFY(sim.configure(fault, "on"));
+
+        CVmUsb controller;
+        QVERIFY(controller.open(0));
+        int readStatus = 12345;
+        QCOMPARE(controller.read16(address, addressModifier, &readStatus), word);
+        QCOMPARE(readStatus, status);
+        int writeStatus = 12345;
+        controller.write16(address, addressModifier, 0x0000, &writeStatus);
+        QCOMPARE(writeStatus, status);
+        QCOMPARE(sim.cycles().size(), 2);
+        QVERIFY(controller.close());
+    }
+
+    void closeEndsEveryCycle()
+    {
+        CVmUsb controller;
+        QVERIFY(controller.open(0));
+        QVERIFY(controller.close());
+        QVERIFY(controller.close());
+        int status = 0;
+        QCOMPARE(controller.read16(base + 0x3C, am, &status), quint16(0));
+        QCOMPARE(status, -1);
+        controller.write16(base + 0x34, am, 100, &status);
+        QCOMPARE(status, -1);
+        QVERIFY(sim.cycles().isEmpty());
+        // The bridge was really closed: it opens again.
+        QVERIFY(controller.open(0));
+        QVERIFY(controller.close());
+    }
+
+    void systemResetLeavesTheStatusAlone()
+    {
+        CVmUsb controller;
+        QVERIFY(controller.open(0));
+        int status = 12345;
+        controller.systemReset(&status);
+        QCOMPARE(status, 12345);
+        controller.systemReset();
+        QVERIFY(controller.close());
+    }
+
+private:
+    SimControl sim{libraryName};
+};
+
+// No library on the search path, or one that lacks an entry point: the backend exists but
+// attempts nothing.
+class TestCVmUsbWithoutLibrary : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestCVmUsbWithoutLibrary(bool incomplete) : incomplete(incomplete) {}
+
+private slots:
+    void initTestCase()
+    {
+        if (!incomplete && QLibrary(libraryName).load())
+            QSKIP("An xxusb library is installed on this machine");
+        QCOMPARE(sim.isLoaded(), incomplete);
+    }
+
+    void debugLinesAndErrorText()
+    {
+        QLibrary probe(libraryName);
+        QStringList expectedLines;
+        QString expectedError;
+        if (incomplete) {
+            QVERIFY(probe.load());
+            expectedLines = loadingLines(probe);
+            expectedError = QStringLiteral("Error while loading shared library 'libxxusb'!");
+        } else {
+            QVERIFY(!probe.load());
+            expectedError = probe.errorString();
+            expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
+        }
+        DebugLines debug;
+        CVmUsb controller;
+        QCOMPARE(debug.lines, expectedLines);
+        QCOMPARE(controller.errorString(), expectedError);
+    }
+
+    void openFailsAndCloseSucceeds()
+    {
+        CVmUsb controller;
+        const QString error = controller.errorString();
+        QVERIFY(!controller.open(0));
+        QVERIFY(controller.close());
+        QCOMPARE(controller.errorString(), error);
+        QCOMPARE(controller.name(), QStringLiteral("Wiener VM-USB"));
+        QCOMPARE(controller.infoString(), QStringLiteral("Not connected to Wiener XXUSB library!"));
+    }
+
+    void operationsAttemptNothing()
+    {
+        sim.reset();
+        CVmUsb controller;
+        int readStatus = 0;
+        int writeStatus = 0;
+        int resetStatus = 12345;
+        QCOMPARE(controller.read16(base + 0x3C, am, &readStatus), quint16(0));
+        controller.write16(base + 0x34, am, 100, &writeStatus);
+        controller.systemReset(&resetStatus);
+        QCOMPARE(readStatus, -1);
+        QCOMPARE(writeStatus, -1);
+        QCOMPARE(resetStatus, 12345);
+
+        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0));
+        controller.write16(base + 0x34, am, 100);
+        QVERIFY(sim.cycles().isEmpty());
+    }
+
+private:
+    bool incomplete;
+    SimControl sim{libraryName};
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray setup = qgetenv("BRELK_LIBRARY_SETUP");
+    if (setup == "absent" || setup == "incomplete") {
+        TestCVmUsbWithoutLibrary test(setup == "incomplete");
+        return QTest::qExec(&test, argc, argv);
+    }
+    TestCVmUsb test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_cvmusb.moc"
