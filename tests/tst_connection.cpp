@@ -1,0 +1,419 @@
+// Choosing and connecting the VME bridge, choosing the module address and the About boxes, with
+// the real backends on the module simulator and the real dialogs.
+#include "brelkcontroltestaccess.h"
+#include "dialogdriver.h"
+#include "messagecapture.h"
+#include "simcontrol.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startWithoutSettingsFile();
+    void storedControllerChoosesBackend_data();
+    void storedControllerChoosesBackend();
+    void reconnectShowsStatusTextsInOrder_data();
+    void reconnectShowsStatusTextsInOrder();
+    void switchBridgesBothWays();
+    void cancelLeavesPollStopped();
+    void bridgeWithoutModule();
+    void addressDialogPreselects_data();
+    void addressDialogPreselects();
+    void acceptedAddressIsUsedAndStored();
+    void cancelledAddressChangesNothing();
+    void addressDialogRestartsPollWhenDisconnected();
+    void unwritableSettingsFileIsReported();
+    void aboutBox();
+    void aboutQt();
+    void quitClosesWindow();
+
+private:
+    void trigger(const char *action) { window->findChild<QAction *>(action)->trigger(); }
+    void writeSettings(const QString &key, const QString &value);
+    QString storedValue(const QString &key);
+    QString message() { return window->statusBar()->currentMessage(); }
+
+    QString iniPath;
+    std::unique_ptr<SimControl> vmUsb;
+    std::unique_ptr<SimControl> v1718;
+    std::unique_ptr<BrelkControl> window;
+};
+
+void TestConnection::initTestCase()
+{
+    iniPath = QCoreApplication::applicationDirPath() + "/brelkcontrol.ini";
+    vmUsb.reset(new SimControl("libxxusb"));
+    v1718.reset(new SimControl("CAENVMElib"));
+    QVERIFY2(vmUsb->isLoaded() && v1718->isLoaded(),
+             "the module simulator is not on the library search path");
+}
+
+void TestConnection::init()
+{
+    QFile::remove(iniPath);
+    QDir().rmdir(iniPath);
+    vmUsb->reset();
+    v1718->reset();
+}
+
+void TestConnection::cleanup()
+{
+    window.reset();
+    QFile::remove(iniPath);
+    QDir().rmdir(iniPath);
+}
+
+void TestConnection::writeSettings(const QString &key, const QString &value)
+{
+    QSettings settings(iniPath, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+QString TestConnection::storedValue(const QString &key)
+{
+    QSettings settings(iniPath, QSettings::IniFormat);
+    return settings.value(key).toString();
+}
+
+void TestConnection::startWithoutSettingsFile()
+{
+    MessageCapture debug;
+    window.reset(new BrelkControl);
+    QVERIFY(debug.lines().contains("Connected to VME controller \"Wiener VM-USB\""));
+    QCOMPARE(message(), QString("Connecting to HV device at VME address dd00..."));
+    QVERIFY(Access::timer(*window)->isActive());
+    QVERIFY(!QFile::exists(iniPath));
+
+    // The first tick reads the VM-USB bridge's module; the CAEN stand-in sees nothing.
+    QTRY_VERIFY(message().startsWith("Module serial number"));
+    QVERIFY(!vmUsb->cycles().isEmpty());
+    QVERIFY(v1718->cycles().isEmpty());
+}
+
+void TestConnection::storedControllerChoosesBackend_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("preselected");
+
+    QTest::newRow("missing key") << QString() << "Wiener VM-USB"
+                                 << "Wiener VM-USB";
+    QTest::newRow("VM-USB") << "VM-USB"
+                            << "Wiener VM-USB"
+                            << "Wiener VM-USB";
+    QTest::newRow("V1718") << "V1718"
+                           << "CAEN V1718"
+                           << "CAEN V1718";
+    QTest::newRow("lower case v1718") << "v1718"
+                                      << "Wiener VM-USB"
+                                      << "Wiener VM-USB";
+    QTest::newRow("V1718 with a blank") << "V1718 "
+                                        << "Wiener VM-USB"
+                                        << "Wiener VM-USB";
+    QTest::newRow("something else") << "VME-PCI"
+                                    << "Wiener VM-USB"
+                                    << "Wiener VM-USB";
+}
+
+void TestConnection::storedControllerChoosesBackend()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, name);
+    QFETCH(QString, preselected);
+
+    if (!stored.isNull())
+        writeSettings("VmeController", stored);
+    MessageCapture debug;
+    window.reset(new BrelkControl);
+    QCOMPARE(debug.linesStartingWith("Connected to VME controller"),
+             QStringList{QString("Connected to VME controller \"%1\"").arg(name)});
+    QCOMPARE(Access::controller(*window)->name(), name);
+
+    const QByteArray fileBefore = [this] {
+        QFile file(iniPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    SeenDialog seen;
+    DialogDriver::reject(&seen);
+    trigger("actionVME_Controller");
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.label, QString("Please select the VME controller to connect to:"));
+    QCOMPARE(seen.items, (QStringList{"Wiener VM-USB", "CAEN V1718"}));
+    QCOMPARE(seen.currentItem, preselected);
+    QVERIFY(!seen.editable);
+    QCOMPARE(seen.parent, window.get());
+
+    QFile file(iniPath);
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), fileBefore);
+}
+
+void TestConnection::reconnectShowsStatusTextsInOrder_data()
+{
+    QTest::addColumn<QString>("storedAddress");
+    QTest::addColumn<QString>("addressText");
+
+    QTest::newRow("default") << QString() << "dd00";
+    QTest::newRow("0x100") << "0x100"
+                           << "0100";
+    QTest::newRow("0xC000") << "0xC000"
+                            << "c000";
+}
+
+void TestConnection::reconnectShowsStatusTextsInOrder()
+{
+    QFETCH(QString, storedAddress);
+    QFETCH(QString, addressText);
+
+    if (!storedAddress.isNull())
+        writeSettings("BaseAddress", storedAddress);
+    window.reset(new BrelkControl);
+    QCOMPARE(message(), QString("Connecting to HV device at VME address %1...").arg(addressText));
+
+    QSignalSpy messages(window->statusBar(), &QStatusBar::messageChanged);
+    DialogDriver::acceptItem("Wiener VM-USB");
+    trigger("actionVME_Controller");
+    QStringList shown;
+    for (const QList<QVariant> &arguments : messages)
+        shown << arguments.at(0).toString();
+    QCOMPARE(shown,
+             (QStringList{
+                 "Connecting to VME controller...", "Connected to VME controller Wiener VM-USB!",
+                 QString("Connecting to HV device at VME address %1...").arg(addressText)}));
+    QVERIFY(Access::timer(*window)->isActive());
+}
+
+void TestConnection::switchBridgesBothWays()
+{
+    window.reset(new BrelkControl);
+    Access::setStatus2Latch(*window, 0x1234);
+
+    MessageCapture debug;
+    DialogDriver::acceptItem("CAEN V1718");
+    trigger("actionVME_Controller");
+    QCOMPARE(storedValue("VmeController"), QString("V1718"));
+    QCOMPARE(Access::controller(*window)->name(), QString("CAEN V1718"));
+    QVERIFY(debug.lines().contains("Connected to VME controller \"CAEN V1718\""));
+    QCOMPARE(Access::cache(*window).status2Latch, quint16(0));
+    QVERIFY(Access::timer(*window)->isActive());
+    v1718->clearLog();
+    QTRY_VERIFY(!v1718->cycles().isEmpty());
+
+    // Choosing the bridge again still rebuilds it: the library is loaded anew.
+    debug.clear();
+    vmUsb->clearLog();
+    DialogDriver::acceptItem("Wiener VM-USB");
+    trigger("actionVME_Controller");
+    QCOMPARE(storedValue("VmeController"), QString("VM-USB"));
+    QCOMPARE(debug.linesStartingWith("\"").size(), 1); // the "... loaded" line
+    QTRY_VERIFY(!vmUsb->cycles().isEmpty());
+
+    debug.clear();
+    DialogDriver::acceptItem("Wiener VM-USB");
+    trigger("actionVME_Controller");
+    QCOMPARE(debug.linesStartingWith("\"").size(), 1);
+    QCOMPARE(storedValue("VmeController"), QString("VM-USB"));
+}
+
+void TestConnection::cancelLeavesPollStopped()
+{
+    window.reset(new BrelkControl);
+    QTRY_VERIFY(message().startsWith("Module serial number"));
+    const QString lastMessage = message();
+
+    DialogDriver::reject();
+    trigger("actionVME_Controller");
+    QVERIFY(!Access::timer(*window)->isActive());
+    QVERIFY(!QFile::exists(iniPath));
+    QCOMPARE(message(), lastMessage);
+
+    // The controller is closed but kept: a VM-USB read now fails without a cycle.
+    int status = 0;
+    vmUsb->clearLog();
+    Access::controller(*window)->read16(0xDD3C, 0x29, &status);
+    QCOMPARE(status, -1);
+    QVERIFY(vmUsb->cycles().isEmpty());
+}
+
+void TestConnection::bridgeWithoutModule()
+{
+    writeSettings("BaseAddress", "0x1200");
+    window.reset(new BrelkControl);
+    QCOMPARE(message(), QString("Connecting to HV device at VME address 1200..."));
+    QTRY_VERIFY(vmUsb->cycles().size() >= 3);
+    // Every tick stops after the serial number: nobody answers at 0x1200.
+    for (const SimControl::Cycle &cycle : vmUsb->cycles())
+        QCOMPARE(cycle.address, quint32(0x123C));
+    QCOMPARE(message(), QString("Connecting to HV device at VME address 1200..."));
+}
+
+void TestConnection::addressDialogPreselects_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("preselected");
+
+    QTest::newRow("default") << QString() << "0xDD00";
+    QTest::newRow("0xDDFF") << "0xDDFF"
+                            << "0xDD00";
+    QTest::newRow("decimal 256") << "256"
+                                 << "0x0100";
+    QTest::newRow("0") << "0"
+                       << "0x0000";
+    QTest::newRow("0xFF00") << "0xFF00"
+                            << "0xFF00";
+    QTest::newRow("0xFFFF") << "0xFFFF"
+                            << "0xFF00";
+}
+
+void TestConnection::addressDialogPreselects()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, preselected);
+
+    if (!stored.isNull())
+        writeSettings("BaseAddress", stored);
+    window.reset(new BrelkControl);
+    SeenDialog seen;
+    DialogDriver::reject(&seen);
+    trigger("actionModule_Address");
+    QCOMPARE(seen.title, QString("pavex BRELK Control"));
+    QCOMPARE(seen.label, QString("Select module's VME Base Address:"));
+    QCOMPARE(seen.items.size(), 256);
+    QCOMPARE(seen.items.first(), QString("0x0000"));
+    QCOMPARE(seen.items.at(0xDD), QString("0xDD00"));
+    QCOMPARE(seen.items.last(), QString("0xFF00"));
+    QCOMPARE(seen.currentItem, preselected);
+    QVERIFY(!seen.editable);
+}
+
+void TestConnection::acceptedAddressIsUsedAndStored()
+{
+    window.reset(new BrelkControl);
+    const QString lastMessage = message();
+    SeenDialog seen;
+    DialogDriver::acceptItem("0xC000", &seen);
+    trigger("actionModule_Address");
+    QCOMPARE(storedValue("BaseAddress"), QString("0xC000"));
+    QCOMPARE(Access::baseAddress(*window), 0xC000);
+    QVERIFY(Access::timer(*window)->isActive());
+    QCOMPARE(message(), lastMessage); // the address dialog itself shows nothing
+
+    vmUsb->clearLog();
+    Access::tick(*window);
+    QCOMPARE(vmUsb->cycles().first().address, quint32(0xC03C));
+
+    // Accepting the entry in use stores it again, creating a file that was removed.
+    QFile::remove(iniPath);
+    DialogDriver::acceptItem(QString());
+    trigger("actionModule_Address");
+    QCOMPARE(storedValue("BaseAddress"), QString("0xC000"));
+}
+
+void TestConnection::cancelledAddressChangesNothing()
+{
+    window.reset(new BrelkControl);
+    DialogDriver::reject();
+    trigger("actionModule_Address");
+    QCOMPARE(Access::baseAddress(*window), 0xDD00);
+    QVERIFY(!QFile::exists(iniPath));
+    QVERIFY(Access::timer(*window)->isActive());
+}
+
+void TestConnection::addressDialogRestartsPollWhenDisconnected()
+{
+    window.reset(new BrelkControl);
+    DialogDriver::reject();
+    trigger("actionVME_Controller");
+    QVERIFY(!Access::timer(*window)->isActive());
+
+    DialogDriver::reject();
+    trigger("actionModule_Address");
+    QVERIFY(Access::timer(*window)->isActive());
+    // Ticks against the closed bridge show nothing that no module delivered.
+    const QString fieldBefore = window->findChild<QLineEdit *>("txtStatus_A")->text();
+    QTest::qWait(250);
+    QCOMPARE(window->findChild<QLineEdit *>("txtStatus_A")->text(), fieldBefore);
+}
+
+void TestConnection::unwritableSettingsFileIsReported()
+{
+    window.reset(new BrelkControl);
+    QVERIFY(QDir().mkdir(iniPath)); // a folder where the file should be: nothing can be written
+
+    SeenDialog warning;
+    DialogDriver::acceptItem("0xC000");
+    // The warning comes up while the address dialog's handler is still running.
+    QTimer::singleShot(0, [&warning] { DialogDriver::acceptMessageBox(&warning); });
+    trigger("actionModule_Address");
+    QVERIFY(warning.shown);
+    QCOMPARE(warning.title, QString("pavex BRELK Control"));
+    QVERIFY2(warning.text.contains(QDir::toNativeSeparators(iniPath)), qPrintable(warning.text));
+    QCOMPARE(Access::baseAddress(*window), 0xC000); // still used for this run
+    QVERIFY(Access::timer(*window)->isActive());
+}
+
+void TestConnection::aboutBox()
+{
+    window.reset(new BrelkControl);
+    SeenDialog seen;
+    bool pollRunning = false;
+    DialogDriver::onNextModal([&](QWidget *box) {
+        pollRunning = Access::timer(*window)->isActive();
+        DialogDriver::acceptMessageBox(&seen);
+        Q_UNUSED(box);
+    });
+    trigger("actionAbout");
+    QVERIFY(pollRunning);
+    QCOMPARE(seen.title, QString("About pavex BRELK Control"));
+    QCOMPARE(seen.parent, window.get());
+    const QString text = seen.text;
+    QVERIFY(text.startsWith("<h2>pavex BRELK Control Version 1.0.0.0</h2><p>"));
+    QVERIFY(!text.contains("%1") && !text.contains("%2"));
+    QCOMPARE(text.count("<p>"), 5);
+    const int description = text.indexOf(
+        "<p>Simple example for control of pavex BRELK two channel high voltage modules.</p>");
+    const int controllers = text.indexOf("<p>This program requires a Wiener VM-USB or CAEN V1718 "
+                                         "controller to connect to VME bus.</p>");
+    QVERIFY(description > text.indexOf("<a href=\"http")); // after the notice with its link
+    QVERIFY(controllers > description);
+    QVERIFY(text.indexOf("subject=pavex BRELK Control Version 1.0.0.0\"") > controllers);
+}
+
+void TestConnection::aboutQt()
+{
+    window.reset(new BrelkControl);
+    SeenDialog seen;
+    DialogDriver::acceptMessageBox(&seen);
+    trigger("actionAbout_Qt");
+    QVERIFY(seen.shown);
+    QVERIFY(seen.title.contains("Qt"));
+}
+
+void TestConnection::quitClosesWindow()
+{
+    window.reset(new BrelkControl);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    trigger("actionQuit");
+    QVERIFY(!window->isVisible());
+}
+
+QTEST_MAIN(TestConnection)
+#include "tst_connection.moc"
