@@ -2,6 +2,8 @@
 
 #include "registermap.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace {
@@ -18,7 +20,12 @@ SimConfig configFromEnvironment()
 }
 } // namespace
 
-Simulator::Simulator() : settings(configFromEnvironment()), model(settings.module, &time) {}
+Simulator::Simulator() : settings(configFromEnvironment()), model(settings.module, &time)
+{
+    const QByteArray logPath = qgetenv("BRELKSIM_LOG");
+    if (!logPath.isEmpty())
+        logFile.reset(std::fopen(logPath.constData(), "a"));
+}
 
 void Simulator::reset()
 {
@@ -93,6 +100,14 @@ void Simulator::log(const Cycle &cycle)
     if (cycleLog.size() >= logCapacity)
         cycleLog.pop_front();
     cycleLog.push_back(cycle);
+    // One line per cycle: address, address modifier, data, R or W, status, wall-clock time in
+    // milliseconds since the epoch; flushed at once, as the reader may be waiting on it.
+    if (logFile) {
+        std::fprintf(logFile.get(), "0x%X 0x%X 0x%04X %c %d %lld\n", cycle.address,
+                     unsigned(cycle.addressModifier), cycle.data, cycle.write ? 'W' : 'R',
+                     cycle.status, static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+        std::fflush(logFile.get());
+    }
 }
 
 // A D16 cycle needs an even address; the module answers only to A16 non-privileged data access.

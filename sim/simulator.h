@@ -9,7 +9,9 @@
 #include "simclock.h"
 #include "simconfig.h"
 
+#include <cstdio>
 #include <deque>
+#include <memory>
 #include <vector>
 
 class Simulator
@@ -32,7 +34,8 @@ public:
         int status;
     };
 
-    // Reads the configuration from the environment.
+    // Reads the configuration from the environment. BRELKSIM_LOG names a file to which every
+    // cycle is appended as it happens, so a test outside the process can watch the bus.
     Simulator();
     // The module keeps a pointer to the clock, so a simulator stays where it was made.
     Simulator(const Simulator &) = delete;
@@ -67,6 +70,7 @@ private:
     // Bridge number per handle, -1 for a free handle.
     std::vector<int> openBridges;
     std::deque<Cycle> cycleLog;
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> logFile{nullptr, std::fclose};
 };
 
 #endif // SIMULATOR_H
