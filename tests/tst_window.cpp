@@ -1,0 +1,292 @@
+// The main window's life: what it reads from the settings file next to the executable, the debug
+// lines it leaves, its title, the poll timer it sets up, a language change, File > Quit, and the
+// order in which it lets go of the controller.
+#include "brelkcontroltestaccess.h"
+#include "fakecontroller.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTranslator>
+#include <QtTest>
+
+#include <memory>
+#include <utility>
+
+using Access = BrelkControlTestAccess;
+
+namespace {
+
+QString settingsPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absolutePath() +
+           QStringLiteral("/brelkcontrol.ini");
+}
+
+void writeSettings(const QByteArray &contents)
+{
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(contents);
+}
+
+QByteArray settingsContents()
+{
+    QFile file(settingsPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList debugLines;
+
+void collectDebugLine(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg)
+        debugLines << text;
+}
+
+// Leaves the window and, on the way out, the order in which its controller was closed and
+// deleted.
+class LoggingController : public FakeController
+{
+public:
+    explicit LoggingController(QStringList *log) : log(log) {}
+    ~LoggingController() override { *log << QStringLiteral("deleted"); }
+    bool close() override
+    {
+        *log << QStringLiteral("closed");
+        return FakeController::close();
+    }
+
+private:
+    QStringList *log;
+};
+
+// Translates only the title's format, so the title shows which of its parts were translated.
+class TitleTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        Q_UNUSED(disambiguation);
+        Q_UNUSED(n);
+        if (qstrcmp(context, "BrelkControl") == 0 && qstrcmp(sourceText, "%1 Version %2") == 0)
+            return QStringLiteral("%1 Ausgabe %2");
+        if (qstrcmp(sourceText, "pavex BRELK Control") == 0 || qstrcmp(sourceText, "1.0") == 0)
+            return QStringLiteral("translated");
+        return QString();
+    }
+};
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void withoutSettingsFile();
+    void baseAddressSetting_data();
+    void baseAddressSetting();
+    void titleFormatIsTranslated();
+    void pollTimer();
+    void languageChangeKeepsStates();
+    void quitClosesTheWindow();
+    void controllerClosedBeforeDeleted();
+
+private:
+    // Builds the window and collects the debug lines of its construction.
+    void construct();
+
+    std::unique_ptr<BrelkControl> window;
+};
+
+void TestWindow::initTestCase()
+{
+    // The window connects at construction; the simulated bridge keeps that quiet.
+    QLibrary simulator("libxxusb");
+    QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
+    QFile::remove(settingsPath());
+}
+
+void TestWindow::cleanup()
+{
+    window.reset();
+    QFile::remove(settingsPath());
+}
+
+void TestWindow::construct()
+{
+    debugLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectDebugLine);
+    window.reset(new BrelkControl);
+    qInstallMessageHandler(previous);
+}
+
+void TestWindow::withoutSettingsFile()
+{
+    construct();
+
+    QCOMPARE(Access::iniFile(*window), settingsPath());
+    QCOMPARE(Access::baseAddress(*window), 0xDD00);
+    QCOMPARE(window->windowTitle(), QStringLiteral("pavex BRELK Control Version 1.0"));
+    QCOMPARE(Access::controller(*window)->name(), QStringLiteral("Wiener VM-USB"));
+
+    // The settings path first, the address before the connection reports.
+    const int iniLine =
+        debugLines.indexOf(QStringLiteral("Using INI file: \"%1\"").arg(settingsPath()));
+    const int addressLine = debugLines.indexOf(QStringLiteral("BaseAddress: 0xDD00"));
+    QCOMPARE(iniLine, 0);
+    QVERIFY2(addressLine > iniLine, qPrintable(debugLines.join(QLatin1Char('\n'))));
+    for (int i = 0; i < addressLine; ++i)
+        QVERIFY(!debugLines.at(i).startsWith(QLatin1String("Connected to VME controller")));
+
+    window.reset();
+    QVERIFY(!QFile::exists(settingsPath()));
+}
+
+void TestWindow::baseAddressSetting_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("debugLine");
+
+    QTest::newRow("hexadecimal, as the program writes it")
+        << QByteArray("0xDD00") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("decimal") << QByteArray("56576") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("octal") << QByteArray("0156400") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("lower-case hexadecimal")
+        << QByteArray("0xc000") << 0xC000 << "BaseAddress: 0xC000";
+    QTest::newRow("upper-case prefix") << QByteArray("0XC000") << 0xC000 << "BaseAddress: 0xC000";
+    QTest::newRow("no leading zeros in the line")
+        << QByteArray("0x100") << 0x100 << "BaseAddress: 0x100";
+    QTest::newRow("zero") << QByteArray("0") << 0 << "BaseAddress: 0x0";
+    QTest::newRow("hex digits without prefix")
+        << QByteArray("C000") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("not an octal digit") << QByteArray("09") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("binary is no prefix") << QByteArray("0b101") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("empty") << QByteArray("") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("garbage") << QByteArray("crate slot 3") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("trailing garbage") << QByteArray("0xDD00h") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("wider than 16 bits")
+        << QByteArray("0x1DD00") << 0x1DD00 << "BaseAddress: 0x1DD00";
+    QTest::newRow("wider than an int")
+        << QByteArray("0x100000000") << 0xDD00 << "BaseAddress: 0xDD00";
+    QTest::newRow("negative") << QByteArray("-256") << -256 << "BaseAddress: 0xFFFFFF00";
+}
+
+// The address is parsed by its prefix; a value that does not parse falls back to 0xDD00 without
+// touching the file.
+void TestWindow::baseAddressSetting()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, address);
+    QFETCH(QString, debugLine);
+
+    const QByteArray contents = "BaseAddress=" + stored + "\n";
+    writeSettings(contents);
+    construct();
+    QCOMPARE(Access::baseAddress(*window), address);
+    QVERIFY2(debugLines.contains(debugLine), qPrintable(debugLines.join(QLatin1Char('\n'))));
+
+    window.reset();
+    QCOMPARE(settingsContents(), contents);
+}
+
+// The format of the title goes through the translation call; the name and the version do not.
+void TestWindow::titleFormatIsTranslated()
+{
+    TitleTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    construct();
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE(window->windowTitle(), QStringLiteral("pavex BRELK Control Ausgabe 1.0"));
+}
+
+void TestWindow::pollTimer()
+{
+    construct();
+    QTimer *timer = Access::timer(*window);
+    QVERIFY(timer);
+    QCOMPARE(timer->parent(), window.get());
+    QCOMPARE(timer->interval(), 100);
+    QVERIFY(!timer->isSingleShot());
+    QVERIFY(timer->isActive());
+
+    // Each timeout runs exactly one poll: the serial number opens every tick.
+    auto *bus = new FakeController;
+    Access::useController(*window, bus);
+    QVERIFY(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection));
+    int serialReads = 0;
+    for (const BusCycle &cycle : std::as_const(bus->cycles))
+        serialReads += cycle.address == 0xDD00 + 0x3C && !cycle.write;
+    QCOMPARE(serialReads, 1);
+}
+
+void TestWindow::languageChangeKeepsStates()
+{
+    construct();
+    Access::timer(*window)->stop();
+    window->findChild<QRadioButton *>("chk_I2_1nA")->click();
+    window->findChild<QRadioButton *>("chk_I_100nA")->click();
+    window->findChild<QRadioButton *>("chk_U_100mV")->click();
+    window->findChild<QLineEdit *>("txtVset_A")->setText(QStringLiteral("1500 V"));
+
+    QEvent languageChange(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(window.get(), &languageChange);
+
+    QCOMPARE(window->windowTitle(), QStringLiteral("pavex BrelkControl"));
+    QCOMPARE(window->findChild<QRadioButton *>("chk_I_1uA")->text(),
+             QStringLiteral("1 µA (BRELK Standard)"));
+    QVERIFY(window->findChild<QRadioButton *>("chk_I2_1nA")->isChecked());
+    QVERIFY(window->findChild<QRadioButton *>("chk_I_100nA")->isChecked());
+    QVERIFY(!window->findChild<QRadioButton *>("chk_I_1uA")->isChecked());
+    QVERIFY(window->findChild<QRadioButton *>("chk_U_100mV")->isChecked());
+    QVERIFY(!window->findChild<QRadioButton *>("chk_U_1V")->isChecked());
+    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI2_A")->isEnabled());
+    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI2_B")->isEnabled());
+    QCOMPARE(window->findChild<QLineEdit *>("txtVset_A")->text(), QStringLiteral("1500 V"));
+}
+
+// File > Quit closes the only window, and that ends the event loop normally.
+void TestWindow::quitClosesTheWindow()
+{
+    construct();
+    Access::timer(*window)->stop();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    QAction *quit = window->findChild<QAction *>("actionQuit");
+    QTimer::singleShot(0, quit, &QAction::trigger);
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    safety.start(5000);
+    const int exitCode = QCoreApplication::exec();
+    safety.stop();
+
+    QCOMPARE(exitCode, 0);
+    QVERIFY(!window->isVisible());
+}
+
+void TestWindow::controllerClosedBeforeDeleted()
+{
+    construct();
+    QStringList log;
+    Access::useController(*window, new LoggingController(&log));
+    QPointer<QTimer> timer = Access::timer(*window);
+
+    window.reset();
+    QCOMPARE(log, QStringList({"closed", "deleted"}));
+    QVERIFY(timer.isNull());
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
