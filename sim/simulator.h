@@ -41,7 +41,11 @@ public:
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
 
+    // As after loading: configuration from the environment, the module powered on afresh, every
+    // bridge closed (handles a backend still holds no longer work), the clock on real time and
+    // the log empty.
     void reset();
+    // Applies one setting at once; the module keeps its state.
     bool configure(const QByteArray &key, const QByteArray &value);
     const SimConfig &config() const { return settings; }
     SimClock &clock() { return time; }

@@ -68,7 +68,8 @@ BRELKSIM_EXPORT short BRELKSIM_VENDOR_CALL xxusb_devices_find(xxusb_device_type 
     for (int i = 0; i < count; ++i) {
         devices[i].bridge = i;
         table[i].usbdev = &devices[i];
-        std::snprintf(table[i].SerialString, sizeof table[i].SerialString, "SIM%03d", i + 1);
+        std::snprintf(table[i].SerialString, sizeof table[i].SerialString, "SIM%03d",
+                      (i + 1) % 1000);
     }
     return short(count);
 }

@@ -22,9 +22,11 @@ public:
     // nothing and reads give 0 or nothing.
     bool isLoaded() const;
 
-    // Configuration re-read from the environment, the module fresh, the log cleared.
+    // As after loading: configuration re-read from the environment, the module fresh, every
+    // bridge closed (a backend opened before must open again), the clock on real time, the log
+    // cleared.
     void reset();
-    // Keys are the full environment variable names, e.g. "BRELKSIM_BASE".
+    // Keys are the full environment variable names, e.g. "BRELKSIM_BASE"; applied at once.
     bool configure(const QString &key, const QString &value);
 
     void setManualClock(bool on);
