@@ -2,6 +2,7 @@
 // library that is missing or incomplete. Which of these the program tests depends on the library
 // search path it was started with, named in BRELK_LIBRARY_SETUP.
 #include "cv1718.h"
+#include "messagecapture.h"
 #include "simcontrol.h"
 
 #include <QtTest>
@@ -11,30 +12,6 @@ namespace {
 const quint32 base = 0xDD00;
 const int am = 0x29;
 const char libraryName[] = "CAENVMElib";
-
-QStringList *capturedLines = nullptr;
-
-void captureLine(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    capturedLines->append(text);
-}
-
-// Collects the debug lines written while it lives.
-struct DebugLines
-{
-    DebugLines()
-    {
-        capturedLines = &lines;
-        previous = qInstallMessageHandler(captureLine);
-    }
-    ~DebugLines()
-    {
-        qInstallMessageHandler(previous);
-        capturedLines = nullptr;
-    }
-    QStringList lines;
-    QtMessageHandler previous;
-};
 
 // The "loaded" line and the eight address lines the backend prints for `library`, which must be
 // the library the backend itself loads.
@@ -82,10 +59,10 @@ private slots:
     {
         QLibrary probe(libraryName);
         QVERIFY(probe.load());
-        DebugLines debug;
+        MessageCapture debug;
         CV1718 controller;
-        QCOMPARE(debug.lines, loadingLines(probe)
-                                  << QStringLiteral("softwareRelease returns: SIM-1.0"));
+        QCOMPARE(debug.lines(), loadingLines(probe)
+                                    << QStringLiteral("softwareRelease returns: SIM-1.0"));
         QCOMPARE(controller.errorString(), QString());
     }
 
@@ -261,9 +238,9 @@ private slots:
             expectedError = probe.errorString();
             expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
         }
-        DebugLines debug;
+        MessageCapture debug;
         CV1718 controller;
-        QCOMPARE(debug.lines, expectedLines);
+        QCOMPARE(debug.lines(), expectedLines);
         QCOMPARE(controller.errorString(), expectedError);
     }
 
@@ -311,12 +288,12 @@ class TestCV1718LinuxFileName : public QObject
 private slots:
     void loadsUnderTheLinuxName()
     {
-        DebugLines debug;
+        MessageCapture debug;
         CV1718 controller;
-        QVERIFY(!debug.lines.isEmpty());
-        QVERIFY2(debug.lines.first().endsWith(QLatin1String("libCAENVME.so\" loaded")),
-                 qPrintable(debug.lines.first()));
-        QCOMPARE(debug.lines.last(), QStringLiteral("softwareRelease returns: SIM-1.0"));
+        QVERIFY(!debug.lines().isEmpty());
+        QVERIFY2(debug.lines().first().endsWith(QLatin1String("libCAENVME.so\" loaded")),
+                 qPrintable(debug.lines().first()));
+        QCOMPARE(debug.lines().last(), QStringLiteral("softwareRelease returns: SIM-1.0"));
         QCOMPARE(controller.errorString(), QString());
         QVERIFY(controller.open(0));
         int status = 12345;

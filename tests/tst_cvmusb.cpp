@@ -2,6 +2,7 @@
 // a library that is missing or incomplete. Which of these the program tests depends on the
 // library search path it was started with, named in BRELK_LIBRARY_SETUP.
 #include "cvmusb.h"
+#include "messagecapture.h"
 #include "simcontrol.h"
 
 #include <QtTest>
@@ -13,30 +14,6 @@ const int am = 0x29;
 const char libraryName[] = "libxxusb";
 // Bytes moved by a D16 cycle: the stand-in's status for success, as the genuine library's.
 const int done = 2;
-
-QStringList *capturedLines = nullptr;
-
-void captureLine(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    capturedLines->append(text);
-}
-
-// Collects the debug lines written while it lives.
-struct DebugLines
-{
-    DebugLines()
-    {
-        capturedLines = &lines;
-        previous = qInstallMessageHandler(captureLine);
-    }
-    ~DebugLines()
-    {
-        qInstallMessageHandler(previous);
-        capturedLines = nullptr;
-    }
-    QStringList lines;
-    QtMessageHandler previous;
-};
 
 // The "loaded" line and the six address lines the backend prints for `library`, which must be
 // the library the backend itself loads.
@@ -82,9 +59,9 @@ private slots:
     {
         QLibrary probe(libraryName);
         QVERIFY(probe.load());
-        DebugLines debug;
+        MessageCapture debug;
         CVmUsb controller;
-        QCOMPARE(debug.lines, loadingLines(probe));
+        QCOMPARE(debug.lines(), loadingLines(probe));
         QCOMPARE(controller.errorString(), QString());
     }
 
@@ -118,10 +95,10 @@ private slots:
         QVERIFY(sim.configure("BRELKSIM_BRIDGES", bridges));
 
         CVmUsb controller;
-        DebugLines debug;
+        MessageCapture debug;
         QVERIFY(controller.open(index));
         // The firmware register of the stand-in reads "SIM" and revision 1.
-        QCOMPARE(debug.lines,
+        QCOMPARE(debug.lines(),
                  QStringList{QStringLiteral("VM-USB sn. \"%1\" FW 1397312769").arg(serial)});
         QCOMPARE(controller.errorString(), QString());
         QVERIFY(controller.close());
@@ -152,10 +129,10 @@ private slots:
         QVERIFY(sim.configure("BRELKSIM_OPEN_NO_HANDLE", noHandle ? "on" : "off"));
 
         CVmUsb controller;
-        DebugLines debug;
+        MessageCapture debug;
         QVERIFY(!controller.open(index));
         QCOMPARE(controller.errorString(), error);
-        QVERIFY(debug.lines.isEmpty());
+        QVERIFY(debug.lines().isEmpty());
 
         // Without a device nothing reaches the library.
         int status = 0;
@@ -285,9 +262,9 @@ private slots:
             expectedError = probe.errorString();
             expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
         }
-        DebugLines debug;
+        MessageCapture debug;
         CVmUsb controller;
-        QCOMPARE(debug.lines, expectedLines);
+        QCOMPARE(debug.lines(), expectedLines);
         QCOMPARE(controller.errorString(), expectedError);
     }
 
