@@ -6,6 +6,7 @@
 #include "messagecapture.h"
 #include "simcontrol.h"
 
+#include <QAction>
 #include <QFile>
 #include <QInputDialog>
 #include <QLineEdit>

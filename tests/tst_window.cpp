@@ -5,6 +5,7 @@
 #include "fakecontroller.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -31,6 +32,12 @@ void writeSettings(const QByteArray &contents)
     QFile file(settingsPath());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(contents);
+    file.flush();
+    // The settings reader keeps a file it has read, and takes a file of the same size and time
+    // for the same file: every file written here gets a time of its own.
+    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
+    fileTime = fileTime.addSecs(1);
+    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
 }
 
 QByteArray settingsContents()
