@@ -3,6 +3,7 @@
 // order in which it lets go of the controller.
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
+#include "messagecapture.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -46,13 +47,8 @@ QByteArray settingsContents()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The debug lines written while the last window was constructed.
 QStringList debugLines;
-
-void collectDebugLine(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtDebugMsg)
-        debugLines << text;
-}
 
 // Leaves the window and, on the way out, the order in which its controller was closed and
 // deleted.
@@ -131,10 +127,9 @@ void TestWindow::cleanup()
 
 void TestWindow::construct()
 {
-    debugLines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(collectDebugLine);
+    MessageCapture debug;
     window.reset(new BrelkControl);
-    qInstallMessageHandler(previous);
+    debugLines = debug.lines();
 }
 
 void TestWindow::withoutSettingsFile()
