@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTimer>
 
@@ -35,11 +36,13 @@ QChar channelLetter(int channel)
 }
 
 // Parses a stored base address by its prefix: "0x" hexadecimal, a leading "0" octal, anything
-// else decimal.
+// else decimal. The text must be one such number and nothing else; the toolkit's own parser
+// would also take a binary "0b" prefix or stop at a NUL character.
 bool parseBaseAddress(const QString &text, int *address)
 {
-    // A "0b" prefix is octal's leading zero followed by a non-digit, not binary.
-    if (text.trimmed().startsWith(QLatin1String("0b"), Qt::CaseInsensitive))
+    static const QRegularExpression prefixRule(
+        QStringLiteral("^\\s*[+-]?(0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)\\s*$"));
+    if (!prefixRule.match(text).hasMatch())
         return false;
     bool ok = false;
     const int value = text.toInt(&ok, 0);

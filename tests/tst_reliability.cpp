@@ -60,13 +60,6 @@ bool settingsUntouched(const QByteArray &contents)
     return info.isFile() && info.lastModified() == plantedTime && settingsContents() == contents;
 }
 
-bool toolkitAcceptsNumber(const QString &text)
-{
-    bool ok = false;
-    text.toInt(&ok, 0);
-    return ok;
-}
-
 QByteArray binaryGarbage()
 {
     std::mt19937 random(7u);
@@ -132,57 +125,54 @@ void TestReliability::badSettingsFile_data()
     QTest::addColumn<bool>("directory"); // the settings path is a folder: nothing can be read
     QTest::addColumn<int>("address");
     QTest::addColumn<QString>("debugLine");
-    // Not a number under the prefix rule, yet some toolkit versions' QString::toInt reads one:
-    // Qt 6 takes "0b" after a sign as binary and ends a number at a NUL character. The panel
-    // gets these wrong wherever the toolkit accepts them.
-    QTest::addColumn<QString>("toolkitMisreads");
 
     const QString fallback = QStringLiteral("BaseAddress: 0xDD00");
-    QTest::newRow("binary garbage") << binaryGarbage() << false << 0xDD00 << fallback << QString();
+    QTest::newRow("binary garbage") << binaryGarbage() << false << 0xDD00 << fallback;
     QTest::newRow("1 MB of digits") << "BaseAddress=" + QByteArray(1 << 20, '7') + '\n'
-                                    << false << 0xDD00 << fallback << QString();
+                                    << false << 0xDD00 << fallback;
     QTest::newRow("1 MB of leading zeros") << "BaseAddress=" + QByteArray(1 << 20, '0') + "100\n"
-                                           << false << 0x40 << "BaseAddress: 0x40" << QString();
+                                           << false << 0x40 << "BaseAddress: 0x40";
     QTest::newRow("negative") << QByteArray("BaseAddress=-256\n") << false << -256
-                              << "BaseAddress: 0xFFFFFF00" << QString();
-    QTest::newRow("negative hexadecimal") << QByteArray("BaseAddress=-0x100\n") << false << -256
-                                          << "BaseAddress: 0xFFFFFF00" << QString();
+                              << "BaseAddress: 0xFFFFFF00";
+    QTest::newRow("negative hexadecimal")
+        << QByteArray("BaseAddress=-0x100\n") << false << -256 << "BaseAddress: 0xFFFFFF00";
     QTest::newRow("most negative") << QByteArray("BaseAddress=-0x80000000\n") << false
-                                   << int(0x80000000u) << "BaseAddress: 0x80000000" << QString();
+                                   << int(0x80000000u) << "BaseAddress: 0x80000000";
     QTest::newRow("largest that fits") << QByteArray("BaseAddress=0x7FFFFFFF\n") << false
-                                       << 0x7FFFFFFF << "BaseAddress: 0x7FFFFFFF" << QString();
+                                       << 0x7FFFFFFF << "BaseAddress: 0x7FFFFFFF";
     QTest::newRow("0x80000000") << QByteArray("BaseAddress=0x80000000\n") << false << 0xDD00
-                                << fallback << QString();
+                                << fallback;
     QTest::newRow("0xFFFFFFFF") << QByteArray("BaseAddress=0xFFFFFFFF\n") << false << 0xDD00
-                                << fallback << QString();
+                                << fallback;
     QTest::newRow("4294967296") << QByteArray("BaseAddress=4294967296\n") << false << 0xDD00
-                                << fallback << QString();
+                                << fallback;
     QTest::newRow("20 digits") << QByteArray("BaseAddress=99999999999999999999\n") << false
-                               << 0xDD00 << fallback << QString();
+                               << 0xDD00 << fallback;
     // The toolkit's INI reading decides the rest: the last of two keys counts, [General] is the
     // top level, a key in another group or under an escaped name is not "BaseAddress".
     QTest::newRow("duplicate keys") << QByteArray("BaseAddress=0x1000\nBaseAddress=0x2000\n")
-                                    << false << 0x2000 << "BaseAddress: 0x2000" << QString();
+                                    << false << 0x2000 << "BaseAddress: 0x2000";
     QTest::newRow("[General] group") << QByteArray("[General]\nBaseAddress=0x1000\n") << false
-                                     << 0x1000 << "BaseAddress: 0x1000" << QString();
+                                     << 0x1000 << "BaseAddress: 0x1000";
     QTest::newRow("another group")
-        << QByteArray("[Crate]\nBaseAddress=0x1000\n") << false << 0xDD00 << fallback << QString();
+        << QByteArray("[Crate]\nBaseAddress=0x1000\n") << false << 0xDD00 << fallback;
     QTest::newRow("key with an invalid escape")
-        << QByteArray("Base%GGAddress=0x1000\n") << false << 0xDD00 << fallback << QString();
-    QTest::newRow("value with an unknown escape") << QByteArray("BaseAddress=0x1\\q00\n") << false
-                                                  << 0x100 << "BaseAddress: 0x100" << QString();
-    QTest::newRow("unterminated quote") << QByteArray("BaseAddress=\"0x1000\n") << false << 0x1000
-                                        << "BaseAddress: 0x1000" << QString();
+        << QByteArray("Base%GGAddress=0x1000\n") << false << 0xDD00 << fallback;
+    QTest::newRow("value with an unknown escape")
+        << QByteArray("BaseAddress=0x1\\q00\n") << false << 0x100 << "BaseAddress: 0x100";
+    QTest::newRow("unterminated quote")
+        << QByteArray("BaseAddress=\"0x1000\n") << false << 0x1000 << "BaseAddress: 0x1000";
     QTest::newRow("list value") << QByteArray("BaseAddress=0x1000, 0x2000\n") << false << 0xDD00
-                                << fallback << QString();
+                                << fallback;
+    // Not numbers under the prefix rule, though Qt 6's own parser would read them: it ends a
+    // number at a NUL character and takes "0b" after a sign as binary.
     QTest::newRow("NUL inside the value")
-        << QByteArray("BaseAddress=0x1000\0\x01\xff\n", 22) << false << 0xDD00 << fallback
-        << QString::fromLatin1("0x1000\0\x01", 8);
+        << QByteArray("BaseAddress=0x1000\0\x01\xff\n", 22) << false << 0xDD00 << fallback;
     QTest::newRow("signed binary")
-        << QByteArray("BaseAddress=-0b101\n") << false << 0xDD00 << fallback << "-0b101";
+        << QByteArray("BaseAddress=-0b101\n") << false << 0xDD00 << fallback;
     QTest::newRow("plus-signed binary")
-        << QByteArray("BaseAddress=+0b100\n") << false << 0xDD00 << fallback << "+0b100";
-    QTest::newRow("unreadable") << QByteArray() << true << 0xDD00 << fallback << QString();
+        << QByteArray("BaseAddress=+0b100\n") << false << 0xDD00 << fallback;
+    QTest::newRow("unreadable") << QByteArray() << true << 0xDD00 << fallback;
 }
 
 void TestReliability::badSettingsFile()
@@ -191,7 +181,6 @@ void TestReliability::badSettingsFile()
     QFETCH(bool, directory);
     QFETCH(int, address);
     QFETCH(QString, debugLine);
-    QFETCH(QString, toolkitMisreads);
 
     if (directory)
         QVERIFY(QDir().mkdir(settingsPath()));
@@ -204,12 +193,7 @@ void TestReliability::badSettingsFile()
         window.reset(new BrelkControl);
         lines = capture.linesStartingWith(QStringLiteral("BaseAddress:"));
     }
-    const bool faultShows = !toolkitMisreads.isEmpty() && toolkitAcceptsNumber(toolkitMisreads);
-    if (faultShows)
-        QEXPECT_FAIL("", "the prefix rule is left to QString::toInt, which reads more", Continue);
     QCOMPARE(Access::baseAddress(*window), address);
-    if (faultShows)
-        QEXPECT_FAIL("", "the prefix rule is left to QString::toInt, which reads more", Continue);
     QCOMPARE(lines, QStringList{debugLine});
 
     // Whatever the address, a tick on the simulated bridge goes through.
