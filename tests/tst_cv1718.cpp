@@ -1,6 +1,7 @@
 // The CAEN V1718 backend against the simulator's stand-in for CAEN's library, and against a
 // library that is missing or incomplete. Which of these the program tests depends on the library
 // search path it was started with, named in BRELK_LIBRARY_SETUP.
+#include "backendexpectations.h"
 #include "cv1718.h"
 #include "messagecapture.h"
 #include "simcontrol.h"
@@ -13,35 +14,19 @@ const quint32 base = 0xDD00;
 const int am = 0x29;
 const char libraryName[] = "CAENVMElib";
 
-// The "loaded" line and the eight address lines the backend prints for `library`, which must be
-// the library the backend itself loads.
-QStringList loadingLines(QLibrary &library)
+// The lines the backend prints while it loads `library`, the library it loads itself.
+QStringList expectedLoadingLines(QLibrary &library)
 {
-    static const char *const entryPoints[][2] = {
-        {"CAENVME_SWRelease", "softwareRelease = %p"},
-        {"CAENVME_Init", "init = %p"},
-        {"CAENVME_End", "end = %p"},
-        {"CAENVME_BoardFWRelease", "boardFirmwareRelease = %p"},
-        {"CAENVME_ReadCycle", "readCycle = %p"},
-        {"CAENVME_WriteCycle", "writeCycle = %p"},
-        {"CAENVME_SetTimeout", "setTimeout = %p"},
-        {"CAENVME_SystemReset", "systemReset = %p"},
-    };
-    QStringList lines{QLatin1Char('"') + library.fileName() + QLatin1String("\" loaded")};
-    for (const auto &entryPoint : entryPoints)
-        lines << QString::asprintf(entryPoint[1],
-                                   reinterpret_cast<void *>(library.resolve(entryPoint[0])));
-    return lines;
-}
-
-SimControl::Cycle read(quint32 address, quint16 data, int status)
-{
-    return {address, am, data, false, status};
-}
-
-SimControl::Cycle write(quint32 address, quint16 data, int status)
-{
-    return {address, am, data, true, status};
+    return loadingLines(library, {
+                                     {"CAENVME_SWRelease", "softwareRelease = %p"},
+                                     {"CAENVME_Init", "init = %p"},
+                                     {"CAENVME_End", "end = %p"},
+                                     {"CAENVME_BoardFWRelease", "boardFirmwareRelease = %p"},
+                                     {"CAENVME_ReadCycle", "readCycle = %p"},
+                                     {"CAENVME_WriteCycle", "writeCycle = %p"},
+                                     {"CAENVME_SetTimeout", "setTimeout = %p"},
+                                     {"CAENVME_SystemReset", "systemReset = %p"},
+                                 });
 }
 
 } // namespace
@@ -61,7 +46,7 @@ private slots:
         QVERIFY(probe.load());
         MessageCapture debug;
         CV1718 controller;
-        QCOMPARE(debug.lines(), loadingLines(probe)
+        QCOMPARE(debug.lines(), expectedLoadingLines(probe)
                                     << QStringLiteral("softwareRelease returns: SIM-1.0"));
         QCOMPARE(controller.errorString(), QString());
     }
@@ -126,8 +111,9 @@ private slots:
         controller.write16(base + 0x34, am, 1500);
         QCOMPARE(controller.read16(base + 0x04, am), quint16(1500));
         QCOMPARE(controller.read16(base + 0x3C, am), quint16(0x2101));
-        const QVector<SimControl::Cycle> expected{
-            write(base + 0x34, 1500, 0), read(base + 0x04, 1500, 0), read(base + 0x3C, 0x2101, 0)};
+        const QVector<SimControl::Cycle> expected{writeCycle(base + 0x34, 1500, 0),
+                                                  readCycle(base + 0x04, 1500, 0),
+                                                  readCycle(base + 0x3C, 0x2101, 0)};
         QCOMPARE(sim.cycles(), expected);
         controller.close();
     }
@@ -184,8 +170,8 @@ private slots:
         QCOMPARE(status, -4);
         controller.write16(base + 0x34, am, 100, &status);
         QCOMPARE(status, -4);
-        const QVector<SimControl::Cycle> expected{read(base + 0x3C, 0xFFFF, -4),
-                                                  write(base + 0x34, 100, -4)};
+        const QVector<SimControl::Cycle> expected{readCycle(base + 0x3C, 0xFFFF, -4),
+                                                  writeCycle(base + 0x34, 100, -4)};
         QCOMPARE(sim.cycles(), expected);
     }
 
@@ -230,7 +216,7 @@ private slots:
         QString expectedError;
         if (incomplete) {
             QVERIFY(probe.load());
-            expectedLines = loadingLines(probe);
+            expectedLines = expectedLoadingLines(probe);
             expectedError = QStringLiteral("Error while loading shared library 'CAENVMElib'!");
         } else {
             // The Linux file name is tried too, but the first name's failure is reported.

@@ -1,6 +1,7 @@
 // The Wiener VM-USB backend against the simulator's stand-in for the xxusb library, and against
 // a library that is missing or incomplete. Which of these the program tests depends on the
 // library search path it was started with, named in BRELK_LIBRARY_SETUP.
+#include "backendexpectations.h"
 #include "cvmusb.h"
 #include "messagecapture.h"
 #include "simcontrol.h"
@@ -15,33 +16,17 @@ const char libraryName[] = "libxxusb";
 // Bytes moved by a D16 cycle: the stand-in's status for success, as the genuine library's.
 const int done = 2;
 
-// The "loaded" line and the six address lines the backend prints for `library`, which must be
-// the library the backend itself loads.
-QStringList loadingLines(QLibrary &library)
+// The lines the backend prints while it loads `library`, the library it loads itself.
+QStringList expectedLoadingLines(QLibrary &library)
 {
-    static const char *const entryPoints[][2] = {
-        {"xxusb_devices_find", "xxusbDevicesFind = %p"},
-        {"xxusb_device_open", "xxusbDeviceOpen = %p"},
-        {"xxusb_device_close", "xxusbDeviceClose = %p"},
-        {"xxusb_register_read", "xxusbRegisterRead = %p"},
-        {"VME_read_16", "vmeRead16 = %p"},
-        {"VME_write_16", "vmeWrite16 = %p"},
-    };
-    QStringList lines{QLatin1Char('"') + library.fileName() + QLatin1String("\" loaded")};
-    for (const auto &entryPoint : entryPoints)
-        lines << QString::asprintf(entryPoint[1],
-                                   reinterpret_cast<void *>(library.resolve(entryPoint[0])));
-    return lines;
-}
-
-SimControl::Cycle read(quint32 address, quint16 data, int status)
-{
-    return {address, am, data, false, status};
-}
-
-SimControl::Cycle write(quint32 address, quint16 data, int status)
-{
-    return {address, am, data, true, status};
+    return loadingLines(library, {
+                                     {"xxusb_devices_find", "xxusbDevicesFind = %p"},
+                                     {"xxusb_device_open", "xxusbDeviceOpen = %p"},
+                                     {"xxusb_device_close", "xxusbDeviceClose = %p"},
+                                     {"xxusb_register_read", "xxusbRegisterRead = %p"},
+                                     {"VME_read_16", "vmeRead16 = %p"},
+                                     {"VME_write_16", "vmeWrite16 = %p"},
+                                 });
 }
 
 } // namespace
@@ -61,7 +46,7 @@ private slots:
         QVERIFY(probe.load());
         MessageCapture debug;
         CVmUsb controller;
-        QCOMPARE(debug.lines(), loadingLines(probe));
+        QCOMPARE(debug.lines(), expectedLoadingLines(probe));
         QCOMPARE(controller.errorString(), QString());
     }
 
@@ -152,9 +137,9 @@ private slots:
         controller.write16(base + 0x34, am, 1500);
         QCOMPARE(controller.read16(base + 0x04, am), quint16(1500));
         QCOMPARE(controller.read16(base + 0x3C, am), quint16(0x2101));
-        const QVector<SimControl::Cycle> expected{write(base + 0x34, 1500, done),
-                                                  read(base + 0x04, 1500, done),
-                                                  read(base + 0x3C, 0x2101, done)};
+        const QVector<SimControl::Cycle> expected{writeCycle(base + 0x34, 1500, done),
+                                                  readCycle(base + 0x04, 1500, done),
+                                                  readCycle(base + 0x3C, 0x2101, done)};
         QCOMPARE(sim.cycles(), expected);
         QVERIFY(controller.close());
     }
@@ -255,7 +240,7 @@ private slots:
         QString expectedError;
         if (incomplete) {
             QVERIFY(probe.load());
-            expectedLines = loadingLines(probe);
+            expectedLines = expectedLoadingLines(probe);
             expectedError = QStringLiteral("Error while loading shared library 'libxxusb'!");
         } else {
             QVERIFY(!probe.load());
