@@ -66,10 +66,6 @@ public:
         return c;
     }
     static void setStatus2Latch(BrelkControl &w, quint16 latch) { w.status2Latch = latch; }
-    static void setVset(BrelkControl &w, int ch, double v) { w.vset[ch] = v; }
-    static void setRampSpeed(BrelkControl &w, int ch, double v) { w.rampSpeed[ch] = v; }
-    static void setSoftLimitI(BrelkControl &w, int ch, double v) { w.softLimitI[ch] = v; }
-    static void setSoftLimitI2(BrelkControl &w, int ch, double v) { w.softLimitI2[ch] = v; }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H

@@ -19,18 +19,6 @@ char *toString(const BusCycle &cycle)
     return qstrdup(text.toLatin1().constData());
 }
 
-bool FakeController::open(int)
-{
-    ++openCount;
-    return true;
-}
-
-bool FakeController::close()
-{
-    ++closeCount;
-    return true;
-}
-
 void FakeController::systemReset(int *error)
 {
     if (error)
