@@ -7,9 +7,11 @@
 #include "display.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSettings>
@@ -63,6 +65,11 @@ BrelkControl::BrelkControl(QWidget *parent)
     qDebug() << "Using INI file:" << iniFile;
 
     ui->setupUi(this);
+    // The form's menus stay as designed; the panel's tools get a menu of their own before Help.
+    menuTools = new QMenu(ui->menuBar);
+    menuTools->setObjectName(QStringLiteral("menuTools"));
+    menuTools->setTitle(tr("Tools"));
+    ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ApplicationName), QLatin1String(TitleVersion)));
 
@@ -95,8 +102,10 @@ BrelkControl::~BrelkControl()
 void BrelkControl::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        menuTools->setTitle(tr("Tools"));
+    }
 }
 
 // --- Connection ---------------------------------------------------------------------------
@@ -223,16 +232,65 @@ void BrelkControl::on_actionQuit_triggered()
 
 void BrelkControl::timeout()
 {
-    // A failed serial-number cycle means no module delivered anything this tick (for example a
-    // controller that is not open): show nothing rather than decode words nobody sent.
+    Reading reading;
+    if (!takeReading(&reading))
+        return;
+    showReading(reading);
+    lastReading = reading;
+    moduleReadSinceConnect = true;
+    emit readingTaken(reading);
+}
+
+// Reads one tick's registers in the module's order. False when the tick did not complete: the
+// serial-number cycle failed (no module delivered anything, for example a controller that is not
+// open: nothing else is decoded) or read 0xFFFF (nothing answers at the base address).
+bool BrelkControl::takeReading(Reading *reading)
+{
     int serialStatus = 0;
     const quint16 serial = readRegister(regSerialNumber, &serialStatus);
     if (serialStatus < 0)
-        return;
+        return false;
     serialNumber = serial;
     if (serial == NoModule)
-        return;
-    const QString message = serialNumberMessage(serial);
+        return false;
+
+    reading->time = QDateTime::currentMSecsSinceEpoch();
+    reading->serialNumber = serial;
+    reading->fineVoltage = !ui->chk_U_1V->isChecked();
+    reading->currentResolution = currentResolution();
+    reading->secondRange = secondRange();
+
+    for (int ch = 0; ch < 2; ++ch)
+        reading->vset[ch] = readRegister(regVset[ch]);
+    for (int ch = 0; ch < 2; ++ch)
+        reading->ramp[ch] = readRegister(regRamp[ch]);
+    for (int ch = 0; ch < 2; ++ch)
+        reading->vmeas[ch] = readRegister(reading->fineVoltage ? regVmeasFine[ch] : regVmeas[ch]);
+    for (int ch = 0; ch < 2; ++ch)
+        reading->imeas[ch] = readRegister(regImeas[ch]);
+    // Without a second range its measured currents are not read at all.
+    for (int ch = 0; ch < 2; ++ch) {
+        if (reading->secondRange == SecondRange::nA1)
+            reading->imeas2[ch] = readRegister(regImeas2_1nA[ch]);
+        else if (reading->secondRange == SecondRange::pA100)
+            reading->imeas2[ch] = readRegister(regImeas2_100pA[ch]);
+    }
+    reading->status = readRegister(regStatus);
+    reading->events = readRegister(regStatus2);
+    for (int ch = 0; ch < 2; ++ch)
+        reading->limits[ch] = readRegister(regLimits[ch]);
+    for (int ch = 0; ch < 2; ++ch)
+        reading->softLimitI[ch] = readRegister(regSoftLimitI[ch]);
+    // The second-range limits are read even without a second range.
+    for (int ch = 0; ch < 2; ++ch)
+        reading->softLimitI2[ch] = readRegister(regSoftLimitI2[ch]);
+    return true;
+}
+
+// Converts a complete tick into the cached values and the texts of the form.
+void BrelkControl::showReading(const Reading &reading)
+{
+    const QString message = serialNumberMessage(reading.serialNumber);
     if (statusBar()->currentMessage() != message)
         statusBar()->showMessage(message);
 
@@ -251,72 +309,41 @@ void BrelkControl::timeout()
     QLineEdit *const txtSoftLimitI[2] = {ui->txtSoftLimitI_A, ui->txtSoftLimitI_B};
     QLineEdit *const txtSoftLimitI2[2] = {ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B};
 
-    for (int ch = 0; ch < 2; ++ch) {
-        vset[ch] = readRegister(regVset[ch]) * VoltsPerCount;
-        setFieldText(txtVset[ch], voltsText(vset[ch]));
-    }
-    for (int ch = 0; ch < 2; ++ch) {
-        rampSpeed[ch] = readRegister(regRamp[ch]) * VoltsPerSecondPerCount;
-        setFieldText(txtRamp[ch], rampSpeedText(rampSpeed[ch]));
-    }
-
-    const bool fineVoltage = !ui->chk_U_1V->isChecked();
-    for (int ch = 0; ch < 2; ++ch) {
-        vmeas[ch] = fineVoltage ? readRegister(regVmeasFine[ch]) * FineVoltsPerCount
-                                : readRegister(regVmeas[ch]) * VoltsPerCount;
-        setFieldText(txtVmeas[ch], measuredVoltsText(vmeas[ch], fineVoltage));
-    }
-
-    const CurrentResolution resolution = currentResolution();
-    for (int ch = 0; ch < 2; ++ch) {
-        int decimals = 0;
-        imeas[ch] = scaleCurrent(readRegister(regImeas[ch]), resolution, decimals);
-        setFieldText(txtImeas[ch], measuredCurrentText(imeas[ch], resolution, decimals));
-    }
-
-    // Without a second range nothing is read and the last second-range readings are kept.
-    const SecondRange range = secondRange();
-    for (int ch = 0; ch < 2; ++ch) {
-        if (range == SecondRange::nA1)
-            imeas2[ch] = readRegister(regImeas2_1nA[ch]) * amperesPerCount(range);
-        else if (range == SecondRange::pA100)
-            imeas2[ch] = readRegister(regImeas2_100pA[ch]) * amperesPerCount(range);
-        setFieldText(txtImeas2[ch], secondRangeCurrentText(imeas2[ch], range));
-    }
-
+    const CurrentResolution resolution = reading.currentResolution;
+    const SecondRange range = reading.secondRange;
     // The module reports an event only while it lasts; the panel keeps it until Clear.
-    statusWord = readRegister(regStatus);
-    status2Latch |= readRegister(regStatus2);
+    statusWord = reading.status;
+    status2Latch |= reading.events;
 
     for (int ch = 0; ch < 2; ++ch) {
+        vset[ch] = setVolts(reading, ch);
+        rampSpeed[ch] = rampVoltsPerSecond(reading, ch);
+        vmeas[ch] = measuredVolts(reading, ch);
+        imeas[ch] = measuredAmperes(reading, ch);
+        // Without a second range the last second-range readings are kept.
+        if (range != SecondRange::None)
+            imeas2[ch] = secondRangeAmperes(reading, ch);
+        softLimitI[ch] = softLimitAmperes(reading, ch);
+        softLimitI2[ch] = secondRangeLimitAmperes(reading, ch);
+
+        int decimals = 0;
+        scaleCurrent(reading.imeas[ch], resolution, decimals);
         const quint8 status = channelByte(statusWord, ch);
+        setFieldText(txtVset[ch], voltsText(vset[ch]));
+        setFieldText(txtRamp[ch], rampSpeedText(rampSpeed[ch]));
+        setFieldText(txtVmeas[ch], measuredVoltsText(vmeas[ch], reading.fineVoltage));
+        setFieldText(txtImeas[ch], measuredCurrentText(imeas[ch], resolution, decimals));
+        setFieldText(txtImeas2[ch], secondRangeCurrentText(imeas2[ch], range));
         setFieldText(txtStatus[ch], channelStateText(status));
         setFieldText(txtPolarity[ch], polarityText(status));
         setFieldText(txtKill[ch], killText(status));
         setFieldText(txtHVON[ch], hvText(status));
-    }
-    for (int ch = 0; ch < 2; ++ch)
         setFieldText(txtStatus2[ch], eventText(channelByte(status2Latch, ch)));
-
-    for (int ch = 0; ch < 2; ++ch) {
-        const quint16 limits = readRegister(regLimits[ch]);
-        setFieldText(txtLimitV[ch], limitVoltageText(limits));
-        setFieldText(txtLimitI[ch], limitCurrentText(limits));
-    }
-
-    for (int ch = 0; ch < 2; ++ch) {
-        int unusedDecimals = 0;
-        softLimitI[ch] = scaleCurrent(readRegister(regSoftLimitI[ch]), resolution, unusedDecimals);
+        setFieldText(txtLimitV[ch], limitVoltageText(reading.limits[ch]));
+        setFieldText(txtLimitI[ch], limitCurrentText(reading.limits[ch]));
         setFieldText(txtSoftLimitI[ch], softLimitText(softLimitI[ch], resolution));
-    }
-
-    // The second-range limits are read even without a second range, and then count as 0.
-    for (int ch = 0; ch < 2; ++ch)
-        softLimitI2[ch] = readRegister(regSoftLimitI2[ch]) * amperesPerCount(range);
-    for (int ch = 0; ch < 2; ++ch)
         setFieldText(txtSoftLimitI2[ch], secondRangeLimitText(softLimitI2[ch], range));
-
-    moduleReadSinceConnect = true;
+    }
 }
 
 void BrelkControl::on_btnClearStatus2_A_clicked()

@@ -3,6 +3,7 @@
 #ifndef BRELKCONTROL_H
 #define BRELKCONTROL_H
 
+#include "reading.h"
 #include "registermap.h"
 
 #include <QMainWindow>
@@ -10,6 +11,7 @@
 
 class CVmeController;
 class QLineEdit;
+class QMenu;
 class QSettings;
 class QTimer;
 
@@ -24,6 +26,10 @@ class BrelkControl : public QMainWindow
 public:
     explicit BrelkControl(QWidget *parent = nullptr);
     ~BrelkControl() override;
+
+signals:
+    // Every complete tick, once, after the form shows it.
+    void readingTaken(const Brelk::Reading &reading);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -51,6 +57,8 @@ private slots:
 
 private:
     void connectController();
+    bool takeReading(Brelk::Reading *reading);
+    void showReading(const Brelk::Reading &reading);
     double inputSetVoltage(int channel, bool *ok);
     double inputSoftLimitI(int channel, bool *ok);
     void setVoltage(int channel);
@@ -67,6 +75,7 @@ private:
     void storeSetting(QSettings &settings, const QString &key, const QString &value);
 
     Ui::BrelkControl *ui;
+    QMenu *menuTools;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;
@@ -85,6 +94,8 @@ private:
     // current address: until then `vset` may hold 0 or another module's set voltage, which the
     // ramp-speed command must not send.
     bool moduleReadSinceConnect = false;
+    // The last complete tick; meaningful while `moduleReadSinceConnect` holds.
+    Brelk::Reading lastReading;
 
     // Lets the tests hand the window an in-memory controller and look at its cached values.
     friend class BrelkControlTestAccess;

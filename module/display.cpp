@@ -35,24 +35,27 @@ QString hvText(quint8 statusByte)
     return (statusByte & StatusHvOff) ? tr("HV Off") : tr("HV On");
 }
 
-QString eventText(quint8 eventByte)
+QStringList eventNames(quint8 eventByte)
 {
     static const struct
     {
         EventBit bit;
         const char *name;
     } events[] = {
-        {EventQUA, "+QUA"}, {EventVLIM, "+VLIM"}, {EventILIM, "+ILIM"},
-        {EventTRP, "+TRP"}, {EventINH, "+INH"},
+        {EventQUA, "QUA"}, {EventVLIM, "VLIM"}, {EventILIM, "ILIM"},
+        {EventTRP, "TRP"}, {EventINH, "INH"},
     };
-    QString text;
+    QStringList names;
     for (const auto &event : events) {
         if (eventByte & event.bit)
-            text += QLatin1String(event.name);
+            names << QLatin1String(event.name);
     }
-    if (text.startsWith(QLatin1Char('+')))
-        text.remove(0, 1);
-    return text;
+    return names;
+}
+
+QString eventText(quint8 eventByte)
+{
+    return eventNames(eventByte).join(QLatin1Char('+'));
 }
 
 int limitVoltagePercent(quint16 limitsWord)

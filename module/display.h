@@ -6,6 +6,7 @@
 #include "registermap.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace Brelk {
 
@@ -18,8 +19,9 @@ QString polarityText(quint8 statusByte);
 QString killText(quint8 statusByte);
 QString hvText(quint8 statusByte);
 
-// Latched event names of one channel joined by "+" in the order QUA, VLIM, ILIM, TRP, INH;
-// empty when no event is latched.
+// Event names of one channel's event byte in the order QUA, VLIM, ILIM, TRP, INH.
+QStringList eventNames(quint8 eventByte);
+// The same names joined by "+"; empty when there is no event.
 QString eventText(quint8 eventByte);
 
 int limitVoltagePercent(quint16 limitsWord);

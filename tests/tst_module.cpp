@@ -2,6 +2,7 @@
 // over every word or every entry where that is cheap.
 #include "commands.h"
 #include "display.h"
+#include "reading.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -35,6 +36,9 @@ private slots:
     void everySecondRangeLimitEntry();
     void softLimitScale_data();
     void softLimitScale();
+    void decimalText_data();
+    void decimalText();
+    void isoLocalTimeHasNumericOffset();
 };
 
 void TestModule::registerOffsets()
@@ -291,6 +295,41 @@ void TestModule::softLimitScale()
     QCOMPARE(scale.unit, unit);
     QCOMPARE(scale.maximum, maximum);
     QVERIFY(registerCount(softLimitICounts(scale.maximum, scale, resolution)) <= 65535);
+}
+
+void TestModule::decimalText_data()
+{
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<int>("exponent");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("whole volts") << qint64(1000) << 0 << "1000";
+    QTest::newRow("fine volts") << qint64(12345) << -1 << "1234.5";
+    QTest::newRow("fine volts, whole") << qint64(12340) << -1 << "1234";
+    QTest::newRow("1 uA counts") << qint64(1234) << -6 << "0.001234";
+    QTest::newRow("one 1 uA count") << qint64(7) << -6 << "0.000007";
+    QTest::newRow("100 pA, full scale") << qint64(65535) << -10 << "0.0000065535";
+    QTest::newRow("zero") << qint64(0) << -9 << "0";
+    QTest::newRow("trailing zeros") << qint64(1200) << -7 << "0.00012";
+    QTest::newRow("negative") << qint64(-5) << -1 << "-0.5";
+}
+
+void TestModule::decimalText()
+{
+    QFETCH(qint64, count);
+    QFETCH(int, exponent);
+    QFETCH(QString, text);
+    QCOMPARE(Brelk::decimalText(count, exponent), text);
+}
+
+void TestModule::isoLocalTimeHasNumericOffset()
+{
+    const QString text = isoLocalTime(
+        QDateTime(QDate(2026, 12, 7), QTime(10, 42, 13, 123), Qt::LocalTime).toMSecsSinceEpoch());
+    QVERIFY2(QRegularExpression(QStringLiteral("^2026-12-07T10:42:13\\.123[+-]\\d\\d:\\d\\d$"))
+                 .match(text)
+                 .hasMatch(),
+             qPrintable(text));
 }
 
 QTEST_APPLESS_MAIN(TestModule)
