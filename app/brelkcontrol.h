@@ -30,6 +30,10 @@ public:
 signals:
     // Every complete tick, once, after the form shows it.
     void readingTaken(const Brelk::Reading &reading);
+    // Once when the readings the form shows turn stale: three ticks in a row did not complete,
+    // the poll was stopped for the controller dialog, a connection failed, or the module address
+    // changed. The next `readingTaken` ends it.
+    void readingsStale();
 
 protected:
     void changeEvent(QEvent *event) override;
