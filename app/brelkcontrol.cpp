@@ -1,6 +1,7 @@
 #include "brelkcontrol.h"
 #include "ui_brelkcontrol.h"
 
+#include "alarms.h"
 #include "commands.h"
 #include "cv1718.h"
 #include "cvmusb.h"
@@ -28,9 +29,18 @@ const char *const SettingsFileName = "brelkcontrol.ini";
 const char *const BaseAddressKey = "BaseAddress";
 const char *const DefaultBaseAddressText = "0xDD00";
 const char *const VmeControllerKey = "VmeController";
+const char *const VoltageDeviationAlarmKey = "VoltageDeviationAlarm";
 const char *const VmUsbSetting = "VM-USB";
 const char *const V1718Setting = "V1718";
 const int PollIntervalMs = 100;
+const quint32 HighestA16Address = 0xFFFF;
+// Marks "Error" among a channel's red alarms, beside the red event bits of its byte.
+const quint16 RedStateFlag = 0x100;
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
+}
 
 QChar channelLetter(int channel)
 {
@@ -76,9 +86,38 @@ BrelkControl::BrelkControl(QWidget *parent)
     const QString addressText =
         settings.value(QLatin1String(BaseAddressKey), QLatin1String(DefaultBaseAddressText))
             .toString();
-    if (!parseBaseAddress(addressText, &baseAddress))
+    if (!parseBaseAddress(addressText, &baseAddress)) {
         baseAddress = DefaultBaseAddress;
+    } else if (baseAddress < 0 || quint32(baseAddress) > HighestA16Address) {
+        // Such a value would reach the bus as a wider address than the A16 space has.
+        qDebug() << "The stored BaseAddress" << addressText
+                 << "is out of range (0x0000 to 0xFFFF); using 0xDD00";
+        baseAddress = DefaultBaseAddress;
+    }
     qDebug("BaseAddress: 0x%X", baseAddress);
+    voltageDeviationSetting =
+        parseVoltageTolerance(settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
+
+    for (QLineEdit *field :
+         {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
+          ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
+          ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
+          ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
+          ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
+          ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
+          ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B})
+        tickFields.emplace_back(field);
+    for (FieldLook &look : tickFields) {
+        for (int ch = 0; ch < 2; ++ch) {
+            const QLineEdit *field = look.field();
+            if (field == (ch ? ui->txtStatus2_B : ui->txtStatus2_A))
+                eventsLook[ch] = &look;
+            else if (field == (ch ? ui->txtStatus_B : ui->txtStatus_A))
+                stateLook[ch] = &look;
+            else if (field == (ch ? ui->txtVmeas_B : ui->txtVmeas_A))
+                vmeasLook[ch] = &look;
+        }
+    }
 
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
@@ -134,7 +173,10 @@ void BrelkControl::connectController()
                                      .arg(baseAddress, 4, 16, QLatin1Char('0')));
         timer->start();
         status2Latch = 0;
+        freshness.connected(QDateTime::currentMSecsSinceEpoch());
     } else {
+        freshness.connectionFailed();
+        showFreshness();
         QMessageBox::warning(
             this, tr("pavex BRELK Control"),
             tr("Could not init VME controller %1!\nMaybe there is no controller connected over "
@@ -153,6 +195,10 @@ void BrelkControl::on_actionVME_Controller_triggered()
     const QStringList items{vmUsbItem, v1718Item};
 
     timer->stop();
+    freshness.pollStopped();
+    statusBar()->showMessage(
+        tr("Polling stopped at %1").arg(localTimeText(QDateTime::currentMSecsSinceEpoch())));
+    showFreshness();
     if (vmeController)
         vmeController->close();
 
@@ -192,6 +238,10 @@ void BrelkControl::on_actionModule_Address_triggered()
         bool parsed = false;
         const int address = choice.toInt(&parsed, 16);
         if (parsed) {
+            if (address != baseAddress) {
+                freshness.addressChanged(QDateTime::currentMSecsSinceEpoch());
+                showFreshness();
+            }
             baseAddress = address;
             moduleReadSinceConnect = false;
             storeSetting(settings, QLatin1String(BaseAddressKey), choice);
@@ -233,9 +283,19 @@ void BrelkControl::on_actionQuit_triggered()
 void BrelkControl::timeout()
 {
     Reading reading;
-    if (!takeReading(&reading))
+    if (!takeReading(&reading)) {
+        if (freshness.missedTick()) {
+            statusBar()->showMessage(tr("No answer from the module at VME address 0x%1 since %2")
+                                         .arg(QString::asprintf("%04X", baseAddress),
+                                              localTimeText(freshness.silentSince())));
+        }
+        showFreshness();
         return;
+    }
+    freshness.completeTick(reading.time);
     showReading(reading);
+    showAlarms(reading);
+    showFreshness();
     lastReading = reading;
     moduleReadSinceConnect = true;
     emit readingTaken(reading);
@@ -344,6 +404,47 @@ void BrelkControl::showReading(const Reading &reading)
         setFieldText(txtSoftLimitI[ch], softLimitText(softLimitI[ch], resolution));
         setFieldText(txtSoftLimitI2[ch], secondRangeLimitText(softLimitI2[ch], range));
     }
+}
+
+// Colours the fields that carry meaning. A channel that newly turns red makes the taskbar entry
+// flash, once per tick, so that a trip is noticed on a busy desktop.
+void BrelkControl::showAlarms(const Reading &reading)
+{
+    bool newlyRed = false;
+    for (int ch = 0; ch < 2; ++ch) {
+        const quint8 status = channelByte(reading.status, ch);
+        const quint8 latched = channelByte(status2Latch, ch);
+        const ChannelAlarms alarms =
+            channelAlarms(status, latched, vmeas[ch], vset[ch], voltageDeviationSetting);
+        eventsLook[ch]->setAlarm(alarms.events);
+        stateLook[ch]->setAlarm(alarms.state);
+        vmeasLook[ch]->setAlarm(alarms.voltageDeviation);
+
+        quint16 red = latched & (EventTRP | EventILIM | EventINH);
+        if (alarms.state == AlarmLevel::Red)
+            red |= RedStateFlag;
+        if (red & ~redShown[ch]) {
+            newlyRed = true;
+            qDebug().noquote() << QStringLiteral("Channel %1 alarm: %2")
+                                      .arg(channelLetter(ch), redAlarmText(status, latched));
+        }
+        redShown[ch] = red;
+    }
+    if (newlyRed)
+        QApplication::alert(this);
+}
+
+// Marks every field a complete tick writes as stale, or live again, when that changes.
+void BrelkControl::showFreshness()
+{
+    const bool stale = freshness.isStale();
+    if (stale == staleShown)
+        return;
+    staleShown = stale;
+    for (FieldLook &look : tickFields)
+        look.setStale(stale);
+    if (stale)
+        emit readingsStale();
 }
 
 void BrelkControl::on_btnClearStatus2_A_clicked()

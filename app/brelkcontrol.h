@@ -3,11 +3,15 @@
 #ifndef BRELKCONTROL_H
 #define BRELKCONTROL_H
 
+#include "fieldlook.h"
+#include "freshness.h"
 #include "reading.h"
 #include "registermap.h"
 
 #include <QMainWindow>
 #include <QString>
+
+#include <vector>
 
 class CVmeController;
 class QLineEdit;
@@ -63,6 +67,8 @@ private:
     void connectController();
     bool takeReading(Brelk::Reading *reading);
     void showReading(const Brelk::Reading &reading);
+    void showAlarms(const Brelk::Reading &reading);
+    void showFreshness();
     double inputSetVoltage(int channel, bool *ok);
     double inputSoftLimitI(int channel, bool *ok);
     void setVoltage(int channel);
@@ -100,6 +106,19 @@ private:
     bool moduleReadSinceConnect = false;
     // The last complete tick; meaningful while `moduleReadSinceConnect` holds.
     Brelk::Reading lastReading;
+
+    Brelk::Freshness freshness;
+    bool staleShown = false;
+    // Every field a complete tick writes, and within them the three that carry alarm colours.
+    std::vector<FieldLook> tickFields;
+    FieldLook *eventsLook[2] = {nullptr, nullptr};
+    FieldLook *stateLook[2] = {nullptr, nullptr};
+    FieldLook *vmeasLook[2] = {nullptr, nullptr};
+    // What each channel showed in red at the last complete tick: red event bits, and
+    // RedStateFlag for "Error".
+    quint16 redShown[2] = {0, 0};
+    // Allowed |Vmeas - Vset| in volts from the settings; 0 for the default rule.
+    double voltageDeviationSetting = 0;
 
     // Lets the tests hand the window an in-memory controller and look at its cached values.
     friend class BrelkControlTestAccess;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -39,6 +40,8 @@ private slots:
     void addressDialogPreselects();
     void acceptedAddressIsUsedAndStored();
     void cancelledAddressChangesNothing();
+    void addressChangeMarksReadingsStale_data();
+    void addressChangeMarksReadingsStale();
     void addressDialogRestartsPollWhenDisconnected();
     void unwritableSettingsFileIsReported();
     void aboutBox();
@@ -50,6 +53,8 @@ private:
     void writeSettings(const QString &key, const QString &value);
     QString storedValue(const QString &key);
     QString message() { return window->statusBar()->currentMessage(); }
+    // Whether the fields a complete tick writes are drawn as stale (all of them, or none).
+    bool fieldsStale();
 
     QString iniPath;
     std::unique_ptr<SimControl> vmUsb;
@@ -85,6 +90,17 @@ void TestConnection::writeSettings(const QString &key, const QString &value)
 {
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setValue(key, value);
+}
+
+bool TestConnection::fieldsStale()
+{
+    int italic = 0;
+    const QList<QLineEdit *> fields = window->findChildren<QLineEdit *>();
+    for (QLineEdit *field : fields)
+        italic += field->font().italic();
+    if (italic != 0 && italic != fields.size())
+        qWarning("only %d of %d fields are drawn as stale", italic, int(fields.size()));
+    return italic == fields.size();
 }
 
 QString TestConnection::storedValue(const QString &key)
@@ -193,6 +209,11 @@ void TestConnection::reconnectShowsStatusTextsInOrder()
     QStringList shown;
     for (const QList<QVariant> &arguments : messages)
         shown << arguments.at(0).toString();
+    QVERIFY(!shown.isEmpty());
+    QVERIFY2(QRegularExpression("^Polling stopped at \\d\\d:\\d\\d:\\d\\d$")
+                 .match(shown.takeFirst())
+                 .hasMatch(),
+             qPrintable(shown.join('\n')));
     QCOMPARE(shown,
              (QStringList{
                  "Connecting to VME controller...", "Connected to VME controller Wiener VM-USB!",
@@ -236,13 +257,26 @@ void TestConnection::cancelLeavesPollStopped()
 {
     window.reset(new BrelkControl);
     QTRY_VERIFY(message().startsWith("Module serial number"));
-    const QString lastMessage = message();
+    QVERIFY(!fieldsStale());
+    const QString fieldBefore = window->findChild<QLineEdit *>("txtVset_A")->text();
 
-    DialogDriver::reject();
+    // The readings are stale from the moment the dialog opens, and stay so after Cancel.
+    const QString stoppedAt = QTime::currentTime().toString("hh:mm:ss");
+    bool staleInDialog = false;
+    DialogDriver::onNextModal([this, &staleInDialog](QWidget *dialog) {
+        staleInDialog = fieldsStale();
+        dialog->close();
+    });
     trigger("actionVME_Controller");
+    QVERIFY(staleInDialog);
     QVERIFY(!Access::timer(*window)->isActive());
     QVERIFY(!QFile::exists(iniPath));
-    QCOMPARE(message(), lastMessage);
+    QVERIFY(fieldsStale());
+    QCOMPARE(window->findChild<QLineEdit *>("txtVset_A")->text(), fieldBefore);
+    const QString stoppedAfter = QTime::currentTime().toString("hh:mm:ss");
+    QVERIFY2(message() == "Polling stopped at " + stoppedAt ||
+                 message() == "Polling stopped at " + stoppedAfter,
+             qPrintable(message()));
 
     // The controller is closed but kept: a VM-USB read now fails without a cycle.
     int status = 0;
@@ -255,13 +289,19 @@ void TestConnection::cancelLeavesPollStopped()
 void TestConnection::bridgeWithoutModule()
 {
     writeSettings("BaseAddress", "0x1200");
+    const QString before = QTime::currentTime().toString("hh:mm:ss");
     window.reset(new BrelkControl);
+    const QString after = QTime::currentTime().toString("hh:mm:ss");
     QCOMPARE(message(), QString("Connecting to HV device at VME address 1200..."));
+    // Every tick stops after the serial number: nobody answers at 0x1200. The third missed tick
+    // says so, with the time of the connection.
     QTRY_VERIFY(vmUsb->cycles().size() >= 3);
-    // Every tick stops after the serial number: nobody answers at 0x1200.
     for (const SimControl::Cycle &cycle : vmUsb->cycles())
         QCOMPARE(cycle.address, quint32(0x123C));
-    QCOMPARE(message(), QString("Connecting to HV device at VME address 1200..."));
+    const QString noAnswer = "No answer from the module at VME address 0x1200 since ";
+    QVERIFY2(message() == noAnswer + before || message() == noAnswer + after,
+             qPrintable(message()));
+    QVERIFY(fieldsStale());
 }
 
 void TestConnection::addressDialogPreselects_data()
@@ -334,6 +374,35 @@ void TestConnection::cancelledAddressChangesNothing()
     QCOMPARE(Access::baseAddress(*window), 0xDD00);
     QVERIFY(!QFile::exists(iniPath));
     QVERIFY(Access::timer(*window)->isActive());
+}
+
+void TestConnection::addressChangeMarksReadingsStale_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<bool>("stale");
+
+    QTest::newRow("another address") << "0xC000" << true;
+    QTest::newRow("the same address") << "0xDD00" << false;
+}
+
+// Readings of the old address are stale from the change until the first complete tick at the new
+// address; choosing the address in use again is no change.
+void TestConnection::addressChangeMarksReadingsStale()
+{
+    QFETCH(QString, chosen);
+    QFETCH(bool, stale);
+
+    window.reset(new BrelkControl);
+    QTRY_VERIFY(message().startsWith("Module serial number"));
+    QSignalSpy staleSignals(window.get(), &BrelkControl::readingsStale);
+    DialogDriver::acceptItem(chosen);
+    trigger("actionModule_Address");
+    QCOMPARE(fieldsStale(), stale);
+    QCOMPARE(staleSignals.size(), stale ? 1 : 0);
+
+    QVERIFY(vmUsb->configure("BRELKSIM_BASE", chosen));
+    Access::tick(*window);
+    QVERIFY(!fieldsStale());
 }
 
 void TestConnection::addressDialogRestartsPollWhenDisconnected()

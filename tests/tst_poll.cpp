@@ -2,18 +2,22 @@
 // it (the texts of every field), against an in-memory controller.
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
+#include "messagecapture.h"
 
 #include <QFile>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QtTest>
 
+#include <iterator>
 #include <memory>
 
 using Access = BrelkControlTestAccess;
+using namespace Brelk;
 
 namespace {
 
@@ -47,12 +51,16 @@ private slots:
     void silentTickChangesNothing_data();
     void silentTickChangesNothing();
     void operatorTextIsOverwritten();
+    void unchangedTickKeepsTheSelection();
+    void alarmsColourTheirFields();
     void numbersIgnoreTheLocale();
 
 private:
     QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
     void check(const char *radio) { window->findChild<QRadioButton *>(radio)->click(); }
     QStringList allFieldTexts();
+    // The fields drawn as stale: every field a complete tick writes, or none.
+    QStringList staleFields();
     quint32 at(quint32 offset) const { return 0xDD00 + offset; }
 
     std::unique_ptr<BrelkControl> window;
@@ -88,6 +96,21 @@ QStringList TestPoll::allFieldTexts()
         texts << field(name);
     texts << window->statusBar()->currentMessage();
     return texts;
+}
+
+QStringList TestPoll::staleFields()
+{
+    QStringList stale;
+    for (const char *name : AllFields) {
+        auto *edit = window->findChild<QLineEdit *>(name);
+        if (edit->font().italic()) {
+            stale << name;
+            if (edit->palette().color(QPalette::Text) !=
+                window->palette().color(QPalette::Disabled, QPalette::Text))
+                stale << QStringLiteral("(not in the disabled text colour)");
+        }
+    }
+    return stale;
 }
 
 void TestPoll::readsOfOneTick_data()
@@ -346,17 +369,22 @@ void TestPoll::silentTickChangesNothing_data()
     QTest::newRow("VM-USB without device") << 0x0000 << -1 << false;
 }
 
+// A tick that does not complete changes nothing; three in a row mark every reading stale, keeping
+// its text, and say since when the module has not answered; the next complete tick recovers.
 void TestPoll::silentTickChangesNothing()
 {
     QFETCH(int, serial);
     QFETCH(int, status);
     QFETCH(bool, serialStored);
 
+    QSignalSpy staleSignals(window.get(), &BrelkControl::readingsStale);
     check("chk_I2_100pA");
     for (quint32 offset = 0; offset <= 0x4A; offset += 2)
         bus->registers[at(offset)] = quint16(0x0101 * (offset + 1));
     bus->registers[at(0x3C)] = 0x00A3;
+    const QString heardBefore = QTime::currentTime().toString("hh:mm:ss");
     Access::tick(*window);
+    const QString heardAfter = QTime::currentTime().toString("hh:mm:ss");
     const QStringList textsBefore = allFieldTexts();
     auto cacheBefore = Access::cache(*window);
 
@@ -374,12 +402,29 @@ void TestPoll::silentTickChangesNothing()
         cacheBefore.serialNumber = quint16(serial);
     QVERIFY(Access::cache(*window) == cacheBefore);
 
+    Access::tick(*window);
+    QCOMPARE(staleFields(), QStringList());
+    QCOMPARE(allFieldTexts(), textsBefore);
+
+    Access::tick(*window);
+    QCOMPARE(staleFields().size(), int(std::size(AllFields)));
+    const QString noAnswer =
+        QStringLiteral("No answer from the module at VME address 0xDD00 since ");
+    const QString message = window->statusBar()->currentMessage();
+    QVERIFY2(message == noAnswer + heardBefore || message == noAnswer + heardAfter,
+             qPrintable(message));
+    QCOMPARE(allFieldTexts().mid(0, int(std::size(AllFields))),
+             textsBefore.mid(0, int(std::size(AllFields))));
+    Access::tick(*window);
+    QCOMPARE(staleSignals.size(), 1);
+
     // The next good tick recovers by itself.
     bus->registers[at(0x3C)] = 0x00A4;
     bus->status = 0;
     Access::tick(*window);
     QCOMPARE(window->statusBar()->currentMessage(), QString("Module serial number a4"));
     QVERIFY(allFieldTexts() != textsBefore);
+    QCOMPARE(staleFields(), QStringList());
 }
 
 void TestPoll::operatorTextIsOverwritten()
@@ -390,6 +435,58 @@ void TestPoll::operatorTextIsOverwritten()
     vsetField->setText("9999");
     Access::tick(*window);
     QCOMPARE(vsetField->text(), QString("1500 V"));
+}
+
+// An operator who selects a reading to copy it keeps the selection while the reading stays the
+// same: an unchanged text is not written again.
+void TestPoll::unchangedTickKeepsTheSelection()
+{
+    bus->registers[at(0x14)] = 1234;
+    Access::tick(*window);
+    auto *vmeasField = window->findChild<QLineEdit *>("txtVmeas_A");
+    vmeasField->selectAll();
+    Access::tick(*window);
+    QVERIFY2(vmeasField->hasSelectedText(), "a tick rewrote an unchanged reading");
+}
+
+// Red: white text on red; amber: black on amber; the normal look again when the alarm is over.
+// A channel that newly turns red is named once in a debug line.
+void TestPoll::alarmsColourTheirFields()
+{
+    auto *events = window->findChild<QLineEdit *>("txtStatus2_A");
+    auto *state = window->findChild<QLineEdit *>("txtStatus_B");
+    auto *vmeasA = window->findChild<QLineEdit *>("txtVmeas_A");
+    const QPalette normal = window->findChild<QLineEdit *>("txtKill_A")->palette();
+    bus->registers[at(0x04)] = 1000;
+    bus->registers[at(0x14)] = 1000;
+    bus->registers[at(0x30)] = EventILIM | EventTRP;
+
+    MessageCapture debug;
+    Access::tick(*window);
+    QCOMPARE(debug.linesStartingWith("Channel"), QStringList{"Channel A alarm: ILIM+TRP"});
+    QVERIFY(events->palette().color(QPalette::Base) != normal.color(QPalette::Base));
+    QCOMPARE(events->palette().color(QPalette::Text), QColor(Qt::white));
+    const QColor red = events->palette().color(QPalette::Base);
+
+    // Still red, but not new; channel B's error is.
+    bus->registers[at(0x30)] = 0;
+    bus->registers[at(0x00)] = quint16(StatusError) << 8;
+    debug.clear();
+    Access::tick(*window);
+    QCOMPARE(debug.linesStartingWith("Channel"), QStringList{"Channel B alarm: Error"});
+    QCOMPARE(state->palette().color(QPalette::Base), red);
+    QCOMPARE(state->palette().color(QPalette::Text), QColor(Qt::white));
+
+    // Cleared and over: normal again. A stable channel with HV on 100 V below its set voltage.
+    window->findChild<QPushButton *>("btnClearStatus2_A")->click();
+    bus->registers[at(0x00)] = 0;
+    bus->registers[at(0x14)] = 900;
+    Access::tick(*window);
+    QCOMPARE(events->palette(), normal);
+    QCOMPARE(state->palette(), normal);
+    QVERIFY(vmeasA->palette().color(QPalette::Base) != normal.color(QPalette::Base));
+    QVERIFY(vmeasA->palette().color(QPalette::Base) != red);
+    QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
 }
 
 void TestPoll::numbersIgnoreTheLocale()

@@ -177,11 +177,19 @@ void TestWindow::baseAddressSetting_data()
     QTest::newRow("empty") << QByteArray("") << 0xDD00 << "BaseAddress: 0xDD00";
     QTest::newRow("garbage") << QByteArray("crate slot 3") << 0xDD00 << "BaseAddress: 0xDD00";
     QTest::newRow("trailing garbage") << QByteArray("0xDD00h") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("wider than 16 bits")
-        << QByteArray("0x1DD00") << 0x1DD00 << "BaseAddress: 0x1DD00";
     QTest::newRow("wider than an int")
         << QByteArray("0x100000000") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("negative") << QByteArray("-256") << -256 << "BaseAddress: 0xFFFFFF00";
+    // Numbers that parse but lie outside the A16 space: the default, and a line that says why.
+    QTest::newRow("highest A16 address") << QByteArray("0xFFFF") << 0xFFFF << "BaseAddress: 0xFFFF";
+    QTest::newRow("just above A16") << QByteArray("0x10000") << 0xDD00
+                                    << "The stored BaseAddress \"0x10000\" is out of range (0x0000 "
+                                       "to 0xFFFF); using 0xDD00";
+    QTest::newRow("wider than 16 bits") << QByteArray("0x1DD00") << 0xDD00
+                                        << "The stored BaseAddress \"0x1DD00\" is out of range "
+                                           "(0x0000 to 0xFFFF); using 0xDD00";
+    QTest::newRow("negative") << QByteArray("-256") << 0xDD00
+                              << "The stored BaseAddress \"-256\" is out of range (0x0000 to "
+                                 "0xFFFF); using 0xDD00";
 }
 
 // The address is parsed by its prefix; a value that does not parse falls back to 0xDD00 without
