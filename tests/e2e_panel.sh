@@ -27,6 +27,10 @@ if [ "${BRELK_E2E_INNER:-}" != 1 ]; then
         bash "$0" "$@"
 fi
 
+# The panel must draw on the virtual X server, whatever platform the caller's environment names
+# (a test runner that sets the off-screen platform would leave the screenshots blank).
+export QT_QPA_PLATFORM=xcb
+
 executable=$(realpath "$1")
 simDir=$(realpath "$2")
 artifacts=$3

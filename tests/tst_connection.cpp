@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -35,6 +36,7 @@ private slots:
     void reconnectShowsStatusTextsInOrder();
     void switchBridgesBothWays();
     void cancelLeavesPollStopped();
+    void failedReconnectIsCaughtAtOnce();
     void bridgeWithoutModule();
     void addressDialogPreselects_data();
     void addressDialogPreselects();
@@ -284,6 +286,26 @@ void TestConnection::cancelLeavesPollStopped()
     Access::controller(*window)->read16(0xDD3C, 0x29, &status);
     QCOMPARE(status, -1);
     QVERIFY(vmUsb->cycles().isEmpty());
+}
+
+// A failed connection leaves the readings stale with its own message; a test that meets its
+// warning box unprepared fails at once instead of waiting for a click.
+void TestConnection::failedReconnectIsCaughtAtOnce()
+{
+    window.reset(new BrelkControl);
+    QTRY_VERIFY(message().startsWith("Module serial number"));
+    QVERIFY(vmUsb->configure("BRELKSIM_BRIDGES", "0"));
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    UnexpectedBoxes boxes;
+    DialogDriver::acceptItem("Wiener VM-USB");
+    trigger("actionVME_Controller");
+    QVERIFY(elapsed.elapsed() < 2000);
+    QCOMPARE(boxes.texts().size(), 1);
+    QVERIFY(boxes.texts().first().startsWith("Could not init VME controller Wiener VM-USB!"));
+    QCOMPARE(message(), QString("Not connected to VME controller Wiener VM-USB!"));
+    QVERIFY(fieldsStale());
 }
 
 void TestConnection::bridgeWithoutModule()

@@ -1,5 +1,6 @@
 // Decoding of register words and conversion of dialog entries into register counts, checked
 // over every word or every entry where that is cheap.
+#include "alarms.h"
 #include "commands.h"
 #include "display.h"
 #include "reading.h"
@@ -13,6 +14,7 @@ using namespace Brelk;
 
 Q_DECLARE_METATYPE(Brelk::CurrentResolution)
 Q_DECLARE_METATYPE(Brelk::SecondRange)
+Q_DECLARE_METATYPE(Brelk::AlarmLevel)
 
 class TestModule : public QObject
 {
@@ -39,6 +41,10 @@ private slots:
     void decimalText_data();
     void decimalText();
     void isoLocalTimeHasNumericOffset();
+    void channelAlarms_data();
+    void channelAlarms();
+    void voltageToleranceSetting_data();
+    void voltageToleranceSetting();
 };
 
 void TestModule::registerOffsets()
@@ -330,6 +336,97 @@ void TestModule::isoLocalTimeHasNumericOffset()
                  .match(text)
                  .hasMatch(),
              qPrintable(text));
+}
+
+void TestModule::channelAlarms_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<double>("vmeas");
+    QTest::addColumn<double>("vset");
+    QTest::addColumn<double>("tolerance"); // from the settings; 0: the default rule
+    QTest::addColumn<AlarmLevel>("eventLevel");
+    QTest::addColumn<AlarmLevel>("stateLevel");
+    QTest::addColumn<AlarmLevel>("vmeasLevel");
+    QTest::addColumn<QString>("red");
+
+    const auto none = AlarmLevel::None, amber = AlarmLevel::Amber, red = AlarmLevel::Red;
+    QTest::newRow("quiet") << 0 << 0 << 1000.0 << 1000.0 << 0.0 << none << none << none << "";
+    QTest::newRow("trip") << 0 << int(EventTRP) << 0.0 << 0.0 << 0.0 << red << none << none
+                          << "TRP";
+    QTest::newRow("current limit and trip")
+        << 0 << int(EventILIM | EventTRP) << 0.0 << 0.0 << 0.0 << red << none << none << "ILIM+TRP";
+    QTest::newRow("inhibit with quality")
+        << 0 << int(EventINH | EventQUA) << 0.0 << 0.0 << 0.0 << red << none << none << "INH";
+    QTest::newRow("quality and voltage limit only")
+        << 0 << int(EventQUA | EventVLIM) << 0.0 << 0.0 << 0.0 << amber << none << none << "";
+    QTest::newRow("error") << int(StatusError) << 0 << 0.0 << 0.0 << 0.0 << none << red << none
+                           << "Error";
+    QTest::newRow("error and trip") << int(StatusError) << int(EventTRP) << 0.0 << 0.0 << 0.0 << red
+                                    << red << none << "TRP+Error";
+    // 1 % of 3000 V is 30 V, more than the 10 V floor.
+    QTest::newRow("30 V off at 3000 V")
+        << 0 << 0 << 2970.0 << 3000.0 << 0.0 << none << none << none << "";
+    QTest::newRow("31 V off at 3000 V")
+        << 0 << 0 << 2969.0 << 3000.0 << 0.0 << none << none << amber << "";
+    QTest::newRow("10 V off at 500 V")
+        << 0 << 0 << 510.0 << 500.0 << 0.0 << none << none << none << "";
+    QTest::newRow("11 V off at 500 V")
+        << 0 << 0 << 489.0 << 500.0 << 0.0 << none << none << amber << "";
+    QTest::newRow("configured 50 V")
+        << 0 << 0 << 2960.0 << 3000.0 << 50.0 << none << none << none << "";
+    QTest::newRow("configured 5 V")
+        << 0 << 0 << 494.0 << 500.0 << 5.0 << none << none << amber << "";
+    QTest::newRow("ramping up") << int(StatusRamping | StatusRampUp) << 0 << 100.0 << 3000.0 << 0.0
+                                << none << none << none << "";
+    QTest::newRow("manual") << int(StatusManual) << 0 << 100.0 << 3000.0 << 0.0 << none << none
+                            << none << "";
+    QTest::newRow("HV off") << int(StatusHvOff) << 0 << 0.0 << 3000.0 << 0.0 << none << none << none
+                            << "";
+    QTest::newRow("error, far off")
+        << int(StatusError) << 0 << 0.0 << 3000.0 << 0.0 << none << red << none << "Error";
+}
+
+void TestModule::channelAlarms()
+{
+    QFETCH(int, status);
+    QFETCH(int, events);
+    QFETCH(double, vmeas);
+    QFETCH(double, vset);
+    QFETCH(double, tolerance);
+    QFETCH(AlarmLevel, eventLevel);
+    QFETCH(AlarmLevel, stateLevel);
+    QFETCH(AlarmLevel, vmeasLevel);
+    QFETCH(QString, red);
+
+    const ChannelAlarms alarms =
+        Brelk::channelAlarms(quint8(status), quint8(events), vmeas, vset, tolerance);
+    QCOMPARE(alarms.events, eventLevel);
+    QCOMPARE(alarms.state, stateLevel);
+    QCOMPARE(alarms.voltageDeviation, vmeasLevel);
+    QCOMPARE(redAlarmText(quint8(status), quint8(events)), red);
+}
+
+void TestModule::voltageToleranceSetting_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<double>("volts"); // 0: the default rule
+
+    QTest::newRow("absent") << QString() << 0.0;
+    QTest::newRow("25 V") << "25" << 25.0;
+    QTest::newRow("fraction, blanks") << " 2.5 " << 2.5;
+    QTest::newRow("zero") << "0" << 0.0;
+    QTest::newRow("negative") << "-5" << 0.0;
+    QTest::newRow("with unit") << "25 V" << 0.0;
+    QTest::newRow("infinite") << "inf" << 0.0;
+    QTest::newRow("not a number") << "nan" << 0.0;
+}
+
+void TestModule::voltageToleranceSetting()
+{
+    QFETCH(QString, stored);
+    QFETCH(double, volts);
+    QCOMPARE(parseVoltageTolerance(stored), volts);
 }
 
 QTEST_APPLESS_MAIN(TestModule)

@@ -53,6 +53,7 @@ private slots:
     void operatorTextIsOverwritten();
     void unchangedTickKeepsTheSelection();
     void alarmsColourTheirFields();
+    void voltageToleranceFromSettings();
     void numbersIgnoreTheLocale();
 
 private:
@@ -487,6 +488,37 @@ void TestPoll::alarmsColourTheirFields()
     QVERIFY(vmeasA->palette().color(QPalette::Base) != normal.color(QPalette::Base));
     QVERIFY(vmeasA->palette().color(QPalette::Base) != red);
     QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
+}
+
+// The tolerance of the measured voltage comes from the settings file, read at start-up only.
+void TestPoll::voltageToleranceFromSettings()
+{
+    const QString ini = QCoreApplication::applicationDirPath() + "/brelkcontrol.ini";
+    const QByteArray contents = "VoltageDeviationAlarm=150\n";
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+    window.reset(new BrelkControl);
+    bus = new FakeController;
+    Access::useController(*window, bus);
+    bus->registers[at(0x3C)] = 0x1234;
+    bus->registers[at(0x04)] = 1000;
+    bus->registers[at(0x14)] = 900;
+    Access::tick(*window);
+    auto *vmeasA = window->findChild<QLineEdit *>("txtVmeas_A");
+    QCOMPARE(vmeasA->palette(), window->findChild<QLineEdit *>("txtKill_A")->palette());
+    bus->registers[at(0x14)] = 849;
+    Access::tick(*window);
+    QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
+
+    window.reset();
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), contents);
+    file.close();
+    file.remove();
 }
 
 void TestPoll::numbersIgnoreTheLocale()

@@ -263,10 +263,12 @@ void TestReliability::reconnects()
     int files = 0, objects = 0, vendorLibraries = 0;
     QElapsedTimer elapsed;
     elapsed.start();
+    UnexpectedBoxes boxes;
     for (int n = 1; n <= total; ++n) {
         const QString &item = items[n % 2];
         DialogDriver::acceptItem(item);
         action->trigger();
+        QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join('\n')));
         QCOMPARE(Access::controller(*window)->name(), item);
         QVERIFY2(Access::timer(*window)->isActive(), qPrintable(QString::number(n)));
         Access::tick(*window);

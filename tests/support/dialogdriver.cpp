@@ -105,3 +105,20 @@ void acceptMessageBox(SeenDialog *seen)
 }
 
 } // namespace DialogDriver
+
+UnexpectedBoxes::UnexpectedBoxes() : timer(new QTimer)
+{
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [this] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen << box->text();
+            box->reject();
+        }
+    });
+    timer->start();
+}
+
+UnexpectedBoxes::~UnexpectedBoxes()
+{
+    delete timer;
+}

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QTimer;
 class QWidget;
 
 // What a dialog showed the operator when the driver reached it.
@@ -47,5 +48,23 @@ void reject(SeenDialog *seen = nullptr);
 void acceptMessageBox(SeenDialog *seen = nullptr);
 
 } // namespace DialogDriver
+
+// Closes every message box that comes up while it lives and keeps what each said. A box that no
+// step of a test expects would otherwise wait for a click until the test runner's time-out; with
+// this, the test can fail at once and say which box it met.
+class UnexpectedBoxes
+{
+public:
+    UnexpectedBoxes();
+    ~UnexpectedBoxes();
+    UnexpectedBoxes(const UnexpectedBoxes &) = delete;
+    UnexpectedBoxes &operator=(const UnexpectedBoxes &) = delete;
+
+    QStringList texts() const { return seen; }
+
+private:
+    QTimer *timer;
+    QStringList seen;
+};
 
 #endif // DIALOGDRIVER_H
