@@ -35,27 +35,41 @@ QString hvText(quint8 statusByte)
     return (statusByte & StatusHvOff) ? tr("HV Off") : tr("HV On");
 }
 
+namespace {
+
+const struct
+{
+    EventBit bit;
+    const char *name;
+} EventNamesInOrder[] = {
+    {EventQUA, "QUA"}, {EventVLIM, "VLIM"}, {EventILIM, "ILIM"},
+    {EventTRP, "TRP"}, {EventINH, "INH"},
+};
+
+} // namespace
+
 QStringList eventNames(quint8 eventByte)
 {
-    static const struct
-    {
-        EventBit bit;
-        const char *name;
-    } events[] = {
-        {EventQUA, "QUA"}, {EventVLIM, "VLIM"}, {EventILIM, "ILIM"},
-        {EventTRP, "TRP"}, {EventINH, "INH"},
-    };
     QStringList names;
-    for (const auto &event : events) {
+    for (const auto &event : EventNamesInOrder) {
         if (eventByte & event.bit)
             names << QLatin1String(event.name);
     }
     return names;
 }
 
+// Built without a list: the poll writes both channels' texts at every tick.
 QString eventText(quint8 eventByte)
 {
-    return eventNames(eventByte).join(QLatin1Char('+'));
+    QString text;
+    for (const auto &event : EventNamesInOrder) {
+        if (eventByte & event.bit) {
+            if (!text.isEmpty())
+                text += QLatin1Char('+');
+            text += QLatin1String(event.name);
+        }
+    }
+    return text;
 }
 
 int limitVoltagePercent(quint16 limitsWord)
