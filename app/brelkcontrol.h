@@ -10,6 +10,7 @@
 #include <QString>
 
 class CVmeController;
+class QAction;
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -80,6 +81,8 @@ private:
 
     Ui::BrelkControl *ui;
     QMenu *menuTools;
+    QAction *actionSaveSetPoints;
+    QAction *actionRestoreSetPoints;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;
