@@ -223,13 +223,6 @@ void TestSetPointFile::restoreWrites_data()
         other.softLimitI[ch] = 0;
         other.softLimitI2[ch] = 0;
     }
-    QTest::newRow("everything") << other << true
-                                << QVector<RegisterWrite>{
-                                       {regSoftLimitI2_A, 1000}, {regSoftLimitI2_B, 2000},
-                                       {regSoftLimitI_A, 500},   {regSoftLimitI_B, 600},
-                                       {regRamp_A, 20},          {regVsetWrite_A, 1000},
-                                       {regRamp_B, 30},          {regVsetWrite_B, 500},
-                                       {regVsetWrite_A, 1500},   {regVsetWrite_B, 800}};
     QTest::newRow("second range left as it is")
         << other << false << QVector<RegisterWrite>{{regSoftLimitI_A, 500}, {regSoftLimitI_B, 600},
                                                     {regRamp_A, 20},        {regVsetWrite_A, 1000},
