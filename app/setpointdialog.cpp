@@ -18,9 +18,12 @@ SetPointDialog::SetPointDialog(const QString &path, const SetPoints &setPoints,
     setWindowTitle(tr("Restore Set Points"));
     auto *layout = new QVBoxLayout(this);
 
-    auto *heading = new QLabel(tr("Write these set points from\n%1\n(saved %2) to the module?")
-                                   .arg(QDir::toNativeSeparators(path), setPoints.saved),
-                               this);
+    const QString source =
+        setPoints.saved.isEmpty()
+            ? QDir::toNativeSeparators(path)
+            : tr("%1\n(saved %2)").arg(QDir::toNativeSeparators(path), setPoints.saved);
+    auto *heading =
+        new QLabel(tr("Write these set points from\n%1\nto the module?").arg(source), this);
     layout->addWidget(heading);
 
     auto *table = new QTableWidget(plan.changes.size(), 4, this);
@@ -36,8 +39,16 @@ SetPointDialog::SetPointDialog(const QString &path, const SetPoints &setPoints,
         for (int column = 0; column < cells.size(); ++column)
             table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    // Sizes measured before the style has set the fonts would be the defaults, not these rows'.
+    table->ensurePolished();
     table->resizeColumnsToContents();
+    table->resizeRowsToContents();
     table->horizontalHeader()->setStretchLastSection(true);
+    // At most ten rows: all of them in view, without scrolling.
+    int tableHeight = table->horizontalHeader()->sizeHint().height() + 2 * table->frameWidth();
+    for (int row = 0; row < table->rowCount(); ++row)
+        tableHeight += table->rowHeight(row);
+    table->setFixedHeight(tableHeight);
     layout->addWidget(table);
 
     for (const QString &note : notes) {
