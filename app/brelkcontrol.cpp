@@ -6,6 +6,7 @@
 #include "cv1718.h"
 #include "cvmusb.h"
 #include "display.h"
+#include "setpointtool.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -80,6 +81,20 @@ BrelkControl::BrelkControl(QWidget *parent)
     menuTools->setObjectName(QStringLiteral("menuTools"));
     menuTools->setTitle(tr("Tools"));
     ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
+    auto *setPointTool =
+        new SetPointTool(this, {[this] { return moduleReadSinceConnect ? &lastReading : nullptr; },
+                                [this] {
+                                    return ResolutionSelection{!ui->chk_U_1V->isChecked(),
+                                                               currentResolution(), secondRange()};
+                                },
+                                [this](Register reg, quint16 word) { writeRegister(reg, word); },
+                                [this] { return quint32(baseAddress); }});
+    actionSaveSetPoints = menuTools->addAction(tr("Save Set Points..."));
+    actionSaveSetPoints->setObjectName(QStringLiteral("actionSaveSetPoints"));
+    connect(actionSaveSetPoints, &QAction::triggered, setPointTool, &SetPointTool::save);
+    actionRestoreSetPoints = menuTools->addAction(tr("Restore Set Points..."));
+    actionRestoreSetPoints->setObjectName(QStringLiteral("actionRestoreSetPoints"));
+    connect(actionRestoreSetPoints, &QAction::triggered, setPointTool, &SetPointTool::restore);
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ApplicationName), QLatin1String(TitleVersion)));
 
@@ -144,6 +159,8 @@ void BrelkControl::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         menuTools->setTitle(tr("Tools"));
+        actionSaveSetPoints->setText(tr("Save Set Points..."));
+        actionRestoreSetPoints->setText(tr("Restore Set Points..."));
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 class CVmeController;
+class QAction;
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -86,6 +87,8 @@ private:
 
     Ui::BrelkControl *ui;
     QMenu *menuTools;
+    QAction *actionSaveSetPoints;
+    QAction *actionRestoreSetPoints;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;

@@ -407,7 +407,8 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools"};
+    const QStringList table = formObjectNames() + QStringList{"menuTools", "actionSaveSetPoints",
+                                                              "actionRestoreSetPoints"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -479,7 +480,7 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
-    QTest::newRow("menuTools") << QStringList{};
+    QTest::newRow("menuTools") << QStringList{"actionSaveSetPoints", "actionRestoreSetPoints"};
 }
 
 void TestForm::menus()
