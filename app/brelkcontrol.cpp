@@ -5,6 +5,7 @@
 #include "cv1718.h"
 #include "cvmusb.h"
 #include "display.h"
+#include "historywindow.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -70,6 +71,11 @@ BrelkControl::BrelkControl(QWidget *parent)
     menuTools->setObjectName(QStringLiteral("menuTools"));
     menuTools->setTitle(tr("Tools"));
     ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
+    // The history records every complete tick from now on, whether its window is open or not.
+    history = new HistoryWindow(this);
+    connect(this, &BrelkControl::readingTaken, history, &HistoryWindow::addReading);
+    actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
+    actionHistory->setObjectName(QStringLiteral("actionHistory"));
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ApplicationName), QLatin1String(TitleVersion)));
 
@@ -105,6 +111,7 @@ void BrelkControl::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         menuTools->setTitle(tr("Tools"));
+        actionHistory->setText(tr("History"));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 
 class CVmeController;
+class QAction;
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -17,6 +18,9 @@ class QTimer;
 
 namespace Ui {
 class BrelkControl;
+}
+namespace Brelk {
+class HistoryWindow;
 }
 
 class BrelkControl : public QMainWindow
@@ -80,6 +84,8 @@ private:
 
     Ui::BrelkControl *ui;
     QMenu *menuTools;
+    QAction *actionHistory;
+    Brelk::HistoryWindow *history;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;

@@ -20,7 +20,7 @@ double niceStep(double range, int maxTicks)
     return 10 * decade;
 }
 
-QString siText(double value, const QString &unit)
+QString siText(double value, const QString &unit, double step)
 {
     if (value == 0 || !std::isfinite(value))
         return QStringLiteral("0 ") + unit;
@@ -41,8 +41,15 @@ QString siText(double value, const QString &unit)
         }
     }
     const double scaled = value / prefixes[chosen].scale;
-    return QString::number(scaled, 'g', 3) + QLatin1Char(' ') +
-           QString::fromUtf8(prefixes[chosen].prefix) + unit;
+    QString number;
+    if (step > 0) {
+        const int decimals =
+            qBound(0, int(std::ceil(-std::log10(step / prefixes[chosen].scale) - 1e-9)), 9);
+        number = QString::number(scaled, 'f', decimals);
+    } else {
+        number = QString::number(scaled, 'g', 3);
+    }
+    return number + QLatin1Char(' ') + QString::fromUtf8(prefixes[chosen].prefix) + unit;
 }
 
 qint64 timeStep(double msPerPixel, int minPixels)

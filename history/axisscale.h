@@ -12,9 +12,10 @@ namespace Brelk {
 // The smallest step of the form {1, 2, 5} × 10^n that divides `range` into at most `maxTicks`.
 double niceStep(double range, int maxTicks);
 
-// `value` with an SI prefix from pico to kilo and up to three significant digits: "12.5 µA",
-// "100 pA", "0 A".
-QString siText(double value, const QString &unit);
+// `value` with the SI prefix of its own size, from pico to kilo: "12.5 µA", "100 pA", "0 A".
+// Without a `step`, three significant digits; with one, as many decimals as the step needs, so
+// that neighbouring ticks of an axis are told apart ("10.002 µA").
+QString siText(double value, const QString &unit, double step = 0);
 
 // The time between labelled ticks for a span of `msPerPixel` so that labels lie at least
 // `minPixels` apart: 1, 2, 5, 10, 15, 30 s, 1, 2, 5, 10, 15, 30 min, 1, 2, 3, 6, 12 h.

@@ -20,7 +20,7 @@ struct SampleStore::Record
     // Bit 0: fine voltage; bits 1-2: first-range current resolution; bits 3-4: second range.
     quint16 selection;
 };
-static_assert(sizeof(SampleStore::Record) == 30, "a record is fifteen 16-bit words");
+
 
 namespace {
 
@@ -60,13 +60,14 @@ void Extent::include(const Extent &other)
 SampleStore::SampleStore(int capacity, qint64 keepMs)
     : ringCapacity(std::max(capacity, 1)), keepMs(keepMs), ring(new Record[ringCapacity])
 {
+    static_assert(sizeof(Record) == 30, "a record is fifteen 16-bit words");
     const int shifts[LevelCount] = {4, 8, 12};
     for (int l = 0; l < LevelCount; ++l) {
         // Two blocks more than the ring spans: the block being filled never shares a slot with
         // a block of which a record is still stored.
         levels[l].shift = shifts[l];
-        levels[l].slots = (ringCapacity >> shifts[l]) + 2;
-        levels[l].blocks.reset(new Extent[levels[l].slots]);
+        levels[l].slotCount = (ringCapacity >> shifts[l]) + 2;
+        levels[l].blocks.reset(new Extent[levels[l].slotCount]);
     }
 }
 
@@ -76,7 +77,7 @@ qint64 SampleStore::memoryBytes() const
 {
     qint64 bytes = qint64(ringCapacity) * qint64(sizeof(Record));
     for (const Level &level : levels)
-        bytes += qint64(level.slots) * qint64(sizeof(Extent));
+        bytes += qint64(level.slotCount) * qint64(sizeof(Extent));
     return bytes;
 }
 
@@ -133,7 +134,7 @@ void SampleStore::append(const Reading &reading)
     float v[SeriesCount];
     values(seq, v);
     for (Level &level : levels) {
-        Extent &block = level.blocks[(seq >> level.shift) % level.slots];
+        Extent &block = level.blocks[(seq >> level.shift) % level.slotCount];
         if ((seq & ((qint64(1) << level.shift) - 1)) == 0)
             block.reset();
         block.include(v, r.rising);
@@ -215,7 +216,7 @@ Extent SampleStore::extent(qint64 from, qint64 to) const
                 used = &levels[l];
         }
         if (used) {
-            result.include(used->blocks[(seq >> used->shift) % used->slots]);
+            result.include(used->blocks[(seq >> used->shift) % used->slotCount]);
             seq += qint64(1) << used->shift;
         } else {
             values(seq, v);

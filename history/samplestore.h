@@ -98,7 +98,7 @@ private:
     struct Level
     {
         int shift; // log2 of the records per block
-        int slots;
+        int slotCount;
         std::unique_ptr<Extent[]> blocks;
     };
     static constexpr int LevelCount = 3;
