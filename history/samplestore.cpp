@@ -21,7 +21,6 @@ struct SampleStore::Record
     quint16 selection;
 };
 
-
 namespace {
 
 quint16 packSelection(const Reading &reading)

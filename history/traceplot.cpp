@@ -214,10 +214,18 @@ void TracePlot::buildSeries(int series, const Axis &axis)
         const int low = axis.pixel(column.extent.minimum[series]);
         const int high = axis.pixel(column.extent.maximum[series]);
         const int last = axis.pixel(column.last[series]);
-        out.emplace_back(x, first);
+        const int runStart = starts.back();
+        // A flat stretch is one segment, not one per column.
+        if (int(out.size()) - runStart >= 2 && out.back().y() == first &&
+            out[out.size() - 2].y() == first)
+            out.back().setX(x);
+        else
+            out.emplace_back(x, first);
         if (low != first || high != first || last != first) {
-            out.emplace_back(x, low);
-            out.emplace_back(x, high);
+            // The nearer extreme first, so the column's span is drawn once, not twice.
+            const bool lowFirst = low - first < first - high; // rows grow downwards
+            out.emplace_back(x, lowFirst ? low : high);
+            out.emplace_back(x, lowFirst ? high : low);
             out.emplace_back(x, last);
         }
     }
@@ -313,7 +321,7 @@ void TracePlot::paintEvent(QPaintEvent *)
         const int channel = (s == VmeasA || s == VsetA || s == ImeasA) ? 0 : 1;
         pen.setColor(ChannelColour[channel]);
         pen.setStyle((s == VsetA || s == VsetB) ? Qt::DashLine : Qt::SolidLine);
-        pen.setWidth((s == VsetA || s == VsetB) ? 1 : 2);
+        pen.setWidth(1);
         painter.setPen(pen);
         const std::vector<QPoint> &line = points[s];
         const std::vector<int> &starts = runs[s];
