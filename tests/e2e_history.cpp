@@ -4,7 +4,8 @@
 // Prints "history plots drawn" or a line starting with "FAIL:", then keeps the window up until
 // it is ended, so that the caller can also photograph the screen.
 //
-// Usage: e2e_history PICTURE SECONDS [SPAN_SECONDS]
+// Usage: e2e_history PICTURE SECONDS [SPAN_SECONDS [RADIO_BUTTON]]
+// RADIO_BUTTON names a resolution button of the panel to select first, matching the simulator's.
 #include "brelkcontrol.h"
 #include "historywindow.h"
 #include "traceplot.h"
@@ -37,7 +38,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: e2e_history PICTURE SECONDS [SPAN_SECONDS]\n");
+        std::fprintf(stderr, "usage: e2e_history PICTURE SECONDS [SPAN_SECONDS [RADIO_BUTTON]]\n");
         return 2;
     }
     const QString picture = QString::fromLocal8Bit(argv[1]);
@@ -46,6 +47,10 @@ int main(int argc, char *argv[])
 
     BrelkControl panel;
     panel.show();
+    if (argc > 4) {
+        if (auto *radio = panel.findChild<QAbstractButton *>(QString::fromLocal8Bit(argv[4])))
+            radio->click();
+    }
     QTimer::singleShot(1000, &panel, [&panel, span] {
         panel.findChild<QAction *>(QStringLiteral("actionHistory"))->trigger();
         if (auto *button = panel.findChild<QPushButton *>(QStringLiteral("historySpan") + span))
