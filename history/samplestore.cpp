@@ -5,8 +5,7 @@
 
 namespace Brelk {
 
-// One complete tick in 30 bytes. Plain words only and no initialisers, so that the ring's pages
-// are not touched before a tick is stored in them.
+// One complete tick in 30 bytes of plain words.
 struct SampleStore::Record
 {
     quint16 time[3]; // milliseconds since the epoch, 48 bits, low word first
@@ -57,16 +56,18 @@ void Extent::include(const Extent &other)
 }
 
 SampleStore::SampleStore(int capacity, qint64 keepMs)
-    : ringCapacity(std::max(capacity, 1)), keepMs(keepMs), ring(new Record[ringCapacity])
+    : ringCapacity(std::max(capacity, 1)), keepMs(keepMs), ring(new Record[ringCapacity]())
 {
     static_assert(sizeof(Record) == 30, "a record is fifteen 16-bit words");
+    // Zeroed here, so that the whole day is resident from start-up and the process does not grow
+    // as the ticks fill it.
     const int shifts[LevelCount] = {4, 8, 12};
     for (int l = 0; l < LevelCount; ++l) {
         // Two blocks more than the ring spans: the block being filled never shares a slot with
         // a block of which a record is still stored.
         levels[l].shift = shifts[l];
         levels[l].slotCount = (ringCapacity >> shifts[l]) + 2;
-        levels[l].blocks.reset(new Extent[levels[l].slotCount]);
+        levels[l].blocks.reset(new Extent[levels[l].slotCount]());
     }
 }
 
