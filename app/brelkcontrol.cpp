@@ -6,6 +6,7 @@
 #include "cv1718.h"
 #include "cvmusb.h"
 #include "display.h"
+#include "historywindow.h"
 #include "setpointtool.h"
 
 #include <QApplication>
@@ -81,6 +82,11 @@ BrelkControl::BrelkControl(QWidget *parent)
     menuTools->setObjectName(QStringLiteral("menuTools"));
     menuTools->setTitle(tr("Tools"));
     ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
+    // The history records every complete tick from now on, whether its window is open or not.
+    history = new HistoryWindow(this);
+    connect(this, &BrelkControl::readingTaken, history, &HistoryWindow::addReading);
+    actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
+    actionHistory->setObjectName(QStringLiteral("actionHistory"));
     auto *setPointTool =
         new SetPointTool(this, {[this] { return moduleReadSinceConnect ? &lastReading : nullptr; },
                                 [this] {
@@ -159,6 +165,7 @@ void BrelkControl::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
         menuTools->setTitle(tr("Tools"));
+        actionHistory->setText(tr("History"));
         actionSaveSetPoints->setText(tr("Save Set Points..."));
         actionRestoreSetPoints->setText(tr("Restore Set Points..."));
     }

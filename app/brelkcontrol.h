@@ -23,6 +23,9 @@ class QTimer;
 namespace Ui {
 class BrelkControl;
 }
+namespace Brelk {
+class HistoryWindow;
+}
 
 class BrelkControl : public QMainWindow
 {
@@ -87,6 +90,8 @@ private:
 
     Ui::BrelkControl *ui;
     QMenu *menuTools;
+    QAction *actionHistory;
+    Brelk::HistoryWindow *history;
     QAction *actionSaveSetPoints;
     QAction *actionRestoreSetPoints;
     QString iniFile;

@@ -183,4 +183,27 @@ grep -q "Cannot load library" "$artifacts/without-library.log" ||
 sleep 1
 kill -0 "$panel" 2>/dev/null || fail "the panel ended while showing the warning box"
 stopPanel
+# The history window of the panel against the simulator: after a few seconds of polling, both
+# plots carry lines in both channels' colours, and the screen shows the window.
+if [ -n "${BRELK_E2E_HISTORY:-}" ]; then
+    echo "== the history window"
+    historyExe=$(realpath "$BRELK_E2E_HISTORY")
+    mkdir -p "$work/history"
+    cp "$historyExe" "$work/history/"
+    # Channel B draws four times channel A's current, so the two current lines lie apart.
+    LD_LIBRARY_PATH=$simDir BRELKSIM_LOAD_B=25 BRELKSIM_RAMP_B=100 "$work/history/$(basename "$historyExe")" \
+        "$artifacts/history-window.png" 3 >"$artifacts/history.log" 2>&1 &
+    panel=$!
+    waited=0
+    until grep -qs -e "history plots drawn" -e "FAIL:" "$artifacts/history.log"; do
+        kill -0 "$panel" 2>/dev/null || fail "the history program ended early"
+        [ "$waited" -lt $((startTimeout * 10)) ] || fail "no history picture within ${startTimeout} s"
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    grep "history plots drawn\|FAIL:" "$artifacts/history.log"
+    grep -q "history plots drawn" "$artifacts/history.log" || fail "the history plots are not drawn"
+    screenshot "$artifacts/history.png" || fail "the screen with the history window is blank"
+    stopPanel
+fi
 echo "PASS"

@@ -407,8 +407,13 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools", "actionSaveSetPoints",
-                                                              "actionRestoreSetPoints"};
+    const QStringList table =
+        formObjectNames() +
+        QStringList{
+            "menuTools",        "actionHistory",  "historyWindow",       "historyPlot",
+            "historySpan60",    "historySpan600", "historySpan3600",     "historySpan28800",
+            "historySpan86400", "historyLive",    "historyLogCurrent",   "historySaveImage",
+            "historyExportCsv", "historyPointer", "actionSaveSetPoints", "actionRestoreSetPoints"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -480,7 +485,8 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
-    QTest::newRow("menuTools") << QStringList{"actionSaveSetPoints", "actionRestoreSetPoints"};
+    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionSaveSetPoints",
+                                              "actionRestoreSetPoints"};
 }
 
 void TestForm::menus()

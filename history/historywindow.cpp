@@ -1,0 +1,173 @@
+#include "historywindow.h"
+
+#include "csvformat.h"
+#include "traceplot.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+namespace Brelk {
+
+namespace {
+
+const struct
+{
+    const char *text;
+    qint64 ms;
+} Spans[] = {
+    {QT_TRANSLATE_NOOP("Brelk::HistoryWindow", "1 min"), 60 * 1000},
+    {QT_TRANSLATE_NOOP("Brelk::HistoryWindow", "10 min"), 10 * 60 * 1000},
+    {QT_TRANSLATE_NOOP("Brelk::HistoryWindow", "1 h"), 3600 * 1000},
+    {QT_TRANSLATE_NOOP("Brelk::HistoryWindow", "8 h"), 8 * 3600 * 1000},
+    {QT_TRANSLATE_NOOP("Brelk::HistoryWindow", "24 h"), 24 * 3600 * 1000},
+};
+static_assert(sizeof(Spans) / sizeof(Spans[0]) == HistoryWindow::SpanCount, "one button a span");
+
+} // namespace
+
+HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("historyWindow"));
+    setWindowTitle(tr("History - pavex BRELK Control"));
+
+    tracePlot = new TracePlot(&store, this);
+    tracePlot->setObjectName(QStringLiteral("historyPlot"));
+
+    auto *controls = new QHBoxLayout;
+    for (int i = 0; i < SpanCount; ++i) {
+        auto *button = new QPushButton(tr(Spans[i].text), this);
+        button->setObjectName(QStringLiteral("historySpan%1").arg(Spans[i].ms / 1000));
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        button->setChecked(Spans[i].ms == TracePlot::DefaultSpanMs);
+        const qint64 ms = Spans[i].ms;
+        connect(button, &QPushButton::clicked, tracePlot, [this, ms] { tracePlot->setSpan(ms); });
+        spanButtons[i] = button;
+        controls->addWidget(button);
+    }
+
+    liveButton = new QPushButton(tr("Live"), this);
+    liveButton->setObjectName(QStringLiteral("historyLive"));
+    liveButton->setCheckable(true);
+    liveButton->setChecked(true);
+    // Live mode is left by panning or zooming the plot, and entered by this button only.
+    connect(liveButton, &QPushButton::clicked, this, [this] {
+        liveButton->setChecked(true);
+        tracePlot->setLive(true);
+    });
+    connect(tracePlot, &TracePlot::liveChanged, liveButton, &QPushButton::setChecked);
+    connect(tracePlot, &TracePlot::spanChanged, this, &HistoryWindow::spanChanged);
+    controls->addWidget(liveButton);
+
+    logCurrent = new QCheckBox(tr("Logarithmic current"), this);
+    logCurrent->setObjectName(QStringLiteral("historyLogCurrent"));
+    connect(logCurrent, &QCheckBox::toggled, tracePlot, &TracePlot::setLogCurrent);
+    controls->addWidget(logCurrent);
+    controls->addStretch();
+
+    auto *saveImageButton = new QPushButton(tr("Save Image..."), this);
+    saveImageButton->setObjectName(QStringLiteral("historySaveImage"));
+    connect(saveImageButton, &QPushButton::clicked, this, &HistoryWindow::saveImage);
+    controls->addWidget(saveImageButton);
+    auto *exportButton = new QPushButton(tr("Export CSV..."), this);
+    exportButton->setObjectName(QStringLiteral("historyExportCsv"));
+    connect(exportButton, &QPushButton::clicked, this, &HistoryWindow::exportCsv);
+    controls->addWidget(exportButton);
+
+    pointerLabel = new QLabel(this);
+    pointerLabel->setObjectName(QStringLiteral("historyPointer"));
+    pointerLabel->setMinimumHeight(pointerLabel->fontMetrics().height());
+    connect(tracePlot, &TracePlot::pointerMoved, pointerLabel, &QLabel::setText);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(tracePlot, 1);
+    layout->addWidget(pointerLabel);
+    resize(900, 600);
+}
+
+void HistoryWindow::addReading(const Reading &reading)
+{
+    store.append(reading);
+    tracePlot->sampleAdded();
+}
+
+void HistoryWindow::showAndRaise()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+// A zoom leaves a span that no button names; none is checked then.
+void HistoryWindow::spanChanged()
+{
+    for (int i = 0; i < SpanCount; ++i) {
+        spanButtons[i]->setAutoExclusive(false);
+        spanButtons[i]->setChecked(Spans[i].ms == tracePlot->span());
+        spanButtons[i]->setAutoExclusive(true);
+    }
+}
+
+QString HistoryWindow::askFileName(const QString &caption, const QString &suggested,
+                                   const QString &filter)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileDialog::getSaveFileName(this, caption, QDir(folder).filePath(suggested), filter,
+                                        nullptr, QFileDialog::DontUseNativeDialog);
+}
+
+void HistoryWindow::warn(const QString &text)
+{
+    QMessageBox::warning(this, tr("pavex BRELK Control"), text);
+}
+
+void HistoryWindow::saveImage()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString path =
+        askFileName(tr("Save Image"), QStringLiteral("brelk-history-%1.png").arg(stamp),
+                    tr("PNG images (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (!tracePlot->grab().save(path, "PNG"))
+        warn(tr("Could not save the image to the file\n%1").arg(QDir::toNativeSeparators(path)));
+}
+
+void HistoryWindow::exportCsv()
+{
+    const qint64 from = tracePlot->viewStart();
+    const qint64 to = tracePlot->viewEnd();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString path =
+        askFileName(tr("Export CSV"), QStringLiteral("brelk-history-%1.csv").arg(stamp),
+                    tr("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !writeCsv(store, from, to, &file) || !file.commit())
+        warn(tr("Could not write the samples to the file\n%1").arg(QDir::toNativeSeparators(path)));
+}
+
+// Every record is a row of its own, so each row carries its own tick's events.
+bool HistoryWindow::writeCsv(const SampleStore &store, qint64 from, qint64 to, QIODevice *device)
+{
+    QByteArray text = csvHeader().toUtf8() + '\n';
+    const qint64 end = store.lowerBound(to);
+    for (qint64 seq = store.lowerBound(from); seq < end; ++seq) {
+        const Reading reading = store.reading(seq);
+        text += csvRow(reading, reading.events).toUtf8() + '\n';
+    }
+    return device->write(text) == text.size();
+}
+
+} // namespace Brelk

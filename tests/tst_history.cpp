@@ -1,0 +1,246 @@
+// The history window on the real main window: the Tools menu opens one window that records every
+// complete tick from start-up, closing only hides it, the plot repaints only for what it draws,
+// panning and zooming leave live mode, and the CSV export writes the visible ticks.
+#include "brelkcontroltestaccess.h"
+#include "csvformat.h"
+#include "dialogdriver.h"
+#include "fakecontroller.h"
+#include "historywindow.h"
+#include "traceplot.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+using namespace Brelk;
+
+namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void recordsFromStartUpAndReopens();
+    void incompleteTicksAreNotRecorded();
+    void repaintsOnlyForWhatItDraws();
+    void panZoomAndLive_data();
+    void panZoomAndLive();
+    void exportWritesTheVisibleTicks();
+
+private:
+    HistoryWindow *history() { return window->findChild<HistoryWindow *>(); }
+    QAction *action() { return window->findChild<QAction *>(QStringLiteral("actionHistory")); }
+    void ticks(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            Access::tick(*window);
+    }
+
+    std::unique_ptr<BrelkControl> window;
+    FakeController *bus = nullptr;
+};
+
+void TestHistory::initTestCase()
+{
+    QLibrary simulator("libxxusb");
+    QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
+    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+}
+
+void TestHistory::init()
+{
+    window.reset(new BrelkControl);
+    bus = new FakeController;
+    bus->recordCycles = false;
+    Access::useController(*window, bus);
+    bus->registers[0xDD00 + regSerialNumber] = 0x1234;
+    bus->registers[0xDD00 + regVmeas_A] = 1000;
+    bus->registers[0xDD00 + regImeas_A] = 10;
+    window->show();
+}
+
+void TestHistory::cleanup()
+{
+    window.reset();
+}
+
+void TestHistory::recordsFromStartUpAndReopens()
+{
+    QVERIFY(action());
+    QCOMPARE(action()->text(), QStringLiteral("History"));
+    HistoryWindow *h = history();
+    QVERIFY(h);
+    QVERIFY(!h->isVisible());
+    ticks(5);
+    QCOMPARE(h->samples().size(), 5);
+
+    action()->trigger();
+    QVERIFY(h->isVisible());
+    QCOMPARE(h->windowTitle(), QStringLiteral("History - pavex BRELK Control"));
+    QCOMPARE(h->parentWidget(), window.get());
+    QVERIFY(h->isWindow());
+    QCOMPARE(h->windowModality(), Qt::NonModal);
+
+    QVERIFY(h->close());
+    QVERIFY(!h->isVisible());
+    ticks(3);
+    action()->trigger();
+    QCOMPARE(window->findChildren<HistoryWindow *>().size(), 1);
+    QCOMPARE(history(), h);
+    QVERIFY(h->isVisible());
+    QCOMPARE(h->samples().size(), 8);
+    QCOMPARE(h->samples().reading(h->samples().end() - 1).vmeas[0], quint16(1000));
+}
+
+void TestHistory::incompleteTicksAreNotRecorded()
+{
+    ticks(2);
+    bus->registers[0xDD00 + regSerialNumber] = NoModule;
+    ticks(3);
+    bus->status = -1;
+    ticks(3);
+    QCOMPARE(history()->samples().size(), 2);
+}
+
+void TestHistory::repaintsOnlyForWhatItDraws()
+{
+    action()->trigger();
+    TracePlot *plot = history()->plot();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    window->findChild<QPushButton *>(QStringLiteral("historySpan86400"))->click();
+    QCOMPARE(plot->span(), 24 * 3600 * 1000);
+    ticks(2);
+    QCoreApplication::processEvents();
+
+    PaintCounter counter;
+    plot->installEventFilter(&counter);
+    // At 24 h a pixel column lasts well over a minute: steady ticks land on the same pixels.
+    for (int i = 0; i < 20; ++i) {
+        ticks(1);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(counter.paints <= 1, qPrintable(QString::number(counter.paints)));
+
+    counter.paints = 0;
+    bus->registers[0xDD00 + regVmeas_A] = 500;
+    ticks(1);
+    QCoreApplication::processEvents();
+    QVERIFY(counter.paints >= 1);
+}
+
+void TestHistory::panZoomAndLive_data()
+{
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<qint64>("span");
+    QTest::newRow("drag") << QStringLiteral("drag") << qint64(10 * 60 * 1000);
+    QTest::newRow("wheel in") << QStringLiteral("wheel") << qint64(8 * 60 * 1000);
+}
+
+void TestHistory::panZoomAndLive()
+{
+    QFETCH(QString, gesture);
+    QFETCH(qint64, span);
+    action()->trigger();
+    TracePlot *plot = history()->plot();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    ticks(3);
+    auto *live = window->findChild<QPushButton *>(QStringLiteral("historyLive"));
+    auto *tenMinutes = window->findChild<QPushButton *>(QStringLiteral("historySpan600"));
+    QVERIFY(plot->isLive() && live->isChecked() && tenMinutes->isChecked());
+    const qint64 end = plot->viewEnd();
+    QVERIFY(end > history()->samples().time(history()->samples().end() - 1));
+
+    const QPoint middle = plot->rect().center();
+    if (gesture == QLatin1String("drag")) {
+        QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, middle);
+        QMouseEvent move(QEvent::MouseMove, middle + QPoint(100, 0), plot->mapToGlobal(middle),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &move);
+        QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, middle + QPoint(100, 0));
+        // Dragging to the right shows earlier times by as many pixel columns.
+        QVERIFY(plot->viewEnd() < end - 90 * span / 1000);
+    } else {
+        QWheelEvent wheel(QPointF(middle), QPointF(plot->mapToGlobal(middle)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(plot, &wheel);
+        QVERIFY(!tenMinutes->isChecked());
+    }
+    QCOMPARE(plot->span(), span);
+    QVERIFY(!plot->isLive());
+    QVERIFY(!live->isChecked());
+
+    // A view of the past stays put while ticks arrive; Live brings back the newest tick.
+    const qint64 pastEnd = plot->viewEnd();
+    ticks(2);
+    QCOMPARE(plot->viewEnd(), pastEnd);
+    live->click();
+    QVERIFY(plot->isLive() && live->isChecked());
+    QVERIFY(plot->viewEnd() > history()->samples().time(history()->samples().end() - 1));
+    QCOMPARE(plot->span(), span);
+}
+
+void TestHistory::exportWritesTheVisibleTicks()
+{
+    action()->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    ticks(2);
+    bus->registers[0xDD00 + regStatus2] = EventTRP;
+    bus->registers[0xDD00 + regImeas_A] = 1234;
+    ticks(1);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("export.csv");
+    DialogDriver::onNextModal([path](QWidget *widget) {
+        auto *dialog = qobject_cast<QFileDialog *>(widget);
+        if (!dialog) {
+            widget->close();
+            return;
+        }
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    window->findChild<QPushButton *>(QStringLiteral("historyExportCsv"))->click();
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], csvHeader().toUtf8());
+    const SampleStore &store = history()->samples();
+    for (int i = 0; i < 3; ++i) {
+        const Reading r = store.reading(store.first() + i);
+        QCOMPARE(lines[i + 1], csvRow(r, r.events).toUtf8());
+    }
+    QVERIFY(lines[3].endsWith(",0.001234,,Stable,HV On,TRP,0,0,0,,Stable,HV On,"));
+    QCOMPARE(lines[4], QByteArray());
+}
+
+QTEST_MAIN(TestHistory)
+#include "tst_history.moc"
