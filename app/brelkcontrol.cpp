@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "cv1718.h"
 #include "cvmusb.h"
+#include "datalogcontrol.h"
 #include "display.h"
 
 #include <QApplication>
@@ -83,6 +84,11 @@ BrelkControl::BrelkControl(QWidget *parent)
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
     connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
+
+    dataLog = new DataLogControl(iniFile, this);
+    menuTools->addAction(dataLog->action());
+    connect(this, &BrelkControl::readingTaken, dataLog, &DataLogControl::takeReading);
+    dataLog->resume();
 
     connectController();
 }

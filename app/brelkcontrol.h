@@ -10,6 +10,7 @@
 #include <QString>
 
 class CVmeController;
+class DataLogControl;
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -80,6 +81,7 @@ private:
 
     Ui::BrelkControl *ui;
     QMenu *menuTools;
+    DataLogControl *dataLog;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;
