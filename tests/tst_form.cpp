@@ -407,7 +407,7 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools"};
+    const QStringList table = formObjectNames() + QStringList{"menuTools", "actionLogToFile"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -479,7 +479,7 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
-    QTest::newRow("menuTools") << QStringList{};
+    QTest::newRow("menuTools") << QStringList{"actionLogToFile"};
 }
 
 void TestForm::menus()
