@@ -33,15 +33,6 @@ const struct
 };
 const int PreselectedInterval = 1;
 
-QString intervalText(qint64 intervalMs)
-{
-    for (const auto &item : IntervalItems) {
-        if (item.intervalMs == intervalMs)
-            return DataLogControl::tr(item.text);
-    }
-    return QString();
-}
-
 } // namespace
 
 DataLogControl::DataLogControl(const QString &iniFile, QWidget *window)
@@ -123,7 +114,8 @@ void DataLogControl::start(const QString &path, qint64 intervalMs)
     settings.setValue(QLatin1String(LogFileKey), path);
     settings.setValue(QLatin1String(LogIntervalKey), Brelk::logIntervalSetting(intervalMs));
     settings.sync();
-    qDebug().noquote() << "Logging to" << path << "every" << intervalText(intervalMs);
+    qDebug().noquote() << "Logging to" << path << "at an interval of"
+                       << Brelk::logIntervalSetting(intervalMs) << "s";
     log.start(path, intervalMs);
 }
 
