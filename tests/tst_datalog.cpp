@@ -117,8 +117,6 @@ private slots:
 
     void headerOnlyForAnEmptyFile_data();
     void headerOnlyForAnEmptyFile();
-    void rowsCarryTheEventsSinceThePreviousRow();
-    void noRowsAfterStop();
     void failures_data();
     void failures();
     void pathNoLongerNamesTheFile_data();
@@ -309,55 +307,6 @@ void TestDataLog::headerOnlyForAnEmptyFile()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), expected);
-}
-
-void TestDataLog::rowsCarryTheEventsSinceThePreviousRow()
-{
-    // Ticks on the real local clock: the rows fall at its 10 s boundaries, whatever its offset.
-    const qint64 start = 1796637600000 + 2500;
-    const QString path = dir.filePath(QStringLiteral("events.csv"));
-    {
-        DataLog log;
-        log.start(path, 10000);
-        QCOMPARE(log.interval(), qint64(10000));
-        for (qint64 t = 0; t < 27500; t += 500) {
-            quint16 events = 0;
-            if (t == 4000)
-                events = 0x0040; // ILIM on A
-            else if (t == 4500 || t == 12000)
-                events = 0x0200; // TRP on B
-            log.takeReading(readingAt(start + t, quint16(t / 500), events));
-        }
-    }
-    const QStringList lines = fileLines(path);
-    QCOMPARE(lines.size(), 4);
-    QStringList times, eventsA, eventsB;
-    for (const QString &line : lines.mid(1)) {
-        const QStringList fields = line.split(QLatin1Char(','));
-        QCOMPARE(fields.size(), 15);
-        times << fields[0].mid(17, 6);
-        eventsA << fields[7];
-        eventsB << fields[14];
-    }
-    QCOMPARE(times, (QStringList{"02.500", "10.000", "20.000"}));
-    QCOMPARE(eventsA, (QStringList{"", "ILIM", ""}));
-    QCOMPARE(eventsB, (QStringList{"", "TRP", "TRP"}));
-}
-
-void TestDataLog::noRowsAfterStop()
-{
-    const QString path = dir.filePath(QStringLiteral("stopped.csv"));
-    DataLog log;
-    QSignalSpy failed(&log, &DataLog::failed);
-    log.start(path, Brelk::EveryTick);
-    log.takeReading(readingAt(Base, 1));
-    log.stop();
-    QVERIFY(!log.isLogging());
-    log.takeReading(readingAt(Base + 100, 2));
-    QTRY_COMPARE(fileLines(path).size(), 2);
-    QTest::qWait(100);
-    QCOMPARE(fileLines(path).size(), 2);
-    QCOMPARE(failed.count(), 0);
 }
 
 void TestDataLog::failures_data()
