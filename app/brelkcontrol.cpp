@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "cv1718.h"
 #include "cvmusb.h"
+#include "datalogcontrol.h"
 #include "display.h"
 #include "historywindow.h"
 #include "setpointtool.h"
@@ -87,6 +88,9 @@ BrelkControl::BrelkControl(QWidget *parent)
     connect(this, &BrelkControl::readingTaken, history, &HistoryWindow::addReading);
     actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
     actionHistory->setObjectName(QStringLiteral("actionHistory"));
+    dataLog = new DataLogControl(iniFile, this);
+    menuTools->addAction(dataLog->action());
+    connect(this, &BrelkControl::readingTaken, dataLog, &DataLogControl::takeReading);
     auto *setPointTool =
         new SetPointTool(this, {[this] { return moduleReadSinceConnect ? &lastReading : nullptr; },
                                 [this] {
@@ -143,6 +147,8 @@ BrelkControl::BrelkControl(QWidget *parent)
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
     connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
+
+    dataLog->resume();
 
     connectController();
 }

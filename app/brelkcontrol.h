@@ -15,6 +15,7 @@
 
 class CVmeController;
 class QAction;
+class DataLogControl;
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -94,6 +95,7 @@ private:
     Brelk::HistoryWindow *history;
     QAction *actionSaveSetPoints;
     QAction *actionRestoreSetPoints;
+    DataLogControl *dataLog;
     QString iniFile;
     QTimer *timer;
     CVmeController *vmeController;

@@ -409,11 +409,12 @@ void TestForm::noOtherNamedObjects()
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
     const QStringList table =
         formObjectNames() +
-        QStringList{
-            "menuTools",        "actionHistory",  "historyWindow",       "historyPlot",
-            "historySpan60",    "historySpan600", "historySpan3600",     "historySpan28800",
-            "historySpan86400", "historyLive",    "historyLogCurrent",   "historySaveImage",
-            "historyExportCsv", "historyPointer", "actionSaveSetPoints", "actionRestoreSetPoints"};
+        QStringList{"menuTools",           "actionHistory",         "historyWindow",
+                    "historyPlot",         "historySpan60",         "historySpan600",
+                    "historySpan3600",     "historySpan28800",      "historySpan86400",
+                    "historyLive",         "historyLogCurrent",     "historySaveImage",
+                    "historyExportCsv",    "historyPointer",        "actionLogToFile",
+                    "actionSaveSetPoints", "actionRestoreSetPoints"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -485,8 +486,8 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
-    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionSaveSetPoints",
-                                              "actionRestoreSetPoints"};
+    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
+                                              "actionSaveSetPoints", "actionRestoreSetPoints"};
 }
 
 void TestForm::menus()

@@ -1,0 +1,48 @@
+// The operator's side of the data log: the checkable "Log to File..." action with its file and
+// interval dialogs, the settings that let a log survive a restart, and the one warning when a
+// log stops on an error.
+#ifndef DATALOGCONTROL_H
+#define DATALOGCONTROL_H
+
+#include "datalog.h"
+#include "reading.h"
+
+#include <QObject>
+#include <QString>
+
+class QAction;
+class QWidget;
+
+class DataLogControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `window` parents the action and the dialogs; `iniFile` is the panel's settings file.
+    DataLogControl(const QString &iniFile, QWidget *window);
+
+    QAction *action() const { return logAction; }
+    // At start-up: resumes the log stored in the settings, if any.
+    void resume();
+
+public slots:
+    void takeReading(const Brelk::Reading &reading);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void triggered();
+    void chooseAndStart();
+    void stopByOperator();
+    void start(const QString &path, qint64 intervalMs);
+    void logFailed(const QString &path, const QString &reason);
+    void retranslate();
+
+    QWidget *window;
+    QString iniFile;
+    QAction *logAction;
+    DataLog log;
+};
+
+#endif // DATALOGCONTROL_H

@@ -1,0 +1,605 @@
+// The data log: which ticks become rows and the events they carry, the file as the writer thread
+// leaves it (header once, appending, a full disk, a path renamed or removed under it), and the
+// "Log to File..." action on the real window with its dialogs, its settings and its warning.
+#include "brelkcontroltestaccess.h"
+#include "csvformat.h"
+#include "datalog.h"
+#include "dialogdriver.h"
+#include "fakecontroller.h"
+#include "logschedule.h"
+#include "messagecapture.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+using Brelk::Reading;
+
+namespace {
+
+// 2026-12-07 10:00:00.000 UTC: a whole minute, so offsets from it show the slot boundaries.
+const qint64 Base = 1796637600000;
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(contents), qint64(contents.size()));
+}
+
+Reading readingAt(qint64 time, quint16 vmeasA, quint16 events = 0)
+{
+    Reading reading;
+    reading.time = time;
+    reading.serialNumber = 0x1234;
+    reading.vset[0] = 1000;
+    reading.vmeas[0] = vmeasA;
+    reading.imeas[1] = 7;
+    reading.events = events;
+    return reading;
+}
+
+QString settingsPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absolutePath() +
+           QStringLiteral("/brelkcontrol.ini");
+}
+
+// The settings reader takes a file of the same size and time for the one it read before: every
+// file written here gets a time of its own.
+void writeSettings(const QByteArray &contents)
+{
+    writeFile(settingsPath(), contents);
+    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
+    fileTime = fileTime.addSecs(1);
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+}
+
+// Waits `ms` while the event loop runs, and tells whether a modal dialog came up meanwhile.
+bool modalWithin(int ms)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < ms) {
+        QTest::qWait(10);
+        if (QApplication::activeModalWidget())
+            return true;
+    }
+    return false;
+}
+
+QVariant setting(const char *key)
+{
+    return QSettings(settingsPath(), QSettings::IniFormat).value(QLatin1String(key));
+}
+
+} // namespace
+
+class TestDataLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void schedule_data();
+    void schedule();
+    void intervalSetting_data();
+    void intervalSetting();
+
+    void headerOnlyForAnEmptyFile_data();
+    void headerOnlyForAnEmptyFile();
+    void failures_data();
+    void failures();
+    void pathNoLongerNamesTheFile_data();
+    void pathNoLongerNamesTheFile();
+
+    void menuStartsAndStopsTheLog();
+    void cancelStartsNothing_data();
+    void cancelStartsNothing();
+    void writeErrorWarnsOnceAndThePollGoesOn();
+    void resumesAfterRestart_data();
+    void resumesAfterRestart();
+    void unopenableStoredFileWarnsAtStartUp();
+
+private:
+    // A window on an in-memory module whose ticks all complete.
+    void openWindow();
+    QAction *logAction() { return window->findChild<QAction *>("actionLogToFile"); }
+    // Drives the file dialog to `path` (empty: Cancel), then the interval dialog to `interval`
+    // (empty: Cancel), and triggers the action.
+    void chooseLog(const QString &path, const QString &interval);
+
+    QTemporaryDir dir;
+    std::unique_ptr<BrelkControl> window;
+    FakeController *bus = nullptr;
+    SeenDialog fileDialog;
+    QFileDialog::Options fileDialogOptions;
+    QString fileDialogName;
+    SeenDialog intervalDialog;
+};
+
+void TestDataLog::initTestCase()
+{
+    qRegisterMetaType<Reading>();
+    // A home of the test's own, with a documents folder for the suggested file name.
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("home/Documents")));
+    qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
+}
+
+void TestDataLog::init()
+{
+    QVERIFY(dir.isValid());
+    QFile::remove(settingsPath());
+}
+
+void TestDataLog::cleanup()
+{
+    window.reset();
+    bus = nullptr;
+    QFile::remove(settingsPath());
+}
+
+// --- Row timing ---------------------------------------------------------------------------
+
+void TestDataLog::schedule_data()
+{
+    QTest::addColumn<qint64>("interval");
+    QTest::addColumn<QList<qint64>>("ticks");  // ms after Base
+    QTest::addColumn<QList<int>>("offsets");   // the local clock's UTC offset per tick, s
+    QTest::addColumn<QList<int>>("events");    // the module's event word per tick
+    QTest::addColumn<QList<int>>("rows");      // ticks that get a row
+    QTest::addColumn<QList<int>>("rowEvents"); // the events each row carries
+
+    const QList<int> utc5{0, 0, 0, 0, 0};
+    const QList<int> quiet5{0, 0, 0, 0, 0};
+    QTest::newRow("every tick, each its own events")
+        << Brelk::EveryTick << QList<qint64>{0, 100, 170, 300, 400} << utc5
+        << QList<int>{0x01, 0, 0x4000, 0x4000, 0} << QList<int>{0, 1, 2, 3, 4}
+        << QList<int>{0x01, 0, 0x4000, 0x4000, 0};
+    QTest::newRow("1 s: first tick, then the first at or after each second")
+        << qint64(1000) << QList<qint64>{450, 950, 1049, 1999, 2000} << utc5 << quiet5
+        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0};
+    QTest::newRow("10 s: :10 and :20, not ten seconds after the first row")
+        << qint64(10000) << QList<qint64>{3000, 9999, 10000, 19000, 20050} << utc5 << quiet5
+        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0};
+    QTest::newRow("60 s: an interval without a tick gets no row")
+        << qint64(60000) << QList<qint64>{59900, 60100, 185000, 190000, 240000} << utc5 << quiet5
+        << QList<int>{0, 1, 2, 4} << QList<int>{0, 0, 0, 0};
+    // A local clock 19 min 32 s ahead of UTC puts the 10 s boundaries at UTC :08, :18, ...
+    QTest::newRow("10 s on the local clock, not on UTC")
+        << qint64(10000) << QList<qint64>{0, 7999, 8000, 10000, 18000}
+        << QList<int>{1172, 1172, 1172, 1172, 1172} << quiet5 << QList<int>{0, 2, 4}
+        << QList<int>{0, 0, 0};
+    QTest::newRow("10 s, local clock behind UTC")
+        << qint64(10000) << QList<qint64>{0, 1999, 2000, 10000, 12000}
+        << QList<int>{-1172, -1172, -1172, -1172, -1172} << quiet5 << QList<int>{0, 2, 4}
+        << QList<int>{0, 0, 0};
+    QTest::newRow("60 s: end of daylight saving time does not halt the log for an hour")
+        << qint64(60000) << QList<qint64>{0, 30000, 40000, 59999, 60000}
+        << QList<int>{7200, 3600, 3600, 3600, 3600} << quiet5 << QList<int>{0, 1, 4}
+        << QList<int>{0, 0, 0};
+    QTest::newRow("1 s: events between rows are OR-ed into the next row")
+        << qint64(1000) << QList<qint64>{0, 300, 600, 1000, 2000} << utc5
+        << QList<int>{0x0080, 0x0040, 0x2002, 0x0001, 0} << QList<int>{0, 3, 4}
+        << QList<int>{0x0080, 0x2043, 0};
+    QTest::newRow("10 s: an event that is over appears in one row only")
+        << qint64(10000) << QList<qint64>{0, 4000, 10000, 15000, 20000} << utc5
+        << QList<int>{0, 0x0200, 0, 0, 0} << QList<int>{0, 2, 4} << QList<int>{0, 0x0200, 0};
+    QTest::newRow("10 s: an event at the row's own tick belongs to that row")
+        << qint64(10000) << QList<qint64>{0, 5000, 10000, 15000, 20000} << utc5
+        << QList<int>{0x0020, 0, 0x1000, 0x0004, 0} << QList<int>{0, 2, 4}
+        << QList<int>{0x0020, 0x1000, 0x0004};
+}
+
+void TestDataLog::schedule()
+{
+    QFETCH(qint64, interval);
+    QFETCH(QList<qint64>, ticks);
+    QFETCH(QList<int>, offsets);
+    QFETCH(QList<int>, events);
+    QFETCH(QList<int>, rows);
+    QFETCH(QList<int>, rowEvents);
+
+    Brelk::LogSchedule schedule(interval);
+    QList<int> seenRows, seenEvents;
+    for (int i = 0; i < ticks.size(); ++i) {
+        quint16 carried = 0xFFFF;
+        if (schedule.take(Base + ticks[i], offsets[i], quint16(events[i]), &carried)) {
+            seenRows << i;
+            seenEvents << carried;
+        }
+    }
+    QCOMPARE(seenRows, rows);
+    QCOMPARE(seenEvents, rowEvents);
+}
+
+void TestDataLog::intervalSetting_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<qint64>("interval");
+
+    QTest::newRow("0.1") << "0.1" << Brelk::EveryTick;
+    QTest::newRow("1") << "1" << qint64(1000);
+    QTest::newRow("10") << "10" << qint64(10000);
+    QTest::newRow("60") << "60" << qint64(60000);
+    QTest::newRow("60.0") << "60.0" << qint64(60000);
+    QTest::newRow("missing") << "" << qint64(1000);
+    QTest::newRow("unknown number") << "5" << qint64(1000);
+    QTest::newRow("decimal comma") << "0,1" << qint64(1000);
+    QTest::newRow("text") << "tick" << qint64(1000);
+}
+
+void TestDataLog::intervalSetting()
+{
+    QFETCH(QString, stored);
+    QFETCH(qint64, interval);
+    QCOMPARE(Brelk::logIntervalFromSetting(stored), interval);
+    if (!stored.isEmpty() && interval != 1000)
+        QCOMPARE(Brelk::logIntervalFromSetting(Brelk::logIntervalSetting(interval)), interval);
+}
+
+// --- The file -----------------------------------------------------------------------------
+
+void TestDataLog::headerOnlyForAnEmptyFile_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("header");
+
+    const QByteArray earlier = Brelk::csvHeader().toUtf8() + "\nearlier row\n";
+    QTest::newRow("new file") << false << QByteArray() << true;
+    QTest::newRow("empty file") << true << QByteArray() << true;
+    QTest::newRow("earlier log") << true << earlier << false;
+    QTest::newRow("rows without a header") << true << QByteArray("earlier row\n") << false;
+}
+
+void TestDataLog::headerOnlyForAnEmptyFile()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, before);
+    QFETCH(bool, header);
+
+    const QString path = dir.filePath(QStringLiteral("%1.csv").arg(QTest::currentDataTag()));
+    if (exists)
+        writeFile(path, before);
+    const Reading first = readingAt(Base + 100, 1500, 0x0002);
+    const Reading second = readingAt(Base + 200, 1501);
+    {
+        DataLog log;
+        log.start(path, Brelk::EveryTick);
+        log.takeReading(first);
+        log.takeReading(second);
+    }
+    QByteArray expected = before;
+    if (header)
+        expected += Brelk::csvHeader().toUtf8() + '\n';
+    expected += Brelk::csvRow(first, 0x0002).toUtf8() + '\n';
+    expected += Brelk::csvRow(second, 0).toUtf8() + '\n';
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected);
+}
+
+void TestDataLog::failures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("no such folder") << "missing/log.csv"
+                                    << "No such file or directory";
+    QTest::newRow("a folder") << "."
+                              << "";
+    if (QFile::exists(QStringLiteral("/dev/full")))
+        QTest::newRow("disk full") << "/dev/full"
+                                   << "No space left on device";
+}
+
+void TestDataLog::failures()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+
+    const QString absolute = QDir(dir.path()).absoluteFilePath(path);
+    DataLog log;
+    QSignalSpy failed(&log, &DataLog::failed);
+    log.start(absolute, Brelk::EveryTick);
+    for (int i = 0; i < 5; ++i)
+        log.takeReading(readingAt(Base + 100 * i, 1));
+    QTRY_COMPARE(failed.count(), 1);
+    QCOMPARE(failed[0][0].toString(), absolute);
+    QVERIFY2(failed[0][1].toString().contains(reason), qPrintable(failed[0][1].toString()));
+    QVERIFY(!log.isLogging());
+    for (int i = 5; i < 10; ++i)
+        log.takeReading(readingAt(Base + 100 * i, 1));
+    QTest::qWait(100);
+    QCOMPARE(failed.count(), 1);
+    // No folder is ever created for the log.
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("missing"))));
+}
+
+void TestDataLog::pathNoLongerNamesTheFile_data()
+{
+    QTest::addColumn<QString>("change");
+
+    QTest::newRow("renamed") << "renamed";
+    QTest::newRow("removed") << "removed";
+    QTest::newRow("replaced") << "replaced";
+}
+
+void TestDataLog::pathNoLongerNamesTheFile()
+{
+    QFETCH(QString, change);
+
+    const QString path = dir.filePath(change + QStringLiteral(".csv"));
+    const QString moved = dir.filePath(change + QStringLiteral("-moved.csv"));
+    DataLog log;
+    QSignalSpy failed(&log, &DataLog::failed);
+    log.start(path, Brelk::EveryTick);
+    log.takeReading(readingAt(Base, 1));
+    QTRY_COMPARE(fileLines(path).size(), 2);
+
+    if (change == QLatin1String("renamed")) {
+        QVERIFY(QFile::rename(path, moved));
+    } else {
+        QVERIFY(QFile::remove(path));
+        if (change == QLatin1String("replaced"))
+            writeFile(path, "someone else's file\n");
+    }
+    log.takeReading(readingAt(Base + 100, 2));
+    log.takeReading(readingAt(Base + 200, 3));
+    QTRY_COMPARE(failed.count(), 1);
+    QCOMPARE(failed[0][0].toString(), path);
+    QVERIFY(!log.isLogging());
+
+    // The rows stay where they went; nothing is written to whatever the path names now.
+    if (change == QLatin1String("renamed"))
+        QCOMPARE(fileLines(moved).size(), 2);
+    else if (change == QLatin1String("removed"))
+        QVERIFY(!QFile::exists(path));
+    else
+        QCOMPARE(fileLines(path), QStringList{"someone else's file"});
+}
+
+// --- The window ---------------------------------------------------------------------------
+
+void TestDataLog::openWindow()
+{
+    window.reset(new BrelkControl);
+    bus = new FakeController;
+    bus->recordCycles = false;
+    bus->registers[0xDD3C] = 0x1234;
+    Access::useController(*window, bus);
+}
+
+void TestDataLog::chooseLog(const QString &path, const QString &interval)
+{
+    fileDialog = SeenDialog();
+    intervalDialog = SeenDialog();
+    DialogDriver::onNextModal([this, path, interval](QWidget *widget) {
+        auto *dialog = qobject_cast<QFileDialog *>(widget);
+        if (!dialog) {
+            widget->close();
+            return;
+        }
+        fileDialog.shown = true;
+        fileDialog.parent = dialog->parentWidget();
+        fileDialogOptions = dialog->options();
+        fileDialogName = dialog->directory().absoluteFilePath(
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text());
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        if (interval.isEmpty())
+            DialogDriver::reject(&intervalDialog);
+        else
+            DialogDriver::acceptItem(interval, &intervalDialog);
+        dialog->selectFile(path);
+        // QFileDialog::accept() checks the name as the dialog's own button does.
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    logAction()->trigger();
+}
+
+void TestDataLog::menuStartsAndStopsTheLog()
+{
+    openWindow();
+    QSignalSpy readings(window.get(), &BrelkControl::readingTaken);
+    QVERIFY(logAction());
+    QVERIFY(logAction()->isCheckable());
+    QCOMPARE(logAction()->text(), QStringLiteral("Log to File..."));
+    QVERIFY(!logAction()->isChecked());
+
+    // An existing log is continued without asking about overwriting it.
+    const QString path = dir.filePath(QStringLiteral("menu.csv"));
+    writeFile(path, Brelk::csvHeader().toUtf8() + "\nearlier row\n");
+    chooseLog(path, QStringLiteral("Every tick"));
+
+    QVERIFY(fileDialog.shown);
+    QCOMPARE(fileDialog.parent, window.get());
+    QVERIFY(fileDialogOptions.testFlag(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(QFileInfo(fileDialogName).fileName(),
+             QStringLiteral("brelk-%1.csv")
+                 .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    QCOMPARE(QFileInfo(fileDialogName).absolutePath(),
+             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    QVERIFY(intervalDialog.shown);
+    QCOMPARE(intervalDialog.title, QStringLiteral("pavex BRELK Control"));
+    QCOMPARE(intervalDialog.label, QStringLiteral("Log interval:"));
+    QCOMPARE(intervalDialog.items, (QStringList{"Every tick", "1 s", "10 s", "60 s"}));
+    QCOMPARE(intervalDialog.currentItem, QStringLiteral("1 s"));
+    QVERIFY(!intervalDialog.editable);
+
+    QVERIFY(logAction()->isChecked());
+    QCOMPARE(setting("LogFile").toString(), QFileInfo(path).absoluteFilePath());
+    QCOMPARE(setting("LogInterval").toString(), QStringLiteral("0.1"));
+
+    for (int i = 0; i < 3; ++i)
+        Access::tick(*window);
+    QCOMPARE(readings.count(), 3);
+    QTRY_COMPARE(fileLines(path).size(), 5);
+    const QStringList lines = fileLines(path);
+    QCOMPARE(lines.count(Brelk::csvHeader()), 1);
+    for (int i = 0; i < 3; ++i) {
+        const auto reading = readings[i][0].value<Reading>();
+        QCOMPARE(lines[2 + i], Brelk::csvRow(reading, reading.events));
+    }
+
+    // Choosing the checked action again stops the log and forgets its file.
+    logAction()->trigger();
+    QVERIFY(!logAction()->isChecked());
+    QVERIFY(!setting("LogFile").isValid());
+    Access::tick(*window);
+    QTest::qWait(100);
+    QCOMPARE(fileLines(path).size(), 5);
+}
+
+void TestDataLog::cancelStartsNothing_data()
+{
+    QTest::addColumn<bool>("inFileDialog");
+    QTest::newRow("file dialog") << true;
+    QTest::newRow("interval dialog") << false;
+}
+
+void TestDataLog::cancelStartsNothing()
+{
+    QFETCH(bool, inFileDialog);
+    openWindow();
+    const QString path = dir.filePath(QStringLiteral("cancelled.csv"));
+    chooseLog(inFileDialog ? QString() : path, QString());
+
+    QVERIFY(fileDialog.shown);
+    QCOMPARE(intervalDialog.shown, !inFileDialog);
+    QVERIFY(!logAction()->isChecked());
+    QVERIFY(!setting("LogFile").isValid());
+    QVERIFY(!setting("LogInterval").isValid());
+    Access::tick(*window);
+    QTest::qWait(50);
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestDataLog::writeErrorWarnsOnceAndThePollGoesOn()
+{
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("needs a device that is always full");
+    openWindow();
+    QSignalSpy readings(window.get(), &BrelkControl::readingTaken);
+    // The real poll timer runs: it must go on ticking while the warning is up.
+    Access::timer(*window)->start();
+    chooseLog(QStringLiteral("/dev/full"), QStringLiteral("Every tick"));
+
+    SeenDialog warning;
+    int readingsWhileWarning = -1;
+    DialogDriver::onNextModal([&](QWidget *) {
+        const int before = readings.count();
+        QTest::qWait(350);
+        readingsWhileWarning = readings.count() - before;
+        DialogDriver::acceptMessageBox(&warning);
+    });
+    QTRY_VERIFY(warning.shown);
+    QCOMPARE(warning.className, QStringLiteral("QMessageBox"));
+    QCOMPARE(warning.title, QStringLiteral("pavex BRELK Control"));
+    QVERIFY2(warning.text.contains(QStringLiteral("/dev/full")), qPrintable(warning.text));
+    QVERIFY(readingsWhileWarning >= 2);
+    QVERIFY(!logAction()->isChecked());
+
+    // One warning only, and the poll keeps running.
+    QVERIFY(!modalWithin(400));
+    QVERIFY(Access::timer(*window)->isActive());
+    const int count = readings.count();
+    Access::tick(*window);
+    QCOMPARE(readings.count(), count + 1);
+}
+
+void TestDataLog::resumesAfterRestart_data()
+{
+    QTest::addColumn<QByteArray>("interval"); // the LogInterval line, or none
+    QTest::addColumn<QString>("announced");
+    QTest::addColumn<int>("rowsOfThreeTicks");
+
+    QTest::newRow("every tick") << QByteArray("LogInterval=0.1\n") << "0.1" << 3;
+    QTest::newRow("1 s") << QByteArray("LogInterval=1\n") << "1" << 1;
+    QTest::newRow("missing interval") << QByteArray() << "1" << 1;
+    QTest::newRow("unknown interval") << QByteArray("LogInterval=2\n") << "1" << 1;
+}
+
+void TestDataLog::resumesAfterRestart()
+{
+    QFETCH(QByteArray, interval);
+    QFETCH(QString, announced);
+    QFETCH(int, rowsOfThreeTicks);
+
+    const QString path = dir.filePath(QStringLiteral("resumed-%1.csv").arg(announced));
+    writeFile(path, Brelk::csvHeader().toUtf8() + "\nbefore the restart\n");
+    writeSettings("[General]\nLogFile=" + path.toUtf8() + "\n" + interval);
+    {
+        MessageCapture capture;
+        openWindow();
+        QCOMPARE(capture.linesStartingWith(QStringLiteral("Resuming the data log")),
+                 QStringList{QStringLiteral("Resuming the data log to %1 at an interval of %2 s")
+                                 .arg(path, announced)});
+    }
+    QVERIFY(logAction()->isChecked());
+    // Three ticks inside one second (unless a second boundary falls between them).
+    for (int i = 0; i < 3; ++i)
+        Access::tick(*window);
+    window.reset();
+    const QStringList lines = fileLines(path);
+    QCOMPARE(lines.count(Brelk::csvHeader()), 1);
+    QCOMPARE(lines[1], QStringLiteral("before the restart"));
+    QVERIFY2(lines.size() - 2 == rowsOfThreeTicks ||
+                 (rowsOfThreeTicks == 1 && lines.size() - 2 == 2),
+             qPrintable(lines.join('\n')));
+    QCOMPARE(setting("LogFile").toString(), path);
+}
+
+void TestDataLog::unopenableStoredFileWarnsAtStartUp()
+{
+    const QString path = dir.filePath(QStringLiteral("unplugged/log.csv"));
+    writeSettings("[General]\nLogFile=" + path.toUtf8() + "\nLogInterval=10\n");
+    SeenDialog warning;
+    DialogDriver::acceptMessageBox(&warning);
+    openWindow();
+    QSignalSpy readings(window.get(), &BrelkControl::readingTaken);
+    QTRY_VERIFY(warning.shown);
+    QVERIFY2(warning.text.contains(path), qPrintable(warning.text));
+    QCOMPARE(warning.parent, window.get());
+    QVERIFY(!logAction()->isChecked());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("unplugged"))));
+
+    Access::tick(*window);
+    QVERIFY(!modalWithin(300));
+    QCOMPARE(readings.count(), 1);
+}
+
+QTEST_MAIN(TestDataLog)
+#include "tst_datalog.moc"
