@@ -5,6 +5,9 @@
 #include "cv1718.h"
 #include "cvmusb.h"
 #include "display.h"
+#ifdef BRELK_MQTT
+#include "mqttpublisher.h"
+#endif
 
 #include <QApplication>
 #include <QDateTime>
@@ -85,10 +88,29 @@ BrelkControl::BrelkControl(QWidget *parent)
     connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
 
     connectController();
+
+#ifdef BRELK_MQTT
+    mqttPublisher = new MqttPublisher(
+        statusBar(), iniFile,
+        [this] {
+            return ModuleContext{vmeController ? vmeController->name() : QString(), baseAddress,
+                                 !ui->chk_U_1V->isChecked(), currentResolution(), secondRange()};
+        },
+        this);
+    QAction *actionMqtt = menuTools->addAction(tr("MQTT Publishing..."));
+    actionMqtt->setObjectName(QStringLiteral("actionMqttPublishing"));
+    connect(actionMqtt, &QAction::triggered, this, [this] { mqttPublisher->configure(this); });
+    connect(this, &BrelkControl::readingTaken, mqttPublisher, &MqttPublisher::takeReading);
+    connect(this, &BrelkControl::readingsStale, mqttPublisher, &MqttPublisher::readingsStale);
+    mqttPublisher->startFromSettings();
+#endif
 }
 
 BrelkControl::~BrelkControl()
 {
+    // Publishing says "offline" while the window and its context still exist.
+    delete mqttPublisher;
+    mqttPublisher = nullptr;
     if (vmeController) {
         vmeController->close();
         delete vmeController;

@@ -10,6 +10,9 @@
 #include <QString>
 
 class CVmeController;
+namespace Brelk {
+class MqttPublisher;
+}
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -100,6 +103,8 @@ private:
     bool moduleReadSinceConnect = false;
     // The last complete tick; meaningful while `moduleReadSinceConnect` holds.
     Brelk::Reading lastReading;
+    // Publishes the ticks over MQTT while a broker is configured; null in a build without it.
+    Brelk::MqttPublisher *mqttPublisher = nullptr;
 
     // Lets the tests hand the window an in-memory controller and look at its cached values.
     friend class BrelkControlTestAccess;
