@@ -407,7 +407,7 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools"};
+    const QStringList table = formObjectNames() + QStringList{"menuTools", "actionMqttPublishing"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -479,7 +479,11 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
+#ifdef BRELK_MQTT
+    QTest::newRow("menuTools") << QStringList{"actionMqttPublishing"};
+#else
     QTest::newRow("menuTools") << QStringList{};
+#endif
 }
 
 void TestForm::menus()
