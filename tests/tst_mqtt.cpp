@@ -455,7 +455,7 @@ void TestMqtt::lastWillWhenThePanelIsKilled()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     panel.setProcessEnvironment(environment);
-    panel.start(executable, {});
+    panel.start(executable, QStringList());
     QVERIFY(panel.waitForStarted(5000));
     Message message;
     QVERIFY(subscriber.waitFor(
