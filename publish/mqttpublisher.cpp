@@ -171,6 +171,9 @@ void MqttPublisher::configure(QWidget *parent)
 
 void MqttPublisher::workerStateChanged(int state, const QString &newError)
 {
+    // A state queued by a worker that has since been stopped is no longer the panel's.
+    if (!worker || sender() != worker)
+        return;
     currentState = MqttState(state);
     if (!newError.isEmpty() || currentState == MqttState::Connected)
         error = newError;
