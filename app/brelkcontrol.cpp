@@ -108,9 +108,11 @@ BrelkControl::BrelkControl(QWidget *parent)
 
 BrelkControl::~BrelkControl()
 {
+#ifdef BRELK_MQTT
     // Publishing says "offline" while the window and its context still exist.
     delete mqttPublisher;
     mqttPublisher = nullptr;
+#endif
     if (vmeController) {
         vmeController->close();
         delete vmeController;
