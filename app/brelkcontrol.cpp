@@ -9,6 +9,9 @@
 #include "display.h"
 #include "historywindow.h"
 #include "setpointtool.h"
+#ifdef BRELK_MQTT
+#include "mqttpublisher.h"
+#endif
 
 #include <QApplication>
 #include <QDateTime>
@@ -151,10 +154,32 @@ BrelkControl::BrelkControl(QWidget *parent)
     dataLog->resume();
 
     connectController();
+
+#ifdef BRELK_MQTT
+    mqttPublisher = new MqttPublisher(
+        statusBar(), iniFile,
+        [this] {
+            return ModuleContext{vmeController ? vmeController->name() : QString(), baseAddress,
+                                 !ui->chk_U_1V->isChecked(), currentResolution(), secondRange()};
+        },
+        this);
+    actionMqttPublishing = menuTools->addAction(tr("MQTT Publishing..."));
+    actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
+    connect(actionMqttPublishing, &QAction::triggered, this,
+            [this] { mqttPublisher->configure(this); });
+    connect(this, &BrelkControl::readingTaken, mqttPublisher, &MqttPublisher::takeReading);
+    connect(this, &BrelkControl::readingsStale, mqttPublisher, &MqttPublisher::readingsStale);
+    mqttPublisher->startFromSettings();
+#endif
 }
 
 BrelkControl::~BrelkControl()
 {
+#ifdef BRELK_MQTT
+    // Publishing says "offline" while the window and its context still exist.
+    delete mqttPublisher;
+    mqttPublisher = nullptr;
+#endif
     if (vmeController) {
         vmeController->close();
         delete vmeController;
@@ -174,6 +199,8 @@ void BrelkControl::changeEvent(QEvent *event)
         actionHistory->setText(tr("History"));
         actionSaveSetPoints->setText(tr("Save Set Points..."));
         actionRestoreSetPoints->setText(tr("Restore Set Points..."));
+        if (actionMqttPublishing)
+            actionMqttPublishing->setText(tr("MQTT Publishing..."));
     }
 }
 

@@ -16,6 +16,9 @@
 class CVmeController;
 class QAction;
 class DataLogControl;
+namespace Brelk {
+class MqttPublisher;
+}
 class QLineEdit;
 class QMenu;
 class QSettings;
@@ -116,6 +119,9 @@ private:
     bool moduleReadSinceConnect = false;
     // The last complete tick; meaningful while `moduleReadSinceConnect` holds.
     Brelk::Reading lastReading;
+    // Publishes the ticks over MQTT while a broker is configured; null in a build without it.
+    Brelk::MqttPublisher *mqttPublisher = nullptr;
+    QAction *actionMqttPublishing = nullptr;
 
     Brelk::Freshness freshness;
     bool staleShown = false;

@@ -409,12 +409,12 @@ void TestForm::noOtherNamedObjects()
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
     const QStringList table =
         formObjectNames() +
-        QStringList{"menuTools",           "actionHistory",         "historyWindow",
-                    "historyPlot",         "historySpan60",         "historySpan600",
-                    "historySpan3600",     "historySpan28800",      "historySpan86400",
-                    "historyLive",         "historyLogCurrent",     "historySaveImage",
-                    "historyExportCsv",    "historyPointer",        "actionLogToFile",
-                    "actionSaveSetPoints", "actionRestoreSetPoints"};
+        QStringList{"menuTools",           "actionHistory",          "historyWindow",
+                    "historyPlot",         "historySpan60",          "historySpan600",
+                    "historySpan3600",     "historySpan28800",       "historySpan86400",
+                    "historyLive",         "historyLogCurrent",      "historySaveImage",
+                    "historyExportCsv",    "historyPointer",         "actionLogToFile",
+                    "actionSaveSetPoints", "actionRestoreSetPoints", "actionMqttPublishing"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -486,8 +486,14 @@ void TestForm::menus_data()
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
+#ifdef BRELK_MQTT
+    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
+                                              "actionSaveSetPoints", "actionRestoreSetPoints",
+                                              "actionMqttPublishing"};
+#else
     QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
                                               "actionSaveSetPoints", "actionRestoreSetPoints"};
+#endif
 }
 
 void TestForm::menus()

@@ -66,6 +66,7 @@ public:
         return c;
     }
     static void setStatus2Latch(BrelkControl &w, quint16 latch) { w.status2Latch = latch; }
+    static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H

@@ -1,0 +1,87 @@
+// The panel's side of MQTT publishing: turns complete ticks and stale readings into messages
+// (see schedule.h), hands them to the worker thread, shows the connection state in the status
+// bar and opens the configuration dialog. Lives on the GUI thread; never waits on the network
+// except for at most about a second when publishing stops.
+#ifndef MQTTPUBLISHER_H
+#define MQTTPUBLISHER_H
+
+#include "mqttsettings.h"
+#include "mqttworker.h"
+#include "payloads.h"
+#include "schedule.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QLabel;
+class QStatusBar;
+class QThread;
+class QWidget;
+
+namespace Brelk {
+
+class MqttPublisher : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How long stopping waits for the worker thread to end before leaving it behind.
+    static constexpr int StopWaitMs = 1000;
+
+    // `context` gives the bridge name, base address and resolution selection when asked.
+    MqttPublisher(QStatusBar *statusBar, const QString &iniFile,
+                  std::function<ModuleContext()> context, QObject *parent = nullptr);
+    ~MqttPublisher() override;
+
+    // Starts publishing if the settings file names a broker; silent whatever happens.
+    void startFromSettings();
+    // Stops any publishing, then starts with `settings` unless its host is empty.
+    void apply(const MqttSettings &settings);
+    void stop();
+
+    bool isPublishing() const { return worker != nullptr; }
+    MqttSettings currentSettings() const { return settings; }
+    MqttState state() const { return currentState; }
+    QString lastError() const { return error; }
+    // "MQTT: connected" and the like; "MQTT: off" when not publishing.
+    QString stateText() const;
+
+public slots:
+    void takeReading(const Brelk::Reading &reading);
+    void readingsStale();
+    // The "MQTT Publishing..." dialog: OK stores the settings and restarts publishing.
+    void configure(QWidget *parent);
+
+signals:
+    void stateChanged();
+    // Queued to the worker thread.
+    void startWorker(const Brelk::MqttSettings &settings, const QString &clientId);
+    void publishMessage(const QString &subtopic, const QByteArray &payload);
+    void stopWorker();
+
+private:
+    void workerStateChanged(int state, const QString &error);
+    void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);
+    void send(const QString &subtopic, const QJsonObject &payload);
+
+    QStatusBar *statusBar;
+    QString iniFile;
+    std::function<ModuleContext()> context;
+    MqttSettings settings;
+    QThread *thread = nullptr;
+    MqttWorker *worker = nullptr;
+    QLabel *label = nullptr;
+    MqttState currentState = MqttState::Connecting;
+    QString error;
+    ChannelSchedule channels[2] = {ChannelSchedule(0), ChannelSchedule(1)};
+    ModuleSchedule module;
+};
+
+// "brelkcontrol-" and eight random hexadecimal digits.
+QString mqttClientId();
+
+} // namespace Brelk
+
+#endif // MQTTPUBLISHER_H

@@ -1,0 +1,49 @@
+// Where and how the panel publishes: the broker, the topic prefix, the credentials and TLS, as
+// kept in the settings file under the Mqtt* keys.
+#ifndef MQTTSETTINGS_H
+#define MQTTSETTINGS_H
+
+#include <QMetaType>
+#include <QString>
+
+class QSettings;
+
+namespace Brelk {
+
+struct MqttSettings
+{
+    static constexpr int DefaultPort = 1883;
+
+    QString host; // empty: publishing off
+    int port = DefaultPort;
+    QString topic; // prefix without a trailing "/"
+    QString user;
+    QString password;
+    bool rememberPassword = false;
+    QString caFile; // non-empty: TLS, verifying the broker against this CA
+
+    bool enabled() const { return !host.isEmpty(); }
+    bool operator==(const MqttSettings &other) const;
+    bool operator!=(const MqttSettings &other) const { return !(*this == other); }
+};
+
+// "brelk/dd00": the prefix used when none is stored.
+QString defaultMqttTopic(int baseAddress);
+
+// Reads the Mqtt* keys; missing or unusable values take their defaults, so a file with only
+// "MqttHost" publishes to port 1883 under the default prefix.
+MqttSettings loadMqttSettings(QSettings &settings, int baseAddress);
+// Writes the keys; empty values and defaults are removed (a prefix equal to the default one
+// follows the base address), the password is written only when it is to be remembered.
+void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAddress);
+
+// Empty when the prefix can be published under; else why not (wildcards, empty levels...).
+QString mqttTopicProblem(const QString &topic);
+// The prefix with surrounding blanks and trailing "/" removed.
+QString normalizedMqttTopic(const QString &topic);
+
+} // namespace Brelk
+
+Q_DECLARE_METATYPE(Brelk::MqttSettings)
+
+#endif // MQTTSETTINGS_H

@@ -1,0 +1,87 @@
+// The MQTT client on a thread of its own: connects to the broker (libmosquitto's connect blocks
+// while it resolves the host and opens the socket), retries with a growing delay, runs the
+// client's network loop and keeps the latest retained message of every topic so that a new
+// connection brings the broker up to date at once. The panel reaches it through queued signals
+// only.
+#ifndef MQTTWORKER_H
+#define MQTTWORKER_H
+
+#include "mqttsettings.h"
+#include "schedule.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+struct mosquitto;
+class QTimer;
+
+namespace Brelk {
+
+enum class MqttState { Connecting, Connected, Retrying };
+
+class MqttWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Seconds between keep-alive exchanges; also how long an answer to a connection may take.
+    static constexpr int KeepAliveSeconds = 10;
+    // How long a clean stop waits for the broker to acknowledge "offline".
+    static constexpr int OfflineAckMs = 800;
+
+    MqttWorker();
+    ~MqttWorker() override;
+
+    // Set from any thread when the panel stops waiting for this worker: whatever it returns
+    // from, it then only closes its connection and lets its thread end.
+    std::atomic<bool> abandoned{false};
+
+public slots:
+    void start(const Brelk::MqttSettings &settings, const QString &clientId);
+    // Publishes `payload` on `<prefix>/<subtopic>`, retained, QoS 1 (now or on connection).
+    void publish(const QString &subtopic, const QByteArray &payload);
+    // Publishes "offline" if connected, waits briefly for its acknowledgement, disconnects and
+    // ends the thread's event loop.
+    void stop();
+
+signals:
+    void stateChanged(int state, const QString &error);
+
+private:
+    void attempt();
+    void loopOnce();
+    void dropSession(const QString &reason);
+    void closeSession();
+    void setState(MqttState state, const QString &error);
+    bool send(const QString &subtopic, const QByteArray &payload, int *messageId = nullptr);
+
+    static void onConnect(mosquitto *client, void *worker, int code);
+    static void onDisconnect(mosquitto *client, void *worker, int code);
+    static void onPublish(mosquitto *client, void *worker, int messageId);
+
+    MqttSettings settings;
+    QString clientId;
+    mosquitto *client = nullptr;
+    QTimer *loopTimer = nullptr;
+    QTimer *retryTimer = nullptr;
+    Backoff backoff;
+    MqttState state = MqttState::Connecting;
+    bool stopping = false;
+    // Set by the library's callbacks, acted upon once its loop has returned.
+    QString failure;
+    bool connackSeen = false;
+    int ackedMessageId = -1;
+    QElapsedTimer sinceConnect;
+    QMap<QString, QByteArray> retained;
+};
+
+QString mqttStateText(MqttState state);
+
+} // namespace Brelk
+
+#endif // MQTTWORKER_H

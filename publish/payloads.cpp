@@ -1,0 +1,73 @@
+#include "payloads.h"
+
+#include "display.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace Brelk {
+
+namespace {
+
+// A decimal text of reading.h as a JSON number: the double nearest to the exact value, so a
+// count of 7 at 1 uA is 0.000007 and not 7 × 1e-6 with binary rounding.
+QJsonValue exactNumber(const QString &decimal)
+{
+    if (decimal.isEmpty())
+        return QJsonValue(QJsonValue::Null);
+    return QJsonValue(decimal.toDouble());
+}
+
+} // namespace
+
+QJsonObject channelPayload(const Reading &reading, int channel, quint8 events, bool stale)
+{
+    const quint8 status = channelByte(reading.status, channel);
+    QJsonObject object;
+    object.insert(QStringLiteral("time"), isoLocalTime(reading.time));
+    object.insert(QStringLiteral("vset"), exactNumber(setVoltsDecimal(reading, channel)));
+    object.insert(QStringLiteral("vmeas"), exactNumber(measuredVoltsDecimal(reading, channel)));
+    object.insert(QStringLiteral("imeas"), exactNumber(measuredAmperesDecimal(reading, channel)));
+    object.insert(QStringLiteral("imeas2"),
+                  exactNumber(secondRangeAmperesDecimal(reading, channel)));
+    object.insert(QStringLiteral("ramp"), exactNumber(rampDecimal(reading, channel)));
+    object.insert(QStringLiteral("soft_limit_i"),
+                  exactNumber(softLimitAmperesDecimal(reading, channel)));
+    object.insert(QStringLiteral("soft_limit_i2"),
+                  exactNumber(secondRangeLimitAmperesDecimal(reading, channel)));
+    object.insert(QStringLiteral("state"), channelStateText(status));
+    object.insert(QStringLiteral("polarity"), polarityText(status));
+    object.insert(QStringLiteral("hv"), hvText(status));
+    object.insert(QStringLiteral("kill"), killText(status));
+    object.insert(QStringLiteral("events"), QJsonArray::fromStringList(eventNames(events)));
+    object.insert(QStringLiteral("stale"), stale);
+    return object;
+}
+
+QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 serialNumber)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("serial"), hasModule
+                                                ? QJsonValue(QString::number(serialNumber, 16))
+                                                : QJsonValue(QJsonValue::Null));
+    object.insert(QStringLiteral("base_address"), baseAddressText(context.baseAddress));
+    object.insert(QStringLiteral("bridge"), context.bridge);
+    object.insert(QStringLiteral("version"), QStringLiteral("1.0.0.0"));
+    object.insert(QStringLiteral("voltage_resolution"), voltageResolutionName(context.fineVoltage));
+    object.insert(QStringLiteral("current_resolution"),
+                  currentResolutionName(context.currentResolution));
+    object.insert(QStringLiteral("second_range"), secondRangeName(context.secondRange));
+    return object;
+}
+
+QByteArray compactJson(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString baseAddressText(int baseAddress)
+{
+    return QString::asprintf("0x%04X", unsigned(baseAddress));
+}
+
+} // namespace Brelk

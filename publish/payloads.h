@@ -1,0 +1,39 @@
+// The JSON documents the panel publishes: one per channel, one describing the module and its
+// bridge. Pure functions of a tick and of the panel's context; no network, no widgets.
+#ifndef PAYLOADS_H
+#define PAYLOADS_H
+
+#include "reading.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+namespace Brelk {
+
+// What the panel knows about the module besides its registers.
+struct ModuleContext
+{
+    QString bridge; // the controller's name, e.g. "Wiener VM-USB"
+    int baseAddress = 0;
+    bool fineVoltage = false;
+    CurrentResolution currentResolution = CurrentResolution::uA1;
+    SecondRange secondRange = SecondRange::None;
+};
+
+// `<prefix>/a` or `<prefix>/b`: the channel's values of one tick. `events` is a channel event
+// byte (the events gathered since the channel's previous message).
+QJsonObject channelPayload(const Reading &reading, int channel, quint8 events, bool stale);
+
+// `<prefix>/module`. `hasModule` false gives "serial": null (no module answers).
+QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 serialNumber);
+
+// One line of compact UTF-8 JSON.
+QByteArray compactJson(const QJsonObject &object);
+
+// "0xDD00": the base address as the panel's dialogs write it.
+QString baseAddressText(int baseAddress);
+
+} // namespace Brelk
+
+#endif // PAYLOADS_H

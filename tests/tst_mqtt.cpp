@@ -1,0 +1,575 @@
+// MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
+// late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
+// the last will of a killed panel, a broker restart, wrong credentials, a refused connection and
+// a quit while the connection attempt hangs.
+#include "brelkcontroltestaccess.h"
+#include "dialogdriver.h"
+#include "messagecapture.h"
+#include "mqttpublisher.h"
+#include "simcontrol.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+using namespace Brelk;
+
+namespace {
+
+const char *const Prefix = "brelk/dd00";
+
+QString settingsPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/brelkcontrol.ini");
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(contents);
+    file.flush();
+    // The settings reader takes a file of the same size and time for the one it has read.
+    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
+    fileTime = fileTime.addSecs(1);
+    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+}
+
+// A TCP socket on 127.0.0.1 listening with the given backlog; port 0 picks a free one.
+int listenOnLoopback(quint16 *port, int backlog)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(*port);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+quint16 freePort()
+{
+    quint16 port = 0;
+    const int fd = listenOnLoopback(&port, 1);
+    ::close(fd);
+    return port;
+}
+
+bool connectToLoopback(int fd, quint16 port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
+// Debian's broker with a configuration written here: one listener on 127.0.0.1, nothing kept
+// on disk, optionally a password file.
+class Broker
+{
+public:
+    explicit Broker(quint16 port) : port(port) {}
+    ~Broker() { stop(); }
+
+    bool start(const QString &user = QString(), const QString &password = QString())
+    {
+        QByteArray conf =
+            "listener " + QByteArray::number(port) + " 127.0.0.1\npersistence false\n";
+        if (user.isEmpty()) {
+            conf += "allow_anonymous true\n";
+        } else {
+            // Started as root, the broker reads the password file as the user "mosquitto".
+            QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther);
+            const QString passwords = dir.filePath(QStringLiteral("passwords"));
+            if (QProcess::execute(
+                    QStringLiteral(BRELK_MOSQUITTO_PASSWD),
+                    {QStringLiteral("-b"), QStringLiteral("-c"), passwords, user, password}) != 0)
+                return false;
+            conf += "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n";
+        }
+        writeFile(dir.filePath(QStringLiteral("mosquitto.conf")), conf);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(BRELK_MOSQUITTO_BROKER),
+                      {QStringLiteral("-c"), dir.filePath(QStringLiteral("mosquitto.conf"))});
+        if (!process.waitForStarted(5000))
+            return false;
+        // Ready once it accepts a connection.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 5000) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const bool up = connectToLoopback(fd, port);
+            ::close(fd);
+            if (up)
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+
+    const quint16 port;
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+struct Message
+{
+    bool retained;
+    QString topic;
+    QByteArray payload;
+    QJsonObject json() const { return QJsonDocument::fromJson(payload).object(); }
+};
+
+// mosquitto_sub on the panel's topics, one line per message: retain flag, topic, payload.
+class Subscriber
+{
+public:
+    explicit Subscriber(quint16 port)
+    {
+        process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                       QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
+                       QStringLiteral("-t"), QLatin1String(Prefix) + QStringLiteral("/#"),
+                       QStringLiteral("-F"), QStringLiteral("%r %t %p")});
+        process.waitForStarted(5000);
+    }
+    ~Subscriber()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    QVector<Message> messages()
+    {
+        buffer += process.readAllStandardOutput();
+        int end;
+        while ((end = buffer.indexOf('\n')) >= 0) {
+            const QByteArray line = buffer.left(end);
+            buffer.remove(0, end + 1);
+            const int first = line.indexOf(' ');
+            const int second = line.indexOf(' ', first + 1);
+            received.append(Message{line.left(first) == "1",
+                                    QString::fromUtf8(line.mid(first + 1, second - first - 1)),
+                                    line.mid(second + 1)});
+        }
+        return received;
+    }
+
+    // The first message since `from` (an index into messages()) on `<prefix>/<topic>` that
+    // `accept` takes, waiting up to `timeoutMs`.
+    bool waitFor(const QString &topic, std::function<bool(const Message &)> accept, Message *found,
+                 int timeoutMs = 5000, int from = 0)
+    {
+        const QString full = QLatin1String(Prefix) + QLatin1Char('/') + topic;
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            const QVector<Message> all = messages();
+            for (int i = from; i < all.size(); ++i) {
+                if (all[i].topic == full && accept(all[i])) {
+                    *found = all[i];
+                    return true;
+                }
+            }
+            QTest::qWait(20);
+        } while (waited.elapsed() < timeoutMs);
+        return false;
+    }
+
+private:
+    QProcess process;
+    QByteArray buffer;
+    QVector<Message> received;
+};
+
+bool any(const Message &)
+{
+    return true;
+}
+
+} // namespace
+
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void retainedStateForALateSubscriber();
+    void changedValueIsPublished();
+    void staleReadingsOnceThenFresh();
+    void dialogStoresAndStartsPublishing();
+    void quitPublishesOffline();
+    void lastWillWhenThePanelIsKilled();
+    void brokerRestartIsSurvived();
+    void badConfigurationIsReported_data();
+    void badConfigurationIsReported();
+    void quitWhileTheConnectionAttemptHangs();
+
+private:
+    QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
+    bool waitForIndicator(const QString &text, int timeoutMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            if (indicator() && indicator()->text() == text)
+                return true;
+            QTest::qWait(20);
+        } while (waited.elapsed() < timeoutMs);
+        return false;
+    }
+    void startWindow(const QByteArray &settings)
+    {
+        writeFile(settingsPath(), settings);
+        window.reset(new BrelkControl);
+    }
+    QByteArray settingsFor(quint16 port)
+    {
+        return "MqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(port) + "\n";
+    }
+
+    std::unique_ptr<SimControl> sim;
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<BrelkControl> window;
+};
+
+void TestMqtt::initTestCase()
+{
+    if (!QFile::exists(QStringLiteral(BRELK_MOSQUITTO_BROKER)))
+        QSKIP("the mosquitto broker is not installed");
+    sim.reset(new SimControl(QStringLiteral("libxxusb")));
+    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
+}
+
+void TestMqtt::init()
+{
+    sim->reset();
+    broker.reset(new Broker(freePort()));
+    QVERIFY(broker->start());
+}
+
+void TestMqtt::cleanup()
+{
+    window.reset();
+    broker.reset();
+    QFile::remove(settingsPath());
+}
+
+void TestMqtt::retainedStateForALateSubscriber()
+{
+    startWindow(settingsFor(broker->port));
+    QVERIFY(indicator());
+    QCOMPARE(indicator()->parent(), window->statusBar());
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QTest::qWait(300);
+
+    Subscriber late(broker->port);
+    Message status, module, a, b;
+    QVERIFY(late.waitFor(QStringLiteral("status"), any, &status));
+    QVERIFY(late.waitFor(QStringLiteral("module"), any, &module));
+    QVERIFY(late.waitFor(QStringLiteral("a"), any, &a));
+    QVERIFY(late.waitFor(QStringLiteral("b"), any, &b));
+    for (const Message *m : {&status, &module, &a, &b})
+        QVERIFY2(m->retained, qPrintable(m->topic));
+    QCOMPARE(status.payload, QByteArray("online"));
+    QCOMPARE(module.json(), QJsonDocument::fromJson(R"({"serial":"2101","base_address":"0xDD00",
+                 "bridge":"Wiener VM-USB","version":"1.0.0.0","voltage_resolution":"1V",
+                 "current_resolution":"1uA","second_range":"none"})")
+                                .object());
+    // The simulator's power-on values.
+    const QJsonObject channelA = a.json(), channelB = b.json();
+    QCOMPARE(channelA.value("vset").toDouble(), 1000.0);
+    QCOMPARE(channelA.value("ramp").toDouble(), 50.0);
+    QCOMPARE(channelB.value("vset").toDouble(), 500.0);
+    QCOMPARE(channelB.value("ramp").toDouble(), 25.0);
+    QCOMPARE(channelA.value("hv").toString(), QStringLiteral("HV On"));
+    QCOMPARE(channelA.value("stale"), QJsonValue(false));
+    QVERIFY(channelA.value("imeas2").isNull());
+    QVERIFY(!a.payload.contains('\n'));
+}
+
+void TestMqtt::changedValueIsPublished()
+{
+    startWindow(settingsFor(broker->port));
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
+
+    DialogDriver::acceptDouble(1234);
+    window->findChild<QPushButton *>(QStringLiteral("btnSetVset_A"))->click();
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("vset") == 1234; },
+        &message));
+    QVERIFY(!message.retained); // delivered live, not from the broker's store
+}
+
+void TestMqtt::staleReadingsOnceThenFresh()
+{
+    startWindow(settingsFor(broker->port));
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(QStringLiteral("b"), any, &message));
+
+    // Stop the poll so that no tick ends the stale state at once.
+    Access::timer(*window)->stop();
+    const int before = subscriber.messages().size();
+    emit window->readingsStale();
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("b"), [](const Message &m) { return m.json().value("stale") == true; },
+        &message, 5000, before));
+    QCOMPARE(message.json().value("vset").toDouble(), 500.0);
+    Message module;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("module"),
+        [](const Message &m) { return m.json().value("serial").isNull(); }, &module, 5000, before));
+
+    const int afterStale = subscriber.messages().size();
+    Access::tick(*window);
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("b"), [](const Message &m) { return m.json().value("stale") == false; },
+        &message, 5000, afterStale));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("module"),
+        [](const Message &m) { return m.json().value("serial") == QStringLiteral("2101"); },
+        &module, 5000, afterStale));
+    QTest::qWait(200);
+    int staleMessages = 0;
+    for (const Message &m : subscriber.messages())
+        staleMessages += m.json().value("stale") == true;
+    QCOMPARE(staleMessages, 2); // one per channel
+}
+
+void TestMqtt::dialogStoresAndStartsPublishing()
+{
+    startWindow(QByteArray());
+    QVERIFY(!indicator());
+    QAction *action = window->findChild<QAction *>(QStringLiteral("actionMqttPublishing"));
+    QVERIFY(action);
+
+    QString shownTopic;
+    const quint16 port = broker->port;
+    DialogDriver::onNextModal([&shownTopic, port](QWidget *dialog) {
+        shownTopic = dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttTopic"))->text();
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttHost"))
+            ->setText(QStringLiteral("127.0.0.1"));
+        dialog->findChild<QSpinBox *>(QStringLiteral("spnMqttPort"))->setValue(port);
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttUser"))
+            ->setText(QStringLiteral("panel"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttPassword"))
+            ->setText(QStringLiteral("secret"));
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    action->trigger();
+    QCOMPARE(shownTopic, QStringLiteral("brelk/dd00"));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+
+    QSettings stored(settingsPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(stored.value("MqttPort").toInt(), int(port));
+    QCOMPARE(stored.value("MqttUser").toString(), QStringLiteral("panel"));
+    QVERIFY(!stored.contains("MqttPassword")); // "Remember password" was not ticked
+
+    // Emptying the host turns publishing off and removes the indicator.
+    DialogDriver::onNextModal([](QWidget *dialog) {
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttHost"))->clear();
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    action->trigger();
+    QVERIFY(!indicator());
+    QVERIFY(!Access::mqttPublisher(*window)->isPublishing());
+}
+
+void TestMqtt::quitPublishesOffline()
+{
+    startWindow(settingsFor(broker->port));
+    Subscriber subscriber(broker->port);
+    Message message;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; },
+        &message));
+
+    QElapsedTimer quitting;
+    quitting.start();
+    window.reset();
+    QVERIFY2(quitting.elapsed() < 1000, qPrintable(QString::number(quitting.elapsed())));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
+        2000));
+}
+
+void TestMqtt::lastWillWhenThePanelIsKilled()
+{
+    // The panel as installed: a copy of the executable with its settings file beside it.
+    QTemporaryDir folder;
+    const QString executable = folder.filePath(QStringLiteral("brelkcontrol"));
+    QVERIFY(QFile::copy(QStringLiteral(BRELK_PANEL_EXECUTABLE), executable));
+    writeFile(folder.filePath(QStringLiteral("brelkcontrol.ini")), settingsFor(broker->port));
+
+    Subscriber subscriber(broker->port);
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    panel.setProcessEnvironment(environment);
+    panel.start(executable, QStringList());
+    QVERIFY(panel.waitForStarted(5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &message,
+        10000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message, 5000));
+
+    const int before = subscriber.messages().size();
+    panel.kill();
+    QVERIFY(panel.waitForFinished(5000));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
+        10000, before));
+    // A subscriber that comes later sees it too.
+    Subscriber late(broker->port);
+    QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
+    QCOMPARE(message.payload, QByteArray("offline"));
+    QVERIFY(message.retained);
+}
+
+void TestMqtt::brokerRestartIsSurvived()
+{
+    startWindow(settingsFor(broker->port));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QTest::qWait(300);
+    const quint16 port = broker->port;
+    broker.reset();
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 5000));
+
+    // The new broker keeps nothing: what a subscriber sees was published anew.
+    broker.reset(new Broker(port));
+    QVERIFY(broker->start());
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 10000));
+    Subscriber subscriber(port);
+    Message message;
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), any, &message));
+    QCOMPARE(message.payload, QByteArray("online"));
+    for (const char *topic : {"module", "a", "b"}) {
+        QVERIFY2(subscriber.waitFor(QLatin1String(topic), any, &message), topic);
+        QVERIFY(message.retained);
+    }
+    // And live messages resume.
+    const int before = subscriber.messages().size();
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return !m.retained; }, &message, 15000,
+        before));
+}
+
+void TestMqtt::badConfigurationIsReported_data()
+{
+    QTest::addColumn<QByteArray>("extra");
+    QTest::addColumn<bool>("closedPort");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("right password, for comparison")
+        << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << "";
+    QTest::newRow("wrong password")
+        << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false << "not authorised";
+    QTest::newRow("no credentials") << QByteArray() << false << "not authorised";
+    QTest::newRow("closed port") << QByteArray() << true << "Connection refused";
+    QTest::newRow("unreadable CA file")
+        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false << "TLS";
+}
+
+void TestMqtt::badConfigurationIsReported()
+{
+    QFETCH(QByteArray, extra);
+    QFETCH(bool, closedPort);
+    QFETCH(QString, error);
+
+    Broker guarded(freePort());
+    QVERIFY(guarded.start(QStringLiteral("panel"), QStringLiteral("right")));
+    MessageCapture capture;
+    startWindow(settingsFor(closedPort ? freePort() : guarded.port) + extra);
+    if (error.isEmpty()) {
+        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+        return;
+    }
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 5000));
+    QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
+             qPrintable(Access::mqttPublisher(*window)->lastError()));
+    QVERIFY(indicator()->toolTip().contains(error));
+    const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
+    QVERIFY(!lines.isEmpty());
+    QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
+    // No box, and the poll goes on.
+    QVERIFY(!QApplication::activeModalWidget());
+    QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
+    QVERIFY(ticks.wait(1000));
+}
+
+void TestMqtt::quitWhileTheConnectionAttemptHangs()
+{
+    // A listener whose one-place queue is full drops further connection requests, so the
+    // panel's connect waits for minutes.
+    quint16 port = 0;
+    const int listener = listenOnLoopback(&port, 0);
+    QVERIFY(listener >= 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(connectToLoopback(filler, port));
+
+    startWindow(settingsFor(port));
+    QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
+    QTest::qWait(2000);
+    QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connecting"));
+    QVERIFY2(ticks.size() >= 18, qPrintable(QString::number(ticks.size())));
+
+    QElapsedTimer quitting;
+    quitting.start();
+    window.reset();
+    QVERIFY2(quitting.elapsed() < 1500, qPrintable(QString::number(quitting.elapsed())));
+    ::close(filler);
+    ::close(listener);
+}
+
+QTEST_MAIN(TestMqtt)
+#include "tst_mqtt.moc"
