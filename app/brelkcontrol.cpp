@@ -169,6 +169,8 @@ BrelkControl::BrelkControl(QWidget *parent)
             [this] { mqttPublisher->configure(this); });
     connect(this, &BrelkControl::readingTaken, mqttPublisher, &MqttPublisher::takeReading);
     connect(this, &BrelkControl::readingsStale, mqttPublisher, &MqttPublisher::readingsStale);
+    connect(this, &BrelkControl::baseAddressChanged, mqttPublisher,
+            &MqttPublisher::followBaseAddress);
     mqttPublisher->startFromSettings();
 #endif
 }
@@ -295,11 +297,13 @@ void BrelkControl::on_actionModule_Address_triggered()
         bool parsed = false;
         const int address = choice.toInt(&parsed, 16);
         if (parsed) {
-            if (address != baseAddress) {
+            const int oldAddress = baseAddress;
+            baseAddress = address;
+            if (address != oldAddress) {
                 freshness.addressChanged(QDateTime::currentMSecsSinceEpoch());
                 showFreshness();
+                emit baseAddressChanged(oldAddress, address);
             }
-            baseAddress = address;
             moduleReadSinceConnect = false;
             storeSetting(settings, QLatin1String(BaseAddressKey), choice);
         }

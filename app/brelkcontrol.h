@@ -46,6 +46,8 @@ signals:
     // the poll was stopped for the controller dialog, a connection failed, or the module address
     // changed. The next `readingTaken` ends it.
     void readingsStale();
+    // The operator chose a different module address.
+    void baseAddressChanged(int oldAddress, int newAddress);
 
 protected:
     void changeEvent(QEvent *event) override;

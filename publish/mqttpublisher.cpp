@@ -115,6 +115,15 @@ void MqttPublisher::stop()
     emit stateChanged();
 }
 
+void MqttPublisher::followBaseAddress(int oldAddress, int newAddress)
+{
+    if (!isPublishing() || settings.topic != defaultMqttTopic(oldAddress))
+        return;
+    MqttSettings moved = settings;
+    moved.topic = defaultMqttTopic(newAddress);
+    apply(moved);
+}
+
 QString MqttPublisher::stateText() const
 {
     return worker ? mqttStateText(currentState) : QStringLiteral("MQTT: off");

@@ -51,6 +51,9 @@ public:
 public slots:
     void takeReading(const Brelk::Reading &reading);
     void readingsStale();
+    // A prefix that was the default of the old address moves to the new address's default, with
+    // "offline" left on the old one: the old address's module is no longer watched.
+    void followBaseAddress(int oldAddress, int newAddress);
     // The "MQTT Publishing..." dialog: OK stores the settings and restarts publishing.
     void configure(QWidget *parent);
 

@@ -163,13 +163,14 @@ struct Message
 class Subscriber
 {
 public:
-    explicit Subscriber(quint16 port)
+    explicit Subscriber(quint16 port, const QString &prefix = QLatin1String(Prefix))
+        : prefix(prefix)
     {
         process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
                       {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
                        QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
-                       QStringLiteral("-t"), QLatin1String(Prefix) + QStringLiteral("/#"),
-                       QStringLiteral("-F"), QStringLiteral("%r %t %p")});
+                       QStringLiteral("-t"), prefix + QStringLiteral("/#"), QStringLiteral("-F"),
+                       QStringLiteral("%r %t %p")});
         process.waitForStarted(5000);
     }
     ~Subscriber()
@@ -199,7 +200,7 @@ public:
     bool waitFor(const QString &topic, std::function<bool(const Message &)> accept, Message *found,
                  int timeoutMs = 5000, int from = 0)
     {
-        const QString full = QLatin1String(Prefix) + QLatin1Char('/') + topic;
+        const QString full = prefix + QLatin1Char('/') + topic;
         QElapsedTimer waited;
         waited.start();
         do {
@@ -216,6 +217,7 @@ public:
     }
 
 private:
+    QString prefix;
     QProcess process;
     QByteArray buffer;
     QVector<Message> received;
@@ -240,6 +242,7 @@ private slots:
     void retainedStateForALateSubscriber();
     void changedValueIsPublished();
     void staleReadingsOnceThenFresh();
+    void defaultPrefixFollowsTheAddress();
     void dialogStoresAndStartsPublishing();
     void quitPublishesOffline();
     void lastWillWhenThePanelIsKilled();
@@ -382,6 +385,31 @@ void TestMqtt::staleReadingsOnceThenFresh()
     for (const Message &m : subscriber.messages())
         staleMessages += m.json().value("stale") == true;
     QCOMPARE(staleMessages, 2); // one per channel
+}
+
+// The default prefix names the module's address: a new address publishes under its own prefix,
+// and the old one says "offline".
+void TestMqtt::defaultPrefixFollowsTheAddress()
+{
+    startWindow(settingsFor(broker->port));
+    Subscriber oldPrefix(broker->port);
+    Subscriber newPrefix(broker->port, QStringLiteral("brelk/c000"));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    Message message;
+    QVERIFY(oldPrefix.waitFor(QStringLiteral("a"), any, &message));
+
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_BASE"), QStringLiteral("0xC000")));
+    DialogDriver::acceptItem(QStringLiteral("0xC000"));
+    window->findChild<QAction *>(QStringLiteral("actionModule_Address"))->trigger();
+    QVERIFY(oldPrefix.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; },
+        &message));
+    QVERIFY(newPrefix.waitFor(
+        QStringLiteral("module"),
+        [](const Message &m) { return m.json().value("base_address") == "0xC000"; }, &message));
+    QVERIFY(newPrefix.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
+        &message));
 }
 
 void TestMqtt::dialogStoresAndStartsPublishing()
