@@ -53,6 +53,7 @@ private slots:
     void panZoomAndLive_data();
     void panZoomAndLive();
     void exportWritesTheVisibleTicks();
+    void quitEndsTheProgramWhileItIsOpen();
 
 private:
     HistoryWindow *history() { return window->findChild<HistoryWindow *>(); }
@@ -66,6 +67,24 @@ private:
     std::unique_ptr<BrelkControl> window;
     FakeController *bus = nullptr;
 };
+
+// The history window belongs to the main window: it never keeps the program alive on its own.
+void TestHistory::quitEndsTheProgramWhileItIsOpen()
+{
+    window->show();
+    action()->trigger();
+    QVERIFY(history()->isVisible());
+    QTimer::singleShot(0, window.get(), [this] {
+        window->findChild<QAction *>(QStringLiteral("actionQuit"))->trigger();
+    });
+    // The event loop ends with the last primary window; if the history window kept it going,
+    // this ends it with a failure instead.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+}
 
 void TestHistory::initTestCase()
 {
