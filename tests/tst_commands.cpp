@@ -18,19 +18,7 @@
 
 using Access = BrelkControlTestAccess;
 
-struct Write
-{
-    quint32 address;
-    quint16 data;
-    bool operator==(const Write &o) const { return address == o.address && data == o.data; }
-};
-Q_DECLARE_METATYPE(QVector<Write>)
-
-char *toString(const Write &write)
-{
-    return qstrdup(
-        QString::asprintf("W(0x%04X, 0x29, %u)", write.address, write.data).toLatin1().constData());
-}
+using Write = SimControl::Write;
 
 class TestCommands : public QObject
 {
@@ -91,14 +79,7 @@ void TestCommands::cleanup()
 
 QVector<Write> TestCommands::writes()
 {
-    QVector<Write> result;
-    for (const SimControl::Cycle &cycle : sim->cycles()) {
-        if (cycle.write) {
-            [&] { QCOMPARE(cycle.addressModifier, 0x29); }();
-            result.append({cycle.address, cycle.data});
-        }
-    }
-    return result;
+    return sim->writes();
 }
 
 void TestCommands::setVoltage_data()

@@ -8,6 +8,7 @@
 #include "fakecontroller.h"
 #include "logschedule.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -63,22 +64,9 @@ Reading readingAt(qint64 time, quint16 vmeasA, quint16 events = 0)
     return reading;
 }
 
-QString settingsPath()
-{
-    return QDir(QCoreApplication::applicationDirPath()).absolutePath() +
-           QStringLiteral("/brelkcontrol.ini");
-}
-
-// The settings reader takes a file of the same size and time for the one it read before: every
-// file written here gets a time of its own.
 void writeSettings(const QByteArray &contents)
 {
-    writeFile(settingsPath(), contents);
-    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
-    fileTime = fileTime.addSecs(1);
-    QFile file(settingsPath());
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+    QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
 // Waits `ms` while the event loop runs, and tells whether a modal dialog came up meanwhile.

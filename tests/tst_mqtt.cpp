@@ -6,6 +6,7 @@
 #include "dialogdriver.h"
 #include "messagecapture.h"
 #include "mqttpublisher.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
 #include <QAction>
@@ -36,21 +37,9 @@ namespace {
 
 const char *const Prefix = "brelk/dd00";
 
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/brelkcontrol.ini");
-}
-
 void writeFile(const QString &path, const QByteArray &contents)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(contents);
-    file.flush();
-    // The settings reader takes a file of the same size and time for the one it has read.
-    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
-    fileTime = fileTime.addSecs(1);
-    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+    QVERIFY(writeSettingsFile(path, contents));
 }
 
 // A TCP socket on 127.0.0.1 listening with the given backlog; port 0 picks a free one.

@@ -22,12 +22,7 @@
 
 using Access = BrelkControlTestAccess;
 
-struct Write
-{
-    quint32 address;
-    quint16 data;
-    bool operator==(const Write &o) const { return address == o.address && data == o.data; }
-};
+using Write = SimControl::Write;
 
 namespace {
 
@@ -112,14 +107,6 @@ const char *const Valid = "[Module]\nFormat=1\nSerial=2101\nVoltageResolution=1V
 
 } // namespace
 
-Q_DECLARE_METATYPE(QVector<Write>)
-
-char *toString(const Write &write)
-{
-    return qstrdup(
-        QString::asprintf("W(0x%04X, 0x29, %u)", write.address, write.data).toLatin1().constData());
-}
-
 class TestSetPoints : public QObject
 {
     Q_OBJECT
@@ -198,14 +185,7 @@ QString TestSetPoints::writeFile(const QByteArray &contents)
 
 QVector<Write> TestSetPoints::writes()
 {
-    QVector<Write> result;
-    for (const SimControl::Cycle &cycle : sim->cycles()) {
-        if (cycle.write) {
-            [&] { QCOMPARE(cycle.addressModifier, 0x29); }();
-            result.append({cycle.address, cycle.data});
-        }
-    }
-    return result;
+    return sim->writes();
 }
 
 // Saved with a second range, restored onto a module that has moved away from every value: the

@@ -4,6 +4,7 @@
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -22,23 +23,9 @@ using Access = BrelkControlTestAccess;
 
 namespace {
 
-QString settingsPath()
-{
-    return QDir(QCoreApplication::applicationDirPath()).absolutePath() +
-           QStringLiteral("/brelkcontrol.ini");
-}
-
 void writeSettings(const QByteArray &contents)
 {
-    QFile file(settingsPath());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(contents);
-    file.flush();
-    // The settings reader keeps a file it has read, and takes a file of the same size and time
-    // for the same file: every file written here gets a time of its own.
-    static QDateTime fileTime = QDateTime::currentDateTime().addDays(-1);
-    fileTime = fileTime.addSecs(1);
-    QVERIFY(file.setFileTime(fileTime, QFileDevice::FileModificationTime));
+    QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
 QByteArray settingsContents()

@@ -1,6 +1,7 @@
 #include "simcontrol.h"
 
 #include <QByteArray>
+#include <QtTest>
 
 namespace {
 template <typename Function>
@@ -106,4 +107,22 @@ char *toString(const SimControl::Cycle &cycle)
         ", 0x" + QByteArray::number(cycle.addressModifier, 16) + ", 0x" +
         QByteArray::number(cycle.data, 16) + ", status " + QByteArray::number(cycle.status) + ")";
     return qstrdup(text.constData());
+}
+
+QVector<SimControl::Write> SimControl::writes()
+{
+    QVector<Write> result;
+    for (const Cycle &cycle : cycles()) {
+        if (cycle.write) {
+            [&] { QCOMPARE(cycle.addressModifier, 0x29); }();
+            result.append({cycle.address, cycle.data});
+        }
+    }
+    return result;
+}
+
+char *toString(const SimControl::Write &write)
+{
+    return qstrdup(
+        QString::asprintf("W(0x%04X, 0x29, %u)", write.address, write.data).toLatin1().constData());
 }

@@ -54,6 +54,16 @@ public:
     QVector<Cycle> cycles();
     void clearLog();
 
+    // A write as the module sees it, for comparing a command's writes as one ordered list.
+    struct Write
+    {
+        quint32 address;
+        quint16 data;
+        bool operator==(const Write &o) const { return address == o.address && data == o.data; }
+    };
+    // The write cycles in the log; each must carry the address modifier 0x29.
+    QVector<Write> writes();
+
 private:
     QLibrary library;
     bool complete = false;
@@ -71,5 +81,8 @@ private:
 
 // QCOMPARE prints differing cycle lists through this.
 char *toString(const SimControl::Cycle &cycle);
+char *toString(const SimControl::Write &write);
+
+Q_DECLARE_METATYPE(QVector<SimControl::Write>)
 
 #endif // SIMCONTROL_H
