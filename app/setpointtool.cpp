@@ -14,9 +14,8 @@ using namespace Brelk;
 
 namespace {
 
-// The toolkit's own file dialog on every platform: the same dialog everywhere, and one that a
-// test can fill in.
-constexpr QFileDialog::Options FileDialogOptions = QFileDialog::DontUseNativeDialog;
+// The platform's own file dialog where it has one, like every other file dialog of the panel.
+constexpr QFileDialog::Options FileDialogOptions = {};
 
 QString title()
 {

@@ -122,8 +122,7 @@ QString HistoryWindow::askFileName(const QString &caption, const QString &sugges
                                    const QString &filter)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return QFileDialog::getSaveFileName(this, caption, QDir(folder).filePath(suggested), filter,
-                                        nullptr, QFileDialog::DontUseNativeDialog);
+    return QFileDialog::getSaveFileName(this, caption, QDir(folder).filePath(suggested), filter);
 }
 
 void HistoryWindow::warn(const QString &text)

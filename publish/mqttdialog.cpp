@@ -125,8 +125,7 @@ void MqttDialog::updateEnabled()
 void MqttDialog::browseCaFile()
 {
     const QString chosen = QFileDialog::getOpenFileName(
-        this, tr("CA file"), caFile->text(), tr("Certificates (*.pem *.crt);;All files (*)"),
-        nullptr, QFileDialog::DontUseNativeDialog);
+        this, tr("CA file"), caFile->text(), tr("Certificates (*.pem *.crt);;All files (*)"));
     if (!chosen.isEmpty())
         caFile->setText(chosen);
 }
