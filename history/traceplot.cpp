@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -296,15 +297,37 @@ void TracePlot::buildLabels()
     }
 }
 
-void TracePlot::paintEvent(QPaintEvent *)
+void TracePlot::paintEvent(QPaintEvent *event)
 {
+    // While a channel ramps, only the newest columns are repainted: the lines are drawn from the
+    // points in and next to those columns, not from the whole span.
+    const int clipLeft = event->rect().left() - 1;
+    const int clipRight = event->rect().right() + 1;
+    const auto byX = [](const QPoint &point, int x) { return point.x() < x; };
     QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
+    painter.fillRect(event->rect(), palette().base());
     painter.setPen(GridColour);
-    painter.drawLines(grid.data(), int(grid.size()));
+    if (event->rect() == rect()) {
+        painter.drawLines(grid.data(), int(grid.size()));
+    } else {
+        // Grid lines are horizontal or vertical: each is cut to the repainted part by hand, which
+        // costs far less than the painter clipping every whole line.
+        const QRect part = event->rect();
+        for (const QLine &line : grid) {
+            const QRect box = QRect(line.p1(), line.p2()).normalized() & part;
+            if (box.isEmpty())
+                continue;
+            if (line.y1() == line.y2())
+                painter.drawLine(box.left(), line.y1(), box.right(), line.y1());
+            else
+                painter.drawLine(line.x1(), box.top(), line.x1(), box.bottom());
+        }
+    }
     painter.setPen(palette().color(QPalette::Text));
-    for (const Label &label : labels)
-        painter.drawStaticText(label.position, label.text);
+    for (const Label &label : labels) {
+        if (event->rect().intersects(QRect(label.position, label.text.size().toSize())))
+            painter.drawStaticText(label.position, label.text);
+    }
     painter.drawStaticText(voltage.rect.topLeft() + QPoint(4, 2), voltageTitle);
     painter.drawStaticText(current.rect.topLeft() + QPoint(4, 2), currentTitle);
 
@@ -326,12 +349,23 @@ void TracePlot::paintEvent(QPaintEvent *)
         const std::vector<QPoint> &line = points[s];
         const std::vector<int> &starts = runs[s];
         for (size_t r = 0; r < starts.size(); ++r) {
-            const int from = starts[r];
-            const int to = r + 1 < starts.size() ? starts[r + 1] : int(line.size());
-            if (to - from == 1)
-                painter.drawPoint(line[from]);
+            const QPoint *runBegin = line.data() + starts[r];
+            const QPoint *runEnd =
+                line.data() + (r + 1 < starts.size() ? starts[r + 1] : int(line.size()));
+            if (runBegin == runEnd || runBegin->x() > clipRight || (runEnd - 1)->x() < clipLeft)
+                continue;
+            // The points inside the clip and one on either side, so that segments crossing its
+            // edges are drawn too.
+            const QPoint *first = std::lower_bound(runBegin, runEnd, clipLeft, byX);
+            const QPoint *last = std::lower_bound(first, runEnd, clipRight + 1, byX);
+            if (first != runBegin)
+                --first;
+            if (last != runEnd)
+                ++last;
+            if (last - first == 1)
+                painter.drawPoint(*first);
             else
-                painter.drawPolyline(line.data() + from, to - from);
+                painter.drawPolyline(first, int(last - first));
         }
     }
 
@@ -386,6 +420,7 @@ void TracePlot::sampleAdded()
         columnPixels(updated, after);
         changed = !std::equal(before, before + 4 * SeriesCount, after);
     }
+    const bool newEvent = drawn.extent.rising != updated.extent.rising;
     drawn = updated;
     if (!changed)
         return;
@@ -395,7 +430,20 @@ void TracePlot::sampleAdded()
         buildSeries(imeasSeries(ch), current);
     }
     buildLabels();
-    update();
+    if (newEvent) {
+        update();
+        return;
+    }
+    // Only the newest column and its joint with the column drawn before it changed: while a
+    // channel ramps this happens at nearly every tick, and redrawing those few pixel columns is
+    // far cheaper than the whole plot.
+    int previous = int(c) - 1;
+    while (previous > 0 && reduced[previous].isEmpty())
+        --previous;
+    const int left = voltage.rect.left() + std::max(previous, 0) - 1;
+    const int right = voltage.rect.left() + int(c) + 2;
+    update(QRect(left, voltage.rect.top(), right - left + 1,
+                 current.rect.bottom() - voltage.rect.top() + 1));
 }
 
 void TracePlot::setLiveState(bool on)

@@ -50,6 +50,7 @@ private slots:
     void recordsFromStartUpAndReopens();
     void incompleteTicksAreNotRecorded();
     void repaintsOnlyForWhatItDraws();
+    void partOfThePlotDrawsAsTheWhole();
     void panZoomAndLive_data();
     void panZoomAndLive();
     void exportWritesTheVisibleTicks();
@@ -172,6 +173,39 @@ void TestHistory::repaintsOnlyForWhatItDraws()
     ticks(1);
     QCoreApplication::processEvents();
     QVERIFY(counter.paints >= 1);
+}
+
+// A repaint of a few pixel columns, as a ramping channel asks for at every tick, draws there
+// exactly what a repaint of the whole plot draws.
+void TestHistory::partOfThePlotDrawsAsTheWhole()
+{
+    action()->trigger();
+    TracePlot *plot = history()->plot();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    // Ten minutes of a ramp with a gap, both channels, dashed set voltages included.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    Reading reading;
+    reading.vset[0] = 3000;
+    reading.vset[1] = 1500;
+    for (qint64 t = now - 600000; t <= now; t += 100) {
+        if (t > now - 300000 && t < now - 280000)
+            continue;
+        reading.time = t;
+        reading.vmeas[0] = quint16((t - (now - 600000)) / 200);
+        reading.vmeas[1] = quint16(1500 - (t - (now - 600000)) / 400);
+        reading.imeas[0] = quint16(reading.vmeas[0] / 100);
+        history()->addReading(reading);
+    }
+    QCoreApplication::processEvents();
+
+    const QImage whole = plot->grab().toImage();
+    for (int left : {0, plot->width() / 3, plot->width() / 2 + 7, plot->width() - 6}) {
+        const QRect part(left, 0, 5, plot->height());
+        QImage image(whole.size(), whole.format());
+        image.fill(Qt::magenta);
+        plot->render(&image, part.topLeft(), QRegion(part));
+        QCOMPARE(image.copy(part), whole.copy(part));
+    }
 }
 
 void TestHistory::panZoomAndLive_data()
