@@ -8,6 +8,7 @@
 #include "datalogcontrol.h"
 #include "display.h"
 #include "historywindow.h"
+#include "readinglooks.h"
 #include "setpointtool.h"
 #ifdef BRELK_MQTT
 #include "mqttpublisher.h"
@@ -40,8 +41,6 @@ const char *const VmUsbSetting = "VM-USB";
 const char *const V1718Setting = "V1718";
 const int PollIntervalMs = 100;
 const quint32 HighestA16Address = 0xFFFF;
-// Marks "Error" among a channel's red alarms, beside the red event bits of its byte.
-const quint16 RedStateFlag = 0x100;
 
 QString localTimeText(qint64 msecsSinceEpoch)
 {
@@ -123,29 +122,20 @@ BrelkControl::BrelkControl(QWidget *parent)
         baseAddress = DefaultBaseAddress;
     }
     qDebug("BaseAddress: 0x%X", baseAddress);
-    voltageDeviationSetting =
-        parseVoltageTolerance(settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
-
-    for (QLineEdit *field :
-         {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
-          ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
-          ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
-          ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
-          ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
-          ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
-          ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B})
-        tickFields.emplace_back(field);
-    for (FieldLook &look : tickFields) {
-        for (int ch = 0; ch < 2; ++ch) {
-            const QLineEdit *field = look.field();
-            if (field == (ch ? ui->txtStatus2_B : ui->txtStatus2_A))
-                eventsLook[ch] = &look;
-            else if (field == (ch ? ui->txtStatus_B : ui->txtStatus_A))
-                stateLook[ch] = &look;
-            else if (field == (ch ? ui->txtVmeas_B : ui->txtVmeas_A))
-                vmeasLook[ch] = &look;
-        }
-    }
+    const ReadingLooks::ChannelFields alarmFields[2] = {
+        {ui->txtStatus2_A, ui->txtStatus_A, ui->txtVmeas_A},
+        {ui->txtStatus2_B, ui->txtStatus_B, ui->txtVmeas_B},
+    };
+    looks = new ReadingLooks(
+        {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
+         ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
+         ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
+         ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
+         ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
+         ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
+         ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B},
+        alarmFields,
+        parseVoltageTolerance(settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString()));
 
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
@@ -189,6 +179,8 @@ BrelkControl::~BrelkControl()
     }
     delete timer;
     timer = nullptr;
+    delete looks;
+    looks = nullptr;
     delete ui;
 }
 
@@ -471,40 +463,17 @@ void BrelkControl::showReading(const Reading &reading)
 // flash, once per tick, so that a trip is noticed on a busy desktop.
 void BrelkControl::showAlarms(const Reading &reading)
 {
-    bool newlyRed = false;
-    for (int ch = 0; ch < 2; ++ch) {
-        const quint8 status = channelByte(reading.status, ch);
-        const quint8 latched = channelByte(status2Latch, ch);
-        const ChannelAlarms alarms =
-            channelAlarms(status, latched, vmeas[ch], vset[ch], voltageDeviationSetting);
-        eventsLook[ch]->setAlarm(alarms.events);
-        stateLook[ch]->setAlarm(alarms.state);
-        vmeasLook[ch]->setAlarm(alarms.voltageDeviation);
-
-        quint16 red = latched & (EventTRP | EventILIM | EventINH);
-        if (alarms.state == AlarmLevel::Red)
-            red |= RedStateFlag;
-        if (red & ~redShown[ch]) {
-            newlyRed = true;
-            qDebug().noquote() << QStringLiteral("Channel %1 alarm: %2")
-                                      .arg(channelLetter(ch), redAlarmText(status, latched));
-        }
-        redShown[ch] = red;
-    }
-    if (newlyRed)
+    const QStringList newlyRed = looks->showAlarms(reading, status2Latch);
+    for (const QString &line : newlyRed)
+        qDebug().noquote() << line;
+    if (!newlyRed.isEmpty())
         QApplication::alert(this);
 }
 
 // Marks every field a complete tick writes as stale, or live again, when that changes.
 void BrelkControl::showFreshness()
 {
-    const bool stale = freshness.isStale();
-    if (stale == staleShown)
-        return;
-    staleShown = stale;
-    for (FieldLook &look : tickFields)
-        look.setStale(stale);
-    if (stale)
+    if (looks->showStale(freshness.isStale()))
         emit readingsStale();
 }
 

@@ -3,15 +3,12 @@
 #ifndef BRELKCONTROL_H
 #define BRELKCONTROL_H
 
-#include "fieldlook.h"
 #include "freshness.h"
 #include "reading.h"
 #include "registermap.h"
 
 #include <QMainWindow>
 #include <QString>
-
-#include <vector>
 
 class CVmeController;
 class QAction;
@@ -21,6 +18,7 @@ class MqttPublisher;
 }
 class QLineEdit;
 class QMenu;
+class ReadingLooks;
 class QSettings;
 class QTimer;
 
@@ -126,17 +124,7 @@ private:
     QAction *actionMqttPublishing = nullptr;
 
     Brelk::Freshness freshness;
-    bool staleShown = false;
-    // Every field a complete tick writes, and within them the three that carry alarm colours.
-    std::vector<FieldLook> tickFields;
-    FieldLook *eventsLook[2] = {nullptr, nullptr};
-    FieldLook *stateLook[2] = {nullptr, nullptr};
-    FieldLook *vmeasLook[2] = {nullptr, nullptr};
-    // What each channel showed in red at the last complete tick: red event bits, and
-    // RedStateFlag for "Error".
-    quint16 redShown[2] = {0, 0};
-    // Allowed |Vmeas - Vset| in volts from the settings; 0 for the default rule.
-    double voltageDeviationSetting = 0;
+    ReadingLooks *looks = nullptr;
 
     // Lets the tests hand the window an in-memory controller and look at its cached values.
     friend class BrelkControlTestAccess;

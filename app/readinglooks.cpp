@@ -1,0 +1,70 @@
+#include "readinglooks.h"
+
+#include "alarms.h"
+
+using namespace Brelk;
+
+namespace {
+
+const quint16 RedEvents = EventTRP | EventILIM | EventINH;
+const quint16 RedStateFlag = 0x100;
+
+} // namespace
+
+ReadingLooks::ReadingLooks(const std::vector<QLineEdit *> &tickFields,
+                           const ChannelFields channels[2], double voltageTolerance)
+    : tolerance(voltageTolerance)
+{
+    fields.reserve(tickFields.size());
+    for (QLineEdit *field : tickFields)
+        fields.emplace_back(field);
+    for (int ch = 0; ch < 2; ++ch) {
+        eventsLook[ch] = &look(channels[ch].events);
+        stateLook[ch] = &look(channels[ch].state);
+        vmeasLook[ch] = &look(channels[ch].vmeas);
+    }
+}
+
+FieldLook &ReadingLooks::look(QLineEdit *field)
+{
+    for (FieldLook &candidate : fields) {
+        if (candidate.field() == field)
+            return candidate;
+    }
+    fields.emplace_back(field);
+    return fields.back();
+}
+
+QStringList ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEvents)
+{
+    QStringList newlyRed;
+    for (int ch = 0; ch < 2; ++ch) {
+        const quint8 status = channelByte(reading.status, ch);
+        const quint8 latched = channelByte(latchedEvents, ch);
+        const ChannelAlarms alarms = channelAlarms(status, latched, measuredVolts(reading, ch),
+                                                   setVolts(reading, ch), tolerance);
+        eventsLook[ch]->setAlarm(alarms.events);
+        stateLook[ch]->setAlarm(alarms.state);
+        vmeasLook[ch]->setAlarm(alarms.voltageDeviation);
+
+        quint16 red = latched & RedEvents;
+        if (alarms.state == AlarmLevel::Red)
+            red |= RedStateFlag;
+        if (red & ~redShown[ch]) {
+            newlyRed << QStringLiteral("Channel %1 alarm: %2")
+                            .arg(QChar('A' + ch), redAlarmText(status, latched));
+        }
+        redShown[ch] = red;
+    }
+    return newlyRed;
+}
+
+bool ReadingLooks::showStale(bool stale)
+{
+    if (stale == staleShown)
+        return false;
+    staleShown = stale;
+    for (FieldLook &field : fields)
+        field.setStale(stale);
+    return stale;
+}

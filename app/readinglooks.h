@@ -1,0 +1,51 @@
+// The looks of the fields a complete tick writes: all of them stale or live, and three per
+// channel ("Status 2", the channel state, the measured voltage) in their alarm colours. The main
+// window hands it each complete tick and each change of freshness; it keeps what it has shown so
+// that a steady tick changes no palette.
+#ifndef READINGLOOKS_H
+#define READINGLOOKS_H
+
+#include "fieldlook.h"
+#include "reading.h"
+
+#include <QStringList>
+
+#include <vector>
+
+class QLineEdit;
+
+class ReadingLooks
+{
+public:
+    struct ChannelFields
+    {
+        QLineEdit *events;
+        QLineEdit *state;
+        QLineEdit *vmeas;
+    };
+
+    // `voltageTolerance`: the allowed |Vmeas - Vset| in volts, or 0 for the default rule.
+    ReadingLooks(const std::vector<QLineEdit *> &tickFields, const ChannelFields channels[2],
+                 double voltageTolerance);
+
+    // Colours the alarm fields for a complete tick with the latched events the form shows.
+    // Returns one line per channel that newly shows red ("Channel A alarm: ILIM+TRP").
+    QStringList showAlarms(const Brelk::Reading &reading, quint16 latchedEvents);
+    // True when the fields have just turned stale.
+    bool showStale(bool stale);
+
+private:
+    FieldLook &look(QLineEdit *field);
+
+    std::vector<FieldLook> fields;
+    FieldLook *eventsLook[2];
+    FieldLook *stateLook[2];
+    FieldLook *vmeasLook[2];
+    double tolerance;
+    bool staleShown = false;
+    // What each channel showed in red at the last complete tick: red event bits, and a flag
+    // above them for "Error".
+    quint16 redShown[2] = {0, 0};
+};
+
+#endif // READINGLOOKS_H
