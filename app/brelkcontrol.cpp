@@ -432,15 +432,14 @@ void BrelkControl::showReading(const Reading &reading)
         vset[ch] = setVolts(reading, ch);
         rampSpeed[ch] = rampVoltsPerSecond(reading, ch);
         vmeas[ch] = measuredVolts(reading, ch);
-        imeas[ch] = measuredAmperes(reading, ch);
+        int decimals = 0;
+        imeas[ch] = scaleCurrent(reading.imeas[ch], resolution, decimals);
         // Without a second range the last second-range readings are kept.
         if (range != SecondRange::None)
             imeas2[ch] = secondRangeAmperes(reading, ch);
         softLimitI[ch] = softLimitAmperes(reading, ch);
         softLimitI2[ch] = secondRangeLimitAmperes(reading, ch);
 
-        int decimals = 0;
-        scaleCurrent(reading.imeas[ch], resolution, decimals);
         const quint8 status = channelByte(statusWord, ch);
         setFieldText(txtVset[ch], voltsText(vset[ch]));
         setFieldText(txtRamp[ch], rampSpeedText(rampSpeed[ch]));

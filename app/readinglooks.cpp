@@ -2,6 +2,8 @@
 
 #include "alarms.h"
 
+#include <algorithm>
+
 using namespace Brelk;
 
 namespace {
@@ -25,14 +27,15 @@ ReadingLooks::ReadingLooks(const std::vector<QLineEdit *> &tickFields,
     }
 }
 
+// The alarm fields are among the fields a tick writes; `fields` never grows after construction,
+// so the pointers into it stay valid.
 FieldLook &ReadingLooks::look(QLineEdit *field)
 {
-    for (FieldLook &candidate : fields) {
-        if (candidate.field() == field)
-            return candidate;
-    }
-    fields.emplace_back(field);
-    return fields.back();
+    const auto found = std::find_if(fields.begin(), fields.end(), [field](const FieldLook &look) {
+        return look.field() == field;
+    });
+    Q_ASSERT_X(found != fields.end(), "ReadingLooks", "an alarm field that no tick writes");
+    return *found;
 }
 
 QStringList ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEvents)

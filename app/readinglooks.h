@@ -24,7 +24,8 @@ public:
         QLineEdit *vmeas;
     };
 
-    // `voltageTolerance`: the allowed |Vmeas - Vset| in volts, or 0 for the default rule.
+    // `channels` name fields among `tickFields`. `voltageTolerance`: the allowed |Vmeas - Vset| in
+    // volts, or 0 for the default rule.
     ReadingLooks(const std::vector<QLineEdit *> &tickFields, const ChannelFields channels[2],
                  double voltageTolerance);
 

@@ -6,6 +6,9 @@
 
 namespace Brelk {
 
+namespace {
+
+// Powers of ten of one count, as exact exponents.
 int voltsExponent(bool fineVoltage)
 {
     return fineVoltage ? -1 : 0;
@@ -30,6 +33,8 @@ int amperesExponent(SecondRange range)
 {
     return range == SecondRange::pA100 ? -10 : -9;
 }
+
+} // namespace
 
 double setVolts(const Reading &reading, int channel)
 {

@@ -57,11 +57,6 @@ QString secondRangeLimitAmperesDecimal(const Reading &reading, int channel);
 // (7, -6) → "0.000007", (1000, 0) → "1000".
 QString decimalText(qint64 count, int exponent);
 
-// Powers of ten of one count, as exact exponents.
-int voltsExponent(bool fineVoltage);
-int amperesExponent(CurrentResolution resolution);
-int amperesExponent(SecondRange range);
-
 // ISO-8601 local time with milliseconds and always a numeric UTC offset, never "Z":
 // "2026-12-07T10:42:13.123+01:00".
 QString isoLocalTime(qint64 msecsSinceEpoch);
