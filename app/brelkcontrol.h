@@ -1,25 +1,25 @@
-// The main window: owns the form, the settings file's path, the 100 ms poll timer, the one VME
-// controller and the values the poll caches, and holds every slot of the panel.
+// The main window: the view of one module session. It shows the session's readings in the form,
+// turns the operator's clicks into the session's commands, and holds the menus of the panel and
+// the bridge and settings file they act on.
 #ifndef BRELKCONTROL_H
 #define BRELKCONTROL_H
 
-#include "freshness.h"
+#include "bridge.h"
 #include "reading.h"
-#include "registermap.h"
+#include "settings.h"
 
 #include <QMainWindow>
 #include <QString>
 
-class CVmeController;
 class QAction;
 class DataLogControl;
 namespace Brelk {
+class ModuleSession;
 class MqttPublisher;
 }
-class QLineEdit;
 class QMenu;
+class ReadingForm;
 class ReadingLooks;
-class QSettings;
 class QTimer;
 
 namespace Ui {
@@ -35,6 +35,8 @@ class BrelkControl : public QMainWindow
 
 public:
     explicit BrelkControl(QWidget *parent = nullptr);
+    // `settingsFile`: the settings file to use instead of brelkcontrol.ini next to the executable.
+    explicit BrelkControl(const QString &settingsFile, QWidget *parent = nullptr);
     ~BrelkControl() override;
 
 signals:
@@ -44,8 +46,6 @@ signals:
     // the poll was stopped for the controller dialog, a connection failed, or the module address
     // changed. The next `readingTaken` ends it.
     void readingsStale();
-    // The operator chose a different module address.
-    void baseAddressChanged(int oldAddress, int newAddress);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -73,60 +73,37 @@ private slots:
 
 private:
     void connectController();
-    bool takeReading(Brelk::Reading *reading);
     void showReading(const Brelk::Reading &reading);
-    void showAlarms(const Brelk::Reading &reading);
-    void showFreshness();
-    double inputSetVoltage(int channel, bool *ok);
-    double inputSoftLimitI(int channel, bool *ok);
+    void showStale(bool stale);
+    void showNoAnswer(qint64 silentSince);
+    void selectResolution(const Brelk::ResolutionSelection &selection);
+    Brelk::ResolutionSelection formSelection() const;
     void setVoltage(int channel);
     void setRampSpeed(int channel);
     void setSoftLimitI(int channel);
     void setSoftLimitI2(int channel);
     void setSecondRangeLimitButtonsEnabled(bool enabled);
-
-    Brelk::CurrentResolution currentResolution() const;
-    Brelk::SecondRange secondRange() const;
-    quint16 readRegister(Brelk::Register reg, int *status = nullptr);
-    void writeRegister(Brelk::Register reg, quint16 word);
-    void setFieldText(QLineEdit *field, const QString &text);
-    void storeSetting(QSettings &settings, const QString &key, const QString &value);
+    void buildToolsMenu();
+    void storeSetting(bool stored, const QString &key);
 
     Ui::BrelkControl *ui;
+    Brelk::Settings settings;
+    Brelk::Bridge bridge;
+    Brelk::ModuleSession *session;
     QMenu *menuTools;
     QAction *actionHistory;
     Brelk::HistoryWindow *history;
     QAction *actionSaveSetPoints;
     QAction *actionRestoreSetPoints;
     DataLogControl *dataLog;
-    QString iniFile;
     QTimer *timer;
-    CVmeController *vmeController;
-    int baseAddress;
-    double vset[2] = {0, 0};
-    double rampSpeed[2] = {0, 0};
-    double softLimitI[2] = {0, 0};
-    double softLimitI2[2] = {0, 0};
-    double vmeas[2] = {0, 0};
-    double imeas[2] = {0, 0};
-    double imeas2[2] = {0, 0};
-    quint16 statusWord = 0;
-    quint16 status2Latch = 0;
-    unsigned int serialNumber = 0;
-    // False from a connection or an address change until a tick has read the module at the
-    // current address: until then `vset` may hold 0 or another module's set voltage, which the
-    // ramp-speed command must not send.
-    bool moduleReadSinceConnect = false;
-    // The last complete tick; meaningful while `moduleReadSinceConnect` holds.
-    Brelk::Reading lastReading;
+    ReadingForm *form;
+    ReadingLooks *looks = nullptr;
     // Publishes the ticks over MQTT while a broker is configured; null in a build without it.
     Brelk::MqttPublisher *mqttPublisher = nullptr;
     QAction *actionMqttPublishing = nullptr;
 
-    Brelk::Freshness freshness;
-    ReadingLooks *looks = nullptr;
-
-    // Lets the tests hand the window an in-memory controller and look at its cached values.
+    // Lets the tests hand the window an in-memory controller and look at what it shows.
     friend class BrelkControlTestAccess;
 };
 

@@ -8,7 +8,6 @@ using namespace Brelk;
 
 namespace {
 
-const quint16 RedEvents = EventTRP | EventILIM | EventINH;
 const quint16 RedStateFlag = 0x100;
 
 } // namespace

@@ -127,7 +127,6 @@ void SetPointTool::restore()
                                 "Restore again to see the changes as they are now."));
         return;
     }
-    for (const RegisterWrite &write : confirmed.writes)
-        panel.write(write.reg, write.word);
+    panel.execute(confirmed.writes);
     qDebug() << "Set points restored from" << path << "with" << confirmed.writes.size() << "writes";
 }

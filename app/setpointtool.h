@@ -4,6 +4,7 @@
 #ifndef SETPOINTTOOL_H
 #define SETPOINTTOOL_H
 
+#include "commands.h"
 #include "reading.h"
 #include "registermap.h"
 #include "setpointfile.h"
@@ -27,8 +28,8 @@ public:
         std::function<const Brelk::Reading *()> lastReading;
         // The radio-button groups as they are now.
         std::function<Brelk::ResolutionSelection()> selection;
-        // One 16-bit write to a register of the module.
-        std::function<void(Brelk::Register, quint16)> write;
+        // Carries out a list of register writes on the module.
+        std::function<void(const Brelk::WriteList &)> execute;
         std::function<quint32()> baseAddress;
     };
 

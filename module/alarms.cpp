@@ -11,7 +11,6 @@ namespace Brelk {
 
 namespace {
 
-constexpr quint8 RedEvents = EventTRP | EventILIM | EventINH;
 constexpr quint8 AmberEvents = EventQUA | EventVLIM;
 constexpr double MinimumVoltageTolerance = 10.0;
 constexpr double RelativeVoltageTolerance = 0.01;

@@ -65,7 +65,30 @@ int secondRangeLimitDecimals(SecondRange range)
 double secondRangeLimitCounts(double enteredMicroamps, SecondRange range)
 {
     const double amperes = enteredMicroamps / 1e6;
-    return range == SecondRange::pA100 ? amperes / 1e-10 : amperes / 1e-9;
+    return amperes / amperesPerCount(range);
+}
+
+WriteList setVoltageWrites(int channel, quint16 count)
+{
+    return {{regVsetWrite[channel], count}};
+}
+
+WriteList rampSpeedWrites(int channel, quint16 count, const Reading *polled)
+{
+    WriteList writes{{regRamp[channel], count}};
+    if (polled)
+        writes.append({regVsetWrite[channel], polled->vset[channel]});
+    return writes;
+}
+
+WriteList softLimitIWrites(int channel, quint16 count)
+{
+    return {{regSoftLimitI[channel], count}};
+}
+
+WriteList softLimitI2Writes(int channel, quint16 count)
+{
+    return {{regSoftLimitI2[channel], count}};
 }
 
 } // namespace Brelk

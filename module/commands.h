@@ -1,11 +1,15 @@
-// Conversions of the operator's dialog entries into register words, and the dialog ranges that
-// keep every word inside the module's 16-bit registers.
+// The operator's commands as data: the conversions of dialog entries into register words, the
+// dialog ranges that keep every word inside the module's 16-bit registers, and the exact list of
+// register writes each command makes. Whoever asks (a dialog, a set-point restore), the module
+// sees the same writes; the module session executes the lists.
 #ifndef COMMANDS_H
 #define COMMANDS_H
 
+#include "reading.h"
 #include "registermap.h"
 
 #include <QString>
+#include <QVector>
 
 namespace Brelk {
 
@@ -41,6 +45,24 @@ double secondRangeLimitMaximum(SecondRange range);
 // decimal at 1 nA.
 int secondRangeLimitDecimals(SecondRange range);
 double secondRangeLimitCounts(double enteredMicroamps, SecondRange range);
+
+// One 16-bit write to a register of the module.
+struct RegisterWrite
+{
+    Register reg;
+    quint16 word;
+
+    bool operator==(const RegisterWrite &o) const { return reg == o.reg && word == o.word; }
+};
+using WriteList = QVector<RegisterWrite>;
+
+WriteList setVoltageWrites(int channel, quint16 count);
+// The module takes a new ramp speed with the next set voltage, so the channel's polled set voltage
+// follows it; but never one that was not read from this module: without a tick since the
+// connection or the address change (`polled` null) only the speed is written.
+WriteList rampSpeedWrites(int channel, quint16 count, const Reading *polled);
+WriteList softLimitIWrites(int channel, quint16 count);
+WriteList softLimitI2Writes(int channel, quint16 count);
 
 } // namespace Brelk
 

@@ -9,6 +9,11 @@ QString tr(const char *sourceText)
     return QCoreApplication::translate("BrelkControl", sourceText);
 }
 
+QString baseAddressText(quint32 address)
+{
+    return QString::asprintf("0x%04X", unsigned(address));
+}
+
 QString channelStateText(quint8 statusByte)
 {
     if (statusByte & StatusError)

@@ -10,8 +10,14 @@
 
 namespace Brelk {
 
+// The program's name: the title of its dialogs and message boxes.
+constexpr char ProgramName[] = "pavex BRELK Control";
+
 // Translation in the panel's context; every user-visible text goes through it.
 QString tr(const char *sourceText);
+
+// A module's VME base address as the panel writes it everywhere: "0xDD00".
+QString baseAddressText(quint32 address);
 
 // One-word channel state by priority: error, manual, ramp (with direction), else stable.
 QString channelStateText(quint8 statusByte);

@@ -14,27 +14,24 @@ int voltsExponent(bool fineVoltage)
     return fineVoltage ? -1 : 0;
 }
 
-int amperesExponent(CurrentResolution resolution)
-{
-    switch (resolution) {
-    case CurrentResolution::uA1:
-        return -6;
-    case CurrentResolution::nA100:
-        return -7;
-    case CurrentResolution::nA10:
-        return -8;
-    case CurrentResolution::nA1:
-        break;
-    }
-    return -9;
-}
-
-int amperesExponent(SecondRange range)
-{
-    return range == SecondRange::pA100 ? -10 : -9;
-}
-
 } // namespace
+
+ResolutionSelection selectionOf(const Reading &reading)
+{
+    ResolutionSelection selection;
+    selection.fineVoltage = reading.fineVoltage;
+    selection.currentResolution = reading.currentResolution;
+    selection.secondRange = reading.secondRange;
+    return selection;
+}
+
+QString selectionText(const ResolutionSelection &selection)
+{
+    return QStringLiteral("%1 / %2 / %3")
+        .arg(voltageResolutionName(selection.fineVoltage),
+             currentResolutionName(selection.currentResolution),
+             secondRangeName(selection.secondRange));
+}
 
 double setVolts(const Reading &reading, int channel)
 {

@@ -32,6 +32,26 @@ struct Reading
     SecondRange secondRange = SecondRange::None;
 };
 
+// The module's hardware options as the panel is told them (the radio-button groups, or the
+// settings file): how register words are scaled.
+struct ResolutionSelection
+{
+    bool fineVoltage = false;
+    CurrentResolution currentResolution = CurrentResolution::uA1;
+    SecondRange secondRange = SecondRange::None;
+
+    bool operator==(const ResolutionSelection &o) const
+    {
+        return fineVoltage == o.fineVoltage && currentResolution == o.currentResolution &&
+               secondRange == o.secondRange;
+    }
+    bool operator!=(const ResolutionSelection &o) const { return !(*this == o); }
+};
+
+ResolutionSelection selectionOf(const Reading &reading);
+// "1V / 1uA / none"
+QString selectionText(const ResolutionSelection &selection);
+
 double setVolts(const Reading &reading, int channel);
 double rampVoltsPerSecond(const Reading &reading, int channel);
 double measuredVolts(const Reading &reading, int channel);

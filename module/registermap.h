@@ -77,6 +77,9 @@ enum EventBit : quint16 {
     EventQUA = 0x0080,
 };
 
+// The events that mean the channel was switched off or is limited: they colour it red.
+constexpr quint8 RedEvents = EventTRP | EventILIM | EventINH;
+
 // The byte of a flag word that belongs to a channel.
 constexpr quint8 channelByte(quint16 word, int channel)
 {
@@ -99,33 +102,47 @@ enum class CurrentResolution { uA1, nA100, nA10, nA1 };
 // Second current range (a finer option some modules have).
 enum class SecondRange { None, nA1, pA100 };
 
-constexpr double amperesPerCount(CurrentResolution resolution)
+// One count of a current register is 10^exponent amperes. The exact exponent is the one table
+// of current scales: decimal texts use it as it is, floating-point values through
+// `amperesPerCount`.
+constexpr int amperesExponent(CurrentResolution resolution)
 {
     switch (resolution) {
     case CurrentResolution::uA1:
-        return 1e-6;
+        return -6;
     case CurrentResolution::nA100:
-        return 1e-7;
+        return -7;
     case CurrentResolution::nA10:
-        return 1e-8;
+        return -8;
     case CurrentResolution::nA1:
         break;
     }
-    return 1e-9;
+    return -9;
+}
+
+// Meaningful only with a second range: without one its registers carry no current.
+constexpr int amperesExponent(SecondRange range)
+{
+    return range == SecondRange::pA100 ? -10 : -9;
+}
+
+// 10^exponent for the exponents of the table, as the exact literal the compiler rounds once.
+constexpr double powerOfTen(int exponent)
+{
+    constexpr double powers[] = {1,    1e-1, 1e-2, 1e-3, 1e-4,  1e-5,  1e-6,
+                                 1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12};
+    return powers[-exponent];
+}
+
+constexpr double amperesPerCount(CurrentResolution resolution)
+{
+    return powerOfTen(amperesExponent(resolution));
 }
 
 // Zero for a module without a second range.
 constexpr double amperesPerCount(SecondRange range)
 {
-    switch (range) {
-    case SecondRange::nA1:
-        return 1e-9;
-    case SecondRange::pA100:
-        return 1e-10;
-    case SecondRange::None:
-        break;
-    }
-    return 0.0;
+    return range == SecondRange::None ? 0.0 : powerOfTen(amperesExponent(range));
 }
 
 } // namespace Brelk

@@ -76,28 +76,11 @@ bool readName(QSettings &settings, const char *key, bool (*parse)(const QString 
 
 } // namespace
 
-ResolutionSelection selectionOf(const Reading &reading)
-{
-    ResolutionSelection selection;
-    selection.fineVoltage = reading.fineVoltage;
-    selection.currentResolution = reading.currentResolution;
-    selection.secondRange = reading.secondRange;
-    return selection;
-}
-
-QString selectionText(const ResolutionSelection &selection)
-{
-    return QStringLiteral("%1 / %2 / %3")
-        .arg(voltageResolutionName(selection.fineVoltage),
-             currentResolutionName(selection.currentResolution),
-             secondRangeName(selection.secondRange));
-}
-
 SetPoints setPointsOf(const Reading &reading, quint32 baseAddress)
 {
     SetPoints setPoints;
     setPoints.serialText = QString::number(reading.serialNumber, 16);
-    setPoints.baseAddress = QString::asprintf("0x%04X", baseAddress);
+    setPoints.baseAddress = baseAddressText(baseAddress);
     setPoints.saved = isoLocalTime(reading.time);
     setPoints.selection = selectionOf(reading);
     setPoints.hasLimitI2 = reading.secondRange != SecondRange::None;
@@ -283,22 +266,21 @@ RestorePlan planRestore(const SetPoints &setPoints, const Reading &reading)
         for (int ch = 0; ch < 2; ++ch) {
             if (changes(ch, SetPointQuantity::SecondRangeLimit, reading.softLimitI2[ch],
                         setPoints.limitI2[ch]))
-                plan.writes.append({regSoftLimitI2[ch], setPoints.limitI2[ch]});
+                plan.writes += softLimitI2Writes(ch, setPoints.limitI2[ch]);
         }
     }
     for (int ch = 0; ch < 2; ++ch) {
         if (changes(ch, SetPointQuantity::Limit, reading.softLimitI[ch], setPoints.limitI[ch]))
-            plan.writes.append({regSoftLimitI[ch], setPoints.limitI[ch]});
+            plan.writes += softLimitIWrites(ch, setPoints.limitI[ch]);
     }
     for (int ch = 0; ch < 2; ++ch) {
         if (changes(ch, SetPointQuantity::RampSpeed, reading.ramp[ch], setPoints.ramp[ch])) {
-            plan.writes.append({regRamp[ch], setPoints.ramp[ch]});
-            plan.writes.append({regVsetWrite[ch], reading.vset[ch]});
+            plan.writes += rampSpeedWrites(ch, setPoints.ramp[ch], &reading);
         }
     }
     for (int ch = 0; ch < 2; ++ch) {
         if (changes(ch, SetPointQuantity::SetVoltage, reading.vset[ch], setPoints.vset[ch]))
-            plan.writes.append({regVsetWrite[ch], setPoints.vset[ch]});
+            plan.writes += setVoltageWrites(ch, setPoints.vset[ch]);
     }
     return plan;
 }

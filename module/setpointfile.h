@@ -5,6 +5,7 @@
 #ifndef SETPOINTFILE_H
 #define SETPOINTFILE_H
 
+#include "commands.h"
 #include "reading.h"
 #include "registermap.h"
 
@@ -13,25 +14,6 @@
 #include <QVector>
 
 namespace Brelk {
-
-// The three radio-button groups of the panel: how register words are scaled.
-struct ResolutionSelection
-{
-    bool fineVoltage = false;
-    CurrentResolution currentResolution = CurrentResolution::uA1;
-    SecondRange secondRange = SecondRange::None;
-
-    bool operator==(const ResolutionSelection &o) const
-    {
-        return fineVoltage == o.fineVoltage && currentResolution == o.currentResolution &&
-               secondRange == o.secondRange;
-    }
-    bool operator!=(const ResolutionSelection &o) const { return !(*this == o); }
-};
-
-ResolutionSelection selectionOf(const Reading &reading);
-// "1V / 1uA / none"
-QString selectionText(const ResolutionSelection &selection);
 
 // The contents of a set-point file. Counts are register words; they are what a restore writes.
 struct SetPoints
@@ -85,21 +67,13 @@ struct SetPointChange
     }
 };
 
-struct RegisterWrite
-{
-    Register reg;
-    quint16 word;
-
-    bool operator==(const RegisterWrite &o) const { return reg == o.reg && word == o.word; }
-};
-
 // What a restore does to the module as it was in one tick: the rows the operator confirms and
 // the writes that follow. Two plans are equal exactly when the module would see the same writes
 // for the same confirmed rows.
 struct RestorePlan
 {
     QVector<SetPointChange> changes;
-    QVector<RegisterWrite> writes;
+    WriteList writes;
 
     bool isEmpty() const { return changes.isEmpty(); }
     bool operator==(const RestorePlan &o) const

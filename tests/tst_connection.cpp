@@ -226,7 +226,10 @@ void TestConnection::reconnectShowsStatusTextsInOrder()
 void TestConnection::switchBridgesBothWays()
 {
     window.reset(new BrelkControl);
-    Access::setStatus2Latch(*window, 0x1234);
+    vmUsb->setRegister(0x30, 0x1234);
+    Access::tick(*window);
+    vmUsb->setRegister(0x30, 0);
+    QCOMPARE(Access::cache(*window).status2Latch, quint16(0x1234));
 
     MessageCapture debug;
     DialogDriver::acceptItem("CAEN V1718");

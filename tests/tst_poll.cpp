@@ -353,7 +353,8 @@ void TestPoll::clearOneChannelKeepsTheOther()
     QCOMPARE(field("txtStatus2_A"), QString());
     QCOMPARE(field("txtStatus2_B"), QString("INH"));
 
-    Access::setStatus2Latch(*window, 0x1234);
+    bus->registers[at(0x30)] = 0x1234;
+    Access::tick(*window);
     QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_B"), Qt::LeftButton);
     QCOMPARE(Access::cache(*window).status2Latch, quint16(0x0034));
 }

@@ -283,7 +283,7 @@ void TestSoak::everyWordInEveryRegister()
         for (int word = first * stride; word <= 0xFFFF; word += count * stride) {
             bus->registers[at(quint32(offset))] = quint16(word);
             // The latch would otherwise hide all but the first words of the event register.
-            Access::setStatus2Latch(*window, 0);
+            Access::clearStatus2Latch(*window);
             Access::tick(*window);
             const QString problem = malformedField();
             QVERIFY2(problem.isEmpty(),

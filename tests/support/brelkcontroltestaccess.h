@@ -5,6 +5,8 @@
 
 #include "brelkcontrol.h"
 #include "cvmecontroller.h"
+#include "modulesession.h"
+#include "readingform.h"
 
 #include <QTimer>
 
@@ -16,18 +18,18 @@ public:
     static void useController(BrelkControl &window, CVmeController *controller)
     {
         window.timer->stop();
-        if (window.vmeController) {
-            window.vmeController->close();
-            delete window.vmeController;
-        }
-        window.vmeController = controller;
+        window.bridge.adopt(controller, true);
     }
-    static CVmeController *controller(BrelkControl &window) { return window.vmeController; }
+    static CVmeController *controller(BrelkControl &window) { return window.bridge.controller(); }
     static void tick(BrelkControl &window) { window.timeout(); }
     static QTimer *timer(BrelkControl &window) { return window.timer; }
-    static QString iniFile(BrelkControl &window) { return window.iniFile; }
-    static int baseAddress(BrelkControl &window) { return window.baseAddress; }
-    static void setBaseAddress(BrelkControl &window, int address) { window.baseAddress = address; }
+    static QString iniFile(BrelkControl &window) { return window.settings.path(); }
+    static Brelk::ModuleSession *session(BrelkControl &window) { return window.session; }
+    static int baseAddress(BrelkControl &window) { return int(window.session->baseAddress()); }
+    static void setBaseAddress(BrelkControl &window, int address)
+    {
+        window.session->setBaseAddress(quint32(address));
+    }
 
     struct Cache
     {
@@ -48,24 +50,32 @@ public:
                    serialNumber == o.serialNumber;
         }
     };
+    // What the window shows and the session holds: the values of the form, the status word of
+    // the last complete tick, the latch and the last serial-number word read.
     static Cache cache(BrelkControl &w)
     {
         Cache c;
+        const ReadingForm::Values &shown = w.form->values();
         for (int ch = 0; ch < 2; ++ch) {
-            c.vset[ch] = w.vset[ch];
-            c.rampSpeed[ch] = w.rampSpeed[ch];
-            c.softLimitI[ch] = w.softLimitI[ch];
-            c.softLimitI2[ch] = w.softLimitI2[ch];
-            c.vmeas[ch] = w.vmeas[ch];
-            c.imeas[ch] = w.imeas[ch];
-            c.imeas2[ch] = w.imeas2[ch];
+            c.vset[ch] = shown.vset[ch];
+            c.rampSpeed[ch] = shown.rampSpeed[ch];
+            c.softLimitI[ch] = shown.softLimitI[ch];
+            c.softLimitI2[ch] = shown.softLimitI2[ch];
+            c.vmeas[ch] = shown.vmeas[ch];
+            c.imeas[ch] = shown.imeas[ch];
+            c.imeas2[ch] = shown.imeas2[ch];
         }
-        c.statusWord = w.statusWord;
-        c.status2Latch = w.status2Latch;
-        c.serialNumber = w.serialNumber;
+        c.statusWord = w.session->newestReading().status;
+        c.status2Latch = w.session->eventLatch();
+        c.serialNumber = w.session->serialWord();
         return c;
     }
-    static void setStatus2Latch(BrelkControl &w, quint16 latch) { w.status2Latch = latch; }
+    // Clears the latch of both channels, as their Clear buttons do.
+    static void clearStatus2Latch(BrelkControl &w)
+    {
+        w.session->clearEvents(0);
+        w.session->clearEvents(1);
+    }
     static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
 };
 

@@ -1,0 +1,47 @@
+// The texts of the fields a complete tick writes into the module's form, and the values they show
+// in volts and amperes, from which the command dialogs start. A text that is already shown is not
+// written again: ten ticks a second, that would only cost repaints.
+#ifndef READINGFORM_H
+#define READINGFORM_H
+
+#include "reading.h"
+
+class QLineEdit;
+
+namespace Ui {
+class BrelkControl;
+}
+
+class ReadingForm
+{
+public:
+    // What the form shows, in volts, volts per second and amperes.
+    struct Values
+    {
+        double vset[2] = {0, 0};
+        double rampSpeed[2] = {0, 0};
+        double softLimitI[2] = {0, 0};
+        double softLimitI2[2] = {0, 0};
+        double vmeas[2] = {0, 0};
+        double imeas[2] = {0, 0};
+        double imeas2[2] = {0, 0};
+    };
+
+    explicit ReadingForm(Ui::BrelkControl *ui);
+
+    // `latchedEvents`: the events "Status 2" shows, kept until Clear.
+    void show(const Brelk::Reading &reading, quint16 latchedEvents);
+    const Values &values() const { return shown; }
+
+private:
+    struct ChannelFields
+    {
+        QLineEdit *vset, *ramp, *vmeas, *imeas, *imeas2, *status, *polarity, *kill, *hvOn,
+            *status2, *limitV, *limitI, *softLimitI, *softLimitI2;
+    };
+
+    ChannelFields fields[2];
+    Values shown;
+};
+
+#endif // READINGFORM_H

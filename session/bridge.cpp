@@ -1,0 +1,71 @@
+#include "bridge.h"
+
+#include "cv1718.h"
+#include "cvmusb.h"
+#include "registermap.h"
+
+#include <QDebug>
+
+namespace Brelk {
+
+Bridge::~Bridge()
+{
+    release();
+}
+
+bool Bridge::connect(const QString &controllerSetting)
+{
+    release();
+    if (controllerSetting == QLatin1String("V1718"))
+        vmeController = new CV1718;
+    else
+        vmeController = new CVmUsb;
+    open = vmeController->open(0);
+    if (open)
+        qDebug() << "Connected to VME controller" << vmeController->name();
+    return open;
+}
+
+void Bridge::adopt(CVmeController *replacement, bool isOpen)
+{
+    release();
+    vmeController = replacement;
+    open = isOpen;
+}
+
+void Bridge::close()
+{
+    if (open)
+        vmeController->close();
+    open = false;
+}
+
+QString Bridge::name() const
+{
+    return vmeController ? vmeController->name() : QString();
+}
+
+quint16 Bridge::read16(quint32 address, int addressModifier, int *status)
+{
+    if (!vmeController) {
+        if (status)
+            *status = -1;
+        return NoModule;
+    }
+    return vmeController->read16(address, addressModifier, status);
+}
+
+void Bridge::write16(quint32 address, int addressModifier, quint16 data)
+{
+    if (vmeController)
+        vmeController->write16(address, addressModifier, data, nullptr);
+}
+
+void Bridge::release()
+{
+    close();
+    delete vmeController;
+    vmeController = nullptr;
+}
+
+} // namespace Brelk

@@ -1,0 +1,172 @@
+#include "settings.h"
+
+#include "alarms.h"
+#include "display.h"
+#include "logschedule.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+namespace Brelk {
+
+namespace {
+
+const char *const BaseAddressKey = "BaseAddress";
+const char *const DefaultBaseAddressText = "0xDD00";
+const char *const VmeControllerKey = "VmeController";
+const char *const VoltageDeviationAlarmKey = "VoltageDeviationAlarm";
+const char *const VoltageResolutionKey = "VoltageResolution";
+const char *const CurrentResolutionKey = "CurrentResolution";
+const char *const SecondRangeKey = "SecondRange";
+const char *const LogFileKey = "LogFile";
+const char *const LogIntervalKey = "LogInterval";
+const quint32 HighestA16Address = 0xFFFF;
+
+// Parses a stored base address by its prefix: "0x" hexadecimal, a leading "0" octal, anything
+// else decimal. The text must be one such number and nothing else; the toolkit's own parser
+// would also take a binary "0b" prefix or stop at a NUL character.
+bool parseBaseAddress(const QString &text, int *address)
+{
+    static const QRegularExpression prefixRule(
+        QStringLiteral("^\\s*[+-]?(0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)\\s*$"));
+    if (!prefixRule.match(text).hasMatch())
+        return false;
+    bool ok = false;
+    const int value = text.toInt(&ok, 0);
+    if (ok)
+        *address = value;
+    return ok;
+}
+
+// An option key that is absent keeps the default; one the parser refuses is named.
+template <typename Value>
+void readOption(const QSettings &settings, const char *key,
+                bool (*parse)(const QString &, Value *), Value *value)
+{
+    if (!settings.contains(QLatin1String(key)))
+        return;
+    const QString text = settings.value(QLatin1String(key)).toString();
+    if (!parse(text, value))
+        qDebug().noquote() << "Ignoring the setting" << key << "=" << text
+                           << "(not a known option); using the default";
+}
+
+} // namespace
+
+Settings::Settings(const QString &path) : filePath(path) {}
+
+QString Settings::besideExecutable()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absolutePath() + QLatin1Char('/') +
+           QLatin1String(FileName);
+}
+
+bool Settings::isReadable() const
+{
+    const QFileInfo info(filePath);
+    if (!info.exists())
+        return true;
+    QFile file(filePath);
+    return info.isFile() && file.open(QIODevice::ReadOnly);
+}
+
+quint32 Settings::baseAddress() const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    const QString text =
+        settings.value(QLatin1String(BaseAddressKey), QLatin1String(DefaultBaseAddressText))
+            .toString();
+    int address = 0;
+    if (!parseBaseAddress(text, &address))
+        return DefaultBaseAddress;
+    if (address < 0 || quint32(address) > HighestA16Address) {
+        // Such a value would reach the bus as a wider address than the A16 space has.
+        qDebug() << "The stored BaseAddress" << text
+                 << "is out of range (0x0000 to 0xFFFF); using 0xDD00";
+        return DefaultBaseAddress;
+    }
+    return quint32(address);
+}
+
+bool Settings::storeBaseAddress(quint32 address)
+{
+    return store({{QLatin1String(BaseAddressKey), baseAddressText(address)}});
+}
+
+QString Settings::vmeController() const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    const QString stored =
+        settings.value(QLatin1String(VmeControllerKey), QLatin1String(VmUsb)).toString();
+    return stored == QLatin1String(V1718) ? stored : QString::fromLatin1(VmUsb);
+}
+
+bool Settings::storeVmeController(const QString &controller)
+{
+    return store({{QLatin1String(VmeControllerKey), controller}});
+}
+
+double Settings::voltageDeviationAlarm() const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    return parseVoltageTolerance(settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
+}
+
+ResolutionSelection Settings::resolutionOptions() const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    ResolutionSelection options;
+    readOption(settings, VoltageResolutionKey, parseVoltageResolution, &options.fineVoltage);
+    readOption(settings, CurrentResolutionKey, parseCurrentResolution, &options.currentResolution);
+    readOption(settings, SecondRangeKey, parseSecondRange, &options.secondRange);
+    return options;
+}
+
+QString Settings::logFile() const
+{
+    return value(QLatin1String(LogFileKey)).toString();
+}
+
+qint64 Settings::logIntervalMs() const
+{
+    return logIntervalFromSetting(value(QLatin1String(LogIntervalKey)).toString());
+}
+
+bool Settings::storeLog(const QString &path, qint64 intervalMs)
+{
+    return store({{QLatin1String(LogFileKey), path},
+                  {QLatin1String(LogIntervalKey), logIntervalSetting(intervalMs)}});
+}
+
+bool Settings::removeLog()
+{
+    return store({{QLatin1String(LogFileKey), QVariant()}});
+}
+
+QVariant Settings::value(const QString &key, const QVariant &fallback) const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    return settings.value(key, fallback);
+}
+
+bool Settings::store(const QVariantMap &values, bool secret)
+{
+    QSettings settings(filePath, QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.value().isNull())
+            settings.remove(it.key());
+        else
+            settings.setValue(it.key(), it.value());
+    }
+    settings.sync();
+    if (secret)
+        QFile::setPermissions(filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace Brelk
