@@ -53,7 +53,8 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     ui->setupUi(this);
     session = new ModuleSession(&bridge, settings.baseAddress(), this);
     buildToolsMenu();
-    setWindowTitle(tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
+    setWindowTitle(
+        tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
     qDebug("BaseAddress: 0x%X", session->baseAddress());
 
     form = new ReadingForm(ui);
@@ -75,9 +76,9 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     // change, so that the next tick scales by them.
     selectResolution(settings.resolutionOptions());
     session->setSelection(formSelection());
-    for (QRadioButton *option : {ui->chk_U_1V, ui->chk_U_100mV, ui->chk_I_1uA, ui->chk_I_100nA,
-                                 ui->chk_I_10nA, ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA,
-                                 ui->chk_I2_100pA}) {
+    for (QRadioButton *option :
+         {ui->chk_U_1V, ui->chk_U_100mV, ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA,
+          ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA}) {
         connect(option, &QRadioButton::toggled, this,
                 [this] { session->setSelection(formSelection()); });
     }
@@ -101,10 +102,9 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     mqttPublisher = new MqttPublisher(
         statusBar(), settings.path(),
         [this] {
-            return ModuleContext{bridge.name(), int(session->baseAddress()),
-                                 session->selection().fineVoltage,
-                                 session->selection().currentResolution,
-                                 session->selection().secondRange};
+            return ModuleContext{
+                bridge.name(), int(session->baseAddress()), session->selection().fineVoltage,
+                session->selection().currentResolution, session->selection().secondRange};
         },
         this);
     actionMqttPublishing = menuTools->addAction(tr("MQTT Publishing..."));
@@ -236,9 +236,9 @@ void BrelkControl::on_actionModule_Address_triggered()
 
     timer->stop();
     bool ok = false;
-    const QString choice = QInputDialog::getItem(
-        this, tr(ProgramName), tr("Select module's VME Base Address:"), addresses,
-        int(session->baseAddress() / 256), false, &ok);
+    const QString choice =
+        QInputDialog::getItem(this, tr(ProgramName), tr("Select module's VME Base Address:"),
+                              addresses, int(session->baseAddress() / 256), false, &ok);
     const int index = addresses.indexOf(choice);
     if (ok && index >= 0) {
         session->setBaseAddress(quint32(index) * 0x100);
@@ -310,9 +310,9 @@ void BrelkControl::showStale(bool stale)
 
 void BrelkControl::showNoAnswer(qint64 silentSince)
 {
-    statusBar()->showMessage(tr("No answer from the module at VME address %1 since %2")
-                                 .arg(baseAddressText(session->baseAddress()),
-                                      localTimeText(silentSince)));
+    statusBar()->showMessage(
+        tr("No answer from the module at VME address %1 since %2")
+            .arg(baseAddressText(session->baseAddress()), localTimeText(silentSince)));
 }
 
 void BrelkControl::on_btnClearStatus2_A_clicked()
@@ -383,10 +383,10 @@ void BrelkControl::setSoftLimitI2(int channel)
     const SecondRange range = session->selection().secondRange;
     const double maximum = secondRangeLimitMaximum(range) * 1e6;
     bool ok = false;
-    const double entered = QInputDialog::getDouble(
-        this, tr(ProgramName), tr(labels[channel]).arg(maximum),
-        form->values().softLimitI2[channel] * 1e6, 0, maximum, secondRangeLimitDecimals(range),
-        &ok);
+    const double entered =
+        QInputDialog::getDouble(this, tr(ProgramName), tr(labels[channel]).arg(maximum),
+                                form->values().softLimitI2[channel] * 1e6, 0, maximum,
+                                secondRangeLimitDecimals(range), &ok);
     if (!ok)
         return;
     const double counts = secondRangeLimitCounts(entered, range);
@@ -461,8 +461,7 @@ void BrelkControl::on_chk_I2_1nA_clicked()
 void BrelkControl::selectResolution(const ResolutionSelection &selection)
 {
     (selection.fineVoltage ? ui->chk_U_100mV : ui->chk_U_1V)->setChecked(true);
-    QRadioButton *const current[] = {ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA,
-                                     ui->chk_I_1nA};
+    QRadioButton *const current[] = {ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA, ui->chk_I_1nA};
     current[int(selection.currentResolution)]->setChecked(true);
     QRadioButton *const second[] = {ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
     second[int(selection.secondRange)]->setChecked(true);

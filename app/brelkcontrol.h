@@ -16,7 +16,7 @@ class DataLogControl;
 namespace Brelk {
 class ModuleSession;
 class MqttPublisher;
-}
+} // namespace Brelk
 class QMenu;
 class ReadingForm;
 class ReadingLooks;

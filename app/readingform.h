@@ -36,8 +36,8 @@ public:
 private:
     struct ChannelFields
     {
-        QLineEdit *vset, *ramp, *vmeas, *imeas, *imeas2, *status, *polarity, *kill, *hvOn,
-            *status2, *limitV, *limitI, *softLimitI, *softLimitI2;
+        QLineEdit *vset, *ramp, *vmeas, *imeas, *imeas2, *status, *polarity, *kill, *hvOn, *status2,
+            *limitV, *limitI, *softLimitI, *softLimitI2;
     };
 
     ChannelFields fields[2];

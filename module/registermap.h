@@ -129,7 +129,7 @@ constexpr int amperesExponent(SecondRange range)
 // 10^exponent for the exponents of the table, as the exact literal the compiler rounds once.
 constexpr double powerOfTen(int exponent)
 {
-    constexpr double powers[] = {1,    1e-1, 1e-2, 1e-3, 1e-4,  1e-5,  1e-6,
+    constexpr double powers[] = {1,    1e-1, 1e-2, 1e-3,  1e-4,  1e-5, 1e-6,
                                  1e-7, 1e-8, 1e-9, 1e-10, 1e-11, 1e-12};
     return powers[-exponent];
 }

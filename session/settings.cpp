@@ -45,8 +45,8 @@ bool parseBaseAddress(const QString &text, int *address)
 
 // An option key that is absent keeps the default; one the parser refuses is named.
 template <typename Value>
-void readOption(const QSettings &settings, const char *key,
-                bool (*parse)(const QString &, Value *), Value *value)
+void readOption(const QSettings &settings, const char *key, bool (*parse)(const QString &, Value *),
+                Value *value)
 {
     if (!settings.contains(QLatin1String(key)))
         return;
@@ -114,7 +114,8 @@ bool Settings::storeVmeController(const QString &controller)
 double Settings::voltageDeviationAlarm() const
 {
     const QSettings settings(filePath, QSettings::IniFormat);
-    return parseVoltageTolerance(settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
+    return parseVoltageTolerance(
+        settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
 }
 
 ResolutionSelection Settings::resolutionOptions() const
