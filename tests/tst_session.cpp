@@ -1,0 +1,357 @@
+// The module session without a window: the reads of one tick in the module's order, the stale
+// rules and the event latch, every command's register writes as the module sees them, the bridge
+// that always closes what it opened, the resolution options of the settings file, and the
+// command line.
+#include "bridge.h"
+#include "commandline.h"
+#include "fakecontroller.h"
+#include "messagecapture.h"
+#include "modulesession.h"
+#include "settings.h"
+#include "settingsfile.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Brelk;
+
+namespace {
+
+// Counts how its owner lets go of it.
+class CountingController : public FakeController
+{
+public:
+    explicit CountingController(QStringList *events) : events(events) {}
+    ~CountingController() override { *events << QStringLiteral("deleted"); }
+    bool close() override
+    {
+        *events << QStringLiteral("closed");
+        return true;
+    }
+
+private:
+    QStringList *events;
+};
+
+ResolutionSelection selection(bool fine, CurrentResolution current, SecondRange second)
+{
+    ResolutionSelection options;
+    options.fineVoltage = fine;
+    options.currentResolution = current;
+    options.secondRange = second;
+    return options;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
+Q_DECLARE_METATYPE(Brelk::WriteList)
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void readsOfOneTick_data();
+    void readsOfOneTick();
+    void silentModuleGoesStaleAtTheThirdTick_data();
+    void silentModuleGoesStaleAtTheThirdTick();
+    void latchKeepsEventsUntilCleared();
+    void commandWrites_data();
+    void commandWrites();
+    void rampSpeedSendsNoSetVoltageOfAnotherModule();
+    void bridgeClosesBeforeDeleting();
+    void resolutionOptions_data();
+    void resolutionOptions();
+    void commandLine_data();
+    void commandLine();
+
+private:
+    quint32 at(quint32 offset) const { return session->baseAddress() + offset; }
+
+    Bridge *bridge = nullptr;
+    FakeController *bus = nullptr;
+    ModuleSession *session = nullptr;
+};
+
+void TestSession::init()
+{
+    bridge = new Bridge;
+    bus = new FakeController;
+    bridge->adopt(bus, true);
+    session = new ModuleSession(bridge, 0xDD00);
+    session->connected();
+}
+
+void TestSession::cleanup()
+{
+    delete session;
+    delete bridge;
+}
+
+void TestSession::readsOfOneTick_data()
+{
+    QTest::addColumn<ResolutionSelection>("options");
+    QTest::addColumn<int>("base");
+    QTest::addColumn<QList<int>>("offsets");
+
+    const QList<int> head{0x3C, 0x04, 0x08, 0x0C, 0x10};
+    const QList<int> tail{0x00, 0x30, 0x24, 0x28, 0x44, 0x48, 0x46, 0x4A};
+    const QList<int> standard{0x14, 0x18}, fine{0x16, 0x1A}, currents{0x1C, 0x20};
+    const QList<int> nA1{0x1E, 0x22}, pA100{0x26, 0x2A};
+    const auto uA1 = CurrentResolution::uA1;
+
+    QTest::newRow("1 V, none") << selection(false, uA1, SecondRange::None) << 0xDD00
+                               << head + standard + currents + tail;
+    QTest::newRow("100 mV, 1 nA") << selection(true, uA1, SecondRange::nA1) << 0xDD00
+                                  << head + fine + currents + nA1 + tail;
+    QTest::newRow("1 V, 100 pA at 0xC000")
+        << selection(false, CurrentResolution::nA1, SecondRange::pA100) << 0xC000
+        << head + standard + currents + pA100 + tail;
+}
+
+void TestSession::readsOfOneTick()
+{
+    QFETCH(ResolutionSelection, options);
+    QFETCH(int, base);
+    QFETCH(QList<int>, offsets);
+
+    session->setSelection(options);
+    session->setBaseAddress(quint32(base));
+    bus->registers[quint32(base) + 0x3C] = 0x0042;
+    QSignalSpy readings(session, &ModuleSession::readingTaken);
+    QVERIFY(session->poll());
+
+    QVector<BusCycle> expected;
+    for (int offset : offsets)
+        expected.append({quint32(base + offset), 0x29, bus->registers.value(base + offset), false});
+    QCOMPARE(bus->cycles, expected);
+    QCOMPARE(readings.size(), 1);
+    const auto reading = readings.at(0).at(0).value<Reading>();
+    QCOMPARE(selectionOf(reading), options);
+    QCOMPARE(reading.serialNumber, quint16(0x0042));
+}
+
+void TestSession::silentModuleGoesStaleAtTheThirdTick_data()
+{
+    QTest::addColumn<int>("serial");
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing at the address") << 0xFFFF << 0;
+    QTest::newRow("failed cycle") << 0x2101 << -1;
+}
+
+void TestSession::silentModuleGoesStaleAtTheThirdTick()
+{
+    QFETCH(int, serial);
+    QFETCH(int, status);
+
+    bus->registers[at(0x3C)] = 0x2101;
+    QVERIFY(session->poll());
+    const qint64 heardOf = session->silentSince();
+    QSignalSpy stale(session, &ModuleSession::staleChanged);
+    QSignalSpy noAnswer(session, &ModuleSession::noAnswer);
+    QSignalSpy readings(session, &ModuleSession::readingTaken);
+
+    bus->registers[at(0x3C)] = quint16(serial);
+    bus->status = status;
+    for (int tick = 1; tick <= 5; ++tick) {
+        bus->cycles.clear();
+        QVERIFY(!session->poll());
+        // A silent tick ends at the serial number: nothing else is read.
+        QCOMPARE(bus->cycles.size(), 1);
+        QCOMPARE(stale.size(), tick < 3 ? 0 : 1);
+        QCOMPARE(noAnswer.size(), tick < 3 ? 0 : 1);
+    }
+    QCOMPARE(stale.at(0).at(0).toBool(), true);
+    QCOMPARE(noAnswer.at(0).at(0).toLongLong(), heardOf);
+    QCOMPARE(readings.size(), 0);
+    QVERIFY(session->lastReading());
+
+    bus->registers[at(0x3C)] = 0x2101;
+    bus->status = 0;
+    QVERIFY(session->poll());
+    QCOMPARE(stale.size(), 2);
+    QCOMPARE(stale.at(1).at(0).toBool(), false);
+}
+
+void TestSession::latchKeepsEventsUntilCleared()
+{
+    bus->registers[at(0x3C)] = 0x2101;
+    bus->registers[at(0x30)] = 0x2080; // INH on B, QUA on A
+    QVERIFY(session->poll());
+    bus->registers[at(0x30)] = 0x0002; // TRP on A
+    QVERIFY(session->poll());
+    bus->registers[at(0x30)] = 0;
+    QVERIFY(session->poll());
+    QCOMPARE(session->eventLatch(), quint16(0x2082));
+
+    session->clearEvents(0);
+    QCOMPARE(session->eventLatch(), quint16(0x2000));
+    session->clearEvents(1);
+    QCOMPARE(session->eventLatch(), quint16(0));
+
+    bus->registers[at(0x30)] = 0x4000;
+    QVERIFY(session->poll());
+    session->connected();
+    QCOMPARE(session->eventLatch(), quint16(0));
+    QVERIFY(!session->lastReading());
+}
+
+void TestSession::commandWrites_data()
+{
+    QTest::addColumn<WriteList>("writes");
+    QTest::addColumn<QList<int>>("expected"); // offset, word, offset, word, ...
+
+    QTest::newRow("set voltage A") << setVoltageWrites(0, 1500) << QList<int>{0x34, 1500};
+    QTest::newRow("set voltage B") << setVoltageWrites(1, 6000) << QList<int>{0x38, 6000};
+    QTest::newRow("limit A") << softLimitIWrites(0, 500) << QList<int>{0x44, 500};
+    QTest::newRow("limit B") << softLimitIWrites(1, 65535) << QList<int>{0x48, 65535};
+    QTest::newRow("limit 2 A") << softLimitI2Writes(0, 12) << QList<int>{0x46, 12};
+    QTest::newRow("limit 2 B") << softLimitI2Writes(1, 0) << QList<int>{0x4A, 0};
+    Reading polled;
+    polled.vset[0] = 1000;
+    polled.vset[1] = 2000;
+    QTest::newRow("ramp A, polled set voltage follows")
+        << rampSpeedWrites(0, 20, &polled) << QList<int>{0x0C, 20, 0x34, 1000};
+    QTest::newRow("ramp B, polled set voltage follows")
+        << rampSpeedWrites(1, 255, &polled) << QList<int>{0x10, 255, 0x38, 2000};
+    QTest::newRow("ramp without a tick") << rampSpeedWrites(1, 2, nullptr) << QList<int>{0x10, 2};
+}
+
+void TestSession::commandWrites()
+{
+    QFETCH(WriteList, writes);
+    QFETCH(QList<int>, expected);
+
+    session->setBaseAddress(0x1200);
+    session->execute(writes);
+    QVector<BusCycle> cycles;
+    for (int i = 0; i < expected.size(); i += 2)
+        cycles.append({quint32(0x1200 + expected[i]), 0x29, quint16(expected[i + 1]), true});
+    QCOMPARE(bus->cycles, cycles);
+}
+
+// After an address change the last reading belongs to another module until the new one answers.
+void TestSession::rampSpeedSendsNoSetVoltageOfAnotherModule()
+{
+    bus->registers[at(0x3C)] = 0x2101;
+    bus->registers[at(0x04)] = 1234;
+    QVERIFY(session->poll());
+    QCOMPARE(session->lastReading()->vset[0], quint16(1234));
+    session->setBaseAddress(0xC000);
+    QVERIFY(!session->lastReading());
+    QVERIFY(session->isStale());
+    bus->cycles.clear();
+    session->execute(rampSpeedWrites(0, 50, session->lastReading()));
+    QCOMPARE(bus->cycles, (QVector<BusCycle>{{0xC00C, 0x29, 50, true}}));
+}
+
+void TestSession::bridgeClosesBeforeDeleting()
+{
+    QStringList events;
+    {
+        Bridge owner;
+        owner.adopt(new CountingController(&events), true);
+        owner.adopt(new CountingController(&events), false);
+        QCOMPARE(events, (QStringList{"closed", "deleted"}));
+        events.clear();
+    }
+    // Never opened: nothing to close.
+    QCOMPARE(events, QStringList{"deleted"});
+    events.clear();
+    {
+        Bridge owner;
+        owner.adopt(new CountingController(&events), true);
+        owner.close();
+        owner.close();
+        QCOMPARE(events, QStringList{"closed"});
+    }
+    QCOMPARE(events, (QStringList{"closed", "deleted"}));
+}
+
+void TestSession::resolutionOptions_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<ResolutionSelection>("options");
+    QTest::addColumn<QStringList>("ignored"); // keys named in a debug line
+
+    const auto defaults = selection(false, CurrentResolution::uA1, SecondRange::None);
+    QTest::newRow("absent") << QByteArray() << defaults << QStringList();
+    QTest::newRow("all set") << QByteArray("VoltageResolution=100mV\nCurrentResolution=10nA\n"
+                                           "SecondRange=100pA\n")
+                             << selection(true, CurrentResolution::nA10, SecondRange::pA100)
+                             << QStringList();
+    QTest::newRow("second range 1nA, 1nA first range")
+        << QByteArray("CurrentResolution=1nA\nSecondRange=1nA\n")
+        << selection(false, CurrentResolution::nA1, SecondRange::nA1) << QStringList();
+    QTest::newRow("unknown values fall back one by one")
+        << QByteArray("VoltageResolution=10mV\nCurrentResolution=100nA\nSecondRange=1uA\n")
+        << selection(false, CurrentResolution::nA100, SecondRange::None)
+        << QStringList{"VoltageResolution", "SecondRange"};
+    QTest::newRow("case matters, empty is not absent")
+        << QByteArray("VoltageResolution=1v\nCurrentResolution=\n") << defaults
+        << QStringList{"VoltageResolution", "CurrentResolution"};
+}
+
+void TestSession::resolutionOptions()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(ResolutionSelection, options);
+    QFETCH(QStringList, ignored);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("brelkcontrol.ini");
+    QVERIFY(writeSettingsFile(path, "[General]\n" + contents));
+    MessageCapture debug;
+    QCOMPARE(Settings(path).resolutionOptions(), options);
+    const QStringList lines = debug.linesStartingWith("Ignoring the setting");
+    QCOMPARE(lines.size(), ignored.size());
+    for (int i = 0; i < ignored.size(); ++i)
+        QVERIFY2(lines.at(i).contains(ignored.at(i)), qPrintable(lines.at(i)));
+}
+
+void TestSession::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<bool>("headless");
+    QTest::addColumn<QString>("settingsFile");
+
+    QTest::newRow("none") << QStringList() << int(CommandLine::Run) << false << QString();
+    QTest::newRow("service") << QStringList{"--headless", "--settings", "/etc/b.ini"}
+                             << int(CommandLine::Run) << true << "/etc/b.ini";
+    QTest::newRow("settings=") << QStringList{"--settings=my.ini"} << int(CommandLine::Run) << false
+                               << "my.ini";
+    QTest::newRow("help") << QStringList{"--help"} << int(CommandLine::ShowHelp) << false
+                          << QString();
+    QTest::newRow("version") << QStringList{"--headless", "--version"}
+                             << int(CommandLine::ShowVersion) << false << QString();
+    QTest::newRow("unknown") << QStringList{"--verbose"} << int(CommandLine::UsageError) << false
+                             << QString();
+    QTest::newRow("settings without a file")
+        << QStringList{"--settings"} << int(CommandLine::UsageError) << false << QString();
+    QTest::newRow("stray argument")
+        << QStringList{"brelkcontrol.ini"} << int(CommandLine::UsageError) << false << QString();
+}
+
+void TestSession::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(bool, headless);
+    QFETCH(QString, settingsFile);
+
+    const CommandLine line = parseCommandLine(QStringList{"/usr/bin/brelkcontrol"} + arguments);
+    QCOMPARE(int(line.action), action);
+    QCOMPARE(line.headless, headless);
+    QCOMPARE(line.settingsFile, settingsFile);
+    if (action == CommandLine::UsageError || action == CommandLine::ShowHelp)
+        QVERIFY2(line.text.contains("--settings <FILE>") && line.text.contains("--headless"),
+                 qPrintable(line.text));
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
