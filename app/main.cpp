@@ -75,6 +75,8 @@ int main(int argc, char *argv[])
         break;
     }
 
+    if (!application)
+        application.reset(new QApplication(argc, argv));
     QString settingsFile = line.settingsFile;
     if (settingsFile.isEmpty()) {
         settingsFile = Settings::besideExecutable();
@@ -88,8 +90,6 @@ int main(int argc, char *argv[])
 
     if (headless)
         return runHeadless(settingsFile);
-    if (!application)
-        application.reset(new QApplication(argc, argv));
     BrelkControl window(settingsFile);
     window.show();
     return QApplication::exec();
