@@ -466,7 +466,7 @@ void BrelkControl::showAlarms(const Reading &reading)
     for (const QString &line : newlyRed)
         qDebug().noquote() << line;
     if (!newlyRed.isEmpty())
-        QApplication::alert(this);
+        looks->alert(this);
 }
 
 // Marks every field a complete tick writes as stale, or live again, when that changes.

@@ -5,6 +5,7 @@
 
 #include "brelkcontrol.h"
 #include "cvmecontroller.h"
+#include "readinglooks.h"
 
 #include <QTimer>
 
@@ -67,6 +68,7 @@ public:
     }
     static void setStatus2Latch(BrelkControl &w, quint16 latch) { w.status2Latch = latch; }
     static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
+    static int taskbarAlerts(BrelkControl &w) { return w.looks->alertCount(); }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H
