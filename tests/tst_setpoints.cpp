@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -273,9 +274,17 @@ void TestSetPoints::saveAddsTheExtension()
 
     Access::tick(*window);
     Seen seen;
-    drive({chooseFile(folder->filePath(typed))}, &seen);
+    QString suggested;
+    const Step choose = chooseFile(folder->filePath(typed));
+    drive({[&suggested, choose](QWidget *widget) {
+              if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
+                  suggested = name->text();
+              choose(widget);
+          }},
+          &seen);
     trigger("actionSaveSetPoints");
     QCOMPARE(seen.dialogs, QStringList{"QFileDialog"});
+    QCOMPARE(suggested, QString("brelk-2101.brelk"));
     QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{saved});
     QCOMPARE(
         QSettings(folder->filePath(saved), QSettings::IniFormat).value("Module/Serial").toString(),
