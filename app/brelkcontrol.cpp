@@ -296,7 +296,7 @@ void BrelkControl::showReading(const Reading &reading)
     for (const QString &line : newlyRed)
         qDebug().noquote() << line;
     if (!newlyRed.isEmpty())
-        QApplication::alert(this);
+        looks->alert(this);
     emit readingTaken(reading);
 }
 

@@ -2,6 +2,8 @@
 
 #include "alarms.h"
 
+#include <QApplication>
+
 #include <algorithm>
 
 using namespace Brelk;
@@ -69,4 +71,10 @@ bool ReadingLooks::showStale(bool stale)
     for (FieldLook &field : fields)
         field.setStale(stale);
     return stale;
+}
+
+void ReadingLooks::alert(QWidget *window)
+{
+    ++alerts;
+    QApplication::alert(window);
 }

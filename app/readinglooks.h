@@ -13,6 +13,7 @@
 #include <vector>
 
 class QLineEdit;
+class QWidget;
 
 class ReadingLooks
 {
@@ -34,6 +35,10 @@ public:
     QStringList showAlarms(const Brelk::Reading &reading, quint16 latchedEvents);
     // True when the fields have just turned stale.
     bool showStale(bool stale);
+    // Makes the taskbar entry of `window` flash, for a channel that newly shows red.
+    void alert(QWidget *window);
+    // The taskbar alerts raised so far.
+    int alertCount() const { return alerts; }
 
 private:
     FieldLook &look(QLineEdit *field);
@@ -44,6 +49,7 @@ private:
     FieldLook *vmeasLook[2];
     double tolerance;
     bool staleShown = false;
+    int alerts = 0;
     // What each channel showed in red at the last complete tick: red event bits, and a flag
     // above them for "Error".
     quint16 redShown[2] = {0, 0};

@@ -22,8 +22,10 @@ SetPointDialog::SetPointDialog(const QString &path, const SetPoints &setPoints,
         setPoints.saved.isEmpty()
             ? QDir::toNativeSeparators(path)
             : tr("%1\n(saved %2)").arg(QDir::toNativeSeparators(path), setPoints.saved);
+    // The file's texts are shown as they are written, never as markup.
     auto *heading =
         new QLabel(tr("Write these set points from\n%1\nto the module?").arg(source), this);
+    heading->setTextFormat(Qt::PlainText);
     layout->addWidget(heading);
 
     auto *table = new QTableWidget(plan.changes.size(), 4, this);
@@ -53,6 +55,7 @@ SetPointDialog::SetPointDialog(const QString &path, const SetPoints &setPoints,
 
     for (const QString &note : notes) {
         auto *label = new QLabel(note, this);
+        label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         layout->addWidget(label);
     }

@@ -27,6 +27,14 @@ QString fileFilter()
     return SetPointTool::tr("Set-point files (*.brelk);;All files (*)");
 }
 
+// A message box whose text is never read as markup: it may quote a file's name or contents.
+void tell(QWidget *window, QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox box(icon, title(), text, QMessageBox::Ok, window);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 } // namespace
 
 SetPointTool::SetPointTool(QWidget *window, Panel panel)
@@ -38,9 +46,9 @@ void SetPointTool::save()
 {
     const Reading *reading = panel.lastReading();
     if (!reading) {
-        QMessageBox::information(window, title(),
-                                 tr("There is nothing to save yet: the module has not been read "
-                                    "since the connection or the address change."));
+        tell(window, QMessageBox::Information,
+             tr("There is nothing to save yet: the module has not been read "
+                "since the connection or the address change."));
         return;
     }
     // The values the operator sees when asking to save them.
@@ -48,17 +56,22 @@ void SetPointTool::save()
 
     const QString suggested =
         directory + QStringLiteral("/brelk-%1.brelk").arg(setPoints.serialText);
-    const QString path = QFileDialog::getSaveFileName(window, tr("Save Set Points"), suggested,
-                                                      fileFilter(), nullptr, FileDialogOptions);
-    if (path.isEmpty())
+    // A name typed without an extension gets ".brelk"; the dialog asks before it replaces the
+    // file of that name.
+    QFileDialog dialog(window, tr("Save Set Points"), suggested, fileFilter());
+    dialog.setOptions(FileDialogOptions);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("brelk"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    const QString path = dialog.selectedFiles().constFirst();
     directory = QFileInfo(path).absolutePath();
 
     QString problem;
     if (!writeSetPointFile(path, setPoints, &problem)) {
-        QMessageBox::warning(window, title(),
-                             tr("The set points could not be saved to\n%1\n\n%2")
-                                 .arg(QDir::toNativeSeparators(path), problem));
+        tell(window, QMessageBox::Warning,
+             tr("The set points could not be saved to\n%1\n\n%2")
+                 .arg(QDir::toNativeSeparators(path), problem));
         return;
     }
     qDebug() << "Set points saved to" << path;
@@ -70,7 +83,7 @@ void SetPointTool::restore()
         tr("There is nothing to compare the set points with yet: the module has not been read "
            "since the connection or the address change.");
     if (!panel.lastReading()) {
-        QMessageBox::information(window, title(), nothingToCompare);
+        tell(window, QMessageBox::Information, nothingToCompare);
         return;
     }
 
@@ -85,24 +98,24 @@ void SetPointTool::restore()
     SetPoints setPoints;
     QString problem;
     if (!readSetPointFile(path, selection, &setPoints, &problem)) {
-        QMessageBox::warning(window, title(),
-                             tr("The set points in\n%1\nare not restored:\n%2\n\nNothing was "
-                                "written to the module.")
-                                 .arg(nativePath, problem));
+        tell(window, QMessageBox::Warning,
+             tr("The set points in\n%1\nare not restored:\n%2\n\nNothing was "
+                "written to the module.")
+                 .arg(nativePath, problem));
         return;
     }
 
     const Reading *reading = panel.lastReading();
     if (!reading) {
-        QMessageBox::information(window, title(), nothingToCompare);
+        tell(window, QMessageBox::Information, nothingToCompare);
         return;
     }
     const RestorePlan confirmed = planRestore(setPoints, *reading);
     if (confirmed.isEmpty()) {
-        QMessageBox::information(window, title(),
-                                 tr("The module already holds every set point of\n%1\nNothing "
-                                    "needs to change.")
-                                     .arg(nativePath));
+        tell(window, QMessageBox::Information,
+             tr("The module already holds every set point of\n%1\nNothing "
+                "needs to change.")
+                 .arg(nativePath));
         return;
     }
 
@@ -115,16 +128,16 @@ void SetPointTool::restore()
     // saw, computed from a tick of a module that still answers.
     reading = panel.lastReading();
     if (!reading || QDateTime::currentMSecsSinceEpoch() - reading->time > StaleAfterMs) {
-        QMessageBox::warning(window, title(),
-                             tr("The module has not answered within the last second: the set "
-                                "points are not restored.\n\nNothing was written to the module."));
+        tell(window, QMessageBox::Warning,
+             tr("The module has not answered within the last second: the set "
+                "points are not restored.\n\nNothing was written to the module."));
         return;
     }
     if (planRestore(setPoints, *reading) != confirmed) {
-        QMessageBox::warning(window, title(),
-                             tr("The module's values changed after they were shown: the set "
-                                "points are not restored.\n\nNothing was written to the module. "
-                                "Restore again to see the changes as they are now."));
+        tell(window, QMessageBox::Warning,
+             tr("The module's values changed after they were shown: the set "
+                "points are not restored.\n\nNothing was written to the module. "
+                "Restore again to see the changes as they are now."));
         return;
     }
     panel.execute(confirmed.writes);

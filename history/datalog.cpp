@@ -14,6 +14,7 @@ DataLog::DataLog(QObject *parent) : QObject(parent), writer(new LogWriter)
 
 DataLog::~DataLog()
 {
+    stop();
     // The writer ends its thread after the rows already queued for it, and syncs and closes the
     // file when it is deleted there.
     QThread *const writerThread = &thread;
@@ -41,6 +42,9 @@ void DataLog::stop()
 {
     if (!logging)
         return;
+    quint16 events = 0;
+    if (schedule.finish(&events))
+        writeRow(newest, events);
     logging = false;
     const int closed = session;
     LogWriter *const target = writer;
@@ -52,9 +56,14 @@ void DataLog::takeReading(const Brelk::Reading &reading)
 {
     if (!logging)
         return;
+    newest = reading;
     quint16 events = 0;
-    if (!schedule.take(reading, &events))
-        return;
+    if (schedule.take(reading, &events))
+        writeRow(reading, events);
+}
+
+void DataLog::writeRow(const Brelk::Reading &reading, quint16 events)
+{
     const QString row = Brelk::csvRow(reading, events);
     const int current = session;
     LogWriter *const target = writer;

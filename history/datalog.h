@@ -18,13 +18,14 @@ class DataLog : public QObject
 
 public:
     explicit DataLog(QObject *parent = nullptr);
-    // Waits for the writer to sync and close the file.
+    // Stops the log and waits for the writer to sync and close the file.
     ~DataLog() override;
 
     // Starts logging to `path` (appending) at `intervalMs` (Brelk::EveryTick, 1000, 10000 or
     // 60000), ending a log already running. The file is opened on the writer thread; a failure
     // comes back through `failed`.
     void start(const QString &path, qint64 intervalMs);
+    // Ends the log. Events of ticks since the last row go into one last row at the newest tick.
     void stop();
     bool isLogging() const { return logging; }
     QString path() const { return logPath; }
@@ -40,10 +41,12 @@ signals:
 
 private:
     void writerFailed(int session, const QString &path, const QString &reason);
+    void writeRow(const Brelk::Reading &reading, quint16 events);
 
     QThread thread;
     LogWriter *writer;
     Brelk::LogSchedule schedule;
+    Brelk::Reading newest;
     int session = 0;
     bool logging = false;
     QString logPath;

@@ -55,6 +55,15 @@ bool LogSchedule::take(const Reading &reading, quint16 *rowEvents)
     return take(reading.time, offset, reading.events, rowEvents);
 }
 
+bool LogSchedule::finish(quint16 *rowEvents)
+{
+    if (pendingEvents == 0)
+        return false;
+    *rowEvents = pendingEvents;
+    pendingEvents = 0;
+    return true;
+}
+
 QString logIntervalSetting(qint64 intervalMs)
 {
     for (const auto &setting : IntervalSettings) {

@@ -29,6 +29,9 @@ public:
     bool take(qint64 msecsSinceEpoch, int utcOffsetSeconds, quint16 events, quint16 *rowEvents);
     // The same for a Reading, at the local clock's offset at its time.
     bool take(const Reading &reading, quint16 *rowEvents);
+    // At the end of the log: true when a tick since the last row carried events; `rowEvents`
+    // then receives them for one last row, so that a stop between two rows loses none.
+    bool finish(quint16 *rowEvents);
 
     qint64 interval() const { return intervalMs; }
 

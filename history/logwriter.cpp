@@ -17,7 +17,7 @@ namespace {
 
 // Data handed to the file reaches the disk within this time: a power cut loses at most the rows
 // of the last few seconds.
-const int SyncDelayMs = 5000;
+const int DefaultSyncDelayMs = 5000;
 
 QString systemError()
 {
@@ -26,7 +26,7 @@ QString systemError()
 
 } // namespace
 
-LogWriter::LogWriter(QObject *parent) : QObject(parent) {}
+LogWriter::LogWriter(QObject *parent) : QObject(parent), syncDelayMs(DefaultSyncDelayMs) {}
 
 LogWriter::~LogWriter()
 {
@@ -86,7 +86,7 @@ bool LogWriter::writeLine(const QString &line)
         return false;
     }
     if (!syncTimer->isActive())
-        syncTimer->start(SyncDelayMs);
+        syncTimer->start(syncDelayMs);
     return true;
 }
 
@@ -99,7 +99,9 @@ void LogWriter::sync()
 #else
     const bool synced = fsync(file.handle()) == 0;
 #endif
-    if (!synced)
+    if (synced)
+        ++syncs;
+    else
         fail(systemError());
 }
 

@@ -5,7 +5,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace Brelk {
 
@@ -13,7 +15,17 @@ namespace {
 
 constexpr quint8 AmberEvents = EventQUA | EventVLIM;
 constexpr double MinimumVoltageTolerance = 10.0;
-constexpr double RelativeVoltageTolerance = 0.01;
+// The relative tolerance is 1 %: one hundredth of the set voltage.
+constexpr qint64 RelativeToleranceDivisor = 100;
+
+// Every voltage on the module's scales is a whole number of 100 mV, and a configured tolerance
+// finer than a millivolt means nothing: in whole millivolts the comparison is exact, so that a
+// deviation of exactly the tolerance is never an alarm by a rounding error.
+qint64 millivolts(double volts)
+{
+    // A tolerance beyond any module's range stays beyond it without overflowing.
+    return std::llround(std::clamp(volts, -1e9, 1e9) * 1000);
+}
 
 } // namespace
 
@@ -31,13 +43,6 @@ AlarmLevel stateAlarm(quint8 statusByte)
     return (statusByte & StatusError) ? AlarmLevel::Red : AlarmLevel::None;
 }
 
-double voltageTolerance(double setVolts, double configuredVolts)
-{
-    if (configuredVolts > 0)
-        return configuredVolts;
-    return std::max(MinimumVoltageTolerance, RelativeVoltageTolerance * setVolts);
-}
-
 AlarmLevel voltageDeviationAlarm(quint8 statusByte, double measuredVolts, double setVolts,
                                  double configuredTolerance)
 {
@@ -45,9 +50,15 @@ AlarmLevel voltageDeviationAlarm(quint8 statusByte, double measuredVolts, double
     const bool hvOn = !(statusByte & StatusHvOff);
     if (!stable || !hvOn)
         return AlarmLevel::None;
-    if (std::abs(measuredVolts - setVolts) > voltageTolerance(setVolts, configuredTolerance))
-        return AlarmLevel::Amber;
-    return AlarmLevel::None;
+    const qint64 deviation = std::llabs(millivolts(measuredVolts) - millivolts(setVolts));
+    bool beyond = false;
+    if (configuredTolerance > 0) {
+        beyond = deviation > millivolts(configuredTolerance);
+    } else {
+        beyond = deviation > millivolts(MinimumVoltageTolerance) &&
+                 deviation * RelativeToleranceDivisor > millivolts(setVolts);
+    }
+    return beyond ? AlarmLevel::Amber : AlarmLevel::None;
 }
 
 ChannelAlarms channelAlarms(quint8 statusByte, quint8 latchedEvents, double measuredVolts,

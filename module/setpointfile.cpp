@@ -5,9 +5,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace Brelk {
 
@@ -23,24 +26,115 @@ QString entryName(const QString &group, const QString &key)
     return QStringLiteral("[%1] %2").arg(group, key);
 }
 
-// Reads one count of the file. It must be there, be a whole decimal number and lie within the
-// range; anything else leaves `problem` naming the entry.
-bool readCount(QSettings &settings, const QString &group, const QString &key, int minimum,
+// A section or key name as the toolkit decodes it: "%XX" and "%UXXXX" are characters, "\\"
+// is "/".
+QString decodedName(const QString &raw)
+{
+    QString name;
+    for (int i = 0; i < raw.size(); ++i) {
+        const QChar ch = raw.at(i);
+        if (ch == QLatin1Char('\\')) {
+            name += QLatin1Char('/');
+            continue;
+        }
+        if (ch == QLatin1Char('%')) {
+            const bool wide = raw.mid(i + 1, 1) == QLatin1String("U");
+            const int first = i + (wide ? 2 : 1);
+            const QString digits = raw.mid(first, wide ? 4 : 2);
+            bool ok = false;
+            const ushort code = digits.toUShort(&ok, 16);
+            if (ok && digits.size() == (wide ? 4 : 2)) {
+                name += QChar(code);
+                i = first + digits.size() - 1;
+                continue;
+            }
+        }
+        name += ch;
+    }
+    return name;
+}
+
+// The file's entries as its lines spell them, the way the operator reads them in an editor:
+// for each entry ("A/VsetCount") the value of every line that sets it, as written. The toolkit
+// would let the last of several lines win silently and would turn "@ByteArray(1500)" into 1500;
+// here both stay visible, so that the check can refuse them.
+class FileEntries
+{
+public:
+    explicit FileEntries(const QByteArray &contents)
+    {
+        QString text = QString::fromUtf8(contents);
+        if (text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+        QString section;
+        static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
+        for (QString line : text.split(lineEnd)) {
+            line = line.trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+                continue;
+            if (line.startsWith(QLatin1Char('['))) {
+                const int end = line.indexOf(QLatin1Char(']'));
+                section = line.mid(1, end < 0 ? -1 : end - 1).trimmed();
+                if (section.compare(QLatin1String("general"), Qt::CaseInsensitive) == 0)
+                    section.clear();
+                else if (section.compare(QLatin1String("%general"), Qt::CaseInsensitive) == 0)
+                    section = section.mid(1);
+                else
+                    section = decodedName(section);
+                continue;
+            }
+            const int equals = line.indexOf(QLatin1Char('='));
+            if (equals < 0)
+                continue;
+            const QString key = decodedName(line.left(equals).trimmed());
+            const QString path = section.isEmpty() ? key : section + QLatin1Char('/') + key;
+            // A comment may follow the value.
+            const QString value = line.mid(equals + 1).section(QLatin1Char(';'), 0, 0).trimmed();
+            if (!values.contains(path))
+                order << path;
+            values[path] << value;
+        }
+    }
+
+    // The first entry set on more than one line, as "[A] VsetCount"; empty when there is none.
+    QString duplicate() const
+    {
+        for (const QString &path : order) {
+            if (values.value(path).size() > 1) {
+                const int slash = path.lastIndexOf(QLatin1Char('/'));
+                return entryName(slash < 0 ? QStringLiteral("General") : path.left(slash),
+                                 path.mid(slash + 1));
+            }
+        }
+        return QString();
+    }
+    bool contains(const QString &group, const QString &key) const
+    {
+        return values.contains(group + QLatin1Char('/') + key);
+    }
+    QString value(const QString &group, const QString &key) const
+    {
+        return values.value(group + QLatin1Char('/') + key).value(0);
+    }
+
+private:
+    QHash<QString, QStringList> values;
+    QStringList order;
+};
+
+// Reads one count of the file. It must be there, be a whole decimal number as written and lie
+// within the range; anything else leaves `problem` naming the entry.
+bool readCount(const FileEntries &entries, const QString &group, const QString &key, int minimum,
                int maximum, quint16 *count, QString *problem)
 {
     const QString entry = entryName(group, key);
-    const QString path = group + QLatin1Char('/') + key;
-    if (!settings.contains(path)) {
+    if (!entries.contains(group, key)) {
         *problem = tr("%1 is missing.").arg(entry);
         return false;
     }
-    const QVariant value = settings.value(path);
-    // An unquoted comma makes the toolkit read a list of texts.
-    const QString text = value.userType() == QMetaType::QStringList
-                             ? value.toStringList().join(QLatin1Char(','))
-                             : value.toString().trimmed();
+    const QString text = entries.value(group, key);
     static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
-    if (value.userType() == QMetaType::QStringList || !wholeNumber.match(text).hasMatch()) {
+    if (!wholeNumber.match(text).hasMatch()) {
         *problem = tr("%1 \"%2\" is not a whole decimal number.").arg(entry, text);
         return false;
     }
@@ -56,16 +150,16 @@ bool readCount(QSettings &settings, const QString &group, const QString &key, in
 
 // Reads one resolution name of the [Module] group with its parser.
 template <typename Value>
-bool readName(QSettings &settings, const char *key, bool (*parse)(const QString &, Value *),
+bool readName(const FileEntries &entries, const char *key, bool (*parse)(const QString &, Value *),
               const QStringList &known, Value *value, QString *problem)
 {
-    const QString entry = entryName(QLatin1String(ModuleGroup), QLatin1String(key));
-    const QString path = QLatin1String(ModuleGroup) + QLatin1Char('/') + QLatin1String(key);
-    if (!settings.contains(path)) {
+    const QString group = QLatin1String(ModuleGroup);
+    const QString entry = entryName(group, QLatin1String(key));
+    if (!entries.contains(group, QLatin1String(key))) {
         *problem = tr("%1 is missing: this is not a set-point file.").arg(entry);
         return false;
     }
-    const QString text = settings.value(path).toString();
+    const QString text = entries.value(group, QLatin1String(key));
     if (!parse(text, value)) {
         *problem =
             tr("%1 \"%2\" is not one of %3.").arg(entry, text, known.join(QLatin1String(", ")));
@@ -95,9 +189,17 @@ SetPoints setPointsOf(const Reading &reading, quint32 baseAddress)
 
 bool writeSetPointFile(const QString &path, const SetPoints &setPoints, QString *problem)
 {
-    QSettings settings(path, QSettings::IniFormat);
-    // Keys of an older file at the same place, such as a second-range limit, must not survive.
-    settings.clear();
+    // The toolkit formats the file in a scratch folder of its own, so that it never reads what
+    // the path held before: neither the keys of an older file (such as a second-range limit)
+    // nor the parse error of a file that is no INI file reach the new file or the result. The
+    // file at the path is then replaced in one step, and its own errors are the ones reported.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        *problem = tr("No scratch folder for writing it: %1.").arg(scratch.errorString());
+        return false;
+    }
+    const QString formattedPath = scratch.filePath(QStringLiteral("setpoints.ini"));
+    QSettings settings(formattedPath, QSettings::IniFormat);
     settings.beginGroup(QLatin1String(ModuleGroup));
     settings.setValue(QLatin1String(FormatKey), QLatin1String(KnownFormat));
     settings.setValue(QStringLiteral("Serial"), setPoints.serialText);
@@ -136,8 +238,16 @@ bool writeSetPointFile(const QString &path, const SetPoints &setPoints, QString 
     }
 
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        *problem = tr("The file could not be written.");
+    QFile formatted(formattedPath);
+    if (settings.status() != QSettings::NoError || !formatted.open(QIODevice::ReadOnly)) {
+        *problem = tr("The file could not be written: its text could not be formatted.");
+        return false;
+    }
+    const QByteArray contents = formatted.readAll();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() ||
+        !file.commit()) {
+        *problem = tr("The file could not be written: %1.").arg(file.errorString());
         return false;
     }
     return true;
@@ -153,6 +263,7 @@ bool readSetPointFile(const QString &path, const ResolutionSelection &panel, Set
         *problem = tr("The file cannot be read.");
         return false;
     }
+    const FileEntries entries(file.readAll());
     file.close();
 
     QSettings settings(path, QSettings::IniFormat);
@@ -160,62 +271,68 @@ bool readSetPointFile(const QString &path, const ResolutionSelection &panel, Set
         *problem = tr("The file is not an INI file: this is not a set-point file.");
         return false;
     }
+    // Of two lines for one entry the operator may have read either.
+    const QString duplicate = entries.duplicate();
+    if (!duplicate.isEmpty()) {
+        *problem = tr("%1 is set on more than one line.").arg(duplicate);
+        return false;
+    }
 
     SetPoints result;
-    const QString formatPath =
-        QLatin1String(ModuleGroup) + QLatin1Char('/') + QLatin1String(FormatKey);
-    const QString formatEntry = entryName(QLatin1String(ModuleGroup), QLatin1String(FormatKey));
-    if (!settings.contains(formatPath)) {
+    const QString moduleGroup = QLatin1String(ModuleGroup);
+    const QString formatEntry = entryName(moduleGroup, QLatin1String(FormatKey));
+    if (!entries.contains(moduleGroup, QLatin1String(FormatKey))) {
         *problem = tr("%1 is missing: this is not a set-point file.").arg(formatEntry);
         return false;
     }
-    const QString format = settings.value(formatPath).toString().trimmed();
+    const QString format = entries.value(moduleGroup, QLatin1String(FormatKey));
     if (format != QLatin1String(KnownFormat)) {
         *problem = tr("%1 \"%2\" is not a known format; this program reads format %3.")
                        .arg(formatEntry, format, QLatin1String(KnownFormat));
         return false;
     }
 
-    if (!readName(settings, "VoltageResolution", &parseVoltageResolution,
+    if (!readName(entries, "VoltageResolution", &parseVoltageResolution,
                   {voltageResolutionName(false), voltageResolutionName(true)},
                   &result.selection.fineVoltage, problem))
         return false;
-    if (!readName(settings, "CurrentResolution", &parseCurrentResolution,
+    if (!readName(entries, "CurrentResolution", &parseCurrentResolution,
                   {currentResolutionName(CurrentResolution::uA1),
                    currentResolutionName(CurrentResolution::nA100),
                    currentResolutionName(CurrentResolution::nA10),
                    currentResolutionName(CurrentResolution::nA1)},
                   &result.selection.currentResolution, problem))
         return false;
-    if (!readName(settings, "SecondRange", &parseSecondRange,
+    if (!readName(entries, "SecondRange", &parseSecondRange,
                   {secondRangeName(SecondRange::None), secondRangeName(SecondRange::nA1),
                    secondRangeName(SecondRange::pA100)},
                   &result.selection.secondRange, problem))
         return false;
-    result.serialText = settings.value(QStringLiteral("Module/Serial")).toString();
-    result.baseAddress = settings.value(QStringLiteral("Module/BaseAddress")).toString();
-    result.saved = settings.value(QStringLiteral("Module/Saved")).toString();
+    result.serialText = entries.value(moduleGroup, QStringLiteral("Serial"));
+    result.baseAddress = entries.value(moduleGroup, QStringLiteral("BaseAddress"));
+    result.saved = entries.value(moduleGroup, QStringLiteral("Saved"));
 
     // The ranges are those of the panel's selection, under which the counts will be written.
     const int limitIMaximum = maximumLimitICount(panel.currentResolution);
     for (int ch = 0; ch < 2; ++ch) {
         const QString group = QLatin1String(ChannelGroups[ch]);
-        if (!readCount(settings, group, QStringLiteral("VsetCount"), 0, maximumVsetCount(),
+        if (!readCount(entries, group, QStringLiteral("VsetCount"), 0, maximumVsetCount(),
                        &result.vset[ch], problem) ||
-            !readCount(settings, group, QStringLiteral("RampCount"), minimumRampCount(),
+            !readCount(entries, group, QStringLiteral("RampCount"), minimumRampCount(),
                        maximumRampCount(), &result.ramp[ch], problem) ||
-            !readCount(settings, group, QStringLiteral("LimitICount"), 0, limitIMaximum,
+            !readCount(entries, group, QStringLiteral("LimitICount"), 0, limitIMaximum,
                        &result.limitI[ch], problem))
             return false;
     }
 
-    const bool fileHasLimitI2 = settings.contains(QStringLiteral("A/LimitI2Count")) ||
-                                settings.contains(QStringLiteral("B/LimitI2Count"));
+    const bool fileHasLimitI2 =
+        entries.contains(QLatin1String(ChannelGroups[0]), QStringLiteral("LimitI2Count")) ||
+        entries.contains(QLatin1String(ChannelGroups[1]), QStringLiteral("LimitI2Count"));
     result.hasLimitI2 = fileHasLimitI2 && panel.secondRange != SecondRange::None;
     if (result.hasLimitI2) {
         const int limitI2Maximum = maximumLimitI2Count(panel.secondRange);
         for (int ch = 0; ch < 2; ++ch) {
-            if (!readCount(settings, QLatin1String(ChannelGroups[ch]),
+            if (!readCount(entries, QLatin1String(ChannelGroups[ch]),
                            QStringLiteral("LimitI2Count"), 0, limitI2Maximum, &result.limitI2[ch],
                            problem))
                 return false;

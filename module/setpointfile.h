@@ -34,13 +34,14 @@ struct SetPoints
 // The values of one complete tick, to be saved.
 SetPoints setPointsOf(const Reading &reading, quint32 baseAddress);
 
-// Writes the file, replacing whatever it held. False with `problem` set when it could not be
-// written.
+// Writes the file, replacing whatever it held, whether or not that was an INI file. False with
+// `problem` giving the reason when it could not be written; the file is then as it was.
 bool writeSetPointFile(const QString &path, const SetPoints &setPoints, QString *problem);
 
-// Reads and checks the whole file under the panel's current resolution selection: Format=1,
-// known resolution names, every count present and a whole decimal number within the command
-// dialogs' ranges. False with `problem` naming the first offending entry ("[A] RampCount ...").
+// Reads and checks the whole file under the panel's current resolution selection: no entry set
+// on two lines, Format=1, known resolution names, every count present and written as a whole
+// decimal number within the command dialogs' ranges. The values are taken as the file's lines
+// spell them. False with `problem` naming the first offending entry ("[A] RampCount ...").
 bool readSetPointFile(const QString &path, const ResolutionSelection &panel, SetPoints *setPoints,
                       QString *problem);
 

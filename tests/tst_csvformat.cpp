@@ -1,6 +1,7 @@
 // The comma-separated text of one sample: the header, and every field of a row for known register
 // words, written exactly from the counts.
 #include "csvformat.h"
+#include "localzone.h"
 
 #include <QtTest>
 
@@ -17,6 +18,8 @@ private slots:
     void header();
     void row_data();
     void row();
+    void timeStamps_data();
+    void timeStamps();
 };
 
 void TestCsvFormat::header()
@@ -99,6 +102,45 @@ void TestCsvFormat::row()
     const QString row = csvRow(reading, events);
     QCOMPARE(row, isoLocalTime(reading.time) + ',' + channelA + ',' + channelB);
     QCOMPARE(row.count(','), csvHeader().count(','));
+}
+
+void TestCsvFormat::timeStamps_data()
+{
+    QTest::addColumn<QByteArray>("zone"); // POSIX TZ
+    QTest::addColumn<qint64>("time");     // ms since the epoch, UTC
+    QTest::addColumn<QString>("text");
+
+    const QByteArray europe = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const qint64 december = 1796640133123; // 2026-12-07 10:42:13.123 UTC
+    QTest::newRow("UTC") << QByteArray("UTC0") << december << "2026-12-07T10:42:13.123+00:00";
+    QTest::newRow("+05:30") << QByteArray("<+0530>-5:30") << december
+                            << "2026-12-07T16:12:13.123+05:30";
+    QTest::newRow("-03:30") << QByteArray("<-0330>3:30") << december
+                            << "2026-12-07T07:12:13.123-03:30";
+    QTest::newRow("central Europe, winter")
+        << europe << december << "2026-12-07T11:42:13.123+01:00";
+    // 2026-10-25 01:00 UTC: the clock goes back from 03:00 to 02:00.
+    QTest::newRow("last ms of summer time")
+        << europe << qint64(1792889999999) << "2026-10-25T02:59:59.999+02:00";
+    QTest::newRow("first ms of winter time")
+        << europe << qint64(1792890000000) << "2026-10-25T02:00:00.000+01:00";
+    // 2026-03-29 01:00 UTC: the clock goes forward from 02:00 to 03:00.
+    QTest::newRow("last ms of winter time")
+        << europe << qint64(1774745999999) << "2026-03-29T01:59:59.999+01:00";
+    QTest::newRow("first ms of summer time")
+        << europe << qint64(1774746000000) << "2026-03-29T03:00:00.000+02:00";
+}
+
+void TestCsvFormat::timeStamps()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, time);
+    QFETCH(QString, text);
+
+    const LocalZone local(zone);
+    Reading reading;
+    reading.time = time;
+    QCOMPARE(csvRow(reading, 0).section(QLatin1Char(','), 0, 0), text);
 }
 
 QTEST_GUILESS_MAIN(TestCsvFormat)

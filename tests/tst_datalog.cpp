@@ -7,6 +7,7 @@
 #include "dialogdriver.h"
 #include "fakecontroller.h"
 #include "logschedule.h"
+#include "logwriter.h"
 #include "messagecapture.h"
 #include "settingsfile.h"
 
@@ -109,6 +110,9 @@ private slots:
     void failures();
     void pathNoLongerNamesTheFile_data();
     void pathNoLongerNamesTheFile();
+    void lastRowWhenTheLogStops_data();
+    void lastRowWhenTheLogStops();
+    void writerSyncsTheFile();
 
     void menuStartsAndStopsTheLog();
     void cancelStartsNothing_data();
@@ -166,46 +170,53 @@ void TestDataLog::schedule_data()
     QTest::addColumn<QList<int>>("events");    // the module's event word per tick
     QTest::addColumn<QList<int>>("rows");      // ticks that get a row
     QTest::addColumn<QList<int>>("rowEvents"); // the events each row carries
+    QTest::addColumn<int>("lastRowEvents");    // those of a last row when the log stops; 0: none
 
     const QList<int> utc5{0, 0, 0, 0, 0};
     const QList<int> quiet5{0, 0, 0, 0, 0};
     QTest::newRow("every tick, each its own events")
         << Brelk::EveryTick << QList<qint64>{0, 100, 170, 300, 400} << utc5
         << QList<int>{0x01, 0, 0x4000, 0x4000, 0} << QList<int>{0, 1, 2, 3, 4}
-        << QList<int>{0x01, 0, 0x4000, 0x4000, 0};
+        << QList<int>{0x01, 0, 0x4000, 0x4000, 0} << 0;
     QTest::newRow("1 s: first tick, then the first at or after each second")
         << qint64(1000) << QList<qint64>{450, 950, 1049, 1999, 2000} << utc5 << quiet5
-        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0};
+        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0} << 0;
     QTest::newRow("10 s: :10 and :20, not ten seconds after the first row")
         << qint64(10000) << QList<qint64>{3000, 9999, 10000, 19000, 20050} << utc5 << quiet5
-        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0};
+        << QList<int>{0, 2, 4} << QList<int>{0, 0, 0} << 0;
     QTest::newRow("60 s: an interval without a tick gets no row")
         << qint64(60000) << QList<qint64>{59900, 60100, 185000, 190000, 240000} << utc5 << quiet5
-        << QList<int>{0, 1, 2, 4} << QList<int>{0, 0, 0, 0};
+        << QList<int>{0, 1, 2, 4} << QList<int>{0, 0, 0, 0} << 0;
     // A local clock 19 min 32 s ahead of UTC puts the 10 s boundaries at UTC :08, :18, ...
     QTest::newRow("10 s on the local clock, not on UTC")
         << qint64(10000) << QList<qint64>{0, 7999, 8000, 10000, 18000}
         << QList<int>{1172, 1172, 1172, 1172, 1172} << quiet5 << QList<int>{0, 2, 4}
-        << QList<int>{0, 0, 0};
+        << QList<int>{0, 0, 0} << 0;
     QTest::newRow("10 s, local clock behind UTC")
         << qint64(10000) << QList<qint64>{0, 1999, 2000, 10000, 12000}
         << QList<int>{-1172, -1172, -1172, -1172, -1172} << quiet5 << QList<int>{0, 2, 4}
-        << QList<int>{0, 0, 0};
+        << QList<int>{0, 0, 0} << 0;
     QTest::newRow("60 s: end of daylight saving time does not halt the log for an hour")
         << qint64(60000) << QList<qint64>{0, 30000, 40000, 59999, 60000}
         << QList<int>{7200, 3600, 3600, 3600, 3600} << quiet5 << QList<int>{0, 1, 4}
-        << QList<int>{0, 0, 0};
+        << QList<int>{0, 0, 0} << 0;
     QTest::newRow("1 s: events between rows are OR-ed into the next row")
         << qint64(1000) << QList<qint64>{0, 300, 600, 1000, 2000} << utc5
         << QList<int>{0x0080, 0x0040, 0x2002, 0x0001, 0} << QList<int>{0, 3, 4}
-        << QList<int>{0x0080, 0x2043, 0};
+        << QList<int>{0x0080, 0x2043, 0} << 0;
     QTest::newRow("10 s: an event that is over appears in one row only")
         << qint64(10000) << QList<qint64>{0, 4000, 10000, 15000, 20000} << utc5
-        << QList<int>{0, 0x0200, 0, 0, 0} << QList<int>{0, 2, 4} << QList<int>{0, 0x0200, 0};
+        << QList<int>{0, 0x0200, 0, 0, 0} << QList<int>{0, 2, 4} << QList<int>{0, 0x0200, 0} << 0;
     QTest::newRow("10 s: an event at the row's own tick belongs to that row")
         << qint64(10000) << QList<qint64>{0, 5000, 10000, 15000, 20000} << utc5
         << QList<int>{0x0020, 0, 0x1000, 0x0004, 0} << QList<int>{0, 2, 4}
-        << QList<int>{0x0020, 0x1000, 0x0004};
+        << QList<int>{0x0020, 0x1000, 0x0004} << 0;
+    QTest::newRow("60 s: a TRP after the last row goes into a last row at the stop")
+        << qint64(60000) << QList<qint64>{0, 10000, 30000, 40000, 50000} << utc5
+        << QList<int>{0, 0, 0x0002, 0, 0x0080} << QList<int>{0} << QList<int>{0} << 0x0082;
+    QTest::newRow("1 s: events already in a row make no last row")
+        << qint64(1000) << QList<qint64>{0, 500, 1000, 1500, 2000} << utc5
+        << QList<int>{0, 0x0002, 0, 0, 0} << QList<int>{0, 2, 4} << QList<int>{0, 0x0002, 0} << 0;
 }
 
 void TestDataLog::schedule()
@@ -216,6 +227,7 @@ void TestDataLog::schedule()
     QFETCH(QList<int>, events);
     QFETCH(QList<int>, rows);
     QFETCH(QList<int>, rowEvents);
+    QFETCH(int, lastRowEvents);
 
     Brelk::LogSchedule schedule(interval);
     QList<int> seenRows, seenEvents;
@@ -228,6 +240,10 @@ void TestDataLog::schedule()
     }
     QCOMPARE(seenRows, rows);
     QCOMPARE(seenEvents, rowEvents);
+    quint16 last = 0;
+    QCOMPARE(schedule.finish(&last), lastRowEvents != 0);
+    QCOMPARE(int(last), lastRowEvents);
+    QVERIFY(!schedule.finish(&last));
 }
 
 void TestDataLog::intervalSetting_data()
@@ -305,7 +321,7 @@ void TestDataLog::failures_data()
     QTest::newRow("no such folder") << "missing/log.csv"
                                     << "No such file or directory";
     QTest::newRow("a folder") << "."
-                              << "";
+                              << "Is a directory";
     if (QFile::exists(QStringLiteral("/dev/full")))
         QTest::newRow("disk full") << "/dev/full"
                                    << "No space left on device";
@@ -375,6 +391,71 @@ void TestDataLog::pathNoLongerNamesTheFile()
         QVERIFY(!QFile::exists(path));
     else
         QCOMPARE(fileLines(path), QStringList{"someone else's file"});
+}
+
+void TestDataLog::lastRowWhenTheLogStops_data()
+{
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<int>("events"); // of the tick 30 s after the first row
+
+    for (const char *stop : {"operator", "quit", "other file"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, TRP").arg(stop))) << stop << 0x0002;
+        QTest::newRow(qPrintable(QStringLiteral("%1, quiet").arg(stop))) << stop << 0;
+    }
+}
+
+// A 60 s log stopped 40 s after its first row: a TRP in between reaches the file in one last
+// row at the newest tick; without an event there is no extra row.
+void TestDataLog::lastRowWhenTheLogStops()
+{
+    QFETCH(QString, stop);
+    QFETCH(int, events);
+
+    const QString path = dir.filePath(QStringLiteral("last-%1-%2.csv").arg(stop).arg(events));
+    const QString other = dir.filePath(QStringLiteral("next-%1-%2.csv").arg(stop).arg(events));
+    const Reading first = readingAt(Base, 1000);
+    const Reading tripped = readingAt(Base + 30000, 0, quint16(events));
+    const Reading newest = readingAt(Base + 40000, 2);
+    {
+        DataLog log;
+        log.start(path, 60000);
+        for (const Reading &reading : {first, tripped, newest})
+            log.takeReading(reading);
+        if (stop == QLatin1String("operator"))
+            log.stop();
+        else if (stop == QLatin1String("other file"))
+            log.start(other, 60000);
+        QCOMPARE(log.isLogging(), stop != QLatin1String("operator"));
+    }
+    QStringList expected{Brelk::csvHeader(), Brelk::csvRow(first, 0)};
+    if (events)
+        expected << Brelk::csvRow(newest, quint16(events));
+    QCOMPARE(fileLines(path), expected);
+    if (stop == QLatin1String("other file"))
+        QCOMPARE(fileLines(other), QStringList{Brelk::csvHeader()});
+}
+
+// The file reaches the disk within the sync delay of a write, and once more when it is closed;
+// a quiet file is not synced again and again.
+void TestDataLog::writerSyncsTheFile()
+{
+    const QString path = dir.filePath(QStringLiteral("synced.csv"));
+    LogWriter writer;
+    writer.setSyncDelay(50);
+    writer.open(1, path, QStringLiteral("header"));
+    QCOMPARE(writer.syncCount(), 0);
+    QTRY_COMPARE(writer.syncCount(), 1);
+    writer.writeRow(1, QStringLiteral("row 1"));
+    writer.writeRow(1, QStringLiteral("row 2"));
+    QTRY_COMPARE(writer.syncCount(), 2);
+    QTest::qWait(200);
+    QCOMPARE(writer.syncCount(), 2);
+    writer.writeRow(1, QStringLiteral("row 3"));
+    writer.close(1);
+    QCOMPARE(writer.syncCount(), 3);
+    QTest::qWait(200);
+    QCOMPARE(writer.syncCount(), 3);
+    QCOMPARE(fileLines(path), (QStringList{"header", "row 1", "row 2", "row 3"}));
 }
 
 // --- The window ---------------------------------------------------------------------------

@@ -43,6 +43,7 @@ private slots:
     void isoLocalTimeHasNumericOffset();
     void channelAlarms_data();
     void channelAlarms();
+    void everyVoltageDeviationEdgeAt100mV();
     void voltageToleranceSetting_data();
     void voltageToleranceSetting();
 };
@@ -283,12 +284,13 @@ void TestModule::softLimitScale_data()
     QTest::addColumn<CurrentResolution>("resolution");
     QTest::addColumn<QString>("unit");
     QTest::addColumn<double>("maximum");
+    QTest::addColumn<int>("maximumCount");
 
-    QTest::newRow("1 uA") << CurrentResolution::uA1 << "mA" << 6.0;
-    QTest::newRow("100 nA") << CurrentResolution::nA100 << "uA" << 6000.0;
+    QTest::newRow("1 uA") << CurrentResolution::uA1 << "mA" << 6.0 << 6000;
+    QTest::newRow("100 nA") << CurrentResolution::nA100 << "uA" << 6000.0 << 60000;
     // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
-    QTest::newRow("10 nA") << CurrentResolution::nA10 << "uA" << 655.3;
-    QTest::newRow("1 nA") << CurrentResolution::nA1 << "uA" << 65.5;
+    QTest::newRow("10 nA") << CurrentResolution::nA10 << "uA" << 655.3 << 65530;
+    QTest::newRow("1 nA") << CurrentResolution::nA1 << "uA" << 65.5 << 65500;
 }
 
 void TestModule::softLimitScale()
@@ -296,11 +298,15 @@ void TestModule::softLimitScale()
     QFETCH(CurrentResolution, resolution);
     QFETCH(QString, unit);
     QFETCH(double, maximum);
+    QFETCH(int, maximumCount);
 
     const SoftLimitDialogScale scale = softLimitIScale(resolution);
     QCOMPARE(scale.unit, unit);
     QCOMPARE(scale.maximum, maximum);
-    QVERIFY(registerCount(softLimitICounts(scale.maximum, scale, resolution)) <= 65535);
+    // The dialog's maximum fits the register before registerCount() would clamp it.
+    const double counts = softLimitICounts(scale.maximum, scale, resolution);
+    QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
+    QCOMPARE(int(registerCount(counts)), maximumCount);
 }
 
 void TestModule::decimalText_data()
@@ -377,6 +383,26 @@ void TestModule::channelAlarms_data()
         << 0 << 0 << 2960.0 << 3000.0 << 50.0 << none << none << none << "";
     QTest::newRow("configured 5 V")
         << 0 << 0 << 494.0 << 500.0 << 5.0 << none << none << amber << "";
+    // At 100 mV the panel's volts are counts × 0.1, never exact in binary: 1 % of 1010 V is
+    // 10.1 V, and 1020.1 V is exactly that far off.
+    QTest::newRow("100 mV: exactly 1 % above 1010 V")
+        << 0 << 0 << 10201 * FineVoltsPerCount << 1010.0 << 0.0 << none << none << none << "";
+    QTest::newRow("100 mV: 0.1 V beyond 1 % above 1010 V")
+        << 0 << 0 << 10202 * FineVoltsPerCount << 1010.0 << 0.0 << none << none << amber << "";
+    QTest::newRow("100 mV: exactly 1 % below 1010 V")
+        << 0 << 0 << 9999 * FineVoltsPerCount << 1010.0 << 0.0 << none << none << none << "";
+    QTest::newRow("100 mV: 0.1 V beyond 1 % below 1010 V")
+        << 0 << 0 << 9998 * FineVoltsPerCount << 1010.0 << 0.0 << none << none << amber << "";
+    QTest::newRow("100 mV: exactly 10 V above 700 V")
+        << 0 << 0 << 7100 * FineVoltsPerCount << 700.0 << 0.0 << none << none << none << "";
+    QTest::newRow("100 mV: 10.1 V above 700 V")
+        << 0 << 0 << 7101 * FineVoltsPerCount << 700.0 << 0.0 << none << none << amber << "";
+    QTest::newRow("100 mV: exactly 1 % above 2970 V")
+        << 0 << 0 << 29997 * FineVoltsPerCount << 2970.0 << 0.0 << none << none << none << "";
+    QTest::newRow("100 mV: exactly a configured 0.3 V")
+        << 0 << 0 << 15003 * FineVoltsPerCount << 1500.0 << 0.3 << none << none << none << "";
+    QTest::newRow("100 mV: 0.1 V beyond a configured 0.3 V")
+        << 0 << 0 << 14996 * FineVoltsPerCount << 1500.0 << 0.3 << none << none << amber << "";
     QTest::newRow("ramping up") << int(StatusRamping | StatusRampUp) << 0 << 100.0 << 3000.0 << 0.0
                                 << none << none << none << "";
     QTest::newRow("manual") << int(StatusManual) << 0 << 100.0 << 3000.0 << 0.0 << none << none
@@ -405,6 +431,29 @@ void TestModule::channelAlarms()
     QCOMPARE(alarms.state, stateLevel);
     QCOMPARE(alarms.voltageDeviation, vmeasLevel);
     QCOMPARE(redAlarmText(quint8(status), quint8(events)), red);
+}
+
+// Every set voltage whose default tolerance is a whole number of 100 mV, on both sides: the
+// count at the tolerance is no alarm, the next count beyond it is.
+void TestModule::everyVoltageDeviationEdgeAt100mV()
+{
+    int edges = 0;
+    for (int vset = 0; vset <= 6000; ++vset) {
+        const int toleranceTenths = vset <= 1000 ? 100 : vset / 10;
+        if (vset > 1000 && vset % 10 != 0)
+            continue;
+        for (const int side : {1, -1}) {
+            const int edge = vset * 10 + side * toleranceTenths;
+            if (edge < 0)
+                continue;
+            ++edges;
+            QCOMPARE(voltageDeviationAlarm(0, edge * FineVoltsPerCount, vset, 0.0),
+                     AlarmLevel::None);
+            QCOMPARE(voltageDeviationAlarm(0, (edge + side) * FineVoltsPerCount, vset, 0.0),
+                     AlarmLevel::Amber);
+        }
+    }
+    QCOMPARE(edges, 2992);
 }
 
 void TestModule::voltageToleranceSetting_data()

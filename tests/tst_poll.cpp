@@ -452,7 +452,8 @@ void TestPoll::unchangedTickKeepsTheSelection()
 }
 
 // Red: white text on red; amber: black on amber; the normal look again when the alarm is over.
-// A channel that newly turns red is named once in a debug line.
+// A channel that newly turns red is named once in a debug line and flashes the taskbar entry
+// once; amber and a red that goes on do not.
 void TestPoll::alarmsColourTheirFields()
 {
     auto *events = window->findChild<QLineEdit *>("txtStatus2_A");
@@ -466,6 +467,9 @@ void TestPoll::alarmsColourTheirFields()
     MessageCapture debug;
     Access::tick(*window);
     QCOMPARE(debug.linesStartingWith("Channel"), QStringList{"Channel A alarm: ILIM+TRP"});
+    QCOMPARE(Access::taskbarAlerts(*window), 1);
+    Access::tick(*window);
+    QCOMPARE(Access::taskbarAlerts(*window), 1);
     QVERIFY(events->palette().color(QPalette::Base) != normal.color(QPalette::Base));
     QCOMPARE(events->palette().color(QPalette::Text), QColor(Qt::white));
     const QColor red = events->palette().color(QPalette::Base);
@@ -476,6 +480,7 @@ void TestPoll::alarmsColourTheirFields()
     debug.clear();
     Access::tick(*window);
     QCOMPARE(debug.linesStartingWith("Channel"), QStringList{"Channel B alarm: Error"});
+    QCOMPARE(Access::taskbarAlerts(*window), 2);
     QCOMPARE(state->palette().color(QPalette::Base), red);
     QCOMPARE(state->palette().color(QPalette::Text), QColor(Qt::white));
 
@@ -489,6 +494,7 @@ void TestPoll::alarmsColourTheirFields()
     QVERIFY(vmeasA->palette().color(QPalette::Base) != normal.color(QPalette::Base));
     QVERIFY(vmeasA->palette().color(QPalette::Base) != red);
     QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
+    QCOMPARE(Access::taskbarAlerts(*window), 2);
 }
 
 // The tolerance of the measured voltage comes from the settings file, read at start-up only.

@@ -2,6 +2,7 @@
 // count under each resolution selection, and the ordered writes of a restore.
 #include "setpointfile.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,6 +44,24 @@ Reading moduleAt(quint16 vsetA, quint16 vsetB, quint16 rampA, quint16 rampB)
     return reading;
 }
 
+// The line the toolkit writes for a count kept as a 16-bit integer: "VsetCount=@Variant(...)",
+// which it reads back as 1500.
+QByteArray variantLine()
+{
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(QStringLiteral("variant.ini"));
+    QSettings(path, QSettings::IniFormat)
+        .setValue(QStringLiteral("VsetCount"), QVariant::fromValue(short(1500)));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith("VsetCount=@Variant("))
+            return line;
+    }
+    return QByteArray();
+}
+
 const char *const Valid = "[Module]\nFormat=1\nVoltageResolution=1V\nCurrentResolution=1uA\n"
                           "SecondRange=1nA\n"
                           "[A]\nVsetCount=1\nRampCount=2\nLimitICount=3\nLimitI2Count=4\n"
@@ -57,6 +76,7 @@ class TestSetPointFile : public QObject
 private slots:
     void roundTrip_data();
     void roundTrip();
+    void writeFailureSaysWhy();
     void countRanges_data();
     void countRanges();
     void restoreWrites_data();
@@ -72,24 +92,33 @@ void TestSetPointFile::roundTrip_data()
 {
     QTest::addColumn<ResolutionSelection>("saved");
     QTest::addColumn<QStringList>("lines"); // lines the file must hold, for its human reader
+    QTest::addColumn<QByteArray>("before"); // what the path held
 
+    const QByteArray older("[A]\nLimitI2Count=9\nNote=old\n");
     QTest::newRow("1 V, 1 uA, no second range")
         << selection(false, CurrentResolution::uA1, SecondRange::None)
         << QStringList{"VoltageResolution=1V", "SecondRange=none", "Vset=1500 V",    "Ramp=20 V/s",
-                       "LimitI=0.5 mA",        "VsetCount=1500",   "LimitICount=500"};
+                       "LimitI=0.5 mA",        "VsetCount=1500",   "LimitICount=500"}
+        << older;
     QTest::newRow("100 mV, 10 nA, 100 pA")
         << selection(true, CurrentResolution::nA10, SecondRange::pA100)
         << QStringList{"VoltageResolution=100mV", "CurrentResolution=10nA",
                        "SecondRange=100pA",       "LimitI=5 uA",
-                       "LimitI2Count=1000",       "LimitI2=0.1 uA"};
+                       "LimitI2Count=1000",       "LimitI2=0.1 uA"}
+        << older;
+    QTest::newRow("over a file that is not an INI file")
+        << selection(false, CurrentResolution::uA1, SecondRange::nA1)
+        << QStringList{"VsetCount=1500", "LimitI2Count=1000"}
+        << QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0\xff\xfe=\n[[Note=old\n", 25);
 }
 
-// Saved over an older file that had keys of its own: what is read back is exactly what was
-// saved, and nothing of the older file remains.
+// Saved over an older file that had keys of its own, or over a file of another kind: the save
+// succeeds, what is read back is exactly what was saved, and nothing of the older file remains.
 void TestSetPointFile::roundTrip()
 {
     QFETCH(ResolutionSelection, saved);
     QFETCH(QStringList, lines);
+    QFETCH(QByteArray, before);
 
     Reading reading = moduleAt(1500, 800, 20, 30);
     reading.fineVoltage = saved.fineVoltage;
@@ -100,10 +129,10 @@ void TestSetPointFile::roundTrip()
     const QString path = folder.filePath(QStringLiteral("%1.brelk").arg(++files));
     QFile old(path);
     QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("[A]\nLimitI2Count=9\nNote=old\n");
+    old.write(before);
     old.close();
     QString problem;
-    QVERIFY(writeSetPointFile(path, written, &problem));
+    QVERIFY2(writeSetPointFile(path, written, &problem), qPrintable(problem));
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -132,19 +161,33 @@ void TestSetPointFile::roundTrip()
     }
 }
 
+// A folder that does not exist: the reason is the system's, and nothing is created.
+void TestSetPointFile::writeFailureSaysWhy()
+{
+    const QString path = folder.filePath(QStringLiteral("missing/detector.brelk"));
+    QString problem;
+    QVERIFY(!writeSetPointFile(path, setPointsOf(moduleAt(1500, 800, 20, 30), 0xDD00), &problem));
+    QVERIFY2(problem.contains(QStringLiteral("No such file or directory")), qPrintable(problem));
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("missing"))));
+}
+
 void TestSetPointFile::countRanges_data()
 {
     QTest::addColumn<ResolutionSelection>("panel");
     QTest::addColumn<QString>("line"); // replaces the key's line in a valid file
     QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("entry"); // the refused entry the problem names first
 
     const ResolutionSelection plain = selection(false, CurrentResolution::uA1, SecondRange::nA1);
+    const QByteArray storedAsVariant = variantLine();
+    QVERIFY(!storedAsVariant.isEmpty());
     struct Row
     {
         const char *name;
         ResolutionSelection panel;
         const char *line;
         bool accepted;
+        const char *entry = nullptr; // none: channel B's entry of the line's key
     } rows[] = {
         {"set voltage 6000 V", plain, "VsetCount=6000", true},
         {"set voltage 6001 V", plain, "VsetCount=6001", false},
@@ -179,9 +222,25 @@ void TestSetPointFile::countRanges_data()
         {"hexadecimal", plain, "VsetCount=0x10", false},
         {"list", plain, "VsetCount=1,2", false},
         {"blank", plain, "VsetCount=", false},
+        // The values as the file spells them, not as the toolkit would convert them.
+        {"byte array", plain, "VsetCount=@ByteArray(1500)", false},
+        {"variant", plain, storedAsVariant.constData(), false},
+        {"quoted", plain, "VsetCount=\"1500\"", false},
+        {"comment after the value", plain, "VsetCount=1500 ; volts", true},
+        // One entry on two lines: the operator may read either of them.
+        {"count twice", plain, "VsetCount=5\nVsetCount=6000", false},
+        {"channel group twice", plain, "LimitI2Count=8\n[A]\nRampCount=2", false, "[A] RampCount"},
+        {"entry twice through a path key", plain, "LimitI2Count=8\n[General]\nA/VsetCount=1", false,
+         "[A] VsetCount"},
+        {"entry twice through an escaped key", plain, "VsetCount=5\nVsetCoun%74=7", false},
+        {"unused entry twice", plain, "VsetCount=5\nNote=a\nNote=b", false, "[B] Note"},
     };
-    for (const Row &row : rows)
-        QTest::newRow(row.name) << row.panel << row.line << row.accepted;
+    for (const Row &row : rows) {
+        const QString key = QString::fromLatin1(row.line).section(QLatin1Char('='), 0, 0);
+        QTest::newRow(row.name) << row.panel << row.line << row.accepted
+                                << (row.entry ? QString::fromLatin1(row.entry)
+                                              : QStringLiteral("[B] %1").arg(key));
+    }
 }
 
 void TestSetPointFile::countRanges()
@@ -189,6 +248,7 @@ void TestSetPointFile::countRanges()
     QFETCH(ResolutionSelection, panel);
     QFETCH(QString, line);
     QFETCH(bool, accepted);
+    QFETCH(QString, entry);
 
     // The line replaces channel B's entry of the same key.
     QString contents = QString::fromLatin1(Valid);
@@ -207,7 +267,7 @@ void TestSetPointFile::countRanges()
     QString problem;
     QCOMPARE(readSetPointFile(path, panel, &read, &problem), accepted);
     if (!accepted)
-        QVERIFY2(problem.startsWith(QStringLiteral("[B] %1").arg(key)), qPrintable(problem));
+        QVERIFY2(problem.startsWith(entry), qPrintable(problem));
     QCOMPARE(read.hasLimitI2, accepted && panel.secondRange != SecondRange::None);
 }
 

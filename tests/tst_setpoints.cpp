@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,8 +33,9 @@ struct Seen
     QStringList dialogs; // class names
     QString message;     // text of the last message box
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList rows;  // confirmation rows, "A | Set voltage | 1000 V | 1500 V"
-    QStringList notes; // the confirmation's warning lines
+    QStringList rows;    // confirmation rows, "A | Set voltage | 1000 V | 1500 V"
+    QStringList notes;   // the confirmation's warning lines
+    bool markup = false; // a label or message box that reads its text as rich text
 };
 
 using Step = std::function<void(QWidget *)>;
@@ -49,6 +51,7 @@ void drive(QVector<Step> steps, Seen *seen)
         if (auto *box = qobject_cast<QMessageBox *>(widget)) {
             seen->message = box->text();
             seen->icon = box->icon();
+            seen->markup = seen->markup || box->textFormat() != Qt::PlainText;
         }
         if (auto *table = widget->findChild<QTableWidget *>()) {
             for (int row = 0; row < table->rowCount(); ++row) {
@@ -60,6 +63,8 @@ void drive(QVector<Step> steps, Seen *seen)
             const QList<QLabel *> labels = widget->findChildren<QLabel *>();
             for (int i = 1; i < labels.size(); ++i) // the first is the heading
                 seen->notes << labels[i]->text();
+            for (const QLabel *label : labels)
+                seen->markup = seen->markup || label->textFormat() != Qt::PlainText;
         }
         // The next step waits until this window is closed.
         step(widget);
@@ -117,6 +122,8 @@ private slots:
     void cleanup();
 
     void roundTrip();
+    void saveAddsTheExtension_data();
+    void saveAddsTheExtension();
     void nothingBeforeTheFirstTick_data();
     void nothingBeforeTheFirstTick();
     void refused_data();
@@ -247,6 +254,43 @@ void TestSetPoints::roundTrip()
         QCOMPARE(sim->registerWord(offsets[i]), saved[i]);
 }
 
+void TestSetPoints::saveAddsTheExtension_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("saved");
+
+    QTest::newRow("no extension") << "detector"
+                                  << "detector.brelk";
+    QTest::newRow("its own extension") << "detector.brelk"
+                                       << "detector.brelk";
+    QTest::newRow("another extension") << "detector.ini"
+                                       << "detector.ini";
+}
+
+void TestSetPoints::saveAddsTheExtension()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, saved);
+
+    Access::tick(*window);
+    Seen seen;
+    QString suggested;
+    const Step choose = chooseFile(folder->filePath(typed));
+    drive({[&suggested, choose](QWidget *widget) {
+              if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
+                  suggested = name->text();
+              choose(widget);
+          }},
+          &seen);
+    trigger("actionSaveSetPoints");
+    QCOMPARE(seen.dialogs, QStringList{"QFileDialog"});
+    QCOMPARE(suggested, QString("brelk-2101.brelk"));
+    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{saved});
+    QCOMPARE(
+        QSettings(folder->filePath(saved), QSettings::IniFormat).value("Module/Serial").toString(),
+        QString("2101"));
+}
+
 void TestSetPoints::nothingBeforeTheFirstTick_data()
 {
     QTest::addColumn<QString>("action");
@@ -310,6 +354,12 @@ void TestSetPoints::refused_data()
     QTest::newRow("garbage") << QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0\xff\xfe=\n[[", 16)
                              << "chk_I2_None"
                              << "is not an INI file";
+    QTest::newRow("markup in a count")
+        << QByteArray(valid).replace("=1500", "=<b>1500</b>") << "chk_I2_None"
+        << "[A] VsetCount \"<b>1500</b>\" is not a whole decimal number";
+    QTest::newRow("count twice") << QByteArray(valid).replace("=800\n", "=800\nVsetCount=801\n")
+                                 << "chk_I2_None"
+                                 << "[B] VsetCount is set on more than one line";
     QTest::newRow("second range limit of one channel only")
         << QByteArray(valid).replace("LimitICount=500\n", "LimitICount=500\nLimitI2Count=7\n")
         << "chk_I2_100pA"
@@ -334,6 +384,7 @@ void TestSetPoints::refused()
     QCOMPARE(seen.icon, QMessageBox::Warning);
     QVERIFY2(seen.message.contains(QDir::toNativeSeparators(path)), qPrintable(seen.message));
     QVERIFY2(seen.message.contains(entry), qPrintable(seen.message));
+    QVERIFY(!seen.markup);
     QCOMPARE(writes(), QVector<Write>());
 }
 
@@ -431,6 +482,13 @@ void TestSetPoints::confirmationNotes_data()
         << QStringList{"The file was saved from module serial number 3f07, this is module 2101.",
                        leftAsTheyAre}
         << "A | Current limit | 0 mA | 0.5 mA";
+    // A hand-edited file's texts are shown as written, never as markup.
+    QTest::newRow("markup in the file")
+        << QByteArray(valid).replace("Serial=2101", "Serial=<b>2101</b>\nSaved=<i>today</i>") << ""
+        << QStringList{"The file was saved from module serial number <b>2101</b>, this is module "
+                       "2101.",
+                       leftAsTheyAre}
+        << "A | Current limit | 0 mA | 0.5 mA";
     // The counts are written as they are, and shown as the panel's selection reads them.
     QTest::newRow("other resolution")
         << valid << "chk_I_100nA"
@@ -458,6 +516,7 @@ void TestSetPoints::confirmationNotes()
     trigger("actionRestoreSetPoints");
     QCOMPARE(seen.rows, QStringList{limitRowA});
     QCOMPARE(seen.notes, notes);
+    QVERIFY(!seen.markup);
 }
 
 QTEST_MAIN(TestSetPoints)

@@ -7,6 +7,7 @@
 #include "cvmecontroller.h"
 #include "modulesession.h"
 #include "readingform.h"
+#include "readinglooks.h"
 
 #include <QTimer>
 
@@ -77,6 +78,7 @@ public:
         w.session->clearEvents(1);
     }
     static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
+    static int taskbarAlerts(BrelkControl &w) { return w.looks->alertCount(); }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H
