@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -123,6 +124,25 @@ public:
         return false;
     }
 
+    // What the broker wrote so far: one line per connection, disconnection and will.
+    QByteArray log()
+    {
+        output += process.readAll();
+        return output;
+    }
+    // Waits up to `timeoutMs` for a line of the log that `pattern` matches.
+    bool waitForLog(const QRegularExpression &pattern, int timeoutMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            if (pattern.match(QString::fromUtf8(log())).hasMatch())
+                return true;
+            QTest::qWait(20);
+        } while (waited.elapsed() < timeoutMs);
+        return false;
+    }
+
     void stop()
     {
         if (process.state() == QProcess::NotRunning)
@@ -138,6 +158,7 @@ public:
 private:
     QTemporaryDir dir;
     QProcess process;
+    QByteArray output;
 };
 
 struct Message
@@ -457,6 +478,12 @@ void TestMqtt::quitPublishesOffline()
     QVERIFY(subscriber.waitFor(
         QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
         2000));
+    // The broker's last will says "offline" too, but only for a connection that ends without a
+    // DISCONNECT: this one said goodbye, so the "offline" above was the panel's own.
+    const QRegularExpression clean(QStringLiteral("Client brelkcontrol-\\S+ disconnected\\."));
+    const QRegularExpression will(QStringLiteral("Client brelkcontrol-\\S+ closed its connection"));
+    QVERIFY2(broker->waitForLog(clean, 2000), broker->log().constData());
+    QVERIFY2(!will.match(QString::fromUtf8(broker->log())).hasMatch(), broker->log().constData());
 }
 
 void TestMqtt::lastWillWhenThePanelIsKilled()
