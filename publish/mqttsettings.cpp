@@ -1,5 +1,6 @@
 #include "mqttsettings.h"
 
+#include <QFile>
 #include <QSettings>
 
 namespace Brelk {
@@ -68,6 +69,9 @@ void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAd
         settings.remove(QLatin1String(PasswordKey));
     setOrRemove(settings, CaFileKey, mqtt.caFile);
     settings.sync();
+    // The password is kept in clear; later writes of the file keep these permissions.
+    if (mqtt.rememberPassword)
+        QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 QString mqttTopicProblem(const QString &topic)

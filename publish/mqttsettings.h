@@ -34,7 +34,8 @@ QString defaultMqttTopic(int baseAddress);
 // "MqttHost" publishes to port 1883 under the default prefix.
 MqttSettings loadMqttSettings(QSettings &settings, int baseAddress);
 // Writes the keys; empty values and defaults are removed (a prefix equal to the default one
-// follows the base address), the password is written only when it is to be remembered.
+// follows the base address), the password is written only when it is to be remembered, and
+// then the file is made readable and writable by its owner only.
 void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAddress);
 
 // Empty when the prefix can be published under; else why not (wildcards, empty levels...).

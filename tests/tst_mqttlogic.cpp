@@ -342,6 +342,18 @@ void TestMqttLogic::storeSettings()
     if (expected.host.isEmpty())
         expected.topic = QStringLiteral("brelk/dd00");
     QCOMPARE(loadMqttSettings(settings, 0xDD00), expected);
+
+    // A remembered password leaves the file to its owner, also after the panel writes it again.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    {
+        QSettings later(path, QSettings::IniFormat);
+        later.setValue(QStringLiteral("BaseAddress"), QStringLiteral("0xC000"));
+    }
+    const QFile::Permissions permissions = QFile::permissions(path);
+    QVERIFY(permissions & QFile::ReadOwner && permissions & QFile::WriteOwner);
+    if (mqtt.rememberPassword)
+        QCOMPARE(permissions & others, QFile::Permissions());
 }
 
 QTEST_APPLESS_MAIN(TestMqttLogic)
