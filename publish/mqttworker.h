@@ -58,6 +58,7 @@ private:
     void dropSession(const QString &reason);
     void closeSession();
     void setState(MqttState state, const QString &error);
+    // False, with `failure` set, when the library refuses the message.
     bool send(const QString &subtopic, const QByteArray &payload, int *messageId = nullptr);
 
     static void onConnect(mosquitto *client, void *worker, int code);

@@ -259,6 +259,8 @@ private slots:
     void brokerRestartIsSurvived();
     void badConfigurationIsReported_data();
     void badConfigurationIsReported();
+    void workerReportsWhatTheLibraryRefuses_data();
+    void workerReportsWhatTheLibraryRefuses();
     void quitWhileTheConnectionAttemptHangs();
 
 private:
@@ -562,6 +564,8 @@ void TestMqtt::badConfigurationIsReported_data()
     QTest::newRow("closed port") << QByteArray() << true << "Connection refused";
     QTest::newRow("unreadable CA file")
         << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false << "TLS";
+    QTest::newRow("user name the library refuses")
+        << QByteArray("MqttUser=\"pa\\tnel\"\nMqttPassword=right\n") << false << "user name";
 }
 
 void TestMqtt::badConfigurationIsReported()
@@ -589,6 +593,57 @@ void TestMqtt::badConfigurationIsReported()
     QVERIFY(!QApplication::activeModalWidget());
     QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
     QVERIFY(ticks.wait(1000));
+}
+
+void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("subtopic");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("a prefix that passes, for comparison") << "lab/hv" << "a" << "";
+    QTest::newRow("last will under a non-character")
+        << QStringLiteral("lab/") + QChar(0xFFFF) << "a" << "last will";
+    QTest::newRow("message under a control character") << "lab/hv" << "a\tb" << "publishing on";
+}
+
+// The worker on its own, handed what the panel's checks keep from it: a refusal of the library
+// is reported, and the worker never says it is connected.
+void TestMqtt::workerReportsWhatTheLibraryRefuses()
+{
+    QFETCH(QString, topic);
+    QFETCH(QString, subtopic);
+    QFETCH(QString, error);
+
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker->port;
+    settings.topic = topic;
+    QThread thread;
+    auto *worker = new MqttWorker;
+    worker->moveToThread(&thread);
+    QList<MqttState> states;
+    QString lastError;
+    QObject receiver;
+    connect(worker, &MqttWorker::stateChanged, &receiver, [&](int state, const QString &text) {
+        states << MqttState(state);
+        if (!text.isEmpty())
+            lastError = text;
+    });
+    thread.start();
+    QMetaObject::invokeMethod(worker, [worker, settings, subtopic] {
+        worker->publish(subtopic, QByteArray("{}"));
+        worker->start(settings, QStringLiteral("brelkcontrol-0000abcd"));
+    });
+    const auto stopWorker = qScopeGuard([&thread, worker] {
+        QMetaObject::invokeMethod(worker, &MqttWorker::stop);
+        thread.wait(5000);
+        delete worker;
+    });
+    const MqttState expected = error.isEmpty() ? MqttState::Connected : MqttState::Retrying;
+    QTRY_VERIFY_WITH_TIMEOUT(states.contains(expected), 5000);
+    QVERIFY2(lastError.contains(error), qPrintable(lastError));
+    QCOMPARE(states.contains(MqttState::Connected), error.isEmpty());
 }
 
 void TestMqtt::quitWhileTheConnectionAttemptHangs()
