@@ -81,16 +81,16 @@ QString mqttTopicProblem(const QString &topic)
     if (topic.contains(QLatin1Char('+')) || topic.contains(QLatin1Char('#')))
         return QStringLiteral("a topic prefix cannot hold the wildcards + or #");
     if (topic.split(QLatin1Char('/')).contains(QString()))
-        return QStringLiteral("a topic prefix cannot have an empty level (\"//\" or a leading \"/\")");
+        return QStringLiteral(
+            "a topic prefix cannot have an empty level (\"//\" or a leading \"/\")");
     // A lone surrogate has no UTF-8 form; converting would publish something else.
     if (!QStringView(topic).isValidUtf16())
         return QStringLiteral("the topic prefix is not valid UTF-8 (a lone surrogate)");
     const QVector<uint> characters = topic.toUcs4();
     for (int i = 0; i < characters.size(); ++i) {
         const uint c = characters[i];
-        const QString where = QStringLiteral(" (U+%1 at character %2)")
-                                  .arg(c, 4, 16, QLatin1Char('0'))
-                                  .arg(i + 1);
+        const QString where =
+            QStringLiteral(" (U+%1 at character %2)").arg(c, 4, 16, QLatin1Char('0')).arg(i + 1);
         if (c <= 0x1F || (c >= 0x7F && c <= 0x9F))
             return QStringLiteral("a topic prefix cannot hold a control character") + where;
         if (QChar::isNonCharacter(c))

@@ -56,6 +56,8 @@ QString mqttStateText(MqttState state)
         return QStringLiteral("MQTT: connecting");
     case MqttState::Connected:
         return QStringLiteral("MQTT: connected");
+    case MqttState::BadPrefix:
+        return QStringLiteral("MQTT: bad topic prefix");
     case MqttState::Retrying:
         break;
     }
@@ -99,7 +101,7 @@ void MqttWorker::stop()
         retryTimer->stop();
     if (loopTimer)
         loopTimer->stop();
-    if (client && state == MqttState::Connected && !abandoned) {
+    if (client && state == MqttState::Connected) {
         int messageId = -1;
         if (send(QLatin1String(StatusTopic), QByteArray(Offline), &messageId)) {
             QElapsedTimer waited;
@@ -117,7 +119,7 @@ void MqttWorker::stop()
 
 void MqttWorker::attempt()
 {
-    if (stopping || abandoned)
+    if (stopping || stopRequested)
         return;
     closeSession();
     setState(MqttState::Connecting, QString());
@@ -161,8 +163,8 @@ void MqttWorker::attempt()
         }
     }
     if (!settings.caFile.isEmpty()) {
-        code = mosquitto_tls_set(client, settings.caFile.toLocal8Bit().constData(),
-                                           nullptr, nullptr, nullptr, nullptr);
+        code = mosquitto_tls_set(client, settings.caFile.toLocal8Bit().constData(), nullptr,
+                                 nullptr, nullptr, nullptr);
         if (code != MOSQ_ERR_SUCCESS) {
             dropSession(QStringLiteral("TLS: cannot use the CA file %1: %2")
                             .arg(settings.caFile, failureText(code, errno)));
@@ -175,7 +177,7 @@ void MqttWorker::attempt()
     code = mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port,
                              KeepAliveSeconds);
     const int savedErrno = errno;
-    if (abandoned) {
+    if (stopRequested) {
         closeSession();
         return;
     }
@@ -236,7 +238,7 @@ void MqttWorker::onPublish(mosquitto *, void *object, int messageId)
 void MqttWorker::dropSession(const QString &reason)
 {
     closeSession();
-    if (stopping || abandoned)
+    if (stopping || stopRequested)
         return;
     const int delay = backoff.nextDelayMs();
     qDebug().noquote() << QStringLiteral("MQTT: %1:%2: %3; retrying in %4 s")
@@ -263,7 +265,7 @@ void MqttWorker::closeSession()
 void MqttWorker::setState(MqttState newState, const QString &error)
 {
     state = newState;
-    if (!abandoned)
+    if (!stopRequested)
         emit stateChanged(int(newState), error);
 }
 
