@@ -46,8 +46,11 @@ MqttDialog::MqttDialog(QWidget *parent) : QDialog(parent)
     state = new QLabel(this);
     state->setObjectName(QStringLiteral("lblMqttState"));
     state->setWordWrap(true);
+    // Errors may quote a prefix or a topic from the settings file.
+    state->setTextFormat(Qt::PlainText);
     problem = new QLabel(this);
     problem->setObjectName(QStringLiteral("lblMqttProblem"));
+    problem->setTextFormat(Qt::PlainText);
 
     auto *form = new QFormLayout;
     form->addRow(tr("Broker host:"), host);

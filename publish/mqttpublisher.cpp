@@ -9,22 +9,12 @@
 #include <QStatusBar>
 #include <QThread>
 
-#include <vector>
-
 namespace Brelk {
 
 namespace {
 
 const char *const ChannelTopics[2] = {"a", "b"};
 const char *const ModuleTopic = "module";
-
-// Workers that did not end in time (blocked in a connect): never deleted while their thread
-// may still run, and reachable, so the process ends normally without waiting for them.
-std::vector<std::pair<QThread *, MqttWorker *>> &abandonedWorkers()
-{
-    static auto *workers = new std::vector<std::pair<QThread *, MqttWorker *>>;
-    return *workers;
-}
 
 } // namespace
 
@@ -41,9 +31,22 @@ MqttPublisher::MqttPublisher(QStatusBar *statusBar, const QString &iniFile,
     qRegisterMetaType<Brelk::MqttSettings>();
 }
 
+// Quit: the only stop that waits, so that "offline" reaches the broker. A worker still blocked
+// after that is left behind; it deletes itself and its thread when its blocking call returns.
 MqttPublisher::~MqttPublisher()
 {
-    stop();
+    retireWorker();
+    if (!endingThread)
+        return;
+    disconnect(endingThread, nullptr, this, nullptr);
+    if (endingThread->wait(StopWaitMs)) {
+        delete endingThread;
+        return;
+    }
+    qDebug().noquote() << QStringLiteral("MQTT: %1:%2: leaving the connection attempt behind")
+                              .arg(settings.host)
+                              .arg(settings.port);
+    connect(endingThread, &QThread::finished, endingThread, &QObject::deleteLater);
 }
 
 void MqttPublisher::startFromSettings()
@@ -56,16 +59,44 @@ void MqttPublisher::startFromSettings()
 
 void MqttPublisher::apply(const MqttSettings &newSettings)
 {
-    stop();
+    retireWorker();
     settings = newSettings;
-    if (!settings.enabled())
+    error.clear();
+    currentState = MqttState::Connecting;
+    if (!settings.enabled()) {
+        delete label;
+        label = nullptr;
+        emit stateChanged();
         return;
+    }
+    if (!label) {
+        label = new QLabel(statusBar);
+        label->setObjectName(QStringLiteral("lblMqtt"));
+        statusBar->addPermanentWidget(label);
+    }
+    const QString problem = mqttTopicProblem(settings.topic);
+    if (!problem.isEmpty()) {
+        qDebug().noquote() << QStringLiteral("MQTT: bad topic prefix: %1").arg(problem);
+        currentState = MqttState::BadPrefix;
+        error = problem;
+    } else if (endingThread) {
+        error = QStringLiteral("waiting for the previous connection attempt to end");
+    } else {
+        launchWorker();
+    }
+    showState();
+}
 
+void MqttPublisher::stop()
+{
+    apply(MqttSettings());
+}
+
+void MqttPublisher::launchWorker()
+{
     for (ChannelSchedule &channel : channels)
         channel.reset();
     module.reset();
-    error.clear();
-    currentState = MqttState::Connecting;
 
     thread = new QThread;
     thread->setObjectName(QStringLiteral("mqtt"));
@@ -74,45 +105,46 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
     connect(this, &MqttPublisher::startWorker, worker, &MqttWorker::start, Qt::QueuedConnection);
     connect(this, &MqttPublisher::publishMessage, worker, &MqttWorker::publish,
             Qt::QueuedConnection);
-    connect(this, &MqttPublisher::stopWorker, worker, &MqttWorker::stop, Qt::QueuedConnection);
     connect(worker, &MqttWorker::stateChanged, this, &MqttPublisher::workerStateChanged,
             Qt::QueuedConnection);
+    // The worker goes with its thread, on that thread, whoever is still there to see it.
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater, Qt::DirectConnection);
+    connect(thread, &QThread::finished, this, &MqttPublisher::workerEnded, Qt::QueuedConnection);
     thread->start();
-
-    if (!label) {
-        label = new QLabel(statusBar);
-        label->setObjectName(QStringLiteral("lblMqtt"));
-        statusBar->addPermanentWidget(label);
-    }
-    label->setText(stateText());
 
     emit startWorker(settings, mqttClientId());
     publishModule(false, 0, nullptr);
-    emit stateChanged();
 }
 
-void MqttPublisher::stop()
+// Cuts every connection to the worker (a worker blocked in a connect would otherwise collect
+// every later message in its queue) and asks it to stop; it ends on its own thread.
+void MqttPublisher::retireWorker()
 {
     if (!worker)
         return;
+    Q_ASSERT(!endingThread);
+    worker->stopRequested = true;
+    disconnect(this, nullptr, worker, nullptr);
     disconnect(worker, nullptr, this, nullptr);
-    emit stopWorker();
-    if (thread->wait(StopWaitMs)) {
-        delete worker;
-        delete thread;
-    } else {
-        qDebug().noquote() << QStringLiteral("MQTT: %1:%2: leaving the connection attempt behind")
-                                  .arg(settings.host)
-                                  .arg(settings.port);
-        worker->abandoned = true;
-        thread->quit();
-        abandonedWorkers().emplace_back(thread, worker);
-    }
+    // The last touch: once stopped, the worker may delete itself at any moment.
+    QMetaObject::invokeMethod(worker, &MqttWorker::stop, Qt::QueuedConnection);
+    endingThread = thread;
     worker = nullptr;
     thread = nullptr;
-    delete label;
-    label = nullptr;
-    emit stateChanged();
+}
+
+void MqttPublisher::workerEnded()
+{
+    if (sender() != endingThread)
+        return;
+    endingThread->wait();
+    delete endingThread;
+    endingThread = nullptr;
+    if (settings.enabled() && currentState == MqttState::Connecting && !worker) {
+        error.clear();
+        launchWorker();
+        showState();
+    }
 }
 
 void MqttPublisher::followBaseAddress(int oldAddress, int newAddress)
@@ -126,7 +158,7 @@ void MqttPublisher::followBaseAddress(int oldAddress, int newAddress)
 
 QString MqttPublisher::stateText() const
 {
-    return worker ? mqttStateText(currentState) : QStringLiteral("MQTT: off");
+    return settings.enabled() ? mqttStateText(currentState) : QStringLiteral("MQTT: off");
 }
 
 void MqttPublisher::takeReading(const Reading &reading)
@@ -186,6 +218,11 @@ void MqttPublisher::workerStateChanged(int state, const QString &newError)
     currentState = MqttState(state);
     if (!newError.isEmpty() || currentState == MqttState::Connected)
         error = newError;
+    showState();
+}
+
+void MqttPublisher::showState()
+{
     if (label) {
         label->setText(stateText());
         label->setToolTip(error);

@@ -1,7 +1,7 @@
 // The panel's side of MQTT publishing: turns complete ticks and stale readings into messages
 // (see schedule.h), hands them to the worker thread, shows the connection state in the status
 // bar and opens the configuration dialog. Lives on the GUI thread; never waits on the network
-// except for at most about a second when publishing stops.
+// except for at most about a second when the panel quits.
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
@@ -27,7 +27,7 @@ class MqttPublisher : public QObject
     Q_OBJECT
 
 public:
-    // How long stopping waits for the worker thread to end before leaving it behind.
+    // How long Quit waits for the worker thread to end before leaving it behind.
     static constexpr int StopWaitMs = 1000;
 
     // `context` gives the bridge name, base address and resolution selection when asked.
@@ -37,11 +37,15 @@ public:
 
     // Starts publishing if the settings file names a broker; silent whatever happens.
     void startFromSettings();
-    // Stops any publishing, then starts with `settings` unless its host is empty.
+    // Stops any publishing, then starts with `settings` unless its host is empty or its prefix is
+    // refused. Returns at once: a worker still blocked in a connect is left behind, and the new
+    // one starts when it has ended, so that at most one is ever left behind.
     void apply(const MqttSettings &settings);
+    // Stops publishing without waiting.
     void stop();
 
-    bool isPublishing() const { return worker != nullptr; }
+    // True while a broker is configured, whether or not it is reached.
+    bool isPublishing() const { return settings.enabled(); }
     MqttSettings currentSettings() const { return settings; }
     MqttState state() const { return currentState; }
     QString lastError() const { return error; }
@@ -62,10 +66,13 @@ signals:
     // Queued to the worker thread.
     void startWorker(const Brelk::MqttSettings &settings, const QString &clientId);
     void publishMessage(const QString &subtopic, const QByteArray &payload);
-    void stopWorker();
 
 private:
+    void launchWorker();
+    void retireWorker();
+    void workerEnded();
     void workerStateChanged(int state, const QString &error);
+    void showState();
     void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);
     void send(const QString &subtopic, const QJsonObject &payload);
 
@@ -75,6 +82,9 @@ private:
     MqttSettings settings;
     QThread *thread = nullptr;
     MqttWorker *worker = nullptr;
+    // The thread of a worker that was told to stop and has not ended yet (it may be blocked in a
+    // connect for minutes); no new worker starts before it has ended.
+    QThread *endingThread = nullptr;
     QLabel *label = nullptr;
     MqttState currentState = MqttState::Connecting;
     QString error;

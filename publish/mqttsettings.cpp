@@ -1,5 +1,6 @@
 #include "mqttsettings.h"
 
+#include <QFile>
 #include <QSettings>
 
 namespace Brelk {
@@ -43,7 +44,7 @@ MqttSettings loadMqttSettings(QSettings &settings, int baseAddress)
     const int port = settings.value(QLatin1String(PortKey)).toString().trimmed().toInt(&ok);
     mqtt.port = ok && port > 0 && port < 65536 ? port : MqttSettings::DefaultPort;
     mqtt.topic = normalizedMqttTopic(settings.value(QLatin1String(TopicKey)).toString());
-    if (mqtt.topic.isEmpty() || !mqttTopicProblem(mqtt.topic).isEmpty())
+    if (mqtt.topic.isEmpty())
         mqtt.topic = defaultMqttTopic(baseAddress);
     mqtt.user = settings.value(QLatin1String(UserKey)).toString();
     mqtt.password = settings.value(QLatin1String(PasswordKey)).toString();
@@ -68,6 +69,9 @@ void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAd
         settings.remove(QLatin1String(PasswordKey));
     setOrRemove(settings, CaFileKey, mqtt.caFile);
     settings.sync();
+    // The password is kept in clear; later writes of the file keep these permissions.
+    if (mqtt.rememberPassword)
+        QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 QString mqttTopicProblem(const QString &topic)
@@ -76,10 +80,25 @@ QString mqttTopicProblem(const QString &topic)
         return QStringLiteral("the topic prefix is empty");
     if (topic.contains(QLatin1Char('+')) || topic.contains(QLatin1Char('#')))
         return QStringLiteral("a topic prefix cannot hold the wildcards + or #");
-    if (topic.contains(QChar(0)))
-        return QStringLiteral("a topic prefix cannot hold a NUL character");
-    if (topic.toUtf8().size() > 60000)
-        return QStringLiteral("the topic prefix is too long");
+    if (topic.split(QLatin1Char('/')).contains(QString()))
+        return QStringLiteral(
+            "a topic prefix cannot have an empty level (\"//\" or a leading \"/\")");
+    // A lone surrogate has no UTF-8 form; converting would publish something else.
+    if (!QStringView(topic).isValidUtf16())
+        return QStringLiteral("the topic prefix is not valid UTF-8 (a lone surrogate)");
+    const QVector<uint> characters = topic.toUcs4();
+    for (int i = 0; i < characters.size(); ++i) {
+        const uint c = characters[i];
+        const QString where =
+            QStringLiteral(" (U+%1 at character %2)").arg(c, 4, 16, QLatin1Char('0')).arg(i + 1);
+        if (c <= 0x1F || (c >= 0x7F && c <= 0x9F))
+            return QStringLiteral("a topic prefix cannot hold a control character") + where;
+        if (QChar::isNonCharacter(c))
+            return QStringLiteral("a topic prefix cannot hold a Unicode non-character") + where;
+    }
+    if (topic.toUtf8().size() + MqttLongestSuffixBytes > 65535)
+        return QStringLiteral("the topic prefix is longer than the %1 bytes MQTT allows")
+            .arg(65535 - MqttLongestSuffixBytes);
     return QString();
 }
 

@@ -30,14 +30,21 @@ struct MqttSettings
 // "brelk/dd00": the prefix used when none is stored.
 QString defaultMqttTopic(int baseAddress);
 
-// Reads the Mqtt* keys; missing or unusable values take their defaults, so a file with only
-// "MqttHost" publishes to port 1883 under the default prefix.
+// Reads the Mqtt* keys; missing values and an unusable port take their defaults, so a file with
+// only "MqttHost" publishes to port 1883 under the default prefix. A prefix the broker would
+// refuse is kept as it is, for the publisher to report (see mqttTopicProblem).
 MqttSettings loadMqttSettings(QSettings &settings, int baseAddress);
 // Writes the keys; empty values and defaults are removed (a prefix equal to the default one
-// follows the base address), the password is written only when it is to be remembered.
+// follows the base address), the password is written only when it is to be remembered, and
+// then the file is made readable and writable by its owner only.
 void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAddress);
 
-// Empty when the prefix can be published under; else why not (wildcards, empty levels...).
+// The longest topic published under the prefix adds this many bytes to it ("/module").
+constexpr int MqttLongestSuffixBytes = 7;
+
+// Empty when the prefix can be published under; else why not, checked as MQTT checks a topic
+// name: valid UTF-8 without control characters (U+0000-U+001F, U+007F-U+009F) or Unicode
+// non-characters, no wildcard, no empty level, at most 65,535 bytes with the longest suffix.
 QString mqttTopicProblem(const QString &topic);
 // The prefix with surrounding blanks and trailing "/" removed.
 QString normalizedMqttTopic(const QString &topic);

@@ -21,10 +21,13 @@ const char *const Offline = "offline";
 // the connection alive; publishing itself writes at once.
 const int LoopIntervalMs = 100;
 
-void initLibrary()
+// MOSQ_ERR_SUCCESS, or why the library could not be set up.
+int initLibrary()
 {
     static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
+    static int code = MOSQ_ERR_SUCCESS;
+    std::call_once(once, [] { code = mosquitto_lib_init(); });
+    return code;
 }
 
 // Why a libmosquitto call failed, in words an operator can act on.
@@ -53,6 +56,8 @@ QString mqttStateText(MqttState state)
         return QStringLiteral("MQTT: connecting");
     case MqttState::Connected:
         return QStringLiteral("MQTT: connected");
+    case MqttState::BadPrefix:
+        return QStringLiteral("MQTT: bad topic prefix");
     case MqttState::Retrying:
         break;
     }
@@ -85,8 +90,8 @@ void MqttWorker::start(const MqttSettings &newSettings, const QString &newClient
 void MqttWorker::publish(const QString &subtopic, const QByteArray &payload)
 {
     retained.insert(subtopic, payload);
-    if (state == MqttState::Connected)
-        send(subtopic, payload);
+    if (state == MqttState::Connected && !send(subtopic, payload))
+        dropSession(failure);
 }
 
 void MqttWorker::stop()
@@ -96,7 +101,7 @@ void MqttWorker::stop()
         retryTimer->stop();
     if (loopTimer)
         loopTimer->stop();
-    if (client && state == MqttState::Connected && !abandoned) {
+    if (client && state == MqttState::Connected) {
         int messageId = -1;
         if (send(QLatin1String(StatusTopic), QByteArray(Offline), &messageId)) {
             QElapsedTimer waited;
@@ -114,13 +119,19 @@ void MqttWorker::stop()
 
 void MqttWorker::attempt()
 {
-    if (stopping || abandoned)
+    if (stopping || stopRequested)
         return;
     closeSession();
     setState(MqttState::Connecting, QString());
     failure.clear();
     connackSeen = false;
 
+    const int initCode = initLibrary();
+    if (initCode != MOSQ_ERR_SUCCESS) {
+        dropSession(QStringLiteral("could not set up the MQTT library: %1")
+                        .arg(failureText(initCode, errno)));
+        return;
+    }
     client = mosquitto_new(clientId.toUtf8().constData(), true, this);
     if (!client) {
         dropSession(QStringLiteral("could not create the client: %1")
@@ -133,15 +144,27 @@ void MqttWorker::attempt()
 
     const QByteArray willTopic =
         (settings.topic + QLatin1Char('/') + QLatin1String(StatusTopic)).toUtf8();
-    mosquitto_will_set(client, willTopic.constData(), int(qstrlen(Offline)), Offline, 1, true);
+    int code =
+        mosquitto_will_set(client, willTopic.constData(), int(qstrlen(Offline)), Offline, 1, true);
+    if (code != MOSQ_ERR_SUCCESS) {
+        dropSession(QStringLiteral("the last will on %1 is refused: %2")
+                        .arg(QString::fromUtf8(willTopic), failureText(code, errno)));
+        return;
+    }
     if (!settings.user.isEmpty()) {
-        mosquitto_username_pw_set(
-            client, settings.user.toUtf8().constData(),
-            settings.password.isEmpty() ? nullptr : settings.password.toUtf8().constData());
+        const QByteArray user = settings.user.toUtf8();
+        const QByteArray password = settings.password.toUtf8();
+        code = mosquitto_username_pw_set(client, user.constData(),
+                                         password.isEmpty() ? nullptr : password.constData());
+        if (code != MOSQ_ERR_SUCCESS) {
+            dropSession(QStringLiteral("the user name or password is refused: %1")
+                            .arg(failureText(code, errno)));
+            return;
+        }
     }
     if (!settings.caFile.isEmpty()) {
-        const int code = mosquitto_tls_set(client, settings.caFile.toLocal8Bit().constData(),
-                                           nullptr, nullptr, nullptr, nullptr);
+        code = mosquitto_tls_set(client, settings.caFile.toLocal8Bit().constData(), nullptr,
+                                 nullptr, nullptr, nullptr);
         if (code != MOSQ_ERR_SUCCESS) {
             dropSession(QStringLiteral("TLS: cannot use the CA file %1: %2")
                             .arg(settings.caFile, failureText(code, errno)));
@@ -151,10 +174,10 @@ void MqttWorker::attempt()
 
     // Blocks while the host name resolves and the socket connects.
     errno = 0;
-    const int code = mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port,
-                                       KeepAliveSeconds);
+    code = mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port,
+                             KeepAliveSeconds);
     const int savedErrno = errno;
-    if (abandoned) {
+    if (stopRequested) {
         closeSession();
         return;
     }
@@ -188,11 +211,16 @@ void MqttWorker::onConnect(mosquitto *, void *object, int code)
         worker->failure = QString::fromUtf8(mosquitto_connack_string(code));
         return;
     }
+    // Connected only once the broker has taken every message; a refusal is acted upon when the
+    // loop has returned.
+    if (!worker->send(QLatin1String(StatusTopic), QByteArray(Online)))
+        return;
+    for (auto it = worker->retained.cbegin(); it != worker->retained.cend(); ++it) {
+        if (!worker->send(it.key(), it.value()))
+            return;
+    }
     worker->backoff.reset();
     worker->setState(MqttState::Connected, QString());
-    worker->send(QLatin1String(StatusTopic), QByteArray(Online));
-    for (auto it = worker->retained.cbegin(); it != worker->retained.cend(); ++it)
-        worker->send(it.key(), it.value());
 }
 
 void MqttWorker::onDisconnect(mosquitto *, void *object, int code)
@@ -210,7 +238,7 @@ void MqttWorker::onPublish(mosquitto *, void *object, int messageId)
 void MqttWorker::dropSession(const QString &reason)
 {
     closeSession();
-    if (stopping || abandoned)
+    if (stopping || stopRequested)
         return;
     const int delay = backoff.nextDelayMs();
     qDebug().noquote() << QStringLiteral("MQTT: %1:%2: %3; retrying in %4 s")
@@ -237,15 +265,22 @@ void MqttWorker::closeSession()
 void MqttWorker::setState(MqttState newState, const QString &error)
 {
     state = newState;
-    if (!abandoned)
+    if (!stopRequested)
         emit stateChanged(int(newState), error);
 }
 
 bool MqttWorker::send(const QString &subtopic, const QByteArray &payload, int *messageId)
 {
     const QByteArray topic = (settings.topic + QLatin1Char('/') + subtopic).toUtf8();
-    return mosquitto_publish(client, messageId, topic.constData(), int(payload.size()),
-                             payload.constData(), 1, true) == MOSQ_ERR_SUCCESS;
+    const int code = mosquitto_publish(client, messageId, topic.constData(), int(payload.size()),
+                                       payload.constData(), 1, true);
+    if (code == MOSQ_ERR_SUCCESS)
+        return true;
+    if (failure.isEmpty()) {
+        failure = QStringLiteral("publishing on %1 is refused: %2")
+                      .arg(QString::fromUtf8(topic), failureText(code, errno));
+    }
+    return false;
 }
 
 } // namespace Brelk

@@ -22,7 +22,8 @@ class QTimer;
 
 namespace Brelk {
 
-enum class MqttState { Connecting, Connected, Retrying };
+// BadPrefix is the publisher's own: a refused topic prefix is never handed to a worker.
+enum class MqttState { Connecting, Connected, Retrying, BadPrefix };
 
 class MqttWorker : public QObject
 {
@@ -37,9 +38,9 @@ public:
     MqttWorker();
     ~MqttWorker() override;
 
-    // Set from any thread when the panel stops waiting for this worker: whatever it returns
-    // from, it then only closes its connection and lets its thread end.
-    std::atomic<bool> abandoned{false};
+    // Set from the panel's thread just before it queues stop(): whatever blocking call the
+    // worker returns from, it then goes straight to its stop.
+    std::atomic<bool> stopRequested{false};
 
 public slots:
     void start(const Brelk::MqttSettings &settings, const QString &clientId);
@@ -58,6 +59,7 @@ private:
     void dropSession(const QString &reason);
     void closeSession();
     void setState(MqttState state, const QString &error);
+    // False, with `failure` set, when the library refuses the message.
     bool send(const QString &subtopic, const QByteArray &payload, int *messageId = nullptr);
 
     static void onConnect(mosquitto *client, void *worker, int code);

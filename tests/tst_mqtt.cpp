@@ -1,29 +1,33 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
-// the last will of a killed panel, a broker restart, wrong credentials, a refused connection and
-// a quit while the connection attempt hangs.
+// the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
+// quit and restarts while the connection attempt hangs.
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
 #include "mqttpublisher.h"
+#include "processfigures.h"
 #include "settingsfile.h"
 #include "simcontrol.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,6 +82,52 @@ bool connectToLoopback(int fd, quint16 port)
     return ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
 }
 
+// A listener whose one-place queue is full drops further connection requests, so a connect to
+// it waits for minutes.
+struct HungListener
+{
+    HungListener()
+    {
+        listener = listenOnLoopback(&port, 0);
+        filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        filled = listener >= 0 && connectToLoopback(filler, port);
+    }
+    ~HungListener()
+    {
+        ::close(filler);
+        ::close(listener);
+    }
+    quint16 port = 0;
+    int listener = -1;
+    int filler = -1;
+    bool filled = false;
+};
+
+// Threads of this process named after the publisher's client thread.
+int mqttThreads()
+{
+    int count = 0;
+    DIR *tasks = ::opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    while (const dirent *task = ::readdir(tasks)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(QLatin1String(task->d_name)));
+        if (task->d_name[0] != '.' && comm.open(QIODevice::ReadOnly) &&
+            comm.readAll().trimmed() == "mqtt")
+            ++count;
+    }
+    ::closedir(tasks);
+    return count;
+}
+
+// A publisher of the test's own, whose receivers of the messages can be counted.
+class CountingPublisher : public MqttPublisher
+{
+public:
+    using MqttPublisher::MqttPublisher;
+    int messageReceivers() const { return receivers(SIGNAL(publishMessage(QString, QByteArray))); }
+};
+
 // Debian's broker with a configuration written here: one listener on 127.0.0.1, nothing kept
 // on disk, optionally a password file.
 class Broker
@@ -123,6 +173,25 @@ public:
         return false;
     }
 
+    // What the broker wrote so far: one line per connection, disconnection and will.
+    QByteArray log()
+    {
+        output += process.readAll();
+        return output;
+    }
+    // Waits up to `timeoutMs` for a line of the log that `pattern` matches.
+    bool waitForLog(const QRegularExpression &pattern, int timeoutMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            if (pattern.match(QString::fromUtf8(log())).hasMatch())
+                return true;
+            QTest::qWait(20);
+        } while (waited.elapsed() < timeoutMs);
+        return false;
+    }
+
     void stop()
     {
         if (process.state() == QProcess::NotRunning)
@@ -138,6 +207,7 @@ public:
 private:
     QTemporaryDir dir;
     QProcess process;
+    QByteArray output;
 };
 
 struct Message
@@ -238,7 +308,12 @@ private slots:
     void brokerRestartIsSurvived();
     void badConfigurationIsReported_data();
     void badConfigurationIsReported();
+    void workerReportsWhatTheLibraryRefuses_data();
+    void workerReportsWhatTheLibraryRefuses();
     void quitWhileTheConnectionAttemptHangs();
+    void restartWhileTheConnectionAttemptHangs_data();
+    void restartWhileTheConnectionAttemptHangs();
+    void newSettingsStartWhenTheAttemptLeftBehindEnds();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -457,6 +532,12 @@ void TestMqtt::quitPublishesOffline()
     QVERIFY(subscriber.waitFor(
         QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
         2000));
+    // The broker's last will says "offline" too, but only for a connection that ends without a
+    // DISCONNECT: this one said goodbye, so the "offline" above was the panel's own.
+    const QRegularExpression clean(QStringLiteral("Client brelkcontrol-\\S+ disconnected\\."));
+    const QRegularExpression will(QStringLiteral("Client brelkcontrol-\\S+ closed its connection"));
+    QVERIFY2(broker->waitForLog(clean, 2000), broker->log().constData());
+    QVERIFY2(!will.match(QString::fromUtf8(broker->log())).hasMatch(), broker->log().constData());
 }
 
 void TestMqtt::lastWillWhenThePanelIsKilled()
@@ -526,15 +607,30 @@ void TestMqtt::badConfigurationIsReported_data()
     QTest::addColumn<QByteArray>("extra");
     QTest::addColumn<bool>("closedPort");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("state");
 
+    const QString retrying = QStringLiteral("MQTT: no broker (retrying)");
+    const QString badPrefix = QStringLiteral("MQTT: bad topic prefix");
     QTest::newRow("right password, for comparison")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << "";
-    QTest::newRow("wrong password")
-        << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false << "not authorised";
-    QTest::newRow("no credentials") << QByteArray() << false << "not authorised";
-    QTest::newRow("closed port") << QByteArray() << true << "Connection refused";
+        << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << QString() << QString();
+    QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
+                                    << "not authorised" << retrying;
+    QTest::newRow("no credentials") << QByteArray() << false << "not authorised" << retrying;
+    QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
     QTest::newRow("unreadable CA file")
-        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false << "TLS";
+        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false << "TLS" << retrying;
+    QTest::newRow("user name the library refuses")
+        << QByteArray("MqttUser=\"pa\\tnel\"\nMqttPassword=right\n") << false << "user name"
+        << retrying;
+    QTest::newRow("tab in the prefix")
+        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=\"lab\\thv\"\n") << false
+        << "control character" << badPrefix;
+    QTest::newRow("non-character in the prefix")
+        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/\\xfdd0\n") << false
+        << "non-character" << badPrefix;
+    QTest::newRow("wildcard in the prefix")
+        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/+/hv\n") << false
+        << "wildcard" << badPrefix;
 }
 
 void TestMqtt::badConfigurationIsReported()
@@ -542,6 +638,7 @@ void TestMqtt::badConfigurationIsReported()
     QFETCH(QByteArray, extra);
     QFETCH(bool, closedPort);
     QFETCH(QString, error);
+    QFETCH(QString, state);
 
     Broker guarded(freePort());
     QVERIFY(guarded.start(QStringLiteral("panel"), QStringLiteral("right")));
@@ -551,7 +648,7 @@ void TestMqtt::badConfigurationIsReported()
         QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
         return;
     }
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 5000));
+    QVERIFY2(waitForIndicator(state, 5000), qPrintable(indicator()->text()));
     QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
              qPrintable(Access::mqttPublisher(*window)->lastError()));
     QVERIFY(indicator()->toolTip().contains(error));
@@ -562,6 +659,77 @@ void TestMqtt::badConfigurationIsReported()
     QVERIFY(!QApplication::activeModalWidget());
     QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
     QVERIFY(ticks.wait(1000));
+    if (state != QLatin1String("MQTT: bad topic prefix"))
+        return;
+
+    // A refused prefix never reaches the broker, and the dialog says why.
+    QVERIFY2(!guarded.log().contains("New client connected"), guarded.log().constData());
+    QString problem, shownState;
+    bool okEnabled = true;
+    DialogDriver::onNextModal([&](QWidget *dialog) {
+        problem = dialog->findChild<QLabel *>(QStringLiteral("lblMqttProblem"))->text();
+        shownState = dialog->findChild<QLabel *>(QStringLiteral("lblMqttState"))->text();
+        okEnabled =
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled();
+        static_cast<QDialog *>(dialog)->reject();
+    });
+    window->findChild<QAction *>(QStringLiteral("actionMqttPublishing"))->trigger();
+    QVERIFY2(problem.contains(error), qPrintable(problem));
+    QVERIFY2(shownState.startsWith(state) && shownState.contains(error), qPrintable(shownState));
+    QVERIFY(!okEnabled);
+}
+
+void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("subtopic");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("a prefix that passes, for comparison")
+        << QStringLiteral("lab/hv") << QStringLiteral("a") << QString();
+    QTest::newRow("last will under a non-character")
+        << QStringLiteral("lab/") + QChar(0xFFFF) << QStringLiteral("a") << "last will";
+    QTest::newRow("message under a control character")
+        << QStringLiteral("lab/hv") << QStringLiteral("a\tb") << "publishing on";
+}
+
+// The worker on its own, handed what the panel's checks keep from it: a refusal of the library
+// is reported, and the worker never says it is connected.
+void TestMqtt::workerReportsWhatTheLibraryRefuses()
+{
+    QFETCH(QString, topic);
+    QFETCH(QString, subtopic);
+    QFETCH(QString, error);
+
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker->port;
+    settings.topic = topic;
+    QThread thread;
+    auto *worker = new MqttWorker;
+    worker->moveToThread(&thread);
+    QList<MqttState> states;
+    QString lastError;
+    QObject receiver;
+    connect(worker, &MqttWorker::stateChanged, &receiver, [&](int state, const QString &text) {
+        states << MqttState(state);
+        if (!text.isEmpty())
+            lastError = text;
+    });
+    thread.start();
+    QMetaObject::invokeMethod(worker, [worker, settings, subtopic] {
+        worker->publish(subtopic, QByteArray("{}"));
+        worker->start(settings, QStringLiteral("brelkcontrol-0000abcd"));
+    });
+    const auto stopWorker = qScopeGuard([&thread, worker] {
+        QMetaObject::invokeMethod(worker, &MqttWorker::stop);
+        thread.wait(5000);
+        delete worker;
+    });
+    const MqttState expected = error.isEmpty() ? MqttState::Connected : MqttState::Retrying;
+    QTRY_VERIFY_WITH_TIMEOUT(states.contains(expected), 5000);
+    QVERIFY2(lastError.contains(error), qPrintable(lastError));
+    QCOMPARE(states.contains(MqttState::Connected), error.isEmpty());
 }
 
 void TestMqtt::quitWhileTheConnectionAttemptHangs()
@@ -586,6 +754,103 @@ void TestMqtt::quitWhileTheConnectionAttemptHangs()
     QVERIFY2(quitting.elapsed() < 1500, qPrintable(QString::number(quitting.elapsed())));
     ::close(filler);
     ::close(listener);
+}
+
+void TestMqtt::restartWhileTheConnectionAttemptHangs_data()
+{
+    QTest::addColumn<QString>("restart");
+    QTest::newRow("settings applied") << "apply";
+    QTest::newRow("dialog OK") << "dialog";
+    QTest::newRow("address changed with the default prefix") << "address";
+}
+
+// Every restart but Quit returns at once, and a worker left behind in its connect receives no
+// messages and is the only one: 20,000 ticks leave memory and the receivers as they were.
+void TestMqtt::restartWhileTheConnectionAttemptHangs()
+{
+    QFETCH(QString, restart);
+    HungListener hung;
+    QVERIFY(hung.filled);
+    QTemporaryDir dir;
+    QStatusBar statusBar;
+    int baseAddress = 0xDD00;
+    CountingPublisher publisher(&statusBar, dir.filePath(QStringLiteral("brelkcontrol.ini")),
+                                [&baseAddress] {
+                                    ModuleContext context;
+                                    context.bridge = QStringLiteral("Wiener VM-USB");
+                                    context.baseAddress = baseAddress;
+                                    return context;
+                                });
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = hung.port;
+    settings.topic = QLatin1String(Prefix);
+    publisher.apply(settings);
+    QTest::qWait(300);
+
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer restarting;
+        if (restart == QLatin1String("apply")) {
+            restarting.start();
+            publisher.apply(settings);
+        } else if (restart == QLatin1String("dialog")) {
+            DialogDriver::onNextModal([&restarting](QWidget *dialog) {
+                restarting.start();
+                static_cast<QDialog *>(dialog)->accept();
+            });
+            publisher.configure(nullptr);
+        } else {
+            const int oldAddress = baseAddress;
+            baseAddress = baseAddress == 0xDD00 ? 0xC000 : 0xDD00;
+            restarting.start();
+            publisher.followBaseAddress(oldAddress, baseAddress);
+        }
+        QVERIFY2(restarting.elapsed() < 50, qPrintable(QString::number(restarting.elapsed())));
+        QVERIFY(publisher.isPublishing());
+        QTest::qWait(100);
+        QVERIFY2(mqttThreads() <= 1, qPrintable(QString::number(mqttThreads())));
+    }
+
+    const qint64 before = ProcessFigures::residentKilobytes();
+    Reading reading;
+    reading.serialNumber = 0x2101;
+    for (int tick = 0; tick < 20000; ++tick) {
+        reading.time = 1767225600000 + tick * 100;
+        reading.vmeas[0] = quint16(990 + tick % 20);
+        publisher.takeReading(reading);
+    }
+    QCoreApplication::processEvents();
+    const qint64 grown = ProcessFigures::residentKilobytes() - before;
+    qDebug() << "resident memory after 20000 ticks:" << grown << "kB more";
+    QVERIFY2(publisher.messageReceivers() <= 1,
+             qPrintable(QString::number(publisher.messageReceivers())));
+    if (!ProcessFigures::sanitizerHoldsFreedMemory())
+        QVERIFY2(grown < 4096, qPrintable(QString::number(grown)));
+}
+
+// The operator corrects the port while the connect to the wrong one hangs: the panel goes on at
+// once, and the new worker starts as soon as the one left behind has returned from its connect.
+void TestMqtt::newSettingsStartWhenTheAttemptLeftBehindEnds()
+{
+    HungListener hung;
+    QVERIFY(hung.filled);
+    startWindow(settingsFor(hung.port));
+    MqttPublisher *publisher = Access::mqttPublisher(*window);
+    QTest::qWait(300);
+    MqttSettings corrected = publisher->currentSettings();
+    corrected.port = broker->port;
+    publisher->apply(corrected);
+    QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connecting"));
+    QVERIFY2(indicator()->toolTip().contains(QStringLiteral("previous connection attempt")),
+             qPrintable(indicator()->toolTip()));
+    QTest::qWait(200);
+    QCOMPARE(mqttThreads(), 1);
+
+    // Room in the listener's queue: the next retry of the hanging connect gets through.
+    const int accepted = ::accept(hung.listener, nullptr, nullptr);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 20000));
+    QCOMPARE(mqttThreads(), 1);
+    ::close(accepted);
 }
 
 QTEST_MAIN(TestMqtt)

@@ -59,6 +59,8 @@ private slots:
     void loadSettings();
     void storeSettings_data();
     void storeSettings();
+    void topicProblem_data();
+    void topicProblem();
 };
 
 void TestMqttLogic::channelPayload_data()
@@ -259,18 +261,29 @@ void TestMqttLogic::loadSettings_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("topic");
     QTest::addColumn<bool>("rememberPassword");
+    QTest::addColumn<QString>("problem"); // a part of what is wrong with the prefix
 
-    QTest::newRow("nothing: off") << QByteArray() << 0xDD00 << "" << 1883 << "brelk/dd00" << false;
+    QTest::newRow("nothing: off") << QByteArray() << 0xDD00 << "" << 1883 << "brelk/dd00" << false
+                                  << "";
     QTest::newRow("only the host") << QByteArray("MqttHost=broker.lab\n") << 0x0100 << "broker.lab"
-                                   << 1883 << "brelk/0100" << false;
+                                   << 1883 << "brelk/0100" << false << "";
     QTest::newRow("everything") << QByteArray("MqttHost=10.0.0.5\nMqttPort=8883\nMqttTopic=lab/"
                                               "hv/crate1/\nMqttUser=panel\nMqttPassword=s\n")
-                                << 0xDD00 << "10.0.0.5" << 8883 << "lab/hv/crate1" << true;
-    QTest::newRow("unusable port and topic take the defaults")
+                                << 0xDD00 << "10.0.0.5" << 8883 << "lab/hv/crate1" << true << "";
+    QTest::newRow("unusable port takes the default, a refused prefix is kept to be reported")
         << QByteArray("MqttHost=h\nMqttPort=99999\nMqttTopic=lab/#\n") << 0xDD00 << "h" << 1883
-        << "brelk/dd00" << false;
+        << "lab/#" << false << "wildcard";
     QTest::newRow("port that is not a number") << QByteArray("MqttHost=h\nMqttPort=abc\n") << 0xDD00
-                                               << "h" << 1883 << "brelk/dd00" << false;
+                                               << "h" << 1883 << "brelk/dd00" << false << "";
+    QTest::newRow("tab inside the prefix, escaped")
+        << QByteArray("MqttHost=h\nMqttTopic=\"lab\\thv\"\n") << 0xDD00 << "h" << 1883 << "lab\thv"
+        << false << "control character";
+    QTest::newRow("tab inside the prefix, as it is")
+        << QByteArray("MqttHost=h\nMqttTopic=lab\thv\n") << 0xDD00 << "h" << 1883 << "lab\thv"
+        << false << "control character";
+    QTest::newRow("non-character U+FFFF, escaped")
+        << QByteArray("MqttHost=h\nMqttTopic=lab/\\xffff\n") << 0xDD00 << "h" << 1883
+        << QStringLiteral("lab/") + QChar(0xFFFF) << false << "non-character";
 }
 
 void TestMqttLogic::loadSettings()
@@ -291,6 +304,9 @@ void TestMqttLogic::loadSettings()
     QTEST(mqtt.topic, "topic");
     QTEST(mqtt.rememberPassword, "rememberPassword");
     QCOMPARE(mqtt.enabled(), !mqtt.host.isEmpty());
+    QFETCH(QString, problem);
+    const QString found = mqttTopicProblem(mqtt.topic);
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
 }
 
 void TestMqttLogic::storeSettings_data()
@@ -342,6 +358,72 @@ void TestMqttLogic::storeSettings()
     if (expected.host.isEmpty())
         expected.topic = QStringLiteral("brelk/dd00");
     QCOMPARE(loadMqttSettings(settings, 0xDD00), expected);
+
+    // A remembered password leaves the file to its owner, also after the panel writes it again.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    {
+        QSettings later(path, QSettings::IniFormat);
+        later.setValue(QStringLiteral("BaseAddress"), QStringLiteral("0xC000"));
+    }
+    const QFile::Permissions permissions = QFile::permissions(path);
+    QVERIFY(permissions & QFile::ReadOwner && permissions & QFile::WriteOwner);
+    if (mqtt.rememberPassword)
+        QCOMPARE(permissions & others, QFile::Permissions());
+}
+
+void TestMqttLogic::topicProblem_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("problem"); // a part of the reason; empty: accepted
+
+    const auto text = [](char32_t c) {
+        return QStringLiteral("lab/") + QString::fromUcs4(&c, 1) + QStringLiteral("/hv");
+    };
+    QTest::newRow("default") << QStringLiteral("brelk/dd00") << QString();
+    QTest::newRow("blank, accents and CJK inside")
+        << QString::fromUtf8("labor \xC3\xA9t\xC3\xA9/\xE9\xAB\x98\xE5\x9C\xA7") << QString();
+    QTest::newRow("empty") << QString() << "empty";
+    QTest::newRow("single-level wildcard") << QStringLiteral("lab/+/hv") << "wildcard";
+    QTest::newRow("multi-level wildcard") << QStringLiteral("lab/#") << "wildcard";
+    QTest::newRow("empty level") << QStringLiteral("lab//hv") << "empty level";
+    QTest::newRow("leading slash") << QStringLiteral("/lab/hv") << "empty level";
+    QTest::newRow("U+0000") << text(0x0) << "control character";
+    QTest::newRow("tab") << QStringLiteral("lab\thv") << "control character";
+    QTest::newRow("U+001F") << text(0x1F) << "control character";
+    QTest::newRow("U+0020 space") << text(0x20) << QString();
+    QTest::newRow("U+007E tilde") << text(0x7E) << QString();
+    QTest::newRow("U+007F delete") << text(0x7F) << "control character";
+    QTest::newRow("U+0085 next line") << text(0x85) << "control character";
+    QTest::newRow("U+009F") << text(0x9F) << "control character";
+    QTest::newRow("U+00A0 no-break space") << text(0xA0) << QString();
+    QTest::newRow("U+FDCF") << text(0xFDCF) << QString();
+    QTest::newRow("U+FDD0") << text(0xFDD0) << "non-character";
+    QTest::newRow("U+FDEF") << text(0xFDEF) << "non-character";
+    QTest::newRow("U+FDF0") << text(0xFDF0) << QString();
+    QTest::newRow("U+FFFD replacement character") << text(0xFFFD) << QString();
+    QTest::newRow("U+FFFE") << text(0xFFFE) << "non-character";
+    QTest::newRow("U+FFFF") << text(0xFFFF) << "non-character";
+    QTest::newRow("U+1FFFE") << text(0x1FFFE) << "non-character";
+    QTest::newRow("U+10FFFF") << text(0x10FFFF) << "non-character";
+    QTest::newRow("U+10FFFD") << text(0x10FFFD) << QString();
+    QTest::newRow("lone high surrogate") << QStringLiteral("lab/") + QChar(0xD800) << "UTF-8";
+    QTest::newRow("lone low surrogate") << QChar(0xDC00) + QStringLiteral("/lab") << "UTF-8";
+
+    // With "/module", the longest topic, 65,535 bytes at most.
+    const int longest = 65535 - MqttLongestSuffixBytes;
+    QTest::newRow("longest prefix") << QString(longest, QLatin1Char('x')) << QString();
+    QTest::newRow("a byte too long") << QString(longest + 1, QLatin1Char('x')) << "longer";
+    QTest::newRow("two-byte characters, a byte too long")
+        << QString(longest / 2, QChar(0xE9)) + QStringLiteral("xx") << "longer";
+}
+
+void TestMqttLogic::topicProblem()
+{
+    QFETCH(QString, topic);
+    QFETCH(QString, problem);
+    const QString found = mqttTopicProblem(topic);
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
 }
 
 QTEST_APPLESS_MAIN(TestMqttLogic)
