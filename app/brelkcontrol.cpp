@@ -10,6 +10,7 @@
 #include "readinglooks.h"
 #include "setpointtool.h"
 #ifdef BRELK_MQTT
+#include "mqttcontrol.h"
 #include "mqttpublisher.h"
 #endif
 
@@ -100,7 +101,6 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
 
 #ifdef BRELK_MQTT
     mqttPublisher = new MqttPublisher(
-        statusBar(), settings.path(),
         [this] {
             return ModuleContext{
                 bridge.name(), int(session->baseAddress()), session->selection().fineVoltage,
@@ -109,13 +109,10 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
         this);
     actionMqttPublishing = menuTools->addAction(tr("MQTT Publishing..."));
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
-    connect(actionMqttPublishing, &QAction::triggered, this,
-            [this] { mqttPublisher->configure(this); });
-    connect(session, &ModuleSession::readingTaken, mqttPublisher, &MqttPublisher::takeReading);
-    connect(this, &BrelkControl::readingsStale, mqttPublisher, &MqttPublisher::readingsStale);
-    connect(session, &ModuleSession::baseAddressChanged, mqttPublisher,
-            &MqttPublisher::followBaseAddress);
-    mqttPublisher->startFromSettings();
+    auto *mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
+    connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
+    mqttPublisher->attach(session);
+    mqttPublisher->startFromSettings(settings);
 #endif
 }
 

@@ -1,12 +1,10 @@
 #include "mqttpublisher.h"
 
-#include "mqttdialog.h"
+#include "modulesession.h"
+#include "settings.h"
 
 #include <QDebug>
-#include <QLabel>
 #include <QRandomGenerator>
-#include <QSettings>
-#include <QStatusBar>
 #include <QThread>
 
 namespace Brelk {
@@ -24,9 +22,8 @@ QString mqttClientId()
            QString::asprintf("%08x", QRandomGenerator::system()->generate());
 }
 
-MqttPublisher::MqttPublisher(QStatusBar *statusBar, const QString &iniFile,
-                             std::function<ModuleContext()> context, QObject *parent)
-    : QObject(parent), statusBar(statusBar), iniFile(iniFile), context(std::move(context))
+MqttPublisher::MqttPublisher(std::function<ModuleContext()> context, QObject *parent)
+    : QObject(parent), context(std::move(context))
 {
     qRegisterMetaType<Brelk::MqttSettings>();
 }
@@ -49,9 +46,18 @@ MqttPublisher::~MqttPublisher()
     connect(endingThread, &QThread::finished, endingThread, &QObject::deleteLater);
 }
 
-void MqttPublisher::startFromSettings()
+void MqttPublisher::attach(ModuleSession *session)
 {
-    QSettings file(iniFile, QSettings::IniFormat);
+    connect(session, &ModuleSession::readingTaken, this, &MqttPublisher::takeReading);
+    connect(session, &ModuleSession::staleChanged, this, [this](bool stale) {
+        if (stale)
+            readingsStale();
+    });
+    connect(session, &ModuleSession::baseAddressChanged, this, &MqttPublisher::followBaseAddress);
+}
+
+void MqttPublisher::startFromSettings(const Settings &file)
+{
     const MqttSettings stored = loadMqttSettings(file, context().baseAddress);
     if (stored.enabled())
         apply(stored);
@@ -64,15 +70,8 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
     error.clear();
     currentState = MqttState::Connecting;
     if (!settings.enabled()) {
-        delete label;
-        label = nullptr;
         emit stateChanged();
         return;
-    }
-    if (!label) {
-        label = new QLabel(statusBar);
-        label->setObjectName(QStringLiteral("lblMqtt"));
-        statusBar->addPermanentWidget(label);
     }
     const QString problem = mqttTopicProblem(settings.topic);
     if (!problem.isEmpty()) {
@@ -84,7 +83,7 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
     } else {
         launchWorker();
     }
-    showState();
+    emit stateChanged();
 }
 
 void MqttPublisher::stop()
@@ -143,7 +142,7 @@ void MqttPublisher::workerEnded()
     if (settings.enabled() && currentState == MqttState::Connecting && !worker) {
         error.clear();
         launchWorker();
-        showState();
+        emit stateChanged();
     }
 }
 
@@ -185,31 +184,6 @@ void MqttPublisher::readingsStale()
     }
 }
 
-void MqttPublisher::configure(QWidget *parent)
-{
-    MqttDialog dialog(parent);
-    const int baseAddress = context().baseAddress;
-    if (isPublishing()) {
-        dialog.setSettings(settings);
-    } else {
-        QSettings file(iniFile, QSettings::IniFormat);
-        dialog.setSettings(loadMqttSettings(file, baseAddress));
-    }
-    dialog.setState(stateText(), error);
-    const QMetaObject::Connection update = connect(this, &MqttPublisher::stateChanged, &dialog,
-                                                   [&] { dialog.setState(stateText(), error); });
-    const int result = dialog.exec();
-    disconnect(update);
-    if (result != QDialog::Accepted)
-        return;
-    const MqttSettings chosen = dialog.settings();
-    QSettings file(iniFile, QSettings::IniFormat);
-    storeMqttSettings(file, chosen, baseAddress);
-    if (file.status() != QSettings::NoError)
-        qDebug() << "MQTT: could not store the settings in" << iniFile;
-    apply(chosen);
-}
-
 void MqttPublisher::workerStateChanged(int state, const QString &newError)
 {
     // A state queued by a worker that has since been stopped is no longer the panel's.
@@ -218,15 +192,6 @@ void MqttPublisher::workerStateChanged(int state, const QString &newError)
     currentState = MqttState(state);
     if (!newError.isEmpty() || currentState == MqttState::Connected)
         error = newError;
-    showState();
-}
-
-void MqttPublisher::showState()
-{
-    if (label) {
-        label->setText(stateText());
-        label->setToolTip(error);
-    }
     emit stateChanged();
 }
 

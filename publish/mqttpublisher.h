@@ -1,7 +1,7 @@
-// The panel's side of MQTT publishing: turns complete ticks and stale readings into messages
-// (see schedule.h), hands them to the worker thread, shows the connection state in the status
-// bar and opens the configuration dialog. Lives on the GUI thread; never waits on the network
-// except for at most about a second when the panel quits.
+// The module session's side of MQTT publishing: turns complete ticks and stale readings into
+// messages (see schedule.h), hands them to the worker thread and keeps the connection state for
+// whoever shows it. Lives on the thread of the poll; never waits on the network except for at
+// most about a second when the panel quits.
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
@@ -15,12 +15,12 @@
 
 #include <functional>
 
-class QLabel;
-class QStatusBar;
 class QThread;
-class QWidget;
 
 namespace Brelk {
+
+class ModuleSession;
+class Settings;
 
 class MqttPublisher : public QObject
 {
@@ -31,12 +31,14 @@ public:
     static constexpr int StopWaitMs = 1000;
 
     // `context` gives the bridge name, base address and resolution selection when asked.
-    MqttPublisher(QStatusBar *statusBar, const QString &iniFile,
-                  std::function<ModuleContext()> context, QObject *parent = nullptr);
+    explicit MqttPublisher(std::function<ModuleContext()> context, QObject *parent = nullptr);
     ~MqttPublisher() override;
 
+    // Publishes the session's ticks and stale readings, and follows its address changes.
+    void attach(ModuleSession *session);
     // Starts publishing if the settings file names a broker; silent whatever happens.
-    void startFromSettings();
+    void startFromSettings(const Settings &file);
+
     // Stops any publishing, then starts with `settings` unless its host is empty or its prefix is
     // refused. Returns at once: a worker still blocked in a connect is left behind, and the new
     // one starts when it has ended, so that at most one is ever left behind.
@@ -47,6 +49,7 @@ public:
     // True while a broker is configured, whether or not it is reached.
     bool isPublishing() const { return settings.enabled(); }
     MqttSettings currentSettings() const { return settings; }
+    ModuleContext moduleContext() const { return context(); }
     MqttState state() const { return currentState; }
     QString lastError() const { return error; }
     // "MQTT: connected" and the like; "MQTT: off" when not publishing.
@@ -58,8 +61,6 @@ public slots:
     // A prefix that was the default of the old address moves to the new address's default, with
     // "offline" left on the old one: the old address's module is no longer watched.
     void followBaseAddress(int oldAddress, int newAddress);
-    // The "MQTT Publishing..." dialog: OK stores the settings and restarts publishing.
-    void configure(QWidget *parent);
 
 signals:
     void stateChanged();
@@ -72,12 +73,9 @@ private:
     void retireWorker();
     void workerEnded();
     void workerStateChanged(int state, const QString &error);
-    void showState();
     void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);
     void send(const QString &subtopic, const QJsonObject &payload);
 
-    QStatusBar *statusBar;
-    QString iniFile;
     std::function<ModuleContext()> context;
     MqttSettings settings;
     QThread *thread = nullptr;
@@ -85,7 +83,6 @@ private:
     // The thread of a worker that was told to stop and has not ended yet (it may be blocked in a
     // connect for minutes); no new worker starts before it has ended.
     QThread *endingThread = nullptr;
-    QLabel *label = nullptr;
     MqttState currentState = MqttState::Connecting;
     QString error;
     ChannelSchedule channels[2] = {ChannelSchedule(0), ChannelSchedule(1)};

@@ -1,7 +1,6 @@
 #include "mqttsettings.h"
 
-#include <QFile>
-#include <QSettings>
+#include "settings.h"
 
 namespace Brelk {
 
@@ -14,12 +13,10 @@ const char *const UserKey = "MqttUser";
 const char *const PasswordKey = "MqttPassword";
 const char *const CaFileKey = "MqttCaFile";
 
-void setOrRemove(QSettings &settings, const char *key, const QString &value)
+// An empty value removes the key.
+void setOrRemove(QVariantMap &values, const char *key, const QString &value)
 {
-    if (value.isEmpty())
-        settings.remove(QLatin1String(key));
-    else
-        settings.setValue(QLatin1String(key), value);
+    values.insert(QLatin1String(key), value.isEmpty() ? QVariant() : QVariant(value));
 }
 
 } // namespace
@@ -36,42 +33,40 @@ QString defaultMqttTopic(int baseAddress)
     return QStringLiteral("brelk/") + QString::asprintf("%04x", unsigned(baseAddress) & 0xFFFF);
 }
 
-MqttSettings loadMqttSettings(QSettings &settings, int baseAddress)
+MqttSettings loadMqttSettings(const Settings &settings, int baseAddress)
 {
+    const auto text = [&settings](const char *key) {
+        return settings.value(QLatin1String(key)).toString();
+    };
     MqttSettings mqtt;
-    mqtt.host = settings.value(QLatin1String(HostKey)).toString().trimmed();
+    mqtt.host = text(HostKey).trimmed();
     bool ok = false;
-    const int port = settings.value(QLatin1String(PortKey)).toString().trimmed().toInt(&ok);
+    const int port = text(PortKey).trimmed().toInt(&ok);
     mqtt.port = ok && port > 0 && port < 65536 ? port : MqttSettings::DefaultPort;
-    mqtt.topic = normalizedMqttTopic(settings.value(QLatin1String(TopicKey)).toString());
+    mqtt.topic = normalizedMqttTopic(text(TopicKey));
     if (mqtt.topic.isEmpty())
         mqtt.topic = defaultMqttTopic(baseAddress);
-    mqtt.user = settings.value(QLatin1String(UserKey)).toString();
-    mqtt.password = settings.value(QLatin1String(PasswordKey)).toString();
+    mqtt.user = text(UserKey);
+    mqtt.password = text(PasswordKey);
     mqtt.rememberPassword = settings.contains(QLatin1String(PasswordKey));
-    mqtt.caFile = settings.value(QLatin1String(CaFileKey)).toString().trimmed();
+    mqtt.caFile = text(CaFileKey).trimmed();
     return mqtt;
 }
 
-void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAddress)
+bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress)
 {
-    setOrRemove(settings, HostKey, mqtt.host);
-    if (mqtt.port == MqttSettings::DefaultPort)
-        settings.remove(QLatin1String(PortKey));
-    else
-        settings.setValue(QLatin1String(PortKey), mqtt.port);
-    setOrRemove(settings, TopicKey,
+    QVariantMap values;
+    setOrRemove(values, HostKey, mqtt.host);
+    setOrRemove(values, PortKey,
+                mqtt.port == MqttSettings::DefaultPort ? QString() : QString::number(mqtt.port));
+    setOrRemove(values, TopicKey,
                 mqtt.topic == defaultMqttTopic(baseAddress) ? QString() : mqtt.topic);
-    setOrRemove(settings, UserKey, mqtt.user);
-    if (mqtt.rememberPassword)
-        settings.setValue(QLatin1String(PasswordKey), mqtt.password);
-    else
-        settings.remove(QLatin1String(PasswordKey));
-    setOrRemove(settings, CaFileKey, mqtt.caFile);
-    settings.sync();
-    // The password is kept in clear; later writes of the file keep these permissions.
-    if (mqtt.rememberPassword)
-        QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    setOrRemove(values, UserKey, mqtt.user);
+    values.insert(QLatin1String(PasswordKey),
+                  mqtt.rememberPassword ? QVariant(mqtt.password) : QVariant());
+    setOrRemove(values, CaFileKey, mqtt.caFile);
+    // The password is kept in clear: the file becomes its owner's alone, and stays so.
+    return settings.store(values, mqtt.rememberPassword);
 }
 
 QString mqttTopicProblem(const QString &topic)

@@ -6,9 +6,9 @@
 #include <QMetaType>
 #include <QString>
 
-class QSettings;
-
 namespace Brelk {
+
+class Settings;
 
 struct MqttSettings
 {
@@ -33,11 +33,11 @@ QString defaultMqttTopic(int baseAddress);
 // Reads the Mqtt* keys; missing values and an unusable port take their defaults, so a file with
 // only "MqttHost" publishes to port 1883 under the default prefix. A prefix the broker would
 // refuse is kept as it is, for the publisher to report (see mqttTopicProblem).
-MqttSettings loadMqttSettings(QSettings &settings, int baseAddress);
+MqttSettings loadMqttSettings(const Settings &settings, int baseAddress);
 // Writes the keys; empty values and defaults are removed (a prefix equal to the default one
 // follows the base address), the password is written only when it is to be remembered, and
 // then the file is made readable and writable by its owner only.
-void storeMqttSettings(QSettings &settings, const MqttSettings &mqtt, int baseAddress);
+bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress);
 
 // The longest topic published under the prefix adds this many bytes to it ("/module").
 constexpr int MqttLongestSuffixBytes = 7;

@@ -155,6 +155,12 @@ QVariant Settings::value(const QString &key, const QVariant &fallback) const
     return settings.value(key, fallback);
 }
 
+bool Settings::contains(const QString &key) const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    return settings.contains(key);
+}
+
 bool Settings::store(const QVariantMap &values, bool secret)
 {
     QSettings settings(filePath, QSettings::IniFormat);

@@ -50,6 +50,7 @@ public:
 
     // Any other key, for the settings of a capability that keeps its own key names (MQTT).
     QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
+    bool contains(const QString &key) const;
     // Sets keys with a value and removes keys with a null one, in one write. A value that holds
     // a password makes the file readable by its owner only.
     bool store(const QVariantMap &values, bool secret = false);

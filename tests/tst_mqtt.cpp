@@ -5,8 +5,10 @@
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
+#include "mqttcontrol.h"
 #include "mqttpublisher.h"
 #include "processfigures.h"
+#include "settings.h"
 #include "settingsfile.h"
 #include "simcontrol.h"
 
@@ -425,7 +427,7 @@ void TestMqtt::staleReadingsOnceThenFresh()
     // Stop the poll so that no tick ends the stale state at once.
     Access::timer(*window)->stop();
     const int before = subscriber.messages().size();
-    emit window->readingsStale();
+    Access::session(*window)->pollStopped();
     QVERIFY(subscriber.waitFor(
         QStringLiteral("b"), [](const Message &m) { return m.json().value("stale") == true; },
         &message, 5000, before));
@@ -774,13 +776,14 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     QTemporaryDir dir;
     QStatusBar statusBar;
     int baseAddress = 0xDD00;
-    CountingPublisher publisher(&statusBar, dir.filePath(QStringLiteral("brelkcontrol.ini")),
-                                [&baseAddress] {
-                                    ModuleContext context;
-                                    context.bridge = QStringLiteral("Wiener VM-USB");
-                                    context.baseAddress = baseAddress;
-                                    return context;
-                                });
+    CountingPublisher publisher([&baseAddress] {
+        ModuleContext context;
+        context.bridge = QStringLiteral("Wiener VM-USB");
+        context.baseAddress = baseAddress;
+        return context;
+    });
+    Settings file(dir.filePath(QStringLiteral("brelkcontrol.ini")));
+    MqttControl control(&publisher, &file, &statusBar, nullptr);
     MqttSettings settings;
     settings.host = QStringLiteral("127.0.0.1");
     settings.port = hung.port;
@@ -798,7 +801,7 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
                 restarting.start();
                 static_cast<QDialog *>(dialog)->accept();
             });
-            publisher.configure(nullptr);
+            control.configure();
         } else {
             const int oldAddress = baseAddress;
             baseAddress = baseAddress == 0xDD00 ? 0xC000 : 0xDD00;

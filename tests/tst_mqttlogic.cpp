@@ -3,6 +3,7 @@
 #include "mqttsettings.h"
 #include "payloads.h"
 #include "schedule.h"
+#include "settings.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -297,8 +298,7 @@ void TestMqttLogic::loadSettings()
     out.write(file);
     out.close();
 
-    QSettings settings(path, QSettings::IniFormat);
-    const MqttSettings mqtt = loadMqttSettings(settings, baseAddress);
+    const MqttSettings mqtt = loadMqttSettings(Settings(path), baseAddress);
     QTEST(mqtt.host, "host");
     QTEST(mqtt.port, "port");
     QTEST(mqtt.topic, "topic");
@@ -344,8 +344,9 @@ void TestMqttLogic::storeSettings()
              {"MqttHost", "MqttPort", "MqttTopic", "MqttUser", "MqttPassword", "MqttCaFile"})
             settings.setValue(QLatin1String(key), QStringLiteral("old"));
         settings.setValue(QStringLiteral("BaseAddress"), QStringLiteral("0xDD00"));
-        storeMqttSettings(settings, mqtt, 0xDD00);
     }
+    Settings file(path);
+    QVERIFY(storeMqttSettings(file, mqtt, 0xDD00));
     QSettings settings(path, QSettings::IniFormat);
     QStringList stored = settings.allKeys();
     stored.removeAll(QStringLiteral("BaseAddress"));
@@ -357,7 +358,7 @@ void TestMqttLogic::storeSettings()
         expected.password.clear();
     if (expected.host.isEmpty())
         expected.topic = QStringLiteral("brelk/dd00");
-    QCOMPARE(loadMqttSettings(settings, 0xDD00), expected);
+    QCOMPARE(loadMqttSettings(file, 0xDD00), expected);
 
     // A remembered password leaves the file to its owner, also after the panel writes it again.
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
