@@ -2,6 +2,7 @@
 #include "ui_brelkcontrol.h"
 
 #include "commands.h"
+#include "datalog.h"
 #include "datalogcontrol.h"
 #include "display.h"
 #include "historywindow.h"
@@ -88,14 +89,15 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     connect(session, &ModuleSession::readingTaken, this, &BrelkControl::showReading);
     connect(session, &ModuleSession::staleChanged, this, &BrelkControl::showStale);
     connect(session, &ModuleSession::noAnswer, this, &BrelkControl::showNoAnswer);
+    connect(session, &ModuleSession::alarmRaised, this, [this] { looks->alert(this); });
     connect(session, &ModuleSession::readingTaken, history, &HistoryWindow::addReading);
-    connect(session, &ModuleSession::readingTaken, dataLog, &DataLogControl::takeReading);
+    connect(session, &ModuleSession::readingTaken, dataLog, &DataLog::takeReading);
 
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
     connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
 
-    dataLog->resume();
+    dataLogControl->resume();
 
     connectController();
 
@@ -143,8 +145,9 @@ void BrelkControl::buildToolsMenu()
     history = new HistoryWindow(this);
     actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
     actionHistory->setObjectName(QStringLiteral("actionHistory"));
-    dataLog = new DataLogControl(settings.path(), this);
-    menuTools->addAction(dataLog->action());
+    dataLog = new DataLog(this);
+    dataLogControl = new DataLogControl(dataLog, &settings, this);
+    menuTools->addAction(dataLogControl->action());
     auto *setPointTool = new SetPointTool(
         this, {[this] { return session->lastReading(); }, [this] { return session->selection(); },
                [this](const WriteList &writes) { session->execute(writes); },
@@ -281,19 +284,15 @@ void BrelkControl::timeout()
 }
 
 // Shows a complete tick: the serial number in the status bar, the texts of the form and the alarm
-// colours. A channel that newly turns red makes the taskbar entry flash, once per tick, so that a
-// trip is noticed on a busy desktop.
+// colours. A channel that newly turns red (the session's `alarmRaised`) makes the taskbar entry
+// flash, once per tick, so that a trip is noticed on a busy desktop.
 void BrelkControl::showReading(const Reading &reading)
 {
     const QString message = serialNumberMessage(reading.serialNumber);
     if (statusBar()->currentMessage() != message)
         statusBar()->showMessage(message);
     form->show(reading, session->eventLatch());
-    const QStringList newlyRed = looks->showAlarms(reading, session->eventLatch());
-    for (const QString &line : newlyRed)
-        qDebug().noquote() << line;
-    if (!newlyRed.isEmpty())
-        looks->alert(this);
+    looks->showAlarms(reading, session->eventLatch());
     emit readingTaken(reading);
 }
 

@@ -12,6 +12,7 @@
 #include <QString>
 
 class QAction;
+class DataLog;
 class DataLogControl;
 namespace Brelk {
 class ModuleSession;
@@ -95,7 +96,8 @@ private:
     Brelk::HistoryWindow *history;
     QAction *actionSaveSetPoints;
     QAction *actionRestoreSetPoints;
-    DataLogControl *dataLog;
+    DataLog *dataLog;
+    DataLogControl *dataLogControl;
     QTimer *timer;
     ReadingForm *form;
     ReadingLooks *looks = nullptr;

@@ -1,6 +1,8 @@
 #include "datalogcontrol.h"
 
+#include "display.h"
 #include "logschedule.h"
+#include "settings.h"
 
 #include <QAction>
 #include <QDate>
@@ -11,14 +13,10 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QWidget>
 
 namespace {
-
-const char *const LogFileKey = "LogFile";
-const char *const LogIntervalKey = "LogInterval";
 
 // The interval dialog's items, in their order.
 const struct
@@ -35,34 +33,27 @@ const int PreselectedInterval = 1;
 
 } // namespace
 
-DataLogControl::DataLogControl(const QString &iniFile, QWidget *window)
-    : QObject(window), window(window), iniFile(iniFile), logAction(new QAction(window))
+DataLogControl::DataLogControl(DataLog *log, Brelk::Settings *settings, QWidget *window)
+    : QObject(window), window(window), settings(settings), logAction(new QAction(window)), log(log)
 {
     logAction->setObjectName(QStringLiteral("actionLogToFile"));
     logAction->setCheckable(true);
     retranslate();
     connect(logAction, &QAction::triggered, this, &DataLogControl::triggered);
-    connect(&log, &DataLog::failed, this, &DataLogControl::logFailed);
+    connect(log, &DataLog::failed, this, &DataLogControl::logFailed);
     window->installEventFilter(this);
 }
 
 void DataLogControl::resume()
 {
-    QSettings settings(iniFile, QSettings::IniFormat);
-    const QString path = settings.value(QLatin1String(LogFileKey)).toString();
+    const QString path = settings->logFile();
     if (path.isEmpty())
         return;
-    const qint64 interval =
-        Brelk::logIntervalFromSetting(settings.value(QLatin1String(LogIntervalKey)).toString());
+    const qint64 interval = settings->logIntervalMs();
     qDebug().noquote() << "Resuming the data log to" << path << "at an interval of"
                        << Brelk::logIntervalSetting(interval) << "s";
-    log.start(path, interval);
+    log->start(path, interval);
     logAction->setChecked(true);
-}
-
-void DataLogControl::takeReading(const Brelk::Reading &reading)
-{
-    log.takeReading(reading);
 }
 
 bool DataLogControl::eventFilter(QObject *watched, QEvent *event)
@@ -75,11 +66,11 @@ bool DataLogControl::eventFilter(QObject *watched, QEvent *event)
 // The action toggles its check mark before it tells: the mark is set here from the log's state.
 void DataLogControl::triggered()
 {
-    if (log.isLogging())
+    if (log->isLogging())
         stopByOperator();
     else
         chooseAndStart();
-    logAction->setChecked(log.isLogging());
+    logAction->setChecked(log->isLogging());
 }
 
 void DataLogControl::chooseAndStart()
@@ -100,7 +91,7 @@ void DataLogControl::chooseAndStart()
         items << tr(item.text);
     bool ok = false;
     const QString choice =
-        QInputDialog::getItem(window, tr("pavex BRELK Control"), tr("Log interval:"), items,
+        QInputDialog::getItem(window, tr(Brelk::ProgramName), tr("Log interval:"), items,
                               PreselectedInterval, false, &ok);
     const int index = items.indexOf(choice);
     if (!ok || index < 0)
@@ -110,21 +101,16 @@ void DataLogControl::chooseAndStart()
 
 void DataLogControl::start(const QString &path, qint64 intervalMs)
 {
-    QSettings settings(iniFile, QSettings::IniFormat);
-    settings.setValue(QLatin1String(LogFileKey), path);
-    settings.setValue(QLatin1String(LogIntervalKey), Brelk::logIntervalSetting(intervalMs));
-    settings.sync();
+    settings->storeLog(path, intervalMs);
     qDebug().noquote() << "Logging to" << path << "at an interval of"
                        << Brelk::logIntervalSetting(intervalMs) << "s";
-    log.start(path, intervalMs);
+    log->start(path, intervalMs);
 }
 
 void DataLogControl::stopByOperator()
 {
-    log.stop();
-    QSettings settings(iniFile, QSettings::IniFormat);
-    settings.remove(QLatin1String(LogFileKey));
-    settings.sync();
+    log->stop();
+    settings->removeLog();
     qDebug() << "Data log stopped";
 }
 
@@ -133,7 +119,7 @@ void DataLogControl::logFailed(const QString &path, const QString &reason)
 {
     logAction->setChecked(false);
     qDebug().noquote() << "Data log to" << path << "stopped:" << reason;
-    QMessageBox::warning(window, tr("pavex BRELK Control"),
+    QMessageBox::warning(window, tr(Brelk::ProgramName),
                          tr("Logging to the file\n%1\nhas stopped: %2.")
                              .arg(QDir::toNativeSeparators(path), reason));
 }

@@ -12,21 +12,22 @@
 
 class QAction;
 class QWidget;
+namespace Brelk {
+class Settings;
+}
 
 class DataLogControl : public QObject
 {
     Q_OBJECT
 
 public:
-    // `window` parents the action and the dialogs; `iniFile` is the panel's settings file.
-    DataLogControl(const QString &iniFile, QWidget *window);
+    // `log` takes the module session's ticks; `settings` keeps the log across restarts; `window`
+    // parents the action and the dialogs.
+    DataLogControl(DataLog *log, Brelk::Settings *settings, QWidget *window);
 
     QAction *action() const { return logAction; }
     // At start-up: resumes the log stored in the settings, if any.
     void resume();
-
-public slots:
-    void takeReading(const Brelk::Reading &reading);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -40,9 +41,9 @@ private:
     void retranslate();
 
     QWidget *window;
-    QString iniFile;
+    Brelk::Settings *settings;
     QAction *logAction;
-    DataLog log;
+    DataLog *log;
 };
 
 #endif // DATALOGCONTROL_H

@@ -10,8 +10,6 @@ using namespace Brelk;
 
 namespace {
 
-const quint16 RedStateFlag = 0x100;
-
 } // namespace
 
 ReadingLooks::ReadingLooks(const std::vector<QLineEdit *> &tickFields,
@@ -39,9 +37,8 @@ FieldLook &ReadingLooks::look(QLineEdit *field)
     return *found;
 }
 
-QStringList ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEvents)
+void ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEvents)
 {
-    QStringList newlyRed;
     for (int ch = 0; ch < 2; ++ch) {
         const quint8 status = channelByte(reading.status, ch);
         const quint8 latched = channelByte(latchedEvents, ch);
@@ -50,17 +47,7 @@ QStringList ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEven
         eventsLook[ch]->setAlarm(alarms.events);
         stateLook[ch]->setAlarm(alarms.state);
         vmeasLook[ch]->setAlarm(alarms.voltageDeviation);
-
-        quint16 red = latched & RedEvents;
-        if (alarms.state == AlarmLevel::Red)
-            red |= RedStateFlag;
-        if (red & ~redShown[ch]) {
-            newlyRed << QStringLiteral("Channel %1 alarm: %2")
-                            .arg(QChar('A' + ch), redAlarmText(status, latched));
-        }
-        redShown[ch] = red;
     }
-    return newlyRed;
 }
 
 bool ReadingLooks::showStale(bool stale)

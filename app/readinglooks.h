@@ -31,8 +31,7 @@ public:
                  double voltageTolerance);
 
     // Colours the alarm fields for a complete tick with the latched events the form shows.
-    // Returns one line per channel that newly shows red ("Channel A alarm: ILIM+TRP").
-    QStringList showAlarms(const Brelk::Reading &reading, quint16 latchedEvents);
+    void showAlarms(const Brelk::Reading &reading, quint16 latchedEvents);
     // True when the fields have just turned stale.
     bool showStale(bool stale);
     // Makes the taskbar entry of `window` flash, for a channel that newly shows red.
@@ -50,9 +49,6 @@ private:
     double tolerance;
     bool staleShown = false;
     int alerts = 0;
-    // What each channel showed in red at the last complete tick: red event bits, and a flag
-    // above them for "Error".
-    quint16 redShown[2] = {0, 0};
 };
 
 #endif // READINGLOOKS_H

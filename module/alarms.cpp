@@ -80,6 +80,25 @@ QString redAlarmText(quint8 statusByte, quint8 latchedEvents)
     return red.join(QLatin1Char('+'));
 }
 
+QStringList RedAlarmWatch::take(quint16 statusWord, quint16 latchedEvents)
+{
+    constexpr quint16 ErrorFlag = 0x100;
+    QStringList newlyRed;
+    for (int ch = 0; ch < 2; ++ch) {
+        const quint8 status = channelByte(statusWord, ch);
+        const quint8 latched = channelByte(latchedEvents, ch);
+        quint16 red = latched & RedEvents;
+        if (stateAlarm(status) == AlarmLevel::Red)
+            red |= ErrorFlag;
+        if (red & ~redShown[ch]) {
+            newlyRed << QStringLiteral("Channel %1 alarm: %2")
+                            .arg(QChar('A' + ch), redAlarmText(status, latched));
+        }
+        redShown[ch] = red;
+    }
+    return newlyRed;
+}
+
 double parseVoltageTolerance(const QString &text)
 {
     bool ok = false;

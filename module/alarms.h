@@ -4,6 +4,7 @@
 #define ALARMS_H
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace Brelk {
@@ -42,6 +43,20 @@ ChannelAlarms channelAlarms(quint8 statusByte, quint8 latchedEvents, double meas
 // What makes a channel red, for the debug line: the red events in the panel's order, then
 // "Error"; joined by "+" ("ILIM+TRP", "Error"). Empty when nothing is red.
 QString redAlarmText(quint8 statusByte, quint8 latchedEvents);
+
+// Which channels newly turn red from one complete tick to the next, so that a trip is told once
+// and not at every tick while it lasts.
+class RedAlarmWatch
+{
+public:
+    // One line per channel that newly shows red ("Channel A alarm: ILIM+TRP").
+    QStringList take(quint16 statusWord, quint16 latchedEvents);
+
+private:
+    // What each channel showed in red at the last tick: red event bits, and a flag above them for
+    // "Error".
+    quint16 redShown[2] = {0, 0};
+};
 
 // The voltage tolerance as stored in the settings: a positive number of volts, or 0 (the default
 // rule) for anything else.

@@ -3,6 +3,9 @@
 #include "datalog.h"
 #include "display.h"
 #include "modulesession.h"
+#ifdef BRELK_MQTT
+#include "mqttpublisher.h"
+#endif
 
 #include <QDateTime>
 #include <QDir>
@@ -35,7 +38,7 @@ HeadlessService::HeadlessService(const QString &settingsFile, QObject *parent)
 {
     session->setSelection(settings.resolutionOptions());
     pollTimer.setInterval(PollIntervalMs);
-    connect(&pollTimer, &QTimer::timeout, this, &HeadlessService::pollTick);
+    connect(&pollTimer, &QTimer::timeout, session, &ModuleSession::poll);
     retryTimer.setInterval(RetryIntervalMs);
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &HeadlessService::connectBridge);
@@ -54,6 +57,27 @@ HeadlessService::HeadlessService(const QString &settingsFile, QObject *parent)
         showStatus(tr("Logging to the file %1 has stopped: %2.")
                        .arg(QDir::toNativeSeparators(path), reason));
     });
+#ifdef BRELK_MQTT
+    publisher = new MqttPublisher(
+        [this] {
+            const ResolutionSelection options = session->selection();
+            return ModuleContext{bridge.name(), int(session->baseAddress()), options.fineVoltage,
+                                 options.currentResolution, options.secondRange};
+        },
+        this);
+    publisher->attach(session);
+    // The window's status-bar label, as a line whenever its text or tooltip changes.
+    connect(publisher, &MqttPublisher::stateChanged, this, [this] {
+        const QString line = publisher->lastError().isEmpty()
+                                 ? publisher->stateText()
+                                 : publisher->stateText() + QStringLiteral(" (") +
+                                       publisher->lastError() + QLatin1Char(')');
+        if (publisher->isPublishing() && line != mqttLine) {
+            mqttLine = line;
+            report(line);
+        }
+    });
+#endif
 }
 
 HeadlessService::~HeadlessService()
@@ -72,6 +96,9 @@ void HeadlessService::start()
         dataLog->start(logPath, settings.logIntervalMs());
     }
     connectBridge();
+#ifdef BRELK_MQTT
+    publisher->startFromSettings(settings);
+#endif
 }
 
 void HeadlessService::stop()
@@ -79,6 +106,11 @@ void HeadlessService::stop()
     pollTimer.stop();
     retryTimer.stop();
     dataLog->stop();
+#ifdef BRELK_MQTT
+    // Says "offline" and leaves the broker, waiting at most about a second for it.
+    delete publisher;
+    publisher = nullptr;
+#endif
     bridge.close();
 }
 
@@ -98,11 +130,6 @@ void HeadlessService::connectBridge()
                    .arg(bridge.name())
                    .arg(RetryIntervalMs / 1000));
     retryTimer.start();
-}
-
-void HeadlessService::pollTick()
-{
-    session->poll();
 }
 
 void HeadlessService::showStatus(const QString &text)

@@ -46,7 +46,6 @@ public:
 private:
     void connectBridge();
     void showStatus(const QString &text);
-    void pollTick();
 
     Settings settings;
     Bridge bridge;
@@ -58,6 +57,7 @@ private:
     // The status line last written: a message that would be repeated every tick is written only
     // when it changes.
     QString status;
+    QString mqttLine;
 };
 
 } // namespace Brelk

@@ -3,6 +3,7 @@
 #include "bridge.h"
 
 #include <QDateTime>
+#include <QDebug>
 
 namespace Brelk {
 
@@ -58,6 +59,11 @@ bool ModuleSession::poll()
     newest = reading;
     readSinceConnect = true;
     emit readingTaken(reading);
+    const QStringList newlyRed = redAlarms.take(reading.status, latch);
+    for (const QString &line : newlyRed)
+        qDebug().noquote() << line;
+    if (!newlyRed.isEmpty())
+        emit alarmRaised();
     updateStale();
     return true;
 }

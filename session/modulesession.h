@@ -6,6 +6,7 @@
 #ifndef MODULESESSION_H
 #define MODULESESSION_H
 
+#include "alarms.h"
 #include "commands.h"
 #include "freshness.h"
 #include "reading.h"
@@ -56,6 +57,8 @@ public:
 signals:
     // Every complete tick, once, after the latch took its events.
     void readingTaken(const Brelk::Reading &reading);
+    // After the tick at which a channel newly turned red; the debug line names what is red.
+    void alarmRaised();
     // At the missed tick that makes the module count as not answering.
     void noAnswer(qint64 silentSince);
     // The readings turned stale, or live again at a complete tick.
@@ -77,6 +80,7 @@ private:
     // speed command must not send.
     bool readSinceConnect = false;
     Reading newest;
+    RedAlarmWatch redAlarms;
     quint16 serial = 0;
     quint16 latch = 0;
 };
