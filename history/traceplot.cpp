@@ -498,7 +498,9 @@ QString TracePlot::valueText(int x) const
     for (int ch = 0; ch < 2; ++ch) {
         text += QStringLiteral("   %1: %2 V  %3")
                     .arg(QChar('A' + ch))
-                    .arg(measuredVoltsDecimal(r, ch), siText(measuredAmperes(r, ch), "A"));
+                    .arg(measuredVoltsDecimal(r, ch),
+                         siText(measuredAmperes(r, ch), QStringLiteral("A"),
+                                amperesPerCount(r.currentResolution)));
     }
     return text;
 }

@@ -1,6 +1,8 @@
 // The sample store and its reduction to pixel columns: gaps, expiry after the kept span, the ring
 // dropping its oldest record, rising event edges, records that convert back to the tick's words,
-// and block summaries that agree with the records they summarise.
+// and block summaries that agree with the records they summarise. Also the trend axes' SI labels
+// and time ticks.
+#include "axisscale.h"
 #include "columnreduction.h"
 #include "samplestore.h"
 
@@ -47,6 +49,10 @@ private slots:
     void summariesAgreeWithRecords();
     void reduceColumns_data();
     void reduceColumns();
+    void siText_data();
+    void siText();
+    void timeTicks_data();
+    void timeTicks();
 };
 
 void TestSampleStore::gaps_data()
@@ -294,6 +300,66 @@ void TestSampleStore::reduceColumns()
         QCOMPARE(out[c].last[VmeasA], float(want[4]));
         QCOMPARE(out[c].joinsPrevious, want[5] != 0);
     }
+}
+
+void TestSampleStore::siText_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<QString>("text");
+    const QString micro = QString::fromUtf8("\xc2\xb5");
+    QTest::newRow("three digits") << 12.5e-6 << "A" << 0.0 << "12.5 " + micro + "A";
+    QTest::newRow("pico") << 100e-12 << "A" << 0.0 << "100 pA";
+    QTest::newRow("zero") << 0.0 << "A" << 0.0 << "0 A";
+    QTest::newRow("rounds up into the next prefix") << 999.9e-9 << "A" << 0.0 << "1 " + micro + "A";
+    QTest::newRow("9995 counts of 100 nA") << 9995 * 1e-7 << "A" << 0.0 << "1 mA";
+    QTest::newRow("stays below it") << 999.4e-6 << "A" << 0.0 << "999 " + micro + "A";
+    QTest::newRow("negative") << -2.5e-9 << "A" << 0.0 << "-2.5 nA";
+    QTest::newRow("kilo") << 1500.0 << "V" << 0.0 << "1.5 kV";
+    QTest::newRow("below pico") << 2e-15 << "A" << 0.0 << "0.002 pA";
+    QTest::newRow("step of 1 nA") << 10.002e-6 << "A" << 1e-9 << "10.002 " + micro + "A";
+    QTest::newRow("tick of a 0.5 uA step") << 0.5e-6 << "A" << 0.5e-6 << "500 nA";
+    QTest::newRow("9995 counts at the 100 nA step")
+        << 9995 * 1e-7 << "A" << 1e-7 << "999.5 " + micro + "A";
+    QTest::newRow("10000 counts at the 100 nA step") << 1e-3 << "A" << 1e-7 << "1.0000 mA";
+}
+
+void TestSampleStore::siText()
+{
+    QFETCH(double, value);
+    QFETCH(QString, unit);
+    QFETCH(double, step);
+    QFETCH(QString, text);
+    QCOMPARE(Brelk::siText(value, unit, step), text);
+}
+
+void TestSampleStore::timeTicks_data()
+{
+    // Each span of the history window across a plot 800 pixels wide, labels at least 90 apart,
+    // from 10:42:13.250 local time (this machine's zone).
+    QTest::addColumn<qint64>("span");
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<QString>("firstTick");
+    QTest::newRow("1 min") << qint64(60000) << qint64(10000) << "10:42:20";
+    QTest::newRow("10 min") << qint64(600000) << qint64(120000) << "10:44";
+    QTest::newRow("1 h") << qint64(3600000) << qint64(600000) << "10:50";
+    QTest::newRow("8 h") << qint64(8 * 3600000) << qint64(3600000) << "11:00";
+    QTest::newRow("24 h") << qint64(24 * 3600000) << qint64(3 * 3600000) << "12:00";
+}
+
+void TestSampleStore::timeTicks()
+{
+    QFETCH(qint64, span);
+    QFETCH(qint64, step);
+    QFETCH(QString, firstTick);
+    const qint64 start =
+        QDateTime(QDate(2026, 12, 7), QTime(10, 42, 13, 250), Qt::LocalTime).toMSecsSinceEpoch();
+    QCOMPARE(timeStep(span / 800.0, 90), step);
+    const qint64 tick = firstTimeTick(start, step);
+    QCOMPARE(timeTickText(tick, step), firstTick);
+    QVERIFY(tick >= start && tick - step < start);
+    QCOMPARE(firstTimeTick(tick, step), tick);
 }
 
 QTEST_GUILESS_MAIN(TestSampleStore)
