@@ -101,6 +101,12 @@ void HistoryWindow::addReading(const Reading &reading)
     tracePlot->sampleAdded();
 }
 
+void HistoryWindow::addEarlierReading(const Reading &reading, qint64 runningMs)
+{
+    store.append(reading, runningMs);
+    tracePlot->sampleAdded();
+}
+
 void HistoryWindow::showAndRaise()
 {
     show();

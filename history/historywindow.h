@@ -29,6 +29,8 @@ public:
 
     const SampleStore &samples() const { return store; }
     TracePlot *plot() const { return tracePlot; }
+    // Stores a tick that was taken `runningMs` on the store's running clock, not now.
+    void addEarlierReading(const Reading &reading, qint64 runningMs);
 
     // The rows of the records in [from, to) with the header line, as the data log writes them.
     static bool writeCsv(const SampleStore &store, qint64 from, qint64 to, QIODevice *device);

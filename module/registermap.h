@@ -76,6 +76,8 @@ enum EventBit : quint16 {
     EventILIM = 0x0040,
     EventQUA = 0x0080,
 };
+// The events that have a name; the byte's other bits are unused.
+constexpr quint16 NamedEvents = EventTRP | EventVLIM | EventINH | EventILIM | EventQUA;
 
 // The byte of a flag word that belongs to a channel.
 constexpr quint8 channelByte(quint16 word, int channel)

@@ -53,6 +53,8 @@ private slots:
     void partOfThePlotDrawsAsTheWhole();
     void panZoomAndLive_data();
     void panZoomAndLive();
+    void pointerReadout_data();
+    void pointerReadout();
     void exportWritesTheVisibleTicks();
     void quitEndsTheProgramWhileItIsOpen();
 
@@ -194,7 +196,7 @@ void TestHistory::partOfThePlotDrawsAsTheWhole()
         reading.vmeas[0] = quint16((t - (now - 600000)) / 200);
         reading.vmeas[1] = quint16(1500 - (t - (now - 600000)) / 400);
         reading.imeas[0] = quint16(reading.vmeas[0] / 100);
-        history()->addReading(reading);
+        history()->addEarlierReading(reading, t - now);
     }
     QCoreApplication::processEvents();
 
@@ -257,6 +259,44 @@ void TestHistory::panZoomAndLive()
     QVERIFY(plot->isLive() && live->isChecked());
     QVERIFY(plot->viewEnd() > history()->samples().time(history()->samples().end() - 1));
     QCOMPARE(plot->span(), span);
+}
+
+Q_DECLARE_METATYPE(CurrentResolution)
+
+void TestHistory::pointerReadout_data()
+{
+    QTest::addColumn<int>("counts");
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<QString>("current");
+    const QString micro = QString::fromUtf8("\xc2\xb5");
+    QTest::newRow("9995 at 100 nA") << 9995 << CurrentResolution::nA100 << "999.5 " + micro + "A";
+    QTest::newRow("12 at 1 uA") << 12 << CurrentResolution::uA1 << "12 " + micro + "A";
+    QTest::newRow("12345 at 10 nA") << 12345 << CurrentResolution::nA10 << "123.45 " + micro + "A";
+    QTest::newRow("65535 at 1 nA") << 65535 << CurrentResolution::nA1 << "65.535 " + micro + "A";
+    QTest::newRow("5 at 1 nA") << 5 << CurrentResolution::nA1 << "5 nA";
+}
+
+// The readout under the pointer gives every count of the current's resolution in the axis' SI
+// notation, never with an exponent.
+void TestHistory::pointerReadout()
+{
+    QFETCH(int, counts);
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(QString, current);
+    action()->trigger();
+    TracePlot *plot = history()->plot();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    Reading reading;
+    reading.vmeas[0] = 100;
+    reading.imeas[0] = quint16(counts);
+    reading.currentResolution = resolution;
+    for (qint64 t = -600000; t <= 0; t += 100) {
+        reading.time = now + t;
+        history()->addEarlierReading(reading, t);
+    }
+    const QString text = plot->valueText(plot->width() / 2);
+    QVERIFY2(text.contains("   A: 100 V  " + current + "   B: 0 V  0 A"), qPrintable(text));
 }
 
 void TestHistory::exportWritesTheVisibleTicks()
