@@ -96,6 +96,7 @@ public:
     // plus axisOffset(). Never decreases with the sequence number. The wall-clock time the tick
     // was taken at is reading(seq).time.
     qint64 time(qint64 seq) const;
+    // The running time the record was taken at.
     qint64 runningTime(qint64 seq) const;
     // Axis time minus running time; changes only when the wall clock is stepped.
     qint64 axisOffset() const { return offset; }
@@ -116,6 +117,7 @@ public:
     // Minimum, maximum and rising events of the records [from, to), to non-empty.
     Extent extent(qint64 from, qint64 to) const;
 
+    // One stored tick; its layout is the store's own.
     struct Record;
     // A copy of some records taken out of the ring, which another thread may read while the
     // store goes on taking ticks.
