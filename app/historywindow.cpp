@@ -1,6 +1,6 @@
 #include "historywindow.h"
 
-#include "csvformat.h"
+#include "csvexport.h"
 #include "traceplot.h"
 
 #include <QCheckBox>
@@ -10,8 +10,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -78,7 +78,7 @@ HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     saveImageButton->setObjectName(QStringLiteral("historySaveImage"));
     connect(saveImageButton, &QPushButton::clicked, this, &HistoryWindow::saveImage);
     controls->addWidget(saveImageButton);
-    auto *exportButton = new QPushButton(tr("Export CSV..."), this);
+    exportButton = new QPushButton(tr("Export CSV..."), this);
     exportButton->setObjectName(QStringLiteral("historyExportCsv"));
     connect(exportButton, &QPushButton::clicked, this, &HistoryWindow::exportCsv);
     controls->addWidget(exportButton);
@@ -88,16 +88,34 @@ HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     pointerLabel->setMinimumHeight(pointerLabel->fontMetrics().height());
     connect(tracePlot, &TracePlot::pointerMoved, pointerLabel, &QLabel::setText);
 
+    exportStatus = new QLabel(this);
+    exportStatus->setObjectName(QStringLiteral("historyExportStatus"));
+    exportProgress = new QProgressBar(this);
+    exportProgress->setObjectName(QStringLiteral("historyExportProgress"));
+    exportProgress->setRange(0, 100);
+    exportProgress->setMaximumWidth(200);
+    exportProgress->hide();
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(pointerLabel, 1);
+    bottom->addWidget(exportStatus);
+    bottom->addWidget(exportProgress);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(tracePlot, 1);
-    layout->addWidget(pointerLabel);
+    layout->addLayout(bottom);
     resize(900, 600);
 }
 
 void HistoryWindow::addReading(const Reading &reading)
 {
     store.append(reading);
+    tracePlot->sampleAdded();
+}
+
+void HistoryWindow::addEarlierReading(const Reading &reading, qint64 runningMs)
+{
+    store.append(reading, runningMs);
     tracePlot->sampleAdded();
 }
 
@@ -142,31 +160,45 @@ void HistoryWindow::saveImage()
         warn(tr("Could not save the image to the file\n%1").arg(QDir::toNativeSeparators(path)));
 }
 
+// The span is taken as it is shown now; the ticks that arrive while the file is written are not
+// in it. One export runs at a time.
 void HistoryWindow::exportCsv()
 {
+    if (runningExport)
+        return;
     const qint64 from = tracePlot->viewStart();
     const qint64 to = tracePlot->viewEnd();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString path =
         askFileName(tr("Export CSV"), QStringLiteral("brelk-history-%1.csv").arg(stamp),
                     tr("CSV files (*.csv)"));
-    if (path.isEmpty())
+    if (path.isEmpty() || runningExport)
         return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !writeCsv(store, from, to, &file) || !file.commit())
-        warn(tr("Could not write the samples to the file\n%1").arg(QDir::toNativeSeparators(path)));
+    runningExport = new CsvExport(store, from, to, path, this);
+    connect(runningExport, &CsvExport::progress, exportProgress, &QProgressBar::setValue);
+    connect(runningExport, &CsvExport::finished, this, &HistoryWindow::exportEnded);
+    exportButton->setEnabled(false);
+    exportProgress->setValue(0);
+    exportProgress->show();
+    exportStatus->setText(tr("Exporting %n ticks...", nullptr, int(runningExport->rowCount())));
+    runningExport->start();
 }
 
-// Every record is a row of its own, so each row carries its own tick's events.
-bool HistoryWindow::writeCsv(const SampleStore &store, qint64 from, qint64 to, QIODevice *device)
+void HistoryWindow::exportEnded(bool ok, const QString &error)
 {
-    QByteArray text = csvHeader().toUtf8() + '\n';
-    const qint64 end = store.lowerBound(to);
-    for (qint64 seq = store.lowerBound(from); seq < end; ++seq) {
-        const Reading reading = store.reading(seq);
-        text += csvRow(reading, reading.events).toUtf8() + '\n';
+    const QString path = QDir::toNativeSeparators(runningExport->path());
+    const qint64 rows = runningExport->rowCount();
+    delete runningExport;
+    runningExport = nullptr;
+    exportProgress->hide();
+    exportButton->setEnabled(true);
+    if (ok) {
+        exportStatus->setText(tr("Exported %n ticks to %1", nullptr, int(rows)).arg(path));
+    } else {
+        exportStatus->setText(tr("Export failed"));
+        warn(tr("Could not write the samples to the file\n%1\n%2").arg(path, error));
     }
-    return device->write(text) == text.size();
+    emit exportFinished(ok);
 }
 
 } // namespace Brelk

@@ -1,7 +1,8 @@
 // The history window: the trend plots of the last 24 hours with their span, live, logarithmic
-// current, image and CSV export controls, and the readout of the values under the pointer. It
-// owns the sample store, which takes every complete tick from start-up on whether the window is
-// shown or not. A top-level window owned by the main window: closing it only hides it.
+// current, image and CSV export controls, the readout of the values under the pointer, and the
+// progress of an export. It owns the sample store, which takes every complete tick from start-up
+// on whether the window is shown or not. A top-level window owned by the main window: closing it
+// only hides it.
 #ifndef HISTORYWINDOW_H
 #define HISTORYWINDOW_H
 
@@ -10,12 +11,13 @@
 #include <QWidget>
 
 class QCheckBox;
-class QIODevice;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace Brelk {
 
+class CsvExport;
 class TracePlot;
 
 class HistoryWindow : public QWidget
@@ -29,18 +31,22 @@ public:
 
     const SampleStore &samples() const { return store; }
     TracePlot *plot() const { return tracePlot; }
-
-    // The rows of the records in [from, to) with the header line, as the data log writes them.
-    static bool writeCsv(const SampleStore &store, qint64 from, qint64 to, QIODevice *device);
+    // Stores a tick that was taken `runningMs` on the store's running clock, not now.
+    void addEarlierReading(const Reading &reading, qint64 runningMs);
 
 public slots:
     void addReading(const Brelk::Reading &reading);
     // Shows the window, or brings it to the front when it is open.
     void showAndRaise();
 
+signals:
+    // An export has ended: the file is complete, or could not be written.
+    void exportFinished(bool ok);
+
 private slots:
     void saveImage();
     void exportCsv();
+    void exportEnded(bool ok, const QString &error);
 
 private:
     void spanChanged();
@@ -53,6 +59,10 @@ private:
     QPushButton *liveButton;
     QCheckBox *logCurrent;
     QLabel *pointerLabel;
+    QPushButton *exportButton;
+    QProgressBar *exportProgress;
+    QLabel *exportStatus;
+    CsvExport *runningExport = nullptr;
 };
 
 } // namespace Brelk

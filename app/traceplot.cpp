@@ -50,7 +50,8 @@ int TracePlot::Axis::pixel(double value) const
     return rect.bottom() - int(std::lround(fraction * (rect.height() - 1)));
 }
 
-TracePlot::TracePlot(const SampleStore *store, QWidget *parent) : QWidget(parent), store(store)
+TracePlot::TracePlot(const SampleStore *store, QWidget *parent)
+    : QWidget(parent), store(store), drawnOffset(store->axisOffset())
 {
     setMouseTracking(true);
     setMinimumSize(480, 320);
@@ -381,6 +382,14 @@ void TracePlot::paintEvent(QPaintEvent *event)
 
 void TracePlot::sampleAdded()
 {
+    if (store->axisOffset() != drawnOffset) {
+        // The wall clock was stepped and the history moved along the axis with it: a view of the
+        // past moves too, so that it keeps showing the same ticks.
+        if (!live)
+            firstColumn += qint64(std::llround((store->axisOffset() - drawnOffset) / msPerColumn()));
+        drawnOffset = store->axisOffset();
+        stale = true;
+    }
     if (!isVisible() || stale) {
         stale = true;
         if (isVisible())
@@ -498,7 +507,9 @@ QString TracePlot::valueText(int x) const
     for (int ch = 0; ch < 2; ++ch) {
         text += QStringLiteral("   %1: %2 V  %3")
                     .arg(QChar('A' + ch))
-                    .arg(measuredVoltsDecimal(r, ch), siText(measuredAmperes(r, ch), "A"));
+                    .arg(measuredVoltsDecimal(r, ch),
+                         siText(measuredAmperes(r, ch), QStringLiteral("A"),
+                                amperesPerCount(r.currentResolution)));
     }
     return text;
 }

@@ -104,6 +104,8 @@ private:
     // The absolute index of the leftmost column: column k covers [ceil(k × ms), ceil((k+1) × ms)).
     qint64 firstColumn = 0;
     bool stale = true;
+    // The store's axis offset the columns were placed with: a step of the wall clock moves it.
+    qint64 drawnOffset = 0;
 
     Axis voltage;
     Axis current;

@@ -44,7 +44,7 @@ Reading synthetic(int i)
 void fill(SampleStore &store)
 {
     for (int i = 0; i < SampleStore::DayCapacity; ++i)
-        store.append(synthetic(i));
+        store.append(synthetic(i), qint64(i) * 100);
 }
 
 } // namespace
@@ -66,7 +66,8 @@ void BenchHistory::append()
     int i = 0;
     QBENCHMARK
     {
-        store.append(synthetic(i++));
+        store.append(synthetic(i), qint64(i) * 100);
+        ++i;
     }
 }
 

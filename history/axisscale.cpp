@@ -20,6 +20,22 @@ double niceStep(double range, int maxTicks)
     return 10 * decade;
 }
 
+namespace {
+
+// A fixed-point number without the zeros that end its fraction: "12.50" → "12.5", "1.00" → "1".
+QString withoutTrailingZeros(QString text)
+{
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text;
+}
+
+} // namespace
+
 QString siText(double value, const QString &unit, double step)
 {
     if (value == 0 || !std::isfinite(value))
@@ -31,24 +47,29 @@ QString siText(double value, const QString &unit, double step)
     } prefixes[] = {
         {1e3, "k"}, {1, ""}, {1e-3, "m"}, {1e-6, "\xc2\xb5"}, {1e-9, "n"}, {1e-12, "p"},
     };
-    const double magnitude = std::fabs(value);
-    int chosen = int(sizeof(prefixes) / sizeof(prefixes[0])) - 1;
-    for (int i = 0; i <= chosen; ++i) {
-        // Rounded to three digits first, so that 999.9e-9 is labelled "1 µA", not "1000 nA".
-        if (magnitude >= prefixes[i].scale * (1 - 5e-4)) {
-            chosen = i;
-            break;
-        }
-    }
-    const double scaled = value / prefixes[chosen].scale;
-    QString number;
+    const int count = int(sizeof(prefixes) / sizeof(prefixes[0]));
+    // The value as it will be printed, rounded to the step or to three significant digits. Its
+    // prefix is chosen after rounding, so that 999.9e-9 is labelled "1 µA", not "1000 nA".
+    double shown;
     if (step > 0) {
-        const int decimals =
-            qBound(0, int(std::ceil(-std::log10(step / prefixes[chosen].scale) - 1e-9)), 9);
-        number = QString::number(scaled, 'f', decimals);
+        shown = std::round(value / step) * step;
     } else {
-        number = QString::number(scaled, 'g', 3);
+        const double digit = std::pow(10.0, std::floor(std::log10(std::fabs(value))) - 2);
+        shown = std::round(value / digit) * digit;
     }
+    if (shown == 0)
+        return QStringLiteral("0 ") + unit;
+    int chosen = 0;
+    while (chosen < count - 1 && std::fabs(shown) < prefixes[chosen].scale * (1 - 1e-9))
+        ++chosen;
+    const double scaled = shown / prefixes[chosen].scale;
+    const int decimals =
+        step > 0 ? int(std::ceil(-std::log10(step / prefixes[chosen].scale) - 1e-9))
+                 : 2 - int(std::floor(std::log10(std::fabs(scaled)) + 1e-9));
+    // Always fixed notation: an exponent is never shown.
+    QString number = QString::number(scaled, 'f', qBound(0, decimals, 9));
+    if (step <= 0)
+        number = withoutTrailingZeros(number);
     return number + QLatin1Char(' ') + QString::fromUtf8(prefixes[chosen].prefix) + unit;
 }
 

@@ -12,9 +12,10 @@ namespace Brelk {
 // The smallest step of the form {1, 2, 5} × 10^n that divides `range` into at most `maxTicks`.
 double niceStep(double range, int maxTicks);
 
-// `value` with the SI prefix of its own size, from pico to kilo: "12.5 µA", "100 pA", "0 A".
-// Without a `step`, three significant digits; with one, as many decimals as the step needs, so
-// that neighbouring ticks of an axis are told apart ("10.002 µA").
+// `value` with the SI prefix of its own size, from pico to kilo: "12.5 µA", "100 pA", "0 A",
+// never with an exponent. Without a `step`, three significant digits; with one, as many decimals
+// as the step needs, so that neighbouring ticks of an axis, or counts of a resolution, are told
+// apart ("10.002 µA", "999.5 µA").
 QString siText(double value, const QString &unit, double step = 0);
 
 // The time between labelled ticks for a span of `msPerPixel` so that labels lie at least

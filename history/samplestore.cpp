@@ -1,14 +1,16 @@
 #include "samplestore.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 namespace Brelk {
 
-// One complete tick in 30 bytes of plain words.
+// One complete tick in 34 bytes of plain words.
 struct SampleStore::Record
 {
-    quint16 time[3]; // milliseconds since the epoch, 48 bits, low word first
+    quint16 time[3];    // wall-clock milliseconds since the epoch, 48 bits, low word first
+    quint16 running[2]; // the low 32 bits of the running time in milliseconds, low word first
     quint16 vset[2];
     quint16 vmeas[2];
     quint16 imeas[2];
@@ -22,11 +24,15 @@ struct SampleStore::Record
 
 namespace {
 
+Reading readingOf(const SampleStore::Record &r);
+
 quint16 packSelection(const Reading &reading)
 {
     return quint16((reading.fineVoltage ? 1 : 0) | (int(reading.currentResolution) << 1) |
                    (int(reading.secondRange) << 3));
 }
+
+constexpr quint16 NamedEventsBothChannels = quint16(NamedEvents | (NamedEvents << 8));
 
 } // namespace
 
@@ -58,7 +64,7 @@ void Extent::include(const Extent &other)
 SampleStore::SampleStore(int capacity, qint64 keepMs)
     : ringCapacity(std::max(capacity, 1)), keepMs(keepMs), ring(new Record[ringCapacity]())
 {
-    static_assert(sizeof(Record) == 30, "a record is fifteen 16-bit words");
+    static_assert(sizeof(Record) == 34, "a record is seventeen 16-bit words");
     // Zeroed here, so that the whole day is resident from start-up and the process does not grow
     // as the ticks fill it.
     const int shifts[LevelCount] = {4, 8, 12};
@@ -69,6 +75,7 @@ SampleStore::SampleStore(int capacity, qint64 keepMs)
         levels[l].slotCount = (ringCapacity >> shifts[l]) + 2;
         levels[l].blocks.reset(new Extent[levels[l].slotCount]());
     }
+    runningClock.start();
 }
 
 SampleStore::~SampleStore() = default;
@@ -98,26 +105,29 @@ void SampleStore::dropOldest()
 
 void SampleStore::append(const Reading &reading)
 {
-    qint64 time = std::max<qint64>(reading.time, 0);
-    if (!isEmpty()) {
-        const qint64 newest = this->time(endSeq - 1);
-        if (time < newest) {
-            if (newest - time <= ClockStepBackMs)
-                time = newest;
-            else
-                clear();
-        }
-    }
-    while (!isEmpty() && this->time(firstSeq) < time - keepMs)
+    append(reading, runningTime());
+}
+
+void SampleStore::append(const Reading &reading, qint64 runningMs)
+{
+    const qint64 wall = std::max<qint64>(reading.time, 0);
+    if (!isEmpty())
+        runningMs = std::max(runningMs, newestRunning);
+    while (!isEmpty() && runningTime(firstSeq) < runningMs - keepMs)
         dropOldest();
     if (size() == ringCapacity)
         dropOldest();
+    if (isEmpty() || std::llabs(wall - (runningMs + offset)) > ClockStepMs)
+        offset = wall - runningMs;
+    newestRunning = runningMs;
 
     const qint64 seq = endSeq;
     Record &r = ring[seq % ringCapacity];
-    r.time[0] = quint16(time);
-    r.time[1] = quint16(time >> 16);
-    r.time[2] = quint16(time >> 32);
+    r.time[0] = quint16(wall);
+    r.time[1] = quint16(wall >> 16);
+    r.time[2] = quint16(wall >> 32);
+    r.running[0] = quint16(runningMs);
+    r.running[1] = quint16(quint32(runningMs) >> 16);
     for (int ch = 0; ch < 2; ++ch) {
         r.vset[ch] = reading.vset[ch];
         r.vmeas[ch] = reading.vmeas[ch];
@@ -126,7 +136,7 @@ void SampleStore::append(const Reading &reading)
     }
     r.status = reading.status;
     r.events = reading.events;
-    r.rising = quint16(reading.events & ~previousEvents);
+    r.rising = quint16(reading.events & ~previousEvents & NamedEventsBothChannels);
     r.selection = packSelection(reading);
     previousEvents = reading.events;
     ++endSeq;
@@ -143,8 +153,14 @@ void SampleStore::append(const Reading &reading)
 
 qint64 SampleStore::time(qint64 seq) const
 {
+    return runningTime(seq) + offset;
+}
+
+qint64 SampleStore::runningTime(qint64 seq) const
+{
     const Record &r = record(seq);
-    return qint64(r.time[0]) | (qint64(r.time[1]) << 16) | (qint64(r.time[2]) << 32);
+    const quint32 low = quint32(r.running[0]) | (quint32(r.running[1]) << 16);
+    return newestRunning - qint64(quint32(quint32(newestRunning) - low));
 }
 
 quint16 SampleStore::risingEvents(qint64 seq) const
@@ -154,9 +170,15 @@ quint16 SampleStore::risingEvents(qint64 seq) const
 
 Reading SampleStore::reading(qint64 seq) const
 {
-    const Record &r = record(seq);
+    return readingOf(record(seq));
+}
+
+namespace {
+
+Reading readingOf(const SampleStore::Record &r)
+{
     Reading reading;
-    reading.time = time(seq);
+    reading.time = qint64(r.time[0]) | (qint64(r.time[1]) << 16) | (qint64(r.time[2]) << 32);
     for (int ch = 0; ch < 2; ++ch) {
         reading.vset[ch] = r.vset[ch];
         reading.vmeas[ch] = r.vmeas[ch];
@@ -169,6 +191,35 @@ Reading SampleStore::reading(qint64 seq) const
     reading.currentResolution = CurrentResolution((r.selection >> 1) & 3);
     reading.secondRange = SecondRange((r.selection >> 3) & 3);
     return reading;
+}
+
+} // namespace
+
+SampleStore::Span::Span() = default;
+SampleStore::Span::Span(Span &&other) noexcept = default;
+SampleStore::Span &SampleStore::Span::operator=(Span &&other) noexcept = default;
+SampleStore::Span::~Span() = default;
+
+Reading SampleStore::Span::reading(qint64 index) const
+{
+    return readingOf(records[index]);
+}
+
+SampleStore::Span SampleStore::copy(qint64 from, qint64 to) const
+{
+    from = std::max(from, firstSeq);
+    to = std::min(to, endSeq);
+    Span span;
+    if (from >= to)
+        return span;
+    span.count = to - from;
+    span.records.reset(new Record[span.count]);
+    // At most two runs of the ring: up to its end, and on from its start.
+    const qint64 begin = from % ringCapacity;
+    const qint64 firstRun = std::min(span.count, ringCapacity - begin);
+    std::copy(ring.get() + begin, ring.get() + begin + firstRun, span.records.get());
+    std::copy(ring.get(), ring.get() + (span.count - firstRun), span.records.get() + firstRun);
+    return span;
 }
 
 void SampleStore::values(qint64 seq, float *out) const
@@ -197,7 +248,7 @@ qint64 SampleStore::lowerBound(qint64 time, qint64 from, qint64 to) const
 
 bool SampleStore::gapBefore(qint64 seq) const
 {
-    return seq <= firstSeq || time(seq) - time(seq - 1) > GapMs;
+    return seq <= firstSeq || runningTime(seq) - runningTime(seq - 1) > GapMs;
 }
 
 Extent SampleStore::extent(qint64 from, qint64 to) const

@@ -76,6 +76,8 @@ enum EventBit : quint16 {
     EventILIM = 0x0040,
     EventQUA = 0x0080,
 };
+// The events that have a name; the byte's other bits are unused.
+constexpr quint16 NamedEvents = EventTRP | EventVLIM | EventINH | EventILIM | EventQUA;
 
 // The events that mean the channel was switched off or is limited: they colour it red.
 constexpr quint8 RedEvents = EventTRP | EventILIM | EventINH;

@@ -413,8 +413,9 @@ void TestForm::noOtherNamedObjects()
                     "historyPlot",         "historySpan60",          "historySpan600",
                     "historySpan3600",     "historySpan28800",       "historySpan86400",
                     "historyLive",         "historyLogCurrent",      "historySaveImage",
-                    "historyExportCsv",    "historyPointer",         "actionLogToFile",
-                    "actionSaveSetPoints", "actionRestoreSetPoints", "actionMqttPublishing"};
+                    "historyExportCsv",    "historyPointer",         "historyExportStatus",
+                    "historyExportProgress", "actionLogToFile",      "actionSaveSetPoints",
+                    "actionRestoreSetPoints", "actionMqttPublishing"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {

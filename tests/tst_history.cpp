@@ -9,7 +9,9 @@
 #include "traceplot.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,7 +55,11 @@ private slots:
     void partOfThePlotDrawsAsTheWhole();
     void panZoomAndLive_data();
     void panZoomAndLive();
+    void pointerReadout_data();
+    void pointerReadout();
+    void exportWritesTheVisibleTicks_data();
     void exportWritesTheVisibleTicks();
+    void exportOfADayKeepsThePollGoing();
     void quitEndsTheProgramWhileItIsOpen();
 
 private:
@@ -194,7 +200,7 @@ void TestHistory::partOfThePlotDrawsAsTheWhole()
         reading.vmeas[0] = quint16((t - (now - 600000)) / 200);
         reading.vmeas[1] = quint16(1500 - (t - (now - 600000)) / 400);
         reading.imeas[0] = quint16(reading.vmeas[0] / 100);
-        history()->addReading(reading);
+        history()->addEarlierReading(reading, t - now);
     }
     QCoreApplication::processEvents();
 
@@ -259,8 +265,54 @@ void TestHistory::panZoomAndLive()
     QCOMPARE(plot->span(), span);
 }
 
+Q_DECLARE_METATYPE(CurrentResolution)
+
+void TestHistory::pointerReadout_data()
+{
+    QTest::addColumn<int>("counts");
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<QString>("current");
+    const QString micro = QString::fromUtf8("\xc2\xb5");
+    QTest::newRow("9995 at 100 nA") << 9995 << CurrentResolution::nA100 << "999.5 " + micro + "A";
+    QTest::newRow("12 at 1 uA") << 12 << CurrentResolution::uA1 << "12 " + micro + "A";
+    QTest::newRow("12345 at 10 nA") << 12345 << CurrentResolution::nA10 << "123.45 " + micro + "A";
+    QTest::newRow("65535 at 1 nA") << 65535 << CurrentResolution::nA1 << "65.535 " + micro + "A";
+    QTest::newRow("5 at 1 nA") << 5 << CurrentResolution::nA1 << "5 nA";
+}
+
+// The readout under the pointer gives every count of the current's resolution in the axis' SI
+// notation, never with an exponent.
+void TestHistory::pointerReadout()
+{
+    QFETCH(int, counts);
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(QString, current);
+    action()->trigger();
+    TracePlot *plot = history()->plot();
+    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    Reading reading;
+    reading.vmeas[0] = 100;
+    reading.imeas[0] = quint16(counts);
+    reading.currentResolution = resolution;
+    for (qint64 t = -600000; t <= 0; t += 100) {
+        reading.time = now + t;
+        history()->addEarlierReading(reading, t);
+    }
+    const QString text = plot->valueText(plot->width() / 2);
+    QVERIFY2(text.contains("   A: 100 V  " + current + "   B: 0 V  0 A"), qPrintable(text));
+}
+
+void TestHistory::exportWritesTheVisibleTicks_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("written") << QString();
+    QTest::newRow("folder that does not exist") << QStringLiteral("missing/");
+}
+
 void TestHistory::exportWritesTheVisibleTicks()
 {
+    QFETCH(QString, folder);
     action()->trigger();
     QVERIFY(QTest::qWaitForWindowExposed(history()));
     ticks(2);
@@ -268,8 +320,8 @@ void TestHistory::exportWritesTheVisibleTicks()
     bus->registers[0xDD00 + regImeas_A] = 1234;
     ticks(1);
 
-    QTemporaryDir folder;
-    const QString path = folder.filePath("export.csv");
+    QTemporaryDir temporary;
+    const QString path = temporary.filePath(folder + "export.csv");
     DialogDriver::onNextModal([path](QWidget *widget) {
         auto *dialog = qobject_cast<QFileDialog *>(widget);
         if (!dialog) {
@@ -279,7 +331,24 @@ void TestHistory::exportWritesTheVisibleTicks()
         dialog->selectFile(path);
         static_cast<QDialog *>(dialog)->accept();
     });
+    QSignalSpy finished(history(), &HistoryWindow::exportFinished);
+    UnexpectedBoxes boxes;
     window->findChild<QPushButton *>(QStringLiteral("historyExportCsv"))->click();
+    QVERIFY(finished.wait(10000));
+    auto *status = window->findChild<QLabel *>(QStringLiteral("historyExportStatus"));
+    if (!folder.isEmpty()) {
+        QCOMPARE(finished.first().first().toBool(), false);
+        QCOMPARE(status->text(), QStringLiteral("Export failed"));
+        QTRY_COMPARE(boxes.texts().size(), 1);
+        QVERIFY(boxes.texts().first().startsWith(
+            "Could not write the samples to the file\n" + QDir::toNativeSeparators(path) + "\n"));
+        QVERIFY(!QFile::exists(path));
+        return;
+    }
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(status->text(),
+             QStringLiteral("Exported 3 ticks to %1").arg(QDir::toNativeSeparators(path)));
+    QVERIFY(boxes.texts().isEmpty());
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -293,6 +362,72 @@ void TestHistory::exportWritesTheVisibleTicks()
     }
     QVERIFY(lines[3].endsWith(",0.001234,,Stable,HV On,TRP,0,0,0,,Stable,HV On,"));
     QCOMPARE(lines[4], QByteArray());
+}
+
+// A full day exported at the 24 h span while the poll timer runs: the poll keeps its 100 ms ticks
+// throughout, and the file holds every tick that was visible when the export began.
+void TestHistory::exportOfADayKeepsThePollGoing()
+{
+    HistoryWindow *h = history();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    Reading reading;
+    reading.vmeas[0] = 1000;
+    reading.imeas[0] = 10;
+    for (qint64 i = SampleStore::DayCapacity - 1; i > 0; --i) {
+        reading.time = now - 100 * i;
+        h->addEarlierReading(reading, -100 * i);
+    }
+    action()->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(h));
+    window->findChild<QPushButton *>(QStringLiteral("historySpan86400"))->click();
+    const SampleStore &store = h->samples();
+    const qint64 visible =
+        store.lowerBound(h->plot()->viewEnd()) - store.lowerBound(h->plot()->viewStart());
+    QVERIFY(visible > SampleStore::DayCapacity - 1000);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("day.csv");
+    DialogDriver::onNextModal([path](QWidget *widget) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget)) {
+            dialog->selectFile(path);
+            static_cast<QDialog *>(dialog)->accept();
+        } else {
+            widget->close();
+        }
+    });
+    qint64 longest = 0;
+    int taken = 0;
+    QElapsedTimer sinceTick;
+    connect(window.get(), &BrelkControl::readingTaken, h, [&] {
+        longest = std::max(longest, sinceTick.restart());
+        ++taken;
+    });
+    QTimer::singleShot(0, h, [this] {
+        window->findChild<QPushButton *>(QStringLiteral("historyExportCsv"))->click();
+    });
+    QSignalSpy finished(h, &HistoryWindow::exportFinished);
+    sinceTick.start();
+    Access::timer(*window)->start();
+    QVERIFY(finished.wait(60000));
+    const int duringExport = taken;
+    QTest::qWait(300);
+    Access::timer(*window)->stop();
+    qInfo("longest gap between ticks during the export: %lld ms (%d ticks)", longest, duringExport);
+    QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
+    QVERIFY(finished.first().first().toBool());
+
+    // The file dialog, busy beside the running poll, sometimes keeps the suggested name in the
+    // folder it was given: the one file there is the export.
+    const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QFile file(folder.filePath(files.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    qint64 lines = 0;
+    while (!file.atEnd()) {
+        file.readLine();
+        ++lines;
+    }
+    QCOMPARE(lines, visible + 1);
 }
 
 QTEST_MAIN(TestHistory)
