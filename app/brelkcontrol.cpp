@@ -54,6 +54,8 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
 
     ui->setupUi(this);
     session = new ModuleSession(&bridge, settings.baseAddress(), this);
+    // The history records every complete tick from now on, whether its window is open or not.
+    readings = new ReadingHistory(this);
     buildToolsMenu();
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
@@ -90,7 +92,7 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     connect(session, &ModuleSession::staleChanged, this, &BrelkControl::showStale);
     connect(session, &ModuleSession::noAnswer, this, &BrelkControl::showNoAnswer);
     connect(session, &ModuleSession::alarmRaised, this, [this] { looks->alert(this); });
-    connect(session, &ModuleSession::readingTaken, history, &HistoryWindow::addReading);
+    connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
     connect(session, &ModuleSession::readingTaken, dataLog, &DataLog::takeReading);
 
     timer = new QTimer(this);
@@ -141,8 +143,7 @@ void BrelkControl::buildToolsMenu()
     menuTools->setObjectName(QStringLiteral("menuTools"));
     menuTools->setTitle(tr("Tools"));
     ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
-    // The history records every complete tick from now on, whether its window is open or not.
-    history = new HistoryWindow(this);
+    history = new HistoryWindow(readings, this);
     actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
     actionHistory->setObjectName(QStringLiteral("actionHistory"));
     dataLog = new DataLog(this);

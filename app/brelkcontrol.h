@@ -16,6 +16,7 @@ class DataLog;
 class DataLogControl;
 namespace Brelk {
 class ModuleSession;
+class ReadingHistory;
 class MqttPublisher;
 } // namespace Brelk
 class QMenu;
@@ -93,6 +94,7 @@ private:
     Brelk::ModuleSession *session;
     QMenu *menuTools;
     QAction *actionHistory;
+    Brelk::ReadingHistory *readings;
     Brelk::HistoryWindow *history;
     QAction *actionSaveSetPoints;
     QAction *actionRestoreSetPoints;

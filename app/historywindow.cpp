@@ -1,5 +1,7 @@
 #include "historywindow.h"
 
+#include "display.h"
+
 #include "csvexport.h"
 #include "traceplot.h"
 
@@ -34,13 +36,15 @@ static_assert(sizeof(Spans) / sizeof(Spans[0]) == HistoryWindow::SpanCount, "one
 
 } // namespace
 
-HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+HistoryWindow::HistoryWindow(ReadingHistory *history, QWidget *parent)
+    : QWidget(parent, Qt::Window), history(history)
 {
     setObjectName(QStringLiteral("historyWindow"));
     setWindowTitle(tr("History - pavex BRELK Control"));
 
-    tracePlot = new TracePlot(&store, this);
+    tracePlot = new TracePlot(&history->samples(), this);
     tracePlot->setObjectName(QStringLiteral("historyPlot"));
+    connect(history, &ReadingHistory::sampleAdded, tracePlot, &TracePlot::sampleAdded);
 
     auto *controls = new QHBoxLayout;
     for (int i = 0; i < SpanCount; ++i) {
@@ -107,16 +111,9 @@ HistoryWindow::HistoryWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     resize(900, 600);
 }
 
-void HistoryWindow::addReading(const Reading &reading)
-{
-    store.append(reading);
-    tracePlot->sampleAdded();
-}
-
 void HistoryWindow::addEarlierReading(const Reading &reading, qint64 runningMs)
 {
-    store.append(reading, runningMs);
-    tracePlot->sampleAdded();
+    history->addEarlierReading(reading, runningMs);
 }
 
 void HistoryWindow::showAndRaise()
@@ -145,7 +142,7 @@ QString HistoryWindow::askFileName(const QString &caption, const QString &sugges
 
 void HistoryWindow::warn(const QString &text)
 {
-    QMessageBox::warning(this, tr("pavex BRELK Control"), text);
+    QMessageBox::warning(this, tr(ProgramName), text);
 }
 
 void HistoryWindow::saveImage()
@@ -174,7 +171,7 @@ void HistoryWindow::exportCsv()
                     tr("CSV files (*.csv)"));
     if (path.isEmpty() || runningExport)
         return;
-    runningExport = new CsvExport(store, from, to, path, this);
+    runningExport = new CsvExport(history->samples(), from, to, path, this);
     connect(runningExport, &CsvExport::progress, exportProgress, &QProgressBar::setValue);
     connect(runningExport, &CsvExport::finished, this, &HistoryWindow::exportEnded);
     exportButton->setEnabled(false);

@@ -1,12 +1,12 @@
 // The history window: the trend plots of the last 24 hours with their span, live, logarithmic
 // current, image and CSV export controls, the readout of the values under the pointer, and the
-// progress of an export. It owns the sample store, which takes every complete tick from start-up
-// on whether the window is shown or not. A top-level window owned by the main window: closing it
-// only hides it.
+// progress of an export. It shows the module's history, which takes every complete tick whether
+// the window is shown or not. A top-level window owned by the main window: closing it only hides
+// it.
 #ifndef HISTORYWINDOW_H
 #define HISTORYWINDOW_H
 
-#include "samplestore.h"
+#include "readinghistory.h"
 
 #include <QWidget>
 
@@ -27,15 +27,14 @@ class HistoryWindow : public QWidget
 public:
     static constexpr int SpanCount = 5;
 
-    explicit HistoryWindow(QWidget *parent = nullptr);
+    explicit HistoryWindow(ReadingHistory *history, QWidget *parent = nullptr);
 
-    const SampleStore &samples() const { return store; }
+    const SampleStore &samples() const { return history->samples(); }
     TracePlot *plot() const { return tracePlot; }
     // Stores a tick that was taken `runningMs` on the store's running clock, not now.
     void addEarlierReading(const Reading &reading, qint64 runningMs);
 
 public slots:
-    void addReading(const Brelk::Reading &reading);
     // Shows the window, or brings it to the front when it is open.
     void showAndRaise();
 
@@ -53,7 +52,7 @@ private:
     QString askFileName(const QString &caption, const QString &suggested, const QString &filter);
     void warn(const QString &text);
 
-    SampleStore store;
+    ReadingHistory *history;
     TracePlot *tracePlot;
     QPushButton *spanButtons[SpanCount];
     QPushButton *liveButton;
