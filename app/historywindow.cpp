@@ -40,7 +40,7 @@ HistoryWindow::HistoryWindow(ReadingHistory *history, QWidget *parent)
     : QWidget(parent, Qt::Window), history(history)
 {
     setObjectName(QStringLiteral("historyWindow"));
-    setWindowTitle(tr("History - pavex BRELK Control"));
+    setWindowTitle(tr("History - %1").arg(QLatin1String(ProgramName)));
 
     tracePlot = new TracePlot(&history->samples(), this);
     tracePlot->setObjectName(QStringLiteral("historyPlot"));

@@ -1,5 +1,7 @@
 #include "setpointtool.h"
 
+#include "display.h"
+
 #include "setpointdialog.h"
 
 #include <QDateTime>
@@ -19,7 +21,7 @@ constexpr QFileDialog::Options FileDialogOptions = {};
 
 QString title()
 {
-    return QStringLiteral("pavex BRELK Control");
+    return QString::fromLatin1(Brelk::ProgramName);
 }
 
 QString fileFilter()

@@ -50,7 +50,7 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
     object.insert(QStringLiteral("serial"), hasModule
                                                 ? QJsonValue(QString::number(serialNumber, 16))
                                                 : QJsonValue(QJsonValue::Null));
-    object.insert(QStringLiteral("base_address"), baseAddressText(context.baseAddress));
+    object.insert(QStringLiteral("base_address"), baseAddressText(quint32(context.baseAddress)));
     object.insert(QStringLiteral("bridge"), context.bridge);
     object.insert(QStringLiteral("version"), QStringLiteral("1.0.0.0"));
     object.insert(QStringLiteral("voltage_resolution"), voltageResolutionName(context.fineVoltage));
@@ -63,11 +63,6 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
 QByteArray compactJson(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QString baseAddressText(int baseAddress)
-{
-    return QString::asprintf("0x%04X", unsigned(baseAddress));
 }
 
 } // namespace Brelk

@@ -31,9 +31,6 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
 // One line of compact UTF-8 JSON.
 QByteArray compactJson(const QJsonObject &object);
 
-// "0xDD00": the base address as the panel's dialogs write it.
-QString baseAddressText(int baseAddress);
-
 } // namespace Brelk
 
 #endif // PAYLOADS_H
