@@ -784,6 +784,8 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     });
     Settings file(dir.filePath(QStringLiteral("brelkcontrol.ini")));
     MqttControl control(&publisher, &file, &statusBar, nullptr);
+    // Workers that earlier tests left behind in their connects may still be there; they only end.
+    const int earlierThreads = mqttThreads();
     MqttSettings settings;
     settings.host = QStringLiteral("127.0.0.1");
     settings.port = hung.port;
@@ -811,7 +813,7 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
         QVERIFY2(restarting.elapsed() < 50, qPrintable(QString::number(restarting.elapsed())));
         QVERIFY(publisher.isPublishing());
         QTest::qWait(100);
-        QVERIFY2(mqttThreads() <= 1, qPrintable(QString::number(mqttThreads())));
+        QVERIFY2(mqttThreads() <= earlierThreads + 1, qPrintable(QString::number(mqttThreads())));
     }
 
     const qint64 before = ProcessFigures::residentKilobytes();
@@ -835,6 +837,7 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
 // once, and the new worker starts as soon as the one left behind has returned from its connect.
 void TestMqtt::newSettingsStartWhenTheAttemptLeftBehindEnds()
 {
+    const int earlierThreads = mqttThreads();
     HungListener hung;
     QVERIFY(hung.filled);
     startWindow(settingsFor(hung.port));
@@ -847,12 +850,12 @@ void TestMqtt::newSettingsStartWhenTheAttemptLeftBehindEnds()
     QVERIFY2(indicator()->toolTip().contains(QStringLiteral("previous connection attempt")),
              qPrintable(indicator()->toolTip()));
     QTest::qWait(200);
-    QCOMPARE(mqttThreads(), 1);
+    QVERIFY(mqttThreads() >= 1 && mqttThreads() <= earlierThreads + 1);
 
     // Room in the listener's queue: the next retry of the hanging connect gets through.
     const int accepted = ::accept(hung.listener, nullptr, nullptr);
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 20000));
-    QCOMPARE(mqttThreads(), 1);
+    QVERIFY(mqttThreads() >= 1 && mqttThreads() <= earlierThreads + 1);
     ::close(accepted);
 }
 
