@@ -1,6 +1,7 @@
 #include "brelkcontrol.h"
 #include "ui_brelkcontrol.h"
 
+#include "commanddialogs.h"
 #include "commands.h"
 #include "datalog.h"
 #include "datalogcontrol.h"
@@ -35,11 +36,6 @@ const int PollIntervalMs = 100;
 QString localTimeText(qint64 msecsSinceEpoch)
 {
     return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
-}
-
-QChar channelLetter(int channel)
-{
-    return QChar('A' + channel);
 }
 
 } // namespace
@@ -327,69 +323,24 @@ void BrelkControl::on_btnClearStatus2_B_clicked()
 
 void BrelkControl::setVoltage(int channel)
 {
-    const QString label = tr("Input a Set Voltage (0...%1 V) for Channel %2")
-                              .arg(SetVoltageMaximum)
-                              .arg(channelLetter(channel));
-    bool ok = false;
-    const double volts =
-        QInputDialog::getDouble(this, tr(ProgramName), label, form->values().vset[channel], 0,
-                                SetVoltageMaximum, DialogDecimals, &ok);
-    if (ok)
-        session->execute(setVoltageWrites(channel, registerCount(volts)));
+    session->execute(askSetVoltage(this, channel, form->values()));
 }
 
 void BrelkControl::setRampSpeed(int channel)
 {
-    static const char *const labels[2] = {
-        QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel A"),
-        QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel B"),
-    };
-    bool ok = false;
-    const double speed = QInputDialog::getDouble(
-        this, tr(ProgramName), tr(labels[channel]).arg(RampSpeedMaximum),
-        form->values().rampSpeed[channel], RampSpeedMinimum, RampSpeedMaximum, DialogDecimals, &ok);
-    if (ok)
-        session->execute(rampSpeedWrites(channel, registerCount(speed), session->lastReading()));
+    session->execute(askRampSpeed(this, channel, form->values(), session->lastReading()));
 }
 
 void BrelkControl::setSoftLimitI(int channel)
 {
-    const CurrentResolution resolution = session->selection().currentResolution;
-    const SoftLimitDialogScale scale = softLimitIScale(resolution);
-    const QString label = tr("Input a Software current limit (0...%1 %2) for Channel %3")
-                              .arg(scale.maximum)
-                              .arg(scale.unit)
-                              .arg(channelLetter(channel));
-    bool ok = false;
-    const double entered = QInputDialog::getDouble(
-        this, tr(ProgramName), label, form->values().softLimitI[channel] * scale.factor, 0,
-        scale.maximum, DialogDecimals, &ok);
-    if (!ok)
-        return;
-    const double counts = softLimitICounts(entered, scale, resolution);
-    qDebug() << "Current Limit channel" << channel << "=" << counts;
-    session->execute(softLimitIWrites(channel, registerCount(counts)));
+    session->execute(
+        askSoftLimitI(this, channel, form->values(), session->selection().currentResolution));
 }
 
 void BrelkControl::setSoftLimitI2(int channel)
 {
-    static const char *const labels[2] = {
-        QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel A:"),
-        QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel B:"),
-    };
-    const SecondRange range = session->selection().secondRange;
-    const double maximum = secondRangeLimitMaximum(range) * 1e6;
-    bool ok = false;
-    const double entered =
-        QInputDialog::getDouble(this, tr(ProgramName), tr(labels[channel]).arg(maximum),
-                                form->values().softLimitI2[channel] * 1e6, 0, maximum,
-                                secondRangeLimitDecimals(range), &ok);
-    if (!ok)
-        return;
-    const double counts = secondRangeLimitCounts(entered, range);
-    if (channel == 0)
-        qDebug() << "Limit I2 A = " << counts;
-    session->execute(softLimitI2Writes(channel, registerCount(counts)));
+    session->execute(
+        askSoftLimitI2(this, channel, form->values(), session->selection().secondRange));
 }
 
 void BrelkControl::on_btnSetVset_A_clicked()

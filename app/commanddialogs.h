@@ -1,0 +1,24 @@
+// The number dialogs of the operator's commands: each asks for one channel's value, starting at
+// the value the form shows, and turns OK into the command's register writes; Cancel is no write.
+#ifndef COMMANDDIALOGS_H
+#define COMMANDDIALOGS_H
+
+#include "commands.h"
+#include "readingform.h"
+
+class QWidget;
+
+namespace Brelk {
+
+WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown);
+// `polled`: the module's last complete tick, whose set voltage follows a new ramp speed.
+WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown,
+                       const Reading *polled);
+WriteList askSoftLimitI(QWidget *window, int channel, const ReadingForm::Values &shown,
+                        CurrentResolution resolution);
+WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values &shown,
+                         SecondRange range);
+
+} // namespace Brelk
+
+#endif // COMMANDDIALOGS_H
