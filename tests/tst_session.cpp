@@ -34,15 +34,6 @@ private:
     QStringList *events;
 };
 
-ResolutionSelection selection(bool fine, CurrentResolution current, SecondRange second)
-{
-    ResolutionSelection options;
-    options.fineVoltage = fine;
-    options.currentResolution = current;
-    options.secondRange = second;
-    return options;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
@@ -104,12 +95,12 @@ void TestSession::readsOfOneTick_data()
     const QList<int> nA1{0x1E, 0x22}, pA100{0x26, 0x2A};
     const auto uA1 = CurrentResolution::uA1;
 
-    QTest::newRow("1 V, none") << selection(false, uA1, SecondRange::None) << 0xDD00
+    QTest::newRow("1 V, none") << ResolutionSelection{false, uA1, SecondRange::None} << 0xDD00
                                << head + standard + currents + tail;
-    QTest::newRow("100 mV, 1 nA") << selection(true, uA1, SecondRange::nA1) << 0xDD00
+    QTest::newRow("100 mV, 1 nA") << ResolutionSelection{true, uA1, SecondRange::nA1} << 0xDD00
                                   << head + fine + currents + nA1 + tail;
     QTest::newRow("1 V, 100 pA at 0xC000")
-        << selection(false, CurrentResolution::nA1, SecondRange::pA100) << 0xC000
+        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::pA100} << 0xC000
         << head + standard + currents + pA100 + tail;
 }
 
@@ -278,18 +269,19 @@ void TestSession::resolutionOptions_data()
     QTest::addColumn<ResolutionSelection>("options");
     QTest::addColumn<QStringList>("ignored"); // keys named in a debug line
 
-    const auto defaults = selection(false, CurrentResolution::uA1, SecondRange::None);
+    const auto defaults = ResolutionSelection{false, CurrentResolution::uA1, SecondRange::None};
     QTest::newRow("absent") << QByteArray() << defaults << QStringList();
     QTest::newRow("all set") << QByteArray("VoltageResolution=100mV\nCurrentResolution=10nA\n"
                                            "SecondRange=100pA\n")
-                             << selection(true, CurrentResolution::nA10, SecondRange::pA100)
+                             << ResolutionSelection{true, CurrentResolution::nA10,
+                                                    SecondRange::pA100}
                              << QStringList();
     QTest::newRow("second range 1nA, 1nA first range")
         << QByteArray("CurrentResolution=1nA\nSecondRange=1nA\n")
-        << selection(false, CurrentResolution::nA1, SecondRange::nA1) << QStringList();
+        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::nA1} << QStringList();
     QTest::newRow("unknown values fall back one by one")
         << QByteArray("VoltageResolution=10mV\nCurrentResolution=100nA\nSecondRange=1uA\n")
-        << selection(false, CurrentResolution::nA100, SecondRange::None)
+        << ResolutionSelection{false, CurrentResolution::nA100, SecondRange::None}
         << QStringList{"VoltageResolution", "SecondRange"};
     QTest::newRow("case matters, empty is not absent")
         << QByteArray("VoltageResolution=1v\nCurrentResolution=\n") << defaults
