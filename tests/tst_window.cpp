@@ -85,6 +85,8 @@ private slots:
     void withoutSettingsFile();
     void baseAddressSetting_data();
     void baseAddressSetting();
+    void resolutionOptionsCheckTheButtons_data();
+    void resolutionOptionsCheckTheButtons();
     void titleFormatIsTranslated();
     void pollTimer();
     void languageChangeKeepsStates();
@@ -139,6 +141,44 @@ void TestWindow::withoutSettingsFile()
 
     window.reset();
     QVERIFY(!QFile::exists(settingsPath()));
+}
+
+void TestWindow::resolutionOptionsCheckTheButtons_data()
+{
+    QTest::addColumn<QByteArray>("options");
+    QTest::addColumn<QStringList>("checked");
+
+    QTest::newRow("absent") << QByteArray() << QStringList{"chk_U_1V", "chk_I_1uA", "chk_I2_None"};
+    QTest::newRow("every option")
+        << QByteArray("VoltageResolution=100mV\nCurrentResolution=1nA\nSecondRange=100pA\n")
+        << QStringList{"chk_U_100mV", "chk_I_1nA", "chk_I2_100pA"};
+    QTest::newRow("a bad value keeps its default")
+        << QByteArray("CurrentResolution=10nA\nSecondRange=10pA\n")
+        << QStringList{"chk_U_1V", "chk_I_10nA", "chk_I2_None"};
+}
+
+// The options of the settings file check the radio buttons before the first tick, which reads
+// under them; the window never writes them back.
+void TestWindow::resolutionOptionsCheckTheButtons()
+{
+    QFETCH(QByteArray, options);
+    QFETCH(QStringList, checked);
+
+    writeSettings("[General]\nBaseAddress=0xDD00\n" + options);
+    const QByteArray before = settingsContents();
+    construct();
+    for (const QString &name : checked)
+        QVERIFY2(window->findChild<QRadioButton *>(name)->isChecked(), qPrintable(name));
+    const bool secondRange = !checked.contains(QStringLiteral("chk_I2_None"));
+    QCOMPARE(window->findChild<QPushButton *>("btnSetSoftLimitI2_A")->isEnabled(), secondRange);
+    QCOMPARE(window->findChild<QPushButton *>("btnSetSoftLimitI2_B")->isEnabled(), secondRange);
+    const Brelk::ResolutionSelection selection = Access::session(*window)->selection();
+    QCOMPARE(selection.fineVoltage, checked.contains(QStringLiteral("chk_U_100mV")));
+
+    window->findChild<QRadioButton *>("chk_U_1V")->click();
+    QVERIFY(!Access::session(*window)->selection().fineVoltage);
+    window.reset();
+    QCOMPARE(settingsContents(), before);
 }
 
 void TestWindow::baseAddressSetting_data()
