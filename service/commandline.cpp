@@ -1,7 +1,6 @@
 #include "commandline.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -19,24 +18,28 @@ const char *const SettingsOption = "settings";
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Control panel for the two-channel high-voltage modules of the pavex BRELK family."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption settings(
-        QLatin1String(SettingsOption),
-        QStringLiteral("Use FILE instead of brelkcontrol.ini next to the executable."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption headless(
-        QLatin1String(HeadlessOption),
-        QStringLiteral("Run without a window: poll, log and publish as the settings say, report "
-                       "on standard error, stop on SIGTERM or SIGINT."));
+    const QCommandLineOption settings(QLatin1String(SettingsOption), QString(),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption headless{QLatin1String(HeadlessOption)};
     parser.addOption(settings);
     parser.addOption(headless);
 
-    // Without an application object the parser cannot know the program's name.
-    const QString program = QFileInfo(arguments.value(0)).fileName();
-    const QString usage = parser.helpText().replace(QLatin1String("<executable_name>"), program);
+    // Written here rather than by the parser, which needs an application object for it.
+    const QString usage =
+        QStringLiteral("Usage: %1 [options]\n"
+                       "Control panel for the two-channel high-voltage modules of the pavex BRELK "
+                       "family.\n\n"
+                       "Options:\n"
+                       "  -h, --help         Displays this help.\n"
+                       "  -v, --version      Displays version information.\n"
+                       "  --settings <FILE>  Use FILE instead of brelkcontrol.ini next to the\n"
+                       "                     executable.\n"
+                       "  --headless         Run without a window: poll, log and publish as the\n"
+                       "                     settings say, report on standard error, stop on\n"
+                       "                     SIGTERM or SIGINT.\n")
+            .arg(QFileInfo(arguments.value(0)).fileName());
     CommandLine line;
     if (!parser.parse(arguments)) {
         line.action = CommandLine::UsageError;
