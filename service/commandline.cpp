@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 
 #include <cstring>
 
@@ -13,6 +14,31 @@ namespace {
 
 const char *const HeadlessOption = "headless";
 const char *const SettingsOption = "settings";
+
+// The usage in the toolkit's own layout. The parser's helpText() needs an application object
+// under Qt 5, and help, version and usage errors are answered before there is one.
+QString usageText(const QString &program, const QString &description,
+                  const QList<QCommandLineOption> &options)
+{
+    QStringList forms;
+    int width = 0;
+    for (const QCommandLineOption &option : options) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString form = names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty())
+            form += QStringLiteral(" <") + option.valueName() + QLatin1Char('>');
+        width = qMax(width, int(form.size()));
+        forms << form;
+    }
+    QString text =
+        QStringLiteral("Usage: %1 [options]\n%2\n\nOptions:\n").arg(program, description);
+    for (int i = 0; i < options.size(); ++i)
+        text += QStringLiteral("  ") + forms[i].leftJustified(width) + QStringLiteral("  ") +
+                options[i].description() + QLatin1Char('\n');
+    return text;
+}
 
 } // namespace
 
@@ -34,9 +60,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
     parser.addOption(settings);
     parser.addOption(headless);
 
-    // Without an application object the parser cannot know the program's name.
-    const QString program = QFileInfo(arguments.value(0)).fileName();
-    const QString usage = parser.helpText().replace(QLatin1String("<executable_name>"), program);
+    const QString usage = usageText(QFileInfo(arguments.value(0)).fileName(),
+                                    parser.applicationDescription(),
+                                    {help, version, settings, headless});
     CommandLine line;
     if (!parser.parse(arguments)) {
         line.action = CommandLine::UsageError;

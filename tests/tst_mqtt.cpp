@@ -953,6 +953,8 @@ void TestMqtt::commandLineWithoutDisplay_data()
         << QStringList{QStringLiteral("--headless"), QStringLiteral("--settings"),
                        QStringLiteral("/nonexistent/brelkcontrol.ini")}
         << 2 << QString() << "/nonexistent/brelkcontrol.ini";
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+                          << "--settings <FILE>  Use FILE instead" << QString();
     QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
                              << "brelkcontrol 1.0.0.0" << QString();
 }
