@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace Brelk;
@@ -37,6 +38,26 @@ int runHeadless(const QString &settingsFile)
     return QCoreApplication::exec();
 }
 
+// Whether the window's application object can start: on X11 and Wayland systems it aborts when
+// it finds no display at all.
+bool displayReachable(int argc, char *argv[])
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+        qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return true;
+#endif
+}
+
 QStringList argumentList(int argc, char *argv[])
 {
     QStringList arguments;
@@ -51,13 +72,14 @@ int main(int argc, char *argv[])
 {
     // Help, version and usage errors need no application object, so they work without a
     // display. The toolkit's own arguments (-style, -platform, ...) are unknown here: the window's
-    // application object takes them out before the arguments are read again.
+    // application object, where there is a display for it, takes them out before the arguments
+    // are read again.
     const bool headless = asksForHeadless(argc, argv);
     CommandLine line = parseCommandLine(argumentList(argc, argv));
     std::unique_ptr<QCoreApplication> application;
     if (headless) {
         application.reset(new QCoreApplication(argc, argv));
-    } else if (line.action == CommandLine::UsageError) {
+    } else if (line.action == CommandLine::UsageError && displayReachable(argc, argv)) {
         application.reset(new QApplication(argc, argv));
         line = parseCommandLine(QCoreApplication::arguments());
     }
@@ -75,18 +97,17 @@ int main(int argc, char *argv[])
         break;
     }
 
-    if (!application)
-        application.reset(new QApplication(argc, argv));
-    QString settingsFile = line.settingsFile;
-    if (settingsFile.isEmpty()) {
-        settingsFile = Settings::besideExecutable();
-    } else {
-        const QString problem = settingsFileProblem(settingsFile);
+    if (!line.settingsFile.isEmpty()) {
+        const QString problem = settingsFileProblem(line.settingsFile);
         if (!problem.isEmpty()) {
             printTo(stderr, QStringLiteral("brelkcontrol: settings file %1\n").arg(problem));
             return UsageExitCode;
         }
     }
+    if (!application)
+        application.reset(new QApplication(argc, argv));
+    const QString settingsFile =
+        line.settingsFile.isEmpty() ? Settings::besideExecutable() : line.settingsFile;
 
     if (headless)
         return runHeadless(settingsFile);

@@ -413,10 +413,9 @@ void TestHistory::exportOfADayKeepsThePollGoing()
     QTest::qWait(300);
     Access::timer(*window)->stop();
     qInfo("longest gap between ticks during the export: %lld ms (%d ticks)", longest, duringExport);
-#ifndef __SANITIZE_ADDRESS__
-    // An instrumented build runs every tick several times slower; the bound is for the real one.
-    QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
-#endif
+    // An export on the poll's thread stops it for seconds; a loaded machine (or an instrumented
+    // build) may delay one tick by a few hundred milliseconds without anything being wrong.
+    QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
     QVERIFY(finished.first().first().toBool());
 
     // The file dialog, busy beside the running poll, sometimes keeps the suggested name in the

@@ -1,8 +1,10 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
-// quit and restarts while the connection attempt hangs.
+// quit and restarts while the connection attempt hangs; the panel as a service without a display,
+// stopped by SIGTERM, and its command line.
 #include "brelkcontroltestaccess.h"
+#include "csvformat.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
 #include "mqttcontrol.h"
@@ -289,6 +291,17 @@ bool any(const Message &)
     return true;
 }
 
+// The environment of a service: no display of any kind, the simulator as the vendor library.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(BRELK_SIM_DIR));
+    return environment;
+}
+
 } // namespace
 
 class TestMqtt : public QObject
@@ -316,6 +329,9 @@ private slots:
     void restartWhileTheConnectionAttemptHangs_data();
     void restartWhileTheConnectionAttemptHangs();
     void newSettingsStartWhenTheAttemptLeftBehindEnds();
+    void headlessServiceStopsCleanlyOnSigterm();
+    void commandLineWithoutDisplay_data();
+    void commandLineWithoutDisplay();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -857,6 +873,113 @@ void TestMqtt::newSettingsStartWhenTheAttemptLeftBehindEnds()
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 20000));
     QVERIFY(mqttThreads() >= 1 && mqttThreads() <= earlierThreads + 1);
     ::close(accepted);
+}
+
+void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
+{
+    QTemporaryDir folder;
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    const QString csv = folder.filePath(QStringLiteral("service.csv"));
+    writeFile(ini,
+              settingsFor(broker->port) + "LogFile=" + csv.toUtf8() + "\nLogInterval=0.1\n");
+
+    Subscriber subscriber(broker->port);
+    QProcess panel;
+    panel.setProcessEnvironment(withoutDisplay());
+    QElapsedTimer running;
+    running.start();
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(panel.waitForStarted(5000));
+    Message message;
+    const bool online = subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &message,
+        10000);
+    QByteArray errors = panel.readAllStandardError();
+    QVERIFY2(online, errors.constData());
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message, 5000));
+    QTest::qWait(int(qMax<qint64>(0, 3000 - running.elapsed())));
+    QCOMPARE(panel.state(), QProcess::Running);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    panel.terminate();
+    QVERIFY(panel.waitForFinished(5000));
+    const qint64 stopMs = stopping.elapsed();
+    errors += panel.readAllStandardError();
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(panel.exitCode() == 0, errors.constData());
+    QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
+
+    // About ten rows a second for three seconds, each one complete.
+    QFile log(csv);
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QByteArray rows = log.readAll();
+    QVERIFY(rows.endsWith('\n'));
+    const QList<QByteArray> lines = rows.trimmed().split('\n');
+    QCOMPARE(QString::fromUtf8(lines.first()), csvHeader());
+    QVERIFY2(lines.size() - 1 >= 15, qPrintable(QString::number(lines.size() - 1)));
+
+    // The retained "offline" is the panel's own: it said goodbye, so the broker's will never fired.
+    Subscriber late(broker->port);
+    QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
+    QCOMPARE(message.payload, QByteArray("offline"));
+    QVERIFY(message.retained);
+    const QRegularExpression clean(QStringLiteral("Client brelkcontrol-\\S+ disconnected\\."));
+    const QRegularExpression will(QStringLiteral("Client brelkcontrol-\\S+ closed its connection"));
+    QVERIFY2(broker->waitForLog(clean, 2000), broker->log().constData());
+    QVERIFY2(!will.match(QString::fromUtf8(broker->log())).hasMatch(), broker->log().constData());
+
+    const QRegularExpression stamped(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) \\S"));
+    const QStringList reported =
+        QString::fromUtf8(errors).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(!reported.isEmpty());
+    for (const QString &line : reported)
+        QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+    QVERIFY2(errors.contains(" Module serial number 2101\n"), errors.constData());
+}
+
+void TestMqtt::commandLineWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2 << QString()
+                                    << "Unknown option 'bogus'.\nUsage: brelkcontrol [options]";
+    QTest::newRow("missing settings file")
+        << QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent")} << 2
+        << QString() << "/nonexistent";
+    QTest::newRow("missing settings file, headless")
+        << QStringList{QStringLiteral("--headless"), QStringLiteral("--settings"),
+                       QStringLiteral("/nonexistent/brelkcontrol.ini")}
+        << 2 << QString() << "/nonexistent/brelkcontrol.ini";
+    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+                          << "--settings <FILE>  Use FILE instead" << QString();
+    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+                             << "brelkcontrol 1.0.0.0" << QString();
+}
+
+// What the command line answers needs no display, with or without --headless.
+void TestMqtt::commandLineWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, error);
+
+    QProcess panel;
+    panel.setProcessEnvironment(withoutDisplay());
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE), arguments);
+    QVERIFY(panel.waitForFinished(10000));
+    const QString standardOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
+    const QString standardError = QString::fromLocal8Bit(panel.readAllStandardError());
+    QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(panel.exitCode() == exitCode, qPrintable(standardError));
+    QVERIFY2(standardOut.contains(out), qPrintable(standardOut));
+    QVERIFY2(standardError.contains(error), qPrintable(standardError));
 }
 
 QTEST_MAIN(TestMqtt)
