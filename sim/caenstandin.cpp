@@ -130,6 +130,6 @@ BRELKSIM_EXPORT int BRELKSIM_VENDOR_CALL CAENVME_SystemReset(int32_t Handle)
 {
     if (!standInSimulator().isOpen(Handle))
         return cvInvalidParam;
-    standInSimulator().module().powerOn();
+    standInSimulator().powerOnAll();
     return cvSuccess;
 }

@@ -5,10 +5,10 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
-// The module decodes 128 bytes of A16 space from its base address.
-const quint32 moduleWindow = 0x80;
 // Enough for several minutes of polling; the oldest cycles go first.
 const std::size_t logCapacity = 100000;
 
@@ -20,8 +20,9 @@ SimConfig configFromEnvironment()
 }
 } // namespace
 
-Simulator::Simulator() : settings(configFromEnvironment()), model(settings.module, &time)
+Simulator::Simulator() : settings(configFromEnvironment())
 {
+    buildModules();
     const QByteArray logPath = qgetenv("BRELKSIM_LOG");
     if (!logPath.isEmpty())
         logFile.reset(std::fopen(logPath.constData(), "a"));
@@ -31,17 +32,50 @@ void Simulator::reset()
 {
     settings = configFromEnvironment();
     time = SimClock();
-    model = ModuleModel(settings.module, &time);
+    buildModules();
     openBridges.clear();
     cycleLog.clear();
 }
 
 bool Simulator::configure(const QByteArray &key, const QByteArray &value)
 {
+    const SimConfig before = settings;
     if (!settings.set(key, value))
         return false;
-    model.applyConfig(settings.module);
+    // The first module stays the first one, even when it moved; a further module is found by its
+    // address.
+    auto previousIndex = [&before](quint32 baseAddress) {
+        std::size_t old = 1;
+        while (old < before.modules.size() && before.modules[old].baseAddress != baseAddress)
+            ++old;
+        return old;
+    };
+    std::vector<ModuleModel> kept;
+    for (std::size_t i = 0; i < settings.modules.size(); ++i) {
+        const SimModule &module = settings.modules[i];
+        const std::size_t old = i == 0 ? 0 : previousIndex(module.baseAddress);
+        if (old < before.modules.size()) {
+            kept.push_back(models[old]);
+            kept.back().applyConfig(module.module);
+        } else {
+            kept.emplace_back(module.module, &time);
+        }
+    }
+    models = kept;
     return true;
+}
+
+void Simulator::buildModules()
+{
+    models.clear();
+    for (const SimModule &module : settings.modules)
+        models.emplace_back(module.module, &time);
+}
+
+void Simulator::powerOnAll()
+{
+    for (ModuleModel &model : models)
+        model.powerOn();
 }
 
 int Simulator::openBridge(int bridge)
@@ -75,23 +109,29 @@ bool Simulator::isOpen(int handle) const
 
 Simulator::Outcome Simulator::read16(quint32 address, int addressModifier, quint16 *word)
 {
+    waitCycleTime();
     if (settings.cyclesFail)
         return Outcome::LinkFailed;
-    if (!moduleAnswers(address, addressModifier)) {
+    const int module = answeringModule(address, addressModifier);
+    if (module < 0) {
         *word = 0xFFFF;
         return Outcome::BusError;
     }
-    *word = model.read(address - settings.baseAddress);
+    *word = models[std::size_t(module)].read(address -
+                                             settings.modules[std::size_t(module)].baseAddress);
     return Outcome::Done;
 }
 
 Simulator::Outcome Simulator::write16(quint32 address, int addressModifier, quint16 word)
 {
+    waitCycleTime();
     if (settings.cyclesFail)
         return Outcome::LinkFailed;
-    if (!moduleAnswers(address, addressModifier))
+    const int module = answeringModule(address, addressModifier);
+    if (module < 0)
         return Outcome::BusError;
-    model.write(address - settings.baseAddress, word);
+    models[std::size_t(module)].write(address - settings.modules[std::size_t(module)].baseAddress,
+                                      word);
     return Outcome::Done;
 }
 
@@ -110,10 +150,18 @@ void Simulator::log(const Cycle &cycle)
     }
 }
 
-// A D16 cycle needs an even address; the module answers only to A16 non-privileged data access.
-bool Simulator::moduleAnswers(quint32 address, int addressModifier) const
+// A D16 cycle needs an even address; a module answers only to A16 non-privileged data access.
+int Simulator::answeringModule(quint32 address, int addressModifier) const
 {
-    return !settings.noModule && addressModifier == Brelk::AddressModifier &&
-           address >= settings.baseAddress && address < settings.baseAddress + moduleWindow &&
-           address % 2 == 0;
+    if (addressModifier != Brelk::AddressModifier || address % 2 != 0)
+        return -1;
+    const int module = settings.moduleAt(address);
+    return module >= 0 && !settings.modules[std::size_t(module)].absent ? module : -1;
+}
+
+// The bridge blocks for the cycle rather than spinning, so the time costs no processor.
+void Simulator::waitCycleTime() const
+{
+    if (settings.cycleMicroseconds > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(settings.cycleMicroseconds));
 }

@@ -1,6 +1,6 @@
 // The simulated crate behind a bridge: the configuration, the clock, the bridges that can be
-// opened, one module at its base address, and a log of every cycle the vendor library was asked
-// for. Each stand-in library holds one of these; its vendor entry points translate calls and
+// opened, the modules at their base addresses, and a log of every cycle the vendor library was
+// asked for. Each stand-in library holds one of these; its vendor entry points translate calls and
 // results into the vendor's conventions.
 #ifndef SIMULATOR_H
 #define SIMULATOR_H
@@ -37,19 +37,23 @@ public:
     // Reads the configuration from the environment. BRELKSIM_LOG names a file to which every
     // cycle is appended as it happens, so a test outside the process can watch the bus.
     Simulator();
-    // The module keeps a pointer to the clock, so a simulator stays where it was made.
+    // The modules keep a pointer to the clock, so a simulator stays where it was made.
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
 
-    // As after loading: configuration from the environment, the module powered on afresh, every
+    // As after loading: configuration from the environment, the modules powered on afresh, every
     // bridge closed (handles a backend still holds no longer work), the clock on real time and
     // the log empty.
     void reset();
-    // Applies one setting at once; the module keeps its state.
+    // Applies one setting at once; the modules keep their state, and a module new in the crate
+    // starts powered on.
     bool configure(const QByteArray &key, const QByteArray &value);
     const SimConfig &config() const { return settings; }
     SimClock &clock() { return time; }
-    ModuleModel &module() { return model; }
+    // The first module, the one the keys without an address configure.
+    ModuleModel &module() { return models.front(); }
+    // A VME system reset restarts every module in the crate.
+    void powerOnAll();
 
     // Opens a bridge and returns its handle, the lowest one free; -1 when there is no such
     // bridge, it is open already, or the fault of a bridge that gives no handle is set.
@@ -57,7 +61,8 @@ public:
     bool closeBridge(int handle);
     bool isOpen(int handle) const;
 
-    // One D16 cycle on the bus; only the module's address modifier reaches the module.
+    // One D16 cycle on the bus, taking the configured cycle time; only the module's address
+    // modifier reaches a module, and only the module whose window holds the address.
     Outcome read16(quint32 address, int addressModifier, quint16 *word);
     Outcome write16(quint32 address, int addressModifier, quint16 word);
 
@@ -66,11 +71,16 @@ public:
     void clearLog() { cycleLog.clear(); }
 
 private:
-    bool moduleAnswers(quint32 address, int addressModifier) const;
+    // A module powered on afresh for each module in the configuration.
+    void buildModules();
+    // The index of the module that acknowledges the cycle, or -1.
+    int answeringModule(quint32 address, int addressModifier) const;
+    void waitCycleTime() const;
 
     SimConfig settings;
     SimClock time;
-    ModuleModel model;
+    // One per module in the configuration, in the same order.
+    std::vector<ModuleModel> models;
     // Bridge number per handle, -1 for a free handle.
     std::vector<int> openBridges;
     std::deque<Cycle> cycleLog;

@@ -1,9 +1,14 @@
 // The simulated module's behaviour behind its registers, on a manual clock: ramps at the ramp
-// speed, the measurement resolutions, and the events it latches.
+// speed, the measurement resolutions, and the events it latches. Then the crate behind the
+// bridge: several modules at their own addresses, the keys that configure them, the cycle time.
 #include "modulemodel.h"
 #include "registermap.h"
+#include "simulator.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
+
+#include <memory>
 
 using namespace Brelk;
 
@@ -224,6 +229,192 @@ private slots:
         QCOMPARE(module.read(regStatus), quint16(0x00C0));
         module.powerOn();
         QCOMPARE(module.read(regSerialNumber), config.serialNumber);
+    }
+
+    // Each row's settings are applied once through the test control path in order, and once from
+    // the environment when the library loads; both must give the same crate.
+    void crateAnswersAtEachModulesAddress_data()
+    {
+        QTest::addColumn<QByteArrayList>("settings");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<int>("serial");
+        QTest::addColumn<int>("setVoltage");
+
+        const QByteArray two = "BRELKSIM_MODULES=0xDD00,0xDC00";
+        const QByteArray three = "BRELKSIM_MODULES=0xDD00,0xDC00,0x1000";
+        const int none = 0xFFFF;
+        QTest::newRow("one module as ever") << QByteArrayList() << 0xDD00u << 0x2101 << 1000;
+        QTest::newRow("one module moved")
+            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDC00u << 0x2101 << 1000;
+        QTest::newRow("where it was")
+            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDD00u << none << none;
+        QTest::newRow("two, first") << QByteArrayList{two} << 0xDD00u << 0x2101 << 1000;
+        QTest::newRow("two, second") << QByteArrayList{two} << 0xDC00u << 0x2102 << 1000;
+        QTest::newRow("three, third") << QByteArrayList{three} << 0x1000u << 0x2103 << 1000;
+        QTest::newRow("just past a window") << QByteArrayList{three} << 0xDD80u << none << none;
+        QTest::newRow("below every window") << QByteArrayList{three} << 0x0F00u << none << none;
+        QTest::newRow("module list wins over base")
+            << QByteArrayList{"BRELKSIM_BASE=0xC000", two} << 0xC000u << none << none;
+        QTest::newRow("plain keys, first module")
+            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDD00u
+            << 0x3000 << 2000;
+        QTest::newRow("plain keys leave the second")
+            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDC00u
+            << 0x3001 << 1000;
+        QTest::newRow("own keys, second module")
+            << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
+            << 0xDC00u << 0x4000 << 3000;
+        QTest::newRow("own keys leave the first")
+            << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
+            << 0xDD00u << 0x2101 << 1000;
+        QTest::newRow("own keys leave the third")
+            << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_SERIAL=0x3000"}
+            << 0x1000u << 0x3002 << 1000;
+        QTest::newRow("own keys of the first module")
+            << QByteArrayList{two, "BRELKSIM_VSET_A=2000", "BRELKSIM_DD00_VSET_A=1500"} << 0xDD00u
+            << 0x2101 << 1500;
+        QTest::newRow("one module absent")
+            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDC00u << none << none;
+        QTest::newRow("the other still answers")
+            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDD00u << 0x2101 << 1000;
+    }
+
+    void crateAnswersAtEachModulesAddress()
+    {
+        QFETCH(QByteArrayList, settings);
+        QFETCH(quint32, address);
+        QFETCH(int, serial);
+        QFETCH(int, setVoltage);
+
+        Simulator configured;
+        for (const QByteArray &setting : settings) {
+            const QByteArrayList keyValue = setting.split('=');
+            QVERIFY2(configured.configure(keyValue[0], keyValue[1]), setting.constData());
+        }
+        for (const QByteArray &setting : settings) {
+            const QByteArrayList keyValue = setting.split('=');
+            qputenv(keyValue[0].constData(), keyValue[1]);
+        }
+        const auto loaded = std::make_unique<Simulator>();
+        for (const QByteArray &setting : settings)
+            qunsetenv(setting.split('=')[0].constData());
+
+        for (Simulator *simulator : {&configured, loaded.get()}) {
+            quint16 word = 0;
+            const Simulator::Outcome expected =
+                serial == 0xFFFF ? Simulator::Outcome::BusError : Simulator::Outcome::Done;
+            QCOMPARE(simulator->read16(address + regSerialNumber, AddressModifier, &word),
+                     expected);
+            QCOMPARE(int(word), serial);
+            QCOMPARE(simulator->read16(address + regVset_A, AddressModifier, &word), expected);
+            QCOMPARE(int(word), setVoltage);
+        }
+    }
+
+    void refusedSettingLeavesTheCrate_data()
+    {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("value");
+
+        QTest::newRow("empty module list") << QByteArray("BRELKSIM_MODULES") << QByteArray("");
+        QTest::newRow("empty entry") << QByteArray("BRELKSIM_MODULES") << QByteArray("0xDD00,");
+        QTest::newRow("not a number") << QByteArray("BRELKSIM_MODULES") << QByteArray("0xDD00,zz");
+        QTest::newRow("beyond A16") << QByteArray("BRELKSIM_MODULES") << QByteArray("0x10000");
+        QTest::newRow("same address twice")
+            << QByteArray("BRELKSIM_MODULES") << QByteArray("0xDD00,0xDD00");
+        QTest::newRow("overlapping windows")
+            << QByteArray("BRELKSIM_MODULES") << QByteArray("0xDD00,0xDD40");
+        QTest::newRow("base into the second window")
+            << QByteArray("BRELKSIM_BASE") << QByteArray("0xDC40");
+        QTest::newRow("no module there") << QByteArray("BRELKSIM_DE00_SERIAL") << QByteArray("1");
+        QTest::newRow("not a module key") << QByteArray("BRELKSIM_DC00_BRIDGES") << QByteArray("2");
+        QTest::newRow("bad value of a module key")
+            << QByteArray("BRELKSIM_DC00_SERIAL") << QByteArray("0x10000");
+        QTest::newRow("bad cycle time") << QByteArray("BRELKSIM_CYCLE_US") << QByteArray("fast");
+    }
+
+    void refusedSettingLeavesTheCrate()
+    {
+        QFETCH(QByteArray, key);
+        QFETCH(QByteArray, value);
+        Simulator simulator;
+        QVERIFY(simulator.configure("BRELKSIM_MODULES", "0xDD00,0xDC00"));
+        simulator.clock().setManual(true);
+        QCOMPARE(simulator.write16(0xDC00 + regVsetWrite_A, AddressModifier, 2500),
+                 Simulator::Outcome::Done);
+
+        QVERIFY(!simulator.configure(key, value));
+        QCOMPARE(int(simulator.config().modules.size()), 2);
+        QCOMPARE(simulator.config().cycleMicroseconds, 0);
+        const quint32 bases[] = {0xDD00, 0xDC00};
+        const quint16 serials[] = {0x2101, 0x2102};
+        for (int i = 0; i < 2; ++i) {
+            quint16 word = 0;
+            QCOMPARE(simulator.read16(bases[i] + regSerialNumber, AddressModifier, &word),
+                     Simulator::Outcome::Done);
+            QCOMPARE(word, serials[i]);
+        }
+        quint16 written = 0;
+        simulator.read16(0xDC00 + regVset_A, AddressModifier, &written);
+        QCOMPARE(written, quint16(2500));
+    }
+
+    // Modules already in the crate keep what was written to them when the list changes.
+    void modulesKeepTheirStateWhenTheCrateGrows()
+    {
+        Simulator simulator;
+        simulator.clock().setManual(true);
+        QVERIFY(simulator.configure("BRELKSIM_MODULES", "0xDD00,0xDC00"));
+        simulator.write16(0xDD00 + regVsetWrite_A, AddressModifier, 2200);
+        simulator.write16(0xDC00 + regVsetWrite_A, AddressModifier, 2500);
+        QVERIFY(simulator.configure("BRELKSIM_MODULES", "0xD000,0x1000,0xDC00"));
+        const quint32 bases[] = {0xD000, 0x1000, 0xDC00};
+        const quint16 setVoltages[] = {2200, 1000, 2500};
+        const quint16 serials[] = {0x2101, 0x2102, 0x2103};
+        for (int i = 0; i < 3; ++i) {
+            quint16 word = 0;
+            simulator.read16(bases[i] + regVset_A, AddressModifier, &word);
+            QCOMPARE(word, setVoltages[i]);
+            simulator.read16(bases[i] + regSerialNumber, AddressModifier, &word);
+            QCOMPARE(word, serials[i]);
+        }
+    }
+
+    void cycleTime_data()
+    {
+        QTest::addColumn<int>("microseconds");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<bool>("write");
+
+        QTest::newRow("as ever") << 0 << 0xDD00u << false;
+        QTest::newRow("reads") << 300 << 0xDD00u << false;
+        QTest::newRow("writes") << 300 << 0xDD00u << true;
+        QTest::newRow("bus errors") << 300 << 0xC000u << false;
+    }
+
+    void cycleTime()
+    {
+        QFETCH(int, microseconds);
+        QFETCH(quint32, address);
+        QFETCH(bool, write);
+        Simulator simulator;
+        QVERIFY(simulator.configure("BRELKSIM_CYCLE_US", QByteArray::number(microseconds)));
+        const int cycles = 100;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < cycles; ++i) {
+            quint16 word = 0;
+            if (write)
+                simulator.write16(address + regRamp_A, AddressModifier, 50);
+            else
+                simulator.read16(address + regSerialNumber, AddressModifier, &word);
+        }
+        const qint64 elapsedUs = timer.nsecsElapsed() / 1000;
+        if (microseconds == 0)
+            QVERIFY2(elapsedUs < 30000, QByteArray::number(elapsedUs).constData());
+        else
+            QVERIFY2(elapsedUs >= qint64(cycles) * microseconds,
+                     QByteArray::number(elapsedUs).constData());
     }
 
 private:
