@@ -25,7 +25,12 @@ struct ModuleKey
     ModuleSetter apply;
 };
 
-const QByteArray keyPrefix = "BRELKSIM_";
+// A function, not a global object: the simulator reads its settings while the stand-in library
+// is being loaded, before the objects of this file may have been constructed.
+QByteArray keyPrefix()
+{
+    return QByteArrayLiteral("BRELKSIM_");
+}
 
 bool parseSwitch(const QByteArray &value, bool *on)
 {
@@ -263,23 +268,23 @@ auto findKey(const List &keys, const QByteArray &name) -> decltype(&keys.front()
 // BRELKSIM_DC00_SERIAL is BRELKSIM_SERIAL for the module at 0xDC00.
 QByteArray moduleKeyName(quint32 baseAddress, const QByteArray &key)
 {
-    return keyPrefix + QByteArray::number(baseAddress, 16).toUpper().rightJustified(4, '0') +
-           key.mid(keyPrefix.size() - 1);
+    return keyPrefix() + QByteArray::number(baseAddress, 16).toUpper().rightJustified(4, '0') +
+           key.mid(keyPrefix().size() - 1);
 }
 
 bool splitModuleKey(const QByteArray &key, quint32 *baseAddress, QByteArray *moduleKey)
 {
     const int digits = 4;
-    const QByteArray address = key.mid(keyPrefix.size(), digits);
-    if (!key.startsWith(keyPrefix) || address.size() != digits ||
-        key.mid(keyPrefix.size() + digits, 1) != "_")
+    const QByteArray address = key.mid(keyPrefix().size(), digits);
+    if (!key.startsWith(keyPrefix()) || address.size() != digits ||
+        key.mid(keyPrefix().size() + digits, 1) != "_")
         return false;
     for (const char digit : address) {
         if (!std::isxdigit(static_cast<unsigned char>(digit)))
             return false;
     }
     *baseAddress = address.toUInt(nullptr, 16);
-    *moduleKey = keyPrefix + key.mid(keyPrefix.size() + digits + 1);
+    *moduleKey = keyPrefix() + key.mid(keyPrefix().size() + digits + 1);
     return true;
 }
 
