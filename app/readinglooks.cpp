@@ -50,14 +50,13 @@ void ReadingLooks::showAlarms(const Reading &reading, quint16 latchedEvents)
     }
 }
 
-bool ReadingLooks::showStale(bool stale)
+void ReadingLooks::showStale(bool stale)
 {
     if (stale == staleShown)
-        return false;
+        return;
     staleShown = stale;
     for (FieldLook &field : fields)
         field.setStale(stale);
-    return stale;
 }
 
 void ReadingLooks::alert(QWidget *window)

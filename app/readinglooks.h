@@ -32,8 +32,8 @@ public:
 
     // Colours the alarm fields for a complete tick with the latched events the form shows.
     void showAlarms(const Brelk::Reading &reading, quint16 latchedEvents);
-    // True when the fields have just turned stale.
-    bool showStale(bool stale);
+    // Marks every field stale, or live again; a field already so is left alone.
+    void showStale(bool stale);
     // Makes the taskbar entry of `window` flash, for a channel that newly shows red.
     void alert(QWidget *window);
     // The taskbar alerts raised so far.

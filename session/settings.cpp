@@ -8,7 +8,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -64,15 +63,6 @@ QString Settings::besideExecutable()
 {
     return QDir(QCoreApplication::applicationDirPath()).absolutePath() + QLatin1Char('/') +
            QLatin1String(FileName);
-}
-
-bool Settings::isReadable() const
-{
-    const QFileInfo info(filePath);
-    if (!info.exists())
-        return true;
-    QFile file(filePath);
-    return info.isFile() && file.open(QIODevice::ReadOnly);
 }
 
 quint32 Settings::baseAddress() const

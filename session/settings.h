@@ -23,8 +23,6 @@ public:
     static QString besideExecutable();
 
     QString path() const { return filePath; }
-    // False when the file exists but cannot be read.
-    bool isReadable() const;
 
     // A16 base address of the module; a value that is no number, or lies outside the A16 space,
     // falls back to 0xDD00 (the latter with a debug line).
