@@ -28,6 +28,10 @@ public:
     // Moves the session to another module: its readings are stale until that module answers.
     void setBaseAddress(quint32 newAddress);
 
+    // The operator's name for the module, such as "Drift chamber"; empty when it has none.
+    QString name() const { return moduleName; }
+    void setName(const QString &name) { moduleName = name; }
+
     ResolutionSelection selection() const { return options; }
     void setSelection(const ResolutionSelection &selection) { options = selection; }
 
@@ -72,6 +76,7 @@ private:
 
     Bridge *bridge;
     quint32 address;
+    QString moduleName;
     ResolutionSelection options;
     Freshness freshness;
     bool staleShown = false;

@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace Brelk {
 
 namespace {
@@ -24,7 +26,9 @@ const char *const CurrentResolutionKey = "CurrentResolution";
 const char *const SecondRangeKey = "SecondRange";
 const char *const LogFileKey = "LogFile";
 const char *const LogIntervalKey = "LogInterval";
+const char *const NameKey = "Name";
 const quint32 HighestA16Address = 0xFFFF;
+const QLatin1String ModuleGroupPrefix("Module_");
 
 // Parses a stored base address by its prefix: "0x" hexadecimal, a leading "0" octal, anything
 // else decimal. The text must be one such number and nothing else; the toolkit's own parser
@@ -58,6 +62,118 @@ void readOption(const QSettings &settings, const char *key, bool (*parse)(const 
 } // namespace
 
 Settings::Settings(const QString &path) : filePath(path) {}
+
+Settings::Settings(const QString &path, const QString &group) : filePath(path), group(group) {}
+
+QString Settings::groupKey(const QString &key) const
+{
+    return group.isEmpty() ? key : group + QLatin1Char('/') + key;
+}
+
+QString Settings::moduleGroupName(quint32 address)
+{
+    return ModuleGroupPrefix + QString::asprintf("%04X", address);
+}
+
+Settings Settings::moduleGroup(quint32 address) const
+{
+    return Settings(filePath, moduleGroupName(address));
+}
+
+QVector<ModuleConfig> Settings::furtherModules() const
+{
+    return readModuleGroups(true);
+}
+
+QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    const quint32 first = baseAddress();
+    QVector<ModuleConfig> modules;
+    for (const QString &group : settings.childGroups()) {
+        if (!group.startsWith(ModuleGroupPrefix))
+            continue;
+        bool ok = false;
+        const QString digits = group.mid(ModuleGroupPrefix.size());
+        const uint address = digits.toUInt(&ok, 16);
+        QString problem;
+        if (!ok || digits.size() != 4 || digits != digits.toUpper() || address % 0x100 != 0)
+            problem =
+                QStringLiteral("its address is not a multiple of 0x100 from 0x0000 to 0xFF00");
+        else if (address == first)
+            problem = QStringLiteral("it is the first module's address (BaseAddress)");
+        else if (std::any_of(modules.cbegin(), modules.cend(),
+                             [address](const ModuleConfig &m) { return m.address == address; }))
+            problem = QStringLiteral("another group has the same address");
+        else if (modules.size() + 1 >= MostModules)
+            problem = QStringLiteral("the panel polls at most %1 modules").arg(MostModules);
+        if (!problem.isEmpty()) {
+            if (reportIgnored)
+                qDebug().noquote() << "Ignoring the settings group" << group << "since" << problem;
+            continue;
+        }
+        ModuleConfig module;
+        module.address = address;
+        module.name =
+            settings.value(group + QLatin1Char('/') + QLatin1String(NameKey)).toString().trimmed();
+        module.selection = moduleGroup(address).resolutionOptions();
+        modules.push_back(module);
+    }
+    std::sort(modules.begin(), modules.end(),
+              [](const ModuleConfig &a, const ModuleConfig &b) { return a.address < b.address; });
+    return modules;
+}
+
+// Groups the panel ignores (a hand-edited address it cannot use) are left for the operator to
+// mend; only the groups of modules the panel polled are removed.
+bool Settings::storeFurtherModules(const QVector<ModuleConfig> &modules)
+{
+    const QVector<ModuleConfig> before = readModuleGroups(false);
+    QSettings settings(filePath, QSettings::IniFormat);
+    for (const ModuleConfig &old : before) {
+        const bool kept = std::any_of(modules.cbegin(), modules.cend(), [&](const ModuleConfig &m) {
+            return m.address == old.address;
+        });
+        if (!kept)
+            settings.remove(moduleGroupName(old.address));
+    }
+    for (const ModuleConfig &module : modules) {
+        settings.beginGroup(moduleGroupName(module.address));
+        if (module.name.trimmed().isEmpty())
+            settings.remove(QLatin1String(NameKey));
+        else
+            settings.setValue(QLatin1String(NameKey), module.name.trimmed());
+        settings.setValue(QLatin1String(VoltageResolutionKey),
+                          voltageResolutionName(module.selection.fineVoltage));
+        settings.setValue(QLatin1String(CurrentResolutionKey),
+                          currentResolutionName(module.selection.currentResolution));
+        settings.setValue(QLatin1String(SecondRangeKey),
+                          secondRangeName(module.selection.secondRange));
+        settings.endGroup();
+    }
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool Settings::moveFurtherModule(quint32 oldAddress, quint32 newAddress)
+{
+    QSettings settings(filePath, QSettings::IniFormat);
+    const QString from = moduleGroupName(oldAddress);
+    const QString to = moduleGroupName(newAddress);
+    settings.remove(to);
+    settings.beginGroup(from);
+    QVariantMap keys;
+    for (const QString &key : settings.allKeys())
+        keys.insert(key, settings.value(key));
+    settings.endGroup();
+    settings.remove(from);
+    settings.beginGroup(to);
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
 
 QString Settings::besideExecutable()
 {
@@ -110,7 +226,9 @@ double Settings::voltageDeviationAlarm() const
 
 ResolutionSelection Settings::resolutionOptions() const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    QSettings settings(filePath, QSettings::IniFormat);
+    if (!group.isEmpty())
+        settings.beginGroup(group);
     ResolutionSelection options;
     readOption(settings, VoltageResolutionKey, parseVoltageResolution, &options.fineVoltage);
     readOption(settings, CurrentResolutionKey, parseCurrentResolution, &options.currentResolution);
@@ -142,13 +260,13 @@ bool Settings::removeLog()
 QVariant Settings::value(const QString &key, const QVariant &fallback) const
 {
     const QSettings settings(filePath, QSettings::IniFormat);
-    return settings.value(key, fallback);
+    return settings.value(groupKey(key), fallback);
 }
 
 bool Settings::contains(const QString &key) const
 {
     const QSettings settings(filePath, QSettings::IniFormat);
-    return settings.contains(key);
+    return settings.contains(groupKey(key));
 }
 
 bool Settings::store(const QVariantMap &values, bool secret)
@@ -156,9 +274,9 @@ bool Settings::store(const QVariantMap &values, bool secret)
     QSettings settings(filePath, QSettings::IniFormat);
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         if (it.value().isNull())
-            settings.remove(it.key());
+            settings.remove(groupKey(it.key()));
         else
-            settings.setValue(it.key(), it.value());
+            settings.setValue(groupKey(it.key()), it.value());
     }
     settings.sync();
     if (secret)

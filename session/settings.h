@@ -8,8 +8,18 @@
 
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 namespace Brelk {
+
+// A module of the crate besides the one of "BaseAddress": a `[Module_DC00]` group of the file.
+struct ModuleConfig
+{
+    quint32 address = 0;
+    // Free text, such as "Drift chamber"; empty when the module has no name.
+    QString name;
+    ResolutionSelection selection;
+};
 
 class Settings
 {
@@ -18,11 +28,29 @@ public:
     static constexpr const char *VmUsb = "VM-USB";
     static constexpr const char *V1718 = "V1718";
 
+    // Modules in all, the first module included.
+    static constexpr int MostModules = 16;
+
     explicit Settings(const QString &path);
     // brelkcontrol.ini in the executable's folder.
     static QString besideExecutable();
 
     QString path() const { return filePath; }
+
+    // The further modules' groups, in ascending address order. A group whose address is no
+    // multiple of 0x100 in 0x0000-0xFF00, is the first module's or another group's, or would
+    // make more than 16 modules is ignored with a debug line naming it.
+    QVector<ModuleConfig> furtherModules() const;
+    // Makes the groups those of `modules`: a new module gets a group, a kept one its new name and
+    // options, and a module that is gone loses its group with every key in it.
+    bool storeFurtherModules(const QVector<ModuleConfig> &modules);
+    // Moves a further module's group, with every key in it, to another address.
+    bool moveFurtherModule(quint32 oldAddress, quint32 newAddress);
+    // The keys of one further module: the log, resolution options and "MqttTopic" calls of the
+    // returned object read and write its group.
+    Settings moduleGroup(quint32 address) const;
+    // "Module_DC00".
+    static QString moduleGroupName(quint32 address);
 
     // A16 base address of the module; a value that is no number, or lies outside the A16 space,
     // falls back to 0xDD00 (the latter with a debug line).
@@ -54,7 +82,13 @@ public:
     bool store(const QVariantMap &values, bool secret = false);
 
 private:
+    Settings(const QString &path, const QString &group);
+    QVector<ModuleConfig> readModuleGroups(bool reportIgnored) const;
+    QString groupKey(const QString &key) const;
+
     QString filePath;
+    // Empty for the first module's keys at the top of the file.
+    QString group;
 };
 
 } // namespace Brelk

@@ -1,0 +1,130 @@
+#include "crate.h"
+
+#include "bridge.h"
+#include "modulesession.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace Brelk {
+
+Crate::Crate(Bridge *bridge, quint32 firstAddress, QObject *parent) : QObject(parent), bus(bridge)
+{
+    sessions.push_back(new ModuleSession(bridge, firstAddress, this));
+}
+
+ModuleSession *Crate::module(quint32 address) const
+{
+    for (ModuleSession *session : sessions) {
+        if (session->baseAddress() == address)
+            return session;
+    }
+    return nullptr;
+}
+
+bool Crate::isAddressTaken(quint32 address, const ModuleSession *except) const
+{
+    const ModuleSession *holder = module(address);
+    return holder && holder != except;
+}
+
+ModuleSession *Crate::addModule(const ModuleConfig &config)
+{
+    if (isAddressTaken(config.address) || sessions.size() >= Settings::MostModules)
+        return nullptr;
+    auto *session = new ModuleSession(bus, config.address, this);
+    session->setName(config.name);
+    session->setSelection(config.selection);
+    // A module added while the bridge is open is polled from the next tick as after a connection.
+    if (bus && bus->isOpen())
+        session->connected();
+    sessions.push_back(session);
+    sortFurtherModules();
+    emit moduleAdded(session);
+    emit orderChanged();
+    return session;
+}
+
+void Crate::removeModule(ModuleSession *module)
+{
+    const int index = sessions.indexOf(module);
+    if (index <= 0)
+        return;
+    emit moduleRemoving(module);
+    sessions.remove(index);
+    delete module;
+    emit orderChanged();
+}
+
+bool Crate::moveModule(ModuleSession *module, quint32 address)
+{
+    if (isAddressTaken(address, module))
+        return false;
+    module->setBaseAddress(address);
+    sortFurtherModules();
+    emit orderChanged();
+    return true;
+}
+
+void Crate::connected()
+{
+    for (ModuleSession *session : sessions)
+        session->connected();
+}
+
+void Crate::connectionFailed()
+{
+    pending.clear();
+    for (ModuleSession *session : sessions)
+        session->connectionFailed();
+}
+
+void Crate::pollStopped()
+{
+    pending.clear();
+    for (ModuleSession *session : sessions)
+        session->pollStopped();
+}
+
+void Crate::tick()
+{
+    if (isTicking())
+        return;
+    for (ModuleSession *session : sessions)
+        pending.push_back(session);
+    pollNext();
+}
+
+void Crate::pollAll()
+{
+    pending.clear();
+    for (ModuleSession *session : sessions)
+        session->poll();
+    emit tickEnded();
+}
+
+void Crate::pollNext()
+{
+    while (!pending.isEmpty()) {
+        const QPointer<ModuleSession> session = pending.takeFirst();
+        if (!session)
+            continue;
+        session->poll();
+        if (!pending.isEmpty()) {
+            QTimer::singleShot(0, this, &Crate::pollNext);
+            return;
+        }
+    }
+    emit tickEnded();
+}
+
+void Crate::sortFurtherModules()
+{
+    std::sort(sessions.begin() + 1, sessions.end(),
+              [](const ModuleSession *a, const ModuleSession *b) {
+                  return a->baseAddress() < b->baseAddress();
+              });
+}
+
+} // namespace Brelk

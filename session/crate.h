@@ -1,0 +1,72 @@
+// Every module of the crate behind the one bridge: the first module (the one of "BaseAddress"),
+// then the further modules in ascending address order, each with a session of its own. A tick
+// reads every module in that order; a module that does not answer ends only its own part of the
+// tick. Between two modules' parts the event loop runs, so that a window answers its operator
+// while a crate of slow modules is read.
+#ifndef CRATE_H
+#define CRATE_H
+
+#include "settings.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QVector>
+
+namespace Brelk {
+
+class Bridge;
+class ModuleSession;
+
+class Crate : public QObject
+{
+    Q_OBJECT
+
+public:
+    Crate(Bridge *bridge, quint32 firstAddress, QObject *parent = nullptr);
+
+    Bridge *bridge() const { return bus; }
+    ModuleSession *first() const { return sessions.first(); }
+    // Every module in the order of the tick.
+    const QVector<ModuleSession *> &modules() const { return sessions; }
+    ModuleSession *module(quint32 address) const;
+    bool isAddressTaken(quint32 address, const ModuleSession *except = nullptr) const;
+
+    // A further module; null when the address is taken or the crate holds 16 modules already.
+    ModuleSession *addModule(const ModuleConfig &config);
+    void removeModule(ModuleSession *module);
+    // Moves a module to a free address and keeps the tick's order; false when it is taken.
+    bool moveModule(ModuleSession *module, quint32 address);
+
+    // What happened to the bridge, told to every module.
+    void connected();
+    void connectionFailed();
+    void pollStopped();
+
+    // Reads the first module now and each further module at a later turn of the event loop. A
+    // tick asked for before the last one ended is skipped.
+    void tick();
+    // Reads every module at once.
+    void pollAll();
+    bool isTicking() const { return !pending.isEmpty(); }
+
+signals:
+    void moduleAdded(Brelk::ModuleSession *module);
+    // Just before the module's session is deleted.
+    void moduleRemoving(Brelk::ModuleSession *module);
+    // The tick's order changed: a module was added, removed or moved.
+    void orderChanged();
+    // After the last module's part of a tick.
+    void tickEnded();
+
+private:
+    void pollNext();
+    void sortFurtherModules();
+
+    Bridge *bus;
+    QVector<ModuleSession *> sessions;
+    QVector<QPointer<ModuleSession>> pending;
+};
+
+} // namespace Brelk
+
+#endif // CRATE_H
