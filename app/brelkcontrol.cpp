@@ -1,16 +1,13 @@
 #include "brelkcontrol.h"
 #include "ui_brelkcontrol.h"
 
-#include "commanddialogs.h"
-#include "commands.h"
-#include "datalog.h"
-#include "datalogcontrol.h"
+#include "crate.h"
 #include "display.h"
-#include "historywindow.h"
+#include "modulesdialog.h"
 #include "modulesession.h"
-#include "readingform.h"
-#include "readinglooks.h"
-#include "setpointtool.h"
+#include "moduleview.h"
+#include "modulewindow.h"
+#include "overviewwindow.h"
 #ifdef BRELK_MQTT
 #include "mqttcontrol.h"
 #include "mqttpublisher.h"
@@ -19,7 +16,6 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QDir>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
@@ -43,74 +39,53 @@ QString localTimeText(qint64 msecsSinceEpoch)
 BrelkControl::BrelkControl(QWidget *parent) : BrelkControl(Settings::besideExecutable(), parent) {}
 
 BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::BrelkControl), settings(settingsFile), session(nullptr),
-      timer(nullptr)
+    : QMainWindow(parent), ui(new Ui::BrelkControl), settings(settingsFile), crate(nullptr),
+      session(nullptr), timer(nullptr)
 {
     qDebug() << "Using INI file:" << settings.path();
 
     ui->setupUi(this);
-    session = new ModuleSession(&bridge, settings.baseAddress(), this);
-    // The history records every complete tick from now on, whether its window is open or not.
-    readings = new ReadingHistory(this);
-    buildToolsMenu();
+    crate = new Crate(&bridge, settings.baseAddress(), this);
+    session = crate->first();
+    timer = new QTimer(this);
+    timer->setInterval(PollIntervalMs);
+    connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
     qDebug("BaseAddress: 0x%X", session->baseAddress());
 
-    form = new ReadingForm(ui);
-    const ReadingLooks::ChannelFields alarmFields[2] = {
-        {ui->txtStatus2_A, ui->txtStatus_A, ui->txtVmeas_A},
-        {ui->txtStatus2_B, ui->txtStatus_B, ui->txtVmeas_B},
-    };
-    looks = new ReadingLooks(
-        {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
-         ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
-         ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
-         ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
-         ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
-         ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
-         ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B},
-        alarmFields, settings.voltageDeviationAlarm());
+    view = new ModuleView(this, ui, session, settings, timer, [this](quint32 address) {
+        if (!moveModule(session, address))
+            return false;
+        storeSetting(settings.storeBaseAddress(address), QStringLiteral("BaseAddress"));
+        return true;
+    });
+    connect(view, &ModuleView::readingShown, this, &BrelkControl::readingTaken);
+    connect(view, &ModuleView::readingsStale, this, &BrelkControl::readingsStale);
+    view->resumeLog();
 
-    // The radio buttons start at the options the settings file names and tell the session every
-    // change, so that the next tick scales by them.
-    selectResolution(settings.resolutionOptions());
-    session->setSelection(formSelection());
-    for (QRadioButton *option :
-         {ui->chk_U_1V, ui->chk_U_100mV, ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA,
-          ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA}) {
-        connect(option, &QRadioButton::toggled, this,
-                [this] { session->setSelection(formSelection()); });
-    }
-
-    // The form shows a tick first; the history, the log and the publisher take it after.
-    connect(session, &ModuleSession::readingTaken, this, &BrelkControl::showReading);
-    connect(session, &ModuleSession::staleChanged, this, &BrelkControl::showStale);
-    connect(session, &ModuleSession::noAnswer, this, &BrelkControl::showNoAnswer);
-    connect(session, &ModuleSession::alarmRaised, this, [this] { looks->alert(this); });
-    connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
-    connect(session, &ModuleSession::readingTaken, dataLog, &DataLog::takeReading);
-
-    timer = new QTimer(this);
-    timer->setInterval(PollIntervalMs);
-    connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
-
-    dataLogControl->resume();
+#ifdef BRELK_MQTT
+    mqttPublisher = new MqttPublisher(sessionContext(&bridge, session), this);
+    actionMqttPublishing = view->toolsMenu()->addAction(tr("MQTT Publishing..."));
+    actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
+    auto *mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
+    connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
+    // New broker settings reach every module's publisher, each under its own prefix.
+    connect(mqttControl, &MqttControl::settingsApplied, this, [this] {
+        for (ModuleWindow *window : qAsConst(moduleWindows)) {
+            if (auto *publisher = window->findChild<MqttPublisher *>())
+                publisher->apply(
+                    loadModuleMqttSettings(settings, window->session()->baseAddress()));
+        }
+    });
+#endif
+    addGlobalTools();
+    for (const ModuleConfig &module : settings.furtherModules())
+        addFurtherModule(module);
 
     connectController();
 
 #ifdef BRELK_MQTT
-    mqttPublisher = new MqttPublisher(
-        [this] {
-            return ModuleContext{
-                bridge.name(), int(session->baseAddress()), session->selection().fineVoltage,
-                session->selection().currentResolution, session->selection().secondRange};
-        },
-        this);
-    actionMqttPublishing = menuTools->addAction(tr("MQTT Publishing..."));
-    actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
-    auto *mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
-    connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
     mqttPublisher->attach(session);
     mqttPublisher->startFromSettings(settings);
 #endif
@@ -118,43 +93,33 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
 
 BrelkControl::~BrelkControl()
 {
+    timer->stop();
+    // Publishing says "offline" while the windows and their contexts still exist.
+    qDeleteAll(moduleWindows);
+    moduleWindows.clear();
 #ifdef BRELK_MQTT
-    // Publishing says "offline" while the window and its context still exist.
     delete mqttPublisher;
     mqttPublisher = nullptr;
 #endif
     bridge.close();
     delete timer;
     timer = nullptr;
-    delete looks;
-    looks = nullptr;
-    delete form;
+    delete view;
+    view = nullptr;
     delete ui;
 }
 
-// The form's menus stay as designed; the panel's tools get a menu of their own before Help.
-void BrelkControl::buildToolsMenu()
+// The crate's tools follow the first module's in the main window's "Tools" menu.
+void BrelkControl::addGlobalTools()
 {
-    menuTools = new QMenu(ui->menuBar);
-    menuTools->setObjectName(QStringLiteral("menuTools"));
-    menuTools->setTitle(tr("Tools"));
-    ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
-    history = new HistoryWindow(readings, this);
-    actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
-    actionHistory->setObjectName(QStringLiteral("actionHistory"));
-    dataLog = new DataLog(this);
-    dataLogControl = new DataLogControl(dataLog, &settings, this);
-    menuTools->addAction(dataLogControl->action());
-    auto *setPointTool = new SetPointTool(
-        this, {[this] { return session->lastReading(); }, [this] { return session->selection(); },
-               [this](const WriteList &writes) { session->execute(writes); },
-               [this] { return session->baseAddress(); }});
-    actionSaveSetPoints = menuTools->addAction(tr("Save Set Points..."));
-    actionSaveSetPoints->setObjectName(QStringLiteral("actionSaveSetPoints"));
-    connect(actionSaveSetPoints, &QAction::triggered, setPointTool, &SetPointTool::save);
-    actionRestoreSetPoints = menuTools->addAction(tr("Restore Set Points..."));
-    actionRestoreSetPoints->setObjectName(QStringLiteral("actionRestoreSetPoints"));
-    connect(actionRestoreSetPoints, &QAction::triggered, setPointTool, &SetPointTool::restore);
+    QMenu *tools = view->toolsMenu();
+    tools->addSeparator();
+    overview = new OverviewWindow(crate, this);
+    connect(overview, &OverviewWindow::moduleWindowWanted, this, &BrelkControl::showModuleWindow);
+    actionOverview = tools->addAction(tr("Overview"), overview, &OverviewWindow::showAndRaise);
+    actionOverview->setObjectName(QStringLiteral("actionOverview"));
+    actionModules = tools->addAction(tr("Modules..."), this, &BrelkControl::editModules);
+    actionModules->setObjectName(QStringLiteral("actionModules"));
 }
 
 void BrelkControl::changeEvent(QEvent *event)
@@ -162,13 +127,119 @@ void BrelkControl::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
-        menuTools->setTitle(tr("Tools"));
-        actionHistory->setText(tr("History"));
-        actionSaveSetPoints->setText(tr("Save Set Points..."));
-        actionRestoreSetPoints->setText(tr("Restore Set Points..."));
+        view->retranslate();
+        actionOverview->setText(tr("Overview"));
+        actionModules->setText(tr("Modules..."));
         if (actionMqttPublishing)
             actionMqttPublishing->setText(tr("MQTT Publishing..."));
     }
+}
+
+// --- Further modules ----------------------------------------------------------------------
+
+void BrelkControl::editModules()
+{
+    QVector<ModuleConfig> modules;
+    for (const ModuleWindow *window : qAsConst(moduleWindows)) {
+        const ModuleSession *module = window->session();
+        modules.push_back({module->baseAddress(), module->name(), module->selection()});
+    }
+    if (!editFurtherModules(this, session->baseAddress(), &modules))
+        return;
+    storeSetting(settings.storeFurtherModules(modules), QStringLiteral("Module_"));
+    applyFurtherModules(modules);
+}
+
+// Keeps the windows of the modules still listed (a window's resolution options are the operator's
+// until the next start), and adds and removes the others; the next tick reads the new set.
+void BrelkControl::applyFurtherModules(const QVector<ModuleConfig> &modules)
+{
+    for (ModuleWindow *window : QVector<ModuleWindow *>(moduleWindows)) {
+        const auto kept =
+            std::find_if(modules.cbegin(), modules.cend(), [&](const ModuleConfig &m) {
+                return m.address == window->session()->baseAddress();
+            });
+        if (kept == modules.cend()) {
+            removeFurtherModule(window);
+        } else {
+            window->session()->setName(kept->name);
+            window->updateTitle();
+        }
+    }
+    for (const ModuleConfig &module : modules) {
+        if (!crate->module(module.address))
+            addFurtherModule(module);
+    }
+}
+
+void BrelkControl::addFurtherModule(const ModuleConfig &config)
+{
+    ModuleSession *module = crate->addModule(config);
+    if (!module)
+        return;
+    auto *window = new ModuleWindow(
+        module, settings, timer,
+        [this, module](quint32 address) {
+            const quint32 old = module->baseAddress();
+            if (!moveModule(module, address))
+                return false;
+            storeSetting(settings.moveFurtherModule(old, address),
+                         Settings::moduleGroupName(address));
+            for (ModuleWindow *shown : qAsConst(moduleWindows)) {
+                if (shown->session() == module) {
+                    shown->view()->setSettings(settings.moduleGroup(address));
+                    shown->updateTitle();
+                }
+            }
+            return true;
+        },
+        this);
+    moduleWindows.push_back(window);
+#ifdef BRELK_MQTT
+    auto *publisher = new MqttPublisher(sessionContext(&bridge, module), window);
+    publisher->attach(module);
+    publisher->apply(loadModuleMqttSettings(settings, config.address));
+#endif
+}
+
+void BrelkControl::removeFurtherModule(ModuleWindow *window)
+{
+    moduleWindows.removeOne(window);
+    ModuleSession *module = window->session();
+    // The window's publisher says "offline" before its session goes.
+    delete window;
+    crate->removeModule(module);
+}
+
+void BrelkControl::showModuleWindow(ModuleSession *module)
+{
+    if (module == session) {
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+        return;
+    }
+    for (ModuleWindow *window : qAsConst(moduleWindows)) {
+        if (window->session() == module)
+            window->showAndRaise();
+    }
+}
+
+// Two modules at one address would answer the same cycles: the crate refuses, and so does the
+// dialog, naming the module that is there.
+bool BrelkControl::moveModule(ModuleSession *module, quint32 address)
+{
+    if (crate->moveModule(module, address))
+        return true;
+    const ModuleSession *holder = crate->module(address);
+    const QString name = holder && !holder->name().isEmpty()
+                             ? QStringLiteral(" (%1)").arg(holder->name())
+                             : QString();
+    QMessageBox::warning(this, tr(ProgramName),
+                         tr("Another module%1 is polled at VME address %2 already.")
+                             .arg(name, baseAddressText(address)));
+    return false;
 }
 
 // --- Connection ---------------------------------------------------------------------------
@@ -183,9 +254,9 @@ void BrelkControl::connectController()
         statusBar()->showMessage(tr("Connecting to HV device at VME address %1...")
                                      .arg(session->baseAddress(), 4, 16, QLatin1Char('0')));
         timer->start();
-        session->connected();
+        crate->connected();
     } else {
-        session->connectionFailed();
+        crate->connectionFailed();
         QMessageBox::warning(
             this, tr(ProgramName),
             tr("Could not init VME controller %1!\nMaybe there is no controller connected over "
@@ -205,7 +276,7 @@ void BrelkControl::on_actionVME_Controller_triggered()
     timer->stop();
     statusBar()->showMessage(
         tr("Polling stopped at %1").arg(localTimeText(QDateTime::currentMSecsSinceEpoch())));
-    session->pollStopped();
+    crate->pollStopped();
     bridge.close();
 
     const int current = settings.vmeController() == QLatin1String(Settings::V1718) ? 1 : 0;
@@ -223,28 +294,7 @@ void BrelkControl::on_actionVME_Controller_triggered()
     connectController();
 }
 
-// --- Module address, About, Quit ----------------------------------------------------------
-
-void BrelkControl::on_actionModule_Address_triggered()
-{
-    QStringList addresses;
-    for (quint32 address = 0; address < 0xFFFF; address += 0x100)
-        addresses << baseAddressText(address);
-
-    timer->stop();
-    bool ok = false;
-    const QString choice =
-        QInputDialog::getItem(this, tr(ProgramName), tr("Select module's VME Base Address:"),
-                              addresses, int(session->baseAddress() / 256), false, &ok);
-    const int index = addresses.indexOf(choice);
-    if (ok && index >= 0) {
-        session->setBaseAddress(quint32(index) * 0x100);
-        storeSetting(settings.storeBaseAddress(session->baseAddress()),
-                     QStringLiteral("BaseAddress"));
-    }
-    // The poll runs after the dialog whatever state it had before.
-    timer->start();
-}
+// --- About, Quit, the poll ----------------------------------------------------------------
 
 void BrelkControl::on_actionAbout_triggered()
 {
@@ -273,178 +323,12 @@ void BrelkControl::on_actionQuit_triggered()
     close();
 }
 
-// --- The 100 ms poll ----------------------------------------------------------------------
-
 void BrelkControl::timeout()
 {
-    session->poll();
+    crate->tick();
 }
 
-// Shows a complete tick: the serial number in the status bar, the texts of the form and the alarm
-// colours. A channel that newly turns red (the session's `alarmRaised`) makes the taskbar entry
-// flash, once per tick, so that a trip is noticed on a busy desktop.
-void BrelkControl::showReading(const Reading &reading)
-{
-    const QString message = serialNumberMessage(reading.serialNumber);
-    if (statusBar()->currentMessage() != message)
-        statusBar()->showMessage(message);
-    form->show(reading, session->eventLatch());
-    looks->showAlarms(reading, session->eventLatch());
-    emit readingTaken(reading);
-}
-
-// Marks every field a complete tick writes as stale, or live again.
-void BrelkControl::showStale(bool stale)
-{
-    looks->showStale(stale);
-    if (stale)
-        emit readingsStale();
-}
-
-void BrelkControl::showNoAnswer(qint64 silentSince)
-{
-    statusBar()->showMessage(
-        tr("No answer from the module at VME address %1 since %2")
-            .arg(baseAddressText(session->baseAddress()), localTimeText(silentSince)));
-}
-
-void BrelkControl::on_btnClearStatus2_A_clicked()
-{
-    session->clearEvents(0);
-}
-
-void BrelkControl::on_btnClearStatus2_B_clicked()
-{
-    session->clearEvents(1);
-}
-
-// --- Set-points and current limits -------------------------------------------------------
-// Each dialog starts at the value the form shows; OK hands the session the command's writes.
-
-void BrelkControl::setVoltage(int channel)
-{
-    session->execute(askSetVoltage(this, channel, form->values()));
-}
-
-void BrelkControl::setRampSpeed(int channel)
-{
-    session->execute(askRampSpeed(this, channel, form->values(), session->lastReading()));
-}
-
-void BrelkControl::setSoftLimitI(int channel)
-{
-    session->execute(
-        askSoftLimitI(this, channel, form->values(), session->selection().currentResolution));
-}
-
-void BrelkControl::setSoftLimitI2(int channel)
-{
-    session->execute(
-        askSoftLimitI2(this, channel, form->values(), session->selection().secondRange));
-}
-
-void BrelkControl::on_btnSetVset_A_clicked()
-{
-    setVoltage(0);
-}
-
-void BrelkControl::on_btnSetVset_B_clicked()
-{
-    setVoltage(1);
-}
-
-void BrelkControl::on_btnSetRamp_A_clicked()
-{
-    setRampSpeed(0);
-}
-
-void BrelkControl::on_btnSetRamp_B_clicked()
-{
-    setRampSpeed(1);
-}
-
-void BrelkControl::on_btnSetSoftLimitI_A_clicked()
-{
-    setSoftLimitI(0);
-}
-
-void BrelkControl::on_btnSetSoftLimitI_B_clicked()
-{
-    setSoftLimitI(1);
-}
-
-void BrelkControl::on_btnSetSoftLimitI2_A_clicked()
-{
-    setSoftLimitI2(0);
-}
-
-void BrelkControl::on_btnSetSoftLimitI2_B_clicked()
-{
-    setSoftLimitI2(1);
-}
-
-// --- Resolution selection -----------------------------------------------------------------
-
-void BrelkControl::setSecondRangeLimitButtonsEnabled(bool enabled)
-{
-    ui->btnSetSoftLimitI2_A->setEnabled(enabled);
-    ui->btnSetSoftLimitI2_B->setEnabled(enabled);
-}
-
-void BrelkControl::on_chk_I2_None_clicked()
-{
-    setSecondRangeLimitButtonsEnabled(false);
-}
-
-void BrelkControl::on_chk_I2_100pA_clicked()
-{
-    setSecondRangeLimitButtonsEnabled(true);
-}
-
-void BrelkControl::on_chk_I2_1nA_clicked()
-{
-    setSecondRangeLimitButtonsEnabled(true);
-}
-
-void BrelkControl::selectResolution(const ResolutionSelection &selection)
-{
-    (selection.fineVoltage ? ui->chk_U_100mV : ui->chk_U_1V)->setChecked(true);
-    QRadioButton *const current[] = {ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA, ui->chk_I_1nA};
-    current[int(selection.currentResolution)]->setChecked(true);
-    QRadioButton *const second[] = {ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
-    second[int(selection.secondRange)]->setChecked(true);
-    setSecondRangeLimitButtonsEnabled(selection.secondRange != SecondRange::None);
-}
-
-ResolutionSelection BrelkControl::formSelection() const
-{
-    ResolutionSelection selection;
-    selection.fineVoltage = !ui->chk_U_1V->isChecked();
-    if (ui->chk_I_1uA->isChecked())
-        selection.currentResolution = CurrentResolution::uA1;
-    else if (ui->chk_I_100nA->isChecked())
-        selection.currentResolution = CurrentResolution::nA100;
-    else if (ui->chk_I_10nA->isChecked())
-        selection.currentResolution = CurrentResolution::nA10;
-    else
-        selection.currentResolution = CurrentResolution::nA1;
-    if (ui->chk_I2_None->isChecked())
-        selection.secondRange = SecondRange::None;
-    else if (ui->chk_I2_1nA->isChecked())
-        selection.secondRange = SecondRange::nA1;
-    else
-        selection.secondRange = SecondRange::pA100;
-    return selection;
-}
-
-// A value that could not be written is still used for this run, but the operator learns that
-// the next start will not see it.
 void BrelkControl::storeSetting(bool stored, const QString &key)
 {
-    if (!stored) {
-        QMessageBox::warning(this, tr(ProgramName),
-                             tr("Could not save the setting %1 to the file\n%2\nThe new value "
-                                "applies until the program ends.")
-                                 .arg(key, QDir::toNativeSeparators(settings.path())));
-    }
+    ModuleView::warnUnsaved(this, stored, key, settings.path());
 }

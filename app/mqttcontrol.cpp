@@ -37,6 +37,7 @@ void MqttControl::configure()
     if (!storeMqttSettings(*settings, chosen, baseAddress))
         qDebug() << "MQTT: could not store the settings in" << settings->path();
     publisher->apply(chosen);
+    emit settingsApplied(chosen);
 }
 
 void MqttControl::showState()

@@ -14,6 +14,7 @@ namespace Brelk {
 
 class MqttPublisher;
 class Settings;
+struct MqttSettings;
 
 class MqttControl : public QObject
 {
@@ -26,6 +27,10 @@ public:
 
     // Opens the dialog; OK stores the settings and restarts publishing with them.
     void configure();
+
+signals:
+    // After the dialog's OK restarted publishing with `settings`.
+    void settingsApplied(const Brelk::MqttSettings &settings);
 
 private:
     void showState();

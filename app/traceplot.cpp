@@ -386,7 +386,8 @@ void TracePlot::sampleAdded()
         // The wall clock was stepped and the history moved along the axis with it: a view of the
         // past moves too, so that it keeps showing the same ticks.
         if (!live)
-            firstColumn += qint64(std::llround((store->axisOffset() - drawnOffset) / msPerColumn()));
+            firstColumn +=
+                qint64(std::llround((store->axisOffset() - drawnOffset) / msPerColumn()));
         drawnOffset = store->axisOffset();
         stale = true;
     }

@@ -1,5 +1,6 @@
 #include "mqttpublisher.h"
 
+#include "bridge.h"
 #include "modulesession.h"
 #include "settings.h"
 
@@ -15,6 +16,15 @@ const char *const ChannelTopics[2] = {"a", "b"};
 const char *const ModuleTopic = "module";
 
 } // namespace
+
+std::function<ModuleContext()> sessionContext(const Bridge *bridge, const ModuleSession *session)
+{
+    return [bridge, session] {
+        const ResolutionSelection options = session->selection();
+        return ModuleContext{bridge->name(), int(session->baseAddress()), options.fineVoltage,
+                             options.currentResolution, options.secondRange};
+    };
+}
 
 QString mqttClientId()
 {

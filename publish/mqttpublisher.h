@@ -19,6 +19,7 @@ class QThread;
 
 namespace Brelk {
 
+class Bridge;
 class ModuleSession;
 class Settings;
 
@@ -88,6 +89,9 @@ private:
     ChannelSchedule channels[2] = {ChannelSchedule(0), ChannelSchedule(1)};
     ModuleSchedule module;
 };
+
+// The context of a module's messages as its session and the bridge have it when asked.
+std::function<ModuleContext()> sessionContext(const Bridge *bridge, const ModuleSession *session);
 
 // "brelkcontrol-" and eight random hexadecimal digits.
 QString mqttClientId();

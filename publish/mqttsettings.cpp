@@ -53,6 +53,16 @@ MqttSettings loadMqttSettings(const Settings &settings, int baseAddress)
     return mqtt;
 }
 
+MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress)
+{
+    MqttSettings mqtt = loadMqttSettings(settings, int(baseAddress));
+    mqtt.topic = normalizedMqttTopic(
+        settings.moduleGroup(baseAddress).value(QLatin1String(TopicKey)).toString());
+    if (mqtt.topic.isEmpty())
+        mqtt.topic = defaultMqttTopic(int(baseAddress));
+    return mqtt;
+}
+
 bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress)
 {
     QVariantMap values;

@@ -38,6 +38,9 @@ MqttSettings loadMqttSettings(const Settings &settings, int baseAddress);
 // follows the base address), the password is written only when it is to be remembered, and
 // then the file is made readable and writable by its owner only.
 bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress);
+// The broker settings of the file with a further module's prefix: the "MqttTopic" of its group,
+// else the default prefix of its address.
+MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress);
 
 // The longest topic published under the prefix adds this many bytes to it ("/module").
 constexpr int MqttLongestSuffixBytes = 7;

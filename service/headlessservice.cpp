@@ -1,5 +1,6 @@
 #include "headlessservice.h"
 
+#include "crate.h"
 #include "datalog.h"
 #include "display.h"
 #include "modulesession.h"
@@ -34,50 +35,15 @@ void timeStampedMessage(QtMsgType, const QMessageLogContext &, const QString &me
 
 HeadlessService::HeadlessService(const QString &settingsFile, QObject *parent)
     : QObject(parent), settings(settingsFile),
-      session(new ModuleSession(&bridge, settings.baseAddress(), this)), dataLog(new DataLog(this))
+      crate(new Crate(&bridge, settings.baseAddress(), this)), session(crate->first())
 {
-    session->setSelection(settings.resolutionOptions());
     pollTimer.setInterval(PollIntervalMs);
-    connect(&pollTimer, &QTimer::timeout, session, &ModuleSession::poll);
+    connect(&pollTimer, &QTimer::timeout, crate, &Crate::tick);
     retryTimer.setInterval(RetryIntervalMs);
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &HeadlessService::connectBridge);
-
-    connect(session, &ModuleSession::readingTaken, this, [this](const Reading &reading) {
-        showStatus(serialNumberMessage(reading.serialNumber));
-    });
-    connect(session, &ModuleSession::noAnswer, this, [this](qint64 silentSince) {
-        showStatus(tr("No answer from the module at VME address %1 since %2")
-                       .arg(baseAddressText(session->baseAddress()),
-                            QDateTime::fromMSecsSinceEpoch(silentSince)
-                                .toString(QStringLiteral("hh:mm:ss"))));
-    });
-    connect(session, &ModuleSession::readingTaken, dataLog, &DataLog::takeReading);
-    connect(dataLog, &DataLog::failed, this, [this](const QString &path, const QString &reason) {
-        showStatus(tr("Logging to the file %1 has stopped: %2.")
-                       .arg(QDir::toNativeSeparators(path), reason));
-    });
-#ifdef BRELK_MQTT
-    publisher = new MqttPublisher(
-        [this] {
-            const ResolutionSelection options = session->selection();
-            return ModuleContext{bridge.name(), int(session->baseAddress()), options.fineVoltage,
-                                 options.currentResolution, options.secondRange};
-        },
-        this);
-    publisher->attach(session);
-    // The window's status-bar label, as a line whenever its text or tooltip changes.
-    connect(publisher, &MqttPublisher::stateChanged, this, [this] {
-        const QString line = publisher->lastError().isEmpty()
-                                 ? publisher->stateText()
-                                 : publisher->stateText() + QStringLiteral(" (") +
-                                       publisher->lastError() + QLatin1Char(')');
-        if (publisher->isPublishing() && line != mqttLine) {
-            mqttLine = line;
-            report(line);
-        }
-    });
-#endif
+    session->setSelection(settings.resolutionOptions());
+    addModule(session, settings);
 }
 
 HeadlessService::~HeadlessService()
@@ -85,19 +51,88 @@ HeadlessService::~HeadlessService()
     stop();
 }
 
+// A further module's lines start with its address, so that the journal tells the modules apart;
+// the first module's lines are those of a crate with one module.
+void HeadlessService::addModule(ModuleSession *module, const Settings &moduleSettings)
+{
+    services.push_back(std::make_unique<ModuleServices>(module, moduleSettings));
+    ModuleServices *const parts = services.back().get();
+    parts->dataLog = new DataLog(this);
+    const auto label = [this, module](const QString &text) {
+        return module == session
+                   ? text
+                   : baseAddressText(module->baseAddress()) + QStringLiteral(": ") + text;
+    };
+
+    connect(module, &ModuleSession::readingTaken, this, [=](const Reading &reading) {
+        showModuleStatus(parts, label(serialNumberMessage(reading.serialNumber)));
+    });
+    connect(module, &ModuleSession::noAnswer, this, [=](qint64 silentSince) {
+        showModuleStatus(parts, label(tr("No answer from the module at VME address %1 since %2")
+                                          .arg(baseAddressText(module->baseAddress()),
+                                               QDateTime::fromMSecsSinceEpoch(silentSince)
+                                                   .toString(QStringLiteral("hh:mm:ss")))));
+    });
+    connect(module, &ModuleSession::readingTaken, parts->dataLog, &DataLog::takeReading);
+    connect(parts->dataLog, &DataLog::failed, this,
+            [=](const QString &path, const QString &reason) {
+                showModuleStatus(parts, label(tr("Logging to the file %1 has stopped: %2.")
+                                                  .arg(QDir::toNativeSeparators(path), reason)));
+            });
+    const QString logPath = moduleSettings.logFile();
+    if (!logPath.isEmpty()) {
+        qDebug().noquote() << label(QStringLiteral("Logging to")) << logPath << "at an interval of"
+                           << logIntervalSetting(moduleSettings.logIntervalMs()) << "s";
+        parts->dataLog->start(logPath, moduleSettings.logIntervalMs());
+    }
+#ifdef BRELK_MQTT
+    parts->publisher = new MqttPublisher(sessionContext(&bridge, module), this);
+    MqttPublisher *const publisher = parts->publisher;
+    publisher->attach(module);
+    // The window's status-bar label, as a line whenever its text or tooltip changes.
+    connect(publisher, &MqttPublisher::stateChanged, this, [=] {
+        const QString line = publisher->lastError().isEmpty()
+                                 ? publisher->stateText()
+                                 : publisher->stateText() + QStringLiteral(" (") +
+                                       publisher->lastError() + QLatin1Char(')');
+        if (publisher->isPublishing() && line != parts->mqttLine) {
+            parts->mqttLine = line;
+            report(label(line));
+        }
+    });
+#endif
+}
+
 void HeadlessService::start()
 {
     qDebug() << "Using INI file:" << settings.path();
     qDebug("BaseAddress: 0x%X", session->baseAddress());
-    const QString logPath = settings.logFile();
-    if (!logPath.isEmpty()) {
-        qDebug().noquote() << "Logging to" << logPath << "at an interval of"
-                           << logIntervalSetting(settings.logIntervalMs()) << "s";
-        dataLog->start(logPath, settings.logIntervalMs());
+    for (const ModuleConfig &config : settings.furtherModules()) {
+        if (ModuleSession *module = crate->addModule(config))
+            addModule(module, settings.moduleGroup(config.address));
+    }
+    for (const auto &parts : services) {
+        const QString logPath = parts->keys.logFile();
+        if (logPath.isEmpty())
+            continue;
+        const QString module =
+            parts->session == session
+                ? QString()
+                : baseAddressText(parts->session->baseAddress()) + QStringLiteral(": ");
+        qDebug().noquote() << module + QStringLiteral("Logging to") << logPath
+                           << "at an interval of" << logIntervalSetting(parts->keys.logIntervalMs())
+                           << "s";
+        parts->dataLog->start(logPath, parts->keys.logIntervalMs());
     }
     connectBridge();
 #ifdef BRELK_MQTT
-    publisher->startFromSettings(settings);
+    for (const auto &parts : services) {
+        if (parts->session == session)
+            parts->publisher->startFromSettings(settings);
+        else
+            parts->publisher->apply(
+                loadModuleMqttSettings(settings, parts->session->baseAddress()));
+    }
 #endif
 }
 
@@ -105,12 +140,14 @@ void HeadlessService::stop()
 {
     pollTimer.stop();
     retryTimer.stop();
-    dataLog->stop();
+    for (const auto &parts : services) {
+        parts->dataLog->stop();
 #ifdef BRELK_MQTT
-    // Says "offline" and leaves the broker, waiting at most about a second for it.
-    delete publisher;
-    publisher = nullptr;
+        // Says "offline" and leaves the broker, waiting at most about a second for it.
+        delete parts->publisher;
+        parts->publisher = nullptr;
 #endif
+    }
     bridge.close();
 }
 
@@ -121,15 +158,23 @@ void HeadlessService::connectBridge()
         showStatus(tr("Connected to VME controller %1!").arg(bridge.name()));
         showStatus(tr("Connecting to HV device at VME address %1...")
                        .arg(session->baseAddress(), 4, 16, QLatin1Char('0')));
-        session->connected();
+        crate->connected();
         pollTimer.start();
         return;
     }
-    session->connectionFailed();
+    crate->connectionFailed();
     showStatus(tr("Could not init VME controller %1! Trying again in %2 s.")
                    .arg(bridge.name())
                    .arg(RetryIntervalMs / 1000));
     retryTimer.start();
+}
+
+void HeadlessService::showModuleStatus(ModuleServices *module, const QString &text)
+{
+    if (text == module->status)
+        return;
+    module->status = text;
+    report(text);
 }
 
 void HeadlessService::showStatus(const QString &text)

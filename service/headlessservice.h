@@ -1,5 +1,6 @@
-// The panel without a window: connects the bridge the settings file names, polls the module every
-// 100 ms, runs the data log and MQTT publishing from the settings as the window would, and writes
+// The panel without a window: connects the bridge the settings file names, polls every module of
+// the crate every 100 ms (the first module and the further ones of the settings file), runs each
+// module's data log and MQTT publishing from the settings as the windows would, and writes
 // every message the window would show (status bar, message boxes) as one time-stamped line on
 // standard error. A bridge that cannot be opened is tried again every 10 s, since nobody is there
 // to press OK.
@@ -9,14 +10,19 @@
 #include "bridge.h"
 #include "settings.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
+#include <vector>
 
 class DataLog;
 
 namespace Brelk {
 
+class Crate;
 class ModuleSession;
 class MqttPublisher;
 
@@ -37,6 +43,7 @@ public:
     void stop();
 
     ModuleSession *moduleSession() const { return session; }
+    Crate *modules() const { return crate; }
 
     // Writes one line to standard error, starting with the local time as the data log writes it.
     static void report(const QString &text);
@@ -44,20 +51,37 @@ public:
     static void timeStampDebugLines();
 
 private:
+    // The parts of one module beside its session.
+    struct ModuleServices
+    {
+        ModuleServices(ModuleSession *session, const Settings &keys) : session(session), keys(keys)
+        {
+        }
+
+        ModuleSession *session;
+        // The module's keys in the settings file.
+        Settings keys;
+        DataLog *dataLog = nullptr;
+        MqttPublisher *publisher = nullptr;
+        // The line last written about the module: a message that would be repeated every tick
+        // is written only when it changes.
+        QString status;
+        QString mqttLine;
+    };
+
+    void addModule(ModuleSession *module, const Settings &moduleSettings);
     void connectBridge();
     void showStatus(const QString &text);
+    void showModuleStatus(ModuleServices *module, const QString &text);
 
     Settings settings;
     Bridge bridge;
+    Crate *crate;
     ModuleSession *session;
-    DataLog *dataLog;
-    MqttPublisher *publisher = nullptr;
+    std::vector<std::unique_ptr<ModuleServices>> services;
     QTimer pollTimer;
     QTimer retryTimer;
-    // The status line last written: a message that would be repeated every tick is written only
-    // when it changes.
     QString status;
-    QString mqttLine;
 };
 
 } // namespace Brelk

@@ -407,15 +407,28 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table =
-        formObjectNames() +
-        QStringList{"menuTools",           "actionHistory",          "historyWindow",
-                    "historyPlot",         "historySpan60",          "historySpan600",
-                    "historySpan3600",     "historySpan28800",       "historySpan86400",
-                    "historyLive",         "historyLogCurrent",      "historySaveImage",
-                    "historyExportCsv",    "historyPointer",         "historyExportStatus",
-                    "historyExportProgress", "actionLogToFile",      "actionSaveSetPoints",
-                    "actionRestoreSetPoints", "actionMqttPublishing"};
+    const QStringList table = formObjectNames() + QStringList{"menuTools",
+                                                              "actionHistory",
+                                                              "historyWindow",
+                                                              "historyPlot",
+                                                              "historySpan60",
+                                                              "historySpan600",
+                                                              "historySpan3600",
+                                                              "historySpan28800",
+                                                              "historySpan86400",
+                                                              "historyLive",
+                                                              "historyLogCurrent",
+                                                              "historySaveImage",
+                                                              "historyExportCsv",
+                                                              "historyPointer",
+                                                              "historyExportStatus",
+                                                              "historyExportProgress",
+                                                              "actionLogToFile",
+                                                              "actionSaveSetPoints",
+                                                              "actionRestoreSetPoints",
+                                                              "actionMqttPublishing",
+                                                              "actionOverview",
+                                                              "actionModules"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -488,12 +501,14 @@ void TestForm::menus_data()
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
 #ifdef BRELK_MQTT
-    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
-                                              "actionSaveSetPoints", "actionRestoreSetPoints",
-                                              "actionMqttPublishing"};
+    QTest::newRow("menuTools") << QStringList{"actionHistory",        "actionLogToFile",
+                                              "actionSaveSetPoints",  "actionRestoreSetPoints",
+                                              "actionMqttPublishing", "-",
+                                              "actionOverview",       "actionModules"};
 #else
-    QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
-                                              "actionSaveSetPoints", "actionRestoreSetPoints"};
+    QTest::newRow("menuTools") << QStringList{
+        "actionHistory",  "actionLogToFile", "actionSaveSetPoints", "actionRestoreSetPoints", "-",
+        "actionOverview", "actionModules"};
 #endif
 }
 

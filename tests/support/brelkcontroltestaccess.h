@@ -6,6 +6,7 @@
 #include "brelkcontrol.h"
 #include "cvmecontroller.h"
 #include "modulesession.h"
+#include "moduleview.h"
 #include "readingform.h"
 #include "readinglooks.h"
 
@@ -56,7 +57,7 @@ public:
     static Cache cache(BrelkControl &w)
     {
         Cache c;
-        const ReadingForm::Values &shown = w.form->values();
+        const ReadingForm::Values &shown = w.view->form()->values();
         for (int ch = 0; ch < 2; ++ch) {
             c.vset[ch] = shown.vset[ch];
             c.rampSpeed[ch] = shown.rampSpeed[ch];
@@ -78,7 +79,7 @@ public:
         w.session->clearEvents(1);
     }
     static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
-    static int taskbarAlerts(BrelkControl &w) { return w.looks->alertCount(); }
+    static int taskbarAlerts(BrelkControl &w) { return w.view->looks()->alertCount(); }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H

@@ -1,0 +1,259 @@
+#include "moduleview.h"
+#include "ui_brelkcontrol.h"
+
+#include "commanddialogs.h"
+#include "datalog.h"
+#include "datalogcontrol.h"
+#include "display.h"
+#include "historywindow.h"
+#include "modulesession.h"
+#include "readingform.h"
+#include "readinghistory.h"
+#include "readinglooks.h"
+#include "setpointtool.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QInputDialog>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace Brelk {
+
+namespace {
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
+}
+
+} // namespace
+
+ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession *session,
+                       const Settings &settings, QTimer *pollTimer, MoveModule moveModule)
+    : QObject(window), window(window), ui(ui), moduleSession(session), settings(settings),
+      pollTimer(pollTimer), moveModule(std::move(moveModule))
+{
+    // The history records every complete tick from now on, whether its window is open or not.
+    readings = new ReadingHistory(this);
+    buildToolsMenu();
+
+    readingForm = new ReadingForm(ui);
+    const ReadingLooks::ChannelFields alarmFields[2] = {
+        {ui->txtStatus2_A, ui->txtStatus_A, ui->txtVmeas_A},
+        {ui->txtStatus2_B, ui->txtStatus_B, ui->txtVmeas_B},
+    };
+    readingLooks = new ReadingLooks(
+        {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
+         ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
+         ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
+         ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
+         ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
+         ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
+         ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B},
+        alarmFields, Settings(settings.path()).voltageDeviationAlarm());
+
+    // The radio buttons start at the options the settings name and tell the session every
+    // change, so that the next tick scales by them.
+    selectResolution(settings.resolutionOptions());
+    session->setSelection(formSelection());
+    for (QRadioButton *option :
+         {ui->chk_U_1V, ui->chk_U_100mV, ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA,
+          ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA}) {
+        connect(option, &QRadioButton::toggled, this,
+                [this] { moduleSession->setSelection(formSelection()); });
+    }
+    connectForm();
+
+    // The form shows a tick first; the history and the log take it after.
+    connect(session, &ModuleSession::readingTaken, this, &ModuleView::showReading);
+    connect(session, &ModuleSession::staleChanged, this, &ModuleView::showStale);
+    connect(session, &ModuleSession::noAnswer, this, &ModuleView::showNoAnswer);
+    connect(session, &ModuleSession::alarmRaised, this,
+            [this] { readingLooks->alert(this->window); });
+    connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
+    connect(session, &ModuleSession::readingTaken, log, &DataLog::takeReading);
+}
+
+ModuleView::~ModuleView()
+{
+    delete readingLooks;
+    delete readingForm;
+}
+
+// The form's menus stay as designed; the module's tools get a menu of their own before Help.
+void ModuleView::buildToolsMenu()
+{
+    menuTools = new QMenu(ui->menuBar);
+    menuTools->setObjectName(QStringLiteral("menuTools"));
+    menuTools->setTitle(tr("Tools"));
+    ui->menuBar->insertMenu(ui->menuHelp->menuAction(), menuTools);
+    history = new HistoryWindow(readings, window);
+    actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
+    actionHistory->setObjectName(QStringLiteral("actionHistory"));
+    log = new DataLog(this);
+    dataLogControl = new DataLogControl(log, &settings, window);
+    menuTools->addAction(dataLogControl->action());
+    auto *setPointTool = new SetPointTool(
+        window, {[this] { return moduleSession->lastReading(); },
+                 [this] { return moduleSession->selection(); },
+                 [this](const WriteList &writes) { moduleSession->execute(writes); },
+                 [this] { return moduleSession->baseAddress(); }});
+    actionSaveSetPoints = menuTools->addAction(tr("Save Set Points..."));
+    actionSaveSetPoints->setObjectName(QStringLiteral("actionSaveSetPoints"));
+    connect(actionSaveSetPoints, &QAction::triggered, setPointTool, &SetPointTool::save);
+    actionRestoreSetPoints = menuTools->addAction(tr("Restore Set Points..."));
+    actionRestoreSetPoints->setObjectName(QStringLiteral("actionRestoreSetPoints"));
+    connect(actionRestoreSetPoints, &QAction::triggered, setPointTool, &SetPointTool::restore);
+}
+
+void ModuleView::retranslate()
+{
+    menuTools->setTitle(tr("Tools"));
+    actionHistory->setText(tr("History"));
+    actionSaveSetPoints->setText(tr("Save Set Points..."));
+    actionRestoreSetPoints->setText(tr("Restore Set Points..."));
+}
+
+void ModuleView::resumeLog()
+{
+    dataLogControl->resume();
+}
+
+// Each dialog starts at the value the form shows; OK hands the session the command's writes.
+void ModuleView::connectForm()
+{
+    ModuleSession *const session = moduleSession;
+    const ReadingForm *const shown = readingForm;
+    QWidget *const parent = window;
+    for (int ch = 0; ch < 2; ++ch) {
+        QPushButton *const clear[] = {ui->btnClearStatus2_A, ui->btnClearStatus2_B};
+        QPushButton *const vset[] = {ui->btnSetVset_A, ui->btnSetVset_B};
+        QPushButton *const ramp[] = {ui->btnSetRamp_A, ui->btnSetRamp_B};
+        QPushButton *const limitI[] = {ui->btnSetSoftLimitI_A, ui->btnSetSoftLimitI_B};
+        QPushButton *const limitI2[] = {ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
+        connect(clear[ch], &QPushButton::clicked, this, [=] { session->clearEvents(ch); });
+        connect(vset[ch], &QPushButton::clicked, this,
+                [=] { session->execute(askSetVoltage(parent, ch, shown->values())); });
+        connect(ramp[ch], &QPushButton::clicked, this, [=] {
+            session->execute(askRampSpeed(parent, ch, shown->values(), session->lastReading()));
+        });
+        connect(limitI[ch], &QPushButton::clicked, this, [=] {
+            session->execute(
+                askSoftLimitI(parent, ch, shown->values(), session->selection().currentResolution));
+        });
+        connect(limitI2[ch], &QPushButton::clicked, this, [=] {
+            session->execute(
+                askSoftLimitI2(parent, ch, shown->values(), session->selection().secondRange));
+        });
+    }
+    connect(ui->chk_I2_None, &QRadioButton::clicked, this,
+            [this] { setSecondRangeLimitButtonsEnabled(false); });
+    for (QRadioButton *range : {ui->chk_I2_1nA, ui->chk_I2_100pA}) {
+        connect(range, &QRadioButton::clicked, this,
+                [this] { setSecondRangeLimitButtonsEnabled(true); });
+    }
+    connect(ui->actionModule_Address, &QAction::triggered, this, &ModuleView::askModuleAddress);
+}
+
+// Shows a complete tick: the serial number in the status bar, the texts of the form and the alarm
+// colours. A channel that newly turns red (the session's `alarmRaised`) makes the taskbar entry
+// flash, once per tick, so that a trip is noticed on a busy desktop.
+void ModuleView::showReading(const Reading &reading)
+{
+    const QString message = serialNumberMessage(reading.serialNumber);
+    if (window->statusBar()->currentMessage() != message)
+        window->statusBar()->showMessage(message);
+    readingForm->show(reading, moduleSession->eventLatch());
+    readingLooks->showAlarms(reading, moduleSession->eventLatch());
+    emit readingShown(reading);
+}
+
+// Marks every field a complete tick writes as stale, or live again.
+void ModuleView::showStale(bool stale)
+{
+    readingLooks->showStale(stale);
+    if (stale)
+        emit readingsStale();
+}
+
+void ModuleView::showNoAnswer(qint64 silentSince)
+{
+    window->statusBar()->showMessage(
+        tr("No answer from the module at VME address %1 since %2")
+            .arg(baseAddressText(moduleSession->baseAddress()), localTimeText(silentSince)));
+}
+
+void ModuleView::askModuleAddress()
+{
+    QStringList addresses;
+    for (quint32 address = 0; address < 0xFFFF; address += 0x100)
+        addresses << baseAddressText(address);
+
+    pollTimer->stop();
+    bool ok = false;
+    const QString choice =
+        QInputDialog::getItem(window, tr(ProgramName), tr("Select module's VME Base Address:"),
+                              addresses, int(moduleSession->baseAddress() / 256), false, &ok);
+    const int index = addresses.indexOf(choice);
+    if (ok && index >= 0)
+        moveModule(quint32(index) * 0x100);
+    // The poll runs after the dialog whatever state it had before.
+    pollTimer->start();
+}
+
+// --- Resolution selection -----------------------------------------------------------------
+
+void ModuleView::setSecondRangeLimitButtonsEnabled(bool enabled)
+{
+    ui->btnSetSoftLimitI2_A->setEnabled(enabled);
+    ui->btnSetSoftLimitI2_B->setEnabled(enabled);
+}
+
+void ModuleView::selectResolution(const ResolutionSelection &selection)
+{
+    (selection.fineVoltage ? ui->chk_U_100mV : ui->chk_U_1V)->setChecked(true);
+    QRadioButton *const current[] = {ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA, ui->chk_I_1nA};
+    current[int(selection.currentResolution)]->setChecked(true);
+    QRadioButton *const second[] = {ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
+    second[int(selection.secondRange)]->setChecked(true);
+    setSecondRangeLimitButtonsEnabled(selection.secondRange != SecondRange::None);
+}
+
+ResolutionSelection ModuleView::formSelection() const
+{
+    ResolutionSelection selection;
+    selection.fineVoltage = !ui->chk_U_1V->isChecked();
+    if (ui->chk_I_1uA->isChecked())
+        selection.currentResolution = CurrentResolution::uA1;
+    else if (ui->chk_I_100nA->isChecked())
+        selection.currentResolution = CurrentResolution::nA100;
+    else if (ui->chk_I_10nA->isChecked())
+        selection.currentResolution = CurrentResolution::nA10;
+    else
+        selection.currentResolution = CurrentResolution::nA1;
+    if (ui->chk_I2_None->isChecked())
+        selection.secondRange = SecondRange::None;
+    else if (ui->chk_I2_1nA->isChecked())
+        selection.secondRange = SecondRange::nA1;
+    else
+        selection.secondRange = SecondRange::pA100;
+    return selection;
+}
+
+// A value that could not be written is still used for this run, but the operator learns that
+// the next start will not see it.
+void ModuleView::warnUnsaved(QWidget *window, bool stored, const QString &key, const QString &path)
+{
+    if (!stored) {
+        QMessageBox::warning(window, tr(ProgramName),
+                             tr("Could not save the setting %1 to the file\n%2\nThe new value "
+                                "applies until the program ends.")
+                                 .arg(key, QDir::toNativeSeparators(path)));
+    }
+}
+
+} // namespace Brelk

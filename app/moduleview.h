@@ -1,0 +1,103 @@
+// One module shown in a window with the panel's form: the form's fields and their looks, the
+// buttons and dialogs that command the module through its session, the resolution options, and
+// the module's own tools (its history, its data log, its set-point files) with their actions in
+// the window's "Tools" menu. The main window shows the first module with one; each further module
+// has a window of its own with another.
+#ifndef MODULEVIEW_H
+#define MODULEVIEW_H
+
+#include "reading.h"
+#include "settings.h"
+
+#include <QObject>
+
+#include <functional>
+
+class DataLog;
+class DataLogControl;
+class QAction;
+class QMainWindow;
+class QMenu;
+class QTimer;
+class ReadingForm;
+class ReadingLooks;
+
+namespace Ui {
+class BrelkControl;
+}
+
+namespace Brelk {
+
+class HistoryWindow;
+class ModuleSession;
+class ReadingHistory;
+
+class ModuleView : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Moves the module to another base address and stores it; false when it stays where it was.
+    using MoveModule = std::function<bool(quint32 address)>;
+
+    // `ui` is the window's form, set up already; `settings` holds the module's keys; `pollTimer`
+    // is stopped while the Module Address dialog is open.
+    ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession *session,
+               const Settings &settings, QTimer *pollTimer, MoveModule moveModule);
+    ~ModuleView() override;
+
+    ModuleSession *session() const { return moduleSession; }
+    QMenu *toolsMenu() const { return menuTools; }
+    ReadingHistory *readingHistory() const { return readings; }
+    HistoryWindow *historyWindow() const { return history; }
+    DataLog *dataLog() const { return log; }
+    ReadingForm *form() const { return readingForm; }
+    ReadingLooks *looks() const { return readingLooks; }
+    // The module's keys, after a move those of its new address.
+    void setSettings(const Settings &moduleSettings) { settings = moduleSettings; }
+
+    // Resumes the data log the module's keys name, if any.
+    void resumeLog();
+    void retranslate();
+
+    // Warns that a setting could not be written to the file at `path`.
+    static void warnUnsaved(QWidget *window, bool stored, const QString &key, const QString &path);
+
+signals:
+    // Every complete tick, once, after the form shows it.
+    void readingShown(const Brelk::Reading &reading);
+    // The readings the form shows turned stale.
+    void readingsStale();
+
+private:
+    void buildToolsMenu();
+    void connectForm();
+    void showReading(const Reading &reading);
+    void showStale(bool stale);
+    void showNoAnswer(qint64 silentSince);
+    void askModuleAddress();
+    void selectResolution(const ResolutionSelection &selection);
+    ResolutionSelection formSelection() const;
+    void setSecondRangeLimitButtonsEnabled(bool enabled);
+
+    QMainWindow *window;
+    Ui::BrelkControl *ui;
+    ModuleSession *moduleSession;
+    Settings settings;
+    QTimer *pollTimer;
+    MoveModule moveModule;
+    ReadingForm *readingForm = nullptr;
+    ReadingLooks *readingLooks = nullptr;
+    QMenu *menuTools = nullptr;
+    QAction *actionHistory = nullptr;
+    QAction *actionSaveSetPoints = nullptr;
+    QAction *actionRestoreSetPoints = nullptr;
+    ReadingHistory *readings = nullptr;
+    HistoryWindow *history = nullptr;
+    DataLog *log = nullptr;
+    DataLogControl *dataLogControl = nullptr;
+};
+
+} // namespace Brelk
+
+#endif // MODULEVIEW_H
