@@ -59,6 +59,28 @@ void readOption(const QSettings &settings, const char *key, bool (*parse)(const 
                            << "(not a known option); using the default";
 }
 
+// The file's groups in the order they stand, those without a key too: every key of a further
+// module's group is optional, so "[Module_DC00]" alone names a module, but the toolkit's reader
+// lists only groups that hold a key.
+QStringList groupsInFile(const QSettings &settings)
+{
+    QStringList groups;
+    QFile file(settings.fileName());
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        static const QRegularExpression header(QStringLiteral("^\\s*\\[([^\\]]+)\\]\\s*$"));
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = header.match(line);
+            if (match.hasMatch() && !groups.contains(match.captured(1)))
+                groups << match.captured(1);
+        }
+    }
+    for (const QString &group : settings.childGroups()) {
+        if (!groups.contains(group))
+            groups << group;
+    }
+    return groups;
+}
+
 } // namespace
 
 Settings::Settings(const QString &path) : filePath(path) {}
@@ -90,7 +112,7 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
     const QSettings settings(filePath, QSettings::IniFormat);
     const quint32 first = baseAddress();
     QVector<ModuleConfig> modules;
-    for (const QString &group : settings.childGroups()) {
+    for (const QString &group : groupsInFile(settings)) {
         if (!group.startsWith(ModuleGroupPrefix))
             continue;
         bool ok = false;

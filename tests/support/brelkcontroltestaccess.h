@@ -27,6 +27,7 @@ public:
     static QTimer *timer(BrelkControl &window) { return window.timer; }
     static QString iniFile(BrelkControl &window) { return window.settings.path(); }
     static Brelk::ModuleSession *session(BrelkControl &window) { return window.session; }
+    static Brelk::Crate *crate(BrelkControl &window) { return window.crate; }
     static int baseAddress(BrelkControl &window) { return int(window.session->baseAddress()); }
     static void setBaseAddress(BrelkControl &window, int address)
     {
