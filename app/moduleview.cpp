@@ -76,6 +76,7 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession 
             [this] { readingLooks->alert(this->window); });
     connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
     connect(session, &ModuleSession::readingTaken, log, &DataLog::takeReading);
+    window->installEventFilter(this);
 }
 
 ModuleView::~ModuleView()
@@ -164,12 +165,29 @@ void ModuleView::connectForm()
 // flash, once per tick, so that a trip is noticed on a busy desktop.
 void ModuleView::showReading(const Reading &reading)
 {
+    if (followWhileHidden || window->isVisible())
+        showOnForm(reading);
+    else
+        formBehind = true;
+    emit readingShown(reading);
+}
+
+void ModuleView::showOnForm(const Reading &reading)
+{
     const QString message = serialNumberMessage(reading.serialNumber);
     if (window->statusBar()->currentMessage() != message)
         window->statusBar()->showMessage(message);
     readingForm->show(reading, moduleSession->eventLatch());
     readingLooks->showAlarms(reading, moduleSession->eventLatch());
-    emit readingShown(reading);
+}
+
+bool ModuleView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == window && event->type() == QEvent::Show && formBehind) {
+        formBehind = false;
+        showOnForm(moduleSession->newestReading());
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 // Marks every field a complete tick writes as stale, or live again.

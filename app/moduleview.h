@@ -56,12 +56,19 @@ public:
     // The module's keys, after a move those of its new address.
     void setSettings(const Settings &moduleSettings) { settings = moduleSettings; }
 
+    // A window that is seldom open skips the form's texts and colours while it is hidden and
+    // catches up with the newest tick when it is shown; the stale look follows at once.
+    void setFormFollowsWhileHidden(bool follows) { followWhileHidden = follows; }
+
     // Resumes the data log the module's keys name, if any.
     void resumeLog();
     void retranslate();
 
     // Warns that a setting could not be written to the file at `path`.
     static void warnUnsaved(QWidget *window, bool stored, const QString &key, const QString &path);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
     // Every complete tick, once, after the form shows it.
@@ -73,6 +80,7 @@ private:
     void buildToolsMenu();
     void connectForm();
     void showReading(const Reading &reading);
+    void showOnForm(const Reading &reading);
     void showStale(bool stale);
     void showNoAnswer(qint64 silentSince);
     void askModuleAddress();
@@ -86,6 +94,9 @@ private:
     Settings settings;
     QTimer *pollTimer;
     MoveModule moveModule;
+    bool followWhileHidden = true;
+    // A complete tick came while the hidden window skipped it.
+    bool formBehind = false;
     ReadingForm *readingForm = nullptr;
     ReadingLooks *readingLooks = nullptr;
     QMenu *menuTools = nullptr;

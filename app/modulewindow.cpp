@@ -26,6 +26,7 @@ ModuleWindow::ModuleWindow(ModuleSession *session, const Settings &settings, QTi
 
     moduleView = new ModuleView(this, ui, session, settings.moduleGroup(session->baseAddress()),
                                 pollTimer, std::move(moveModule));
+    moduleView->setFormFollowsWhileHidden(false);
     updateTitle();
     moduleView->resumeLog();
 }

@@ -202,8 +202,14 @@ void TestModules::closeOnlyHides()
     QVERIFY(!dc->isVisible());
     QCOMPARE(moduleWindow("moduleWindow_DC00"), dc);
     QSignalSpy ticks(dc->session(), &ModuleSession::readingTaken);
+    bus->registers[0xDC04] = 1500;
     tick();
     QCOMPARE(ticks.count(), 1);
+    // The hidden window's form catches up with the newest tick when it is shown again.
+    auto *vset = dc->findChild<QLineEdit *>("txtVset_A");
+    QCOMPARE(vset->text(), QString());
+    dc->show();
+    QCOMPARE(vset->text(), QStringLiteral("1500 V"));
 }
 
 void TestModules::eachModuleLogsToItsOwnFile()
