@@ -317,6 +317,7 @@ private slots:
     void changedValueIsPublished();
     void staleReadingsOnceThenFresh();
     void defaultPrefixFollowsTheAddress();
+    void eachModuleHasItsOwnTopics();
     void dialogStoresAndStartsPublishing();
     void quitPublishesOffline();
     void lastWillWhenThePanelIsKilled();
@@ -492,6 +493,47 @@ void TestMqtt::defaultPrefixFollowsTheAddress()
     QVERIFY(newPrefix.waitFor(
         QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
         &message));
+}
+
+// Each module of the crate under its own prefix (its group's MqttTopic, else the default one of
+// its address), with its own description, channels and "offline" when the panel quits.
+void TestMqtt::eachModuleHasItsOwnTopics()
+{
+    QVERIFY(
+        sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00,0xDE00")));
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_DE00_VSET_A"), QStringLiteral("2500")));
+    Subscriber first(broker->port), drift(broker->port, QStringLiteral("lab/drift")),
+        wire(broker->port, QStringLiteral("brelk/de00"));
+    startWindow(settingsFor(broker->port) +
+                "MqttTopic=brelk/dd00\n[Module_DC00]\nMqttTopic=lab/drift/\n"
+                "[Module_DE00]\nName=Wire chamber\n");
+    const struct
+    {
+        Subscriber *subscriber;
+        const char *serial;
+        const char *address;
+        double vset;
+    } modules[] = {{&first, "2101", "0xDD00", 1000},
+                   {&drift, "2102", "0xDC00", 1000},
+                   {&wire, "2103", "0xDE00", 2500}};
+    for (const auto &module : modules) {
+        Message message;
+        QVERIFY(module.subscriber->waitFor(
+            QStringLiteral("module"),
+            [](const Message &m) { return m.json().value("serial").isString(); }, &message));
+        QCOMPARE(message.json().value("serial").toString(), QLatin1String(module.serial));
+        QCOMPARE(message.json().value("base_address").toString(), QLatin1String(module.address));
+        QVERIFY(module.subscriber->waitFor(QStringLiteral("a"), any, &message));
+        QCOMPARE(message.json().value("vset").toDouble(), module.vset);
+    }
+    window.reset();
+    for (const auto &module : modules) {
+        Message message;
+        QVERIFY2(module.subscriber->waitFor(
+                     QStringLiteral("status"),
+                     [](const Message &m) { return m.payload == "offline"; }, &message, 2000),
+                 module.address);
+    }
 }
 
 void TestMqtt::dialogStoresAndStartsPublishing()
@@ -880,12 +922,17 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QTemporaryDir folder;
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
     const QString csv = folder.filePath(QStringLiteral("service.csv"));
-    writeFile(ini,
-              settingsFor(broker->port) + "LogFile=" + csv.toUtf8() + "\nLogInterval=0.1\n");
+    const QString furtherCsv = folder.filePath(QStringLiteral("dc00.csv"));
+    // A crate of two modules: the second one logs and publishes on its own too.
+    writeFile(ini, settingsFor(broker->port) + "LogFile=" + csv.toUtf8() +
+                       "\nLogInterval=0.1\n[Module_DC00]\nLogFile=" + furtherCsv.toUtf8() +
+                       "\nLogInterval=0.1\n");
 
-    Subscriber subscriber(broker->port);
+    Subscriber subscriber(broker->port), further(broker->port, QStringLiteral("brelk/dc00"));
     QProcess panel;
-    panel.setProcessEnvironment(withoutDisplay());
+    QProcessEnvironment environment = withoutDisplay();
+    environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
+    panel.setProcessEnvironment(environment);
     QElapsedTimer running;
     running.start();
     panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
@@ -898,6 +945,7 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QByteArray errors = panel.readAllStandardError();
     QVERIFY2(online, errors.constData());
     QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message, 5000));
+    QVERIFY(further.waitFor(QStringLiteral("a"), any, &message, 5000));
     QTest::qWait(int(qMax<qint64>(0, 3000 - running.elapsed())));
     QCOMPARE(panel.state(), QProcess::Running);
 
@@ -911,14 +959,16 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QVERIFY2(panel.exitCode() == 0, errors.constData());
     QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
 
-    // About ten rows a second for three seconds, each one complete.
-    QFile log(csv);
-    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QByteArray rows = log.readAll();
-    QVERIFY(rows.endsWith('\n'));
-    const QList<QByteArray> lines = rows.trimmed().split('\n');
-    QCOMPARE(QString::fromUtf8(lines.first()), csvHeader());
-    QVERIFY2(lines.size() - 1 >= 15, qPrintable(QString::number(lines.size() - 1)));
+    // About ten rows a second for three seconds in each module's log, each one complete.
+    for (const QString &path : {csv, furtherCsv}) {
+        QFile log(path);
+        QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QByteArray rows = log.readAll();
+        QVERIFY(rows.endsWith('\n'));
+        const QList<QByteArray> lines = rows.trimmed().split('\n');
+        QCOMPARE(QString::fromUtf8(lines.first()), csvHeader());
+        QVERIFY2(lines.size() - 1 >= 15, qPrintable(QString::number(lines.size() - 1)));
+    }
 
     // The retained "offline" is the panel's own: it said goodbye, so the broker's will never fired.
     Subscriber late(broker->port);
@@ -938,6 +988,10 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     for (const QString &line : reported)
         QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
     QVERIFY2(errors.contains(" Module serial number 2101\n"), errors.constData());
+    QVERIFY2(errors.contains(" 0xDC00: Module serial number 2102\n"), errors.constData());
+    QVERIFY(further.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; },
+        &message));
 }
 
 void TestMqtt::commandLineWithoutDisplay_data()
