@@ -1,16 +1,20 @@
 // The crate's overview on an in-memory bus: one row per channel in the order of the tick, the
 // main window's texts, alarm colours and stale look per module, only changed cells rewritten;
-// Ramp Down All as the exact writes it makes.
+// Ramp Down All as the exact writes it makes; and the Modules dialog's refusals and edits.
 #include "bridge.h"
 #include "crate.h"
 #include "dialogdriver.h"
 #include "display.h"
 #include "fakecontroller.h"
 #include "fieldlook.h"
+#include "modulesdialog.h"
 #include "modulesession.h"
 #include "overviewwindow.h"
 #include "rampdown.h"
 
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -102,6 +106,16 @@ bool isItalic(const QTableWidgetItem *item)
     return item->data(Qt::FontRole).value<QFont>().italic();
 }
 
+// Closes the next message box and keeps what it said.
+void closeNextBox(QString *text)
+{
+    DialogDriver::onNextModal([text](QWidget *widget) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        *text = box ? box->text() : QStringLiteral("not a message box: ") + widget->objectName();
+        widget->close();
+    });
+}
+
 template <typename Widget>
 Widget *child(QWidget *parent, const char *name)
 {
@@ -109,6 +123,11 @@ Widget *child(QWidget *parent, const char *name)
     if (!widget)
         qWarning() << "no widget" << name;
     return widget;
+}
+
+void clickDialogButton(QWidget *dialog, QDialogButtonBox::StandardButton which)
+{
+    child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();
 }
 
 } // namespace
@@ -131,6 +150,10 @@ private slots:
     void planRampDown();
     void rampDownAll_data();
     void rampDownAll();
+    void modulesDialogRefuses_data();
+    void modulesDialogRefuses();
+    void modulesDialogRoundTrip_data();
+    void modulesDialogRoundTrip();
 };
 
 void TestOverview::rowsShowTheFormsTexts()
@@ -459,6 +482,153 @@ void TestOverview::rampDownAll()
     const QVector<BusCycle> written{
         {0xDD34, 0x29, 0, true}, {0xDD38, 0x29, 0, true}, {0xDC38, 0x29, 0, true}};
     QCOMPARE(rig.bus->cycles, confirm ? written : QVector<BusCycle>());
+}
+
+void TestOverview::modulesDialogRefuses_data()
+{
+    QTest::addColumn<int>("moduleCount"); // further modules at 0x0000, 0x0100, ...
+    QTest::addColumn<int>("editRow");     // -1: Add
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("first module's address")
+        << 1 << -1 << "0xDD00"
+        << "0xDD00 is the address of the first module (File > Module Address...).";
+    QTest::newRow("first module's address, edited")
+        << 2 << 1 << "0xDD00"
+        << "0xDD00 is the address of the first module (File > Module Address...).";
+    QTest::newRow("address used twice")
+        << 2 << 0 << "0x0100" << "Another module already has the address 0x0100.";
+    QTest::newRow("added twice") << 3 << -1 << "0x0200"
+                                 << "Another module already has the address 0x0200.";
+    QTest::newRow("sixteen in all")
+        << 15 << -1 << QString()
+        << "The panel polls at most 16 modules: the first module and 15 further ones. Remove a "
+           "module before adding another.";
+}
+
+void TestOverview::modulesDialogRefuses()
+{
+    QFETCH(int, moduleCount);
+    QFETCH(int, editRow);
+    QFETCH(QString, address);
+    QFETCH(QString, warning);
+
+    QVector<ModuleConfig> modules;
+    for (int i = 0; i < moduleCount; ++i)
+        modules << further(quint32(i) * 0x100, QStringLiteral("M%1").arg(i));
+    const QVector<ModuleConfig> before = modules;
+
+    QString seen;
+    bool entryStayedOpen = false;
+    int rowsAfter = -1;
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = child<QTableWidget>(dialog, "modulesTable");
+        if (editRow >= 0)
+            table->selectRow(editRow);
+        if (address.isEmpty()) {
+            closeNextBox(&seen);
+        } else {
+            DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+                child<QComboBox>(entry, "cmbAddress")->setCurrentText(address);
+                closeNextBox(&seen);
+                clickDialogButton(entry, QDialogButtonBox::Ok);
+                entryStayedOpen = entry->isVisible();
+                clickDialogButton(entry, QDialogButtonBox::Cancel);
+            });
+        }
+        child<QPushButton>(dialog, editRow >= 0 ? "btnEditModule" : "btnAddModule")->click();
+        rowsAfter = table->rowCount();
+        clickDialogButton(dialog, QDialogButtonBox::Ok);
+    });
+    QVERIFY(editFurtherModules(nullptr, 0xDD00, &modules));
+    QCOMPARE(seen, warning);
+    QCOMPARE(entryStayedOpen, !address.isEmpty());
+    QCOMPARE(rowsAfter, moduleCount);
+    QCOMPARE(modules.size(), before.size());
+    for (int i = 0; i < modules.size(); ++i)
+        QCOMPARE(modules.at(i).address, before.at(i).address);
+}
+
+void TestOverview::modulesDialogRoundTrip_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+// Edit one module, add one, remove another; OK hands back the list by address.
+void TestOverview::modulesDialogRoundTrip()
+{
+    QFETCH(bool, confirm);
+
+    QVector<ModuleConfig> modules{
+        further(0xDC00, "Drift chamber", {true, CurrentResolution::nA1, SecondRange::pA100}),
+        further(0x1000, "Gas")};
+    QStringList entryStart;
+    QStringList addresses;
+    QStringList tableRows;
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = child<QTableWidget>(dialog, "modulesTable");
+        // Listed by address: "Gas" first.
+        table->selectRow(0);
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            auto *address = child<QComboBox>(entry, "cmbAddress");
+            for (int i = 0; i < address->count(); ++i)
+                addresses << address->itemText(i);
+            auto *name = child<QLineEdit>(entry, "txtName");
+            auto *voltage = child<QComboBox>(entry, "cmbVoltageResolution");
+            auto *current = child<QComboBox>(entry, "cmbCurrentResolution");
+            auto *second = child<QComboBox>(entry, "cmbSecondRange");
+            entryStart << address->currentText() << name->text() << voltage->currentText()
+                       << current->currentText() << second->currentText();
+            address->setCurrentText(QStringLiteral("0xE000"));
+            name->setText(QStringLiteral("Gas monitor"));
+            current->setCurrentText(QStringLiteral("10nA"));
+            second->setCurrentText(QStringLiteral("1nA"));
+            clickDialogButton(entry, QDialogButtonBox::Ok);
+        });
+        child<QPushButton>(dialog, "btnEditModule")->click();
+
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            child<QComboBox>(entry, "cmbAddress")->setCurrentText(QStringLiteral("0x0500"));
+            child<QLineEdit>(entry, "txtName")->setText(QStringLiteral("  Spare  "));
+            child<QComboBox>(entry, "cmbVoltageResolution")->setCurrentText("100mV");
+            clickDialogButton(entry, QDialogButtonBox::Ok);
+        });
+        child<QPushButton>(dialog, "btnAddModule")->click();
+
+        table->selectRow(1);
+        child<QPushButton>(dialog, "btnRemoveModule")->click();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < table->columnCount(); ++column)
+                cells << table->item(row, column)->text();
+            tableRows << cells.join(QLatin1Char('|'));
+        }
+        clickDialogButton(dialog, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+    });
+    QCOMPARE(editFurtherModules(nullptr, 0xDD00, &modules), confirm);
+
+    QCOMPARE(entryStart, (QStringList{"0x1000", "Gas", "1V", "1uA", "none"}));
+    QCOMPARE(addresses.size(), 256);
+    QCOMPARE(addresses.first(), QStringLiteral("0x0000"));
+    QCOMPARE(addresses.at(0xDC), QStringLiteral("0xDC00"));
+    QCOMPARE(addresses.last(), QStringLiteral("0xFF00"));
+    QCOMPARE(tableRows, (QStringList{"0x0500|Spare|100mV|1uA|none",
+                                     "0xE000|Gas monitor|1V|10nA|1nA"}));
+
+    QStringList result;
+    for (const ModuleConfig &module : modules) {
+        result << QStringLiteral("%1|%2|%3").arg(baseAddressText(module.address), module.name,
+                                                 selectionText(module.selection));
+    }
+    if (confirm)
+        QCOMPARE(result, (QStringList{"0x0500|Spare|100mV / 1uA / none",
+                                      "0xE000|Gas monitor|1V / 10nA / 1nA"}));
+    else
+        QCOMPARE(result, (QStringList{"0xDC00|Drift chamber|100mV / 1nA / 100pA",
+                                      "0x1000|Gas|1V / 1uA / none"}));
 }
 
 QTEST_MAIN(TestOverview)
