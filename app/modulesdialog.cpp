@@ -104,8 +104,8 @@ bool editEntry(QWidget *parent, quint32 firstAddress, const QVector<ModuleConfig
 
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        const QString problem = addressProblem(address->currentData().toUInt(), firstAddress,
-                                               modules, editing);
+        const QString problem =
+            addressProblem(address->currentData().toUInt(), firstAddress, modules, editing);
         if (!problem.isEmpty()) {
             QMessageBox::warning(&dialog, QString::fromLatin1(ProgramName), problem);
             return;
@@ -166,9 +166,8 @@ bool editFurtherModules(QWidget *parent, quint32 firstAddress, QVector<ModuleCon
 
     auto *table = new QTableWidget(0, 5, &dialog);
     table->setObjectName(QStringLiteral("modulesTable"));
-    table->setHorizontalHeaderLabels({trModules("Address"), trModules("Name"),
-                                      trModules("Voltage"), trModules("Current"),
-                                      trModules("Second range")});
+    table->setHorizontalHeaderLabels({trModules("Address"), trModules("Name"), trModules("Voltage"),
+                                      trModules("Current"), trModules("Second range")});
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -228,8 +228,8 @@ void OverviewWindow::rampDownAll()
     QVector<RampDownModule> modules;
     QVector<QPointer<ModuleSession>> targets;
     for (ModuleSession *session : sessions) {
-        modules.push_back({moduleLabel(session->name(), session->baseAddress()),
-                           session->lastReading()});
+        modules.push_back(
+            {moduleLabel(session->name(), session->baseAddress()), session->lastReading()});
         targets.push_back(session);
     }
     const RampDownPlan plan = planRampDown(modules, QDateTime::currentMSecsSinceEpoch());

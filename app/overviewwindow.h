@@ -29,8 +29,17 @@ class OverviewWindow : public QWidget
 
 public:
     // The table's columns, left to right.
-    enum Column { ModuleColumn, AddressColumn, ChannelColumn, VsetColumn, VmeasColumn,
-                  ImeasColumn, StateColumn, EventsColumn, ColumnCount };
+    enum Column {
+        ModuleColumn,
+        AddressColumn,
+        ChannelColumn,
+        VsetColumn,
+        VmeasColumn,
+        ImeasColumn,
+        StateColumn,
+        EventsColumn,
+        ColumnCount
+    };
 
     OverviewWindow(Crate *crate, QWidget *parent);
 

@@ -116,8 +116,7 @@ void closeNextBox(QString *text)
     });
 }
 
-template <typename Widget>
-Widget *child(QWidget *parent, const char *name)
+template <typename Widget> Widget *child(QWidget *parent, const char *name)
 {
     auto *widget = parent->findChild<Widget *>(QLatin1String(name));
     if (!widget)
@@ -158,9 +157,9 @@ private slots:
 
 void TestOverview::rowsShowTheFormsTexts()
 {
-    CrateRig rig({further(0xDC00, "Drift chamber",
-                          {true, CurrentResolution::nA1, SecondRange::None}),
-                  further(0x1000, QString(), {false, CurrentResolution::nA100, SecondRange::nA1})});
+    CrateRig rig(
+        {further(0xDC00, "Drift chamber", {true, CurrentResolution::nA1, SecondRange::None}),
+         further(0x1000, QString(), {false, CurrentResolution::nA100, SecondRange::nA1})});
     rig.set(0xDD00, VsetA, 1500);
     rig.set(0xDD00, VmeasA, 1498);
     rig.set(0xDD00, ImeasA, 1234);
@@ -365,11 +364,11 @@ void TestOverview::rowsFollowTheCrate()
     QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0xDC00A", "0xDC00B"}));
 
     ModuleSession *added = rig.crate->addModule(further(0x0500));
-    QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0x0500A", "0x0500B", "0xDC00A",
-                                       "0xDC00B"}));
+    QCOMPARE(addresses(),
+             (QStringList{"0xDD00A", "0xDD00B", "0x0500A", "0x0500B", "0xDC00A", "0xDC00B"}));
     rig.crate->moveModule(added, 0xE000);
-    QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0xDC00A", "0xDC00B", "0xE000A",
-                                       "0xE000B"}));
+    QCOMPARE(addresses(),
+             (QStringList{"0xDD00A", "0xDD00B", "0xDC00A", "0xDC00B", "0xE000A", "0xE000B"}));
     rig.crate->removeModule(rig.crate->module(0xDC00));
     QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0xE000A", "0xE000B"}));
 
@@ -398,12 +397,12 @@ void TestOverview::planRampDown_data()
     QTest::addColumn<QList<int>>("notAnswering");
 
     QTest::newRow("every channel above 0")
-        << QStringList{"1500,2000,0", "100,0,500"} << QStringList{"0A 1500 V", "0B 2000 V", "1A 100 V"}
-        << QList<int>();
+        << QStringList{"1500,2000,0", "100,0,500"}
+        << QStringList{"0A 1500 V", "0B 2000 V", "1A 100 V"} << QList<int>();
     QTest::newRow("a second old still answers")
         << QStringList{"10,0,1000"} << QStringList{"0A 10 V"} << QList<int>();
-    QTest::newRow("older is skipped") << QStringList{"10,0,1001", "0,20,0"}
-                                      << QStringList{"1B 20 V"} << QList<int>{0};
+    QTest::newRow("older is skipped")
+        << QStringList{"10,0,1001", "0,20,0"} << QStringList{"1B 20 V"} << QList<int>{0};
     QTest::newRow("never answered") << QStringList{"0,0,0", "10,10", "5,6,20", "7,0"}
                                     << QStringList{"2A 5 V", "2B 6 V"} << QList<int>{1, 3};
     QTest::newRow("nothing above 0") << QStringList{"0,0,0"} << QStringList() << QList<int>();
@@ -497,8 +496,8 @@ void TestOverview::modulesDialogRefuses_data()
     QTest::newRow("first module's address, edited")
         << 2 << 1 << "0xDD00"
         << "0xDD00 is the address of the first module (File > Module Address...).";
-    QTest::newRow("address used twice")
-        << 2 << 0 << "0x0100" << "Another module already has the address 0x0100.";
+    QTest::newRow("address used twice") << 2 << 0 << "0x0100"
+                                        << "Another module already has the address 0x0100.";
     QTest::newRow("added twice") << 3 << -1 << "0x0200"
                                  << "Another module already has the address 0x0200.";
     QTest::newRow("sixteen in all")
@@ -615,13 +614,14 @@ void TestOverview::modulesDialogRoundTrip()
     QCOMPARE(addresses.first(), QStringLiteral("0x0000"));
     QCOMPARE(addresses.at(0xDC), QStringLiteral("0xDC00"));
     QCOMPARE(addresses.last(), QStringLiteral("0xFF00"));
-    QCOMPARE(tableRows, (QStringList{"0x0500|Spare|100mV|1uA|none",
-                                     "0xE000|Gas monitor|1V|10nA|1nA"}));
+    QCOMPARE(tableRows,
+             (QStringList{"0x0500|Spare|100mV|1uA|none", "0xE000|Gas monitor|1V|10nA|1nA"}));
 
     QStringList result;
     for (const ModuleConfig &module : modules) {
-        result << QStringLiteral("%1|%2|%3").arg(baseAddressText(module.address), module.name,
-                                                 selectionText(module.selection));
+        result << QStringLiteral("%1|%2|%3")
+                      .arg(baseAddressText(module.address), module.name,
+                           selectionText(module.selection));
     }
     if (confirm)
         QCOMPARE(result, (QStringList{"0x0500|Spare|100mV / 1uA / none",

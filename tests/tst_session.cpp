@@ -353,8 +353,8 @@ void TestSession::commandLine()
 void TestSession::furtherModules_data()
 {
     QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QStringList>("modules");  // address|name|options, as read
-    QTest::addColumn<QStringList>("ignored");  // groups named in a debug line
+    QTest::addColumn<QStringList>("modules"); // address|name|options, as read
+    QTest::addColumn<QStringList>("ignored"); // groups named in a debug line
 
     QTest::newRow("none") << QByteArray("[General]\nBaseAddress=0xDD00\n") << QStringList()
                           << QStringList();
@@ -400,8 +400,9 @@ void TestSession::furtherModules()
     MessageCapture debug;
     QStringList read;
     for (const ModuleConfig &module : Settings(path).furtherModules()) {
-        read << QStringLiteral("%1|%2|%3").arg(QString::asprintf("0x%04X", module.address),
-                                               module.name, selectionText(module.selection));
+        read << QStringLiteral("%1|%2|%3")
+                    .arg(QString::asprintf("0x%04X", module.address), module.name,
+                         selectionText(module.selection));
     }
     QVERIFY2(read == modules, qPrintable(read.join(QLatin1String(", "))));
     QStringList named;
@@ -451,10 +452,12 @@ void TestSession::crateTickOrder()
                              0x00, 0x30, 0x24, 0x28, 0x44, 0x48, 0x46, 0x4A};
     QVector<BusCycle> expected;
     for (int offset : offsets)
-        expected.append({quint32(0xDD00 + offset), 0x29, bus->registers.value(0xDD00 + offset), false});
+        expected.append(
+            {quint32(0xDD00 + offset), 0x29, bus->registers.value(0xDD00 + offset), false});
     expected.append({0x103C, 0x29, NoModule, false});
     for (int offset : offsets)
-        expected.append({quint32(0xC000 + offset), 0x29, bus->registers.value(0xC000 + offset), false});
+        expected.append(
+            {quint32(0xC000 + offset), 0x29, bus->registers.value(0xC000 + offset), false});
     QCOMPARE(bus->cycles, expected);
     QCOMPARE(first.size(), 1);
     QCOMPARE(none.size(), 0);
