@@ -115,6 +115,7 @@ void BrelkControl::addGlobalTools()
     QMenu *tools = view->toolsMenu();
     tools->addSeparator();
     overview = new OverviewWindow(crate, this);
+    overview->setVoltageTolerance(settings.voltageDeviationAlarm());
     connect(overview, &OverviewWindow::moduleWindowWanted, this, &BrelkControl::showModuleWindow);
     actionOverview = tools->addAction(tr("Overview"), overview, &OverviewWindow::showAndRaise);
     actionOverview->setObjectName(QStringLiteral("actionOverview"));

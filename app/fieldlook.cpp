@@ -11,6 +11,19 @@ const QColor AlarmAmber(0xFF, 0xB0, 0x00);
 
 } // namespace
 
+void colourReading(QPalette *palette, AlarmLevel alarm, bool stale, const QColor &disabledText)
+{
+    if (alarm == AlarmLevel::Red) {
+        palette->setColor(QPalette::Base, AlarmRed);
+        palette->setColor(QPalette::Text, Qt::white);
+    } else if (alarm == AlarmLevel::Amber) {
+        palette->setColor(QPalette::Base, AlarmAmber);
+        palette->setColor(QPalette::Text, Qt::black);
+    }
+    if (stale)
+        palette->setColor(QPalette::Text, disabledText);
+}
+
 FieldLook::FieldLook(QLineEdit *field)
     : edit(field), normalPalette(field->palette()), normalFont(field->font())
 {
@@ -35,19 +48,11 @@ void FieldLook::setStale(bool isStale)
 void FieldLook::apply()
 {
     QPalette palette = normalPalette;
-    if (alarm == AlarmLevel::Red) {
-        palette.setColor(QPalette::Base, AlarmRed);
-        palette.setColor(QPalette::Text, Qt::white);
-    } else if (alarm == AlarmLevel::Amber) {
-        palette.setColor(QPalette::Base, AlarmAmber);
-        palette.setColor(QPalette::Text, Qt::black);
-    }
+    colourReading(&palette, alarm, stale,
+                  edit->window()->palette().color(QPalette::Disabled, QPalette::Text));
     QFont font = normalFont;
-    if (stale) {
-        palette.setColor(QPalette::Text,
-                         edit->window()->palette().color(QPalette::Disabled, QPalette::Text));
+    if (stale)
         font.setItalic(true);
-    }
     edit->setPalette(palette);
     edit->setFont(font);
 }

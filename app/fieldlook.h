@@ -12,6 +12,12 @@
 
 class QLineEdit;
 
+// Colours `palette`'s Base and Text roles as a reading in `alarm` is drawn, stale or not: the
+// colours of a field of the form and of a cell of the overview. `disabledText`: the window's
+// disabled text colour, the text colour of a stale reading.
+void colourReading(QPalette *palette, Brelk::AlarmLevel alarm, bool stale,
+                   const QColor &disabledText);
+
 class FieldLook
 {
 public:

@@ -1,18 +1,95 @@
-// Placeholder until the overview lands.
+// The overview: one table row per channel of every module of the crate, the first module's
+// channels first, with the set and measured values, the channel state and the latched events in
+// the texts, alarm colours and stale look of the main window's fields; and "Ramp Down All...",
+// which sets every channel of the crate to 0 V after a confirmation. A top-level window owned by
+// the main window: closing it only hides it. It follows every tick of every module but never
+// takes the focus.
 #ifndef OVERVIEWWINDOW_H
 #define OVERVIEWWINDOW_H
+
+#include "alarms.h"
+
+#include <QHash>
+#include <QVector>
 #include <QWidget>
+
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+
 namespace Brelk {
+
 class Crate;
 class ModuleSession;
+struct Reading;
+
 class OverviewWindow : public QWidget
 {
     Q_OBJECT
+
 public:
-    OverviewWindow(Crate *, QWidget *parent) : QWidget(parent, Qt::Window) {}
-    void showAndRaise() { show(); }
+    // The table's columns, left to right.
+    enum Column {
+        ModuleColumn,
+        AddressColumn,
+        ChannelColumn,
+        VsetColumn,
+        VmeasColumn,
+        ImeasColumn,
+        StateColumn,
+        EventsColumn,
+        ColumnCount
+    };
+
+    OverviewWindow(Crate *crate, QWidget *parent);
+
+    // The allowed |Vmeas - Vset| in volts behind the measured voltage's amber, or 0 for the
+    // default rule: the main window's setting.
+    void setVoltageTolerance(double volts);
+
+public slots:
+    // Shows the window, or brings it to the front when it is open.
+    void showAndRaise();
+    // Builds the rows anew for the modules of the crate in the order of the tick.
+    void rebuild();
+    // Asks, then sets every channel with a set voltage above 0 to 0 V, module by module.
+    void rampDownAll();
+
 signals:
+    // The operator double-clicked a row of this module.
     void moduleWindowWanted(Brelk::ModuleSession *module);
+
+private:
+    // What a cell shows, kept so that a steady tick changes nothing.
+    struct Cell
+    {
+        QTableWidgetItem *item = nullptr;
+        AlarmLevel alarm = AlarmLevel::None;
+        bool stale = false;
+    };
+    struct Row
+    {
+        ModuleSession *module;
+        int channel;
+        Cell cells[ColumnCount];
+    };
+
+    void showModule(ModuleSession *module);
+    void showReading(int row, const Reading &reading, quint16 latchedEvents);
+    void showStale(ModuleSession *module, bool stale);
+    void setText(Cell &cell, const QString &text);
+    void setLook(Cell &cell, AlarmLevel alarm, bool stale);
+
+    Crate *crate;
+    QTableWidget *table;
+    QPushButton *rampDownButton;
+    QVector<Row> rows;
+    // Each module's first row; its channel B follows.
+    QHash<const ModuleSession *, int> firstRow;
+    QVector<QMetaObject::Connection> moduleConnections;
+    double tolerance = 0;
 };
+
 } // namespace Brelk
-#endif
+
+#endif // OVERVIEWWINDOW_H

@@ -28,35 +28,33 @@ ReadingForm::ReadingForm(Ui::BrelkControl *ui)
 
 void ReadingForm::show(const Reading &reading, quint16 latchedEvents)
 {
-    const CurrentResolution resolution = reading.currentResolution;
-    const SecondRange range = reading.secondRange;
     for (int ch = 0; ch < 2; ++ch) {
-        const ChannelFields &f = fields[ch];
         shown.vset[ch] = setVolts(reading, ch);
         shown.rampSpeed[ch] = rampVoltsPerSecond(reading, ch);
         shown.vmeas[ch] = measuredVolts(reading, ch);
         int decimals = 0;
-        shown.imeas[ch] = scaleCurrent(reading.imeas[ch], resolution, decimals);
+        shown.imeas[ch] = scaleCurrent(reading.imeas[ch], reading.currentResolution, decimals);
         // Without a second range the last second-range readings are kept.
-        if (range != SecondRange::None)
+        if (reading.secondRange != SecondRange::None)
             shown.imeas2[ch] = secondRangeAmperes(reading, ch);
         shown.softLimitI[ch] = softLimitAmperes(reading, ch);
         shown.softLimitI2[ch] = secondRangeLimitAmperes(reading, ch);
 
-        const quint8 status = channelByte(reading.status, ch);
-        setFieldText(f.vset, voltsText(shown.vset[ch]));
-        setFieldText(f.ramp, rampSpeedText(shown.rampSpeed[ch]));
-        setFieldText(f.vmeas, measuredVoltsText(shown.vmeas[ch], reading.fineVoltage));
-        setFieldText(f.imeas, measuredCurrentText(shown.imeas[ch], resolution, decimals));
-        setFieldText(f.imeas2, secondRangeCurrentText(shown.imeas2[ch], range));
-        setFieldText(f.status, channelStateText(status));
-        setFieldText(f.polarity, polarityText(status));
-        setFieldText(f.kill, killText(status));
-        setFieldText(f.hvOn, hvText(status));
-        setFieldText(f.status2, eventText(channelByte(latchedEvents, ch)));
-        setFieldText(f.limitV, limitVoltageText(reading.limits[ch]));
-        setFieldText(f.limitI, limitCurrentText(reading.limits[ch]));
-        setFieldText(f.softLimitI, softLimitText(shown.softLimitI[ch], resolution));
-        setFieldText(f.softLimitI2, secondRangeLimitText(shown.softLimitI2[ch], range));
+        const ChannelFields &f = fields[ch];
+        const ChannelTexts texts = channelTexts(reading, ch, latchedEvents);
+        setFieldText(f.vset, texts.vset);
+        setFieldText(f.ramp, texts.ramp);
+        setFieldText(f.vmeas, texts.vmeas);
+        setFieldText(f.imeas, texts.imeas);
+        setFieldText(f.imeas2, texts.imeas2);
+        setFieldText(f.status, texts.state);
+        setFieldText(f.polarity, texts.polarity);
+        setFieldText(f.kill, texts.kill);
+        setFieldText(f.hvOn, texts.hv);
+        setFieldText(f.status2, texts.events);
+        setFieldText(f.limitV, texts.limitV);
+        setFieldText(f.limitI, texts.limitI);
+        setFieldText(f.softLimitI, texts.softLimitI);
+        setFieldText(f.softLimitI2, texts.softLimitI2);
     }
 }

@@ -169,4 +169,29 @@ QString serialNumberMessage(quint16 serialNumber)
     return tr("Module serial number %1").arg(serialNumber, 0, 16);
 }
 
+ChannelTexts channelTexts(const Reading &reading, int channel, quint16 latchedEvents)
+{
+    const CurrentResolution resolution = reading.currentResolution;
+    const SecondRange range = reading.secondRange;
+    const quint8 status = channelByte(reading.status, channel);
+    int decimals = 0;
+    const double imeas = scaleCurrent(reading.imeas[channel], resolution, decimals);
+    ChannelTexts texts;
+    texts.vset = voltsText(setVolts(reading, channel));
+    texts.ramp = rampSpeedText(rampVoltsPerSecond(reading, channel));
+    texts.vmeas = measuredVoltsText(measuredVolts(reading, channel), reading.fineVoltage);
+    texts.imeas = measuredCurrentText(imeas, resolution, decimals);
+    texts.imeas2 = secondRangeCurrentText(secondRangeAmperes(reading, channel), range);
+    texts.state = channelStateText(status);
+    texts.polarity = polarityText(status);
+    texts.kill = killText(status);
+    texts.hv = hvText(status);
+    texts.events = eventText(channelByte(latchedEvents, channel));
+    texts.limitV = limitVoltageText(reading.limits[channel]);
+    texts.limitI = limitCurrentText(reading.limits[channel]);
+    texts.softLimitI = softLimitText(softLimitAmperes(reading, channel), resolution);
+    texts.softLimitI2 = secondRangeLimitText(secondRangeLimitAmperes(reading, channel), range);
+    return texts;
+}
+
 } // namespace Brelk

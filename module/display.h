@@ -3,6 +3,7 @@
 #ifndef DISPLAY_H
 #define DISPLAY_H
 
+#include "reading.h"
 #include "registermap.h"
 
 #include <QString>
@@ -53,6 +54,16 @@ QString secondRangeCurrentText(double amperes, SecondRange range);
 QString secondRangeLimitText(double amperes, SecondRange range);
 
 QString serialNumberMessage(quint16 serialNumber);
+
+// Every text a complete tick shows for one channel, as the main window's fields show it.
+struct ChannelTexts
+{
+    QString vset, ramp, vmeas, imeas, imeas2, state, polarity, kill, hv, events, limitV, limitI,
+        softLimitI, softLimitI2;
+};
+// `latchedEvents`: the events kept until Clear, both channels' bytes. Without a second range its
+// texts read "----", whatever was measured before.
+ChannelTexts channelTexts(const Reading &reading, int channel, quint16 latchedEvents);
 
 } // namespace Brelk
 

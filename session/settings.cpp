@@ -115,11 +115,14 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
     for (const QString &group : groupsInFile(settings)) {
         if (!group.startsWith(ModuleGroupPrefix))
             continue;
-        bool ok = false;
+        // Exactly four upper-case hex digits: the number parser alone would also take a sign or
+        // a "0X" prefix, and the group would then not be the one `moduleGroup` reads.
+        static const QRegularExpression digitsRule(QStringLiteral("^[0-9A-F]{4}$"));
         const QString digits = group.mid(ModuleGroupPrefix.size());
-        const uint address = digits.toUInt(&ok, 16);
+        const bool ok = digitsRule.match(digits).hasMatch();
+        const uint address = ok ? digits.toUInt(nullptr, 16) : 0;
         QString problem;
-        if (!ok || digits.size() != 4 || digits != digits.toUpper() || address % 0x100 != 0)
+        if (!ok || address % 0x100 != 0)
             problem =
                 QStringLiteral("its address is not a multiple of 0x100 from 0x0000 to 0xFF00");
         else if (address == first)

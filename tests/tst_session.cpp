@@ -4,6 +4,7 @@
 // command line.
 #include "bridge.h"
 #include "commandline.h"
+#include "crate.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
 #include "modulesession.h"
@@ -59,6 +60,10 @@ private slots:
     void resolutionOptions();
     void commandLine_data();
     void commandLine();
+    void furtherModules_data();
+    void furtherModules();
+    void crateTickOrder_data();
+    void crateTickOrder();
 
 private:
     quint32 at(quint32 offset) const { return session->baseAddress() + offset; }
@@ -343,6 +348,120 @@ void TestSession::commandLine()
     if (action == CommandLine::UsageError || action == CommandLine::ShowHelp)
         QVERIFY2(line.text.contains("--settings <FILE>") && line.text.contains("--headless"),
                  qPrintable(line.text));
+}
+
+void TestSession::furtherModules_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QStringList>("modules"); // address|name|options, as read
+    QTest::addColumn<QStringList>("ignored"); // groups named in a debug line
+
+    QTest::newRow("none") << QByteArray("[General]\nBaseAddress=0xDD00\n") << QStringList()
+                          << QStringList();
+    QTest::newRow("by address, name trimmed, options of the group")
+        << QByteArray("[Module_DC00]\nName=  Drift chamber \nVoltageResolution=100mV\n"
+                      "CurrentResolution=1nA\nSecondRange=100pA\n"
+                      "[Module_0100]\nLogFile=/tmp/a.csv\n")
+        << QStringList{"0x0100||1V / 1uA / none", "0xDC00|Drift chamber|100mV / 1nA / 100pA"}
+        << QStringList();
+    QTest::newRow("addresses the panel cannot use")
+        << QByteArray("[Module_DD00]\nName=first\n[Module_DC10]\nName=odd\n"
+                      "[Module_dc00]\nName=lower\n[Module_DC000]\nName=long\n"
+                      "[Module_+D00]\nName=sign\n[Module_0X00]\nName=prefix\n"
+                      "[Module_ZZ00]\nName=letters\n[Module_1000]\nName=kept\n"
+                      "[Other]\nName=no module\n")
+        << QStringList{"0x1000|kept|1V / 1uA / none"}
+        << QStringList{"Module_+D00", "Module_0X00", "Module_DC000", "Module_DC10",
+                       "Module_DD00", "Module_ZZ00", "Module_dc00"};
+    QTest::newRow("the first module moved")
+        << QByteArray("[General]\nBaseAddress=0x1000\n[Module_1000]\nName=a\n"
+                      "[Module_DD00]\nName=b\n")
+        << QStringList{"0xDD00|b|1V / 1uA / none"} << QStringList{"Module_1000"};
+    QByteArray many;
+    QStringList fifteen;
+    for (int i = 0; i < 16; ++i) {
+        const QString digits = QString::asprintf("%04X", i * 0x100);
+        many += QStringLiteral("[Module_%1]\nName=m%2\n").arg(digits).arg(i).toLatin1();
+        if (i < 15)
+            fifteen << QStringLiteral("0x%1|m%2|1V / 1uA / none").arg(digits).arg(i);
+    }
+    QTest::newRow("sixteen in all") << many << fifteen << QStringList{"Module_0F00"};
+}
+
+void TestSession::furtherModules()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QStringList, modules);
+    QFETCH(QStringList, ignored);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("brelkcontrol.ini");
+    QVERIFY(writeSettingsFile(path, contents));
+    MessageCapture debug;
+    QStringList read;
+    for (const ModuleConfig &module : Settings(path).furtherModules()) {
+        read << QStringLiteral("%1|%2|%3")
+                    .arg(QString::asprintf("0x%04X", module.address), module.name,
+                         selectionText(module.selection));
+    }
+    QVERIFY2(read == modules, qPrintable(read.join(QLatin1String(", "))));
+    QStringList named;
+    for (const QString &line : debug.linesStartingWith("Ignoring the settings group"))
+        named << line.section(QLatin1Char(' '), 4, 4);
+    named.sort();
+    QCOMPARE(named, ignored);
+}
+
+void TestSession::crateTickOrder_data()
+{
+    QTest::addColumn<bool>("atOnce");
+    QTest::newRow("pollAll") << true;
+    QTest::newRow("tick, a module a turn") << false;
+}
+
+// The first module, then the others by address; the absent one ends after its serial number.
+void TestSession::crateTickOrder()
+{
+    QFETCH(bool, atOnce);
+
+    Crate crate(bridge, 0xDD00);
+    crate.connected();
+    ModuleSession *absent = crate.addModule({0x1000, QString(), ResolutionSelection()});
+    ModuleSession *last = crate.addModule({0xC000, QString(), ResolutionSelection()});
+    QVERIFY(absent && last);
+    bus->registers[0xDD3C] = 0x0101;
+    bus->registers[0x103C] = NoModule;
+    bus->registers[0xC03C] = 0x0103;
+    QSignalSpy first(crate.first(), &ModuleSession::readingTaken);
+    QSignalSpy none(absent, &ModuleSession::readingTaken);
+    QSignalSpy third(last, &ModuleSession::readingTaken);
+    QSignalSpy ended(&crate, &Crate::tickEnded);
+
+    if (atOnce) {
+        crate.pollAll();
+    } else {
+        crate.tick();
+        // The other modules wait for a later turn of the event loop.
+        QCOMPARE(bus->cycles.size(), 17);
+        QVERIFY(crate.isTicking());
+        QVERIFY(ended.wait(1000));
+    }
+    QCOMPARE(ended.size(), 1);
+
+    const QList<int> offsets{0x3C, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x18, 0x1C, 0x20,
+                             0x00, 0x30, 0x24, 0x28, 0x44, 0x48, 0x46, 0x4A};
+    QVector<BusCycle> expected;
+    for (int offset : offsets)
+        expected.append(
+            {quint32(0xDD00 + offset), 0x29, bus->registers.value(0xDD00 + offset), false});
+    expected.append({0x103C, 0x29, NoModule, false});
+    for (int offset : offsets)
+        expected.append(
+            {quint32(0xC000 + offset), 0x29, bus->registers.value(0xC000 + offset), false});
+    QCOMPARE(bus->cycles, expected);
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(none.size(), 0);
+    QCOMPARE(third.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSession)

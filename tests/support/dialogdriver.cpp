@@ -49,6 +49,16 @@ void onNextModal(std::function<void(QWidget *)> handler)
     pollForModal(std::move(handler), 500);
 }
 
+void onModal(const QString &objectName, std::function<void(QWidget *)> handler)
+{
+    onNextModal([objectName, handler](QWidget *widget) {
+        if (widget->objectName() == objectName)
+            handler(widget);
+        else
+            QTimer::singleShot(10, [objectName, handler] { onModal(objectName, handler); });
+    });
+}
+
 void acceptDouble(double value, SeenDialog *seen)
 {
     onNextModal([value, seen](QWidget *widget) {

@@ -38,6 +38,10 @@ namespace DialogDriver {
 // Runs `handler` on the next modal widget once it is up (gives up after five seconds).
 void onNextModal(std::function<void(QWidget *)> handler);
 
+// Runs `handler` on the modal widget named `objectName` once it is the active one: for dialogs
+// that open over another modal dialog.
+void onModal(const QString &objectName, std::function<void(QWidget *)> handler);
+
 // Number dialog: enter `value` and press OK.
 void acceptDouble(double value, SeenDialog *seen = nullptr);
 // Item dialog: pick `item` (empty: keep the preselected one) and press OK.

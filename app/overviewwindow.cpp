@@ -1,0 +1,258 @@
+#include "overviewwindow.h"
+
+#include "crate.h"
+#include "display.h"
+#include "fieldlook.h"
+#include "modulesession.h"
+#include "rampdown.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace Brelk {
+
+namespace {
+
+const char *const ColumnTitles[OverviewWindow::ColumnCount] = {
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Module"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Address"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Channel"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Vset"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Vmeas"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Imeas"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "State"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Events"),
+};
+
+// The columns that show a reading, and so turn stale with it.
+bool isReadingColumn(int column)
+{
+    return column >= OverviewWindow::VsetColumn;
+}
+
+QString moduleColumnText(const ModuleSession *module)
+{
+    return module->name().isEmpty() ? baseAddressText(module->baseAddress()) : module->name();
+}
+
+} // namespace
+
+OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
+    : QWidget(parent, Qt::Window), crate(crate)
+{
+    setObjectName(QStringLiteral("overviewWindow"));
+    setWindowTitle(tr("Overview - %1").arg(QLatin1String(ProgramName)));
+
+    table = new QTableWidget(0, ColumnCount, this);
+    table->setObjectName(QStringLiteral("overviewTable"));
+    QStringList titles;
+    for (const char *title : ColumnTitles)
+        titles << tr(title);
+    table->setHorizontalHeaderLabels(titles);
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->horizontalHeader()->setStretchLastSection(true);
+    connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        if (row >= 0 && row < rows.size() && rows.at(row).module)
+            emit moduleWindowWanted(rows.at(row).module);
+    });
+
+    rampDownButton = new QPushButton(tr("Ramp Down All..."), this);
+    rampDownButton->setObjectName(QStringLiteral("btnRampDownAll"));
+    connect(rampDownButton, &QPushButton::clicked, this, &OverviewWindow::rampDownAll);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(rampDownButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(table);
+    layout->addLayout(buttons);
+    resize(760, 360);
+
+    connect(crate, &Crate::orderChanged, this, &OverviewWindow::rebuild);
+    // The session goes before the crate tells the new order; its rows must not name it meanwhile.
+    connect(crate, &Crate::moduleRemoving, this, [this](ModuleSession *module) {
+        for (Row &row : rows) {
+            if (row.module == module)
+                row.module = nullptr;
+        }
+        firstRow.remove(module);
+    });
+    rebuild();
+}
+
+void OverviewWindow::setVoltageTolerance(double volts)
+{
+    tolerance = volts;
+    for (ModuleSession *module : crate->modules())
+        showModule(module);
+}
+
+void OverviewWindow::showAndRaise()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void OverviewWindow::rebuild()
+{
+    for (const QMetaObject::Connection &connection : moduleConnections)
+        disconnect(connection);
+    moduleConnections.clear();
+    rows.clear();
+    firstRow.clear();
+
+    const QVector<ModuleSession *> &modules = crate->modules();
+    table->setRowCount(0);
+    table->setRowCount(2 * modules.size());
+    for (ModuleSession *module : modules) {
+        firstRow.insert(module, rows.size());
+        for (int ch = 0; ch < 2; ++ch) {
+            Row row{module, ch, {}};
+            for (int column = 0; column < ColumnCount; ++column) {
+                row.cells[column].item = new QTableWidgetItem;
+                table->setItem(rows.size(), column, row.cells[column].item);
+            }
+            row.cells[AddressColumn].item->setText(baseAddressText(module->baseAddress()));
+            row.cells[ChannelColumn].item->setText(QString(QLatin1Char(char('A' + ch))));
+            rows.push_back(row);
+        }
+        moduleConnections << connect(module, &ModuleSession::readingTaken, this,
+                                     [this, module](const Reading &reading) {
+                                         const int row = firstRow.value(module, -1);
+                                         if (row < 0)
+                                             return;
+                                         showReading(row, reading, module->eventLatch());
+                                         showReading(row + 1, reading, module->eventLatch());
+                                     });
+        moduleConnections << connect(module, &ModuleSession::staleChanged, this,
+                                     [this, module](bool stale) { showStale(module, stale); });
+        showModule(module);
+    }
+}
+
+// Shows what the module's window shows: the newest complete tick, stale or live; nothing before
+// a first tick.
+void OverviewWindow::showModule(ModuleSession *module)
+{
+    const int row = firstRow.value(module, -1);
+    if (row < 0)
+        return;
+    setText(rows[row].cells[ModuleColumn], moduleColumnText(module));
+    setText(rows[row + 1].cells[ModuleColumn], moduleColumnText(module));
+    const Reading &reading = module->newestReading();
+    if (reading.time != 0) {
+        showReading(row, reading, module->eventLatch());
+        showReading(row + 1, reading, module->eventLatch());
+    }
+    showStale(module, module->isStale());
+}
+
+void OverviewWindow::showReading(int rowIndex, const Reading &reading, quint16 latchedEvents)
+{
+    Row &row = rows[rowIndex];
+    const int ch = row.channel;
+    // A name given in the Modules dialog shows at the next tick.
+    setText(row.cells[ModuleColumn], moduleColumnText(row.module));
+    const ChannelTexts texts = channelTexts(reading, ch, latchedEvents);
+    setText(row.cells[VsetColumn], texts.vset);
+    setText(row.cells[VmeasColumn], texts.vmeas);
+    setText(row.cells[ImeasColumn], texts.imeas);
+    setText(row.cells[StateColumn], texts.state);
+    setText(row.cells[EventsColumn], texts.events);
+
+    const ChannelAlarms alarms =
+        channelAlarms(channelByte(reading.status, ch), channelByte(latchedEvents, ch),
+                      measuredVolts(reading, ch), setVolts(reading, ch), tolerance);
+    setLook(row.cells[VmeasColumn], alarms.voltageDeviation, row.cells[VmeasColumn].stale);
+    setLook(row.cells[StateColumn], alarms.state, row.cells[StateColumn].stale);
+    setLook(row.cells[EventsColumn], alarms.events, row.cells[EventsColumn].stale);
+}
+
+void OverviewWindow::showStale(ModuleSession *module, bool stale)
+{
+    const int first = firstRow.value(module, -1);
+    if (first < 0)
+        return;
+    for (int r = first; r < first + 2; ++r) {
+        for (int column = 0; column < ColumnCount; ++column) {
+            Cell &cell = rows[r].cells[column];
+            if (isReadingColumn(column))
+                setLook(cell, cell.alarm, stale);
+        }
+    }
+}
+
+void OverviewWindow::setText(Cell &cell, const QString &text)
+{
+    if (cell.item->text() != text)
+        cell.item->setText(text);
+}
+
+// A cell without alarm and live keeps the table's own colours and font.
+void OverviewWindow::setLook(Cell &cell, AlarmLevel alarm, bool stale)
+{
+    if (cell.alarm == alarm && cell.stale == stale)
+        return;
+    cell.alarm = alarm;
+    cell.stale = stale;
+    QPalette palette = table->palette();
+    colourReading(&palette, alarm, stale, palette.color(QPalette::Disabled, QPalette::Text));
+    const bool coloured = alarm != AlarmLevel::None;
+    cell.item->setData(Qt::BackgroundRole,
+                       coloured ? QVariant(QBrush(palette.color(QPalette::Base))) : QVariant());
+    cell.item->setData(Qt::ForegroundRole, coloured || stale
+                                               ? QVariant(QBrush(palette.color(QPalette::Text)))
+                                               : QVariant());
+    if (stale) {
+        QFont font = table->font();
+        font.setItalic(true);
+        cell.item->setData(Qt::FontRole, font);
+    } else {
+        cell.item->setData(Qt::FontRole, QVariant());
+    }
+}
+
+void OverviewWindow::rampDownAll()
+{
+    const QVector<ModuleSession *> &sessions = crate->modules();
+    QVector<RampDownModule> modules;
+    QVector<QPointer<ModuleSession>> targets;
+    for (ModuleSession *session : sessions) {
+        modules.push_back(
+            {moduleLabel(session->name(), session->baseAddress()), session->lastReading()});
+        targets.push_back(session);
+    }
+    const RampDownPlan plan = planRampDown(modules, QDateTime::currentMSecsSinceEpoch());
+
+    QMessageBox box(QMessageBox::Question, tr("Ramp Down All - %1").arg(QLatin1String(ProgramName)),
+                    rampDownQuestion(modules, plan), QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("rampDownConfirmation"));
+    if (plan.channels.isEmpty()) {
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+        return;
+    }
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    // A stray Enter does not stop every channel of the crate.
+    box.setDefaultButton(QMessageBox::Cancel);
+    if (box.exec() != QMessageBox::Ok)
+        return;
+    // Ticks go on behind the box; a module removed meanwhile is passed over.
+    for (const RampDownPlan::Channel &channel : plan.channels) {
+        if (ModuleSession *target = targets.at(channel.module))
+            target->execute(rampDownWrites(channel));
+    }
+}
+
+} // namespace Brelk

@@ -1,0 +1,635 @@
+// The crate's overview on an in-memory bus: one row per channel in the order of the tick, the
+// main window's texts, alarm colours and stale look per module, only changed cells rewritten;
+// Ramp Down All as the exact writes it makes; and the Modules dialog's refusals and edits.
+#include "bridge.h"
+#include "crate.h"
+#include "dialogdriver.h"
+#include "display.h"
+#include "fakecontroller.h"
+#include "fieldlook.h"
+#include "modulesdialog.h"
+#include "modulesession.h"
+#include "overviewwindow.h"
+#include "rampdown.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Brelk;
+
+namespace {
+
+// Register offsets the rows are made from.
+enum : quint32 {
+    Status = 0x00,
+    VsetA = 0x04,
+    VsetB = 0x08,
+    VmeasA = 0x14,
+    VmeasB = 0x18,
+    VmeasFineA = 0x16,
+    VmeasFineB = 0x1A,
+    ImeasA = 0x1C,
+    ImeasB = 0x20,
+    Events = 0x30,
+    Serial = 0x3C,
+};
+
+// A crate on a fake bus: the first module at 0xDD00 and the further ones given.
+struct CrateRig
+{
+    explicit CrateRig(const QVector<ModuleConfig> &further)
+    {
+        bus = new FakeController;
+        bridge.adopt(bus, true);
+        crate = std::make_unique<Crate>(&bridge, 0xDD00);
+        crate->connected();
+        set(0xDD00, Serial, 0x0101);
+        for (const ModuleConfig &config : further) {
+            crate->addModule(config);
+            set(config.address, Serial, quint16(0x0100 + config.address / 0x100));
+        }
+    }
+    void set(quint32 base, quint32 offset, quint16 word) { bus->registers[base + offset] = word; }
+
+    Bridge bridge;
+    FakeController *bus = nullptr;
+    std::unique_ptr<Crate> crate;
+};
+
+ModuleConfig further(quint32 address, const QString &name = QString(),
+                     ResolutionSelection selection = ResolutionSelection())
+{
+    ModuleConfig config;
+    config.address = address;
+    config.name = name;
+    config.selection = selection;
+    return config;
+}
+
+QTableWidget *tableOf(OverviewWindow &window)
+{
+    return window.findChild<QTableWidget *>(QStringLiteral("overviewTable"));
+}
+
+QStringList rowTexts(QTableWidget *table)
+{
+    QStringList rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column)
+            cells << table->item(row, column)->text();
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+// The colours a field of the main window takes for `level`: the cell must show the same.
+QPair<QColor, QColor> fieldColours(AlarmLevel level)
+{
+    QLineEdit field;
+    FieldLook look(&field);
+    look.setAlarm(level);
+    return {field.palette().color(QPalette::Base), field.palette().color(QPalette::Text)};
+}
+
+bool isItalic(const QTableWidgetItem *item)
+{
+    return item->data(Qt::FontRole).value<QFont>().italic();
+}
+
+// Closes the next message box and keeps what it said.
+void closeNextBox(QString *text)
+{
+    DialogDriver::onNextModal([text](QWidget *widget) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        *text = box ? box->text() : QStringLiteral("not a message box: ") + widget->objectName();
+        widget->close();
+    });
+}
+
+template <typename Widget> Widget *child(QWidget *parent, const char *name)
+{
+    auto *widget = parent->findChild<Widget *>(QLatin1String(name));
+    if (!widget)
+        qWarning() << "no widget" << name;
+    return widget;
+}
+
+void clickDialogButton(QWidget *dialog, QDialogButtonBox::StandardButton which)
+{
+    child<QDialogButtonBox>(dialog, "buttonBox")->button(which)->click();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Brelk::AlarmLevel)
+
+class TestOverview : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qRegisterMetaType<ModuleSession *>(); }
+    void rowsShowTheFormsTexts();
+    void alarmColours_data();
+    void alarmColours();
+    void silentModuleGoesStaleAlone();
+    void steadyTickRewritesNoCell();
+    void rowsFollowTheCrate();
+    void planRampDown_data();
+    void planRampDown();
+    void rampDownAll_data();
+    void rampDownAll();
+    void modulesDialogRefuses_data();
+    void modulesDialogRefuses();
+    void modulesDialogRoundTrip_data();
+    void modulesDialogRoundTrip();
+};
+
+void TestOverview::rowsShowTheFormsTexts()
+{
+    CrateRig rig(
+        {further(0xDC00, "Drift chamber", {true, CurrentResolution::nA1, SecondRange::None}),
+         further(0x1000, QString(), {false, CurrentResolution::nA100, SecondRange::nA1})});
+    rig.set(0xDD00, VsetA, 1500);
+    rig.set(0xDD00, VmeasA, 1498);
+    rig.set(0xDD00, ImeasA, 1234);
+    rig.set(0xDD00, Status, 0x0060);
+    rig.set(0xDD00, Events, 0x0092);
+    rig.set(0x1000, VsetA, 200);
+    rig.set(0x1000, VsetB, 300);
+    rig.set(0x1000, VmeasA, 200);
+    rig.set(0x1000, VmeasB, 300);
+    rig.set(0x1000, ImeasA, 1234);
+    rig.set(0x1000, ImeasB, 5);
+    rig.set(0x1000, Status, 0x8040);
+    rig.set(0x1000, Events, 0x2000);
+    rig.set(0xDC00, VsetA, 1000);
+    rig.set(0xDC00, VsetB, 2000);
+    rig.set(0xDC00, VmeasFineA, 12345);
+    rig.set(0xDC00, VmeasFineB, 20000);
+    rig.set(0xDC00, ImeasA, 1234);
+    rig.set(0xDC00, Status, 0x0002);
+
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Overview - pavex BRELK Control"));
+    QTableWidget *table = tableOf(window);
+    QVERIFY(table);
+    QStringList headers;
+    for (int column = 0; column < table->columnCount(); ++column)
+        headers << table->horizontalHeaderItem(column)->text();
+    QCOMPARE(headers, (QStringList{"Module", "Address", "Channel", "Vset", "Vmeas", "Imeas",
+                                   "State", "Events"}));
+    // Before a first tick only who is where.
+    QCOMPARE(rowTexts(table).first(), QStringLiteral("0xDD00|0xDD00|A|||||"));
+
+    rig.crate->pollAll();
+    QCOMPARE(rowTexts(table),
+             (QStringList{"0xDD00|0xDD00|A|1500 V|1498 V|1.234 mA|Ramp up|QUA+VLIM+TRP",
+                          "0xDD00|0xDD00|B|0 V|0 V|0.000 mA|Stable|",
+                          "0x1000|0x1000|A|200 V|200 V|123.40 uA|Ramp down|",
+                          "0x1000|0x1000|B|300 V|300 V|0.50 uA|Error|INH",
+                          "Drift chamber|0xDC00|A|1000 V|1234.5 V|1.2340 uA|Manual|",
+                          "Drift chamber|0xDC00|B|2000 V|2000.0 V|0.0000 uA|Stable|"}));
+
+    // The latch keeps an event the module no longer reports, until Clear.
+    rig.set(0x1000, Events, 0);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QStringLiteral("INH"));
+    rig.crate->modules().at(1)->clearEvents(1);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QString());
+    QVERIFY(!window.isVisible());
+}
+
+void TestOverview::alarmColours_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<int>("vmeas");
+    QTest::addColumn<double>("tolerance");
+    QTest::addColumn<AlarmLevel>("vmeasLevel");
+    QTest::addColumn<AlarmLevel>("stateLevel");
+    QTest::addColumn<AlarmLevel>("eventsLevel");
+
+    const auto none = AlarmLevel::None, amber = AlarmLevel::Amber, red = AlarmLevel::Red;
+    // Channel A of the middle module, set to 1000 V.
+    QTest::newRow("quiet") << 0 << 0 << 1000 << 0.0 << none << none << none;
+    QTest::newRow("trip") << 0 << 0x02 << 1000 << 0.0 << none << none << red;
+    QTest::newRow("inhibit") << 0 << 0x20 << 1000 << 0.0 << none << none << red;
+    QTest::newRow("quench alone") << 0 << 0x80 << 1000 << 0.0 << none << none << amber;
+    QTest::newRow("error") << 0x80 << 0 << 1000 << 0.0 << none << red << none;
+    QTest::newRow("20 V off, stable") << 0 << 0 << 980 << 0.0 << amber << none << none;
+    QTest::newRow("20 V off, ramping") << 0x40 << 0 << 980 << 0.0 << none << none << none;
+    QTest::newRow("20 V off within 50 V") << 0 << 0 << 980 << 50.0 << none << none << none;
+    QTest::newRow("channel B's trip") << 0 << 0x0200 << 1000 << 0.0 << none << none << none;
+}
+
+void TestOverview::alarmColours()
+{
+    QFETCH(int, status);
+    QFETCH(int, events);
+    QFETCH(int, vmeas);
+    QFETCH(double, tolerance);
+    QFETCH(AlarmLevel, vmeasLevel);
+    QFETCH(AlarmLevel, stateLevel);
+    QFETCH(AlarmLevel, eventsLevel);
+
+    CrateRig rig({further(0x1000), further(0x2000)});
+    rig.set(0x1000, VsetA, 1000);
+    rig.set(0x1000, VmeasA, quint16(vmeas));
+    rig.set(0x1000, Status, quint16(status));
+    rig.set(0x1000, Events, quint16(events));
+    OverviewWindow window(rig.crate.get(), nullptr);
+    window.setVoltageTolerance(tolerance);
+    rig.crate->pollAll();
+
+    QTableWidget *table = tableOf(window);
+    const struct
+    {
+        int column;
+        AlarmLevel level;
+    } expected[] = {{OverviewWindow::VsetColumn, AlarmLevel::None},
+                    {OverviewWindow::VmeasColumn, vmeasLevel},
+                    {OverviewWindow::ImeasColumn, AlarmLevel::None},
+                    {OverviewWindow::StateColumn, stateLevel},
+                    {OverviewWindow::EventsColumn, eventsLevel}};
+    for (const auto &cell : expected) {
+        const QTableWidgetItem *item = table->item(2, cell.column);
+        if (cell.level == AlarmLevel::None) {
+            QVERIFY2(!item->data(Qt::BackgroundRole).isValid(), qPrintable(item->text()));
+            QVERIFY(!item->data(Qt::ForegroundRole).isValid());
+        } else {
+            const auto colours = fieldColours(cell.level);
+            QCOMPARE(item->background().color(), colours.first);
+            QCOMPARE(item->foreground().color(), colours.second);
+        }
+    }
+    // The other modules' rows stay plain.
+    for (int row : {0, 1, 4, 5}) {
+        for (int column = 0; column < table->columnCount(); ++column)
+            QVERIFY(!table->item(row, column)->data(Qt::BackgroundRole).isValid());
+    }
+}
+
+void TestOverview::silentModuleGoesStaleAlone()
+{
+    CrateRig rig({further(0x1000), further(0x2000)});
+    rig.set(0x1000, VsetA, 700);
+    rig.set(0x1000, Events, 0x02);
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QTableWidget *table = tableOf(window);
+    rig.crate->pollAll();
+    const QStringList live = rowTexts(table);
+
+    rig.set(0x1000, Serial, 0xFFFF);
+    for (int tick = 1; tick <= 3; ++tick) {
+        rig.crate->pollAll();
+        // Two missed ticks alone do not make a module stale.
+        QCOMPARE(isItalic(table->item(2, OverviewWindow::VsetColumn)), tick == 3);
+    }
+    QCOMPARE(rowTexts(table), live);
+    const QColor disabled = table->palette().color(QPalette::Disabled, QPalette::Text);
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const bool silent = row == 2 || row == 3;
+        for (int column = 0; column < table->columnCount(); ++column) {
+            const QTableWidgetItem *item = table->item(row, column);
+            const bool reading = column >= OverviewWindow::VsetColumn;
+            QCOMPARE(isItalic(item), silent && reading);
+            if (silent && reading)
+                QCOMPARE(item->foreground().color(), disabled);
+        }
+    }
+    // The trip's background stays while the module is silent.
+    const auto red = fieldColours(AlarmLevel::Red);
+    QCOMPARE(table->item(2, OverviewWindow::EventsColumn)->background().color(), red.first);
+
+    rig.set(0x1000, Serial, 0x0110);
+    rig.crate->pollAll();
+    for (int column = OverviewWindow::VsetColumn; column < table->columnCount(); ++column)
+        QVERIFY(!isItalic(table->item(2, column)));
+    QCOMPARE(table->item(2, OverviewWindow::EventsColumn)->foreground().color(), red.second);
+    QVERIFY(!table->item(2, OverviewWindow::VsetColumn)->data(Qt::ForegroundRole).isValid());
+}
+
+// Eight modules at ten ticks a second: a tick that changes nothing must not repaint a cell.
+void TestOverview::steadyTickRewritesNoCell()
+{
+    QVector<ModuleConfig> modules;
+    for (quint32 address = 0x1000; address <= 0x7000; address += 0x1000)
+        modules << further(address);
+    CrateRig rig(modules);
+    for (quint32 address = 0x1000; address <= 0x7000; address += 0x1000) {
+        rig.set(address, VsetA, 1000);
+        rig.set(address, Status, 0x0040);
+        rig.set(address, Events, 0x0200);
+    }
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QTableWidget *table = tableOf(window);
+    QCOMPARE(table->rowCount(), 16);
+    rig.crate->pollAll();
+    QSignalSpy changes(table->model(), &QAbstractItemModel::dataChanged);
+    rig.crate->pollAll();
+    QCOMPARE(changes.size(), 0);
+
+    rig.set(0x3000, VmeasA, 500);
+    rig.crate->pollAll();
+    QCOMPARE(changes.size(), 1);
+    const QModelIndex changed = changes.at(0).at(0).toModelIndex();
+    QCOMPARE(changed.row(), 6);
+    QCOMPARE(changed.column(), int(OverviewWindow::VmeasColumn));
+}
+
+void TestOverview::rowsFollowTheCrate()
+{
+    CrateRig rig({further(0xDC00, "Drift chamber")});
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QTableWidget *table = tableOf(window);
+    const auto addresses = [table] {
+        QStringList list;
+        for (int row = 0; row < table->rowCount(); ++row)
+            list << table->item(row, OverviewWindow::AddressColumn)->text() +
+                        table->item(row, OverviewWindow::ChannelColumn)->text();
+        return list;
+    };
+    QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0xDC00A", "0xDC00B"}));
+
+    ModuleSession *added = rig.crate->addModule(further(0x0500));
+    QCOMPARE(addresses(),
+             (QStringList{"0xDD00A", "0xDD00B", "0x0500A", "0x0500B", "0xDC00A", "0xDC00B"}));
+    rig.crate->moveModule(added, 0xE000);
+    QCOMPARE(addresses(),
+             (QStringList{"0xDD00A", "0xDD00B", "0xDC00A", "0xDC00B", "0xE000A", "0xE000B"}));
+    rig.crate->removeModule(rig.crate->module(0xDC00));
+    QCOMPARE(addresses(), (QStringList{"0xDD00A", "0xDD00B", "0xE000A", "0xE000B"}));
+
+    // The moved module is polled at its new address; its rows follow its ticks.
+    rig.set(0xE000, Serial, 0x0123);
+    rig.set(0xE000, VsetB, 42);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(3, OverviewWindow::VsetColumn)->text(), QStringLiteral("42 V"));
+
+    QSignalSpy wanted(&window, &OverviewWindow::moduleWindowWanted);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect cell = table->visualItemRect(table->item(3, OverviewWindow::ModuleColumn));
+    // A double-click is a press, a release, then the double-click on the same cell.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QCOMPARE(wanted.size(), 1);
+    QCOMPARE(wanted.at(0).at(0).value<ModuleSession *>(), added);
+}
+
+void TestOverview::planRampDown_data()
+{
+    // Per module "vsetA,vsetB,age in ms" of its last complete tick; no age: never answered.
+    QTest::addColumn<QStringList>("modules");
+    QTest::addColumn<QStringList>("channels"); // module index, channel, set voltage shown
+    QTest::addColumn<QList<int>>("notAnswering");
+
+    QTest::newRow("every channel above 0")
+        << QStringList{"1500,2000,0", "100,0,500"}
+        << QStringList{"0A 1500 V", "0B 2000 V", "1A 100 V"} << QList<int>();
+    QTest::newRow("a second old still answers")
+        << QStringList{"10,0,1000"} << QStringList{"0A 10 V"} << QList<int>();
+    QTest::newRow("older is skipped")
+        << QStringList{"10,0,1001", "0,20,0"} << QStringList{"1B 20 V"} << QList<int>{0};
+    QTest::newRow("never answered") << QStringList{"0,0,0", "10,10", "5,6,20", "7,0"}
+                                    << QStringList{"2A 5 V", "2B 6 V"} << QList<int>{1, 3};
+    QTest::newRow("nothing above 0") << QStringList{"0,0,0"} << QStringList() << QList<int>();
+}
+
+void TestOverview::planRampDown()
+{
+    QFETCH(QStringList, modules);
+    QFETCH(QStringList, channels);
+    QFETCH(QList<int>, notAnswering);
+
+    const qint64 now = 1700000000000;
+    std::vector<Reading> readings(size_t(modules.size()));
+    QVector<RampDownModule> input;
+    for (int m = 0; m < modules.size(); ++m) {
+        const QStringList parts = modules.at(m).split(QLatin1Char(','));
+        Reading &reading = readings[size_t(m)];
+        reading.vset[0] = quint16(parts.at(0).toInt());
+        reading.vset[1] = quint16(parts.at(1).toInt());
+        const bool answered = parts.size() > 2;
+        if (answered)
+            reading.time = now - parts.at(2).toInt();
+        input.push_back({QString::number(m), answered ? &reading : nullptr});
+    }
+    const RampDownPlan plan = Brelk::planRampDown(input, now);
+    QStringList planned;
+    for (const RampDownPlan::Channel &channel : plan.channels)
+        planned << QStringLiteral("%1%2 %3")
+                       .arg(channel.module)
+                       .arg(QChar(QLatin1Char(char('A' + channel.channel))))
+                       .arg(channel.setVoltage);
+    QCOMPARE(planned, channels);
+    QCOMPARE(plan.notAnswering.toList(), notAnswering);
+}
+
+void TestOverview::rampDownAll_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+void TestOverview::rampDownAll()
+{
+    QFETCH(bool, confirm);
+
+    CrateRig rig({further(0xDC00, "Drift chamber"), further(0x1000)});
+    rig.set(0xDD00, VsetA, 1500);
+    rig.set(0xDD00, VsetB, 800);
+    rig.set(0xDC00, VsetB, 2000);
+    // Set, but no module answers there.
+    rig.set(0x1000, Serial, 0xFFFF);
+    rig.set(0x1000, VsetA, 300);
+    rig.crate->pollAll();
+    OverviewWindow window(rig.crate.get(), nullptr);
+    rig.bus->cycles.clear();
+
+    QString text;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    DialogDriver::onModal(QStringLiteral("rampDownConfirmation"), [&](QWidget *widget) {
+        auto *box = static_cast<QMessageBox *>(widget);
+        text = box->text();
+        defaultButton = box->standardButton(box->defaultButton());
+        box->button(confirm ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+    });
+    child<QPushButton>(&window, "btnRampDownAll")->click();
+
+    QCOMPARE(text, QStringLiteral("Set the voltage of these channels to 0 V?\n"
+                                  "0xDD00, channel A: 1500 V\n"
+                                  "0xDD00, channel B: 800 V\n"
+                                  "Drift chamber (0xDC00), channel B: 2000 V\n"
+                                  "\n"
+                                  "Skipped, not answering:\n"
+                                  "0x1000"));
+    QCOMPARE(defaultButton, QMessageBox::Cancel);
+    const QVector<BusCycle> written{
+        {0xDD34, 0x29, 0, true}, {0xDD38, 0x29, 0, true}, {0xDC38, 0x29, 0, true}};
+    QCOMPARE(rig.bus->cycles, confirm ? written : QVector<BusCycle>());
+}
+
+void TestOverview::modulesDialogRefuses_data()
+{
+    QTest::addColumn<int>("moduleCount"); // further modules at 0x0000, 0x0100, ...
+    QTest::addColumn<int>("editRow");     // -1: Add
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("first module's address")
+        << 1 << -1 << "0xDD00"
+        << "0xDD00 is the address of the first module (File > Module Address...).";
+    QTest::newRow("first module's address, edited")
+        << 2 << 1 << "0xDD00"
+        << "0xDD00 is the address of the first module (File > Module Address...).";
+    QTest::newRow("address used twice") << 2 << 0 << "0x0100"
+                                        << "Another module already has the address 0x0100.";
+    QTest::newRow("added twice") << 3 << -1 << "0x0200"
+                                 << "Another module already has the address 0x0200.";
+    QTest::newRow("sixteen in all")
+        << 15 << -1 << QString()
+        << "The panel polls at most 16 modules: the first module and 15 further ones. Remove a "
+           "module before adding another.";
+}
+
+void TestOverview::modulesDialogRefuses()
+{
+    QFETCH(int, moduleCount);
+    QFETCH(int, editRow);
+    QFETCH(QString, address);
+    QFETCH(QString, warning);
+
+    QVector<ModuleConfig> modules;
+    for (int i = 0; i < moduleCount; ++i)
+        modules << further(quint32(i) * 0x100, QStringLiteral("M%1").arg(i));
+    const QVector<ModuleConfig> before = modules;
+
+    QString seen;
+    bool entryStayedOpen = false;
+    int rowsAfter = -1;
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = child<QTableWidget>(dialog, "modulesTable");
+        if (editRow >= 0)
+            table->selectRow(editRow);
+        if (address.isEmpty()) {
+            closeNextBox(&seen);
+        } else {
+            DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+                child<QComboBox>(entry, "cmbAddress")->setCurrentText(address);
+                closeNextBox(&seen);
+                clickDialogButton(entry, QDialogButtonBox::Ok);
+                entryStayedOpen = entry->isVisible();
+                clickDialogButton(entry, QDialogButtonBox::Cancel);
+            });
+        }
+        child<QPushButton>(dialog, editRow >= 0 ? "btnEditModule" : "btnAddModule")->click();
+        rowsAfter = table->rowCount();
+        clickDialogButton(dialog, QDialogButtonBox::Ok);
+    });
+    QVERIFY(editFurtherModules(nullptr, 0xDD00, &modules));
+    QCOMPARE(seen, warning);
+    QCOMPARE(entryStayedOpen, !address.isEmpty());
+    QCOMPARE(rowsAfter, moduleCount);
+    QCOMPARE(modules.size(), before.size());
+    for (int i = 0; i < modules.size(); ++i)
+        QCOMPARE(modules.at(i).address, before.at(i).address);
+}
+
+void TestOverview::modulesDialogRoundTrip_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("OK") << true;
+    QTest::newRow("Cancel") << false;
+}
+
+// Edit one module, add one, remove another; OK hands back the list by address.
+void TestOverview::modulesDialogRoundTrip()
+{
+    QFETCH(bool, confirm);
+
+    QVector<ModuleConfig> modules{
+        further(0xDC00, "Drift chamber", {true, CurrentResolution::nA1, SecondRange::pA100}),
+        further(0x1000, "Gas")};
+    QStringList entryStart;
+    QStringList addresses;
+    QStringList tableRows;
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = child<QTableWidget>(dialog, "modulesTable");
+        // Listed by address: "Gas" first.
+        table->selectRow(0);
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            auto *address = child<QComboBox>(entry, "cmbAddress");
+            for (int i = 0; i < address->count(); ++i)
+                addresses << address->itemText(i);
+            auto *name = child<QLineEdit>(entry, "txtName");
+            auto *voltage = child<QComboBox>(entry, "cmbVoltageResolution");
+            auto *current = child<QComboBox>(entry, "cmbCurrentResolution");
+            auto *second = child<QComboBox>(entry, "cmbSecondRange");
+            entryStart << address->currentText() << name->text() << voltage->currentText()
+                       << current->currentText() << second->currentText();
+            address->setCurrentText(QStringLiteral("0xE000"));
+            name->setText(QStringLiteral("Gas monitor"));
+            current->setCurrentText(QStringLiteral("10nA"));
+            second->setCurrentText(QStringLiteral("1nA"));
+            clickDialogButton(entry, QDialogButtonBox::Ok);
+        });
+        child<QPushButton>(dialog, "btnEditModule")->click();
+
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            child<QComboBox>(entry, "cmbAddress")->setCurrentText(QStringLiteral("0x0500"));
+            child<QLineEdit>(entry, "txtName")->setText(QStringLiteral("  Spare  "));
+            child<QComboBox>(entry, "cmbVoltageResolution")->setCurrentText("100mV");
+            clickDialogButton(entry, QDialogButtonBox::Ok);
+        });
+        child<QPushButton>(dialog, "btnAddModule")->click();
+
+        table->selectRow(1);
+        child<QPushButton>(dialog, "btnRemoveModule")->click();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < table->columnCount(); ++column)
+                cells << table->item(row, column)->text();
+            tableRows << cells.join(QLatin1Char('|'));
+        }
+        clickDialogButton(dialog, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+    });
+    QCOMPARE(editFurtherModules(nullptr, 0xDD00, &modules), confirm);
+
+    QCOMPARE(entryStart, (QStringList{"0x1000", "Gas", "1V", "1uA", "none"}));
+    QCOMPARE(addresses.size(), 256);
+    QCOMPARE(addresses.first(), QStringLiteral("0x0000"));
+    QCOMPARE(addresses.at(0xDC), QStringLiteral("0xDC00"));
+    QCOMPARE(addresses.last(), QStringLiteral("0xFF00"));
+    QCOMPARE(tableRows,
+             (QStringList{"0x0500|Spare|100mV|1uA|none", "0xE000|Gas monitor|1V|10nA|1nA"}));
+
+    QStringList result;
+    for (const ModuleConfig &module : modules) {
+        result << QStringLiteral("%1|%2|%3")
+                      .arg(baseAddressText(module.address), module.name,
+                           selectionText(module.selection));
+    }
+    if (confirm)
+        QCOMPARE(result, (QStringList{"0x0500|Spare|100mV / 1uA / none",
+                                      "0xE000|Gas monitor|1V / 10nA / 1nA"}));
+    else
+        QCOMPARE(result, (QStringList{"0xDC00|Drift chamber|100mV / 1nA / 100pA",
+                                      "0x1000|Gas|1V / 1uA / none"}));
+}
+
+QTEST_MAIN(TestOverview)
+#include "tst_overview.moc"
