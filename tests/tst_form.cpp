@@ -428,7 +428,10 @@ void TestForm::noOtherNamedObjects()
                                                               "actionRestoreSetPoints",
                                                               "actionMqttPublishing",
                                                               "actionOverview",
-                                                              "actionModules"};
+                                                              "actionModules",
+                                                              "overviewWindow",
+                                                              "overviewTable",
+                                                              "btnRampDownAll"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
