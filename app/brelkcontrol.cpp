@@ -111,6 +111,7 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
     auto *mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
     connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
+    menuTools->addAction(mqttControl->remoteCommandsAction());
     mqttPublisher->attach(session);
     mqttPublisher->startFromSettings(settings);
 #endif

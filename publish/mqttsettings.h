@@ -39,6 +39,11 @@ MqttSettings loadMqttSettings(const Settings &settings, int baseAddress);
 // then the file is made readable and writable by its owner only.
 bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress);
 
+// "MqttCommands": "on" (in any case) allows remote commands; "off", no key or anything else does
+// not. Stored as "on" or "off".
+bool remoteCommandsAllowed(const Settings &settings);
+bool storeRemoteCommandsAllowed(Settings &settings, bool allowed);
+
 // The longest topic published under the prefix adds this many bytes to it ("/module").
 constexpr int MqttLongestSuffixBytes = 7;
 

@@ -97,6 +97,7 @@ void HeadlessService::start()
     }
     connectBridge();
 #ifdef BRELK_MQTT
+    publisher->setCommandsAllowed(remoteCommandsAllowed(settings));
     publisher->startFromSettings(settings);
 #endif
 }
