@@ -173,6 +173,9 @@ void MqttWorker::attempt()
     // MQTT 5, so that a retained command published while the panel is subscribed still arrives
     // flagged as retained (version 3.1.1 clears the flag on live delivery).
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // An answer follows the acknowledgement of its command at once; without this the kernel
+    // holds it back until the broker acknowledges the first (tens of milliseconds).
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, &MqttWorker::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttWorker::onDisconnect);
     mosquitto_publish_callback_set(client, &MqttWorker::onPublish);
