@@ -460,6 +460,7 @@ private slots:
     void retainedCommandIsNeverExecuted();
     void commandsOverTls_data();
     void commandsOverTls();
+    void headlessServiceTakesCommandsWhenAllowed();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -1380,6 +1381,37 @@ void TestMqtt::commandsOverTls()
     QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &answer));
     QCOMPARE(answer.json().value("ok"), QJsonValue(true));
     QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+}
+
+// The service reads "MqttCommands" at start-up and writes each command as a line on standard
+// error.
+void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
+{
+    QTemporaryDir folder;
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QProcess panel;
+    panel.setProcessEnvironment(withoutDisplay());
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(panel.waitForStarted(5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
+        &message, 10000));
+    QTest::qWait(300);
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1234,"id":"h"})"));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));
+    QCOMPARE(message.json().value("ok"), QJsonValue(true));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("vset") == 1234; },
+        &message));
+    panel.terminate();
+    QVERIFY(panel.waitForFinished(5000));
+    const QByteArray errors = panel.readAllStandardError();
+    QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
+             errors.constData());
 }
 
 QTEST_MAIN(TestMqtt)
