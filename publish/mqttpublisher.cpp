@@ -3,7 +3,6 @@
 #include "modulesession.h"
 #include "settings.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QRandomGenerator>
 #include <QThread>
@@ -27,6 +26,7 @@ MqttPublisher::MqttPublisher(std::function<ModuleContext()> context, QObject *pa
     : QObject(parent), context(std::move(context))
 {
     qRegisterMetaType<Brelk::MqttSettings>();
+    commandClock.start();
 }
 
 // Quit: the only stop that waits, so that "offline" reaches the broker. A worker still blocked
@@ -192,7 +192,7 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
     }
     const RemoteCommand command = parseRemoteCommand(payload);
     const RemoteVerdict verdict =
-        judgeRemoteCommand(command, conditions, &commandRate, QDateTime::currentMSecsSinceEpoch());
+        judgeRemoteCommand(command, conditions, &commandRate, commandClock.elapsed());
     double written = 0;
     if (verdict.error.isEmpty()) {
         const WriteList writes = remoteCommandWrites(command, verdict, channel,

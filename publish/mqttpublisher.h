@@ -12,6 +12,7 @@
 #include "remotecommand.h"
 #include "schedule.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -103,6 +104,8 @@ private:
     ModuleSession *session = nullptr;
     bool allowCommands = false;
     CommandRate commandRate;
+    // Monotonic, so that a change of the wall clock neither frees nor blocks the rate.
+    QElapsedTimer commandClock;
 };
 
 // "brelkcontrol-" and eight random hexadecimal digits.
