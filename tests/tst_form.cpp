@@ -415,7 +415,8 @@ void TestForm::noOtherNamedObjects()
                     "historyLive",         "historyLogCurrent",      "historySaveImage",
                     "historyExportCsv",    "historyPointer",         "historyExportStatus",
                     "historyExportProgress", "actionLogToFile",      "actionSaveSetPoints",
-                    "actionRestoreSetPoints", "actionMqttPublishing"};
+                    "actionRestoreSetPoints", "actionMqttPublishing",
+                    "actionRemoteCommands"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -490,7 +491,7 @@ void TestForm::menus_data()
 #ifdef BRELK_MQTT
     QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
                                               "actionSaveSetPoints", "actionRestoreSetPoints",
-                                              "actionMqttPublishing"};
+                                              "actionMqttPublishing", "actionRemoteCommands"};
 #else
     QTest::newRow("menuTools") << QStringList{"actionHistory", "actionLogToFile",
                                               "actionSaveSetPoints", "actionRestoreSetPoints"};
