@@ -68,8 +68,16 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     mqttPublisher = new MqttPublisher(sessionContext(&bridge, session), this);
     actionMqttPublishing = view->toolsMenu()->addAction(tr("MQTT Publishing..."));
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
-    auto *mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
+    mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
     connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
+    view->toolsMenu()->addAction(mqttControl->remoteCommandsAction());
+    // The operator's switch holds for every module.
+    connect(mqttControl, &MqttControl::remoteCommandsAllowedChanged, this, [this](bool allowed) {
+        for (ModuleWindow *window : qAsConst(moduleWindows)) {
+            if (auto *publisher = window->findChild<MqttPublisher *>())
+                publisher->setCommandsAllowed(allowed);
+        }
+    });
     // New broker settings reach every module's publisher, each under its own prefix.
     connect(mqttControl, &MqttControl::settingsApplied, this, [this] {
         for (ModuleWindow *window : qAsConst(moduleWindows)) {
@@ -199,6 +207,11 @@ void BrelkControl::addFurtherModule(const ModuleConfig &config)
 #ifdef BRELK_MQTT
     auto *publisher = new MqttPublisher(sessionContext(&bridge, module), window);
     publisher->attach(module);
+    publisher->setCommandsAllowed(mqttPublisher->commandsAllowed());
+    connect(publisher, &MqttPublisher::remoteCommandTaken, mqttControl,
+            [this, module](const QString &text) {
+                mqttControl->showFurtherRemoteCommand(module->baseAddress(), text);
+            });
     publisher->apply(loadModuleMqttSettings(settings, config.address));
 #endif
 }

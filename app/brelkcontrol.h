@@ -23,6 +23,7 @@ class Crate;
 class ModuleSession;
 class ModuleView;
 class ModuleWindow;
+class MqttControl;
 class MqttPublisher;
 class OverviewWindow;
 } // namespace Brelk
@@ -80,6 +81,7 @@ private:
     // Publishes the first module's ticks over MQTT while a broker is configured; null in a build
     // without it. Each further module's window has a publisher of its own.
     Brelk::MqttPublisher *mqttPublisher = nullptr;
+    Brelk::MqttControl *mqttControl = nullptr;
     QAction *actionMqttPublishing = nullptr;
 
     // Lets the tests hand the window an in-memory controller and look at what it shows.

@@ -1,5 +1,6 @@
 #include "commanddialogs.h"
 
+#include "commandentry.h"
 #include "display.h"
 
 #include <QDebug>
@@ -16,16 +17,21 @@ QChar channelLetter(int channel)
 
 } // namespace
 
+// The range, decimals and conversion of each dialog come from entryRange() and entryWrites(),
+// which also check and convert the same commands when they arrive from elsewhere.
+
 WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown)
 {
+    const EntryRange range = entryRange(Quantity::SetVoltage, ResolutionSelection());
     const QString label = tr("Input a Set Voltage (0...%1 V) for Channel %2")
-                              .arg(SetVoltageMaximum)
+                              .arg(range.maximum)
                               .arg(channelLetter(channel));
     bool ok = false;
     const double volts =
-        QInputDialog::getDouble(window, tr(ProgramName), label, shown.vset[channel], 0,
-                                SetVoltageMaximum, DialogDecimals, &ok);
-    return ok ? setVoltageWrites(channel, registerCount(volts)) : WriteList();
+        QInputDialog::getDouble(window, tr(ProgramName), label, shown.vset[channel], range.minimum,
+                                range.maximum, range.decimals, &ok);
+    return ok ? entryWrites(Quantity::SetVoltage, channel, volts, ResolutionSelection(), nullptr)
+              : WriteList();
 }
 
 WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown,
@@ -35,30 +41,34 @@ WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &
         QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel A"),
         QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel B"),
     };
+    const EntryRange range = entryRange(Quantity::RampSpeed, ResolutionSelection());
     bool ok = false;
     const double speed = QInputDialog::getDouble(
-        window, tr(ProgramName), tr(labels[channel]).arg(RampSpeedMaximum),
-        shown.rampSpeed[channel], RampSpeedMinimum, RampSpeedMaximum, DialogDecimals, &ok);
-    return ok ? rampSpeedWrites(channel, registerCount(speed), polled) : WriteList();
+        window, tr(ProgramName), tr(labels[channel]).arg(range.maximum), shown.rampSpeed[channel],
+        range.minimum, range.maximum, range.decimals, &ok);
+    return ok ? entryWrites(Quantity::RampSpeed, channel, speed, ResolutionSelection(), polled)
+              : WriteList();
 }
 
 WriteList askSoftLimitI(QWidget *window, int channel, const ReadingForm::Values &shown,
                         CurrentResolution resolution)
 {
-    const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    ResolutionSelection selection;
+    selection.currentResolution = resolution;
+    const EntryRange range = entryRange(Quantity::SoftLimitI, selection);
     const QString label = tr("Input a Software current limit (0...%1 %2) for Channel %3")
-                              .arg(scale.maximum)
-                              .arg(scale.unit)
+                              .arg(range.maximum)
+                              .arg(range.unit)
                               .arg(channelLetter(channel));
     bool ok = false;
-    const double entered = QInputDialog::getDouble(window, tr(ProgramName), label,
-                                                   shown.softLimitI[channel] * scale.factor, 0,
-                                                   scale.maximum, DialogDecimals, &ok);
+    const double entered = QInputDialog::getDouble(
+        window, tr(ProgramName), label, shown.softLimitI[channel] * range.factor, range.minimum,
+        range.maximum, range.decimals, &ok);
     if (!ok)
         return WriteList();
-    const double counts = softLimitICounts(entered, scale, resolution);
-    qDebug() << "Current Limit channel" << channel << "=" << counts;
-    return softLimitIWrites(channel, registerCount(counts));
+    qDebug() << "Current Limit channel" << channel << "="
+             << entryCounts(Quantity::SoftLimitI, entered, selection);
+    return entryWrites(Quantity::SoftLimitI, channel, entered, selection, nullptr);
 }
 
 WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values &shown,
@@ -68,17 +78,19 @@ WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values
         QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel A:"),
         QT_TR_NOOP("Input a Software current limit second range (0...%1 uA) for Channel B:"),
     };
-    const double maximum = secondRangeLimitMaximum(range) * 1e6;
+    ResolutionSelection selection;
+    selection.secondRange = range;
+    const EntryRange entry = entryRange(Quantity::SoftLimitI2, selection);
     bool ok = false;
-    const double entered = QInputDialog::getDouble(
-        window, tr(ProgramName), tr(labels[channel]).arg(maximum), shown.softLimitI2[channel] * 1e6,
-        0, maximum, secondRangeLimitDecimals(range), &ok);
+    const double entered =
+        QInputDialog::getDouble(window, tr(ProgramName), tr(labels[channel]).arg(entry.maximum),
+                                shown.softLimitI2[channel] * entry.factor, entry.minimum,
+                                entry.maximum, entry.decimals, &ok);
     if (!ok)
         return WriteList();
-    const double counts = secondRangeLimitCounts(entered, range);
     if (channel == 0)
-        qDebug() << "Limit I2 A = " << counts;
-    return softLimitI2Writes(channel, registerCount(counts));
+        qDebug() << "Limit I2 A = " << entryCounts(Quantity::SoftLimitI2, entered, selection);
+    return entryWrites(Quantity::SoftLimitI2, channel, entered, selection, nullptr);
 }
 
 } // namespace Brelk

@@ -1,22 +1,53 @@
 #include "mqttcontrol.h"
 
+#include "display.h"
 #include "mqttdialog.h"
 #include "mqttpublisher.h"
 #include "settings.h"
 
+#include <QAction>
 #include <QDebug>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace Brelk {
+
+namespace {
+
+// How long an accepted remote command stays in the status bar.
+const int RemoteMessageMs = 10000;
+
+} // namespace
 
 MqttControl::MqttControl(MqttPublisher *publisher, Settings *settings, QStatusBar *statusBar,
                          QWidget *window)
     : QObject(window), publisher(publisher), settings(settings), statusBar(statusBar),
-      window(window)
+      window(window), actionRemoteCommands(new QAction(this)), remoteCommandTimer(new QTimer(this))
 {
+    remoteCommandTimer->setSingleShot(true);
+    remoteCommandTimer->setInterval(RemoteMessageMs);
+    connect(remoteCommandTimer, &QTimer::timeout, this, [this] {
+        delete remoteCommandLabel;
+        remoteCommandLabel = nullptr;
+    });
+    actionRemoteCommands->setObjectName(QStringLiteral("actionRemoteCommands"));
+    actionRemoteCommands->setCheckable(true);
+    actionRemoteCommands->setChecked(remoteCommandsAllowed(*settings));
+    publisher->setCommandsAllowed(actionRemoteCommands->isChecked());
+    actionRemoteCommands->setText(tr("Allow Remote Commands"));
+    connect(actionRemoteCommands, &QAction::toggled, this, &MqttControl::allowRemoteCommands);
     connect(publisher, &MqttPublisher::stateChanged, this, &MqttControl::showState);
+    connect(publisher, &MqttPublisher::remoteCommandTaken, this, &MqttControl::showRemoteCommand);
     showState();
+}
+
+void MqttControl::allowRemoteCommands(bool allowed)
+{
+    if (!storeRemoteCommandsAllowed(*settings, allowed))
+        qDebug() << "MQTT: could not store the settings in" << settings->path();
+    publisher->setCommandsAllowed(allowed);
+    emit remoteCommandsAllowedChanged(allowed);
 }
 
 void MqttControl::configure()
@@ -38,6 +69,22 @@ void MqttControl::configure()
         qDebug() << "MQTT: could not store the settings in" << settings->path();
     publisher->apply(chosen);
     emit settingsApplied(chosen);
+}
+
+void MqttControl::showFurtherRemoteCommand(quint32 baseAddress, const QString &text)
+{
+    showRemoteCommand(baseAddressText(baseAddress) + QStringLiteral(": ") + text);
+}
+
+void MqttControl::showRemoteCommand(const QString &text)
+{
+    if (!remoteCommandLabel) {
+        remoteCommandLabel = new QLabel(statusBar);
+        remoteCommandLabel->setObjectName(QStringLiteral("lblRemoteCommand"));
+        statusBar->insertPermanentWidget(0, remoteCommandLabel);
+    }
+    remoteCommandLabel->setText(text);
+    remoteCommandTimer->start();
 }
 
 void MqttControl::showState()

@@ -36,6 +36,7 @@ MqttPublisher::MqttPublisher(std::function<ModuleContext()> context, QObject *pa
     : QObject(parent), context(std::move(context))
 {
     qRegisterMetaType<Brelk::MqttSettings>();
+    commandClock.start();
 }
 
 // Quit: the only stop that waits, so that "offline" reaches the broker. A worker still blocked
@@ -58,6 +59,7 @@ MqttPublisher::~MqttPublisher()
 
 void MqttPublisher::attach(ModuleSession *session)
 {
+    this->session = session;
     connect(session, &ModuleSession::readingTaken, this, &MqttPublisher::takeReading);
     connect(session, &ModuleSession::staleChanged, this, [this](bool stale) {
         if (stale)
@@ -116,6 +118,9 @@ void MqttPublisher::launchWorker()
             Qt::QueuedConnection);
     connect(worker, &MqttWorker::stateChanged, this, &MqttPublisher::workerStateChanged,
             Qt::QueuedConnection);
+    connect(worker, &MqttWorker::commandArrived, this, &MqttPublisher::takeCommand,
+            Qt::QueuedConnection);
+    connect(this, &MqttPublisher::answerMessage, worker, &MqttWorker::answer, Qt::QueuedConnection);
     // The worker goes with its thread, on that thread, whoever is still there to see it.
     connect(thread, &QThread::finished, worker, &QObject::deleteLater, Qt::DirectConnection);
     connect(thread, &QThread::finished, this, &MqttPublisher::workerEnded, Qt::QueuedConnection);
@@ -167,7 +172,55 @@ void MqttPublisher::followBaseAddress(int oldAddress, int newAddress)
 
 QString MqttPublisher::stateText() const
 {
-    return settings.enabled() ? mqttStateText(currentState) : QStringLiteral("MQTT: off");
+    if (!settings.enabled())
+        return QStringLiteral("MQTT: off");
+    if (currentState == MqttState::Connected && allowCommands)
+        return QStringLiteral("MQTT: connected, remote commands on");
+    return mqttStateText(currentState);
+}
+
+void MqttPublisher::setCommandsAllowed(bool allowed)
+{
+    if (allowed == allowCommands)
+        return;
+    allowCommands = allowed;
+    emit stateChanged();
+}
+
+void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &payload, bool retained)
+{
+    // A command queued by a worker that has since been stopped came from the old settings.
+    if (!worker || sender() != worker)
+        return;
+    const int channel = subtopic.startsWith(QLatin1Char('b')) ? 1 : 0;
+    RemoteConditions conditions;
+    conditions.allowed = allowCommands && session;
+    conditions.retained = retained;
+    if (session) {
+        conditions.stale = session->isStale() || !session->lastReading();
+        conditions.selection = session->selection();
+    }
+    const RemoteCommand command = parseRemoteCommand(payload);
+    const RemoteVerdict verdict =
+        judgeRemoteCommand(command, conditions, &commandRate, commandClock.elapsed());
+    double written = 0;
+    if (verdict.error.isEmpty()) {
+        const WriteList writes = remoteCommandWrites(command, verdict, channel,
+                                                     conditions.selection, session->lastReading());
+        if (command.action == RemoteAction::Clear)
+            session->clearEvents(channel);
+        else
+            session->execute(writes);
+        written = writtenValue(command, writes, conditions.selection);
+    }
+    qDebug().noquote() << remoteLogLine(session ? session->baseAddress()
+                                                : quint32(context().baseAddress),
+                                        channel, command, payload, verdict);
+    emit answerMessage(QLatin1String(ChannelTopics[channel]) + QStringLiteral("/result"),
+                       compactJson(remoteAnswer(command, verdict, written)));
+    if (verdict.error.isEmpty())
+        emit remoteCommandTaken(QStringLiteral("Remote command: ") +
+                                remoteCommandText(command, channel, verdict, written));
 }
 
 void MqttPublisher::takeReading(const Reading &reading)

@@ -1,15 +1,18 @@
 // The module session's side of MQTT publishing: turns complete ticks and stale readings into
 // messages (see schedule.h), hands them to the worker thread and keeps the connection state for
-// whoever shows it. Lives on the thread of the poll; never waits on the network except for at
-// most about a second when the panel quits.
+// whoever shows it. Commands from the module's command topics are judged and carried out here,
+// through the session, and answered (see remotecommand.h). Lives on the thread of the poll; never
+// waits on the network except for at most about a second when the panel quits.
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
 #include "mqttsettings.h"
 #include "mqttworker.h"
 #include "payloads.h"
+#include "remotecommand.h"
 #include "schedule.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -56,18 +59,29 @@ public:
     // "MQTT: connected" and the like; "MQTT: off" when not publishing.
     QString stateText() const;
 
+    // The operator's "Allow Remote Commands"; off until set. Each module's publisher holds its
+    // own copy of the panel's one switch.
+    void setCommandsAllowed(bool allowed);
+    bool commandsAllowed() const { return allowCommands; }
+
 public slots:
     void takeReading(const Brelk::Reading &reading);
     void readingsStale();
     // A prefix that was the default of the old address moves to the new address's default, with
     // "offline" left on the old one: the old address's module is no longer watched.
     void followBaseAddress(int oldAddress, int newAddress);
+    // A message on `<prefix>/a/set` or `<prefix>/b/set`: judged, carried out through the attached
+    // session if accepted, answered on `<prefix>/<channel>/result` and written as a debug line.
+    void takeCommand(const QString &subtopic, const QByteArray &payload, bool retained);
 
 signals:
     void stateChanged();
     // Queued to the worker thread.
     void startWorker(const Brelk::MqttSettings &settings, const QString &clientId);
     void publishMessage(const QString &subtopic, const QByteArray &payload);
+    void answerMessage(const QString &subtopic, const QByteArray &payload);
+    // An accepted command, as "Remote command: channel A Vset 1500 V".
+    void remoteCommandTaken(const QString &text);
 
 private:
     void launchWorker();
@@ -88,6 +102,11 @@ private:
     QString error;
     ChannelSchedule channels[2] = {ChannelSchedule(0), ChannelSchedule(1)};
     ModuleSchedule module;
+    ModuleSession *session = nullptr;
+    bool allowCommands = false;
+    CommandRate commandRate;
+    // Monotonic, so that a change of the wall clock neither frees nor blocks the rate.
+    QElapsedTimer commandClock;
 };
 
 // The context of a module's messages as its session and the bridge have it when asked.

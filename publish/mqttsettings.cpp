@@ -12,6 +12,7 @@ const char *const TopicKey = "MqttTopic";
 const char *const UserKey = "MqttUser";
 const char *const PasswordKey = "MqttPassword";
 const char *const CaFileKey = "MqttCaFile";
+const char *const CommandsKey = "MqttCommands";
 
 // An empty value removes the key.
 void setOrRemove(QVariantMap &values, const char *key, const QString &value)
@@ -77,6 +78,18 @@ bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAdd
     setOrRemove(values, CaFileKey, mqtt.caFile);
     // The password is kept in clear: the file becomes its owner's alone, and stays so.
     return settings.store(values, mqtt.rememberPassword);
+}
+
+bool remoteCommandsAllowed(const Settings &settings)
+{
+    return settings.value(QLatin1String(CommandsKey)).toString().trimmed().toLower() ==
+           QLatin1String("on");
+}
+
+bool storeRemoteCommandsAllowed(Settings &settings, bool allowed)
+{
+    return settings.store(
+        {{QLatin1String(CommandsKey), allowed ? QStringLiteral("on") : QStringLiteral("off")}});
 }
 
 QString mqttTopicProblem(const QString &topic)

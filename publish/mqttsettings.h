@@ -42,6 +42,11 @@ bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAdd
 // else the default prefix of its address.
 MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress);
 
+// "MqttCommands": "on" (in any case) allows remote commands; "off", no key or anything else does
+// not. Stored as "on" or "off".
+bool remoteCommandsAllowed(const Settings &settings);
+bool storeRemoteCommandsAllowed(Settings &settings, bool allowed);
+
 // The longest topic published under the prefix adds this many bytes to it ("/module").
 constexpr int MqttLongestSuffixBytes = 7;
 

@@ -1,8 +1,10 @@
 #include "mqttworker.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
@@ -17,6 +19,7 @@ namespace {
 const char *const StatusTopic = "status";
 const char *const Online = "online";
 const char *const Offline = "offline";
+const char *const CommandTopics[2] = {"a/set", "b/set"};
 // The network loop runs this often while a session is open: it reads acknowledgements and keeps
 // the connection alive; publishing itself writes at once.
 const int LoopIntervalMs = 100;
@@ -45,6 +48,29 @@ QString failureText(int code, int savedErrno)
     default:
         return QString::fromUtf8(mosquitto_strerror(code));
     }
+}
+
+// Why the broker refused the connection. MQTT 5 reason codes, in the words of the 3.1.1 return
+// codes where there is one, so that a refusal reads the same whatever the broker speaks.
+QString connackText(int code)
+{
+    switch (code) {
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return QString::fromUtf8(mosquitto_connack_string(CONNACK_REFUSED_PROTOCOL_VERSION));
+    case MQTT_RC_CLIENTID_NOT_VALID:
+        return QString::fromUtf8(mosquitto_connack_string(CONNACK_REFUSED_IDENTIFIER_REJECTED));
+    case MQTT_RC_SERVER_UNAVAILABLE:
+        return QString::fromUtf8(mosquitto_connack_string(CONNACK_REFUSED_SERVER_UNAVAILABLE));
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+        return QString::fromUtf8(mosquitto_connack_string(CONNACK_REFUSED_BAD_USERNAME_PASSWORD));
+    case MQTT_RC_NOT_AUTHORIZED:
+        return QString::fromUtf8(mosquitto_connack_string(CONNACK_REFUSED_NOT_AUTHORIZED));
+    default:
+        break;
+    }
+    return code < 128 ? QString::fromUtf8(mosquitto_connack_string(code))
+                      : QStringLiteral("Connection Refused: %1")
+                            .arg(QString::fromUtf8(mosquitto_reason_string(code)));
 }
 
 } // namespace
@@ -94,6 +120,12 @@ void MqttWorker::publish(const QString &subtopic, const QByteArray &payload)
         dropSession(failure);
 }
 
+void MqttWorker::answer(const QString &subtopic, const QByteArray &payload)
+{
+    if (state == MqttState::Connected && !send(subtopic, payload, nullptr, false))
+        dropSession(failure);
+}
+
 void MqttWorker::stop()
 {
     stopping = true;
@@ -138,9 +170,16 @@ void MqttWorker::attempt()
                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
+    // MQTT 5, so that a retained command published while the panel is subscribed still arrives
+    // flagged as retained (version 3.1.1 clears the flag on live delivery).
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // An answer follows the acknowledgement of its command at once; without this the kernel
+    // holds it back until the broker acknowledges the first (tens of milliseconds).
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, &MqttWorker::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttWorker::onDisconnect);
     mosquitto_publish_callback_set(client, &MqttWorker::onPublish);
+    mosquitto_message_callback_set(client, &MqttWorker::onMessage);
 
     const QByteArray willTopic =
         (settings.topic + QLatin1Char('/') + QLatin1String(StatusTopic)).toUtf8();
@@ -187,6 +226,11 @@ void MqttWorker::attempt()
     }
     sinceConnect.start();
     loopTimer->start();
+    const int socket = mosquitto_socket(client);
+    if (socket >= 0) {
+        incoming = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+        connect(incoming, &QSocketNotifier::activated, this, &MqttWorker::loopOnce);
+    }
 }
 
 void MqttWorker::loopOnce()
@@ -203,12 +247,12 @@ void MqttWorker::loopOnce()
     }
 }
 
-void MqttWorker::onConnect(mosquitto *, void *object, int code)
+void MqttWorker::onConnect(mosquitto *client, void *object, int code)
 {
     auto *worker = static_cast<MqttWorker *>(object);
     worker->connackSeen = true;
     if (code != 0) {
-        worker->failure = QString::fromUtf8(mosquitto_connack_string(code));
+        worker->failure = connackText(code);
         return;
     }
     // Connected only once the broker has taken every message; a refusal is acted upon when the
@@ -218,6 +262,18 @@ void MqttWorker::onConnect(mosquitto *, void *object, int code)
     for (auto it = worker->retained.cbegin(); it != worker->retained.cend(); ++it) {
         if (!worker->send(it.key(), it.value()))
             return;
+    }
+    // A clean session forgets subscriptions, so every connection asks again.
+    for (const char *command : CommandTopics) {
+        const QByteArray topic =
+            (worker->settings.topic + QLatin1Char('/') + QLatin1String(command)).toUtf8();
+        const int code = mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
+                                                MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+        if (code != MOSQ_ERR_SUCCESS) {
+            worker->failure = QStringLiteral("subscribing to %1 is refused: %2")
+                                  .arg(QString::fromUtf8(topic), failureText(code, errno));
+            return;
+        }
     }
     worker->backoff.reset();
     worker->setState(MqttState::Connected, QString());
@@ -233,6 +289,24 @@ void MqttWorker::onDisconnect(mosquitto *, void *object, int code)
 void MqttWorker::onPublish(mosquitto *, void *object, int messageId)
 {
     static_cast<MqttWorker *>(object)->ackedMessageId = messageId;
+}
+
+void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *message)
+{
+    auto *worker = static_cast<MqttWorker *>(object);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QString prefix = worker->settings.topic + QLatin1Char('/');
+    if (!topic.startsWith(prefix))
+        return;
+    const QString subtopic = topic.mid(prefix.size());
+    for (const char *command : CommandTopics) {
+        if (subtopic == QLatin1String(command)) {
+            emit worker->commandArrived(
+                subtopic,
+                QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                message->retain);
+        }
+    }
 }
 
 void MqttWorker::dropSession(const QString &reason)
@@ -254,6 +328,12 @@ void MqttWorker::closeSession()
 {
     if (loopTimer)
         loopTimer->stop();
+    if (incoming) {
+        // Possibly called from the notifier's own signal.
+        incoming->setEnabled(false);
+        incoming->deleteLater();
+        incoming = nullptr;
+    }
     if (client) {
         mosquitto_destroy(client);
         client = nullptr;
@@ -269,11 +349,12 @@ void MqttWorker::setState(MqttState newState, const QString &error)
         emit stateChanged(int(newState), error);
 }
 
-bool MqttWorker::send(const QString &subtopic, const QByteArray &payload, int *messageId)
+bool MqttWorker::send(const QString &subtopic, const QByteArray &payload, int *messageId,
+                      bool retain)
 {
     const QByteArray topic = (settings.topic + QLatin1Char('/') + subtopic).toUtf8();
     const int code = mosquitto_publish(client, messageId, topic.constData(), int(payload.size()),
-                                       payload.constData(), 1, true);
+                                       payload.constData(), 1, retain);
     if (code == MOSQ_ERR_SUCCESS)
         return true;
     if (failure.isEmpty()) {

@@ -1,8 +1,9 @@
 // The MQTT client on a thread of its own: connects to the broker (libmosquitto's connect blocks
 // while it resolves the host and opens the socket), retries with a growing delay, runs the
 // client's network loop and keeps the latest retained message of every topic so that a new
-// connection brings the broker up to date at once. The panel reaches it through queued signals
-// only.
+// connection brings the broker up to date at once. Every connection subscribes to the channels'
+// command topics, whose messages go to the panel as they are. The panel reaches it through queued
+// signals only.
 #ifndef MQTTWORKER_H
 #define MQTTWORKER_H
 
@@ -18,6 +19,8 @@
 #include <atomic>
 
 struct mosquitto;
+struct mosquitto_message;
+class QSocketNotifier;
 class QTimer;
 
 namespace Brelk {
@@ -46,12 +49,17 @@ public slots:
     void start(const Brelk::MqttSettings &settings, const QString &clientId);
     // Publishes `payload` on `<prefix>/<subtopic>`, retained, QoS 1 (now or on connection).
     void publish(const QString &subtopic, const QByteArray &payload);
+    // Publishes `payload` on `<prefix>/<subtopic>`, not retained, QoS 1, if connected; an answer
+    // that finds no connection is dropped, as its command would be delivered again.
+    void answer(const QString &subtopic, const QByteArray &payload);
     // Publishes "offline" if connected, waits briefly for its acknowledgement, disconnects and
     // ends the thread's event loop.
     void stop();
 
 signals:
     void stateChanged(int state, const QString &error);
+    // A message on one of the command topics, `subtopic` "a/set" or "b/set".
+    void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained);
 
 private:
     void attempt();
@@ -60,17 +68,21 @@ private:
     void closeSession();
     void setState(MqttState state, const QString &error);
     // False, with `failure` set, when the library refuses the message.
-    bool send(const QString &subtopic, const QByteArray &payload, int *messageId = nullptr);
+    bool send(const QString &subtopic, const QByteArray &payload, int *messageId = nullptr,
+              bool retain = true);
 
     static void onConnect(mosquitto *client, void *worker, int code);
     static void onDisconnect(mosquitto *client, void *worker, int code);
     static void onPublish(mosquitto *client, void *worker, int messageId);
+    static void onMessage(mosquitto *client, void *worker, const struct mosquitto_message *message);
 
     MqttSettings settings;
     QString clientId;
     mosquitto *client = nullptr;
     QTimer *loopTimer = nullptr;
     QTimer *retryTimer = nullptr;
+    // Runs the loop as soon as the broker sends something, so that a command waits for no timer.
+    QSocketNotifier *incoming = nullptr;
     Backoff backoff;
     MqttState state = MqttState::Connecting;
     bool stopping = false;

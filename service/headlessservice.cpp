@@ -127,6 +127,7 @@ void HeadlessService::start()
     connectBridge();
 #ifdef BRELK_MQTT
     for (const auto &parts : services) {
+        parts->publisher->setCommandsAllowed(remoteCommandsAllowed(settings));
         if (parts->session == session)
             parts->publisher->startFromSettings(settings);
         else

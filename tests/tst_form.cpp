@@ -427,6 +427,8 @@ void TestForm::noOtherNamedObjects()
                                                               "actionSaveSetPoints",
                                                               "actionRestoreSetPoints",
                                                               "actionMqttPublishing",
+                                                              "actionRemoteCommands",
+                                                              "lblRemoteCommand",
                                                               "actionOverview",
                                                               "actionModules",
                                                               "overviewWindow",
@@ -504,10 +506,15 @@ void TestForm::menus_data()
                                              "actionQuit"};
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
 #ifdef BRELK_MQTT
-    QTest::newRow("menuTools") << QStringList{"actionHistory",        "actionLogToFile",
-                                              "actionSaveSetPoints",  "actionRestoreSetPoints",
-                                              "actionMqttPublishing", "-",
-                                              "actionOverview",       "actionModules"};
+    QTest::newRow("menuTools") << QStringList{"actionHistory",
+                                              "actionLogToFile",
+                                              "actionSaveSetPoints",
+                                              "actionRestoreSetPoints",
+                                              "actionMqttPublishing",
+                                              "actionRemoteCommands",
+                                              "-",
+                                              "actionOverview",
+                                              "actionModules"};
 #else
     QTest::newRow("menuTools") << QStringList{
         "actionHistory",  "actionLogToFile", "actionSaveSetPoints", "actionRestoreSetPoints", "-",

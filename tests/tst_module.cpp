@@ -1,6 +1,8 @@
 // Decoding of register words and conversion of dialog entries into register counts, checked
-// over every word or every entry where that is cheap.
+// over every word or every entry where that is cheap; the same entries given in volts or amperes
+// from elsewhere, checked against the dialog's range.
 #include "alarms.h"
+#include "commandentry.h"
 #include "commands.h"
 #include "display.h"
 #include "reading.h"
@@ -15,6 +17,8 @@ using namespace Brelk;
 Q_DECLARE_METATYPE(Brelk::CurrentResolution)
 Q_DECLARE_METATYPE(Brelk::SecondRange)
 Q_DECLARE_METATYPE(Brelk::AlarmLevel)
+Q_DECLARE_METATYPE(Brelk::Quantity)
+Q_DECLARE_METATYPE(Brelk::EntryProblem)
 
 class TestModule : public QObject
 {
@@ -38,6 +42,10 @@ private slots:
     void everySecondRangeLimitEntry();
     void softLimitScale_data();
     void softLimitScale();
+    void checkedEntry_data();
+    void checkedEntry();
+    void everyDialogEntryGivenInUnits_data();
+    void everyDialogEntryGivenInUnits();
     void decimalText_data();
     void decimalText();
     void isoLocalTimeHasNumericOffset();
@@ -307,6 +315,116 @@ void TestModule::softLimitScale()
     const double counts = softLimitICounts(scale.maximum, scale, resolution);
     QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
     QCOMPARE(int(registerCount(counts)), maximumCount);
+}
+
+void TestModule::checkedEntry_data()
+{
+    QTest::addColumn<Quantity>("quantity");
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<SecondRange>("range");
+    QTest::addColumn<double>("value"); // volts, volts per second or amperes
+    QTest::addColumn<EntryProblem>("problem");
+    QTest::addColumn<int>("count");
+
+    const auto uA1 = CurrentResolution::uA1;
+    const auto none = SecondRange::None;
+    const auto ok = EntryProblem::None;
+    const auto out = EntryProblem::OutOfRange;
+    QTest::newRow("voltage 0") << Quantity::SetVoltage << uA1 << none << 0.0 << ok << 0;
+    QTest::newRow("voltage maximum") << Quantity::SetVoltage << uA1 << none << 6000.0 << ok << 6000;
+    QTest::newRow("voltage held to the maximum")
+        << Quantity::SetVoltage << uA1 << none << 6000.049 << ok << 6000;
+    QTest::newRow("voltage a step above")
+        << Quantity::SetVoltage << uA1 << none << 6000.05 << out << 0;
+    QTest::newRow("voltage held to 0") << Quantity::SetVoltage << uA1 << none << -0.04 << ok << 0;
+    QTest::newRow("voltage below 0") << Quantity::SetVoltage << uA1 << none << -0.1 << out << 0;
+    QTest::newRow("voltage ignores the current resolution")
+        << Quantity::SetVoltage << CurrentResolution::nA1 << SecondRange::pA100 << 1500.0 << ok
+        << 1500;
+    QTest::newRow("ramp minimum") << Quantity::RampSpeed << uA1 << none << 2.0 << ok << 2;
+    QTest::newRow("ramp under the minimum")
+        << Quantity::RampSpeed << uA1 << none << 1.94 << out << 0;
+    QTest::newRow("ramp held up to the minimum")
+        << Quantity::RampSpeed << uA1 << none << 1.96 << ok << 2;
+    QTest::newRow("limit at 1 uA, 6 mA")
+        << Quantity::SoftLimitI << uA1 << none << 0.006 << ok << 6000;
+    QTest::newRow("limit at 1 uA, in 0.1 mA steps")
+        << Quantity::SoftLimitI << uA1 << none << 0.00149 << ok << 1500;
+    QTest::newRow("limit at 10 nA, the register's end")
+        << Quantity::SoftLimitI << CurrentResolution::nA10 << none << 655.3e-6 << ok << 65530;
+    QTest::newRow("limit at 10 nA, beyond the register")
+        << Quantity::SoftLimitI << CurrentResolution::nA10 << none << 655.4e-6 << out << 0;
+    QTest::newRow("second range at 100 pA, two decimals")
+        << Quantity::SoftLimitI2 << uA1 << SecondRange::pA100 << 1.23e-6 << ok << 12300;
+    QTest::newRow("second range at 100 pA, above 6.55 uA")
+        << Quantity::SoftLimitI2 << uA1 << SecondRange::pA100 << 6.56e-6 << out << 0;
+    QTest::newRow("second range at 1 nA, one decimal")
+        << Quantity::SoftLimitI2 << uA1 << SecondRange::nA1 << 1.23e-6 << ok << 1200;
+    QTest::newRow("second range without one")
+        << Quantity::SoftLimitI2 << uA1 << none << 1e-6 << EntryProblem::NotOffered << 0;
+}
+
+void TestModule::checkedEntry()
+{
+    QFETCH(Quantity, quantity);
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(SecondRange, range);
+    QFETCH(double, value);
+    QFETCH(EntryProblem, problem);
+    QFETCH(int, count);
+
+    ResolutionSelection selection;
+    selection.currentResolution = resolution;
+    selection.secondRange = range;
+    const CheckedEntry checked = checkEntry(quantity, value, selection);
+    QCOMPARE(checked.problem, problem);
+    if (problem == EntryProblem::None)
+        QCOMPARE(int(registerCount(entryCounts(quantity, checked.entered, selection))), count);
+}
+
+void TestModule::everyDialogEntryGivenInUnits_data()
+{
+    QTest::addColumn<Quantity>("quantity");
+    QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<SecondRange>("range");
+    QTest::newRow("voltage") << Quantity::SetVoltage << CurrentResolution::uA1 << SecondRange::None;
+    QTest::newRow("ramp") << Quantity::RampSpeed << CurrentResolution::uA1 << SecondRange::None;
+    for (auto resolution : {CurrentResolution::uA1, CurrentResolution::nA100,
+                            CurrentResolution::nA10, CurrentResolution::nA1}) {
+        QTest::addRow("limit, resolution %d", int(resolution))
+            << Quantity::SoftLimitI << resolution << SecondRange::None;
+    }
+    QTest::newRow("second range 100 pA")
+        << Quantity::SoftLimitI2 << CurrentResolution::uA1 << SecondRange::pA100;
+    QTest::newRow("second range 1 nA")
+        << Quantity::SoftLimitI2 << CurrentResolution::uA1 << SecondRange::nA1;
+}
+
+// Every value the dialog accepts, given in volts or amperes instead of its units, is accepted
+// and written as the dialog writes it; a step beyond either end is refused.
+void TestModule::everyDialogEntryGivenInUnits()
+{
+    QFETCH(Quantity, quantity);
+    QFETCH(CurrentResolution, resolution);
+    QFETCH(SecondRange, range);
+    ResolutionSelection selection;
+    selection.currentResolution = resolution;
+    selection.secondRange = range;
+    const EntryRange dialog = entryRange(quantity, selection);
+    const double step = std::pow(10, -dialog.decimals);
+    const int first = int(std::lround(dialog.minimum / step));
+    const int last = int(std::lround(dialog.maximum / step));
+    for (int steps = first; steps <= last; ++steps) {
+        const double entered = steps * step;
+        const CheckedEntry checked = checkEntry(quantity, entered / dialog.factor, selection);
+        QVERIFY2(checked.problem == EntryProblem::None, qPrintable(QString::number(entered)));
+        QCOMPARE(entryWrites(quantity, 1, checked.entered, selection, nullptr),
+                 entryWrites(quantity, 1, heldEntry(entered, dialog.decimals), selection, nullptr));
+    }
+    QCOMPARE(checkEntry(quantity, (first - 1) * step / dialog.factor, selection).problem,
+             EntryProblem::OutOfRange);
+    QCOMPARE(checkEntry(quantity, (last + 1) * step / dialog.factor, selection).problem,
+             EntryProblem::OutOfRange);
 }
 
 void TestModule::decimalText_data()

@@ -2,7 +2,8 @@
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
 // quit and restarts while the connection attempt hangs; the panel as a service without a display,
-// stopped by SIGTERM, and its command line.
+// stopped by SIGTERM, and its command line. Remote commands: the broker's access control, the
+// writes compared with the dialog's, each refusal, a retained command, and TLS.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
@@ -14,6 +15,7 @@
 #include "settingsfile.h"
 #include "simcontrol.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
@@ -157,6 +159,36 @@ public:
                 return false;
             conf += "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n";
         }
+        return launch(conf);
+    }
+
+    // Users (name, password) in a password file made by mosquitto_passwd, an access-control
+    // list, and further options of the listener (TLS).
+    bool startGuarded(const QList<QPair<QString, QString>> &users, const QByteArray &acl,
+                      const QByteArray &listenerOptions = QByteArray())
+    {
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ReadOther |
+                                              QFileDevice::ExeOther);
+        const QString passwords = dir.filePath(QStringLiteral("passwords"));
+        for (const auto &user : users) {
+            QStringList arguments{QStringLiteral("-b"), passwords, user.first, user.second};
+            if (user == users.first())
+                arguments.prepend(QStringLiteral("-c"));
+            if (QProcess::execute(QStringLiteral(BRELK_MOSQUITTO_PASSWD), arguments) != 0)
+                return false;
+        }
+        const QString aclFile = dir.filePath(QStringLiteral("acl"));
+        writeFile(aclFile, acl);
+        return launch("listener " + QByteArray::number(port) + " 127.0.0.1\n" + listenerOptions +
+                      "persistence false\nallow_anonymous false\npassword_file " +
+                      passwords.toUtf8() + "\nacl_file " + aclFile.toUtf8() + "\n");
+    }
+
+    QString filePath(const QString &name) const { return dir.filePath(name); }
+    QString path() const { return dir.path(); }
+
+    bool launch(const QByteArray &conf)
+    {
         writeFile(dir.filePath(QStringLiteral("mosquitto.conf")), conf);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral(BRELK_MOSQUITTO_BROKER),
@@ -226,14 +258,18 @@ struct Message
 class Subscriber
 {
 public:
-    explicit Subscriber(quint16 port, const QString &prefix = QLatin1String(Prefix))
+    // `options`: further options of mosquitto_sub (credentials, TLS).
+    explicit Subscriber(quint16 port, const QString &prefix = QLatin1String(Prefix),
+                        const QStringList &options = QStringList())
         : prefix(prefix)
     {
         process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(port), QStringLiteral("-q"), QStringLiteral("1"),
-                       QStringLiteral("-t"), prefix + QStringLiteral("/#"), QStringLiteral("-F"),
-                       QStringLiteral("%r %t %p")});
+                      QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                  QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
+                                  QStringLiteral("1"), QStringLiteral("-t"),
+                                  prefix + QStringLiteral("/#"), QStringLiteral("-F"),
+                                  QStringLiteral("%r %t %p")} +
+                          options);
         process.waitForStarted(5000);
     }
     ~Subscriber()
@@ -291,6 +327,90 @@ bool any(const Message &)
     return true;
 }
 
+// mosquitto_pub: each line of `payloads` one message on `<prefix>/<subtopic>`, QoS 1.
+// `options`: credentials, TLS, "-r" for a retained message.
+bool publishLines(quint16 port, const QString &subtopic, const QByteArray &payloads,
+                  const QStringList &options = QStringList())
+{
+    QProcess client;
+    client.start(QStringLiteral(BRELK_MOSQUITTO_PUB),
+                 QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
+                             QStringLiteral("1"), QStringLiteral("-t"),
+                             QLatin1String(Prefix) + QLatin1Char('/') + subtopic,
+                             QStringLiteral("-l")} +
+                     options);
+    if (!client.waitForStarted(5000))
+        return false;
+    client.write(payloads + '\n');
+    client.closeWriteChannel();
+    return client.waitForFinished(10000) && client.exitCode() == 0;
+}
+
+QStringList credentials(const char *user)
+{
+    return {QStringLiteral("-u"), QLatin1String(user), QStringLiteral("-P"),
+            QLatin1String(user) + QStringLiteral("-pw")};
+}
+
+// The README's access-control list: the panel reads and writes its prefix, a viewer only reads,
+// an operator may also write commands.
+const QByteArray CommandAcl = "user panel\ntopic readwrite brelk/#\n"
+                              "user viewer\ntopic read brelk/#\n"
+                              "user operator\ntopic read brelk/#\ntopic write brelk/+/+/set\n";
+
+QList<QPair<QString, QString>> commandUsers()
+{
+    QList<QPair<QString, QString>> users;
+    for (const char *user : {"panel", "viewer", "operator"})
+        users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-pw")});
+    return users;
+}
+
+bool runOpenssl(const QString &dir, const QString &arguments)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir);
+    openssl.start(QStringLiteral(BRELK_OPENSSL), arguments.split(QLatin1Char(' ')));
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+}
+
+// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key), and
+// other-ca.pem, a CA that signed nothing.
+bool makeCertificates(const QString &dir)
+{
+    const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
+    QFile extensions(dir + QStringLiteral("/server.ext"));
+    if (!extensions.open(QIODevice::WriteOnly) ||
+        extensions.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return false;
+    extensions.close();
+    const bool made =
+        runOpenssl(dir, QStringLiteral("req -x509 %1 -keyout ca.key -out ca.pem -days 2 "
+                                       "-subj /CN=brelk-test-ca")
+                            .arg(key)) &&
+        runOpenssl(dir, QStringLiteral("req -x509 %1 -keyout other-ca.key -out other-ca.pem "
+                                       "-days 2 -subj /CN=brelk-other-ca")
+                            .arg(key)) &&
+        runOpenssl(dir, QStringLiteral("req %1 -keyout server.key -out server.csr "
+                                       "-subj /CN=127.0.0.1")
+                            .arg(key)) &&
+        runOpenssl(dir, QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
+                                       "-CAcreateserial -out server.pem -days 2 "
+                                       "-extfile server.ext"));
+    // The broker reads them as the user it changes to.
+    for (const char *name : {"ca.pem", "server.pem", "server.key"})
+        QFile::setPermissions(dir + QLatin1Char('/') + QLatin1String(name),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ReadOther);
+    return made;
+}
+
+bool resultFor(const QString &id, const Message &m)
+{
+    return m.json().value("id").toString() == id;
+}
+
 // The environment of a service: no display of any kind, the simulator as the vendor library.
 QProcessEnvironment withoutDisplay()
 {
@@ -333,6 +453,15 @@ private slots:
     void headlessServiceStopsCleanlyOnSigterm();
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
+    void commandsNeedTheBrokerAndThePanel();
+    void commandWritesAsTheDialog_data();
+    void commandWritesAsTheDialog();
+    void refusalsWriteNothing_data();
+    void refusalsWriteNothing();
+    void retainedCommandIsNeverExecuted();
+    void commandsOverTls_data();
+    void commandsOverTls();
+    void headlessServiceTakesCommandsWhenAllowed();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -355,6 +484,14 @@ private:
     QByteArray settingsFor(quint16 port)
     {
         return "MqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(port) + "\n";
+    }
+    // Connected with commands allowed, subscribed, and a tick taken since.
+    bool waitForCommands()
+    {
+        if (!waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000))
+            return false;
+        QTest::qWait(300);
+        return Access::session(*window)->lastReading() != nullptr;
     }
 
     std::unique_ptr<SimControl> sim;
@@ -1034,6 +1171,302 @@ void TestMqtt::commandLineWithoutDisplay()
     QVERIFY2(panel.exitCode() == exitCode, qPrintable(standardError));
     QVERIFY2(standardOut.contains(out), qPrintable(standardOut));
     QVERIFY2(standardError.contains(error), qPrintable(standardError));
+}
+
+// Who may send commands is the broker's decision: a viewer's command never reaches the panel,
+// an operator's is written.
+void TestMqtt::commandsNeedTheBrokerAndThePanel()
+{
+    Broker guarded(freePort());
+    QVERIFY(guarded.startGuarded(commandUsers(), CommandAcl));
+    startWindow(settingsFor(guarded.port) +
+                "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n");
+    Subscriber subscriber(guarded.port, QLatin1String(Prefix), credentials("panel"));
+    QVERIFY(waitForCommands());
+    QVERIFY(window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"))->isChecked());
+    sim->clearLog();
+
+    QVERIFY(publishLines(guarded.port, QStringLiteral("a/set"), R"({"vset":1111,"id":"viewer"})",
+                         credentials("viewer")));
+    Message answer;
+    QVERIFY(!subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("viewer", m); },
+        &answer, 1500));
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    QVERIFY(publishLines(guarded.port, QStringLiteral("a/set"), R"({"vset":1500,"id":"op"})",
+                         credentials("operator")));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("op", m); }, &answer));
+    QCOMPARE(
+        answer.json(),
+        QJsonDocument::fromJson(R"({"id":"op","ok":true,"command":"vset","value":1500})").object());
+    QVERIFY(!answer.retained);
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 1500}}));
+}
+
+void TestMqtt::commandWritesAsTheDialog_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<QString>("option"); // a resolution radio button to click first
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QVector<SimControl::Write>>("writes");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("vset A") << QByteArray(R"({"vset":1500})") << "a"
+                            << ""
+                            << "btnSetVset_A" << 1500.0
+                            << QVector<SimControl::Write>{{0xDD34, 1500}}
+                            << "Remote command: channel A Vset 1500 V";
+    // The simulator's channel B stands at 500 V.
+    QTest::newRow("ramp B, followed by the polled set voltage")
+        << QByteArray(R"({"ramp":20.5})") << "b"
+        << ""
+        << "btnSetRamp_B" << 20.5 << QVector<SimControl::Write>{{0xDD10, 20}, {0xDD38, 500}}
+        << "Remote command: channel B Ramp 20 V/s";
+    QTest::newRow("limit_i A at 100 nA")
+        << QByteArray(R"({"limit_i":0.00025})") << "a"
+        << "chk_I_100nA"
+        << "btnSetSoftLimitI_A" << 250.0 << QVector<SimControl::Write>{{0xDD44, 2500}}
+        << "Remote command: channel A Limit I 250 uA";
+    QTest::newRow("limit_i2 B at 1 nA")
+        << QByteArray(R"({"limit_i2":1.23e-5})") << "b"
+        << "chk_I2_1nA"
+        << "btnSetSoftLimitI2_B" << 12.3 << QVector<SimControl::Write>{{0xDD4A, 12300}}
+        << "Remote command: channel B Limit I2 12.3 uA";
+}
+
+void TestMqtt::commandWritesAsTheDialog()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, channel);
+    QFETCH(QString, option);
+    QFETCH(QString, button);
+    QFETCH(double, entered);
+    QFETCH(QVector<SimControl::Write>, writes);
+    QFETCH(QString, shown);
+
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    if (!option.isEmpty())
+        window->findChild<QAbstractButton *>(option)->click();
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, channel + QStringLiteral("/set"), payload));
+    Message answer;
+    QVERIFY(subscriber.waitFor(channel + QStringLiteral("/result"), any, &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(sim->writes(), writes);
+    const QLabel *label = window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), shown);
+
+    // The same value through the window's dialog.
+    sim->clearLog();
+    DialogDriver::acceptDouble(entered);
+    window->findChild<QPushButton *>(button)->click();
+    QCOMPARE(sim->writes(), writes);
+}
+
+void TestMqtt::refusalsWriteNothing_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("prepare");
+    QTest::addColumn<QByteArray>("payloads"); // one message per line
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("accepted");
+
+    const QByteArray on = "MqttCommands=on\n";
+    const QByteArray vset = R"({"vset":1200,"id":"x"})";
+    QTest::newRow("disabled by the settings")
+        << QByteArray() << "" << vset << QStringList() << "disabled" << 0;
+    QTest::newRow("disabled at the panel")
+        << on << "uncheck" << vset << QStringList() << "disabled" << 0;
+    QTest::newRow("retained") << on << "" << vset << QStringList{QStringLiteral("-r")} << "retained"
+                              << 0;
+    QTest::newRow("invalid") << on << "" << QByteArray(R"({"vset":"1200","id":"x"})")
+                             << QStringList() << "invalid" << 0;
+    QTest::newRow("out of range") << on << "" << QByteArray(R"({"vset":6000.1,"id":"x"})")
+                                  << QStringList() << "out_of_range" << 0;
+    QTest::newRow("second-range limit without a second range")
+        << on << "" << QByteArray(R"({"limit_i2":1e-6,"id":"x"})") << QStringList()
+        << "out_of_range" << 0;
+    QTest::newRow("stale") << on << "stale" << vset << QStringList() << "stale" << 0;
+    QByteArray seven;
+    for (int i = 0; i < 7; ++i)
+        seven += QByteArray(R"({"vset":)") + QByteArray::number(1200 + i) + R"(,"id":"x"})" +
+                 (i < 6 ? "\n" : "");
+    QTest::newRow("busy") << on << "" << seven << QStringList() << "busy" << 5;
+}
+
+// Each refusal is answered with its code and writes nothing.
+void TestMqtt::refusalsWriteNothing()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, prepare);
+    QFETCH(QByteArray, payloads);
+    QFETCH(QStringList, options);
+    QFETCH(QString, error);
+    QFETCH(int, accepted);
+
+    startWindow(settingsFor(broker->port) + settings);
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForIndicator(settings.isEmpty() ? QStringLiteral("MQTT: connected")
+                                                : QStringLiteral("MQTT: connected, remote "
+                                                                 "commands on"),
+                             10000));
+    QTest::qWait(300);
+    if (prepare == QLatin1String("uncheck")) {
+        auto *control = window->findChild<MqttControl *>();
+        QSignalSpy changed(control, &MqttControl::remoteCommandsAllowedChanged);
+        window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"))->trigger();
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().first(), QVariant(false));
+        QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connected"));
+        QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value("MqttCommands"),
+                 QVariant(QStringLiteral("off")));
+    } else if (prepare == QLatin1String("stale")) {
+        Access::timer(*window)->stop();
+        Access::session(*window)->pollStopped();
+        QVERIFY(Access::session(*window)->isStale());
+    }
+    sim->clearLog();
+    MessageCapture debug;
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), payloads, options));
+
+    const int messages = payloads.count('\n') + 1;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        [&subscriber] {
+            int answers = 0;
+            for (const Message &m : subscriber.messages())
+                answers += m.topic.endsWith(QLatin1String("/a/result"));
+            return answers;
+        }(),
+        messages, 5000);
+    int ok = 0;
+    for (const Message &m : subscriber.messages()) {
+        if (!m.topic.endsWith(QLatin1String("/a/result")))
+            continue;
+        const QJsonObject answer = m.json();
+        QCOMPARE(answer.value("id").toString(), QStringLiteral("x"));
+        if (answer.value("ok").toBool()) {
+            ++ok;
+            continue;
+        }
+        QCOMPARE(answer.value("error").toString(), error);
+        QVERIFY(!answer.value("message").toString().isEmpty());
+    }
+    QCOMPARE(ok, accepted);
+    QCOMPARE(sim->writes().size(), accepted);
+    const QStringList lines = debug.linesStartingWith(QStringLiteral("Remote command: "));
+    QCOMPARE(lines.size(), messages);
+    QVERIFY2(lines.last().startsWith(QStringLiteral("Remote command: module 0xDD00 channel A ")) &&
+                 lines.last().contains(error),
+             qPrintable(lines.last()));
+}
+
+// A retained command waits on the broker for every new subscription: it is refused at the
+// connection and again at the next one, and never written.
+void TestMqtt::retainedCommandIsNeverExecuted()
+{
+    QVERIFY(publishLines(broker->port, QStringLiteral("b/set"), R"({"vset":42,"id":"old"})",
+                         {QStringLiteral("-r")}));
+    Subscriber subscriber(broker->port);
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
+    Message answer;
+    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
+    QCOMPARE(answer.json().value("id").toString(), QStringLiteral("old"));
+
+    MqttPublisher *publisher = Access::mqttPublisher(*window);
+    const int before = subscriber.messages().size();
+    publisher->apply(publisher->currentSettings());
+    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer, 10000, before));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
+    QTest::qWait(500);
+    for (const SimControl::Write &write : sim->writes())
+        QVERIFY2(write.data != 42, qPrintable(QString::number(write.address, 16)));
+}
+
+void TestMqtt::commandsOverTls_data()
+{
+    QTest::addColumn<QString>("caFile");
+    QTest::newRow("the broker's CA") << "ca.pem";
+    QTest::newRow("another CA") << "other-ca.pem";
+}
+
+// A TLS listener with a certificate made here: the panel verifies it against "MqttCaFile" and
+// takes commands over it; against another CA it refuses the broker and says why.
+void TestMqtt::commandsOverTls()
+{
+    QFETCH(QString, caFile);
+    Broker tls(freePort());
+    QVERIFY(makeCertificates(tls.path()));
+    const QByteArray listener = "cafile " + tls.filePath(QStringLiteral("ca.pem")).toUtf8() +
+                                "\ncertfile " +
+                                tls.filePath(QStringLiteral("server.pem")).toUtf8() + "\nkeyfile " +
+                                tls.filePath(QStringLiteral("server.key")).toUtf8() + "\n";
+    QVERIFY(tls.startGuarded(commandUsers(), CommandAcl, listener));
+    MessageCapture capture;
+    startWindow(settingsFor(tls.port) + "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n" +
+                "MqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
+
+    if (caFile != QLatin1String("ca.pem")) {
+        QVERIFY2(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 10000),
+                 qPrintable(indicator()->text()));
+        const QString error = Access::mqttPublisher(*window)->lastError();
+        QVERIFY2(error.contains(QStringLiteral("TLS")), qPrintable(error));
+        QVERIFY(indicator()->toolTip().contains(error));
+        const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
+        QVERIFY(!lines.isEmpty() && lines.first().contains(error));
+        return;
+    }
+    const QStringList tlsOptions{QStringLiteral("--cafile"),
+                                 tls.filePath(QStringLiteral("ca.pem"))};
+    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("panel") + tlsOptions);
+    QVERIFY(waitForCommands());
+    sim->clearLog();
+    QVERIFY(publishLines(tls.port, QStringLiteral("a/set"), R"({"clear":true,"id":"tls"})",
+                         credentials("operator") + tlsOptions));
+    Message answer;
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &answer));
+    QCOMPARE(answer.json().value("ok"), QJsonValue(true));
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+}
+
+// The service reads "MqttCommands" at start-up and writes each command as a line on standard
+// error.
+void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
+{
+    QTemporaryDir folder;
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QProcess panel;
+    panel.setProcessEnvironment(withoutDisplay());
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(panel.waitForStarted(5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
+        &message, 10000));
+    QTest::qWait(300);
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1234,"id":"h"})"));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));
+    QCOMPARE(message.json().value("ok"), QJsonValue(true));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("vset") == 1234; },
+        &message));
+    panel.terminate();
+    QVERIFY(panel.waitForFinished(5000));
+    const QByteArray errors = panel.readAllStandardError();
+    QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
+             errors.constData());
 }
 
 QTEST_MAIN(TestMqtt)

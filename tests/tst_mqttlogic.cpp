@@ -1,7 +1,9 @@
 // The pure parts of MQTT publishing: the JSON of a channel and of the module, when a channel's
-// message is due, the delays between connection attempts, and the Mqtt* settings keys.
+// message is due, the delays between connection attempts, the Mqtt* settings keys, and remote
+// commands: parsing, the verdict, the rate limit, the answer and the debug line.
 #include "mqttsettings.h"
 #include "payloads.h"
+#include "remotecommand.h"
 #include "schedule.h"
 #include "settings.h"
 
@@ -14,6 +16,8 @@
 using namespace Brelk;
 
 Q_DECLARE_METATYPE(Brelk::ModuleContext)
+Q_DECLARE_METATYPE(Brelk::RemoteConditions)
+Q_DECLARE_METATYPE(Brelk::WriteList)
 
 namespace {
 
@@ -62,6 +66,16 @@ private slots:
     void storeSettings();
     void topicProblem_data();
     void topicProblem();
+    void remoteCommandsSetting_data();
+    void remoteCommandsSetting();
+    void parseCommand_data();
+    void parseCommand();
+    void verdict_data();
+    void verdict();
+    void rateIsFivePerSecond();
+    void answerAndTexts_data();
+    void answerAndTexts();
+    void logLineKeepsLongPayloadsOut();
 };
 
 void TestMqttLogic::channelPayload_data()
@@ -425,6 +439,395 @@ void TestMqttLogic::topicProblem()
     QFETCH(QString, problem);
     const QString found = mqttTopicProblem(topic);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
+}
+
+void TestMqttLogic::remoteCommandsSetting_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("no key") << QByteArray("MqttHost=h\n") << false;
+    QTest::newRow("on") << QByteArray("MqttCommands=on\n") << true;
+    QTest::newRow("ON with blanks") << QByteArray("MqttCommands= ON \n") << true;
+    QTest::newRow("off") << QByteArray("MqttCommands=off\n") << false;
+    QTest::newRow("true is not on") << QByteArray("MqttCommands=true\n") << false;
+    QTest::newRow("empty") << QByteArray("MqttCommands=\n") << false;
+}
+
+void TestMqttLogic::remoteCommandsSetting()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, allowed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    Settings settings(path);
+    QCOMPARE(remoteCommandsAllowed(settings), allowed);
+
+    // Storing the opposite reads back, and leaves the other keys alone.
+    QVERIFY(storeRemoteCommandsAllowed(settings, !allowed));
+    QCOMPARE(remoteCommandsAllowed(settings), !allowed);
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("MqttCommands").toString(),
+             QString(allowed ? "off" : "on"));
+    if (file.startsWith("MqttHost"))
+        QCOMPARE(loadMqttSettings(settings, 0xDD00).host, QStringLiteral("h"));
+}
+
+void TestMqttLogic::parseCommand_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("key"); // empty: refused as invalid
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<QString>("message"); // part of the refusal's message
+
+    const QJsonValue none(QJsonValue::Null);
+    QTest::newRow("vset") << QByteArray(R"({"vset":1500})") << "vset" << 1500.0 << none << "";
+    QTest::newRow("ramp, string id")
+        << QByteArray(R"({"ramp":20,"id":"r-1"})") << "ramp" << 20.0 << QJsonValue("r-1") << "";
+    QTest::newRow("limit_i, number id")
+        << QByteArray(R"({"id":7,"limit_i":0.0005})") << "limit_i" << 0.0005 << QJsonValue(7) << "";
+    QTest::newRow("limit_i2 in exponent form")
+        << QByteArray(R"({"limit_i2":1e-6})") << "limit_i2" << 1e-6 << none << "";
+    QTest::newRow("clear") << QByteArray(R"({"clear":true})") << "clear" << 0.0 << none << "";
+    QTest::newRow("blanks and a line break")
+        << QByteArray("{ \"vset\" : 10 ,\n \"id\" : 1 }") << "vset" << 10.0 << QJsonValue(1) << "";
+    QTest::newRow("negative value parses; the range is judged later")
+        << QByteArray(R"({"vset":-5})") << "vset" << -5.0 << none << "";
+
+    QTest::newRow("empty payload") << QByteArray() << "" << 0.0 << none << "not JSON";
+    QTest::newRow("not JSON") << QByteArray("vset=1500") << "" << 0.0 << none << "not JSON";
+    QTest::newRow("array") << QByteArray(R"([{"vset":1}])") << "" << 0.0 << none
+                           << "not a JSON object";
+    QTest::newRow("bare number") << QByteArray("1500") << "" << 0.0 << none << "not";
+    QTest::newRow("empty object") << QByteArray("{}") << "" << 0.0 << none << "no command";
+    QTest::newRow("only an id") << QByteArray(R"({"id":3})") << "" << 0.0 << QJsonValue(3)
+                                << "no command";
+    QTest::newRow("two commands") << QByteArray(R"({"vset":1,"ramp":20,"id":"x"})") << "" << 0.0
+                                  << QJsonValue("x") << "more than one";
+    QTest::newRow("unknown key") << QByteArray(R"({"vset":1,"force":true})") << "" << 0.0 << none
+                                 << "unknown key \"force\"";
+    QTest::newRow("relative command")
+        << QByteArray(R"({"vset_by":100})") << "" << 0.0 << none << "unknown key";
+    QTest::newRow("key in another case")
+        << QByteArray(R"({"VSET":1})") << "" << 0.0 << none << "unknown key";
+    QTest::newRow("duplicate command key")
+        << QByteArray(R"({"vset":1,"vset":6000})") << "" << 0.0 << none << "more than once";
+    QTest::newRow("duplicate spelled with an escape")
+        << QByteArray(R"({"vset":1,"v\u0073et":2})") << "" << 0.0 << none << "more than once";
+    QTest::newRow("duplicate id") << QByteArray(R"({"id":1,"vset":1,"id":2})") << "" << 0.0
+                                  << QJsonValue(2) << "more than once";
+    QTest::newRow("colon and braces inside strings are no members")
+        << QByteArray(R"({"id":"a:{\"b\":1}","vset":3})") << "vset" << 3.0
+        << QJsonValue(R"(a:{"b":1})") << "";
+    QTest::newRow("nested object counts once")
+        << QByteArray(R"({"vset":{"a":1,"b":2}})") << "" << 0.0 << none << "takes a number";
+    QTest::newRow("value as a string")
+        << QByteArray(R"({"vset":"1500"})") << "" << 0.0 << none << "takes a number";
+    QTest::newRow("value null") << QByteArray(R"({"ramp":null})") << "" << 0.0 << none
+                                << "takes a number";
+    QTest::newRow("value true") << QByteArray(R"({"limit_i":true})") << "" << 0.0 << none
+                                << "takes a number";
+    QTest::newRow("NaN") << QByteArray(R"({"vset":NaN})") << "" << 0.0 << none << "not JSON";
+    QTest::newRow("Infinity") << QByteArray(R"({"vset":Infinity})") << "" << 0.0 << none
+                              << "not JSON";
+    QTest::newRow("number beyond double")
+        << QByteArray(R"({"vset":1e400})") << "" << 0.0 << none << "";
+    QTest::newRow("clear false") << QByteArray(R"({"clear":false})") << "" << 0.0 << none
+                                 << "takes true";
+    QTest::newRow("clear 1") << QByteArray(R"({"clear":1})") << "" << 0.0 << none << "takes true";
+    QTest::newRow("id true") << QByteArray(R"({"vset":1,"id":true})") << "" << 0.0 << none
+                             << "\"id\" must be";
+    QTest::newRow("id null") << QByteArray(R"({"vset":1,"id":null})") << "" << 0.0 << none
+                             << "\"id\" must be";
+    QTest::newRow("id object") << QByteArray(R"({"vset":1,"id":{"n":1}})") << "" << 0.0 << none
+                               << "\"id\" must be";
+    QTest::newRow("id array") << QByteArray(R"({"vset":1,"id":[1]})") << "" << 0.0 << none
+                              << "\"id\" must be";
+    QTest::newRow("trailing garbage")
+        << QByteArray(R"({"vset":1} x)") << "" << 0.0 << none << "not JSON";
+}
+
+void TestMqttLogic::parseCommand()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, key);
+    QFETCH(double, value);
+    QFETCH(QJsonValue, id);
+    QFETCH(QString, message);
+
+    const RemoteCommand command = parseRemoteCommand(payload);
+    QCOMPARE(command.id, id);
+    if (key.isEmpty()) {
+        QCOMPARE(command.error, QStringLiteral("invalid"));
+        QVERIFY2(command.message.contains(message), qPrintable(command.message));
+        return;
+    }
+    QVERIFY2(command.error.isEmpty(), qPrintable(command.message));
+    QCOMPARE(command.key, key);
+    QCOMPARE(command.value, value);
+}
+
+namespace {
+
+RemoteConditions usable(SecondRange range = SecondRange::None,
+                        CurrentResolution resolution = CurrentResolution::uA1)
+{
+    RemoteConditions conditions;
+    conditions.allowed = true;
+    conditions.retained = false;
+    conditions.stale = false;
+    conditions.selection.currentResolution = resolution;
+    conditions.selection.secondRange = range;
+    return conditions;
+}
+
+} // namespace
+
+void TestMqttLogic::verdict_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<RemoteConditions>("conditions");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<WriteList>("writes"); // of an accepted command
+
+    RemoteConditions disabled = usable();
+    disabled.allowed = false;
+    RemoteConditions retained = usable();
+    retained.retained = true;
+    RemoteConditions stale = usable();
+    stale.stale = true;
+    RemoteConditions everything = disabled;
+    everything.retained = true;
+    everything.stale = true;
+
+    // The register words are what the dialog writes for the same entry (see tst_commands).
+    QTest::newRow("vset A") << QByteArray(R"({"vset":1500})") << usable() << 0 << ""
+                            << WriteList{{regVsetWrite_A, 1500}};
+    QTest::newRow("vset B truncates like the dialog")
+        << QByteArray(R"({"vset":1234.9})") << usable() << 1 << ""
+        << WriteList{{regVsetWrite_B, 1234}};
+    QTest::newRow("vset rounds to the dialog's decimal first")
+        << QByteArray(R"({"vset":1234.96})") << usable() << 0 << ""
+        << WriteList{{regVsetWrite_A, 1235}};
+    QTest::newRow("vset at the maximum") << QByteArray(R"({"vset":6000})") << usable() << 0 << ""
+                                         << WriteList{{regVsetWrite_A, 6000}};
+    QTest::newRow("vset zero") << QByteArray(R"({"vset":0})") << usable() << 0 << ""
+                               << WriteList{{regVsetWrite_A, 0}};
+    QTest::newRow("vset that the dialog would hold as 6000")
+        << QByteArray(R"({"vset":6000.04})") << usable() << 0 << ""
+        << WriteList{{regVsetWrite_A, 6000}};
+    QTest::newRow("vset above") << QByteArray(R"({"vset":6000.1})") << usable() << 0
+                                << "out_of_range" << WriteList();
+    QTest::newRow("vset negative")
+        << QByteArray(R"({"vset":-1})") << usable() << 0 << "out_of_range" << WriteList();
+    QTest::newRow("huge vset") << QByteArray(R"({"vset":1e300})") << usable() << 0 << "out_of_range"
+                               << WriteList();
+    // The polled set voltage of channel B in the reading below is 500.
+    QTest::newRow("ramp B sends the polled set voltage after it")
+        << QByteArray(R"({"ramp":20})") << usable() << 1 << ""
+        << WriteList{{regRamp_B, 20}, {regVsetWrite_B, 500}};
+    QTest::newRow("ramp 254.9 is 254") << QByteArray(R"({"ramp":254.9})") << usable() << 0 << ""
+                                       << WriteList{{regRamp_A, 254}, {regVsetWrite_A, 1000}};
+    QTest::newRow("ramp below 2") << QByteArray(R"({"ramp":1.9})") << usable() << 0
+                                  << "out_of_range" << WriteList();
+    QTest::newRow("ramp above 255")
+        << QByteArray(R"({"ramp":256})") << usable() << 0 << "out_of_range" << WriteList();
+    QTest::newRow("limit_i at 1 uA is entered in mA")
+        << QByteArray(R"({"limit_i":0.0015})") << usable() << 0 << ""
+        << WriteList{{regSoftLimitI_A, 1500}};
+    QTest::newRow("limit_i at 1 uA keeps the dialog's 0.1 mA step")
+        << QByteArray(R"({"limit_i":0.001234})") << usable() << 0 << ""
+        << WriteList{{regSoftLimitI_A, 1200}};
+    QTest::newRow("limit_i at 100 nA") << QByteArray(R"({"limit_i":0.00025})")
+                                       << usable(SecondRange::None, CurrentResolution::nA100) << 1
+                                       << "" << WriteList{{regSoftLimitI_B, 2500}};
+    QTest::newRow("limit_i at 10 nA, 0.3 uA")
+        << QByteArray(R"({"limit_i":3e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
+        << 0 << "" << WriteList{{regSoftLimitI_A, 30}};
+    QTest::newRow("limit_i at 1 nA above what the register holds")
+        << QByteArray(R"({"limit_i":0.0001})") << usable(SecondRange::None, CurrentResolution::nA1)
+        << 0 << "out_of_range" << WriteList();
+    QTest::newRow("limit_i above 6 mA")
+        << QByteArray(R"({"limit_i":0.0061})") << usable() << 0 << "out_of_range" << WriteList();
+    QTest::newRow("limit_i2 at 100 pA, the largest entry")
+        << QByteArray(R"({"limit_i2":6.55e-6})") << usable(SecondRange::pA100) << 0 << ""
+        << WriteList{{regSoftLimitI2_A, 65500}};
+    QTest::newRow("limit_i2 at 1 nA")
+        << QByteArray(R"({"limit_i2":1.23e-5})") << usable(SecondRange::nA1) << 1 << ""
+        << WriteList{{regSoftLimitI2_B, 12300}};
+    QTest::newRow("limit_i2 above 65.5 uA")
+        << QByteArray(R"({"limit_i2":6.56e-5})") << usable(SecondRange::nA1) << 0 << "out_of_range"
+        << WriteList();
+    QTest::newRow("limit_i2 without a second range")
+        << QByteArray(R"({"limit_i2":1e-6})") << usable() << 0 << "out_of_range" << WriteList();
+    QTest::newRow("clear") << QByteArray(R"({"clear":true})") << usable() << 1 << "" << WriteList();
+
+    QTest::newRow("disabled") << QByteArray(R"({"vset":1})") << disabled << 0 << "disabled"
+                              << WriteList();
+    QTest::newRow("disabled comes first")
+        << QByteArray("x") << everything << 0 << "disabled" << WriteList();
+    QTest::newRow("retained") << QByteArray(R"({"vset":1})") << retained << 0 << "retained"
+                              << WriteList();
+    QTest::newRow("retained clear")
+        << QByteArray(R"({"clear":true})") << retained << 0 << "retained" << WriteList();
+    QTest::newRow("invalid before stale")
+        << QByteArray(R"({"vset":"1"})") << stale << 0 << "invalid" << WriteList();
+    QTest::newRow("out of range before stale")
+        << QByteArray(R"({"vset":7000})") << stale << 0 << "out_of_range" << WriteList();
+    QTest::newRow("stale") << QByteArray(R"({"vset":1})") << stale << 0 << "stale" << WriteList();
+    QTest::newRow("stale clear") << QByteArray(R"({"clear":true})") << stale << 0 << "stale"
+                                 << WriteList();
+}
+
+void TestMqttLogic::verdict()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(RemoteConditions, conditions);
+    QFETCH(int, channel);
+    QFETCH(QString, error);
+    QFETCH(WriteList, writes);
+
+    const Reading polled = baseReading();
+    CommandRate rate;
+    const RemoteCommand command = parseRemoteCommand(payload);
+    const RemoteVerdict verdict = judgeRemoteCommand(command, conditions, &rate, 1000);
+    QCOMPARE(verdict.error, error);
+    QVERIFY(error.isEmpty() || !verdict.message.isEmpty());
+    QCOMPARE(remoteCommandWrites(command, verdict, channel, conditions.selection, &polled), writes);
+    // A refused command leaves the rate as it was: five more are accepted in the same second.
+    const int more = error.isEmpty() ? 4 : 5;
+    for (int i = 0; i < more; ++i)
+        QVERIFY(rate.take(1000));
+    QVERIFY(!rate.take(1000));
+}
+
+void TestMqttLogic::rateIsFivePerSecond()
+{
+    CommandRate rate;
+    const RemoteCommand command = parseRemoteCommand(R"({"vset":1})");
+    const QList<qint64> accepted{0, 100, 200, 300, 400};
+    for (qint64 at : accepted)
+        QVERIFY(judgeRemoteCommand(command, usable(), &rate, at).error.isEmpty());
+    // The sixth within the second is busy, and being busy takes no place.
+    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 999).error, QStringLiteral("busy"));
+    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 500).error, QStringLiteral("busy"));
+    // One second after the first, one place is free again, and only one.
+    QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1000).error.isEmpty());
+    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 1050).error, QStringLiteral("busy"));
+    QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1100).error.isEmpty());
+    // A command that another check refuses is never counted.
+    CommandRate fresh;
+    RemoteConditions stale = usable();
+    stale.stale = true;
+    for (int i = 0; i < 10; ++i)
+        QCOMPARE(judgeRemoteCommand(command, stale, &fresh, 0).error, QStringLiteral("stale"));
+    QVERIFY(judgeRemoteCommand(command, usable(), &fresh, 0).error.isEmpty());
+}
+
+void TestMqttLogic::answerAndTexts_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<RemoteConditions>("conditions");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QJsonObject>("answer"); // without "message"
+    QTest::addColumn<QString>("text");       // the status bar's, after "Remote command: "
+
+    QTest::newRow("vset") << QByteArray(R"({"vset":1500,"id":"a1"})") << usable() << 0
+                          << parse(R"({"id":"a1","ok":true,"command":"vset","value":1500})")
+                          << "channel A Vset 1500 V";
+    QTest::newRow("vset is answered as written")
+        << QByteArray(R"({"vset":1500.7})") << usable() << 1
+        << parse(R"({"id":null,"ok":true,"command":"vset","value":1500})")
+        << "channel B Vset 1500 V";
+    QTest::newRow("ramp") << QByteArray(R"({"ramp":20,"id":5})") << usable() << 1
+                          << parse(R"({"id":5,"ok":true,"command":"ramp","value":20})")
+                          << "channel B Ramp 20 V/s";
+    QTest::newRow("limit_i in mA") << QByteArray(R"({"limit_i":0.0005})") << usable() << 0
+                                   << parse(R"({"id":null,"ok":true,"command":"limit_i",
+                                       "value":0.0005})")
+                                   << "channel A Limit I 0.5 mA";
+    QTest::newRow("limit_i in uA, held to the dialog's 0.1 uA")
+        << QByteArray(R"({"limit_i":2.5e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
+        << 0 << parse(R"({"id":null,"ok":true,"command":"limit_i","value":3e-7})")
+        << "channel A Limit I 0.3 uA";
+    QTest::newRow("limit_i2") << QByteArray(R"({"limit_i2":1.25e-6})") << usable(SecondRange::pA100)
+                              << 1 << parse(R"({"id":null,"ok":true,"command":"limit_i2",
+                                  "value":1.25e-6})")
+                              << "channel B Limit I2 1.25 uA";
+    QTest::newRow("clear") << QByteArray(R"({"clear":true,"id":"c"})") << usable() << 1
+                           << parse(R"({"id":"c","ok":true,"command":"clear","value":true})")
+                           << "channel B Clear events";
+    QTest::newRow("refused keeps its id")
+        << QByteArray(R"({"vset":9000,"id":"far"})") << usable() << 0
+        << parse(R"({"id":"far","ok":false,"error":"out_of_range"})") << "";
+    QTest::newRow("invalid without id")
+        << QByteArray("nonsense") << usable() << 0
+        << parse(R"({"id":null,"ok":false,"error":"invalid"})") << "";
+}
+
+void TestMqttLogic::answerAndTexts()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(RemoteConditions, conditions);
+    QFETCH(int, channel);
+    QFETCH(QJsonObject, answer);
+    QFETCH(QString, text);
+
+    const Reading polled = baseReading();
+    const RemoteCommand command = parseRemoteCommand(payload);
+    const RemoteVerdict verdict = judgeRemoteCommand(command, conditions, nullptr, 0);
+    const WriteList writes =
+        remoteCommandWrites(command, verdict, channel, conditions.selection, &polled);
+    const double written = writtenValue(command, writes, conditions.selection);
+    QJsonObject published = remoteAnswer(command, verdict, written);
+    const QByteArray line = compactJson(published);
+    QVERIFY(!line.contains('\n'));
+    if (!verdict.error.isEmpty()) {
+        QVERIFY(!published.take(QStringLiteral("message")).toString().isEmpty());
+        QVERIFY(text.isEmpty());
+    } else {
+        QCOMPARE(remoteCommandText(command, channel, verdict, written), text);
+    }
+    // Equal as numbers to the last binary digit the answer carries.
+    if (answer.value("value").isDouble()) {
+        QCOMPARE(published.take(QStringLiteral("value")).toDouble(),
+                 answer.take(QStringLiteral("value")).toDouble());
+    }
+    QCOMPARE(published, answer);
+}
+
+void TestMqttLogic::logLineKeepsLongPayloadsOut()
+{
+    const QByteArray shortPayload(R"({"vset":"secret"})");
+    RemoteCommand command = parseRemoteCommand(shortPayload);
+    RemoteVerdict verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
+    QString line = remoteLogLine(0xDD00, 1, command, shortPayload, verdict);
+    QCOMPARE(line, QStringLiteral("Remote command: module 0xDD00 channel B {\"vset\":\"secret\"}: "
+                                  "refused, invalid: \"vset\" takes a number"));
+
+    const QByteArray longPayload = "{\"vset\":1,\"x\":\"" + QByteArray(200, 'p') + "\"}";
+    command = parseRemoteCommand(longPayload);
+    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
+    line = remoteLogLine(0xDD00, 0, command, longPayload, verdict);
+    QVERIFY2(!line.contains(QStringLiteral("pppp")), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("a payload of %1 bytes").arg(longPayload.size())),
+             qPrintable(line));
+
+    const QByteArray accepted(R"({"limit_i":0.0005,"id":"x"})");
+    command = parseRemoteCommand(accepted);
+    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
+    QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
+             QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: done"));
+    RemoteConditions disabled = usable();
+    disabled.allowed = false;
+    verdict = judgeRemoteCommand(command, disabled, nullptr, 0);
+    QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
+             QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: refused, "
+                            "disabled: remote commands are not allowed at the panel"));
 }
 
 QTEST_APPLESS_MAIN(TestMqttLogic)

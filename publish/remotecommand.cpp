@@ -1,0 +1,296 @@
+#include "remotecommand.h"
+
+#include "registermap.h"
+
+#include <QJsonDocument>
+#include <QStringList>
+
+#include <cmath>
+
+namespace Brelk {
+
+namespace {
+
+struct CommandKey
+{
+    const char *key;
+    RemoteAction action;
+    Quantity quantity;
+    const char *name; // as the window names the value
+};
+
+const CommandKey CommandKeys[] = {
+    {"vset", RemoteAction::SetVoltage, Quantity::SetVoltage, "Vset"},
+    {"ramp", RemoteAction::RampSpeed, Quantity::RampSpeed, "Ramp"},
+    {"limit_i", RemoteAction::SoftLimitI, Quantity::SoftLimitI, "Limit I"},
+    {"limit_i2", RemoteAction::SoftLimitI2, Quantity::SoftLimitI2, "Limit I2"},
+    {"clear", RemoteAction::Clear, Quantity::SetVoltage, "Clear events"},
+};
+
+const CommandKey &commandKey(RemoteAction action)
+{
+    for (const CommandKey &key : CommandKeys) {
+        if (key.action == action)
+            return key;
+    }
+    return CommandKeys[0];
+}
+
+const int LoggedPayloadBytes = 200;
+
+// The members of the top-level object as written, counted on text that is known to be valid
+// JSON: the parsed object keeps only one of two equal keys.
+int writtenMemberCount(const QByteArray &json)
+{
+    int depth = 0;
+    int members = 0;
+    bool inString = false;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"':
+            inString = true;
+            break;
+        case '{':
+        case '[':
+            ++depth;
+            break;
+        case '}':
+        case ']':
+            --depth;
+            break;
+        case ':':
+            if (depth == 1)
+                ++members;
+            break;
+        default:
+            break;
+        }
+    }
+    return members;
+}
+
+RemoteCommand invalid(RemoteCommand command, const QString &message)
+{
+    command.error = QLatin1String(RemoteError::Invalid);
+    command.message = message;
+    return command;
+}
+
+// At most `decimals` places, without trailing zeros: "1500", "0.5", "6.55".
+QString shortNumber(double value, int decimals)
+{
+    QString text = QString::number(value, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text;
+}
+
+} // namespace
+
+RemoteCommand parseRemoteCommand(const QByteArray &payload)
+{
+    RemoteCommand command;
+    command.id = QJsonValue(QJsonValue::Null);
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return invalid(command, QStringLiteral("not JSON: %1").arg(parseError.errorString()));
+    if (!document.isObject())
+        return invalid(command, QStringLiteral("not a JSON object"));
+    const QJsonObject object = document.object();
+
+    const QJsonValue id = object.value(QLatin1String("id"));
+    const bool usableId = id.isString() || id.isDouble();
+    if (usableId)
+        command.id = id;
+    if (writtenMemberCount(payload) != object.size())
+        return invalid(command, QStringLiteral("a key appears more than once"));
+    if (!id.isUndefined() && !usableId)
+        return invalid(command, QStringLiteral("\"id\" must be a string or a number"));
+
+    QStringList found;
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (it.key() == QLatin1String("id"))
+            continue;
+        bool known = false;
+        for (const CommandKey &key : CommandKeys)
+            known = known || it.key() == QLatin1String(key.key);
+        if (!known)
+            return invalid(command, QStringLiteral("unknown key \"%1\"").arg(it.key().left(40)));
+        found << it.key();
+    }
+    if (found.isEmpty())
+        return invalid(command, QStringLiteral("no command key (vset, ramp, limit_i, limit_i2 "
+                                               "or clear)"));
+    if (found.size() > 1)
+        return invalid(
+            command,
+            QStringLiteral("more than one command: %1").arg(found.join(QStringLiteral(", "))));
+
+    command.key = found.first();
+    for (const CommandKey &key : CommandKeys) {
+        if (command.key == QLatin1String(key.key))
+            command.action = key.action;
+    }
+    const QJsonValue value = object.value(command.key);
+    if (command.action == RemoteAction::Clear) {
+        if (value != QJsonValue(true))
+            return invalid(command, QStringLiteral("\"clear\" takes true"));
+        return command;
+    }
+    if (!value.isDouble())
+        return invalid(command, QStringLiteral("\"%1\" takes a number").arg(command.key));
+    command.value = value.toDouble();
+    if (!std::isfinite(command.value))
+        return invalid(command, QStringLiteral("\"%1\" is not a finite number").arg(command.key));
+    return command;
+}
+
+bool CommandRate::take(qint64 nowMs)
+{
+    if (taken == PerSecond) {
+        if (nowMs - accepted[next] < 1000)
+            return false;
+        accepted[next] = nowMs;
+        next = (next + 1) % PerSecond;
+        return true;
+    }
+    accepted[taken++] = nowMs;
+    return true;
+}
+
+RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteConditions &conditions,
+                                 CommandRate *rate, qint64 nowMs)
+{
+    RemoteVerdict verdict;
+    const auto refuse = [&verdict](const char *error, const QString &message) {
+        verdict.error = QLatin1String(error);
+        verdict.message = message;
+        return verdict;
+    };
+    if (!conditions.allowed)
+        return refuse(RemoteError::Disabled,
+                      QStringLiteral("remote commands are not allowed at the panel"));
+    if (conditions.retained)
+        return refuse(RemoteError::Retained,
+                      QStringLiteral("a retained command is never executed; publish it without "
+                                     "the retain flag"));
+    if (!command.error.isEmpty())
+        return refuse(RemoteError::Invalid, command.message);
+    if (command.action != RemoteAction::Clear) {
+        verdict.entry =
+            checkEntry(commandKey(command.action).quantity, command.value, conditions.selection);
+        const EntryRange &range = verdict.entry.range;
+        if (verdict.entry.problem == EntryProblem::NotOffered)
+            return refuse(RemoteError::OutOfRange,
+                          QStringLiteral("no second current range is selected at the panel"));
+        if (verdict.entry.problem == EntryProblem::OutOfRange)
+            return refuse(RemoteError::OutOfRange,
+                          QStringLiteral("%1 takes %2 to %3 %4")
+                              .arg(command.key, shortNumber(range.minimum, range.decimals),
+                                   shortNumber(range.maximum, range.decimals), range.unit));
+    }
+    if (conditions.stale)
+        return refuse(RemoteError::Stale, QStringLiteral("the module's readings are not current"));
+    if (rate && !rate->take(nowMs))
+        return refuse(
+            RemoteError::Busy,
+            QStringLiteral("more than %1 commands in one second").arg(CommandRate::PerSecond));
+    return verdict;
+}
+
+WriteList remoteCommandWrites(const RemoteCommand &command, const RemoteVerdict &verdict,
+                              int channel, const ResolutionSelection &selection,
+                              const Reading *polled)
+{
+    if (!verdict.error.isEmpty() || command.action == RemoteAction::Clear)
+        return WriteList();
+    return entryWrites(commandKey(command.action).quantity, channel, verdict.entry.entered,
+                       selection, polled);
+}
+
+double writtenValue(const RemoteCommand &command, const WriteList &writes,
+                    const ResolutionSelection &selection)
+{
+    if (writes.isEmpty())
+        return 0;
+    const double count = writes.first().word;
+    switch (command.action) {
+    case RemoteAction::SetVoltage:
+    case RemoteAction::RampSpeed:
+        return count;
+    case RemoteAction::SoftLimitI:
+        return count * amperesPerCount(selection.currentResolution);
+    case RemoteAction::SoftLimitI2:
+        return count * amperesPerCount(selection.secondRange);
+    case RemoteAction::Clear:
+        break;
+    }
+    return 0;
+}
+
+QJsonObject remoteAnswer(const RemoteCommand &command, const RemoteVerdict &verdict, double written)
+{
+    QJsonObject answer{{QStringLiteral("id"), command.id}};
+    if (!verdict.error.isEmpty()) {
+        answer.insert(QStringLiteral("ok"), false);
+        answer.insert(QStringLiteral("error"), verdict.error);
+        answer.insert(QStringLiteral("message"), verdict.message);
+        return answer;
+    }
+    answer.insert(QStringLiteral("ok"), true);
+    answer.insert(QStringLiteral("command"), command.key);
+    answer.insert(QStringLiteral("value"),
+                  command.action == RemoteAction::Clear ? QJsonValue(true) : QJsonValue(written));
+    return answer;
+}
+
+QString remoteCommandText(const RemoteCommand &command, int channel, const RemoteVerdict &verdict,
+                          double written)
+{
+    QString text = QStringLiteral("channel %1 %2")
+                       .arg(QChar('A' + channel))
+                       .arg(QLatin1String(commandKey(command.action).name));
+    if (command.action == RemoteAction::Clear)
+        return text;
+    const EntryRange &range = verdict.entry.range;
+    return text + QLatin1Char(' ') + shortNumber(written * range.factor, range.decimals + 3) +
+           QLatin1Char(' ') + range.unit;
+}
+
+QString remoteLogLine(quint32 baseAddress, int channel, const RemoteCommand &command,
+                      const QByteArray &payload, const RemoteVerdict &verdict)
+{
+    QString what;
+    if (command.key.isEmpty() || !command.error.isEmpty()) {
+        what = payload.size() <= LoggedPayloadBytes
+                   ? QString::fromUtf8(payload).simplified()
+                   : QStringLiteral("a payload of %1 bytes").arg(payload.size());
+    } else if (command.action == RemoteAction::Clear) {
+        what = command.key;
+    } else {
+        what = QStringLiteral("%1 %2").arg(command.key).arg(command.value, 0, 'g', 12);
+    }
+    const QString result =
+        verdict.error.isEmpty()
+            ? QStringLiteral("done")
+            : QStringLiteral("refused, %1: %2").arg(verdict.error, verdict.message);
+    return QStringLiteral("Remote command: module 0x%1 channel %2 %3: %4")
+        .arg(QString::number(baseAddress, 16).toUpper())
+        .arg(QChar('A' + channel))
+        .arg(what, result);
+}
+
+} // namespace Brelk
