@@ -435,23 +435,70 @@ void SampleStore::includeRecords(qint64 from, qint64 to, Extent &result) const
         }
         return;
     }
-    // Only the words the plots draw, into one Reading.
+    // Only the words the plots draw, row after row, into one Reading.
     const Block &b = block(from);
-    Reading r;
-    for (int i = int(from & TickMask), end = i + int(to - from); i < end; ++i) {
-        for (int ch = 0; ch < 2; ++ch) {
-            r.vset[ch] = quint16(b.field(2 + Vset0 + ch, i));
-            r.vmeas[ch] = quint16(b.field(2 + Vmeas0 + ch, i));
-            r.imeas[ch] = quint16(b.field(2 + Imeas0 + ch, i));
-        }
-        const quint16 selection = quint16(b.field(2 + Selection, i));
+    const int first = int(from & TickMask);
+    constexpr int Drawn = 8;
+    const int fields[Drawn] = {2 + Vset0,  2 + Vset1,  2 + Vmeas0,    2 + Vmeas1,
+                               2 + Imeas0, 2 + Imeas1, 2 + Selection, 2 + Events};
+    quint64 predicted[Drawn];
+    quint64 bit[Drawn];
+    for (int k = 0; k < Drawn; ++k) {
+        const int f = fields[k];
+        predicted[k] = quint64(b.base[f]) + quint64(qint64(first) * b.slope[f]);
+        bit[k] = quint64(first) * b.rowBits + b.bitOffset[f];
+    }
+    // Every plotted quantity is its word times a positive factor that depends on the resolution
+    // selection alone: the extreme words of a run with one selection give its extreme values.
+    constexpr int Plotted = 6;
+    quint16 low[Plotted];
+    quint16 high[Plotted];
+    quint16 selection = 0;
+    quint16 rising = 0;
+    bool empty = true;
+    const auto flush = [&] {
+        Reading r;
         r.fineVoltage = selection & 1;
         r.currentResolution = CurrentResolution((selection >> 1) & 3);
-        valuesOf(r, v);
-        const quint16 events = quint16(b.field(2 + Events, i));
-        result.include(v, quint16(events & ~before & NamedEventsBothChannels));
-        before = events;
+        for (const quint16 *words : {low, high}) {
+            for (int ch = 0; ch < 2; ++ch) {
+                r.vset[ch] = words[ch];
+                r.vmeas[ch] = words[2 + ch];
+                r.imeas[ch] = words[4 + ch];
+            }
+            valuesOf(r, v);
+            result.include(v, rising);
+        }
+    };
+    quint16 word[Drawn];
+    for (qint64 seq = from; seq < to; ++seq) {
+        for (int k = 0; k < Drawn; ++k) {
+            const int width = b.width[fields[k]];
+            word[k] = quint16(predicted[k] + (width ? bitsAt(b.data, bit[k], width) : 0));
+            predicted[k] += quint64(qint64(b.slope[fields[k]]));
+            bit[k] += b.rowBits;
+        }
+        const quint16 scale = word[6] & 7;
+        if (!empty && scale != selection) {
+            flush();
+            empty = true;
+        }
+        if (empty) {
+            std::copy(word, word + Plotted, low);
+            std::copy(word, word + Plotted, high);
+            selection = scale;
+            rising = 0;
+            empty = false;
+        }
+        for (int k = 0; k < Plotted; ++k) {
+            low[k] = std::min(low[k], word[k]);
+            high[k] = std::max(high[k], word[k]);
+        }
+        rising |= quint16(word[7] & ~before & NamedEventsBothChannels);
+        before = word[7];
     }
+    if (!empty)
+        flush();
 }
 
 Extent SampleStore::extent(qint64 from, qint64 to) const

@@ -380,6 +380,9 @@ void TestSampleStore::summariesAgreeWithRecords()
                          random.bounded(50) == 0 ? 0x0002 : 0);
         r.imeas[1] = quint16(random.bounded(65536));
         r.vset[0] = quint16(random.bounded(6001));
+        // The resolution changes now and then inside a summary run, and with it the scale.
+        r.fineVoltage = (i / 40) % 3 == 0;
+        r.currentResolution = CurrentResolution((i / 70) % 4);
         add(store, r);
     }
     for (int trial = 0; trial < 300; ++trial) {
