@@ -143,7 +143,7 @@ public:
     {
         qint64 running;
         qint64 wall;
-        // The Word order below.
+        // In the order of Word.
         quint16 words[11];
     };
     enum Word {
@@ -256,6 +256,7 @@ private:
     qint64 endSeq = 0;
     quint16 previousEvents = 0;
     QElapsedTimer runningClock;
+    // The running time of the newest record, which no later tick's may precede.
     qint64 newestRunning = 0;
     qint64 offset = 0;
 };
