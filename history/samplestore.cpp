@@ -1,30 +1,21 @@
 #include "samplestore.h"
 
+#include <QtAlgorithms>
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 
 namespace Brelk {
 
-// One complete tick in 34 bytes of plain words.
-struct SampleStore::Record
-{
-    quint16 time[3];    // wall-clock milliseconds since the epoch, 48 bits, low word first
-    quint16 running[2]; // the low 32 bits of the running time in milliseconds, low word first
-    quint16 vset[2];
-    quint16 vmeas[2];
-    quint16 imeas[2];
-    quint16 imeas2[2];
-    quint16 status;
-    quint16 events;
-    quint16 rising;
-    // Bit 0: fine voltage; bits 1-2: first-range current resolution; bits 3-4: second range.
-    quint16 selection;
-};
-
 namespace {
 
-Reading readingOf(const SampleStore::Record &r);
+constexpr quint16 NamedEventsBothChannels = quint16(NamedEvents | (NamedEvents << 8));
+constexpr qint64 TickMask = SampleStore::BlockTicks - 1;
+// Bytes after the last row of a block that reading its bits may touch: a field is read as the
+// eight bytes from its first one on, and a ninth when it straddles them.
+constexpr int ReadSlack = 16;
 
 quint16 packSelection(const Reading &reading)
 {
@@ -32,9 +23,93 @@ quint16 packSelection(const Reading &reading)
                    (int(reading.secondRange) << 3));
 }
 
-constexpr quint16 NamedEventsBothChannels = quint16(NamedEvents | (NamedEvents << 8));
+SampleStore::Tick tickOf(const Reading &reading, qint64 running, qint64 wall)
+{
+    SampleStore::Tick t;
+    t.running = running;
+    t.wall = wall;
+    for (int ch = 0; ch < 2; ++ch) {
+        t.words[SampleStore::Vset0 + ch] = reading.vset[ch];
+        t.words[SampleStore::Vmeas0 + ch] = reading.vmeas[ch];
+        t.words[SampleStore::Imeas0 + ch] = reading.imeas[ch];
+        t.words[SampleStore::ImeasB0 + ch] = reading.imeas2[ch];
+    }
+    t.words[SampleStore::Status] = reading.status;
+    t.words[SampleStore::Events] = reading.events;
+    t.words[SampleStore::Selection] = packSelection(reading);
+    return t;
+}
+
+void valuesOf(const Reading &r, float *out);
+
+Reading readingOf(const SampleStore::Tick &t)
+{
+    Reading reading;
+    reading.time = t.wall;
+    for (int ch = 0; ch < 2; ++ch) {
+        reading.vset[ch] = t.words[SampleStore::Vset0 + ch];
+        reading.vmeas[ch] = t.words[SampleStore::Vmeas0 + ch];
+        reading.imeas[ch] = t.words[SampleStore::Imeas0 + ch];
+        reading.imeas2[ch] = t.words[SampleStore::ImeasB0 + ch];
+    }
+    reading.status = t.words[SampleStore::Status];
+    reading.events = t.words[SampleStore::Events];
+    const quint16 selection = t.words[SampleStore::Selection];
+    reading.fineVoltage = selection & 1;
+    reading.currentResolution = CurrentResolution((selection >> 1) & 3);
+    reading.secondRange = SecondRange((selection >> 3) & 3);
+    return reading;
+}
+
+qint64 fieldOf(const SampleStore::Tick &t, int field)
+{
+    if (field == 0)
+        return t.running;
+    if (field == 1)
+        return t.wall - t.running;
+    return t.words[field - 2];
+}
+
+// `width` bits (0 to 64) from bit `bit` on, the rows' bits running from each byte's lowest.
+quint64 bitsAt(const uchar *data, quint64 bit, int width)
+{
+    const uchar *at = data + (bit >> 3);
+    const int shift = int(bit & 7);
+    quint64 v = qFromLittleEndian<quint64>(at) >> shift;
+    if (shift + width > 64)
+        v |= quint64(at[8]) << (64 - shift);
+    return width >= 64 ? v : v & ((quint64(1) << width) - 1);
+}
+
+// Sets `width` bits from bit `bit` on, which are clear, to `value` (less than 2^width).
+void putBits(uchar *data, quint64 bit, quint64 value, int width)
+{
+    uchar *at = data + (bit >> 3);
+    const int shift = int(bit & 7);
+    qToLittleEndian<quint64>(qFromLittleEndian<quint64>(at) | (value << shift), at);
+    if (shift + width > 64)
+        at[8] = uchar(at[8] | (value >> (64 - shift)));
+}
 
 } // namespace
+
+qint64 SampleStore::Block::field(int f, int i) const
+{
+    const quint64 predicted = quint64(base[f]) + quint64(qint64(i) * slope[f]);
+    if (width[f] == 0)
+        return qint64(predicted);
+    return qint64(predicted + bitsAt(data, quint64(i) * rowBits + bitOffset[f], width[f]));
+}
+
+SampleStore::Tick SampleStore::Block::tick(int i) const
+{
+    Tick t;
+    t.running = field(0, i);
+    t.wall = t.running + field(1, i);
+    for (int w = 0; w < WordCount; ++w)
+        t.words[w] = quint16(field(2 + w, i));
+    return t;
+}
 
 void Extent::reset()
 {
@@ -62,19 +137,11 @@ void Extent::include(const Extent &other)
 }
 
 SampleStore::SampleStore(int capacity, qint64 keepMs)
-    : ringCapacity(std::max(capacity, 1)), keepMs(keepMs), ring(new Record[ringCapacity]())
+    : maxRecords(std::max(capacity, 1)), keepMs(keepMs)
 {
-    static_assert(sizeof(Record) == 34, "a record is seventeen 16-bit words");
-    // Zeroed here, so that the whole day is resident from start-up and the process does not grow
-    // as the ticks fill it.
-    const int shifts[LevelCount] = {4, 8, 12};
-    for (int l = 0; l < LevelCount; ++l) {
-        // Two blocks more than the ring spans: the block being filled never shares a slot with
-        // a block of which a record is still stored.
+    const int shifts[LevelCount] = {6, 9, 12};
+    for (int l = 0; l < LevelCount; ++l)
         levels[l].shift = shifts[l];
-        levels[l].slotCount = (ringCapacity >> shifts[l]) + 2;
-        levels[l].blocks.reset(new Extent[levels[l].slotCount]());
-    }
     runningClock.start();
 }
 
@@ -82,25 +149,93 @@ SampleStore::~SampleStore() = default;
 
 qint64 SampleStore::memoryBytes() const
 {
-    qint64 bytes = qint64(ringCapacity) * qint64(sizeof(Record));
+    qint64 bytes = qint64(chunkCount()) * ChunkBytes + qint64(blocks.size() * sizeof(Block)) +
+                   qint64(open.capacity() * sizeof(Tick));
     for (const Level &level : levels)
-        bytes += qint64(level.slotCount) * qint64(sizeof(Extent));
+        bytes += qint64(level.runs.size() * sizeof(Extent));
     return bytes;
-}
-
-const SampleStore::Record &SampleStore::record(qint64 seq) const
-{
-    return ring[seq % ringCapacity];
 }
 
 void SampleStore::clear()
 {
     firstSeq = endSeq;
+    release();
 }
 
-void SampleStore::dropOldest()
+// Frees the blocks, chunks and summaries of which no record is stored any more, keeping one
+// chunk for the next block.
+void SampleStore::release()
 {
-    ++firstSeq;
+    while (!blocks.empty() && (firstBlock + 1) << BlockShift <= firstSeq) {
+        blocks.pop_front();
+        ++firstBlock;
+    }
+    while (!chunks.empty() && (blocks.empty() || firstChunk < blocks.front().chunk)) {
+        if (!spare)
+            spare = std::move(chunks.front().bytes);
+        chunks.pop_front();
+        ++firstChunk;
+    }
+    for (Level &level : levels) {
+        while (!level.runs.empty() && (level.first + 1) << level.shift <= firstSeq) {
+            level.runs.pop_front();
+            ++level.first;
+        }
+    }
+}
+
+// Packs the full block being filled into the last chunk, or a new one.
+void SampleStore::seal()
+{
+    Block b;
+    b.previousEvents = openPreviousEvents;
+    qint64 rest[FieldCount][BlockTicks];
+    int bits = 0;
+    for (int f = 0; f < FieldCount; ++f) {
+        const qint64 x0 = fieldOf(open.front(), f);
+        qint64 slope = (fieldOf(open.back(), f) - x0) / (BlockTicks - 1);
+        if (slope != qint32(slope))
+            slope = 0;
+        qint64 low = std::numeric_limits<qint64>::max();
+        qint64 high = std::numeric_limits<qint64>::min();
+        for (int i = 0; i < BlockTicks; ++i) {
+            const qint64 r = fieldOf(open[size_t(i)], f) - i * slope;
+            rest[f][i] = r;
+            low = std::min(low, r);
+            high = std::max(high, r);
+        }
+        const quint64 range = quint64(high) - quint64(low);
+        b.base[f] = low;
+        b.slope[f] = qint32(slope);
+        b.width[f] = quint8(range ? 64 - qCountLeadingZeroBits(range) : 0);
+        b.bitOffset[f] = quint16(bits);
+        bits += b.width[f];
+    }
+    b.rowBits = quint16(bits);
+
+    const int bytes = b.bytes();
+    if (chunks.empty() || chunks.back().used + bytes + ReadSlack > ChunkBytes) {
+        Chunk chunk;
+        chunk.bytes = spare ? std::move(spare) : std::unique_ptr<uchar[]>(new uchar[ChunkBytes]());
+        chunks.push_back(std::move(chunk));
+    }
+    Chunk &chunk = chunks.back();
+    uchar *rows = chunk.bytes.get() + chunk.used;
+    std::fill(rows, rows + bytes + ReadSlack, uchar(0));
+    for (int i = 0; i < BlockTicks; ++i) {
+        for (int f = 0; f < FieldCount; ++f) {
+            if (b.width[f])
+                putBits(rows, quint64(i) * b.rowBits + b.bitOffset[f],
+                        quint64(rest[f][i]) - quint64(b.base[f]), b.width[f]);
+        }
+    }
+    chunk.used += bytes;
+    b.data = rows;
+    b.chunk = firstChunk + qint64(chunks.size()) - 1;
+    if (blocks.empty())
+        firstBlock = (endSeq - 1) >> BlockShift;
+    blocks.push_back(b);
+    open.clear();
 }
 
 void SampleStore::append(const Reading &reading)
@@ -113,42 +248,53 @@ void SampleStore::append(const Reading &reading, qint64 runningMs)
     const qint64 wall = std::max<qint64>(reading.time, 0);
     if (!isEmpty())
         runningMs = std::max(runningMs, newestRunning);
-    while (!isEmpty() && runningTime(firstSeq) < runningMs - keepMs)
-        dropOldest();
-    if (size() == ringCapacity)
-        dropOldest();
+    const qint64 oldest = runningMs - keepMs;
+    while (!isEmpty() && runningTime(firstSeq) < oldest) {
+        // A whole packed block at once when its last record has expired too.
+        const qint64 blockEnd = (firstSeq | TickMask) + 1;
+        if (firstSeq < openStart() && runningTime(blockEnd - 1) < oldest)
+            firstSeq = blockEnd;
+        else
+            ++firstSeq;
+    }
+    if (size() >= maxRecords)
+        ++firstSeq;
     if (isEmpty() || std::llabs(wall - (runningMs + offset)) > ClockStepMs)
         offset = wall - runningMs;
     newestRunning = runningMs;
 
-    const qint64 seq = endSeq;
-    Record &r = ring[seq % ringCapacity];
-    r.time[0] = quint16(wall);
-    r.time[1] = quint16(wall >> 16);
-    r.time[2] = quint16(wall >> 32);
-    r.running[0] = quint16(runningMs);
-    r.running[1] = quint16(quint32(runningMs) >> 16);
-    for (int ch = 0; ch < 2; ++ch) {
-        r.vset[ch] = reading.vset[ch];
-        r.vmeas[ch] = reading.vmeas[ch];
-        r.imeas[ch] = reading.imeas[ch];
-        r.imeas2[ch] = reading.imeas2[ch];
+    if (open.empty()) {
+        open.reserve(BlockTicks);
+        openPreviousEvents = previousEvents;
     }
-    r.status = reading.status;
-    r.events = reading.events;
-    r.rising = quint16(reading.events & ~previousEvents & NamedEventsBothChannels);
-    r.selection = packSelection(reading);
+    open.push_back(tickOf(reading, runningMs, wall));
+    const quint16 rising = quint16(reading.events & ~previousEvents & NamedEventsBothChannels);
     previousEvents = reading.events;
-    ++endSeq;
+    const qint64 seq = endSeq++;
 
     float v[SeriesCount];
-    values(seq, v);
+    valuesOf(readingOf(open.back()), v);
     for (Level &level : levels) {
-        Extent &block = level.blocks[(seq >> level.shift) % level.slotCount];
-        if ((seq & ((qint64(1) << level.shift) - 1)) == 0)
-            block.reset();
-        block.include(v, r.rising);
+        const qint64 run = seq >> level.shift;
+        if (level.runs.empty())
+            level.first = run;
+        if (run >= level.first + qint64(level.runs.size())) {
+            level.runs.emplace_back();
+            level.runs.back().reset();
+        }
+        level.runs.back().include(v, rising);
     }
+    if (open.size() == size_t(BlockTicks))
+        seal();
+    release();
+}
+
+SampleStore::Tick SampleStore::tick(qint64 seq) const
+{
+    const qint64 openFirst = openStart();
+    if (seq >= openFirst)
+        return open[size_t(seq - openFirst)];
+    return block(seq).tick(int(seq & TickMask));
 }
 
 qint64 SampleStore::time(qint64 seq) const
@@ -158,42 +304,34 @@ qint64 SampleStore::time(qint64 seq) const
 
 qint64 SampleStore::runningTime(qint64 seq) const
 {
-    const Record &r = record(seq);
-    const quint32 low = quint32(r.running[0]) | (quint32(r.running[1]) << 16);
-    return newestRunning - qint64(quint32(quint32(newestRunning) - low));
+    const qint64 openFirst = openStart();
+    if (seq >= openFirst)
+        return open[size_t(seq - openFirst)].running;
+    return block(seq).field(0, int(seq & TickMask));
+}
+
+quint16 SampleStore::events(qint64 seq) const
+{
+    const qint64 openFirst = openStart();
+    if (seq >= openFirst)
+        return open[size_t(seq - openFirst)].words[Events];
+    return quint16(block(seq).field(2 + Events, int(seq & TickMask)));
 }
 
 quint16 SampleStore::risingEvents(qint64 seq) const
 {
-    return record(seq).rising;
+    quint16 before;
+    if (seq & TickMask)
+        before = events(seq - 1);
+    else
+        before = seq >= openStart() ? openPreviousEvents : block(seq).previousEvents;
+    return quint16(events(seq) & ~before & NamedEventsBothChannels);
 }
 
 Reading SampleStore::reading(qint64 seq) const
 {
-    return readingOf(record(seq));
+    return readingOf(tick(seq));
 }
-
-namespace {
-
-Reading readingOf(const SampleStore::Record &r)
-{
-    Reading reading;
-    reading.time = qint64(r.time[0]) | (qint64(r.time[1]) << 16) | (qint64(r.time[2]) << 32);
-    for (int ch = 0; ch < 2; ++ch) {
-        reading.vset[ch] = r.vset[ch];
-        reading.vmeas[ch] = r.vmeas[ch];
-        reading.imeas[ch] = r.imeas[ch];
-        reading.imeas2[ch] = r.imeas2[ch];
-    }
-    reading.status = r.status;
-    reading.events = r.events;
-    reading.fineVoltage = r.selection & 1;
-    reading.currentResolution = CurrentResolution((r.selection >> 1) & 3);
-    reading.secondRange = SecondRange((r.selection >> 3) & 3);
-    return reading;
-}
-
-} // namespace
 
 SampleStore::Span::Span() = default;
 SampleStore::Span::Span(Span &&other) noexcept = default;
@@ -202,7 +340,10 @@ SampleStore::Span::~Span() = default;
 
 Reading SampleStore::Span::reading(qint64 index) const
 {
-    return readingOf(records[index]);
+    const qint64 seq = start + index;
+    if (seq >= openStart)
+        return readingOf(open[size_t(seq - openStart)]);
+    return readingOf(blocks[size_t((seq >> BlockShift) - firstBlock)].tick(int(seq & TickMask)));
 }
 
 SampleStore::Span SampleStore::copy(qint64 from, qint64 to) const
@@ -212,25 +353,50 @@ SampleStore::Span SampleStore::copy(qint64 from, qint64 to) const
     Span span;
     if (from >= to)
         return span;
+    span.start = from;
     span.count = to - from;
-    span.records.reset(new Record[span.count]);
-    // At most two runs of the ring: up to its end, and on from its start.
-    const qint64 begin = from % ringCapacity;
-    const qint64 firstRun = std::min(span.count, ringCapacity - begin);
-    std::copy(ring.get() + begin, ring.get() + begin + firstRun, span.records.get());
-    std::copy(ring.get(), ring.get() + (span.count - firstRun), span.records.get() + firstRun);
+    const qint64 openFirst = openStart();
+    span.firstBlock = from >> BlockShift;
+    span.openStart = std::max(from, openFirst);
+    if (from < openFirst) {
+        // The packed rows of every block the span touches, one after the other.
+        const qint64 lastBlock = (std::min(to, openFirst) - 1) >> BlockShift;
+        span.blocks.assign(blocks.begin() + (span.firstBlock - firstBlock),
+                           blocks.begin() + (lastBlock + 1 - firstBlock));
+        size_t total = 0;
+        for (const Block &b : span.blocks)
+            total += size_t(b.bytes());
+        span.data.reset(new uchar[total + ReadSlack]);
+        uchar *rows = span.data.get();
+        for (Block &b : span.blocks) {
+            rows = std::copy(b.data, b.data + b.bytes(), rows);
+            b.data = rows - b.bytes();
+        }
+        std::fill(rows, rows + ReadSlack, uchar(0));
+    }
+    if (to > openFirst)
+        span.open.assign(open.begin() + (span.openStart - openFirst),
+                         open.begin() + (to - openFirst));
     return span;
 }
 
 void SampleStore::values(qint64 seq, float *out) const
 {
-    const Reading r = reading(seq);
+    valuesOf(reading(seq), out);
+}
+
+namespace {
+
+void valuesOf(const Reading &r, float *out)
+{
     for (int ch = 0; ch < 2; ++ch) {
         out[vmeasSeries(ch)] = float(measuredVolts(r, ch));
         out[vsetSeries(ch)] = float(setVolts(r, ch));
         out[imeasSeries(ch)] = float(measuredAmperes(r, ch));
     }
 }
+
+} // namespace
 
 qint64 SampleStore::lowerBound(qint64 time, qint64 from, qint64 to) const
 {
@@ -251,15 +417,99 @@ bool SampleStore::gapBefore(qint64 seq) const
     return seq <= firstSeq || runningTime(seq) - runningTime(seq - 1) > GapMs;
 }
 
+void SampleStore::includeRecords(qint64 from, qint64 to, Extent &result) const
+{
+    float v[SeriesCount];
+    const qint64 openFirst = openStart();
+    quint16 before;
+    if (from & TickMask)
+        before = events(from - 1);
+    else
+        before = from >= openFirst ? openPreviousEvents : block(from).previousEvents;
+    if (from >= openFirst) {
+        for (qint64 seq = from; seq < to; ++seq) {
+            const Tick &t = open[size_t(seq - openFirst)];
+            valuesOf(readingOf(t), v);
+            result.include(v, quint16(t.words[Events] & ~before & NamedEventsBothChannels));
+            before = t.words[Events];
+        }
+        return;
+    }
+    // Only the words the plots draw, row after row, into one Reading.
+    const Block &b = block(from);
+    const int first = int(from & TickMask);
+    constexpr int Drawn = 8;
+    const int fields[Drawn] = {2 + Vset0,  2 + Vset1,  2 + Vmeas0,    2 + Vmeas1,
+                               2 + Imeas0, 2 + Imeas1, 2 + Selection, 2 + Events};
+    quint64 predicted[Drawn];
+    quint64 bit[Drawn];
+    for (int k = 0; k < Drawn; ++k) {
+        const int f = fields[k];
+        predicted[k] = quint64(b.base[f]) + quint64(qint64(first) * b.slope[f]);
+        bit[k] = quint64(first) * b.rowBits + b.bitOffset[f];
+    }
+    // Every plotted quantity is its word times a positive factor that depends on the resolution
+    // selection alone: the extreme words of a run with one selection give its extreme values.
+    constexpr int Plotted = 6;
+    quint16 low[Plotted];
+    quint16 high[Plotted];
+    quint16 selection = 0;
+    quint16 rising = 0;
+    bool empty = true;
+    const auto flush = [&] {
+        Reading r;
+        r.fineVoltage = selection & 1;
+        r.currentResolution = CurrentResolution((selection >> 1) & 3);
+        for (const quint16 *words : {low, high}) {
+            for (int ch = 0; ch < 2; ++ch) {
+                r.vset[ch] = words[ch];
+                r.vmeas[ch] = words[2 + ch];
+                r.imeas[ch] = words[4 + ch];
+            }
+            valuesOf(r, v);
+            result.include(v, rising);
+        }
+    };
+    quint16 word[Drawn];
+    for (qint64 seq = from; seq < to; ++seq) {
+        for (int k = 0; k < Drawn; ++k) {
+            const int width = b.width[fields[k]];
+            word[k] = quint16(predicted[k] + (width ? bitsAt(b.data, bit[k], width) : 0));
+            predicted[k] += quint64(qint64(b.slope[fields[k]]));
+            bit[k] += b.rowBits;
+        }
+        const quint16 scale = word[6] & 7;
+        if (!empty && scale != selection) {
+            flush();
+            empty = true;
+        }
+        if (empty) {
+            std::copy(word, word + Plotted, low);
+            std::copy(word, word + Plotted, high);
+            selection = scale;
+            rising = 0;
+            empty = false;
+        }
+        for (int k = 0; k < Plotted; ++k) {
+            low[k] = std::min(low[k], word[k]);
+            high[k] = std::max(high[k], word[k]);
+        }
+        rising |= quint16(word[7] & ~before & NamedEventsBothChannels);
+        before = word[7];
+    }
+    if (!empty)
+        flush();
+}
+
 Extent SampleStore::extent(qint64 from, qint64 to) const
 {
     Extent result;
     result.reset();
-    float v[SeriesCount];
     qint64 seq = std::max(from, firstSeq);
     to = std::min(to, endSeq);
     while (seq < to) {
-        // The largest summary block that starts here and ends inside the range, else one record.
+        // The largest summary run that starts here and ends inside the range, else the records
+        // up to the next run of the shortest summaries.
         const Level *used = nullptr;
         for (int l = LevelCount - 1; l >= 0 && !used; --l) {
             const qint64 length = qint64(1) << levels[l].shift;
@@ -267,12 +517,12 @@ Extent SampleStore::extent(qint64 from, qint64 to) const
                 used = &levels[l];
         }
         if (used) {
-            result.include(used->blocks[(seq >> used->shift) % used->slotCount]);
+            result.include(used->runs[size_t((seq >> used->shift) - used->first)]);
             seq += qint64(1) << used->shift;
         } else {
-            values(seq, v);
-            result.include(v, risingEvents(seq));
-            ++seq;
+            const qint64 runEnd = std::min(to, (seq | ((qint64(1) << levels[0].shift) - 1)) + 1);
+            includeRecords(seq, runEnd, result);
+            seq = runEnd;
         }
     }
     return result;

@@ -1,9 +1,19 @@
-// The last 24 hours of complete ticks at full poll rate, in a ring of compact records allocated
-// once: the wall-clock and running times as integers and the raw register words the plots and the
-// CSV export need, so a full day of 10 Hz ticks stays under 32 MiB. Appending is O(1) and never
-// allocates. Alongside the ring, summaries of aligned blocks of 16, 256 and 4096 records hold the
-// minimum and maximum of every plotted quantity, so that the reduction of any span to pixel columns
-// reads a few hundred entries per column instead of every record.
+// The last 24 hours of complete ticks at full poll rate, compressed in blocks of 256 ticks so that
+// the memory follows the history actually held: a day of a module whose every word changes every
+// tick stays under 16 MiB, a steady module takes a small fraction of that, and nothing is
+// allocated for ticks that have not arrived. The block being filled holds its ticks as plain
+// words; a full block is packed into a chunk of a few hundred kB. Packing predicts every field
+// (the running time, the wall clock's difference to it, and each register word) by a straight
+// line through the block's first and last tick and keeps, per tick, only the difference to that
+// line in as many bits as the block's largest difference needs: a word that does not change
+// takes no bits, a ramp takes the bits of its noise, and a word jumping across its whole range
+// takes its 16 bits in that block only. Every field of every tick is thus read in constant time
+// and exactly. Chunks are freed (one is kept for reuse) as their ticks expire.
+//
+// Alongside the blocks, summaries of aligned runs of 64, 512 and 4096 records hold the minimum
+// and maximum of every plotted quantity, so that the reduction of any span to pixel columns
+// reads a few dozen summaries and at most two short runs of records per column instead of every
+// record. Shorter runs would cost more memory than the packed ticks of a steady module.
 //
 // The wall clock can be stepped at any moment (a time server's correction, the operator, a wrong
 // clock set right), so the store never orders, expires or joins records by it. Each record keeps
@@ -20,7 +30,9 @@
 #include <QElapsedTimer>
 #include <QtGlobal>
 
+#include <deque>
 #include <memory>
+#include <vector>
 
 namespace Brelk {
 
@@ -64,14 +76,20 @@ public:
     // stepped: the time axis moves to the new wall-clock time. Smaller differences are the poll's
     // own jitter and leave the axis where it is.
     static constexpr qint64 ClockStepMs = 1000;
+    // Ticks per packed block, and bytes per chunk of packed blocks.
+    static constexpr int BlockShift = 8;
+    static constexpr int BlockTicks = 1 << BlockShift;
+    static constexpr int ChunkBytes = 256 * 1024;
 
+    // Holds at most `capacity` records, none older than `keepMs` of running time before the
+    // newest; memory is taken as ticks arrive, not for the capacity.
     explicit SampleStore(int capacity = DayCapacity, qint64 keepMs = DayMs);
     ~SampleStore();
     SampleStore(const SampleStore &) = delete;
     SampleStore &operator=(const SampleStore &) = delete;
 
     // Stores one complete tick taken now and drops the records more than the kept span of running
-    // time older than it, or the oldest record when the ring is full.
+    // time older than it, or the oldest record when the store holds its capacity.
     void append(const Reading &reading);
     // The same for a tick taken at `runningMs` on the store's running clock (runningTime() is
     // now; earlier ticks have smaller, possibly negative, values). A value before the newest
@@ -79,7 +97,7 @@ public:
     void append(const Reading &reading, qint64 runningMs);
     void clear();
 
-    int capacity() const { return ringCapacity; }
+    int capacity() const { return maxRecords; }
     qint64 keptMs() const { return keepMs; }
     // Records are addressed by sequence number: the n-th tick ever appended has number n, and
     // the numbers from first() up to end() - 1 are stored.
@@ -87,8 +105,11 @@ public:
     qint64 end() const { return endSeq; }
     int size() const { return int(endSeq - firstSeq); }
     bool isEmpty() const { return endSeq == firstSeq; }
-    // Bytes held by the ring and the block summaries, all allocated at construction.
+    // Bytes held now by the chunks (the spare one included), the block headers, the block being
+    // filled and the summaries.
     qint64 memoryBytes() const;
+    // Chunks of packed blocks held now, the spare one included.
+    int chunkCount() const { return int(chunks.size()) + (spare ? 1 : 0); }
 
     // Milliseconds of the store's running clock since it was made.
     qint64 runningTime() const { return runningClock.elapsed(); }
@@ -117,10 +138,55 @@ public:
     // Minimum, maximum and rising events of the records [from, to), to non-empty.
     Extent extent(qint64 from, qint64 to) const;
 
-    // One stored tick; its layout is the store's own.
-    struct Record;
-    // A copy of some records taken out of the ring, which another thread may read while the
-    // store goes on taking ticks.
+    // One tick in plain words: the block being filled, and a packed tick read back.
+    struct Tick
+    {
+        qint64 running;
+        qint64 wall;
+        // In the order of Word.
+        quint16 words[11];
+    };
+    enum Word {
+        Vset0,
+        Vset1,
+        Vmeas0,
+        Vmeas1,
+        Imeas0,
+        Imeas1,
+        ImeasB0,
+        ImeasB1,
+        Status,
+        Events,
+        Selection,
+        WordCount
+    };
+    // The fields a block packs: the running time, the wall-clock time minus the running time,
+    // then the words.
+    static constexpr int FieldCount = 2 + WordCount;
+
+    // A full block of ticks, packed.
+    struct Block
+    {
+        // Rows of rowBits bits, one per tick; a field's bits start at bitOffset within its row.
+        const uchar *data;
+        // The number of the chunk that holds the rows.
+        qint64 chunk;
+        // A field of tick i is base + i * slope + its bits.
+        qint64 base[FieldCount];
+        qint32 slope[FieldCount];
+        quint16 bitOffset[FieldCount];
+        quint8 width[FieldCount];
+        quint16 rowBits;
+        // The events of the tick before the block's first, for its rising edges.
+        quint16 previousEvents;
+
+        int bytes() const { return (BlockTicks * rowBits + 7) / 8; }
+        qint64 field(int f, int i) const;
+        Tick tick(int i) const;
+    };
+
+    // A copy of some records taken out of the store, which another thread may read while the
+    // store goes on taking ticks. It copies the packed blocks, not the ticks unpacked.
     class Span
     {
     public:
@@ -134,34 +200,63 @@ public:
 
     private:
         friend class SampleStore;
-        std::unique_ptr<Record[]> records;
+        std::vector<Block> blocks;
+        std::unique_ptr<uchar[]> data;
+        std::vector<Tick> open;
+        qint64 start = 0;
+        qint64 firstBlock = 0;
+        qint64 openStart = 0;
         qint64 count = 0;
     };
     // The records [from, to) that are stored.
     Span copy(qint64 from, qint64 to) const;
 
 private:
+    // Summaries of aligned runs of 1 << shift records, the first of run number `first`.
     struct Level
     {
-        int shift; // log2 of the records per block
-        int slotCount;
-        std::unique_ptr<Extent[]> blocks;
+        int shift;
+        qint64 first = 0;
+        std::deque<Extent> runs;
     };
     static constexpr int LevelCount = 3;
+    struct Chunk
+    {
+        std::unique_ptr<uchar[]> bytes;
+        int used = 0;
+    };
 
-    const Record &record(qint64 seq) const;
-    void dropOldest();
+    // The tick of record `seq`, unpacked.
+    Tick tick(qint64 seq) const;
+    quint16 events(qint64 seq) const;
+    // Adds the records [from, to), which lie in one block, to `result`.
+    void includeRecords(qint64 from, qint64 to, Extent &result) const;
+    qint64 openStart() const { return endSeq >> BlockShift << BlockShift; }
+    const Block &block(qint64 seq) const
+    {
+        return blocks[size_t((seq >> BlockShift) - firstBlock)];
+    }
+    void seal();
+    void release();
 
-    int ringCapacity;
+    int maxRecords;
     qint64 keepMs;
-    std::unique_ptr<Record[]> ring;
+    // Packed blocks, the first of number firstBlock (its first record is firstBlock << BlockShift).
+    std::deque<Block> blocks;
+    qint64 firstBlock = 0;
+    // The chunks of packed rows, the first of number firstChunk; the last one is being filled.
+    std::deque<Chunk> chunks;
+    qint64 firstChunk = 0;
+    std::unique_ptr<uchar[]> spare;
+    // The block being filled: its records from openStart() on, and the events before it.
+    std::vector<Tick> open;
+    quint16 openPreviousEvents = 0;
     Level levels[LevelCount];
     qint64 firstSeq = 0;
     qint64 endSeq = 0;
     quint16 previousEvents = 0;
     QElapsedTimer runningClock;
-    // The running time of the newest record: records keep only its low 32 bits, which tell the
-    // full value for every record within 49 days of it.
+    // The running time of the newest record, which no later tick's may precede.
     qint64 newestRunning = 0;
     qint64 offset = 0;
 };

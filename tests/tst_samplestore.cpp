@@ -1,7 +1,9 @@
 // The sample store and its reduction to pixel columns: gaps, expiry after the kept span of running
 // time, steps of the wall clock, the ring dropping its oldest record, rising event edges, records
 // that convert back to the tick's words, and block summaries that agree with the records they
-// summarise. Also the trend axes' SI labels and time ticks.
+// summarise. The packed blocks: every field read back exactly across block boundaries, gaps,
+// clock steps and words jumping across their whole range; memory that follows the ticks held;
+// copies that cross chunks and outlive them. Also the trend axes' SI labels and time ticks.
 #include "axisscale.h"
 #include "columnreduction.h"
 #include "samplestore.h"
@@ -10,6 +12,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace Brelk;
 
@@ -35,7 +38,104 @@ void add(SampleStore &store, const Reading &reading)
     store.append(reading, reading.time - T0);
 }
 
+// The words a record keeps, as text that names the differing word when a comparison fails.
+QString wordsOf(const Reading &r)
+{
+    return QStringLiteral("time %1 vset %2 %3 vmeas %4 %5 imeas %6 %7 imeas2 %8 %9 status %10 "
+                          "events %11 selection %12 %13 %14")
+        .arg(r.time)
+        .arg(r.vset[0])
+        .arg(r.vset[1])
+        .arg(r.vmeas[0])
+        .arg(r.vmeas[1])
+        .arg(r.imeas[0])
+        .arg(r.imeas[1])
+        .arg(r.imeas2[0])
+        .arg(r.imeas2[1])
+        .arg(r.status)
+        .arg(r.events)
+        .arg(r.fineVoltage)
+        .arg(int(r.currentResolution))
+        .arg(int(r.secondRange));
+}
+
+enum class Words { Steady, RampWithNoise, FullRange, Random, Changing };
+
+// A sequence of ticks with their running times, as a module's poll would produce them.
+struct TickSource
+{
+    Words words = Words::Steady;
+    qint64 gapAt = -1; // the tick before which `gapMs` more of running time pass
+    qint64 gapMs = 0;
+    qint64 stepAt = -1; // the tick from which on the wall clock is `stepMs` off
+    qint64 stepMs = 0;
+    bool jitter = false;
+    QRandomGenerator random{11};
+    qint64 base = 0;
+    qint64 running = 0;
+
+    Reading next(int i)
+    {
+        // The poll's timer fires late by up to 30 ms, without drifting.
+        base += i == 0 ? 0 : 100;
+        if (i == gapAt)
+            base += gapMs;
+        running = std::max(running, base + (jitter ? random.bounded(31) : 0));
+        Reading r;
+        r.time = T0 + running + (i >= stepAt && stepAt >= 0 ? stepMs : 0) +
+                 (jitter ? random.bounded(3) : 0);
+        switch (words) {
+        case Words::Steady:
+            r.vset[0] = 1000;
+            r.vmeas[0] = 998;
+            r.imeas[1] = 17;
+            r.status = 0x0404;
+            r.events = i % 128 < 2 ? EventTRP : 0;
+            break;
+        case Words::RampWithNoise:
+            for (int ch = 0; ch < 2; ++ch) {
+                r.vset[ch] = quint16(i * (ch + 1));
+                r.vmeas[ch] = quint16(i * (ch + 1) + random.bounded(-9, 10));
+                r.imeas[ch] = quint16(200 + random.bounded(30));
+            }
+            r.events = i % 256 == 0 ? EventILIM : 0;
+            break;
+        case Words::FullRange:
+            for (quint16 *w : {&r.vset[0], &r.vset[1], &r.vmeas[0], &r.vmeas[1], &r.imeas[0],
+                               &r.imeas[1], &r.imeas2[0], &r.imeas2[1], &r.status, &r.events})
+                *w = (i / 3) % 2 ? 0xFFFF : 0;
+            r.fineVoltage = i % 2;
+            r.currentResolution = (i / 2) % 2 ? CurrentResolution::nA1 : CurrentResolution::uA1;
+            r.secondRange = (i / 5) % 2 ? SecondRange::pA100 : SecondRange::None;
+            break;
+        case Words::Random:
+            for (quint16 *w : {&r.vset[0], &r.vset[1], &r.vmeas[0], &r.vmeas[1], &r.imeas[0],
+                               &r.imeas[1], &r.imeas2[0], &r.imeas2[1], &r.status, &r.events})
+                *w = quint16(random.bounded(65536));
+            r.fineVoltage = random.bounded(2);
+            r.currentResolution = CurrentResolution(random.bounded(4));
+            r.secondRange = SecondRange(random.bounded(3));
+            break;
+        case Words::Changing:
+            // Every word moves every tick by what a ramping, noisy, tripping module shows.
+            for (int ch = 0; ch < 2; ++ch) {
+                r.vset[ch] = quint16((i * (3 + ch)) % 6001);
+                r.vmeas[ch] = quint16(r.vset[ch] + random.bounded(256));
+                r.imeas[ch] = quint16(2000 + random.bounded(4096));
+                r.imeas2[ch] = quint16(30000 + random.bounded(4096));
+            }
+            r.status = quint16(0x0400 | random.bounded(256));
+            r.events = quint16(random.bounded(65536) & (NamedEvents | NamedEvents << 8));
+            r.fineVoltage = i % 2;
+            break;
+        }
+        return r;
+    }
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Words)
 
 class TestSampleStore : public QObject
 {
@@ -53,6 +153,10 @@ private slots:
     void risingEdges_data();
     void risingEdges();
     void summariesAgreeWithRecords();
+    void packedTicksReadBack_data();
+    void packedTicksReadBack();
+    void memoryFollowsTheTicksHeld();
+    void expiryFreesChunks();
     void reduceColumns_data();
     void reduceColumns();
     void siText_data();
@@ -95,17 +199,17 @@ void TestSampleStore::expiry()
     QCOMPARE(store.keptMs(), 24 * 3600 * 1000);
     QVERIFY(store.memoryBytes() <= 32 * 1024 * 1024);
 
-    // The first summary block, sixteen ticks of 1 V.
-    for (int i = 0; i < 16; ++i)
+    // The first summary run, 64 ticks of 1 V.
+    for (int i = 0; i < 64; ++i)
         store.append(tick(T0 + 100 * i, 1), 100 * i);
     // A day of running time after the first tick, with the wall clock two days behind.
     store.append(tick(T0 - SampleStore::DayMs, 2), SampleStore::DayMs);
     // A record exactly 24 h older than the newest one is still kept.
-    QCOMPARE(store.size(), 17);
+    QCOMPARE(store.size(), 65);
     // The wall clock three days ahead: only the running time tells what is older than a day.
-    store.append(tick(T0 + 3 * SampleStore::DayMs, 3), SampleStore::DayMs + 1600);
+    store.append(tick(T0 + 3 * SampleStore::DayMs, 3), SampleStore::DayMs + 6400);
     QCOMPARE(store.size(), 2);
-    QCOMPARE(store.first(), qint64(16));
+    QCOMPARE(store.first(), qint64(64));
     QCOMPARE(store.reading(store.first()).vmeas[0], quint16(2));
     // A range from before the oldest record starts at it: the summary of the dropped block is
     // not read.
@@ -266,7 +370,7 @@ void TestSampleStore::risingEdges()
     QCOMPARE(int(store.extent(store.first(), store.end()).rising), all);
 }
 
-// Ranges of every alignment against the summaries of 16, 256 and 4096 records.
+// Ranges of every alignment against the summaries of 64, 512 and 4096 records.
 void TestSampleStore::summariesAgreeWithRecords()
 {
     SampleStore store(10000);
@@ -276,6 +380,9 @@ void TestSampleStore::summariesAgreeWithRecords()
                          random.bounded(50) == 0 ? 0x0002 : 0);
         r.imeas[1] = quint16(random.bounded(65536));
         r.vset[0] = quint16(random.bounded(6001));
+        // The resolution changes now and then inside a summary run, and with it the scale.
+        r.fineVoltage = (i / 40) % 3 == 0;
+        r.currentResolution = CurrentResolution((i / 70) % 4);
         add(store, r);
     }
     for (int trial = 0; trial < 300; ++trial) {
@@ -295,6 +402,151 @@ void TestSampleStore::summariesAgreeWithRecords()
         }
         QCOMPARE(e.rising, expected.rising);
     }
+}
+
+void TestSampleStore::packedTicksReadBack_data()
+{
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<Words>("words");
+    QTest::addColumn<bool>("jitter");
+    // A gap of running time before this tick, and a step of the wall clock from this tick on.
+    QTest::addColumn<qint64>("gapAt");
+    QTest::addColumn<qint64>("gapMs");
+    QTest::addColumn<qint64>("stepAt");
+    QTest::addColumn<qint64>("stepMs");
+    const qint64 day = SampleStore::DayMs;
+    QTest::newRow("part of the first block")
+        << 200 << Words::Random << true << -1LL << 0LL << -1LL << 0LL;
+    QTest::newRow("steady, three blocks and some")
+        << 3 * 256 + 10 << Words::Steady << false << -1LL << 0LL << -1LL << 0LL;
+    QTest::newRow("ramp with noise, poll jitter")
+        << 1000 << Words::RampWithNoise << true << -1LL << 0LL << -1LL << 0LL;
+    QTest::newRow("every word across its whole range")
+        << 700 << Words::FullRange << false << -1LL << 0LL << -1LL << 0LL;
+    QTest::newRow("random words") << 700 << Words::Random << true << -1LL << 0LL << -1LL << 0LL;
+    QTest::newRow("gap at a block's first tick")
+        << 600 << Words::RampWithNoise << false << 256LL << 5000LL << -1LL << 0LL;
+    QTest::newRow("gap at a block's last tick")
+        << 600 << Words::Steady << false << 255LL << 5000LL << -1LL << 0LL;
+    QTest::newRow("gap of 60 days inside a block")
+        << 600 << Words::Random << true << 300LL << 60 * day << -1LL << 0LL;
+    QTest::newRow("wall clock back 2 days at a block's first tick")
+        << 600 << Words::Steady << true << -1LL << 0LL << 512LL << -2 * day;
+    QTest::newRow("wall clock forward 1 h at a block's second tick")
+        << 600 << Words::FullRange << false << -1LL << 0LL << 257LL << 3600000LL;
+    QTest::newRow("gap and clock step at the same block boundary")
+        << 600 << Words::Random << false << 256LL << 1001LL << 256LL << -2000LL;
+}
+
+// Every field of every record reads back as appended, from the store and from copies.
+void TestSampleStore::packedTicksReadBack()
+{
+    QFETCH(int, ticks);
+    QFETCH(Words, words);
+    QFETCH(bool, jitter);
+    TickSource source;
+    source.words = words;
+    source.jitter = jitter;
+    QFETCH(qint64, gapAt);
+    QFETCH(qint64, gapMs);
+    QFETCH(qint64, stepAt);
+    QFETCH(qint64, stepMs);
+    source.gapAt = gapAt;
+    source.gapMs = gapMs;
+    source.stepAt = stepAt;
+    source.stepMs = stepMs;
+
+    SampleStore store(1000000, 1000 * SampleStore::DayMs);
+    QList<Reading> in;
+    QList<qint64> running;
+    for (int i = 0; i < ticks; ++i) {
+        in << source.next(i);
+        running << source.running;
+        store.append(in.last(), running.last());
+    }
+    QCOMPARE(store.size(), ticks);
+    // The newest tick sits at its wall-clock time, give or take the poll's jitter.
+    QVERIFY(std::abs(store.axisOffset() - (in.last().time - running.last())) <=
+            SampleStore::ClockStepMs);
+    quint16 previousEvents = 0;
+    for (int i = 0; i < ticks; ++i) {
+        const qint64 seq = store.first() + i;
+        QCOMPARE(wordsOf(store.reading(seq)), wordsOf(in[i]));
+        QCOMPARE(store.runningTime(seq), running[i]);
+        QCOMPARE(store.time(seq), running[i] + store.axisOffset());
+        QCOMPARE(store.gapBefore(seq), i == 0 || running[i] - running[i - 1] > 1000);
+        QCOMPARE(int(store.risingEvents(seq)),
+                 in[i].events & ~previousEvents & (NamedEvents | NamedEvents << 8));
+        previousEvents = in[i].events;
+        if (i == 0 || running[i] > running[i - 1])
+            QCOMPARE(store.lowerBound(store.time(seq)), seq);
+    }
+    // Copies from inside a packed block to inside the block being filled, and of one tick.
+    for (const auto &range : {qMakePair(37, ticks - 5), qMakePair(0, ticks), qMakePair(1, 2)}) {
+        const SampleStore::Span span =
+            store.copy(store.first() + range.first, store.first() + range.second);
+        QCOMPARE(span.size(), qint64(range.second - range.first));
+        for (int i = 0; i < span.size(); ++i)
+            QCOMPARE(wordsOf(span.reading(i)), wordsOf(in[range.first + i]));
+    }
+}
+
+// Nothing is taken up front; a day of ticks whose every word changes each tick takes at most
+// 16 MiB, an hour of them a twenty-fourth of that and a chunk, a steady day far less.
+void TestSampleStore::memoryFollowsTheTicksHeld()
+{
+    const qint64 MiB = 1024 * 1024;
+    for (Words words : {Words::Changing, Words::Steady}) {
+        SampleStore store;
+        QVERIFY(store.memoryBytes() < 64 * 1024);
+        TickSource source;
+        source.words = words;
+        source.jitter = true;
+        for (int i = 0; i < SampleStore::DayCapacity; ++i) {
+            store.append(source.next(i), source.running);
+            if (i == 36000 && words == Words::Changing)
+                QVERIFY2(store.memoryBytes() < 16 * MiB / 24 + SampleStore::ChunkBytes,
+                         qPrintable(QString::number(store.memoryBytes())));
+        }
+        QCOMPARE(store.size(), SampleStore::DayCapacity);
+        QVERIFY2(store.memoryBytes() <= (words == Words::Changing ? 16 * MiB : 4 * MiB),
+                 qPrintable(QString::number(store.memoryBytes())));
+    }
+}
+
+// A store that keeps an hour of ticks of random words, some 3.2 chunks: old chunks are freed or
+// reused as their ticks expire, and a copy of the hour, which crosses chunks, still reads the
+// ticks it took after the store dropped them and overwrote their chunks.
+void TestSampleStore::expiryFreesChunks()
+{
+    SampleStore store(SampleStore::DayCapacity, 3600000);
+    TickSource source;
+    source.words = Words::Random;
+    QList<Reading> in;
+    int maxChunks = 0;
+    for (int i = 0; i < 100000; ++i) {
+        in << source.next(i);
+        store.append(in.last(), source.running);
+        maxChunks = std::max(maxChunks, store.chunkCount());
+    }
+    QCOMPARE(store.size(), 36001);
+    // Kept all, the 100,000 ticks would fill 9 chunks.
+    QVERIFY2(maxChunks <= 6, qPrintable(QString::number(maxChunks)));
+
+    const qint64 from = store.first() + 3;
+    const SampleStore::Span span = store.copy(from, store.end());
+    QCOMPARE(span.size(), qint64(35998));
+    for (int i = 100000; i < 140000; ++i)
+        store.append(source.next(i), source.running);
+    QVERIFY(store.first() > from + span.size());
+    for (int i = 0; i < span.size(); ++i)
+        QCOMPARE(wordsOf(span.reading(i)), wordsOf(in[int(from) + i]));
+
+    // A day later only the new tick is left, and one chunk is kept for the next blocks.
+    store.append(tick(T0), source.running + SampleStore::DayMs);
+    QCOMPARE(store.size(), 1);
+    QCOMPARE(store.chunkCount(), 1);
+    QVERIFY(store.memoryBytes() < SampleStore::ChunkBytes + 64 * 1024);
 }
 
 void TestSampleStore::reduceColumns_data()
