@@ -78,6 +78,7 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     resize(760, 360);
 
     connect(crate, &Crate::orderChanged, this, &OverviewWindow::rebuild);
+    connect(crate, &Crate::tickEnded, this, &OverviewWindow::showTick);
     // The session goes before the crate tells the new order; its rows must not name it meanwhile.
     connect(crate, &Crate::moduleRemoving, this, [this](ModuleSession *module) {
         for (Row &row : rows) {
@@ -85,6 +86,7 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
                 row.module = nullptr;
         }
         firstRow.remove(module);
+        ticked.removeAll(module);
     });
     rebuild();
 }
@@ -108,6 +110,7 @@ void OverviewWindow::rebuild()
     for (const QMetaObject::Connection &connection : moduleConnections)
         disconnect(connection);
     moduleConnections.clear();
+    ticked.clear();
     rows.clear();
     firstRow.clear();
 
@@ -126,14 +129,10 @@ void OverviewWindow::rebuild()
             row.cells[ChannelColumn].item->setText(QString(QLatin1Char(char('A' + ch))));
             rows.push_back(row);
         }
-        moduleConnections << connect(module, &ModuleSession::readingTaken, this,
-                                     [this, module](const Reading &reading) {
-                                         const int row = firstRow.value(module, -1);
-                                         if (row < 0)
-                                             return;
-                                         showReading(row, reading, module->eventLatch());
-                                         showReading(row + 1, reading, module->eventLatch());
-                                     });
+        moduleConnections << connect(module, &ModuleSession::readingTaken, this, [this, module] {
+            if (!ticked.contains(module))
+                ticked.push_back(module);
+        });
         moduleConnections << connect(module, &ModuleSession::staleChanged, this,
                                      [this, module](bool stale) { showStale(module, stale); });
         showModule(module);
@@ -155,6 +154,18 @@ void OverviewWindow::showModule(ModuleSession *module)
         showReading(row + 1, reading, module->eventLatch());
     }
     showStale(module, module->isStale());
+}
+
+void OverviewWindow::showTick()
+{
+    for (ModuleSession *module : qAsConst(ticked)) {
+        const int row = firstRow.value(module, -1);
+        if (row < 0)
+            continue;
+        showReading(row, module->newestReading(), module->eventLatch());
+        showReading(row + 1, module->newestReading(), module->eventLatch());
+    }
+    ticked.clear();
 }
 
 void OverviewWindow::showReading(int rowIndex, const Reading &reading, quint16 latchedEvents)

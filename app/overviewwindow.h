@@ -75,6 +75,7 @@ private:
     };
 
     void showModule(ModuleSession *module);
+    void showTick();
     void showReading(int row, const Reading &reading, quint16 latchedEvents);
     void showStale(ModuleSession *module, bool stale);
     void setText(Cell &cell, const QString &text);
@@ -87,6 +88,9 @@ private:
     // Each module's first row; its channel B follows.
     QHash<const ModuleSession *, int> firstRow;
     QVector<QMetaObject::Connection> moduleConnections;
+    // The modules with a complete tick not shown yet: the table changes once at the end of the
+    // crate's tick, so that it is drawn once per tick and not once per module.
+    QVector<ModuleSession *> ticked;
     double tolerance = 0;
 };
 
