@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 namespace Brelk {
 
 namespace {
@@ -60,6 +62,11 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->horizontalHeader()->setStretchLastSection(true);
+    // Wide enough for a module's name, "6000.0 V", "0.0000 mA" and "Ramp down"; the latched events
+    // take the rest.
+    const int widths[] = {140, 70, 60, 80, 80, 90, 100};
+    for (int column = 0; column < int(std::size(widths)); ++column)
+        table->setColumnWidth(column, widths[column]);
     connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         if (row >= 0 && row < rows.size() && rows.at(row).module)
             emit moduleWindowWanted(rows.at(row).module);
@@ -75,7 +82,7 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(table);
     layout->addLayout(buttons);
-    resize(760, 360);
+    resize(820, 300);
 
     connect(crate, &Crate::orderChanged, this, &OverviewWindow::rebuild);
     connect(crate, &Crate::tickEnded, this, &OverviewWindow::showTick);
