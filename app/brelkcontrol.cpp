@@ -151,7 +151,11 @@ void BrelkControl::editModules()
     QVector<ModuleConfig> modules;
     for (const ModuleWindow *window : qAsConst(moduleWindows)) {
         const ModuleSession *module = window->session();
-        modules.push_back({module->baseAddress(), module->name(), module->selection()});
+        ModuleConfig config;
+        config.address = config.storedAddress = module->baseAddress();
+        config.name = module->name();
+        config.selection = module->selection();
+        modules.push_back(config);
     }
     if (!editFurtherModules(this, session->baseAddress(), &modules))
         return;
@@ -159,26 +163,42 @@ void BrelkControl::editModules()
     applyFurtherModules(modules);
 }
 
-// Keeps the windows of the modules still listed (a window's resolution options are the operator's
-// until the next start), and adds and removes the others; the next tick reads the new set.
+// A module still listed keeps its window, session, history and log, at its new address if it has
+// one; the others are removed, and the new ones added. The next tick reads the new set.
 void BrelkControl::applyFurtherModules(const QVector<ModuleConfig> &modules)
 {
+    QVector<ModuleConfig> added;
     for (ModuleWindow *window : QVector<ModuleWindow *>(moduleWindows)) {
         const auto kept =
             std::find_if(modules.cbegin(), modules.cend(), [&](const ModuleConfig &m) {
-                return m.address == window->session()->baseAddress();
+                return m.storedAddress == window->session()->baseAddress();
             });
-        if (kept == modules.cend()) {
+        if (kept == modules.cend())
             removeFurtherModule(window);
-        } else {
-            window->session()->setName(kept->name);
-            window->updateTitle();
-        }
     }
     for (const ModuleConfig &module : modules) {
-        if (!crate->module(module.address))
-            addFurtherModule(module);
+        ModuleWindow *window = nullptr;
+        for (ModuleWindow *shown : qAsConst(moduleWindows)) {
+            if (shown->session()->baseAddress() == module.storedAddress)
+                window = shown;
+        }
+        // Two modules that trade addresses cannot move one after the other: such a module
+        // starts afresh at its new address.
+        if (window && !crate->moveModule(window->session(), module.address)) {
+            removeFurtherModule(window);
+            window = nullptr;
+        }
+        if (!window) {
+            added.push_back(module);
+            continue;
+        }
+        window->session()->setName(module.name);
+        window->view()->selectResolution(module.selection);
+        window->view()->setSettings(settings.moduleGroup(module.address));
+        window->updateTitle();
     }
+    for (const ModuleConfig &module : added)
+        addFurtherModule(module);
 }
 
 void BrelkControl::addFurtherModule(const ModuleConfig &config)

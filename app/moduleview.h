@@ -60,6 +60,9 @@ public:
     // catches up with the newest tick when it is shown; the stale look follows at once.
     void setFormFollowsWhileHidden(bool follows) { followWhileHidden = follows; }
 
+    // Checks the radio buttons of `selection`; the session scales the next tick by them.
+    void selectResolution(const ResolutionSelection &selection);
+
     // Resumes the data log the module's keys name, if any.
     void resumeLog();
     void retranslate();
@@ -84,7 +87,6 @@ private:
     void showStale(bool stale);
     void showNoAnswer(qint64 silentSince);
     void askModuleAddress();
-    void selectResolution(const ResolutionSelection &selection);
     ResolutionSelection formSelection() const;
     void setSecondRangeLimitButtonsEnabled(bool enabled);
 

@@ -139,6 +139,7 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
         }
         ModuleConfig module;
         module.address = address;
+        module.storedAddress = address;
         module.name =
             settings.value(group + QLatin1Char('/') + QLatin1String(NameKey)).toString().trimmed();
         module.selection = moduleGroup(address).resolutionOptions();
@@ -155,15 +156,29 @@ bool Settings::storeFurtherModules(const QVector<ModuleConfig> &modules)
 {
     const QVector<ModuleConfig> before = readModuleGroups(false);
     QSettings settings(filePath, QSettings::IniFormat);
-    for (const ModuleConfig &old : before) {
-        const bool kept = std::any_of(modules.cbegin(), modules.cend(), [&](const ModuleConfig &m) {
-            return m.address == old.address;
-        });
-        if (!kept)
-            settings.remove(moduleGroupName(old.address));
-    }
+    // Every kept module's keys are read before any group is rewritten, so that two modules may
+    // trade addresses.
+    QVector<QVariantMap> keptKeys;
     for (const ModuleConfig &module : modules) {
+        QVariantMap keys;
+        const bool stored = std::any_of(before.cbegin(), before.cend(), [&](const ModuleConfig &m) {
+            return m.address == module.storedAddress;
+        });
+        if (stored) {
+            settings.beginGroup(moduleGroupName(module.storedAddress));
+            for (const QString &key : settings.allKeys())
+                keys.insert(key, settings.value(key));
+            settings.endGroup();
+        }
+        keptKeys.push_back(keys);
+    }
+    for (const ModuleConfig &old : before)
+        settings.remove(moduleGroupName(old.address));
+    for (int i = 0; i < modules.size(); ++i) {
+        const ModuleConfig &module = modules.at(i);
         settings.beginGroup(moduleGroupName(module.address));
+        for (auto it = keptKeys.at(i).cbegin(); it != keptKeys.at(i).cend(); ++it)
+            settings.setValue(it.key(), it.value());
         if (module.name.trimmed().isEmpty())
             settings.remove(QLatin1String(NameKey));
         else

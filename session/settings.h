@@ -15,10 +15,15 @@ namespace Brelk {
 // A module of the crate besides the one of "BaseAddress": a `[Module_DC00]` group of the file.
 struct ModuleConfig
 {
+    static constexpr quint32 NewModule = 0xFFFFFFFF;
+
     quint32 address = 0;
     // Free text, such as "Drift chamber"; empty when the module has no name.
     QString name;
     ResolutionSelection selection;
+    // The address whose group holds the module's keys now, or NewModule for a module not stored
+    // yet: a module whose address is edited keeps its log and topic keys.
+    quint32 storedAddress = NewModule;
 };
 
 class Settings
@@ -41,8 +46,9 @@ public:
     // multiple of 0x100 in 0x0000-0xFF00, is the first module's or another group's, or would
     // make more than 16 modules is ignored with a debug line naming it.
     QVector<ModuleConfig> furtherModules() const;
-    // Makes the groups those of `modules`: a new module gets a group, a kept one its new name and
-    // options, and a module that is gone loses its group with every key in it.
+    // Makes the groups those of `modules`: a new module gets a group, a kept one (by its stored
+    // address) its new address, name and options with its other keys, and a module that is gone
+    // loses its group with every key in it.
     bool storeFurtherModules(const QVector<ModuleConfig> &modules);
     // Moves a further module's group, with every key in it, to another address.
     bool moveFurtherModule(quint32 oldAddress, quint32 newAddress);

@@ -9,11 +9,15 @@
 #include "modulewindow.h"
 #include "settingsfile.h"
 
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,6 +60,7 @@ private slots:
     void moveFurtherModule();
     void closeOnlyHides();
     void eachModuleLogsToItsOwnFile();
+    void modulesDialogChangesTheCrate();
 
 private:
     void open(const QByteArray &groups);
@@ -231,6 +236,58 @@ void TestModules::eachModuleLogsToItsOwnFile()
         QCOMPARE(lines[0], Brelk::csvHeader());
         QVERIFY2(lines[1].contains(log.second), qPrintable(lines[1]));
     }
+}
+
+// An edited address keeps the module's window and every key of its group; a removed module goes
+// with its group, a new one gets both, and the next tick reads the new set.
+void TestModules::modulesDialogChangesTheCrate()
+{
+    open("[Module_DC00]\nName=Drift chamber\nLogInterval=10\nMqttTopic=lab/drift\n"
+         "[Module_DE00]\nName=Wire chamber\n");
+    ModuleWindow *drift = moduleWindow("moduleWindow_DC00");
+    const auto ok = [](QWidget *dialog) {
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    };
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>("modulesTable");
+        table->selectRow(0);
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            entry->findChild<QComboBox *>("cmbAddress")->setCurrentText("0xDB00");
+            entry->findChild<QComboBox *>("cmbCurrentResolution")->setCurrentText("100nA");
+            ok(entry);
+        });
+        dialog->findChild<QPushButton *>("btnEditModule")->click();
+        table->selectRow(1);
+        dialog->findChild<QPushButton *>("btnRemoveModule")->click();
+        DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+            entry->findChild<QComboBox *>("cmbAddress")->setCurrentText("0xE000");
+            ok(entry);
+        });
+        dialog->findChild<QPushButton *>("btnAddModule")->click();
+        ok(dialog);
+    });
+    window->findChild<QAction *>("actionModules")->trigger();
+
+    QCOMPARE(moduleWindow("moduleWindow_DB00"), drift);
+    QVERIFY(drift->findChild<QRadioButton *>("chk_I_100nA")->isChecked());
+    QVERIFY(!moduleWindow("moduleWindow_DE00"));
+    QVERIFY(moduleWindow("moduleWindow_E000"));
+    QSettings file(settingsPath(), QSettings::IniFormat);
+    QCOMPARE(file.childGroups(), (QStringList{"Module_DB00", "Module_E000"}));
+    file.beginGroup("Module_DB00");
+    QCOMPARE(file.value("Name").toString(), QStringLiteral("Drift chamber"));
+    QCOMPARE(file.value("LogInterval").toString(), QStringLiteral("10"));
+    QCOMPARE(file.value("MqttTopic").toString(), QStringLiteral("lab/drift"));
+    QCOMPARE(file.value("CurrentResolution").toString(), QStringLiteral("100nA"));
+
+    bus->cycles.clear();
+    tick();
+    QStringList serialReads;
+    for (const BusCycle &cycle : qAsConst(bus->cycles)) {
+        if ((cycle.address & 0xFF) == 0x3C)
+            serialReads << QString::number(cycle.address, 16);
+    }
+    QCOMPARE(serialReads, (QStringList{"dd3c", "db3c", "e03c"}));
 }
 
 QTEST_MAIN(TestModules)
