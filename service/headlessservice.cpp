@@ -51,8 +51,6 @@ HeadlessService::~HeadlessService()
     stop();
 }
 
-// A further module's lines start with its address, so that the journal tells the modules apart;
-// the first module's lines are those of a crate with one module.
 void HeadlessService::addModule(ModuleSession *module, const Settings &moduleSettings)
 {
     services.push_back(std::make_unique<ModuleServices>(module, moduleSettings));
@@ -101,6 +99,12 @@ void HeadlessService::addModule(ModuleSession *module, const Settings &moduleSet
         }
     });
 #endif
+}
+
+QString HeadlessService::linePrefix(const ModuleSession *module) const
+{
+    return module == session ? QString()
+                             : baseAddressText(module->baseAddress()) + QStringLiteral(": ");
 }
 
 void HeadlessService::start()

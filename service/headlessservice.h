@@ -70,6 +70,9 @@ private:
     };
 
     void addModule(ModuleSession *module, const Settings &moduleSettings);
+    // A further module's lines start with its address, so that the journal tells the modules
+    // apart; the first module's lines are those of a crate with one module.
+    QString linePrefix(const ModuleSession *module) const;
     void connectBridge();
     void showStatus(const QString &text);
     void showModuleStatus(ModuleServices *module, const QString &text);
