@@ -330,15 +330,15 @@ bool any(const Message &)
 // mosquitto_pub: each line of `payloads` one message on `<prefix>/<subtopic>`, QoS 1.
 // `options`: credentials, TLS, "-r" for a retained message.
 bool publishLines(quint16 port, const QString &subtopic, const QByteArray &payloads,
-                  const QStringList &options = QStringList())
+                  const QStringList &options = QStringList(),
+                  const QString &prefix = QLatin1String(Prefix))
 {
     QProcess client;
     client.start(QStringLiteral(BRELK_MOSQUITTO_PUB),
                  QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                              QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
                              QStringLiteral("1"), QStringLiteral("-t"),
-                             QLatin1String(Prefix) + QLatin1Char('/') + subtopic,
-                             QStringLiteral("-l")} +
+                             prefix + QLatin1Char('/') + subtopic, QStringLiteral("-l")} +
                      options);
     if (!client.waitForStarted(5000))
         return false;
@@ -456,6 +456,7 @@ private slots:
     void commandsNeedTheBrokerAndThePanel();
     void commandWritesAsTheDialog_data();
     void commandWritesAsTheDialog();
+    void furtherModuleTakesCommandsUnderItsPrefix();
     void refusalsWriteNothing_data();
     void refusalsWriteNothing();
     void retainedCommandIsNeverExecuted();
@@ -1268,6 +1269,35 @@ void TestMqtt::commandWritesAsTheDialog()
     DialogDriver::acceptDouble(entered);
     window->findChild<QPushButton *>(button)->click();
     QCOMPARE(sim->writes(), writes);
+}
+
+// The operator's switch holds for every module; a further module's command reaches that module
+// only, and the status bar names the module.
+void TestMqtt::furtherModuleTakesCommandsUnderItsPrefix()
+{
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00")));
+    startWindow(settingsFor(broker->port) + "[Module_DC00]\n");
+    QAction *allow = window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"));
+    allow->trigger();
+    QVERIFY(waitForCommands());
+    const QString further = QStringLiteral("brelk/dc00");
+    Subscriber subscriber(broker->port, further);
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1200})", {}, further));
+    Message answer;
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDC34, 1200}}));
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text(),
+             QStringLiteral("0xDC00: Remote command: channel A Vset 1200 V"));
+
+    allow->trigger();
+    sim->clearLog();
+    const int before = subscriber.messages().size();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1300})", {}, further));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &answer, 5000, before));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("disabled"));
+    QVERIFY(sim->writes().isEmpty());
 }
 
 void TestMqtt::refusalsWriteNothing_data()
