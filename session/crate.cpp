@@ -76,6 +76,7 @@ void Crate::connected()
 void Crate::connectionFailed()
 {
     pending.clear();
+    tickAsked = false;
     for (ModuleSession *session : sessions)
         session->connectionFailed();
 }
@@ -83,14 +84,17 @@ void Crate::connectionFailed()
 void Crate::pollStopped()
 {
     pending.clear();
+    tickAsked = false;
     for (ModuleSession *session : sessions)
         session->pollStopped();
 }
 
 void Crate::tick()
 {
-    if (isTicking())
+    if (isTicking()) {
+        tickAsked = true;
         return;
+    }
     for (ModuleSession *session : sessions)
         pending.push_back(session);
     pollNext();
@@ -117,6 +121,15 @@ void Crate::pollNext()
         }
     }
     emit tickEnded();
+    if (tickAsked) {
+        // After a turn of the event loop, as between two modules.
+        QTimer::singleShot(0, this, [this] {
+            if (!tickAsked)
+                return;
+            tickAsked = false;
+            tick();
+        });
+    }
 }
 
 void Crate::sortFurtherModules()

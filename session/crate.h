@@ -43,7 +43,8 @@ public:
     void pollStopped();
 
     // Reads the first module now and each further module at a later turn of the event loop. A
-    // tick asked for before the last one ended is skipped.
+    // tick asked for before the last one ended starts when it ends: a crate whose reads take
+    // longer than the poll interval is read over and over, never twice at once.
     void tick();
     // Reads every module at once.
     void pollAll();
@@ -65,6 +66,7 @@ private:
     Bridge *bus;
     QVector<ModuleSession *> sessions;
     QVector<QPointer<ModuleSession>> pending;
+    bool tickAsked = false;
 };
 
 } // namespace Brelk

@@ -64,6 +64,7 @@ private slots:
     void furtherModules();
     void crateTickOrder_data();
     void crateTickOrder();
+    void tickAskedWhileTicking();
 
 private:
     quint32 at(quint32 offset) const { return session->baseAddress() + offset; }
@@ -462,6 +463,35 @@ void TestSession::crateTickOrder()
     QCOMPARE(first.size(), 1);
     QCOMPARE(none.size(), 0);
     QCOMPARE(third.size(), 1);
+}
+
+// A crate slower than the poll interval: a tick asked for while one runs follows it whole, once,
+// and a stop of the poll drops it.
+void TestSession::tickAskedWhileTicking()
+{
+    Crate crate(bridge, 0xDD00);
+    crate.connected();
+    crate.addModule({0xC000, QString(), ResolutionSelection()});
+    QSignalSpy ended(&crate, &Crate::tickEnded);
+    crate.tick();
+    crate.tick();
+    crate.tick();
+    QTRY_COMPARE(ended.size(), 2);
+    QTest::qWait(50);
+    QCOMPARE(ended.size(), 2);
+    QStringList serialReads;
+    for (const BusCycle &cycle : qAsConst(bus->cycles)) {
+        if ((cycle.address & 0xFF) == 0x3C)
+            serialReads << QString::number(cycle.address, 16);
+    }
+    QCOMPARE(serialReads, (QStringList{"dd3c", "c03c", "dd3c", "c03c"}));
+
+    bus->cycles.clear();
+    crate.tick();
+    crate.tick();
+    crate.pollStopped();
+    QTest::qWait(50);
+    QCOMPARE(bus->cycles.size(), 17);
 }
 
 QTEST_GUILESS_MAIN(TestSession)
