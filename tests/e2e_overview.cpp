@@ -3,7 +3,8 @@
 // polling and saves a picture of the overview. Prints "overview drawn: N rows" or a line starting
 // with "FAIL:", then keeps the windows up until it is ended.
 //
-// Usage: e2e_overview PICTURE SECONDS
+// Usage: e2e_overview PICTURE SECONDS [MODULE_WINDOW PICTURE]
+// MODULE_WINDOW (e.g. moduleWindow_DC00) is shown too, and its picture saved.
 #include "brelkcontrol.h"
 
 #include <QAction>
@@ -26,7 +27,16 @@ int main(int argc, char *argv[])
     BrelkControl panel;
     panel.show();
     panel.findChild<QAction *>(QStringLiteral("actionOverview"))->trigger();
-    QTimer::singleShot(seconds * 1000, &panel, [&panel, picture] {
+    QWidget *moduleWindow = nullptr;
+    if (argc > 4) {
+        moduleWindow = panel.findChild<QWidget *>(QString::fromLocal8Bit(argv[3]));
+        if (moduleWindow)
+            moduleWindow->show();
+    }
+    const QString modulePicture = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+    QTimer::singleShot(seconds * 1000, &panel, [&panel, picture, moduleWindow, modulePicture] {
+        if (moduleWindow)
+            moduleWindow->grab().save(modulePicture, "PNG");
         auto *table = panel.findChild<QTableWidget *>(QStringLiteral("overviewTable"));
         QWidget *overview = table->window();
         overview->grab().save(picture, "PNG");
