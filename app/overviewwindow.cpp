@@ -163,8 +163,16 @@ void OverviewWindow::showModule(ModuleSession *module)
     showStale(module, module->isStale());
 }
 
+void OverviewWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    showTick();
+}
+
 void OverviewWindow::showTick()
 {
+    if (!isVisible())
+        return;
     for (ModuleSession *module : qAsConst(ticked)) {
         const int row = firstRow.value(module, -1);
         if (row < 0)

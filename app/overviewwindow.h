@@ -59,6 +59,9 @@ signals:
     // The operator double-clicked a row of this module.
     void moduleWindowWanted(Brelk::ModuleSession *module);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     // What a cell shows, kept so that a steady tick changes nothing.
     struct Cell
@@ -89,7 +92,8 @@ private:
     QHash<const ModuleSession *, int> firstRow;
     QVector<QMetaObject::Connection> moduleConnections;
     // The modules with a complete tick not shown yet: the table changes once at the end of the
-    // crate's tick, so that it is drawn once per tick and not once per module.
+    // crate's tick, so that it is drawn once per tick and not once per module, and not at all
+    // while the window is closed; it catches up when it is shown.
     QVector<ModuleSession *> ticked;
     double tolerance = 0;
 };

@@ -145,6 +145,7 @@ private slots:
     void silentModuleGoesStaleAlone();
     void steadyTickRewritesNoCell();
     void rowsFollowTheCrate();
+    void closedWindowCatchesUpWhenShown();
     void planRampDown_data();
     void planRampDown();
     void rampDownAll_data();
@@ -181,6 +182,7 @@ void TestOverview::rowsShowTheFormsTexts()
     rig.set(0xDC00, Status, 0x0002);
 
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     QCOMPARE(window.windowTitle(), QStringLiteral("Overview - pavex BRELK Control"));
     QTableWidget *table = tableOf(window);
     QVERIFY(table);
@@ -208,7 +210,6 @@ void TestOverview::rowsShowTheFormsTexts()
     rig.crate->modules().at(1)->clearEvents(1);
     rig.crate->pollAll();
     QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QString());
-    QVERIFY(!window.isVisible());
 }
 
 void TestOverview::alarmColours_data()
@@ -250,6 +251,7 @@ void TestOverview::alarmColours()
     rig.set(0x1000, Status, quint16(status));
     rig.set(0x1000, Events, quint16(events));
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     window.setVoltageTolerance(tolerance);
     rig.crate->pollAll();
 
@@ -287,6 +289,7 @@ void TestOverview::silentModuleGoesStaleAlone()
     rig.set(0x1000, VsetA, 700);
     rig.set(0x1000, Events, 0x02);
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     QTableWidget *table = tableOf(window);
     rig.crate->pollAll();
     const QStringList live = rowTexts(table);
@@ -334,6 +337,7 @@ void TestOverview::steadyTickRewritesNoCell()
         rig.set(address, Events, 0x0200);
     }
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     QTableWidget *table = tableOf(window);
     QCOMPARE(table->rowCount(), 16);
     rig.crate->pollAll();
@@ -353,6 +357,7 @@ void TestOverview::rowsFollowTheCrate()
 {
     CrateRig rig({further(0xDC00, "Drift chamber")});
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     QTableWidget *table = tableOf(window);
     const auto addresses = [table] {
         QStringList list;
@@ -458,6 +463,7 @@ void TestOverview::rampDownAll()
     rig.set(0x1000, VsetA, 300);
     rig.crate->pollAll();
     OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
     rig.bus->cycles.clear();
 
     QString text;
@@ -629,6 +635,27 @@ void TestOverview::modulesDialogRoundTrip()
     else
         QCOMPARE(result, (QStringList{"0xDC00|Drift chamber|100mV / 1nA / 100pA",
                                       "0x1000|Gas|1V / 1uA / none"}));
+}
+
+// A closed overview costs the tick nothing; shown again, it shows the newest tick at once.
+void TestOverview::closedWindowCatchesUpWhenShown()
+{
+    CrateRig rig({further(0xDC00, "Drift chamber")});
+    rig.set(0xDC00, VsetA, 1000);
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QTableWidget *table = tableOf(window);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(2, OverviewWindow::VsetColumn)->text(), QString());
+    // A tick never opens the window.
+    QVERIFY(!window.isVisible());
+    window.show();
+    QCOMPARE(table->item(2, OverviewWindow::VsetColumn)->text(), QStringLiteral("1000 V"));
+    window.hide();
+    rig.set(0xDC00, VsetA, 1200);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(2, OverviewWindow::VsetColumn)->text(), QStringLiteral("1000 V"));
+    window.show();
+    QCOMPARE(table->item(2, OverviewWindow::VsetColumn)->text(), QStringLiteral("1200 V"));
 }
 
 QTEST_MAIN(TestOverview)
