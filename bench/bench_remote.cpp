@@ -38,7 +38,7 @@ namespace {
 QElapsedTimer sinceStart;
 std::mutex answersLock;
 QHash<int, qint64> answeredNs; // by command id
-QHash<QString, int> refusals;   // by error code
+QHash<QString, int> refusals;  // by error code
 
 // The simulator's bridge, with the time of every register write.
 class TimedController : public CVmUsb

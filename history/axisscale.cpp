@@ -63,9 +63,9 @@ QString siText(double value, const QString &unit, double step)
     while (chosen < count - 1 && std::fabs(shown) < prefixes[chosen].scale * (1 - 1e-9))
         ++chosen;
     const double scaled = shown / prefixes[chosen].scale;
-    const int decimals =
-        step > 0 ? int(std::ceil(-std::log10(step / prefixes[chosen].scale) - 1e-9))
-                 : 2 - int(std::floor(std::log10(std::fabs(scaled)) + 1e-9));
+    const int decimals = step > 0
+                             ? int(std::ceil(-std::log10(step / prefixes[chosen].scale) - 1e-9))
+                             : 2 - int(std::floor(std::log10(std::fabs(scaled)) + 1e-9));
     // Always fixed notation: an exponent is never shown.
     QString number = QString::number(scaled, 'f', qBound(0, decimals, 9));
     if (step <= 0)

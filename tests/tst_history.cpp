@@ -340,8 +340,8 @@ void TestHistory::exportWritesTheVisibleTicks()
         QCOMPARE(finished.first().first().toBool(), false);
         QCOMPARE(status->text(), QStringLiteral("Export failed"));
         QTRY_COMPARE(boxes.texts().size(), 1);
-        QVERIFY(boxes.texts().first().startsWith(
-            "Could not write the samples to the file\n" + QDir::toNativeSeparators(path) + "\n"));
+        QVERIFY(boxes.texts().first().startsWith("Could not write the samples to the file\n" +
+                                                 QDir::toNativeSeparators(path) + "\n"));
         QVERIFY(!QFile::exists(path));
         return;
     }
