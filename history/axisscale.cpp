@@ -1,5 +1,7 @@
 #include "axisscale.h"
 
+#include "reading.h"
+
 #include <QDateTime>
 
 #include <cmath>
@@ -19,22 +21,6 @@ double niceStep(double range, int maxTicks)
     }
     return 10 * decade;
 }
-
-namespace {
-
-// A fixed-point number without the zeros that end its fraction: "12.50" → "12.5", "1.00" → "1".
-QString withoutTrailingZeros(QString text)
-{
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text;
-}
-
-} // namespace
 
 QString siText(double value, const QString &unit, double step)
 {

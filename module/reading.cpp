@@ -71,6 +71,17 @@ double secondRangeLimitAmperes(const Reading &reading, int channel)
     return reading.softLimitI2[channel] * amperesPerCount(reading.secondRange);
 }
 
+QString withoutTrailingZeros(QString text)
+{
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text;
+}
+
 QString decimalText(qint64 count, int exponent)
 {
     const bool negative = count < 0;
@@ -83,10 +94,7 @@ QString decimalText(qint64 count, int exponent)
         if (digits.size() <= places)
             digits.prepend(QString(places - digits.size() + 1, QLatin1Char('0')));
         digits.insert(digits.size() - places, QLatin1Char('.'));
-        while (digits.endsWith(QLatin1Char('0')))
-            digits.chop(1);
-        if (digits.endsWith(QLatin1Char('.')))
-            digits.chop(1);
+        digits = withoutTrailingZeros(digits);
     }
     if (negative && digits != QLatin1String("0"))
         digits.prepend(QLatin1Char('-'));

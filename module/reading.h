@@ -76,6 +76,8 @@ QString secondRangeLimitAmperesDecimal(const Reading &reading, int channel);
 // count × 10^exponent in plain decimal notation without trailing zeros: (12345, -1) → "1234.5",
 // (7, -6) → "0.000007", (1000, 0) → "1000".
 QString decimalText(qint64 count, int exponent);
+// A fixed-point number without the zeros that end its fraction: "12.50" -> "12.5", "1.00" -> "1".
+QString withoutTrailingZeros(QString text);
 
 // ISO-8601 local time with milliseconds and always a numeric UTC offset, never "Z":
 // "2026-12-07T10:42:13.123+01:00".

@@ -1,5 +1,6 @@
 #include "remotecommand.h"
 
+#include "reading.h"
 #include "registermap.h"
 
 #include <QJsonDocument>
@@ -87,14 +88,7 @@ RemoteCommand invalid(RemoteCommand command, const QString &message)
 // At most `decimals` places, without trailing zeros: "1500", "0.5", "6.55".
 QString shortNumber(double value, int decimals)
 {
-    QString text = QString::number(value, 'f', decimals);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text;
+    return withoutTrailingZeros(QString::number(value, 'f', decimals));
 }
 
 } // namespace
