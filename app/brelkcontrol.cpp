@@ -3,6 +3,7 @@
 
 #include "crate.h"
 #include "display.h"
+#include "freshness.h"
 #include "modulesdialog.h"
 #include "modulesession.h"
 #include "moduleview.h"
@@ -27,7 +28,6 @@ namespace {
 
 const char *const TitleVersion = "1.0";
 const char *const AboutVersion = "1.0.0.0";
-const int PollIntervalMs = 100;
 
 QString localTimeText(qint64 msecsSinceEpoch)
 {
@@ -62,10 +62,13 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     });
     connect(view, &ModuleView::readingShown, this, &BrelkControl::readingTaken);
     connect(view, &ModuleView::readingsStale, this, &BrelkControl::readingsStale);
+    connect(view, &ModuleView::pollStopping, crate, &Crate::pollStopped);
     view->resumeLog();
 
 #ifdef BRELK_MQTT
     mqttPublisher = new MqttPublisher(sessionContext(&bridge, session), this);
+    mqttPublisher->setPrefixes(&mqttPrefixes);
+    mqttPublisher->setCommandMaxAge(remoteCommandMaxAgeMs(settings));
     actionMqttPublishing = view->toolsMenu()->addAction(tr("MQTT Publishing..."));
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
     mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
@@ -88,15 +91,15 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     });
 #endif
     addGlobalTools();
+#ifdef BRELK_MQTT
+    // The first module claims its prefix before any further module can.
+    mqttPublisher->attach(session);
+    mqttPublisher->startFromSettings(settings);
+#endif
     for (const ModuleConfig &module : settings.furtherModules())
         addFurtherModule(module);
 
     connectController();
-
-#ifdef BRELK_MQTT
-    mqttPublisher->attach(session);
-    mqttPublisher->startFromSettings(settings);
-#endif
 }
 
 BrelkControl::~BrelkControl()
@@ -224,10 +227,13 @@ void BrelkControl::addFurtherModule(const ModuleConfig &config)
         },
         this);
     moduleWindows.push_back(window);
+    connect(window->view(), &ModuleView::pollStopping, crate, &Crate::pollStopped);
 #ifdef BRELK_MQTT
     auto *publisher = new MqttPublisher(sessionContext(&bridge, module), window);
     publisher->attach(module);
+    publisher->setPrefixes(&mqttPrefixes);
     publisher->setCommandsAllowed(mqttPublisher->commandsAllowed());
+    publisher->setCommandMaxAge(mqttPublisher->commandMaxAge());
     connect(publisher, &MqttPublisher::remoteCommandTaken, mqttControl,
             [this, module](const QString &text) {
                 mqttControl->showFurtherRemoteCommand(module->baseAddress(), text);

@@ -5,6 +5,9 @@
 #define BRELKCONTROL_H
 
 #include "bridge.h"
+#ifdef BRELK_MQTT
+#include "mqttprefixes.h"
+#endif
 #include "reading.h"
 #include "settings.h"
 
@@ -83,6 +86,10 @@ private:
     Brelk::MqttPublisher *mqttPublisher = nullptr;
     Brelk::MqttControl *mqttControl = nullptr;
     QAction *actionMqttPublishing = nullptr;
+#ifdef BRELK_MQTT
+    // The prefixes of every module's publisher; the destructor deletes the publishers first.
+    Brelk::MqttPrefixes mqttPrefixes;
+#endif
 
     // Lets the tests hand the window an in-memory controller and look at what it shows.
     friend class BrelkControlTestAccess;

@@ -15,9 +15,21 @@ QChar channelLetter(int channel)
     return QChar('A' + channel);
 }
 
+// An entry confirmed in a dialog goes through the checks of a command from anywhere else, so that
+// it is rounded and converted the same way; one the checks refuse writes nothing.
+WriteList checkedWrites(Quantity quantity, int channel, double entered,
+                        const ResolutionSelection &selection)
+{
+    const CheckedEntry checked =
+        checkEntry(quantity, entered / entryRange(quantity, selection).factor, selection);
+    if (checked.problem != EntryProblem::None)
+        return WriteList();
+    return entryWrites(quantity, channel, checked.entered, selection);
+}
+
 } // namespace
 
-// The range, decimals and conversion of each dialog come from entryRange() and entryWrites(),
+// The range, decimals and conversion of each dialog come from entryRange() and checkEntry(),
 // which also check and convert the same commands when they arrive from elsewhere.
 
 WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown)
@@ -30,12 +42,11 @@ WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values 
     const double volts =
         QInputDialog::getDouble(window, tr(ProgramName), label, shown.vset[channel], range.minimum,
                                 range.maximum, range.decimals, &ok);
-    return ok ? entryWrites(Quantity::SetVoltage, channel, volts, ResolutionSelection(), nullptr)
+    return ok ? checkedWrites(Quantity::SetVoltage, channel, volts, ResolutionSelection())
               : WriteList();
 }
 
-WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown,
-                       const Reading *polled)
+WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown)
 {
     static const char *const labels[2] = {
         QT_TR_NOOP("Input a Voltage Ramp Speed (2...%1 V/s) for Channel A"),
@@ -46,7 +57,7 @@ WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &
     const double speed = QInputDialog::getDouble(
         window, tr(ProgramName), tr(labels[channel]).arg(range.maximum), shown.rampSpeed[channel],
         range.minimum, range.maximum, range.decimals, &ok);
-    return ok ? entryWrites(Quantity::RampSpeed, channel, speed, ResolutionSelection(), polled)
+    return ok ? checkedWrites(Quantity::RampSpeed, channel, speed, ResolutionSelection())
               : WriteList();
 }
 
@@ -68,7 +79,7 @@ WriteList askSoftLimitI(QWidget *window, int channel, const ReadingForm::Values 
         return WriteList();
     qDebug() << "Current Limit channel" << channel << "="
              << entryCounts(Quantity::SoftLimitI, entered, selection);
-    return entryWrites(Quantity::SoftLimitI, channel, entered, selection, nullptr);
+    return checkedWrites(Quantity::SoftLimitI, channel, entered, selection);
 }
 
 WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values &shown,
@@ -90,7 +101,7 @@ WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values
         return WriteList();
     if (channel == 0)
         qDebug() << "Limit I2 A = " << entryCounts(Quantity::SoftLimitI2, entered, selection);
-    return entryWrites(Quantity::SoftLimitI2, channel, entered, selection, nullptr);
+    return checkedWrites(Quantity::SoftLimitI2, channel, entered, selection);
 }
 
 } // namespace Brelk

@@ -11,9 +11,8 @@ class QWidget;
 namespace Brelk {
 
 WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown);
-// `polled`: the module's last complete tick, whose set voltage follows a new ramp speed.
-WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown,
-                       const Reading *polled);
+// The speed, then the set voltage the module holds when it is written (see RegisterWrite).
+WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown);
 WriteList askSoftLimitI(QWidget *window, int channel, const ReadingForm::Values &shown,
                         CurrentResolution resolution);
 WriteList askSoftLimitI2(QWidget *window, int channel, const ReadingForm::Values &shown,

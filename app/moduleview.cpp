@@ -11,6 +11,7 @@
 #include "readinghistory.h"
 #include "readinglooks.h"
 #include "setpointtool.h"
+#include "statusnotice.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -74,6 +75,11 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession 
     connect(session, &ModuleSession::noAnswer, this, &ModuleView::showNoAnswer);
     connect(session, &ModuleSession::alarmRaised, this,
             [this] { readingLooks->alert(this->window); });
+    commandNotice = new StatusNotice(window->statusBar(), QStringLiteral("lblCommand"));
+    connect(session, &ModuleSession::commandFailed, this,
+            [this](const QString &text) { commandNotice->show(text, true); });
+    connect(session, &ModuleSession::commandNote, this,
+            [this](const QString &text) { commandNotice->show(text); });
     connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
     connect(session, &ModuleSession::readingTaken, log, &DataLog::takeReading);
     window->installEventFilter(this);
@@ -139,9 +145,8 @@ void ModuleView::connectForm()
         connect(clear[ch], &QPushButton::clicked, this, [=] { session->clearEvents(ch); });
         connect(vset[ch], &QPushButton::clicked, this,
                 [=] { session->execute(askSetVoltage(parent, ch, shown->values())); });
-        connect(ramp[ch], &QPushButton::clicked, this, [=] {
-            session->execute(askRampSpeed(parent, ch, shown->values(), session->lastReading()));
-        });
+        connect(ramp[ch], &QPushButton::clicked, this,
+                [=] { session->execute(askRampSpeed(parent, ch, shown->values())); });
         connect(limitI[ch], &QPushButton::clicked, this, [=] {
             session->execute(
                 askSoftLimitI(parent, ch, shown->values(), session->selection().currentResolution));
@@ -212,6 +217,7 @@ void ModuleView::askModuleAddress()
         addresses << baseAddressText(address);
 
     pollTimer->stop();
+    emit pollStopping();
     bool ok = false;
     const QString choice =
         QInputDialog::getItem(window, tr(ProgramName), tr("Select module's VME Base Address:"),

@@ -31,6 +31,7 @@ namespace Brelk {
 class HistoryWindow;
 class ModuleSession;
 class ReadingHistory;
+class StatusNotice;
 
 class ModuleView : public QObject
 {
@@ -78,6 +79,9 @@ signals:
     void readingShown(const Brelk::Reading &reading);
     // The readings the form shows turned stale.
     void readingsStale();
+    // The Module Address dialog stops the poll while it is open: every module's readings turn
+    // stale until a tick after it completes.
+    void pollStopping();
 
 private:
     void buildToolsMenu();
@@ -109,6 +113,8 @@ private:
     HistoryWindow *history = nullptr;
     DataLog *log = nullptr;
     DataLogControl *dataLogControl = nullptr;
+    // What a command of this module's did beyond what was asked, or why it failed.
+    StatusNotice *commandNotice = nullptr;
 };
 
 } // namespace Brelk

@@ -4,33 +4,21 @@
 #include "mqttdialog.h"
 #include "mqttpublisher.h"
 #include "settings.h"
+#include "statusnotice.h"
 
 #include <QAction>
 #include <QDebug>
 #include <QLabel>
 #include <QStatusBar>
-#include <QTimer>
 
 namespace Brelk {
-
-namespace {
-
-// How long an accepted remote command stays in the status bar.
-const int RemoteMessageMs = 10000;
-
-} // namespace
 
 MqttControl::MqttControl(MqttPublisher *publisher, Settings *settings, QStatusBar *statusBar,
                          QWidget *window)
     : QObject(window), publisher(publisher), settings(settings), statusBar(statusBar),
-      window(window), actionRemoteCommands(new QAction(this)), remoteCommandTimer(new QTimer(this))
+      window(window), actionRemoteCommands(new QAction(this)),
+      remoteCommandNotice(new StatusNotice(statusBar, QStringLiteral("lblRemoteCommand")))
 {
-    remoteCommandTimer->setSingleShot(true);
-    remoteCommandTimer->setInterval(RemoteMessageMs);
-    connect(remoteCommandTimer, &QTimer::timeout, this, [this] {
-        delete remoteCommandLabel;
-        remoteCommandLabel = nullptr;
-    });
     actionRemoteCommands->setObjectName(QStringLiteral("actionRemoteCommands"));
     actionRemoteCommands->setCheckable(true);
     actionRemoteCommands->setChecked(remoteCommandsAllowed(*settings));
@@ -78,13 +66,7 @@ void MqttControl::showFurtherRemoteCommand(quint32 baseAddress, const QString &t
 
 void MqttControl::showRemoteCommand(const QString &text)
 {
-    if (!remoteCommandLabel) {
-        remoteCommandLabel = new QLabel(statusBar);
-        remoteCommandLabel->setObjectName(QStringLiteral("lblRemoteCommand"));
-        statusBar->insertPermanentWidget(0, remoteCommandLabel);
-    }
-    remoteCommandLabel->setText(text);
-    remoteCommandTimer->start();
+    remoteCommandNotice->show(text);
 }
 
 void MqttControl::showState()
@@ -101,6 +83,9 @@ void MqttControl::showState()
     }
     label->setText(publisher->stateText());
     label->setToolTip(publisher->lastError());
+    // Another program under the same prefix: no module under it takes commands.
+    label->setStyleSheet(publisher->conflictHost().isEmpty() ? QString()
+                                                             : QStringLiteral("color: red"));
 }
 
 } // namespace Brelk

@@ -10,13 +10,13 @@
 class QAction;
 class QLabel;
 class QStatusBar;
-class QTimer;
 class QWidget;
 
 namespace Brelk {
 
 class MqttPublisher;
 class Settings;
+class StatusNotice;
 struct MqttSettings;
 
 class MqttControl : public QObject
@@ -56,10 +56,8 @@ private:
     QWidget *window;
     QLabel *label = nullptr;
     QAction *actionRemoteCommands;
-    // The last accepted remote command, for RemoteMessageMs. A label of its own: every tick
-    // shows the serial number as the status bar's message.
-    QLabel *remoteCommandLabel = nullptr;
-    QTimer *remoteCommandTimer;
+    // The last remote command carried out, for 10 s.
+    StatusNotice *remoteCommandNotice;
 };
 
 } // namespace Brelk

@@ -136,7 +136,12 @@ int main(int argc, char *argv[])
     QObject::connect(&poll, &QTimer::timeout, &session, &ModuleSession::poll);
     poll.start();
 
-    MqttPublisher publisher([] { return ModuleContext{QStringLiteral("Wiener VM-USB"), 0xDD00}; });
+    MqttPublisher publisher([] {
+        ModuleContext context;
+        context.bridge = QStringLiteral("Wiener VM-USB");
+        context.baseAddress = 0xDD00;
+        return context;
+    });
     publisher.attach(&session);
     publisher.setCommandsAllowed(true);
     MqttSettings settings;

@@ -32,23 +32,43 @@ double heldEntry(double entered, int decimals);
 // Register counts, not yet truncated, for an entry in dialog units.
 double entryCounts(Quantity quantity, double entered, const ResolutionSelection &selection);
 
-// The writes for an entry in dialog units. `polled`: the module's last complete tick, whose set
-// voltage follows a new ramp speed.
+// The writes for an entry in dialog units.
 WriteList entryWrites(Quantity quantity, int channel, double entered,
-                      const ResolutionSelection &selection, const Reading *polled);
+                      const ResolutionSelection &selection);
 
-enum class EntryProblem { None, OutOfRange, NotOffered };
+// A software current limit is a protection: whatever the entry, the written limit is never looser
+// than the one asked for. It is rounded down to the dialog's step, and 0 (no limit at all) is
+// written only when 0 was asked.
+bool isCurrentLimit(Quantity quantity);
+
+enum class EntryProblem {
+    None,
+    OutOfRange,
+    NotOffered,
+    // A current limit above 0 but below one step of the dialog, or below 0.
+    BelowOneStep,
+    Negative,
+};
 
 struct CheckedEntry
 {
+    Quantity quantity = Quantity::SetVoltage;
     EntryProblem problem = EntryProblem::None;
     double entered = 0; // in dialog units, as the dialog would hold it
     EntryRange range;
 };
 
 // A value in volts, volts per second or amperes, checked as the dialog would take it: in its
-// units, rounded to its decimals, inside its range, and only while the dialog is offered.
+// units, rounded to its decimals (a current limit rounded down), inside its range, and only while
+// the dialog is offered.
 CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelection &selection);
+
+// At most `decimals` places, without trailing zeros: "1500", "0.5", "6.55".
+QString shortNumber(double value, int decimals);
+
+// Why a checked entry is refused, as "limit_i takes 0 (no limit) or 0.1 to 6 mA"; `name` is how
+// the caller calls the value. Empty for an entry without a problem.
+QString entryProblemText(const CheckedEntry &entry, const QString &name);
 
 } // namespace Brelk
 

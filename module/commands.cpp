@@ -73,12 +73,14 @@ WriteList setVoltageWrites(int channel, quint16 count)
     return {{regVsetWrite[channel], count}};
 }
 
-WriteList rampSpeedWrites(int channel, quint16 count, const Reading *polled)
+WriteList rampSpeedWrites(int channel, quint16 count)
 {
-    WriteList writes{{regRamp[channel], count}};
-    if (polled)
-        writes.append({regVsetWrite[channel], polled->vset[channel]});
-    return writes;
+    return {{regRamp[channel], count}, setVoltageResend(channel)};
+}
+
+RegisterWrite setVoltageResend(int channel)
+{
+    return {regVsetWrite[channel], 0, true};
 }
 
 WriteList softLimitIWrites(int channel, quint16 count)

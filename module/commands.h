@@ -51,16 +51,24 @@ struct RegisterWrite
 {
     Register reg;
     quint16 word;
+    // The module takes a new ramp speed with the next set voltage, so a ramp speed is followed by
+    // the channel's set voltage as the module holds it at that moment: the session reads it back
+    // on the bus just before the write (or takes the one this list wrote), and `word` is unused.
+    // On a tripped channel the session leaves it out, since a set voltage switches it back on.
+    bool resendsSetVoltage = false;
 
-    bool operator==(const RegisterWrite &o) const { return reg == o.reg && word == o.word; }
+    bool operator==(const RegisterWrite &o) const
+    {
+        return reg == o.reg && resendsSetVoltage == o.resendsSetVoltage &&
+               (resendsSetVoltage || word == o.word);
+    }
 };
 using WriteList = QVector<RegisterWrite>;
 
 WriteList setVoltageWrites(int channel, quint16 count);
-// The module takes a new ramp speed with the next set voltage, so the channel's polled set voltage
-// follows it; but never one that was not read from this module: without a tick since the
-// connection or the address change (`polled` null) only the speed is written.
-WriteList rampSpeedWrites(int channel, quint16 count, const Reading *polled);
+// The speed, then the channel's set voltage as the module holds it when it is written.
+WriteList rampSpeedWrites(int channel, quint16 count);
+RegisterWrite setVoltageResend(int channel);
 WriteList softLimitIWrites(int channel, quint16 count);
 WriteList softLimitI2Writes(int channel, quint16 count);
 

@@ -194,4 +194,26 @@ ChannelTexts channelTexts(const Reading &reading, int channel, quint16 latchedEv
     return texts;
 }
 
+QString escapedForLog(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        if (code == '\n')
+            escaped += QLatin1String("\\n");
+        else if (code == '\r')
+            escaped += QLatin1String("\\r");
+        else if (code == '\t')
+            escaped += QLatin1String("\\t");
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            escaped += QString::asprintf("\\x%02x", code);
+        else if (code == 0x2028 || code == 0x2029)
+            escaped += QString::asprintf("\\u%04x", code);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 } // namespace Brelk

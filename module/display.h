@@ -55,6 +55,11 @@ QString secondRangeLimitText(double amperes, SecondRange range);
 
 QString serialNumberMessage(quint16 serialNumber);
 
+// A text from the network or from a file, made safe for one log line: control characters (C0,
+// DEL, C1) and the Unicode line separators are written as escapes ("\n", "\x1b", "\u2028"), so
+// that no such text can start a forged line or drive a terminal.
+QString escapedForLog(const QString &text);
+
 // Every text a complete tick shows for one channel, as the main window's fields show it.
 struct ChannelTexts
 {

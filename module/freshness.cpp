@@ -1,6 +1,27 @@
 #include "freshness.h"
 
+#include <QElapsedTimer>
+
 namespace Brelk {
+
+CommandFreshness commandFreshness(bool haveTick, bool staleShown, qint64 tickStarted,
+                                  qint64 received, qint64 now)
+{
+    if (now - received > CommandWaitMs)
+        return CommandFreshness::WaitedTooLong;
+    if (!haveTick)
+        return CommandFreshness::NoTick;
+    if (staleShown || received - tickStarted > CommandTickAgeMs)
+        return CommandFreshness::TickTooOld;
+    return CommandFreshness::Current;
+}
+
+qint64 monotonicMs()
+{
+    QElapsedTimer now;
+    now.start();
+    return now.msecsSinceReference();
+}
 
 void Freshness::completeTick(qint64 now)
 {

@@ -9,6 +9,35 @@
 
 namespace Brelk {
 
+// The poll reads every module of the crate this often.
+constexpr int PollIntervalMs = 100;
+
+// Why a command may not be written against the newest reading. A command is judged against the
+// module as it is now: the tick it relies on started at most three poll intervals before the
+// command reached the program, on a monotonic clock, whatever stopped the ticks in between (a
+// stopped poll, a frozen process, a bridge call that hung); and the command is written within a
+// second of reaching the program, or not at all.
+enum class CommandFreshness {
+    Current,
+    // No complete tick of the module at its address on this connection.
+    NoTick,
+    // The readings are marked stale, or the newest tick started too long before the command.
+    TickTooOld,
+    // The command waited too long in the program before its turn came.
+    WaitedTooLong,
+};
+
+constexpr qint64 CommandTickAgeMs = 3 * PollIntervalMs;
+constexpr qint64 CommandWaitMs = 1000;
+
+// Times in milliseconds on one monotonic clock. `tickStarted`: when the reads of the newest
+// complete tick began; `received`: when the command reached the program.
+CommandFreshness commandFreshness(bool haveTick, bool staleShown, qint64 tickStarted,
+                                  qint64 received, qint64 now);
+
+// Milliseconds on the monotonic clock that the session, the commands and the poll share.
+qint64 monotonicMs();
+
 class Freshness
 {
 public:

@@ -392,7 +392,7 @@ RestorePlan planRestore(const SetPoints &setPoints, const Reading &reading)
     }
     for (int ch = 0; ch < 2; ++ch) {
         if (changes(ch, SetPointQuantity::RampSpeed, reading.ramp[ch], setPoints.ramp[ch])) {
-            plan.writes += rampSpeedWrites(ch, setPoints.ramp[ch], &reading);
+            plan.writes += rampSpeedWrites(ch, setPoints.ramp[ch]);
         }
     }
     for (int ch = 0; ch < 2; ++ch) {

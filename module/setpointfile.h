@@ -86,8 +86,8 @@ struct RestorePlan
 
 // Second-range limits first, then first-range limits, ramp speeds, set voltages, channel A
 // before B within each step, so that the limits are in place before any voltage moves. A changed
-// ramp speed is followed at once by the channel's polled set voltage, which makes the module take
-// the new speed.
+// ramp speed is followed at once by the channel's set voltage as the module holds it, which makes
+// the module take the new speed (left out on a tripped channel: see RegisterWrite).
 RestorePlan planRestore(const SetPoints &setPoints, const Reading &reading);
 
 // The warning lines of a restore confirmation: a resolution selection or a serial number that

@@ -1,12 +1,19 @@
 #include "mqttpublisher.h"
 
 #include "bridge.h"
+#include "display.h"
 #include "modulesession.h"
+#include "mqttprefixes.h"
 #include "settings.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
+#include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 
 namespace Brelk {
 
@@ -14,6 +21,9 @@ namespace {
 
 const char *const ChannelTopics[2] = {"a", "b"};
 const char *const ModuleTopic = "module";
+// A module's description is sent again for another program under the same prefix to see at most
+// this often, so that two such programs do not answer each other for ever.
+const int ModuleResendMs = 5000;
 
 } // namespace
 
@@ -21,9 +31,20 @@ std::function<ModuleContext()> sessionContext(const Bridge *bridge, const Module
 {
     return [bridge, session] {
         const ResolutionSelection options = session->selection();
-        return ModuleContext{bridge->name(), int(session->baseAddress()), options.fineVoltage,
-                             options.currentResolution, options.secondRange};
+        return ModuleContext{bridge->name(),      int(session->baseAddress()),
+                             options.fineVoltage, options.currentResolution,
+                             options.secondRange, QSysInfo::machineHostName(),
+                             mqttInstanceId()};
     };
+}
+
+QString mqttInstanceId()
+{
+    static const QString instance = QStringLiteral("%1:%2:%3")
+                                        .arg(QSysInfo::machineHostName())
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(QDateTime::currentMSecsSinceEpoch());
+    return instance;
 }
 
 QString mqttClientId()
@@ -37,12 +58,18 @@ MqttPublisher::MqttPublisher(std::function<ModuleContext()> context, QObject *pa
 {
     qRegisterMetaType<Brelk::MqttSettings>();
     commandClock.start();
+    hiddenRefusalReport = new QTimer(this);
+    hiddenRefusalReport->setSingleShot(true);
+    hiddenRefusalReport->setInterval(1000);
+    connect(hiddenRefusalReport, &QTimer::timeout, this, &MqttPublisher::reportHiddenRefusals);
 }
 
 // Quit: the only stop that waits, so that "offline" reaches the broker. A worker still blocked
 // after that is left behind; it deletes itself and its thread when its blocking call returns.
 MqttPublisher::~MqttPublisher()
 {
+    if (programPrefixes)
+        programPrefixes->release(this);
     retireWorker();
     if (!endingThread)
         return;
@@ -80,12 +107,22 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
     retireWorker();
     settings = newSettings;
     error.clear();
+    otherHost.clear();
+    otherInstance.clear();
     currentState = MqttState::Connecting;
+    if (programPrefixes)
+        programPrefixes->release(this);
     if (!settings.enabled()) {
         emit stateChanged();
         return;
     }
-    const QString problem = mqttTopicProblem(settings.topic);
+    QString problem = mqttTopicProblem(settings.topic);
+    QString holder;
+    if (problem.isEmpty() && programPrefixes &&
+        !programPrefixes->claim(settings.topic, this,
+                                baseAddressText(quint32(context().baseAddress)), &holder))
+        problem = QStringLiteral("the module at %1 publishes under %2 already")
+                      .arg(holder, settings.topic);
     if (!problem.isEmpty()) {
         qDebug().noquote() << QStringLiteral("MQTT: bad topic prefix: %1").arg(problem);
         currentState = MqttState::BadPrefix;
@@ -121,6 +158,10 @@ void MqttPublisher::launchWorker()
     connect(worker, &MqttWorker::commandArrived, this, &MqttPublisher::takeCommand,
             Qt::QueuedConnection);
     connect(this, &MqttPublisher::answerMessage, worker, &MqttWorker::answer, Qt::QueuedConnection);
+    connect(worker, &MqttWorker::moduleMessageSeen, this, &MqttPublisher::takeModuleMessage,
+            Qt::QueuedConnection);
+    connect(worker, &MqttWorker::offlineSeen, this, &MqttPublisher::otherProgramGone,
+            Qt::QueuedConnection);
     // The worker goes with its thread, on that thread, whoever is still there to see it.
     connect(thread, &QThread::finished, worker, &QObject::deleteLater, Qt::DirectConnection);
     connect(thread, &QThread::finished, this, &MqttPublisher::workerEnded, Qt::QueuedConnection);
@@ -174,6 +215,8 @@ QString MqttPublisher::stateText() const
 {
     if (!settings.enabled())
         return QStringLiteral("MQTT: off");
+    if (!otherHost.isEmpty())
+        return QStringLiteral("MQTT: prefix %1 also used by %2").arg(settings.topic, otherHost);
     if (currentState == MqttState::Connected && allowCommands)
         return QStringLiteral("MQTT: connected, remote commands on");
     return mqttStateText(currentState);
@@ -187,40 +230,124 @@ void MqttPublisher::setCommandsAllowed(bool allowed)
     emit stateChanged();
 }
 
-void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &payload, bool retained)
+void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &payload, bool retained,
+                                int connection, qint64 receivedMs)
 {
     // A command queued by a worker that has since been stopped came from the old settings.
     if (!worker || sender() != worker)
         return;
     const int channel = subtopic.startsWith(QLatin1Char('b')) ? 1 : 0;
+    const quint32 address = session ? session->baseAddress() : quint32(context().baseAddress);
+    // Its answer could not reach the client, which may already have sent it again.
+    if (connection == 0 || connection != worker->liveConnection) {
+        logCommand(QStringLiteral("Remote command: module %1 channel %2: dropped, the connection "
+                                  "it came on is lost")
+                       .arg(baseAddressText(address))
+                       .arg(QChar('A' + channel)),
+                   true);
+        return;
+    }
     RemoteConditions conditions;
     conditions.allowed = allowCommands && session;
     conditions.retained = retained;
+    conditions.conflictHost = otherHost;
+    conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
+    conditions.maxAgeMs = commandMaxAgeMs;
     if (session) {
-        conditions.stale = session->isStale() || !session->lastReading();
+        conditions.freshness = session->commandFreshness(receivedMs);
         conditions.selection = session->selection();
+        if (const Reading *newest = session->lastReading())
+            conditions.serialNumber = newest->serialNumber;
     }
     const RemoteCommand command = parseRemoteCommand(payload);
-    const RemoteVerdict verdict =
+    RemoteVerdict verdict =
         judgeRemoteCommand(command, conditions, &commandRate, commandClock.elapsed());
+    const bool accepted = verdict.error.isEmpty();
     double written = 0;
-    if (verdict.error.isEmpty()) {
-        const WriteList writes = remoteCommandWrites(command, verdict, channel,
-                                                     conditions.selection, session->lastReading());
-        if (command.action == RemoteAction::Clear)
+    if (accepted) {
+        if (command.action == RemoteAction::Clear) {
             session->clearEvents(channel);
-        else
-            session->execute(writes);
-        written = writtenValue(command, writes, conditions.selection);
+        } else {
+            const CommandOutcome outcome = session->execute(
+                remoteCommandWrites(command, verdict, channel, conditions.selection));
+            if (!outcome.done) {
+                verdict.error = QLatin1String(RemoteError::WriteFailed);
+                verdict.message = outcome.failure;
+            } else {
+                verdict.message = outcome.notes.join(QStringLiteral("; "));
+                written = writtenValue(command, outcome.written, conditions.selection);
+            }
+        }
     }
-    qDebug().noquote() << remoteLogLine(session ? session->baseAddress()
-                                                : quint32(context().baseAddress),
-                                        channel, command, payload, verdict);
+    logCommand(remoteLogLine(address, channel, command, payload, verdict), !accepted);
     emit answerMessage(QLatin1String(ChannelTopics[channel]) + QStringLiteral("/result"),
                        compactJson(remoteAnswer(command, verdict, written)));
-    if (verdict.error.isEmpty())
-        emit remoteCommandTaken(QStringLiteral("Remote command: ") +
-                                remoteCommandText(command, channel, verdict, written));
+    if (verdict.error.isEmpty()) {
+        QString text = QStringLiteral("Remote command: ") +
+                       remoteCommandText(command, channel, verdict, written);
+        if (!verdict.message.isEmpty())
+            text += QStringLiteral("; ") + verdict.message;
+        emit remoteCommandTaken(text);
+    }
+}
+
+void MqttPublisher::logCommand(const QString &line, bool refused)
+{
+    if (refused && !refusalLines.take(commandClock.elapsed())) {
+        ++hiddenRefusals;
+        if (!hiddenRefusalReport->isActive())
+            hiddenRefusalReport->start();
+        return;
+    }
+    qDebug().noquote() << line;
+}
+
+void MqttPublisher::reportHiddenRefusals()
+{
+    if (hiddenRefusals == 0)
+        return;
+    const quint32 address = session ? session->baseAddress() : quint32(context().baseAddress);
+    qDebug().noquote() << QStringLiteral("Remote command: module %1: %2 more refused commands not "
+                                         "shown")
+                              .arg(baseAddressText(address))
+                              .arg(hiddenRefusals);
+    hiddenRefusals = 0;
+    hiddenRefusalReport->start();
+}
+
+// Another program's description under this prefix: both would take every command, so neither
+// takes any until one is gone. Its host is shown, and this module's description is sent again
+// so that the other program learns of this one as well.
+void MqttPublisher::takeModuleMessage(const QByteArray &payload)
+{
+    if (!worker || sender() != worker)
+        return;
+    const QJsonObject description = QJsonDocument::fromJson(payload).object();
+    const QString instance = description.value(QLatin1String("instance")).toString();
+    if (instance == context().instance)
+        return;
+    QString host = description.value(QLatin1String("host")).toString();
+    if (host.isEmpty())
+        host = QStringLiteral("another program");
+    const bool news = instance != otherInstance || otherHost.isEmpty();
+    otherHost = escapedForLog(host.left(64));
+    otherInstance = instance;
+    if (!moduleMessage.isEmpty() &&
+        (!sinceModuleResent.isValid() || sinceModuleResent.elapsed() >= ModuleResendMs)) {
+        sinceModuleResent.start();
+        emit publishMessage(QLatin1String(ModuleTopic), moduleMessage);
+    }
+    if (news)
+        emit stateChanged();
+}
+
+void MqttPublisher::otherProgramGone()
+{
+    if (!worker || sender() != worker || otherHost.isEmpty())
+        return;
+    otherHost.clear();
+    otherInstance.clear();
+    emit stateChanged();
 }
 
 void MqttPublisher::takeReading(const Reading &reading)
@@ -255,6 +382,11 @@ void MqttPublisher::workerStateChanged(int state, const QString &newError)
     currentState = MqttState(state);
     if (!newError.isEmpty() || currentState == MqttState::Connected)
         error = newError;
+    // A program seen on an earlier connection shows itself again on this one, if still there.
+    if (currentState == MqttState::Connected) {
+        otherHost.clear();
+        otherInstance.clear();
+    }
     emit stateChanged();
 }
 
@@ -267,8 +399,10 @@ void MqttPublisher::publishModule(bool hasModule, quint16 serialNumber, const Re
         now.secondRange = reading->secondRange;
     }
     const QJsonObject description = modulePayload(now, hasModule, serialNumber);
-    if (module.take(description))
-        send(QLatin1String(ModuleTopic), description);
+    if (module.take(description)) {
+        moduleMessage = compactJson(description);
+        emit publishMessage(QLatin1String(ModuleTopic), moduleMessage);
+    }
 }
 
 void MqttPublisher::send(const QString &subtopic, const QJsonObject &payload)

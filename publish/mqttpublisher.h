@@ -19,11 +19,13 @@
 #include <functional>
 
 class QThread;
+class QTimer;
 
 namespace Brelk {
 
 class Bridge;
 class ModuleSession;
+class MqttPrefixes;
 class Settings;
 
 class MqttPublisher : public QObject
@@ -33,6 +35,7 @@ class MqttPublisher : public QObject
 public:
     // How long Quit waits for the worker thread to end before leaving it behind.
     static constexpr int StopWaitMs = 1000;
+    static constexpr int RefusalLinesPerSecond = 10;
 
     // `context` gives the bridge name, base address and resolution selection when asked.
     explicit MqttPublisher(std::function<ModuleContext()> context, QObject *parent = nullptr);
@@ -63,6 +66,14 @@ public:
     // own copy of the panel's one switch.
     void setCommandsAllowed(bool allowed);
     bool commandsAllowed() const { return allowCommands; }
+    // How far a command's "sent" time may lie from the clock (see remoteCommandMaxAgeMs).
+    void setCommandMaxAge(qint64 ms) { commandMaxAgeMs = ms; }
+    qint64 commandMaxAge() const { return commandMaxAgeMs; }
+    // The prefixes of the program's modules, shared by all their publishers; a publisher without
+    // one checks nothing.
+    void setPrefixes(MqttPrefixes *prefixes) { programPrefixes = prefixes; }
+    // Another program publishes under this prefix: its host name; empty while none does.
+    QString conflictHost() const { return otherHost; }
 
 public slots:
     void takeReading(const Brelk::Reading &reading);
@@ -72,7 +83,9 @@ public slots:
     void followBaseAddress(int oldAddress, int newAddress);
     // A message on `<prefix>/a/set` or `<prefix>/b/set`: judged, carried out through the attached
     // session if accepted, answered on `<prefix>/<channel>/result` and written as a debug line.
-    void takeCommand(const QString &subtopic, const QByteArray &payload, bool retained);
+    // One that came on a connection that has since been lost is dropped unanswered.
+    void takeCommand(const QString &subtopic, const QByteArray &payload, bool retained,
+                     int connection, qint64 receivedMs);
 
 signals:
     void stateChanged();
@@ -80,7 +93,8 @@ signals:
     void startWorker(const Brelk::MqttSettings &settings, const QString &clientId);
     void publishMessage(const QString &subtopic, const QByteArray &payload);
     void answerMessage(const QString &subtopic, const QByteArray &payload);
-    // An accepted command, as "Remote command: channel A Vset 1500 V".
+    // A command carried out, as "Remote command: channel A Vset 1500 V", followed by what the
+    // operator must know ("; Ramp speed stored; channel A stays off until a new set voltage").
     void remoteCommandTaken(const QString &text);
 
 private:
@@ -90,6 +104,10 @@ private:
     void workerStateChanged(int state, const QString &error);
     void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);
     void send(const QString &subtopic, const QJsonObject &payload);
+    void takeModuleMessage(const QByteArray &payload);
+    void otherProgramGone();
+    void logCommand(const QString &line, bool refused);
+    void reportHiddenRefusals();
 
     std::function<ModuleContext()> context;
     MqttSettings settings;
@@ -104,7 +122,19 @@ private:
     ModuleSchedule module;
     ModuleSession *session = nullptr;
     bool allowCommands = false;
+    qint64 commandMaxAgeMs = DefaultCommandMaxAgeMs;
+    MqttPrefixes *programPrefixes = nullptr;
+    QString otherHost;
+    QString otherInstance;
+    // Since this module's description was last sent again for another program to see.
+    QElapsedTimer sinceModuleResent;
+    QByteArray moduleMessage;
     CommandRate commandRate;
+    // Refusal lines, so that a flood of bad commands cannot flood the log; the accepted ones are
+    // always written.
+    CommandRate refusalLines{RefusalLinesPerSecond};
+    int hiddenRefusals = 0;
+    QTimer *hiddenRefusalReport = nullptr;
     // Monotonic, so that a change of the wall clock neither frees nor blocks the rate.
     QElapsedTimer commandClock;
 };
@@ -114,6 +144,9 @@ std::function<ModuleContext()> sessionContext(const Bridge *bridge, const Module
 
 // "brelkcontrol-" and eight random hexadecimal digits.
 QString mqttClientId();
+
+// This program among all that publish: "<host>:<process id>:<start time in ms since 1970>".
+QString mqttInstanceId();
 
 } // namespace Brelk
 

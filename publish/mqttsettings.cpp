@@ -1,5 +1,6 @@
 #include "mqttsettings.h"
 
+#include "remotecommand.h"
 #include "settings.h"
 
 namespace Brelk {
@@ -13,6 +14,8 @@ const char *const UserKey = "MqttUser";
 const char *const PasswordKey = "MqttPassword";
 const char *const CaFileKey = "MqttCaFile";
 const char *const CommandsKey = "MqttCommands";
+const char *const CommandMaxAgeKey = "MqttCommandMaxAge";
+constexpr qint64 LongestCommandMaxAgeMs = 3600000;
 
 // An empty value removes the key.
 void setOrRemove(QVariantMap &values, const char *key, const QString &value)
@@ -126,6 +129,14 @@ QString normalizedMqttTopic(const QString &topic)
     while (text.endsWith(QLatin1Char('/')))
         text.chop(1);
     return text;
+}
+
+qint64 remoteCommandMaxAgeMs(const Settings &settings)
+{
+    bool ok = false;
+    const qint64 ms =
+        settings.value(QLatin1String(CommandMaxAgeKey)).toString().trimmed().toLongLong(&ok);
+    return ok && ms >= 1 && ms <= LongestCommandMaxAgeMs ? ms : DefaultCommandMaxAgeMs;
 }
 
 } // namespace Brelk

@@ -47,6 +47,10 @@ MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddres
 bool remoteCommandsAllowed(const Settings &settings);
 bool storeRemoteCommandsAllowed(Settings &settings, bool allowed);
 
+// "MqttCommandMaxAge": how far, in milliseconds, a command's "sent" time may lie from the clock
+// either way; 2000 when the key is missing or not a number from 1 to 3600000.
+qint64 remoteCommandMaxAgeMs(const Settings &settings);
+
 // The longest topic published under the prefix adds this many bytes to it ("/module").
 constexpr int MqttLongestSuffixBytes = 7;
 

@@ -1,5 +1,7 @@
 #include "mqttworker.h"
 
+#include "freshness.h"
+
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
@@ -17,6 +19,7 @@ namespace Brelk {
 namespace {
 
 const char *const StatusTopic = "status";
+const char *const ModuleTopic = "module";
 const char *const Online = "online";
 const char *const Offline = "offline";
 const char *const CommandTopics[2] = {"a/set", "b/set"};
@@ -263,10 +266,12 @@ void MqttWorker::onConnect(mosquitto *client, void *object, int code)
         if (!worker->send(it.key(), it.value()))
             return;
     }
-    // A clean session forgets subscriptions, so every connection asks again.
-    for (const char *command : CommandTopics) {
+    // A clean session forgets subscriptions, so every connection asks again. The module and
+    // status topics show another program that publishes under the same prefix; the own
+    // messages above are the broker's retained ones by the time these subscriptions are served.
+    for (const char *watched : {CommandTopics[0], CommandTopics[1], ModuleTopic, StatusTopic}) {
         const QByteArray topic =
-            (worker->settings.topic + QLatin1Char('/') + QLatin1String(command)).toUtf8();
+            (worker->settings.topic + QLatin1Char('/') + QLatin1String(watched)).toUtf8();
         const int code = mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
                                                 MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
         if (code != MOSQ_ERR_SUCCESS) {
@@ -276,6 +281,7 @@ void MqttWorker::onConnect(mosquitto *client, void *object, int code)
         }
     }
     worker->backoff.reset();
+    worker->liveConnection = ++worker->connections;
     worker->setState(MqttState::Connected, QString());
 }
 
@@ -294,18 +300,30 @@ void MqttWorker::onPublish(mosquitto *, void *object, int messageId)
 void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *message)
 {
     auto *worker = static_cast<MqttWorker *>(object);
+    const qint64 receivedMs = monotonicMs();
     const QString topic = QString::fromUtf8(message->topic);
     const QString prefix = worker->settings.topic + QLatin1Char('/');
     if (!topic.startsWith(prefix))
         return;
     const QString subtopic = topic.mid(prefix.size());
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
     for (const char *command : CommandTopics) {
         if (subtopic == QLatin1String(command)) {
-            emit worker->commandArrived(
-                subtopic,
-                QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-                message->retain);
+            emit worker->commandArrived(subtopic, payload, message->retain, worker->liveConnection,
+                                        receivedMs);
         }
+    }
+    if (subtopic == QLatin1String(ModuleTopic)) {
+        emit worker->moduleMessageSeen(payload);
+    } else if (subtopic == QLatin1String(StatusTopic) && payload == Offline &&
+               worker->state == MqttState::Connected && !worker->stopping &&
+               !worker->stopRequested) {
+        // The other program's last will or its stop took the prefix's status with it.
+        worker->send(QLatin1String(StatusTopic), QByteArray(Online));
+        const auto description = worker->retained.constFind(QLatin1String(ModuleTopic));
+        if (description != worker->retained.cend())
+            worker->send(description.key(), description.value());
+        emit worker->offlineSeen();
     }
 }
 
@@ -326,6 +344,7 @@ void MqttWorker::dropSession(const QString &reason)
 
 void MqttWorker::closeSession()
 {
+    liveConnection = 0;
     if (loopTimer)
         loopTimer->stop();
     if (incoming) {

@@ -44,6 +44,9 @@ public:
     // Set from the panel's thread just before it queues stop(): whatever blocking call the
     // worker returns from, it then goes straight to its stop.
     std::atomic<bool> stopRequested{false};
+    // The number of the connection to the broker that is open now (1 for the first), 0 while
+    // none is: a command that came on another connection is answered on none and is dropped.
+    std::atomic<int> liveConnection{0};
 
 public slots:
     void start(const Brelk::MqttSettings &settings, const QString &clientId);
@@ -58,8 +61,15 @@ public slots:
 
 signals:
     void stateChanged(int state, const QString &error);
-    // A message on one of the command topics, `subtopic` "a/set" or "b/set".
-    void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained);
+    // A message on one of the command topics, `subtopic` "a/set" or "b/set", that came on
+    // connection number `connection` at `receivedMs` on the monotonic clock.
+    void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained,
+                        int connection, qint64 receivedMs);
+    // A message on `<prefix>/module`: the own one, or another program's under the same prefix.
+    void moduleMessageSeen(const QByteArray &payload);
+    // "offline" on `<prefix>/status` while connected: a program that shared the prefix is gone
+    // (the own "online" is put back at once).
+    void offlineSeen();
 
 private:
     void attempt();
@@ -90,6 +100,7 @@ private:
     QString failure;
     bool connackSeen = false;
     int ackedMessageId = -1;
+    int connections = 0;
     QElapsedTimer sinceConnect;
     QMap<QString, QByteArray> retained;
 };

@@ -57,6 +57,10 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
     object.insert(QStringLiteral("current_resolution"),
                   currentResolutionName(context.currentResolution));
     object.insert(QStringLiteral("second_range"), secondRangeName(context.secondRange));
+    if (!context.instance.isEmpty()) {
+        object.insert(QStringLiteral("host"), context.host);
+        object.insert(QStringLiteral("instance"), context.instance);
+    }
     return object;
 }
 

@@ -19,6 +19,10 @@ struct ModuleContext
     bool fineVoltage = false;
     CurrentResolution currentResolution = CurrentResolution::uA1;
     SecondRange secondRange = SecondRange::None;
+    // Which program publishes: its host name, and host, process id and start time in one text
+    // that no other program shares. Empty in a context that is not a running program's.
+    QString host;
+    QString instance;
 };
 
 // `<prefix>/a` or `<prefix>/b`: the channel's values of one tick. `events` is a channel event

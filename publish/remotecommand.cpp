@@ -1,5 +1,6 @@
 #include "remotecommand.h"
 
+#include "display.h"
 #include "reading.h"
 #include "registermap.h"
 
@@ -85,12 +86,6 @@ RemoteCommand invalid(RemoteCommand command, const QString &message)
     return command;
 }
 
-// At most `decimals` places, without trailing zeros: "1500", "0.5", "6.55".
-QString shortNumber(double value, int decimals)
-{
-    return withoutTrailingZeros(QString::number(value, 'f', decimals));
-}
-
 } // namespace
 
 RemoteCommand parseRemoteCommand(const QByteArray &payload)
@@ -114,9 +109,30 @@ RemoteCommand parseRemoteCommand(const QByteArray &payload)
     if (!id.isUndefined() && !usableId)
         return invalid(command, QStringLiteral("\"id\" must be a string or a number"));
 
+    const QJsonValue sent = object.value(QLatin1String("sent"));
+    if (!sent.isUndefined()) {
+        const double sentMs = sent.toDouble(-1);
+        if (!sent.isDouble() || !(sentMs >= 0 && sentMs < 1e15) || sentMs != std::floor(sentMs))
+            return invalid(command, QStringLiteral("\"sent\" takes milliseconds since 1970 UTC"));
+        command.sentMs = qint64(sentMs);
+    }
+    const QJsonValue serial = object.value(QLatin1String("serial"));
+    if (!serial.isUndefined()) {
+        bool hex = false;
+        const QString text = serial.toString();
+        text.toUInt(&hex, 16);
+        if (!serial.isString() || !hex || text.size() > 4 || text.startsWith(QLatin1Char('+')) ||
+            text.startsWith(QLatin1Char('-')) ||
+            text.contains(QLatin1Char('x'), Qt::CaseInsensitive))
+            return invalid(command, QStringLiteral("\"serial\" takes the module's serial number "
+                                                   "in hexadecimal, as \"2101\""));
+        command.serial = text;
+    }
+
     QStringList found;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        if (it.key() == QLatin1String("id"))
+        if (it.key() == QLatin1String("id") || it.key() == QLatin1String("sent") ||
+            it.key() == QLatin1String("serial"))
             continue;
         bool known = false;
         for (const CommandKey &key : CommandKeys)
@@ -154,11 +170,11 @@ RemoteCommand parseRemoteCommand(const QByteArray &payload)
 
 bool CommandRate::take(qint64 nowMs)
 {
-    if (taken == PerSecond) {
+    if (taken == limit) {
         if (nowMs - accepted[next] < 1000)
             return false;
         accepted[next] = nowMs;
-        next = (next + 1) % PerSecond;
+        next = (next + 1) % limit;
         return true;
     }
     accepted[taken++] = nowMs;
@@ -177,27 +193,57 @@ RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteCondi
     if (!conditions.allowed)
         return refuse(RemoteError::Disabled,
                       QStringLiteral("remote commands are not allowed at the panel"));
+    if (!conditions.conflictHost.isEmpty())
+        return refuse(RemoteError::Conflict,
+                      QStringLiteral("the prefix is also used by %1; no module under it takes "
+                                     "commands until one of them is gone")
+                          .arg(conditions.conflictHost));
     if (conditions.retained)
         return refuse(RemoteError::Retained,
                       QStringLiteral("a retained command is never executed; publish it without "
                                      "the retain flag"));
     if (!command.error.isEmpty())
         return refuse(RemoteError::Invalid, command.message);
+    if (command.sentMs >= 0) {
+        const qint64 age = conditions.wallClockMs - command.sentMs;
+        if (age > conditions.maxAgeMs || -age > conditions.maxAgeMs)
+            return refuse(RemoteError::Expired,
+                          QStringLiteral("sent %1 ms %2 this clock; at most %3 ms are allowed")
+                              .arg(qAbs(age))
+                              .arg(age > 0 ? QStringLiteral("before") : QStringLiteral("after"))
+                              .arg(conditions.maxAgeMs));
+    }
+    if (!command.serial.isEmpty() &&
+        (conditions.serialNumber < 0 ||
+         command.serial.toUInt(nullptr, 16) != uint(conditions.serialNumber)))
+        return refuse(RemoteError::WrongModule,
+                      conditions.serialNumber < 0
+                          ? QStringLiteral("the module's serial number is not known yet")
+                          : QStringLiteral("the module here has serial number %1")
+                                .arg(QString::number(conditions.serialNumber, 16)));
     if (command.action != RemoteAction::Clear) {
         verdict.entry =
             checkEntry(commandKey(command.action).quantity, command.value, conditions.selection);
-        const EntryRange &range = verdict.entry.range;
         if (verdict.entry.problem == EntryProblem::NotOffered)
             return refuse(RemoteError::OutOfRange,
                           QStringLiteral("no second current range is selected at the panel"));
-        if (verdict.entry.problem == EntryProblem::OutOfRange)
-            return refuse(RemoteError::OutOfRange,
-                          QStringLiteral("%1 takes %2 to %3 %4")
-                              .arg(command.key, shortNumber(range.minimum, range.decimals),
-                                   shortNumber(range.maximum, range.decimals), range.unit));
+        if (verdict.entry.problem != EntryProblem::None)
+            return refuse(RemoteError::OutOfRange, entryProblemText(verdict.entry, command.key));
     }
-    if (conditions.stale)
+    switch (conditions.freshness) {
+    case CommandFreshness::Current:
+        break;
+    case CommandFreshness::NoTick:
+        return refuse(RemoteError::Stale,
+                      QStringLiteral("the module has not been read since the connection or the "
+                                     "address change"));
+    case CommandFreshness::TickTooOld:
         return refuse(RemoteError::Stale, QStringLiteral("the module's readings are not current"));
+    case CommandFreshness::WaitedTooLong:
+        return refuse(
+            RemoteError::Stale,
+            QStringLiteral("the command waited more than %1 ms in the program").arg(CommandWaitMs));
+    }
     if (rate && !rate->take(nowMs))
         return refuse(
             RemoteError::Busy,
@@ -206,13 +252,12 @@ RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteCondi
 }
 
 WriteList remoteCommandWrites(const RemoteCommand &command, const RemoteVerdict &verdict,
-                              int channel, const ResolutionSelection &selection,
-                              const Reading *polled)
+                              int channel, const ResolutionSelection &selection)
 {
     if (!verdict.error.isEmpty() || command.action == RemoteAction::Clear)
         return WriteList();
     return entryWrites(commandKey(command.action).quantity, channel, verdict.entry.entered,
-                       selection, polled);
+                       selection);
 }
 
 double writtenValue(const RemoteCommand &command, const WriteList &writes,
@@ -245,6 +290,8 @@ QJsonObject remoteAnswer(const RemoteCommand &command, const RemoteVerdict &verd
         return answer;
     }
     answer.insert(QStringLiteral("ok"), true);
+    if (!verdict.message.isEmpty())
+        answer.insert(QStringLiteral("message"), verdict.message);
     answer.insert(QStringLiteral("command"), command.key);
     answer.insert(QStringLiteral("value"),
                   command.action == RemoteAction::Clear ? QJsonValue(true) : QJsonValue(written));
@@ -270,17 +317,23 @@ QString remoteLogLine(quint32 baseAddress, int channel, const RemoteCommand &com
     QString what;
     if (command.key.isEmpty() || !command.error.isEmpty()) {
         what = payload.size() <= LoggedPayloadBytes
-                   ? QString::fromUtf8(payload).simplified()
+                   ? escapedForLog(QString::fromUtf8(payload))
                    : QStringLiteral("a payload of %1 bytes").arg(payload.size());
     } else if (command.action == RemoteAction::Clear) {
         what = command.key;
     } else {
         what = QStringLiteral("%1 %2").arg(command.key).arg(command.value, 0, 'g', 12);
     }
-    const QString result =
-        verdict.error.isEmpty()
-            ? QStringLiteral("done")
-            : QStringLiteral("refused, %1: %2").arg(verdict.error, verdict.message);
+    QString result;
+    if (verdict.error == QLatin1String(RemoteError::WriteFailed))
+        result = QStringLiteral("failed, %1: %2").arg(verdict.error, verdict.message);
+    else if (!verdict.error.isEmpty())
+        result = QStringLiteral("refused, %1: %2").arg(verdict.error, verdict.message);
+    else if (!verdict.message.isEmpty())
+        result = QStringLiteral("done; %1").arg(verdict.message);
+    else
+        result = QStringLiteral("done");
+    result = escapedForLog(result);
     return QStringLiteral("Remote command: module 0x%1 channel %2 %3: %4")
         .arg(QString::number(baseAddress, 16).toUpper())
         .arg(QChar('A' + channel))

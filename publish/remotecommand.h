@@ -6,6 +6,7 @@
 #define REMOTECOMMAND_H
 
 #include "commandentry.h"
+#include "freshness.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -24,7 +25,14 @@ constexpr const char *Invalid = "invalid";
 constexpr const char *OutOfRange = "out_of_range";
 constexpr const char *Stale = "stale";
 constexpr const char *Busy = "busy";
+constexpr const char *Expired = "expired";
+constexpr const char *Conflict = "conflict";
+constexpr const char *WrongModule = "wrong_module";
+constexpr const char *WriteFailed = "write_failed";
 } // namespace RemoteError
+
+// How far a command's "sent" time may lie from the clock, either way, when the settings name none.
+constexpr qint64 DefaultCommandMaxAgeMs = 2000;
 
 struct RemoteCommand
 {
@@ -32,24 +40,34 @@ struct RemoteCommand
     QString key;   // "vset", "ramp", "limit_i", "limit_i2" or "clear"; empty when unknown
     RemoteAction action = RemoteAction::Clear;
     double value = 0; // volts, volts per second or amperes; unused for "clear"
+    // "sent": when the client sent it, in milliseconds since 1970 UTC; -1 when absent.
+    qint64 sentMs = -1;
+    // "serial": the serial number of the module it is meant for, in hexadecimal as the module
+    // message gives it; empty when absent.
+    QString serial;
     // Empty when the payload is one well-formed command; else "invalid" and why.
     QString error;
     QString message;
 };
 
-// One compact JSON object with exactly one command key and an optional "id".
+// One compact JSON object with exactly one command key and the optional "id", "sent" and
+// "serial".
 RemoteCommand parseRemoteCommand(const QByteArray &payload);
 
-// At most this many accepted commands in any one second, per module.
+// At most so many events in any one second: accepted commands per module (5), refusal lines per
+// module (10).
 class CommandRate
 {
 public:
     static constexpr int PerSecond = 5;
-    // True, and counted, when a command at `nowMs` keeps within the limit.
+    static constexpr int MostPerSecond = 16;
+    explicit CommandRate(int perSecond = PerSecond) : limit(qBound(1, perSecond, MostPerSecond)) {}
+    // True, and counted, when an event at `nowMs` keeps within the limit.
     bool take(qint64 nowMs);
 
 private:
-    qint64 accepted[PerSecond] = {};
+    int limit;
+    qint64 accepted[MostPerSecond] = {};
     int taken = 0; // how many of `accepted` hold a time
     int next = 0;  // the oldest entry once all hold one
 };
@@ -58,34 +76,42 @@ struct RemoteConditions
 {
     bool allowed = false;  // the operator's "Allow Remote Commands"
     bool retained = false; // the broker delivered a retained message
-    // The readings are stale, or no tick completed since the connection or the address change.
-    bool stale = true;
+    // Another program publishes under the same prefix (its host name); empty when none.
+    QString conflictHost;
+    // Whether the newest reading may carry a command (see ModuleSession::commandFreshness).
+    CommandFreshness freshness = CommandFreshness::NoTick;
+    // The module's serial number from the newest tick; -1 before one.
+    int serialNumber = -1;
+    // The wall clock at judgement and the largest allowed distance of "sent" from it.
+    qint64 wallClockMs = 0;
+    qint64 maxAgeMs = DefaultCommandMaxAgeMs;
     ResolutionSelection selection;
 };
 
 struct RemoteVerdict
 {
     QString error; // empty: execute
+    // Why it was refused or failed; for a command carried out, what the operator must know.
     QString message;
     CheckedEntry entry; // the value as the dialog would take it; not for "clear"
 };
 
-// Refusals in this order: disabled, retained, invalid, out_of_range, stale, busy. Only a
-// command that passes everything else is counted against `rate` at `nowMs`.
+// Refusals in this order: disabled, conflict, retained, invalid, expired, wrong_module,
+// out_of_range, stale, busy. Only a command that passes everything else is counted against
+// `rate` at `nowMs` (monotonic).
 RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteConditions &conditions,
                                  CommandRate *rate, qint64 nowMs);
 
 // The writes of an accepted command; empty for "clear", which the session does on its latch.
 WriteList remoteCommandWrites(const RemoteCommand &command, const RemoteVerdict &verdict,
-                              int channel, const ResolutionSelection &selection,
-                              const Reading *polled);
+                              int channel, const ResolutionSelection &selection);
 
 // The value the module was given, in volts, volts per second or amperes.
 double writtenValue(const RemoteCommand &command, const WriteList &writes,
                     const ResolutionSelection &selection);
 
-// {"id": ..., "ok": true, "command": ..., "value": ...} or
-// {"id": ..., "ok": false, "error": ..., "message": ...}.
+// {"id": ..., "ok": true, "command": ..., "value": ...} (with "message" when the verdict has
+// one) or {"id": ..., "ok": false, "error": ..., "message": ...}.
 QJsonObject remoteAnswer(const RemoteCommand &command, const RemoteVerdict &verdict,
                          double written);
 
@@ -94,7 +120,7 @@ QString remoteCommandText(const RemoteCommand &command, int channel, const Remot
                           double written);
 
 // One debug line per command: module, channel, command, value and result. A payload that is not
-// a command shows itself only up to 200 bytes.
+// a command shows itself only up to 200 bytes; every text from the network is escaped.
 QString remoteLogLine(quint32 baseAddress, int channel, const RemoteCommand &command,
                       const QByteArray &payload, const RemoteVerdict &verdict);
 

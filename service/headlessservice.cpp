@@ -72,6 +72,10 @@ void HeadlessService::addModule(ModuleSession *module, const Settings &moduleSet
                                                    .toString(QStringLiteral("hh:mm:ss")))));
     });
     connect(module, &ModuleSession::readingTaken, parts->dataLog, &DataLog::takeReading);
+    connect(module, &ModuleSession::commandFailed, this,
+            [=](const QString &text) { report(label(text)); });
+    connect(module, &ModuleSession::commandNote, this,
+            [=](const QString &text) { report(label(text)); });
     connect(parts->dataLog, &DataLog::failed, this,
             [=](const QString &path, const QString &reason) {
                 showModuleStatus(parts, label(tr("Logging to the file %1 has stopped: %2.")
@@ -87,6 +91,7 @@ void HeadlessService::addModule(ModuleSession *module, const Settings &moduleSet
     parts->publisher = new MqttPublisher(sessionContext(&bridge, module), this);
     MqttPublisher *const publisher = parts->publisher;
     publisher->attach(module);
+    publisher->setPrefixes(&prefixes);
     // The window's status-bar label, as a line whenever its text or tooltip changes.
     connect(publisher, &MqttPublisher::stateChanged, this, [=] {
         const QString line = publisher->lastError().isEmpty()
@@ -132,6 +137,7 @@ void HeadlessService::start()
 #ifdef BRELK_MQTT
     for (const auto &parts : services) {
         parts->publisher->setCommandsAllowed(remoteCommandsAllowed(settings));
+        parts->publisher->setCommandMaxAge(remoteCommandMaxAgeMs(settings));
         if (parts->session == session)
             parts->publisher->startFromSettings(settings);
         else

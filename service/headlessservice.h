@@ -8,7 +8,11 @@
 #define HEADLESSSERVICE_H
 
 #include "bridge.h"
+#include "freshness.h"
 #include "settings.h"
+#ifdef BRELK_MQTT
+#include "mqttprefixes.h"
+#endif
 
 #include <QHash>
 #include <QObject>
@@ -31,7 +35,7 @@ class HeadlessService : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int PollIntervalMs = 100;
+    static constexpr int PollIntervalMs = Brelk::PollIntervalMs;
     static constexpr int RetryIntervalMs = 10000;
 
     explicit HeadlessService(const QString &settingsFile, QObject *parent = nullptr);
@@ -82,6 +86,9 @@ private:
     Crate *crate;
     ModuleSession *session;
     std::vector<std::unique_ptr<ModuleServices>> services;
+#ifdef BRELK_MQTT
+    MqttPrefixes prefixes;
+#endif
     QTimer pollTimer;
     QTimer retryTimer;
     QString status;

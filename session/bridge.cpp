@@ -55,10 +55,25 @@ quint16 Bridge::read16(quint32 address, int addressModifier, int *status)
     return vmeController->read16(address, addressModifier, status);
 }
 
-void Bridge::write16(quint32 address, int addressModifier, quint16 data)
+int Bridge::write16(quint32 address, int addressModifier, quint16 data)
 {
-    if (vmeController)
-        vmeController->write16(address, addressModifier, data, nullptr);
+    if (!vmeController)
+        return -1;
+    // A backend that reports nothing leaves the status as it found it: success.
+    int status = 0;
+    vmeController->write16(address, addressModifier, data, &status);
+    return status;
+}
+
+QString Bridge::statusText(int status) const
+{
+    if (!vmeController)
+        return QStringLiteral("no controller");
+    if (dynamic_cast<CV1718 *>(vmeController))
+        return CV1718::cycleStatusText(status);
+    if (dynamic_cast<CVmUsb *>(vmeController))
+        return CVmUsb::cycleStatusText(status);
+    return QStringLiteral("status %1").arg(status);
 }
 
 void Bridge::release()

@@ -32,8 +32,11 @@ public:
     // The backend's name ("Wiener VM-USB", "CAEN V1718"); empty before the first connection.
     QString name() const;
 
+    // Statuses are the backend's: negative means the cycle failed.
     quint16 read16(quint32 address, int addressModifier, int *status = nullptr);
-    void write16(quint32 address, int addressModifier, quint16 data);
+    int write16(quint32 address, int addressModifier, quint16 data);
+    // Why a cycle with this status failed, in the words of the backend's library.
+    QString statusText(int status) const;
 
 private:
     void release();

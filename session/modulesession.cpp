@@ -1,6 +1,7 @@
 #include "modulesession.h"
 
 #include "bridge.h"
+#include "display.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -47,6 +48,7 @@ void ModuleSession::pollStopped()
 bool ModuleSession::poll()
 {
     Reading reading;
+    const qint64 started = monotonicMs();
     if (!takeReading(&reading)) {
         if (freshness.missedTick())
             emit noAnswer(freshness.silentSince());
@@ -57,6 +59,7 @@ bool ModuleSession::poll()
     // The module reports an event only while it lasts; the session keeps it until cleared.
     latch |= reading.events;
     newest = reading;
+    newestStarted = started;
     readSinceConnect = true;
     emit readingTaken(reading);
     const QStringList newlyRed = redAlarms.take(reading.status, latch);
@@ -73,10 +76,101 @@ void ModuleSession::clearEvents(int channel)
     latch &= channel == 0 ? 0xFF00 : 0x00FF;
 }
 
-void ModuleSession::execute(const WriteList &writes)
+CommandFreshness ModuleSession::commandFreshness(qint64 receivedMs) const
 {
-    for (const RegisterWrite &write : writes)
-        bridge->write16(address + write.reg, AddressModifier, write.word);
+    return Brelk::commandFreshness(readSinceConnect, freshness.isStale(), newestStarted, receivedMs,
+                                   monotonicMs());
+}
+
+namespace {
+
+QString registerText(Register reg)
+{
+    return QStringLiteral("0x") +
+           QString::number(uint(reg), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+int channelOf(Register setVoltageWrite)
+{
+    return setVoltageWrite == regVsetWrite[1] ? 1 : 0;
+}
+
+} // namespace
+
+CommandOutcome ModuleSession::execute(const WriteList &writes)
+{
+    CommandOutcome outcome;
+    const auto fail = [&](Register reg, bool read, int status) {
+        outcome.done = false;
+        outcome.failedRegister = reg;
+        outcome.failedRead = read;
+        outcome.failure =
+            (read ? QStringLiteral("Read from the module at %1 failed (register %2): %3; nothing "
+                                   "was written")
+                  : QStringLiteral("Write to the module at %1 failed (register %2): %3"))
+                .arg(baseAddressText(address), registerText(reg), bridge->statusText(status));
+        ++failures;
+        lastFailureText = outcome.failure;
+        emit commandFailed(outcome.failure);
+        return outcome;
+    };
+
+    // What the module holds now, for the channels whose set voltage a ramp speed re-sends: read
+    // before the first write, so that a failed read leaves the module untouched.
+    bool resends[2] = {false, false};
+    for (const RegisterWrite &write : writes) {
+        if (write.resendsSetVoltage)
+            resends[channelOf(write.reg)] = true;
+    }
+    quint16 heldSetVoltage[2] = {0, 0};
+    bool tripped[2] = {false, false};
+    if (resends[0] || resends[1]) {
+        int status = 0;
+        const quint16 statusWord = readRegister(regStatus, &status);
+        if (status < 0)
+            return fail(regStatus, true, status);
+        const quint16 events = readRegister(regStatus2, &status);
+        if (status < 0)
+            return fail(regStatus2, true, status);
+        // The module reports an event only while it lasts; the latch keeps it like a tick's.
+        latch |= events;
+        for (int ch = 0; ch < 2; ++ch) {
+            if (!resends[ch])
+                continue;
+            heldSetVoltage[ch] = readRegister(regVset[ch], &status);
+            if (status < 0)
+                return fail(regVset[ch], true, status);
+            tripped[ch] = (channelByte(latch, ch) & (EventTRP | EventINH)) ||
+                          (channelByte(statusWord, ch) & StatusError);
+        }
+    }
+
+    for (RegisterWrite write : writes) {
+        const int ch = channelOf(write.reg);
+        if (write.resendsSetVoltage) {
+            // A set voltage switches a tripped channel back on: only the operator's own does.
+            if (tripped[ch]) {
+                outcome.notes << QStringLiteral("Ramp speed stored; channel %1 stays off until a "
+                                                "new set voltage")
+                                     .arg(QChar('A' + ch));
+                continue;
+            }
+            write.word = heldSetVoltage[ch];
+            write.resendsSetVoltage = false;
+        }
+        const int status = bridge->write16(address + write.reg, AddressModifier, write.word);
+        if (status < 0)
+            return fail(write.reg, false, status);
+        outcome.written.append(write);
+        if (write.reg == regVsetWrite[ch]) {
+            heldSetVoltage[ch] = write.word;
+            // An explicit set voltage is what switches a tripped channel on again.
+            tripped[ch] = false;
+        }
+    }
+    for (const QString &note : qAsConst(outcome.notes))
+        emit commandNote(note);
+    return outcome;
 }
 
 // Reads one tick's registers in the module's order. False when the tick did not complete: the

@@ -12,10 +12,29 @@
 #include "reading.h"
 
 #include <QObject>
+#include <QStringList>
 
 namespace Brelk {
 
 class Bridge;
+
+// How a command went on the bus. Every cycle's status is checked; the first that failed ends the
+// command, and what was written before it stays written.
+struct CommandOutcome
+{
+    bool done = true;
+    // The writes that reached the module, with every re-sent set voltage as it was written.
+    WriteList written;
+    // On a failure: the register whose cycle failed and whether it was the read-back of a set
+    // voltage or the channel's state before anything was written.
+    Register failedRegister = regStatus;
+    bool failedRead = false;
+    // "Write to the module at 0xDD00 failed (register 0x34): VME bus error".
+    QString failure;
+    // What the operator must know although everything was written: "Ramp speed stored; channel
+    // A stays off until a new set voltage".
+    QStringList notes;
+};
 
 class ModuleSession : public QObject
 {
@@ -56,7 +75,18 @@ public:
     // When the module was last heard of: its last complete tick, or the connection.
     qint64 silentSince() const { return freshness.silentSince(); }
 
-    void execute(const WriteList &writes);
+    // Carries out a command's writes in order. A re-sent set voltage is the one the module holds
+    // at that moment, read back on the bus before anything is written (or the one this list wrote
+    // before it), and is left out on a tripped channel. Reports failures and notes through the
+    // signals below as well as in the result.
+    CommandOutcome execute(const WriteList &writes);
+    // Commands whose cycles failed since the session began, and the newest failure's text.
+    int failedCommands() const { return failures; }
+    QString lastFailure() const { return lastFailureText; }
+
+    // Whether a command that reached the program at `receivedMs` (see monotonicMs) may be
+    // written now against the newest reading.
+    CommandFreshness commandFreshness(qint64 receivedMs) const;
 
 signals:
     // Every complete tick, once, after the latch took its events.
@@ -68,6 +98,10 @@ signals:
     // The readings turned stale, or live again at a complete tick.
     void staleChanged(bool stale);
     void baseAddressChanged(int oldAddress, int newAddress);
+    // A command's cycle failed (see CommandOutcome::failure); the rest of it was not written.
+    void commandFailed(const QString &text);
+    // A command did what was asked, and the operator must know more (CommandOutcome::notes).
+    void commandNote(const QString &text);
 
 private:
     bool takeReading(Reading *reading);
@@ -85,6 +119,10 @@ private:
     // speed command must not send.
     bool readSinceConnect = false;
     Reading newest;
+    // When the reads of `newest` began, on the monotonic clock.
+    qint64 newestStarted = 0;
+    int failures = 0;
+    QString lastFailureText;
     RedAlarmWatch redAlarms;
     quint16 serial = 0;
     quint16 latch = 0;

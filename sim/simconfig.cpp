@@ -228,6 +228,10 @@ const std::vector<Key> &bridgeKeys()
             {"BRELKSIM_CYCLES_FAIL", switchSetter<SimConfig>([](SimConfig &config) -> bool & {
                  return config.cyclesFail;
              })});
+        list.push_back(
+            {"BRELKSIM_WRITES_FAIL", switchSetter<SimConfig>([](SimConfig &config) -> bool & {
+                 return config.writesFail;
+             })});
         return list;
     }();
     return keys;

@@ -38,6 +38,8 @@ struct SimConfig
     // computer and the bridge.
     bool openGivesNoHandle = false;
     bool cyclesFail = false;
+    // Fault: no module acknowledges a write cycle (a bus error); reads still work.
+    bool writesFail = false;
     // In BRELKSIM_MODULES order; never empty, and no two windows overlap.
     std::vector<SimModule> modules{1};
 

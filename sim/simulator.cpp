@@ -128,7 +128,7 @@ Simulator::Outcome Simulator::write16(quint32 address, int addressModifier, quin
     if (settings.cyclesFail)
         return Outcome::LinkFailed;
     const int module = answeringModule(address, addressModifier);
-    if (module < 0)
+    if (module < 0 || settings.writesFail)
         return Outcome::BusError;
     models[std::size_t(module)].write(address - settings.modules[std::size_t(module)].baseAddress,
                                       word);

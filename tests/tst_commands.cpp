@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QFile>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,7 +35,10 @@ private slots:
     void setVoltageStartsAtPolledValue();
     void rampSpeed_data();
     void rampSpeed();
-    void rampSpeedAfterAddressChangeSendsNoVoltage();
+    void rampSpeedFollowsTheHeldSetVoltage_data();
+    void rampSpeedFollowsTheHeldSetVoltage();
+    void rampSpeedOnATrippedChannel();
+    void failedWriteIsShown();
     void cancelWritesNothing_data();
     void cancelWritesNothing();
     void softLimitI_data();
@@ -151,9 +155,9 @@ void TestCommands::rampSpeed_data()
                              << QVector<Write>{{0xDD0C, 254}, {0xDD34, 1000}};
     QTest::newRow("A 2.0") << "btnSetRamp_A" << 0 << 2.0 << labelA
                            << QVector<Write>{{0xDD0C, 2}, {0xDD34, 0}};
-    // Before any tick has read the module the set voltage is unknown and is not sent.
+    // The set voltage is read back from the module at the command, not taken from a tick.
     QTest::newRow("A before the first tick")
-        << "btnSetRamp_A" << -1 << 7.5 << labelA << QVector<Write>{{0xDD0C, 7}};
+        << "btnSetRamp_A" << -1 << 7.5 << labelA << QVector<Write>{{0xDD0C, 7}, {0xDD34, 1000}};
 }
 
 void TestCommands::rampSpeed()
@@ -180,23 +184,82 @@ void TestCommands::rampSpeed()
     QCOMPARE(writes(), expected);
 }
 
-void TestCommands::rampSpeedAfterAddressChangeSendsNoVoltage()
+// The set voltage a ramp speed re-sends is the one the module holds when it is written: a set
+// voltage written since the last tick, or while the poll is stopped, is not undone.
+void TestCommands::rampSpeedFollowsTheHeldSetVoltage_data()
+{
+    QTest::addColumn<bool>("rampFirst");
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<QVector<Write>>("expected");
+
+    const QVector<Write> setThenRamp{{0xDD34, 0}, {0xDD0C, 100}, {0xDD34, 0}};
+    const QVector<Write> rampThenSet{{0xDD0C, 100}, {0xDD34, 1000}, {0xDD34, 0}};
+    QTest::newRow("set voltage, then ramp in one tick") << false << 0 << setThenRamp;
+    QTest::newRow("ramp, then set voltage in one tick") << true << 0 << rampThenSet;
+    QTest::newRow("set voltage, then ramp 2 s later, poll stopped") << false << 2000 << setThenRamp;
+    QTest::newRow("ramp, then set voltage 2 s later, poll stopped") << true << 2000 << rampThenSet;
+}
+
+void TestCommands::rampSpeedFollowsTheHeldSetVoltage()
+{
+    QFETCH(bool, rampFirst);
+    QFETCH(int, gapMs);
+    QFETCH(QVector<Write>, expected);
+
+    Access::tick(*window);
+    sim->clearLog();
+    const char *const buttons[] = {"btnSetVset_A", "btnSetRamp_A"};
+    const double values[] = {0, 100};
+    for (int i = 0; i < 2; ++i) {
+        const int command = rampFirst ? 1 - i : i;
+        DialogDriver::acceptDouble(values[command]);
+        click(buttons[command]);
+        if (i == 0)
+            QTest::qWait(gapMs);
+    }
+    QCOMPARE(writes(), expected);
+}
+
+void TestCommands::rampSpeedOnATrippedChannel()
+{
+    sim->setRegister(0x30, 0x0002); // TRP of channel A
+    Access::tick(*window);
+    sim->clearLog();
+    DialogDriver::acceptDouble(50);
+    click("btnSetRamp_A");
+    QCOMPARE(writes(), (QVector<Write>{{0xDD0C, 50}}));
+    const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
+    QVERIFY(notice);
+    QCOMPARE(notice->text(),
+             QStringLiteral("Ramp speed stored; channel A stays off until a new set voltage"));
+    // The next tick's serial number leaves the notice where it is.
+    Access::tick(*window);
+    QCOMPARE(notice->text(),
+             QStringLiteral("Ramp speed stored; channel A stays off until a new set voltage"));
+
+    sim->clearLog();
+    DialogDriver::acceptDouble(50);
+    click("btnSetRamp_B");
+    QCOMPARE(writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
+}
+
+// A write the module does not acknowledge ends the command, on the bus and in the status bar.
+void TestCommands::failedWriteIsShown()
 {
     Access::tick(*window);
-    DialogDriver::acceptItem("0xDD00");
-    window->findChild<QAction *>("actionModule_Address")->trigger();
-    Access::timer(*window)->stop();
-    sim->clearLog();
-
-    DialogDriver::acceptDouble(100);
-    click("btnSetRamp_A");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD0C, 100}}));
-
-    Access::tick(*window);
+    QVERIFY(sim->configure("BRELKSIM_WRITES_FAIL", "on"));
     sim->clearLog();
     DialogDriver::acceptDouble(100);
     click("btnSetRamp_A");
-    QCOMPARE(writes().size(), 2);
+    const QVector<SimControl::Cycle> cycles = sim->cycles();
+    QCOMPARE(cycles.size(), 4); // status, status 2, set voltage, then the failed ramp speed
+    QVERIFY(cycles.last().write);
+    QCOMPARE(cycles.last().address, 0xDD0Cu);
+    QVERIFY(cycles.last().status < 0);
+    const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
+    QVERIFY(notice);
+    QCOMPARE(notice->text(), QStringLiteral("Write to the module at 0xDD00 failed (register "
+                                            "0x0C): Input/output error (error -5)"));
 }
 
 void TestCommands::cancelWritesNothing_data()

@@ -429,6 +429,7 @@ void TestForm::noOtherNamedObjects()
                                                               "actionMqttPublishing",
                                                               "actionRemoteCommands",
                                                               "lblRemoteCommand",
+                                                              "lblCommand",
                                                               "actionOverview",
                                                               "actionModules",
                                                               "overviewWindow",

@@ -348,8 +348,8 @@ void TestModule::checkedEntry_data()
         << Quantity::RampSpeed << uA1 << none << 1.96 << ok << 2;
     QTest::newRow("limit at 1 uA, 6 mA")
         << Quantity::SoftLimitI << uA1 << none << 0.006 << ok << 6000;
-    QTest::newRow("limit at 1 uA, in 0.1 mA steps")
-        << Quantity::SoftLimitI << uA1 << none << 0.00149 << ok << 1500;
+    QTest::newRow("limit at 1 uA, down to the 0.1 mA step below")
+        << Quantity::SoftLimitI << uA1 << none << 0.00149 << ok << 1400;
     QTest::newRow("limit at 10 nA, the register's end")
         << Quantity::SoftLimitI << CurrentResolution::nA10 << none << 655.3e-6 << ok << 65530;
     QTest::newRow("limit at 10 nA, beyond the register")
@@ -418,11 +418,11 @@ void TestModule::everyDialogEntryGivenInUnits()
         const double entered = steps * step;
         const CheckedEntry checked = checkEntry(quantity, entered / dialog.factor, selection);
         QVERIFY2(checked.problem == EntryProblem::None, qPrintable(QString::number(entered)));
-        QCOMPARE(entryWrites(quantity, 1, checked.entered, selection, nullptr),
-                 entryWrites(quantity, 1, heldEntry(entered, dialog.decimals), selection, nullptr));
+        QCOMPARE(entryWrites(quantity, 1, checked.entered, selection),
+                 entryWrites(quantity, 1, heldEntry(entered, dialog.decimals), selection));
     }
     QCOMPARE(checkEntry(quantity, (first - 1) * step / dialog.factor, selection).problem,
-             EntryProblem::OutOfRange);
+             isCurrentLimit(quantity) ? EntryProblem::Negative : EntryProblem::OutOfRange);
     QCOMPARE(checkEntry(quantity, (last + 1) * step / dialog.factor, selection).problem,
              EntryProblem::OutOfRange);
 }

@@ -29,6 +29,7 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -539,10 +540,17 @@ void TestMqtt::retainedStateForALateSubscriber()
     for (const Message *m : {&status, &module, &a, &b})
         QVERIFY2(m->retained, qPrintable(m->topic));
     QCOMPARE(status.payload, QByteArray("online"));
-    QCOMPARE(module.json(), QJsonDocument::fromJson(R"({"serial":"2101","base_address":"0xDD00",
+    QJsonObject description = module.json();
+    // Which program publishes: its host, and host, process and start time in one text.
+    const QString host = description.take(QStringLiteral("host")).toString();
+    QCOMPARE(host, QSysInfo::machineHostName());
+    QVERIFY(description.take(QStringLiteral("instance"))
+                .toString()
+                .startsWith(host + QStringLiteral(":%1:").arg(QCoreApplication::applicationPid())));
+    QCOMPARE(description, QJsonDocument::fromJson(R"({"serial":"2101","base_address":"0xDD00",
                  "bridge":"Wiener VM-USB","version":"1.0.0.0","voltage_resolution":"1V",
                  "current_resolution":"1uA","second_range":"none"})")
-                                .object());
+                              .object());
     // The simulator's power-on values.
     const QJsonObject channelA = a.json(), channelB = b.json();
     QCOMPARE(channelA.value("vset").toDouble(), 1000.0);

@@ -154,22 +154,32 @@ void TestMqttLogic::modulePayload_data()
     QTest::addColumn<QJsonObject>("expected");
 
     QTest::newRow("VM-USB, module 2101")
-        << ModuleContext{QStringLiteral("Wiener VM-USB"), 0xDD00, false, CurrentResolution::uA1,
-                         SecondRange::None}
+        << ModuleContext{QStringLiteral("Wiener VM-USB"),
+                         0xDD00,
+                         false,
+                         CurrentResolution::uA1,
+                         SecondRange::None,
+                         QStringLiteral("crate1"),
+                         QStringLiteral("crate1:812:1765000000000")}
         << true << 0x2101
         << parse(R"({"serial":"2101","base_address":"0xDD00","bridge":"Wiener VM-USB",
             "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"1uA",
-            "second_range":"none"})");
+            "second_range":"none","host":"crate1","instance":"crate1:812:1765000000000"})");
     QTest::newRow("V1718, lower-case hex serial, fine options")
-        << ModuleContext{QStringLiteral("CAEN V1718"), 0x0100, true, CurrentResolution::nA1,
-                         SecondRange::pA100}
+        << ModuleContext{QStringLiteral("CAEN V1718"), 0x0100,    true,     CurrentResolution::nA1,
+                         SecondRange::pA100,           QString(), QString()}
         << true << 0xABCD
         << parse(R"({"serial":"abcd","base_address":"0x0100","bridge":"CAEN V1718",
             "version":"1.0.0.0","voltage_resolution":"100mV","current_resolution":"1nA",
             "second_range":"100pA"})");
     QTest::newRow("no module answers")
-        << ModuleContext{QStringLiteral("Wiener VM-USB"), 0xDD00, false, CurrentResolution::nA100,
-                         SecondRange::nA1}
+        << ModuleContext{QStringLiteral("Wiener VM-USB"),
+                         0xDD00,
+                         false,
+                         CurrentResolution::nA100,
+                         SecondRange::nA1,
+                         QString(),
+                         QString()}
         << false << 0 << parse(R"({"serial":null,"base_address":"0xDD00","bridge":"Wiener VM-USB",
             "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"100nA",
             "second_range":"1nA"})");
@@ -513,6 +523,23 @@ void TestMqttLogic::parseCommand_data()
         << QByteArray(R"({"vset_by":100})") << "" << 0.0 << none << "unknown key";
     QTest::newRow("key in another case")
         << QByteArray(R"({"VSET":1})") << "" << 0.0 << none << "unknown key";
+    QTest::newRow("sent and serial beside a command")
+        << QByteArray(R"({"vset":1,"sent":1765000000000,"serial":"2101"})") << "vset" << 1.0 << none
+        << "";
+    QTest::newRow("sent as a text")
+        << QByteArray(R"({"vset":1,"sent":"now"})") << "" << 0.0 << none << "\"sent\" takes";
+    QTest::newRow("sent with a fraction")
+        << QByteArray(R"({"vset":1,"sent":1.5})") << "" << 0.0 << none << "\"sent\" takes";
+    QTest::newRow("sent before 1970")
+        << QByteArray(R"({"vset":1,"sent":-1})") << "" << 0.0 << none << "\"sent\" takes";
+    QTest::newRow("serial as a number")
+        << QByteArray(R"({"vset":1,"serial":2101})") << "" << 0.0 << none << "\"serial\" takes";
+    QTest::newRow("serial with a prefix")
+        << QByteArray(R"({"vset":1,"serial":"0x21"})") << "" << 0.0 << none << "\"serial\" takes";
+    QTest::newRow("serial too long")
+        << QByteArray(R"({"vset":1,"serial":"12101"})") << "" << 0.0 << none << "\"serial\" takes";
+    QTest::newRow("only sent and serial")
+        << QByteArray(R"({"sent":1,"serial":"1"})") << "" << 0.0 << none << "no command";
     QTest::newRow("duplicate command key")
         << QByteArray(R"({"vset":1,"vset":6000})") << "" << 0.0 << none << "more than once";
     QTest::newRow("duplicate spelled with an escape")
@@ -578,7 +605,9 @@ RemoteConditions usable(SecondRange range = SecondRange::None,
     RemoteConditions conditions;
     conditions.allowed = true;
     conditions.retained = false;
-    conditions.stale = false;
+    conditions.freshness = CommandFreshness::Current;
+    conditions.serialNumber = 0x2101;
+    conditions.wallClockMs = 1765000000000;
     conditions.selection.currentResolution = resolution;
     conditions.selection.secondRange = range;
     return conditions;
@@ -599,10 +628,24 @@ void TestMqttLogic::verdict_data()
     RemoteConditions retained = usable();
     retained.retained = true;
     RemoteConditions stale = usable();
-    stale.stale = true;
+    stale.freshness = CommandFreshness::TickTooOld;
     RemoteConditions everything = disabled;
     everything.retained = true;
-    everything.stale = true;
+    everything.freshness = CommandFreshness::NoTick;
+    everything.conflictHost = QStringLiteral("crate2");
+    RemoteConditions conflict = usable();
+    conflict.conflictHost = QStringLiteral("crate2");
+    conflict.retained = true;
+    RemoteConditions waited = usable();
+    waited.freshness = CommandFreshness::WaitedTooLong;
+    RemoteConditions noTick = usable();
+    noTick.freshness = CommandFreshness::NoTick;
+    noTick.serialNumber = -1;
+    RemoteConditions tightAge = usable();
+    tightAge.maxAgeMs = 100;
+    const QByteArray sentNow = QByteArray::number(usable().wallClockMs);
+    const QByteArray sentLate = QByteArray::number(usable().wallClockMs - 2001);
+    const QByteArray sentAhead = QByteArray::number(usable().wallClockMs + 2001);
 
     // The register words are what the dialog writes for the same entry (see tst_commands).
     QTest::newRow("vset A") << QByteArray(R"({"vset":1500})") << usable() << 0 << ""
@@ -626,12 +669,11 @@ void TestMqttLogic::verdict_data()
         << QByteArray(R"({"vset":-1})") << usable() << 0 << "out_of_range" << WriteList();
     QTest::newRow("huge vset") << QByteArray(R"({"vset":1e300})") << usable() << 0 << "out_of_range"
                                << WriteList();
-    // The polled set voltage of channel B in the reading below is 500.
-    QTest::newRow("ramp B sends the polled set voltage after it")
+    QTest::newRow("ramp B re-sends the set voltage the module holds")
         << QByteArray(R"({"ramp":20})") << usable() << 1 << ""
-        << WriteList{{regRamp_B, 20}, {regVsetWrite_B, 500}};
+        << WriteList{{regRamp_B, 20}, setVoltageResend(1)};
     QTest::newRow("ramp 254.9 is 254") << QByteArray(R"({"ramp":254.9})") << usable() << 0 << ""
-                                       << WriteList{{regRamp_A, 254}, {regVsetWrite_A, 1000}};
+                                       << WriteList{{regRamp_A, 254}, setVoltageResend(0)};
     QTest::newRow("ramp below 2") << QByteArray(R"({"ramp":1.9})") << usable() << 0
                                   << "out_of_range" << WriteList();
     QTest::newRow("ramp above 255")
@@ -648,6 +690,118 @@ void TestMqttLogic::verdict_data()
     QTest::newRow("limit_i at 10 nA, 0.3 uA")
         << QByteArray(R"({"limit_i":3e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
         << 0 << "" << WriteList{{regSoftLimitI_A, 30}};
+    // A current limit is never looser than asked: down to the step below, never to "no limit".
+    const struct
+    {
+        const char *name;
+        const char *payload;
+        CurrentResolution resolution;
+        SecondRange range;
+        const char *error;
+        RegisterWrite write;
+    } limits[] = {
+        {"1 uA: 0.15 mA is 0.1 mA",
+         R"({"limit_i":0.00015})",
+         CurrentResolution::uA1,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 100}},
+        {"1 uA: 0.05 mA is below one step",
+         R"({"limit_i":0.00005})",
+         CurrentResolution::uA1,
+         SecondRange::None,
+         "out_of_range",
+         {}},
+        {"1 uA: 0.04 mA is not no limit",
+         R"({"limit_i":0.00004})",
+         CurrentResolution::uA1,
+         SecondRange::None,
+         "out_of_range",
+         {}},
+        {"1 uA: negative",
+         R"({"limit_i":-0.00004})",
+         CurrentResolution::uA1,
+         SecondRange::None,
+         "out_of_range",
+         {}},
+        {"1 uA: 0 is no limit",
+         R"({"limit_i":0})",
+         CurrentResolution::uA1,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 0}},
+        {"100 nA: 0.19 uA is 0.1 uA",
+         R"({"limit_i":1.9e-7})",
+         CurrentResolution::nA100,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 1}},
+        {"100 nA: 0.05 uA",
+         R"({"limit_i":5e-8})",
+         CurrentResolution::nA100,
+         SecondRange::None,
+         "out_of_range",
+         {}},
+        {"10 nA: 0.15 uA is 0.1 uA",
+         R"({"limit_i":1.5e-7})",
+         CurrentResolution::nA10,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 10}},
+        {"10 nA: 0.29 uA is 0.2 uA, not 0.3",
+         R"({"limit_i":2.9e-7})",
+         CurrentResolution::nA10,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 20}},
+        {"1 nA: 0.09 uA",
+         R"({"limit_i":9e-8})",
+         CurrentResolution::nA1,
+         SecondRange::None,
+         "out_of_range",
+         {}},
+        {"1 nA: 0.15 uA is 0.1 uA",
+         R"({"limit_i":1.5e-7})",
+         CurrentResolution::nA1,
+         SecondRange::None,
+         "",
+         {regSoftLimitI_A, 100}},
+        {"second range 100 pA: 1.259 uA is 1.25 uA",
+         R"({"limit_i2":1.259e-6})",
+         CurrentResolution::uA1,
+         SecondRange::pA100,
+         "",
+         {regSoftLimitI2_A, 12500}},
+        {"second range 100 pA: 0.005 uA",
+         R"({"limit_i2":5e-9})",
+         CurrentResolution::uA1,
+         SecondRange::pA100,
+         "out_of_range",
+         {}},
+        {"second range 1 nA: 1.29 uA is 1.2 uA",
+         R"({"limit_i2":1.29e-6})",
+         CurrentResolution::uA1,
+         SecondRange::nA1,
+         "",
+         {regSoftLimitI2_A, 1200}},
+        {"second range 1 nA: 0.05 uA",
+         R"({"limit_i2":5e-8})",
+         CurrentResolution::uA1,
+         SecondRange::nA1,
+         "out_of_range",
+         {}},
+        {"second range 1 nA: negative",
+         R"({"limit_i2":-1e-6})",
+         CurrentResolution::uA1,
+         SecondRange::nA1,
+         "out_of_range",
+         {}},
+    };
+    for (const auto &limit : limits) {
+        QTest::newRow(limit.name) << QByteArray(limit.payload)
+                                  << usable(limit.range, limit.resolution) << 0 << limit.error
+                                  << (*limit.error ? WriteList() : WriteList{limit.write});
+    }
     QTest::newRow("limit_i at 1 nA above what the register holds")
         << QByteArray(R"({"limit_i":0.0001})") << usable(SecondRange::None, CurrentResolution::nA1)
         << 0 << "out_of_range" << WriteList();
@@ -681,6 +835,35 @@ void TestMqttLogic::verdict_data()
     QTest::newRow("stale") << QByteArray(R"({"vset":1})") << stale << 0 << "stale" << WriteList();
     QTest::newRow("stale clear") << QByteArray(R"({"clear":true})") << stale << 0 << "stale"
                                  << WriteList();
+    QTest::newRow("stale: no tick since the connection")
+        << QByteArray(R"({"vset":1})") << noTick << 0 << "stale" << WriteList();
+    QTest::newRow("stale: waited too long in the program")
+        << QByteArray(R"({"vset":1})") << waited << 0 << "stale" << WriteList();
+    QTest::newRow("conflict before retained")
+        << QByteArray(R"({"vset":1})") << conflict << 0 << "conflict" << WriteList();
+    QTest::newRow("sent now") << QByteArray(R"({"vset":1,"sent":)" + sentNow + "}") << usable() << 0
+                              << "" << WriteList{{regVsetWrite_A, 1}};
+    QTest::newRow("sent too long ago") << QByteArray(R"({"vset":1,"sent":)" + sentLate + "}")
+                                       << usable() << 0 << "expired" << WriteList();
+    QTest::newRow("sent ahead of the clock") << QByteArray(R"({"vset":1,"sent":)" + sentAhead + "}")
+                                             << usable() << 0 << "expired" << WriteList();
+    QTest::newRow("sent within a shorter maximum age")
+        << QByteArray(R"({"vset":1,"sent":)" + QByteArray::number(usable().wallClockMs - 101) + "}")
+        << tightAge << 0 << "expired" << WriteList();
+    QTest::newRow("expired before out of range")
+        << QByteArray(R"({"vset":9000,"sent":)" + sentLate + "}") << usable() << 0 << "expired"
+        << WriteList();
+    QTest::newRow("serial of this module") << QByteArray(R"({"vset":1,"serial":"2101"})")
+                                           << usable() << 0 << "" << WriteList{{regVsetWrite_A, 1}};
+    QTest::newRow("serial in upper case") << QByteArray(R"({"clear":true,"serial":"ABCD"})") << [] {
+        RemoteConditions c = usable();
+        c.serialNumber = 0xabcd;
+        return c;
+    }() << 0 << "" << WriteList();
+    QTest::newRow("serial of another module") << QByteArray(R"({"vset":1,"serial":"2102"})")
+                                              << usable() << 0 << "wrong_module" << WriteList();
+    QTest::newRow("serial before the first tick") << QByteArray(R"({"vset":1,"serial":"2101"})")
+                                                  << noTick << 0 << "wrong_module" << WriteList();
 }
 
 void TestMqttLogic::verdict()
@@ -691,13 +874,12 @@ void TestMqttLogic::verdict()
     QFETCH(QString, error);
     QFETCH(WriteList, writes);
 
-    const Reading polled = baseReading();
     CommandRate rate;
     const RemoteCommand command = parseRemoteCommand(payload);
     const RemoteVerdict verdict = judgeRemoteCommand(command, conditions, &rate, 1000);
     QCOMPARE(verdict.error, error);
     QVERIFY(error.isEmpty() || !verdict.message.isEmpty());
-    QCOMPARE(remoteCommandWrites(command, verdict, channel, conditions.selection, &polled), writes);
+    QCOMPARE(remoteCommandWrites(command, verdict, channel, conditions.selection), writes);
     // A refused command leaves the rate as it was: five more are accepted in the same second.
     const int more = error.isEmpty() ? 4 : 5;
     for (int i = 0; i < more; ++i)
@@ -722,7 +904,7 @@ void TestMqttLogic::rateIsFivePerSecond()
     // A command that another check refuses is never counted.
     CommandRate fresh;
     RemoteConditions stale = usable();
-    stale.stale = true;
+    stale.freshness = CommandFreshness::TickTooOld;
     for (int i = 0; i < 10; ++i)
         QCOMPARE(judgeRemoteCommand(command, stale, &fresh, 0).error, QStringLiteral("stale"));
     QVERIFY(judgeRemoteCommand(command, usable(), &fresh, 0).error.isEmpty());
@@ -750,10 +932,10 @@ void TestMqttLogic::answerAndTexts_data()
                                    << parse(R"({"id":null,"ok":true,"command":"limit_i",
                                        "value":0.0005})")
                                    << "channel A Limit I 0.5 mA";
-    QTest::newRow("limit_i in uA, held to the dialog's 0.1 uA")
+    QTest::newRow("limit_i in uA, down to the dialog's 0.1 uA")
         << QByteArray(R"({"limit_i":2.5e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
-        << 0 << parse(R"({"id":null,"ok":true,"command":"limit_i","value":3e-7})")
-        << "channel A Limit I 0.3 uA";
+        << 0 << parse(R"({"id":null,"ok":true,"command":"limit_i","value":2e-7})")
+        << "channel A Limit I 0.2 uA";
     QTest::newRow("limit_i2") << QByteArray(R"({"limit_i2":1.25e-6})") << usable(SecondRange::pA100)
                               << 1 << parse(R"({"id":null,"ok":true,"command":"limit_i2",
                                   "value":1.25e-6})")
@@ -777,11 +959,9 @@ void TestMqttLogic::answerAndTexts()
     QFETCH(QJsonObject, answer);
     QFETCH(QString, text);
 
-    const Reading polled = baseReading();
     const RemoteCommand command = parseRemoteCommand(payload);
     const RemoteVerdict verdict = judgeRemoteCommand(command, conditions, nullptr, 0);
-    const WriteList writes =
-        remoteCommandWrites(command, verdict, channel, conditions.selection, &polled);
+    const WriteList writes = remoteCommandWrites(command, verdict, channel, conditions.selection);
     const double written = writtenValue(command, writes, conditions.selection);
     QJsonObject published = remoteAnswer(command, verdict, written);
     const QByteArray line = compactJson(published);

@@ -54,7 +54,7 @@ private slots:
     void latchKeepsEventsUntilCleared();
     void commandWrites_data();
     void commandWrites();
-    void rampSpeedSendsNoSetVoltageOfAnotherModule();
+    void failedReadBackWritesNothing();
     void bridgeClosesBeforeDeleting();
     void resolutionOptions_data();
     void resolutionOptions();
@@ -197,53 +197,110 @@ void TestSession::latchKeepsEventsUntilCleared()
     QVERIFY(!session->lastReading());
 }
 
+// Every command as the module sees it, reads and writes in order. A ramp speed re-sends the set
+// voltage the module holds at that moment, read back before anything is written, and none on a
+// tripped channel; the first failed cycle ends the command.
 void TestSession::commandWrites_data()
 {
     QTest::addColumn<WriteList>("writes");
-    QTest::addColumn<QList<int>>("expected"); // offset, word, offset, word, ...
+    QTest::addColumn<QList<int>>("registers"); // offset, word, ...: what the module holds
+    QTest::addColumn<int>("failing");          // status of every write; 0 when they succeed
+    QTest::addColumn<QList<int>>("expected");  // 'R' or 'W', offset, word, ...
+    QTest::addColumn<QString>("report");       // the failure or the note
 
-    QTest::newRow("set voltage A") << setVoltageWrites(0, 1500) << QList<int>{0x34, 1500};
-    QTest::newRow("set voltage B") << setVoltageWrites(1, 6000) << QList<int>{0x38, 6000};
-    QTest::newRow("limit A") << softLimitIWrites(0, 500) << QList<int>{0x44, 500};
-    QTest::newRow("limit B") << softLimitIWrites(1, 65535) << QList<int>{0x48, 65535};
-    QTest::newRow("limit 2 A") << softLimitI2Writes(0, 12) << QList<int>{0x46, 12};
-    QTest::newRow("limit 2 B") << softLimitI2Writes(1, 0) << QList<int>{0x4A, 0};
-    Reading polled;
-    polled.vset[0] = 1000;
-    polled.vset[1] = 2000;
-    QTest::newRow("ramp A, polled set voltage follows")
-        << rampSpeedWrites(0, 20, &polled) << QList<int>{0x0C, 20, 0x34, 1000};
-    QTest::newRow("ramp B, polled set voltage follows")
-        << rampSpeedWrites(1, 255, &polled) << QList<int>{0x10, 255, 0x38, 2000};
-    QTest::newRow("ramp without a tick") << rampSpeedWrites(1, 2, nullptr) << QList<int>{0x10, 2};
+    const QList<int> holds{0x04, 1000, 0x08, 2000};
+    QTest::newRow("set voltage A")
+        << setVoltageWrites(0, 1500) << holds << 0 << QList<int>{'W', 0x34, 1500} << QString();
+    QTest::newRow("set voltage B")
+        << setVoltageWrites(1, 6000) << holds << 0 << QList<int>{'W', 0x38, 6000} << QString();
+    QTest::newRow("limit A") << softLimitIWrites(0, 500) << holds << 0 << QList<int>{'W', 0x44, 500}
+                             << QString();
+    QTest::newRow("limit 2 B") << softLimitI2Writes(1, 0) << holds << 0 << QList<int>{'W', 0x4A, 0}
+                               << QString();
+    QTest::newRow("ramp A, the held set voltage follows")
+        << rampSpeedWrites(0, 20) << holds << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
+        << QString();
+    QTest::newRow("ramp B, the held set voltage follows")
+        << rampSpeedWrites(1, 255) << holds << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x08, 2000, 'W', 0x10, 255, 'W', 0x38, 2000}
+        << QString();
+    QTest::newRow("set voltage, then ramp: the new set voltage follows")
+        << (setVoltageWrites(0, 0) + rampSpeedWrites(0, 100)) << holds << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0,   'R', 0x04, 1000,
+                      'W', 0x34, 0, 'W', 0x0C, 100, 'W', 0x34, 0}
+        << QString();
+    const QString stored = QStringLiteral("Ramp speed stored; channel A stays off until a new set "
+                                          "voltage");
+    QTest::newRow("ramp A, TRP reported now")
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventTRP}) << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, EventTRP, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
+    QTest::newRow("ramp A, INH reported now")
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventINH}) << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, EventINH, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
+    QTest::newRow("ramp A, state Error")
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError}) << 0
+        << QList<int>{'R', 0x00, StatusError, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 50}
+        << stored;
+    QTest::newRow("ramp A while channel B is tripped")
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError << 8, 0x30, 0x2200}) << 0
+        << QList<int>{'R', 0x00, StatusError << 8,
+                      'R', 0x30, 0x2200,
+                      'R', 0x04, 1000,
+                      'W', 0x0C, 50,
+                      'W', 0x34, 1000}
+        << QString();
+    QTest::newRow("ramp on a tripped channel, then an explicit set voltage")
+        << (rampSpeedWrites(0, 50) + setVoltageWrites(0, 1500))
+        << (holds + QList<int>{0x30, EventTRP}) << 0
+        << QList<int>{'R',  0x00, 0,    'R', 0x30, EventTRP, 'R', 0x04,
+                      1000, 'W',  0x0C, 50,  'W',  0x34,     1500}
+        << stored;
+    QTest::newRow("a failed write ends the command")
+        << (softLimitIWrites(0, 1) + setVoltageWrites(0, 2)) << holds << -1
+        << QList<int>{'W', 0x44, 1}
+        << QStringLiteral("Write to the module at 0x1200 failed (register 0x44): status -1");
 }
 
 void TestSession::commandWrites()
 {
     QFETCH(WriteList, writes);
+    QFETCH(QList<int>, registers);
+    QFETCH(int, failing);
     QFETCH(QList<int>, expected);
+    QFETCH(QString, report);
 
     session->setBaseAddress(0x1200);
-    session->execute(writes);
+    for (int i = 0; i < registers.size(); i += 2)
+        bus->registers[at(quint32(registers[i]))] = quint16(registers[i + 1]);
+    bus->writeStatus = failing;
+    QSignalSpy failed(session, &ModuleSession::commandFailed);
+    QSignalSpy noted(session, &ModuleSession::commandNote);
+    const CommandOutcome outcome = session->execute(writes);
     QVector<BusCycle> cycles;
-    for (int i = 0; i < expected.size(); i += 2)
-        cycles.append({quint32(0x1200 + expected[i]), 0x29, quint16(expected[i + 1]), true});
+    for (int i = 0; i < expected.size(); i += 3) {
+        cycles.append({quint32(0x1200 + expected[i + 1]), 0x29, quint16(expected[i + 2]),
+                       expected[i] == 'W'});
+    }
     QCOMPARE(bus->cycles, cycles);
+    QCOMPARE(outcome.done, failing == 0);
+    QCOMPARE(outcome.done ? outcome.notes.join(QLatin1Char(';')) : outcome.failure, report);
+    QCOMPARE(failed.count(), failing == 0 ? 0 : 1);
+    QCOMPARE(noted.count(), report.isEmpty() || failing != 0 ? 0 : 1);
+    QCOMPARE(session->failedCommands(), failing == 0 ? 0 : 1);
+    if (outcome.done)
+        QCOMPARE(outcome.written.size(), expected.count('W'));
 }
 
-// After an address change the last reading belongs to another module until the new one answers.
-void TestSession::rampSpeedSendsNoSetVoltageOfAnotherModule()
+// A set voltage that cannot be read back leaves the module untouched.
+void TestSession::failedReadBackWritesNothing()
 {
-    bus->registers[at(0x3C)] = 0x2101;
-    bus->registers[at(0x04)] = 1234;
-    QVERIFY(session->poll());
-    QCOMPARE(session->lastReading()->vset[0], quint16(1234));
-    session->setBaseAddress(0xC000);
-    QVERIFY(!session->lastReading());
-    QVERIFY(session->isStale());
-    bus->cycles.clear();
-    session->execute(rampSpeedWrites(0, 50, session->lastReading()));
-    QCOMPARE(bus->cycles, (QVector<BusCycle>{{0xC00C, 0x29, 50, true}}));
+    bus->status = -2;
+    const CommandOutcome outcome = session->execute(rampSpeedWrites(1, 20));
+    QVERIFY(!outcome.done);
+    QVERIFY(outcome.failedRead);
+    QCOMPARE(bus->cycles, (QVector<BusCycle>{{at(0x00), 0x29, 0, false}}));
+    QVERIFY(outcome.failure.endsWith(QLatin1String("nothing was written")));
 }
 
 void TestSession::bridgeClosesBeforeDeleting()

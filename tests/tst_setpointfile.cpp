@@ -285,15 +285,15 @@ void TestSetPointFile::restoreWrites_data()
     }
     QTest::newRow("second range left as it is")
         << other << false << QVector<RegisterWrite>{{regSoftLimitI_A, 500}, {regSoftLimitI_B, 600},
-                                                    {regRamp_A, 20},        {regVsetWrite_A, 1000},
-                                                    {regRamp_B, 30},        {regVsetWrite_B, 500},
+                                                    {regRamp_A, 20},        setVoltageResend(0),
+                                                    {regRamp_B, 30},        setVoltageResend(1),
                                                     {regVsetWrite_A, 1500}, {regVsetWrite_B, 800}};
     QTest::newRow("ramp B only, at the file's voltage")
         << moduleAt(1500, 800, 20, 99) << true
-        << QVector<RegisterWrite>{{regRamp_B, 30}, {regVsetWrite_B, 800}};
+        << QVector<RegisterWrite>{{regRamp_B, 30}, setVoltageResend(1)};
     QTest::newRow("ramp A and set voltage B")
         << moduleAt(1500, 0, 21, 30) << true
-        << QVector<RegisterWrite>{{regRamp_A, 20}, {regVsetWrite_A, 1500}, {regVsetWrite_B, 800}};
+        << QVector<RegisterWrite>{{regRamp_A, 20}, setVoltageResend(0), {regVsetWrite_B, 800}};
     QTest::newRow("nothing") << moduleAt(1500, 800, 20, 30) << true << QVector<RegisterWrite>{};
 }
 

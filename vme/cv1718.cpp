@@ -69,6 +69,25 @@ QString CV1718::errorString()
     return errorText;
 }
 
+QString CV1718::cycleStatusText(int status)
+{
+    switch (status) {
+    case -1:
+        return QStringLiteral("VME bus error");
+    case -2:
+        return QStringLiteral("communication error");
+    case statusNoLibrary:
+        return QStringLiteral("generic error");
+    case -4:
+        return QStringLiteral("invalid parameter");
+    case -5:
+        return QStringLiteral("timeout");
+    default:
+        break;
+    }
+    return QStringLiteral("error %1").arg(status);
+}
+
 QString CV1718::name()
 {
     return QStringLiteral("CAEN V1718");

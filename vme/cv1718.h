@@ -23,6 +23,9 @@ public:
     void write16(quint32 address, int addressModifier, quint16 data, int *error = nullptr) override;
     quint16 read16(quint32 address, int addressModifier, int *error = nullptr) override;
 
+    // What a failed cycle's status means, in the library's own terms.
+    static QString cycleStatusText(int status);
+
 private:
     // The CAEN library's entry points; each returns 0 on success and a negative code on failure.
     typedef int(VENDOR_CALL *SWRelease)(char *text);

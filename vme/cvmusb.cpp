@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include <cstring>
+
 namespace {
 // Room for as many bridges as the library may report.
 const int deviceTableSize = 32;
@@ -73,6 +75,16 @@ bool CVmUsb::close()
 QString CVmUsb::errorString()
 {
     return errorText;
+}
+
+// The library passes on the USB layer's negative errno values.
+QString CVmUsb::cycleStatusText(int status)
+{
+    if (status == statusNotAttempted)
+        return QStringLiteral("the controller is not open");
+    return QStringLiteral("%1 (error %2)")
+        .arg(QString::fromLocal8Bit(std::strerror(-status)))
+        .arg(status);
 }
 
 QString CVmUsb::name()

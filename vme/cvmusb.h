@@ -21,6 +21,9 @@ public:
     void write16(quint32 address, int addressModifier, quint16 data, int *error = nullptr) override;
     quint16 read16(quint32 address, int addressModifier, int *error = nullptr) override;
 
+    // What a failed cycle's status means, in the library's own terms.
+    static QString cycleStatusText(int status);
+
 private:
     // One record of the library's device table: the USB device and its serial number text.
     struct DeviceRecord

@@ -30,7 +30,7 @@ void FakeController::write16(quint32 address, int addressModifier, quint16 data,
     if (recordCycles)
         cycles.append({address, addressModifier, data, true});
     if (error)
-        *error = status;
+        *error = writeStatus != 0 ? writeStatus : status;
 }
 
 quint16 FakeController::read16(quint32 address, int addressModifier, int *error)

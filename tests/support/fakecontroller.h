@@ -40,8 +40,10 @@ public:
 
     // Words delivered by reads; unset addresses read 0.
     QHash<quint32, quint16> registers;
-    // Status handed back through a non-null status pointer.
+    // Status handed back through a non-null status pointer; a write hands back `writeStatus`
+    // instead while that is not 0.
     int status = 0;
+    int writeStatus = 0;
     bool recordCycles = true;
     QVector<BusCycle> cycles;
 };
