@@ -460,9 +460,13 @@ private slots:
     void commandsNeedTheBrokerAndThePanel();
     void commandWritesAsTheDialog_data();
     void commandWritesAsTheDialog();
+    void clearForgetsOnlyItsChannelsEvents_data();
+    void clearForgetsOnlyItsChannelsEvents();
     void furtherModuleTakesCommandsUnderItsPrefix();
     void refusalsWriteNothing_data();
     void refusalsWriteNothing();
+    void staleUntilATickAtTheAddress_data();
+    void staleUntilATickAtTheAddress();
     void retainedCommandIsNeverExecuted();
     void commandsOverTls_data();
     void commandsOverTls();
@@ -1278,6 +1282,57 @@ void TestMqtt::commandWritesAsTheDialog()
     QCOMPARE(sim->writes(), writes);
 }
 
+void TestMqtt::clearForgetsOnlyItsChannelsEvents_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("kept"); // the latched events left afterwards
+
+    QTest::newRow("A") << "a"
+                       << "btnClearStatus2_A" << int(EventTRP << 8);
+    QTest::newRow("B") << "b"
+                       << "btnClearStatus2_B" << int(EventILIM);
+}
+
+// {"clear": true} forgets the latched events of its own channel and not the other's, as that
+// channel's Clear button does, and writes nothing to the module.
+void TestMqtt::clearForgetsOnlyItsChannelsEvents()
+{
+    QFETCH(QString, channel);
+    QFETCH(QString, button);
+    QFETCH(int, kept);
+
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+    const ModuleSession *session = Access::session(*window);
+    // Events the module reports for a while and no longer: the panel keeps them latched.
+    const auto latchEvents = [this, session] {
+        const int both = EventILIM | EventTRP << 8;
+        sim->setRegister(regStatus2, quint16(both));
+        QTRY_COMPARE(int(session->eventLatch()), both);
+        sim->setRegister(regStatus2, 0);
+        QSignalSpy ticks(session, &ModuleSession::readingTaken);
+        QVERIFY(ticks.wait(2000));
+    };
+    latchEvents();
+    if (QTest::currentTestFailed())
+        return;
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, channel + QStringLiteral("/set"), R"({"clear":true})"));
+    Message answer;
+    QVERIFY(subscriber.waitFor(channel + QStringLiteral("/result"), any, &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(int(session->eventLatch()), kept);
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    latchEvents();
+    if (QTest::currentTestFailed())
+        return;
+    window->findChild<QPushButton *>(button)->click();
+    QCOMPARE(int(session->eventLatch()), kept);
+}
+
 // The operator's switch holds for every module; a further module's command reaches that module
 // only, and the status bar names the module.
 void TestMqtt::furtherModuleTakesCommandsUnderItsPrefix()
@@ -1403,6 +1458,56 @@ void TestMqtt::refusalsWriteNothing()
     QVERIFY2(lines.last().startsWith(QStringLiteral("Remote command: module 0xDD00 channel A ")) &&
                  lines.last().contains(error),
              qPrintable(lines.last()));
+}
+
+void TestMqtt::staleUntilATickAtTheAddress_data()
+{
+    QTest::addColumn<bool>("moved");
+    QTest::newRow("connected, no tick yet") << false;
+    QTest::newRow("moved to another address, no tick there yet") << true;
+}
+
+// Until a tick has read the module since the bridge's connection or the last address change, a
+// command is refused "stale" and writes nothing, though the poll was never stopped; once one has,
+// the same command is written.
+void TestMqtt::staleUntilATickAtTheAddress()
+{
+    QFETCH(bool, moved);
+    const QString prefix = QStringLiteral("lab/hv");
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\nMqttTopic=lab/hv\n");
+    Access::timer(*window)->stop();
+    QVERIFY(!Access::session(*window)->lastReading());
+    quint32 base = 0xDD00;
+    if (moved) {
+        Access::tick(*window);
+        QVERIFY(Access::session(*window)->lastReading());
+        base = 0xC000;
+        QVERIFY(sim->configure(QStringLiteral("BRELKSIM_BASE"), QStringLiteral("0xC000")));
+        Access::setBaseAddress(*window, int(base));
+    }
+    Subscriber subscriber(broker->port, prefix);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
+    QTest::qWait(300);
+
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1500,"id":"early"})", {},
+                         prefix));
+    Message answer;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("early", m); },
+        &answer));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("stale"));
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    Access::tick(*window);
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1500,"id":"ticked"})",
+                         {}, prefix));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("ticked", m); },
+        &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{base + 0x34, 1500}}));
 }
 
 // A retained command waits on the broker for every new subscription: it is refused at the
