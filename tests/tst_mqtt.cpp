@@ -2,8 +2,10 @@
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
 // quit and restarts while the connection attempt hangs; the panel as a service without a display,
-// stopped by SIGTERM, and its command line. Remote commands: the broker's access control, the
-// writes compared with the dialog's, each refusal, a retained command, and TLS.
+// stopped by SIGTERM, and its command line. Remote commands: the broker's access control with the
+// README's list (each service's account kept to its own prefixes), the writes compared with the
+// dialog's, Clear on one channel, each refusal, stale before the first tick at the address, a
+// retained command, and TLS.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
@@ -357,16 +359,26 @@ QStringList credentials(const char *user)
             QLatin1String(user) + QStringLiteral("-pw")};
 }
 
-// The README's access-control list: the panel reads and writes its prefix, a viewer only reads,
-// an operator may also write commands.
-const QByteArray CommandAcl = "user panel\ntopic readwrite brelk/#\n"
-                              "user viewer\ntopic read brelk/#\n"
-                              "user operator\ntopic read brelk/#\ntopic write brelk/+/+/set\n";
+// The access-control list of the README's "Remote commands", as it stands there: each panel's or
+// service's account publishes under its own prefixes and reads its own command topics, a viewer
+// only reads, an operator may also write commands.
+QByteArray readmeAcl()
+{
+    QFile readme(QStringLiteral(BRELK_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray text = readme.readAll();
+    const int start = text.indexOf("# /etc/mosquitto/acl\n");
+    const int end = text.indexOf("```", start);
+    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
+}
 
+// The accounts of the README's list: the service of the module at 0xDD00, another crate's
+// service, a viewer and an operator; each password is the name and "-pw".
 QList<QPair<QString, QString>> commandUsers()
 {
     QList<QPair<QString, QString>> users;
-    for (const char *user : {"panel", "viewer", "operator"})
+    for (const char *user : {"dd00", "de00", "viewer", "operator"})
         users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-pw")});
     return users;
 }
@@ -458,6 +470,8 @@ private slots:
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
     void commandsNeedTheBrokerAndThePanel();
+    void accountsKeepToTheirPrefixes_data();
+    void accountsKeepToTheirPrefixes();
     void commandWritesAsTheDialog_data();
     void commandWritesAsTheDialog();
     void clearForgetsOnlyItsChannelsEvents_data();
@@ -1190,10 +1204,10 @@ void TestMqtt::commandLineWithoutDisplay()
 void TestMqtt::commandsNeedTheBrokerAndThePanel()
 {
     Broker guarded(freePort());
-    QVERIFY(guarded.startGuarded(commandUsers(), CommandAcl));
+    QVERIFY(guarded.startGuarded(commandUsers(), readmeAcl()));
     startWindow(settingsFor(guarded.port) +
-                "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n");
-    Subscriber subscriber(guarded.port, QLatin1String(Prefix), credentials("panel"));
+                "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n");
+    Subscriber subscriber(guarded.port, QLatin1String(Prefix), credentials("viewer"));
     QVERIFY(waitForCommands());
     QVERIFY(window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"))->isChecked());
     sim->clearLog();
@@ -1215,6 +1229,89 @@ void TestMqtt::commandsNeedTheBrokerAndThePanel()
         QJsonDocument::fromJson(R"({"id":"op","ok":true,"command":"vset","value":1500})").object());
     QVERIFY(!answer.retained);
     QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 1500}}));
+}
+
+void TestMqtt::accountsKeepToTheirPrefixes_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<bool>("delivered");
+
+    const QString viewer = QStringLiteral("viewer"), op = QStringLiteral("operator"),
+                  service = QStringLiteral("dd00"), other = QStringLiteral("de00");
+    // What an account may publish, as a viewer sees it.
+    QTest::newRow("a service's readings") << service << "brelk/dd00/a" << viewer << true;
+    QTest::newRow("a service's status") << service << "brelk/dd00/status" << viewer << true;
+    QTest::newRow("a service's answer") << service << "brelk/dd00/a/result" << viewer << true;
+    QTest::newRow("a service's further module") << service << "brelk/dd00/dc00/b" << viewer << true;
+    QTest::newRow("a service's further module's answer")
+        << service << "brelk/dd00/dc00/b/result" << viewer << true;
+    QTest::newRow("a service commanding its module")
+        << service << "brelk/dd00/a/set" << viewer << false;
+    QTest::newRow("a service commanding its further module")
+        << service << "brelk/dd00/dc00/a/set" << viewer << false;
+    QTest::newRow("a service commanding another's module")
+        << service << "brelk/de00/a/set" << viewer << false;
+    QTest::newRow("a service publishing another's readings")
+        << service << "brelk/de00/a" << viewer << false;
+    QTest::newRow("a viewer commanding") << viewer << "brelk/dd00/a/set" << viewer << false;
+    QTest::newRow("the operator commanding") << op << "brelk/dd00/a/set" << viewer << true;
+    QTest::newRow("the operator commanding a further module")
+        << op << "brelk/dd00/dc00/a/set" << viewer << true;
+    QTest::newRow("the operator publishing readings") << op << "brelk/dd00/a" << viewer << false;
+    // What an account may read.
+    QTest::newRow("a service's commands") << op << "brelk/dd00/a/set" << service << true;
+    QTest::newRow("a service's further module's commands")
+        << op << "brelk/dd00/dc00/a/set" << service << true;
+    QTest::newRow("another's commands") << op << "brelk/dd00/a/set" << other << false;
+    QTest::newRow("another's readings") << service << "brelk/dd00/a" << other << false;
+}
+
+// The README's list on the real broker: a message published retained by `writer` on `topic`
+// reaches `reader` or not. The reader subscribes to the topic and then to a marker that the
+// operator published retained where the reader may read, so the marker's arrival says that the
+// topic's message would have come by then.
+void TestMqtt::accountsKeepToTheirPrefixes()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, topic);
+    QFETCH(QString, reader);
+    QFETCH(bool, delivered);
+
+    Broker guarded(freePort());
+    const QByteArray acl = readmeAcl();
+    QVERIFY(acl.contains("pattern"));
+    QVERIFY(guarded.startGuarded(commandUsers(), acl));
+    const QString marker = reader == QLatin1String("de00") ? QStringLiteral("de00/b/set")
+                                                           : QStringLiteral("dd00/b/set");
+    QVERIFY(publishLines(guarded.port, topic.mid(6), "message",
+                         credentials(qPrintable(writer)) + QStringList{QStringLiteral("-r")},
+                         QStringLiteral("brelk")));
+    QVERIFY(publishLines(guarded.port, marker, "marker",
+                         credentials("operator") + QStringList{QStringLiteral("-r")},
+                         QStringLiteral("brelk")));
+
+    QProcess subscriber;
+    subscriber.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
+                     QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("-p"), QString::number(guarded.port),
+                                 QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"),
+                                 topic, QStringLiteral("-t"), QStringLiteral("brelk/") + marker,
+                                 QStringLiteral("-v"), QStringLiteral("-W"), QStringLiteral("10")} +
+                         credentials(qPrintable(reader)));
+    QByteArray received;
+    QElapsedTimer waited;
+    waited.start();
+    while (!received.contains(" marker\n") && waited.elapsed() < 10000 &&
+           subscriber.state() != QProcess::NotRunning) {
+        subscriber.waitForReadyRead(100);
+        received += subscriber.readAllStandardOutput();
+    }
+    subscriber.kill();
+    subscriber.waitForFinished(5000);
+    QVERIFY2(received.contains(" marker\n"), received.constData());
+    QCOMPARE(received.contains((topic + QStringLiteral(" message\n")).toUtf8()), delivered);
 }
 
 void TestMqtt::commandWritesAsTheDialog_data()
@@ -1552,9 +1649,9 @@ void TestMqtt::commandsOverTls()
                                 "\ncertfile " +
                                 tls.filePath(QStringLiteral("server.pem")).toUtf8() + "\nkeyfile " +
                                 tls.filePath(QStringLiteral("server.key")).toUtf8() + "\n";
-    QVERIFY(tls.startGuarded(commandUsers(), CommandAcl, listener));
+    QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(), listener));
     MessageCapture capture;
-    startWindow(settingsFor(tls.port) + "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n" +
+    startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
                 "MqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
 
     if (caFile != QLatin1String("ca.pem")) {
@@ -1569,7 +1666,7 @@ void TestMqtt::commandsOverTls()
     }
     const QStringList tlsOptions{QStringLiteral("--cafile"),
                                  tls.filePath(QStringLiteral("ca.pem"))};
-    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("panel") + tlsOptions);
+    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("viewer") + tlsOptions);
     QVERIFY(waitForCommands());
     sim->clearLog();
     QVERIFY(publishLines(tls.port, QStringLiteral("a/set"), R"({"clear":true,"id":"tls"})",
