@@ -5,7 +5,7 @@
 // stopped by SIGTERM, and its command line. Remote commands: the broker's access control with the
 // README's list (each service's account kept to its own prefixes), the writes compared with the
 // dialog's, Clear on one channel, each refusal, stale before the first tick at the address, a
-// retained command, and TLS.
+// retained command, and TLS with the broker's CA and host name checked.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
@@ -391,16 +391,23 @@ bool runOpenssl(const QString &dir, const QString &arguments)
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
-// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key), and
-// other-ca.pem, a CA that signed nothing.
+// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key) and
+// other-host.pem (for other.example only, key other-host.key), and other-ca.pem, a CA that signed
+// nothing.
 bool makeCertificates(const QString &dir)
 {
     const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
-    QFile extensions(dir + QStringLiteral("/server.ext"));
-    if (!extensions.open(QIODevice::WriteOnly) ||
-        extensions.write("subjectAltName=IP:127.0.0.1\n") < 0)
-        return false;
-    extensions.close();
+    for (const auto &names :
+         {qMakePair(QStringLiteral("server.ext"), QByteArray("subjectAltName=IP:127.0.0.1\n")),
+          qMakePair(QStringLiteral("other-host.ext"),
+                    QByteArray("subjectAltName=DNS:other.example\n"))}) {
+        QFile extensions(dir + QLatin1Char('/') + names.first);
+        if (!extensions.open(QIODevice::WriteOnly) || extensions.write(names.second) < 0)
+            return false;
+    }
+    const QString signedBy =
+        QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                       "-out %1.pem -days 2 -extfile %1.ext");
     const bool made =
         runOpenssl(dir, QStringLiteral("req -x509 %1 -keyout ca.key -out ca.pem -days 2 "
                                        "-subj /CN=brelk-test-ca")
@@ -411,11 +418,14 @@ bool makeCertificates(const QString &dir)
         runOpenssl(dir, QStringLiteral("req %1 -keyout server.key -out server.csr "
                                        "-subj /CN=127.0.0.1")
                             .arg(key)) &&
-        runOpenssl(dir, QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
-                                       "-CAcreateserial -out server.pem -days 2 "
-                                       "-extfile server.ext"));
+        runOpenssl(dir, signedBy.arg(QStringLiteral("server"))) &&
+        runOpenssl(dir, QStringLiteral("req %1 -keyout other-host.key -out other-host.csr "
+                                       "-subj /CN=other.example")
+                            .arg(key)) &&
+        runOpenssl(dir, signedBy.arg(QStringLiteral("other-host")));
     // The broker reads them as the user it changes to.
-    for (const char *name : {"ca.pem", "server.pem", "server.key"})
+    for (const char *name :
+         {"ca.pem", "server.pem", "server.key", "other-host.pem", "other-host.key"})
         QFile::setPermissions(dir + QLatin1Char('/') + QLatin1String(name),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                   QFileDevice::ReadOther);
@@ -1634,27 +1644,36 @@ void TestMqtt::retainedCommandIsNeverExecuted()
 void TestMqtt::commandsOverTls_data()
 {
     QTest::addColumn<QString>("caFile");
-    QTest::newRow("the broker's CA") << "ca.pem";
-    QTest::newRow("another CA") << "other-ca.pem";
+    QTest::addColumn<QString>("certificate"); // the broker's, with its key beside it
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the broker's CA") << "ca.pem"
+                                     << "server" << false;
+    QTest::newRow("another CA") << "other-ca.pem"
+                                << "server" << true;
+    // Signed by the right CA, but for a host the panel did not connect to.
+    QTest::newRow("a certificate for another host") << "ca.pem"
+                                                    << "other-host" << true;
 }
 
 // A TLS listener with a certificate made here: the panel verifies it against "MqttCaFile" and
-// takes commands over it; against another CA it refuses the broker and says why.
+// the host it connected to, and takes commands over it; against another CA, or a certificate
+// that does not name the host, it refuses the broker and says why.
 void TestMqtt::commandsOverTls()
 {
     QFETCH(QString, caFile);
+    QFETCH(QString, certificate);
+    QFETCH(bool, refused);
     Broker tls(freePort());
     QVERIFY(makeCertificates(tls.path()));
     const QByteArray listener = "cafile " + tls.filePath(QStringLiteral("ca.pem")).toUtf8() +
-                                "\ncertfile " +
-                                tls.filePath(QStringLiteral("server.pem")).toUtf8() + "\nkeyfile " +
-                                tls.filePath(QStringLiteral("server.key")).toUtf8() + "\n";
+                                "\ncertfile " + tls.filePath(certificate + ".pem").toUtf8() +
+                                "\nkeyfile " + tls.filePath(certificate + ".key").toUtf8() + "\n";
     QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(), listener));
     MessageCapture capture;
     startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
                 "MqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
 
-    if (caFile != QLatin1String("ca.pem")) {
+    if (refused) {
         QVERIFY2(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 10000),
                  qPrintable(indicator()->text()));
         const QString error = Access::mqttPublisher(*window)->lastError();
@@ -1662,6 +1681,7 @@ void TestMqtt::commandsOverTls()
         QVERIFY(indicator()->toolTip().contains(error));
         const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
         QVERIFY(!lines.isEmpty() && lines.first().contains(error));
+        QVERIFY2(!tls.log().contains("New client connected"), tls.log().constData());
         return;
     }
     const QStringList tlsOptions{QStringLiteral("--cafile"),
