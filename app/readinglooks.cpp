@@ -61,6 +61,5 @@ void ReadingLooks::showStale(bool stale)
 
 void ReadingLooks::alert(QWidget *window)
 {
-    ++alerts;
     QApplication::alert(window);
 }

@@ -36,8 +36,6 @@ public:
     void showStale(bool stale);
     // Makes the taskbar entry of `window` flash, for a channel that newly shows red.
     void alert(QWidget *window);
-    // The taskbar alerts raised so far.
-    int alertCount() const { return alerts; }
 
 private:
     FieldLook &look(QLineEdit *field);
@@ -48,7 +46,6 @@ private:
     FieldLook *vmeasLook[2];
     double tolerance;
     bool staleShown = false;
-    int alerts = 0;
 };
 
 #endif // READINGLOOKS_H

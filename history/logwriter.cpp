@@ -99,9 +99,7 @@ void LogWriter::sync()
 #else
     const bool synced = fsync(file.handle()) == 0;
 #endif
-    if (synced)
-        ++syncs;
-    else
+    if (!synced)
         fail(systemError());
 }
 

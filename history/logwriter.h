@@ -22,8 +22,6 @@ public:
 
     // How long after a write the file is synced to the disk at the latest (5 s unless set).
     void setSyncDelay(int ms) { syncDelayMs = ms; }
-    // The syncs to the disk that succeeded so far.
-    int syncCount() const { return syncs; }
 
     // Every call names the logging session it belongs to; calls of any other session than the
     // one last opened are ignored, so rows still queued for a stopped log go nowhere.
@@ -48,7 +46,6 @@ private:
     int session = -1;
     QTimer *syncTimer = nullptr;
     int syncDelayMs;
-    int syncs = 0;
     quint64 device = 0;
     quint64 inode = 0;
 };

@@ -2,8 +2,10 @@
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
 // quit and restarts while the connection attempt hangs; the panel as a service without a display,
-// stopped by SIGTERM, and its command line. Remote commands: the broker's access control, the
-// writes compared with the dialog's, each refusal, a retained command, and TLS.
+// stopped by SIGTERM, and its command line. Remote commands: the broker's access control with the
+// README's list (each service's account kept to its own prefixes), the writes compared with the
+// dialog's, Clear on one channel, each refusal, stale before the first tick at the address, a
+// retained command, and TLS with the broker's CA and host name checked.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
@@ -127,12 +129,16 @@ int mqttThreads()
     return count;
 }
 
-// A publisher of the test's own, whose receivers of the messages can be counted.
+// A publisher of the test's own, whose receivers of the messages and answers can be counted.
 class CountingPublisher : public MqttPublisher
 {
 public:
     using MqttPublisher::MqttPublisher;
-    int messageReceivers() const { return receivers(SIGNAL(publishMessage(QString, QByteArray))); }
+    int messageReceivers() const
+    {
+        return receivers(SIGNAL(publishMessage(QString, QByteArray))) +
+               receivers(SIGNAL(answerMessage(QString, QByteArray)));
+    }
 };
 
 // Debian's broker with a configuration written here: one listener on 127.0.0.1, nothing kept
@@ -354,16 +360,26 @@ QStringList credentials(const char *user)
             QLatin1String(user) + QStringLiteral("-pw")};
 }
 
-// The README's access-control list: the panel reads and writes its prefix, a viewer only reads,
-// an operator may also write commands.
-const QByteArray CommandAcl = "user panel\ntopic readwrite brelk/#\n"
-                              "user viewer\ntopic read brelk/#\n"
-                              "user operator\ntopic read brelk/#\ntopic write brelk/+/+/set\n";
+// The access-control list of the README's "Remote commands", as it stands there: each panel's or
+// service's account publishes under its own prefixes and reads its own command topics, a viewer
+// only reads, an operator may also write commands.
+QByteArray readmeAcl()
+{
+    QFile readme(QStringLiteral(BRELK_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray text = readme.readAll();
+    const int start = text.indexOf("# /etc/mosquitto/acl\n");
+    const int end = text.indexOf("```", start);
+    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
+}
 
+// The accounts of the README's list: the service of the module at 0xDD00, another crate's
+// service, a viewer and an operator; each password is the name and "-pw".
 QList<QPair<QString, QString>> commandUsers()
 {
     QList<QPair<QString, QString>> users;
-    for (const char *user : {"panel", "viewer", "operator"})
+    for (const char *user : {"dd00", "de00", "viewer", "operator"})
         users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-pw")});
     return users;
 }
@@ -376,16 +392,23 @@ bool runOpenssl(const QString &dir, const QString &arguments)
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
-// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key), and
-// other-ca.pem, a CA that signed nothing.
+// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key) and
+// other-host.pem (for other.example only, key other-host.key), and other-ca.pem, a CA that signed
+// nothing.
 bool makeCertificates(const QString &dir)
 {
     const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
-    QFile extensions(dir + QStringLiteral("/server.ext"));
-    if (!extensions.open(QIODevice::WriteOnly) ||
-        extensions.write("subjectAltName=IP:127.0.0.1\n") < 0)
-        return false;
-    extensions.close();
+    for (const auto &names :
+         {qMakePair(QStringLiteral("server.ext"), QByteArray("subjectAltName=IP:127.0.0.1\n")),
+          qMakePair(QStringLiteral("other-host.ext"),
+                    QByteArray("subjectAltName=DNS:other.example\n"))}) {
+        QFile extensions(dir + QLatin1Char('/') + names.first);
+        if (!extensions.open(QIODevice::WriteOnly) || extensions.write(names.second) < 0)
+            return false;
+    }
+    const QString signedBy =
+        QStringLiteral("x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -CAcreateserial "
+                       "-out %1.pem -days 2 -extfile %1.ext");
     const bool made =
         runOpenssl(dir, QStringLiteral("req -x509 %1 -keyout ca.key -out ca.pem -days 2 "
                                        "-subj /CN=brelk-test-ca")
@@ -396,11 +419,14 @@ bool makeCertificates(const QString &dir)
         runOpenssl(dir, QStringLiteral("req %1 -keyout server.key -out server.csr "
                                        "-subj /CN=127.0.0.1")
                             .arg(key)) &&
-        runOpenssl(dir, QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
-                                       "-CAcreateserial -out server.pem -days 2 "
-                                       "-extfile server.ext"));
+        runOpenssl(dir, signedBy.arg(QStringLiteral("server"))) &&
+        runOpenssl(dir, QStringLiteral("req %1 -keyout other-host.key -out other-host.csr "
+                                       "-subj /CN=other.example")
+                            .arg(key)) &&
+        runOpenssl(dir, signedBy.arg(QStringLiteral("other-host")));
     // The broker reads them as the user it changes to.
-    for (const char *name : {"ca.pem", "server.pem", "server.key"})
+    for (const char *name :
+         {"ca.pem", "server.pem", "server.key", "other-host.pem", "other-host.key"})
         QFile::setPermissions(dir + QLatin1Char('/') + QLatin1String(name),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                   QFileDevice::ReadOther);
@@ -455,11 +481,17 @@ private slots:
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
     void commandsNeedTheBrokerAndThePanel();
+    void accountsKeepToTheirPrefixes_data();
+    void accountsKeepToTheirPrefixes();
     void commandWritesAsTheDialog_data();
     void commandWritesAsTheDialog();
+    void clearForgetsOnlyItsChannelsEvents_data();
+    void clearForgetsOnlyItsChannelsEvents();
     void furtherModuleTakesCommandsUnderItsPrefix();
     void refusalsWriteNothing_data();
     void refusalsWriteNothing();
+    void staleUntilATickAtTheAddress_data();
+    void staleUntilATickAtTheAddress();
     void retainedCommandIsNeverExecuted();
     void commandsOverTls_data();
     void commandsOverTls();
@@ -971,7 +1003,9 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs_data()
 }
 
 // Every restart but Quit returns at once, and a worker left behind in its connect receives no
-// messages and is the only one: 20,000 ticks leave memory and the receivers as they were.
+// messages and is the only one: while it hangs, nothing is connected to the publisher's messages
+// (the next worker starts only when it has ended, so the cut connections are all that keep later
+// ticks out of its queue), and 20,000 ticks leave memory as it was.
 void TestMqtt::restartWhileTheConnectionAttemptHangs()
 {
     QFETCH(QString, restart);
@@ -1019,6 +1053,8 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
         QTest::qWait(100);
         QVERIFY2(mqttThreads() <= earlierThreads + 1, qPrintable(QString::number(mqttThreads())));
     }
+    QVERIFY(mqttThreads() >= 1);
+    QCOMPARE(publisher.messageReceivers(), 0);
 
     const qint64 before = ProcessFigures::residentKilobytes();
     Reading reading;
@@ -1031,8 +1067,7 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     QCoreApplication::processEvents();
     const qint64 grown = ProcessFigures::residentKilobytes() - before;
     qDebug() << "resident memory after 20000 ticks:" << grown << "kB more";
-    QVERIFY2(publisher.messageReceivers() <= 1,
-             qPrintable(QString::number(publisher.messageReceivers())));
+    QCOMPARE(publisher.messageReceivers(), 0);
     if (!ProcessFigures::sanitizerHoldsFreedMemory())
         QVERIFY2(grown < 4096, qPrintable(QString::number(grown)));
 }
@@ -1187,10 +1222,10 @@ void TestMqtt::commandLineWithoutDisplay()
 void TestMqtt::commandsNeedTheBrokerAndThePanel()
 {
     Broker guarded(freePort());
-    QVERIFY(guarded.startGuarded(commandUsers(), CommandAcl));
+    QVERIFY(guarded.startGuarded(commandUsers(), readmeAcl()));
     startWindow(settingsFor(guarded.port) +
-                "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n");
-    Subscriber subscriber(guarded.port, QLatin1String(Prefix), credentials("panel"));
+                "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n");
+    Subscriber subscriber(guarded.port, QLatin1String(Prefix), credentials("viewer"));
     QVERIFY(waitForCommands());
     QVERIFY(window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"))->isChecked());
     sim->clearLog();
@@ -1212,6 +1247,89 @@ void TestMqtt::commandsNeedTheBrokerAndThePanel()
         QJsonDocument::fromJson(R"({"id":"op","ok":true,"command":"vset","value":1500})").object());
     QVERIFY(!answer.retained);
     QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 1500}}));
+}
+
+void TestMqtt::accountsKeepToTheirPrefixes_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<bool>("delivered");
+
+    const QString viewer = QStringLiteral("viewer"), op = QStringLiteral("operator"),
+                  service = QStringLiteral("dd00"), other = QStringLiteral("de00");
+    // What an account may publish, as a viewer sees it.
+    QTest::newRow("a service's readings") << service << "brelk/dd00/a" << viewer << true;
+    QTest::newRow("a service's status") << service << "brelk/dd00/status" << viewer << true;
+    QTest::newRow("a service's answer") << service << "brelk/dd00/a/result" << viewer << true;
+    QTest::newRow("a service's further module") << service << "brelk/dd00/dc00/b" << viewer << true;
+    QTest::newRow("a service's further module's answer")
+        << service << "brelk/dd00/dc00/b/result" << viewer << true;
+    QTest::newRow("a service commanding its module")
+        << service << "brelk/dd00/a/set" << viewer << false;
+    QTest::newRow("a service commanding its further module")
+        << service << "brelk/dd00/dc00/a/set" << viewer << false;
+    QTest::newRow("a service commanding another's module")
+        << service << "brelk/de00/a/set" << viewer << false;
+    QTest::newRow("a service publishing another's readings")
+        << service << "brelk/de00/a" << viewer << false;
+    QTest::newRow("a viewer commanding") << viewer << "brelk/dd00/a/set" << viewer << false;
+    QTest::newRow("the operator commanding") << op << "brelk/dd00/a/set" << viewer << true;
+    QTest::newRow("the operator commanding a further module")
+        << op << "brelk/dd00/dc00/a/set" << viewer << true;
+    QTest::newRow("the operator publishing readings") << op << "brelk/dd00/a" << viewer << false;
+    // What an account may read.
+    QTest::newRow("a service's commands") << op << "brelk/dd00/a/set" << service << true;
+    QTest::newRow("a service's further module's commands")
+        << op << "brelk/dd00/dc00/a/set" << service << true;
+    QTest::newRow("another's commands") << op << "brelk/dd00/a/set" << other << false;
+    QTest::newRow("another's readings") << service << "brelk/dd00/a" << other << false;
+}
+
+// The README's list on the real broker: a message published retained by `writer` on `topic`
+// reaches `reader` or not. The reader subscribes to the topic and then to a marker that the
+// operator published retained where the reader may read, so the marker's arrival says that the
+// topic's message would have come by then.
+void TestMqtt::accountsKeepToTheirPrefixes()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, topic);
+    QFETCH(QString, reader);
+    QFETCH(bool, delivered);
+
+    Broker guarded(freePort());
+    const QByteArray acl = readmeAcl();
+    QVERIFY(acl.contains("pattern"));
+    QVERIFY(guarded.startGuarded(commandUsers(), acl));
+    const QString marker = reader == QLatin1String("de00") ? QStringLiteral("de00/b/set")
+                                                           : QStringLiteral("dd00/b/set");
+    QVERIFY(publishLines(guarded.port, topic.section(QLatin1Char('/'), 1), "message",
+                         credentials(qPrintable(writer)) + QStringList{QStringLiteral("-r")},
+                         QStringLiteral("brelk")));
+    QVERIFY(publishLines(guarded.port, marker, "marker",
+                         credentials("operator") + QStringList{QStringLiteral("-r")},
+                         QStringLiteral("brelk")));
+
+    QProcess subscriber;
+    subscriber.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
+                     QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("-p"), QString::number(guarded.port),
+                                 QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"),
+                                 topic, QStringLiteral("-t"), QStringLiteral("brelk/") + marker,
+                                 QStringLiteral("-v"), QStringLiteral("-W"), QStringLiteral("10")} +
+                         credentials(qPrintable(reader)));
+    QByteArray received;
+    QElapsedTimer waited;
+    waited.start();
+    while (!received.contains(" marker\n") && waited.elapsed() < 10000 &&
+           subscriber.state() != QProcess::NotRunning) {
+        subscriber.waitForReadyRead(100);
+        received += subscriber.readAllStandardOutput();
+    }
+    subscriber.kill();
+    subscriber.waitForFinished(5000);
+    QVERIFY2(received.contains(" marker\n"), received.constData());
+    QCOMPARE(received.contains((topic + QStringLiteral(" message\n")).toUtf8()), delivered);
 }
 
 void TestMqtt::commandWritesAsTheDialog_data()
@@ -1277,6 +1395,57 @@ void TestMqtt::commandWritesAsTheDialog()
     DialogDriver::acceptDouble(entered);
     window->findChild<QPushButton *>(button)->click();
     QCOMPARE(sim->writes(), writes);
+}
+
+void TestMqtt::clearForgetsOnlyItsChannelsEvents_data()
+{
+    QTest::addColumn<QString>("channel");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("kept"); // the latched events left afterwards
+
+    QTest::newRow("A") << "a"
+                       << "btnClearStatus2_A" << int(EventTRP << 8);
+    QTest::newRow("B") << "b"
+                       << "btnClearStatus2_B" << int(EventILIM);
+}
+
+// {"clear": true} forgets the latched events of its own channel and not the other's, as that
+// channel's Clear button does, and writes nothing to the module.
+void TestMqtt::clearForgetsOnlyItsChannelsEvents()
+{
+    QFETCH(QString, channel);
+    QFETCH(QString, button);
+    QFETCH(int, kept);
+
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+    const ModuleSession *session = Access::session(*window);
+    // Events the module reports for a while and no longer: the panel keeps them latched.
+    const auto latchEvents = [this, session] {
+        const int both = EventILIM | EventTRP << 8;
+        sim->setRegister(regStatus2, quint16(both));
+        QTRY_COMPARE(int(session->eventLatch()), both);
+        sim->setRegister(regStatus2, 0);
+        QSignalSpy ticks(session, &ModuleSession::readingTaken);
+        QVERIFY(ticks.wait(2000));
+    };
+    latchEvents();
+    if (QTest::currentTestFailed())
+        return;
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, channel + QStringLiteral("/set"), R"({"clear":true})"));
+    Message answer;
+    QVERIFY(subscriber.waitFor(channel + QStringLiteral("/result"), any, &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(int(session->eventLatch()), kept);
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    latchEvents();
+    if (QTest::currentTestFailed())
+        return;
+    window->findChild<QPushButton *>(button)->click();
+    QCOMPARE(int(session->eventLatch()), kept);
 }
 
 // The operator's switch holds for every module; a further module's command reaches that module
@@ -1406,6 +1575,56 @@ void TestMqtt::refusalsWriteNothing()
              qPrintable(lines.last()));
 }
 
+void TestMqtt::staleUntilATickAtTheAddress_data()
+{
+    QTest::addColumn<bool>("moved");
+    QTest::newRow("connected, no tick yet") << false;
+    QTest::newRow("moved to another address, no tick there yet") << true;
+}
+
+// Until a tick has read the module since the bridge's connection or the last address change, a
+// command is refused "stale" and writes nothing, though the poll was never stopped; once one has,
+// the same command is written.
+void TestMqtt::staleUntilATickAtTheAddress()
+{
+    QFETCH(bool, moved);
+    const QString prefix = QStringLiteral("lab/hv");
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\nMqttTopic=lab/hv\n");
+    Access::timer(*window)->stop();
+    QVERIFY(!Access::session(*window)->lastReading());
+    quint32 base = 0xDD00;
+    if (moved) {
+        Access::tick(*window);
+        QVERIFY(Access::session(*window)->lastReading());
+        base = 0xC000;
+        QVERIFY(sim->configure(QStringLiteral("BRELKSIM_BASE"), QStringLiteral("0xC000")));
+        Access::setBaseAddress(*window, int(base));
+    }
+    Subscriber subscriber(broker->port, prefix);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
+    QTest::qWait(300);
+
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1500,"id":"early"})", {},
+                         prefix));
+    Message answer;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("early", m); },
+        &answer));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("stale"));
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    Access::tick(*window);
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1500,"id":"ticked"})",
+                         {}, prefix));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("ticked", m); },
+        &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{base + 0x34, 1500}}));
+}
+
 // A retained command waits on the broker for every new subscription: it is refused at the
 // connection and again at the next one, and never written.
 void TestMqtt::retainedCommandIsNeverExecuted()
@@ -1433,27 +1652,36 @@ void TestMqtt::retainedCommandIsNeverExecuted()
 void TestMqtt::commandsOverTls_data()
 {
     QTest::addColumn<QString>("caFile");
-    QTest::newRow("the broker's CA") << "ca.pem";
-    QTest::newRow("another CA") << "other-ca.pem";
+    QTest::addColumn<QString>("certificate"); // the broker's, with its key beside it
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the broker's CA") << "ca.pem"
+                                     << "server" << false;
+    QTest::newRow("another CA") << "other-ca.pem"
+                                << "server" << true;
+    // Signed by the right CA, but for a host the panel did not connect to.
+    QTest::newRow("a certificate for another host") << "ca.pem"
+                                                    << "other-host" << true;
 }
 
 // A TLS listener with a certificate made here: the panel verifies it against "MqttCaFile" and
-// takes commands over it; against another CA it refuses the broker and says why.
+// the host it connected to, and takes commands over it; against another CA, or a certificate
+// that does not name the host, it refuses the broker and says why.
 void TestMqtt::commandsOverTls()
 {
     QFETCH(QString, caFile);
+    QFETCH(QString, certificate);
+    QFETCH(bool, refused);
     Broker tls(freePort());
     QVERIFY(makeCertificates(tls.path()));
     const QByteArray listener = "cafile " + tls.filePath(QStringLiteral("ca.pem")).toUtf8() +
-                                "\ncertfile " +
-                                tls.filePath(QStringLiteral("server.pem")).toUtf8() + "\nkeyfile " +
-                                tls.filePath(QStringLiteral("server.key")).toUtf8() + "\n";
-    QVERIFY(tls.startGuarded(commandUsers(), CommandAcl, listener));
+                                "\ncertfile " + tls.filePath(certificate + ".pem").toUtf8() +
+                                "\nkeyfile " + tls.filePath(certificate + ".key").toUtf8() + "\n";
+    QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(), listener));
     MessageCapture capture;
-    startWindow(settingsFor(tls.port) + "MqttUser=panel\nMqttPassword=panel-pw\nMqttCommands=on\n" +
+    startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
                 "MqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
 
-    if (caFile != QLatin1String("ca.pem")) {
+    if (refused) {
         QVERIFY2(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 10000),
                  qPrintable(indicator()->text()));
         const QString error = Access::mqttPublisher(*window)->lastError();
@@ -1461,11 +1689,12 @@ void TestMqtt::commandsOverTls()
         QVERIFY(indicator()->toolTip().contains(error));
         const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
         QVERIFY(!lines.isEmpty() && lines.first().contains(error));
+        QVERIFY2(!tls.log().contains("New client connected"), tls.log().constData());
         return;
     }
     const QStringList tlsOptions{QStringLiteral("--cafile"),
                                  tls.filePath(QStringLiteral("ca.pem"))};
-    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("panel") + tlsOptions);
+    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("viewer") + tlsOptions);
     QVERIFY(waitForCommands());
     sim->clearLog();
     QVERIFY(publishLines(tls.port, QStringLiteral("a/set"), R"({"clear":true,"id":"tls"})",

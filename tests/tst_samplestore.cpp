@@ -3,9 +3,11 @@
 // that convert back to the tick's words, and block summaries that agree with the records they
 // summarise. The packed blocks: every field read back exactly across block boundaries, gaps,
 // clock steps and words jumping across their whole range; memory that follows the ticks held;
-// copies that cross chunks and outlive them. Also the trend axes' SI labels and time ticks.
+// copies that cross chunks and outlive them. Also the trend axes' SI labels, and time ticks in
+// zones on either side of UTC.
 #include "axisscale.h"
 #include "columnreduction.h"
+#include "localzone.h"
 #include "samplestore.h"
 
 #include <QRandomGenerator>
@@ -625,24 +627,48 @@ void TestSampleStore::siText()
 void TestSampleStore::timeTicks_data()
 {
     // Each span of the history window across a plot 800 pixels wide, labels at least 90 apart,
-    // from 10:42:13.250 local time (this machine's zone).
+    // from 10:42:13.250 local time, in zones whose offsets are not whole hours and lie on either
+    // side of UTC: ticks fall on the local clock's round values, never on UTC's.
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("offsetMinutes");
     QTest::addColumn<qint64>("span");
     QTest::addColumn<qint64>("step");
     QTest::addColumn<QString>("firstTick");
-    QTest::newRow("1 min") << qint64(60000) << qint64(10000) << "10:42:20";
-    QTest::newRow("10 min") << qint64(600000) << qint64(120000) << "10:44";
-    QTest::newRow("1 h") << qint64(3600000) << qint64(600000) << "10:50";
-    QTest::newRow("8 h") << qint64(8 * 3600000) << qint64(3600000) << "11:00";
-    QTest::newRow("24 h") << qint64(24 * 3600000) << qint64(3 * 3600000) << "12:00";
+    const struct
+    {
+        const char *name;
+        const char *tz;
+        int offsetMinutes;
+    } zones[] = {
+        {"UTC", "UTC0", 0}, {"+05:30", "<+0530>-5:30", 330}, {"-03:30", "<-0330>3:30", -210}};
+    for (const auto &zone : zones) {
+        const auto row = [&zone](const char *span) -> QTestData & {
+            return QTest::newRow(qPrintable(
+                       QStringLiteral("%1, %2").arg(QLatin1String(span), QLatin1String(zone.name))))
+                   << QByteArray(zone.tz) << zone.offsetMinutes;
+        };
+        row("1 min") << qint64(60000) << qint64(10000) << "10:42:20";
+        row("10 min") << qint64(600000) << qint64(120000) << "10:44";
+        row("1 h") << qint64(3600000) << qint64(600000) << "10:50";
+        row("8 h") << qint64(8 * 3600000) << qint64(3600000) << "11:00";
+        row("24 h") << qint64(24 * 3600000) << qint64(3 * 3600000) << "12:00";
+    }
 }
 
 void TestSampleStore::timeTicks()
 {
+    QFETCH(QByteArray, zone);
+    QFETCH(int, offsetMinutes);
     QFETCH(qint64, span);
     QFETCH(qint64, step);
     QFETCH(QString, firstTick);
+    const LocalZone local(zone);
     const qint64 start =
         QDateTime(QDate(2026, 12, 7), QTime(10, 42, 13, 250), Qt::LocalTime).toMSecsSinceEpoch();
+    // The zone really is in force, not one Qt cached before.
+    QCOMPARE(start,
+             QDateTime(QDate(2026, 12, 7), QTime(10, 42, 13, 250), Qt::UTC).toMSecsSinceEpoch() -
+                 offsetMinutes * 60000LL);
     QCOMPARE(timeStep(span / 800.0, 90), step);
     const qint64 tick = firstTimeTick(start, step);
     QCOMPARE(timeTickText(tick, step), firstTick);

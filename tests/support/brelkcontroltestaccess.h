@@ -80,7 +80,6 @@ public:
         w.session->clearEvents(1);
     }
     static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
-    static int taskbarAlerts(BrelkControl &w) { return w.view->looks()->alertCount(); }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H
