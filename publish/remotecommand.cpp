@@ -190,14 +190,15 @@ RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteCondi
         verdict.message = message;
         return verdict;
     };
-    if (!conditions.allowed)
-        return refuse(RemoteError::Disabled,
-                      QStringLiteral("remote commands are not allowed at the panel"));
+    // Both programs under the prefix answer the same command: both say why neither acts.
     if (!conditions.conflictHost.isEmpty())
         return refuse(RemoteError::Conflict,
                       QStringLiteral("the prefix is also used by %1; no module under it takes "
                                      "commands until one of them is gone")
                           .arg(conditions.conflictHost));
+    if (!conditions.allowed)
+        return refuse(RemoteError::Disabled,
+                      QStringLiteral("remote commands are not allowed at the panel"));
     if (conditions.retained)
         return refuse(RemoteError::Retained,
                       QStringLiteral("a retained command is never executed; publish it without "

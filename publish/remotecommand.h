@@ -96,7 +96,7 @@ struct RemoteVerdict
     CheckedEntry entry; // the value as the dialog would take it; not for "clear"
 };
 
-// Refusals in this order: disabled, conflict, retained, invalid, expired, wrong_module,
+// Refusals in this order: conflict, disabled, retained, invalid, expired, wrong_module,
 // out_of_range, stale, busy. Only a command that passes everything else is counted against
 // `rate` at `nowMs` (monotonic).
 RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteConditions &conditions,

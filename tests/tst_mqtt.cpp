@@ -485,6 +485,10 @@ private slots:
     void accountsKeepToTheirPrefixes();
     void commandWritesAsTheDialog_data();
     void commandWritesAsTheDialog();
+    void commandsActOnTheModuleAsItIs_data();
+    void commandsActOnTheModuleAsItIs();
+    void prefixOfAnotherProgram();
+    void prefixUsedTwiceInOneProgram();
     void clearForgetsOnlyItsChannelsEvents_data();
     void clearForgetsOnlyItsChannelsEvents();
     void furtherModuleTakesCommandsUnderItsPrefix();
@@ -1348,7 +1352,7 @@ void TestMqtt::commandWritesAsTheDialog_data()
                             << QVector<SimControl::Write>{{0xDD34, 1500}}
                             << "Remote command: channel A Vset 1500 V";
     // The simulator's channel B stands at 500 V.
-    QTest::newRow("ramp B, followed by the polled set voltage")
+    QTest::newRow("ramp B, followed by the set voltage the module holds")
         << QByteArray(R"({"ramp":20.5})") << "b"
         << ""
         << "btnSetRamp_B" << 20.5 << QVector<SimControl::Write>{{0xDD10, 20}, {0xDD38, 500}}
@@ -1395,6 +1399,187 @@ void TestMqtt::commandWritesAsTheDialog()
     DialogDriver::acceptDouble(entered);
     window->findChild<QPushButton *>(button)->click();
     QCOMPARE(sim->writes(), writes);
+}
+
+void TestMqtt::commandsActOnTheModuleAsItIs_data()
+{
+    QTest::addColumn<QString>("prepare");
+    QTest::addColumn<QList<QByteArray>>("steps"); // one publication each, one command a line
+    QTest::addColumn<QStringList>("answers");     // "ok" or the error, in the order of the ids
+    QTest::addColumn<QString>("message");         // part of the last answer's message
+    QTest::addColumn<QVector<SimControl::Write>>("writes");
+
+    using Writes = QVector<SimControl::Write>;
+    const QByteArray vsetZero = R"({"vset":0,"id":"v"})";
+    const QByteArray ramp = R"({"ramp":100,"id":"r"})";
+    // The simulator's channel A holds 1000 V.
+    QTest::newRow("set voltage, then ramp, in one tick")
+        << "" << QList<QByteArray>{vsetZero + '\n' + ramp} << QStringList{"ok", "ok"} << ""
+        << Writes{{0xDD34, 0}, {0xDD0C, 100}, {0xDD34, 0}};
+    QTest::newRow("ramp, then set voltage, in one tick")
+        << "" << QList<QByteArray>{ramp + '\n' + vsetZero} << QStringList{"ok", "ok"} << ""
+        << Writes{{0xDD0C, 100}, {0xDD34, 1000}, {0xDD34, 0}};
+    QTest::newRow("set voltage, then ramp 2 s later, poll stopped")
+        << "gap" << QList<QByteArray>{vsetZero, ramp} << QStringList{"ok", "stale"} << "not current"
+        << Writes{{0xDD34, 0}};
+    QTest::newRow("ramp, then set voltage 2 s later, poll stopped")
+        << "gap" << QList<QByteArray>{ramp, vsetZero} << QStringList{"ok", "stale"} << "not current"
+        << Writes{{0xDD0C, 100}, {0xDD34, 1000}};
+    QTest::newRow("ramp on a tripped channel")
+        << "trip" << QList<QByteArray>{R"({"ramp":50,"id":"t"})"} << QStringList{"ok"}
+        << "Ramp speed stored; channel A stays off until a new set voltage" << Writes{{0xDD0C, 50}};
+    QTest::newRow("a write that fails")
+        << "writes fail" << QList<QByteArray>{R"({"vset":1,"id":"f"})"}
+        << QStringList{"write_failed"}
+        << "Write to the module at 0xDD00 failed (register 0x34): Input/output error"
+        << Writes{{0xDD34, 1}};
+    QTest::newRow("while the address dialog stops the poll")
+        << "address dialog" << QList<QByteArray>{R"({"vset":1,"id":"d"})"} << QStringList{"stale"}
+        << "" << Writes{};
+}
+
+// A command acts on the module as it is when it is written, not as the last tick saw it, and its
+// answer says what happened on the bus.
+void TestMqtt::commandsActOnTheModuleAsItIs()
+{
+    QFETCH(QString, prepare);
+    QFETCH(QList<QByteArray>, steps);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, message);
+    QFETCH(QVector<SimControl::Write>, writes);
+
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+    if (prepare == QLatin1String("trip")) {
+        sim->setRegister(0x30, 0x0002); // TRP of channel A
+        QTRY_VERIFY(Access::session(*window)->eventLatch() & 0x0002);
+    } else if (prepare == QLatin1String("writes fail")) {
+        QVERIFY(sim->configure(QStringLiteral("BRELKSIM_WRITES_FAIL"), QStringLiteral("on")));
+    }
+    sim->clearLog();
+    for (int i = 0; i < steps.size(); ++i) {
+        if (i > 0 && prepare == QLatin1String("gap")) {
+            Access::timer(*window)->stop();
+            QTest::qWait(2000);
+        }
+        if (prepare == QLatin1String("address dialog")) {
+            // Sent while the dialog is open; the dialog is cancelled once the answer is in.
+            QTimer::singleShot(0, this, [&] {
+                QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), steps[i]));
+                QTRY_VERIFY(!subscriber.messages().isEmpty() &&
+                            subscriber.messages().last().topic.endsWith(QLatin1String("result")));
+                QApplication::activeModalWidget()->close();
+            });
+            window->findChild<QAction *>(QStringLiteral("actionModule_Address"))->trigger();
+        } else {
+            QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), steps[i]));
+        }
+    }
+    QStringList seen;
+    QString lastMessage;
+    QTRY_COMPARE_WITH_TIMEOUT(
+        [&] {
+            seen.clear();
+            for (const Message &m : subscriber.messages()) {
+                if (!m.topic.endsWith(QLatin1String("/a/result")))
+                    continue;
+                const QJsonObject answer = m.json();
+                seen << (answer.value("ok").toBool() ? QStringLiteral("ok")
+                                                     : answer.value("error").toString());
+                lastMessage = answer.value("message").toString();
+            }
+            return seen.size();
+        }(),
+        answers.size(), 5000);
+    QCOMPARE(seen, answers);
+    QVERIFY2(lastMessage.contains(message), qPrintable(lastMessage));
+    QCOMPARE(sim->writes(), writes);
+    if (prepare == QLatin1String("trip")) {
+        const QLabel *label = window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"));
+        QVERIFY(label);
+        QCOMPARE(label->text(),
+                 QStringLiteral("Remote command: channel A Ramp 50 V/s; ") + message);
+    }
+}
+
+// Another program that publishes under the same prefix would take every command as well: while
+// it is online neither takes one, and the label says who it is.
+void TestMqtt::prefixOfAnotherProgram()
+{
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+
+    MqttSettings shared;
+    shared.host = QStringLiteral("127.0.0.1");
+    shared.port = broker->port;
+    shared.topic = QLatin1String(Prefix);
+    auto other = std::make_unique<MqttPublisher>([] {
+        ModuleContext context;
+        context.bridge = QStringLiteral("CAEN V1718");
+        context.baseAddress = 0xDD00;
+        context.host = QStringLiteral("crate-pc-2");
+        context.instance = QStringLiteral("crate-pc-2:77:1765000000000");
+        return context;
+    });
+    other->apply(shared);
+    const QString conflict =
+        QStringLiteral("MQTT: prefix %1 also used by crate-pc-2").arg(QLatin1String(Prefix));
+    QVERIFY(waitForIndicator(conflict, 5000));
+    QCOMPARE(indicator()->styleSheet(), QStringLiteral("color: red"));
+    // The other program learns of this one too.
+    QTRY_COMPARE(other->conflictHost(), QSysInfo::machineHostName());
+
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":5,"id":"c"})"));
+    Message answer;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("c", m); }, &answer));
+    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("conflict"));
+    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+
+    other.reset(); // says "offline" as it goes
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 5000));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &answer));
+    QTest::qWait(300);
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":5,"id":"again"})"));
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("again", m); },
+        &answer));
+    QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 5}}));
+}
+
+// A further module whose group names the first module's prefix does not publish: one command
+// reaches one module.
+void TestMqtt::prefixUsedTwiceInOneProgram()
+{
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00")));
+    startWindow(settingsFor(broker->port) +
+                "MqttCommands=on\n[Module_DC00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
+    Subscriber subscriber(broker->port);
+    QVERIFY(waitForCommands());
+    const QList<MqttPublisher *> publishers = window->findChildren<MqttPublisher *>();
+    QCOMPARE(publishers.size(), 2);
+    const MqttPublisher *further =
+        publishers[0]->moduleContext().baseAddress == 0xDC00 ? publishers[0] : publishers[1];
+    QCOMPARE(further->stateText(), QStringLiteral("MQTT: bad topic prefix"));
+    QCOMPARE(further->lastError(), QStringLiteral("the module at 0xDD00 publishes under %1 already")
+                                       .arg(QLatin1String(Prefix)));
+
+    sim->clearLog();
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":7,"id":"one"})"));
+    Message answer;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("one", m); }, &answer));
+    QTest::qWait(300);
+    int answers = 0;
+    for (const Message &m : subscriber.messages())
+        answers += m.topic.endsWith(QLatin1String("/a/result"));
+    QCOMPARE(answers, 1);
+    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 7}}));
 }
 
 void TestMqtt::clearForgetsOnlyItsChannelsEvents_data()
@@ -1614,7 +1799,9 @@ void TestMqtt::staleUntilATickAtTheAddress()
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("stale"));
     QCOMPARE(sim->writes(), QVector<SimControl::Write>());
 
-    Access::tick(*window);
+    // A command relies on a tick that started shortly before it arrived: the poll runs again.
+    Access::timer(*window)->start();
+    QTRY_VERIFY(Access::session(*window)->lastReading());
     sim->clearLog();
     QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1500,"id":"ticked"})",
                          {}, prefix));

@@ -76,6 +76,7 @@ private slots:
     void answerAndTexts_data();
     void answerAndTexts();
     void logLineKeepsLongPayloadsOut();
+    void refusalLinesPerSecond();
 };
 
 void TestMqttLogic::channelPayload_data()
@@ -632,10 +633,8 @@ void TestMqttLogic::verdict_data()
     RemoteConditions everything = disabled;
     everything.retained = true;
     everything.freshness = CommandFreshness::NoTick;
-    everything.conflictHost = QStringLiteral("crate2");
-    RemoteConditions conflict = usable();
+    RemoteConditions conflict = everything;
     conflict.conflictHost = QStringLiteral("crate2");
-    conflict.retained = true;
     RemoteConditions waited = usable();
     waited.freshness = CommandFreshness::WaitedTooLong;
     RemoteConditions noTick = usable();
@@ -839,7 +838,7 @@ void TestMqttLogic::verdict_data()
         << QByteArray(R"({"vset":1})") << noTick << 0 << "stale" << WriteList();
     QTest::newRow("stale: waited too long in the program")
         << QByteArray(R"({"vset":1})") << waited << 0 << "stale" << WriteList();
-    QTest::newRow("conflict before retained")
+    QTest::newRow("conflict comes first")
         << QByteArray(R"({"vset":1})") << conflict << 0 << "conflict" << WriteList();
     QTest::newRow("sent now") << QByteArray(R"({"vset":1,"sent":)" + sentNow + "}") << usable() << 0
                               << "" << WriteList{{regVsetWrite_A, 1}};
@@ -1008,6 +1007,42 @@ void TestMqttLogic::logLineKeepsLongPayloadsOut()
     QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
              QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: refused, "
                             "disabled: remote commands are not allowed at the panel"));
+
+    // A key that would forge a line of its own, or drive the terminal, is written escaped.
+    const QByteArray forged("{\"vset\":1,\"x\\nRemote command: module 0xDD00 channel A vset "
+                            "6000: done\\u001b[2J\\u0085\\u2028\":1}");
+    command = parseRemoteCommand(forged);
+    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
+    line = remoteLogLine(0xDD00, 0, command, forged, verdict);
+    for (const QChar c : line) {
+        const ushort code = c.unicode();
+        QVERIFY2(code >= 0x20 && !(code >= 0x7F && code <= 0x9F) && code != 0x2028,
+                 qPrintable(QString::number(code, 16)));
+    }
+    QVERIFY2(line.contains(QStringLiteral("unknown key \"x\\nRemote command: ")), qPrintable(line));
+    const QString accepts = remoteLogLine(0xDD00, 0, parseRemoteCommand("{\"vset\":1}"),
+                                          "{\"vset\":1}", RemoteVerdict{});
+    verdict.message = QStringLiteral("a\nb\x1b[2J\u0085\u2028c\td");
+    QCOMPARE(remoteLogLine(0xDD00, 0, command, "{\"id\":\"\x1b]0;x\x07\"}", verdict),
+             QStringLiteral("Remote command: module 0xDD00 channel A {\"id\":\"\\x1b]0;x\\x07\"}: "
+                            "refused, invalid: a\\nb\\x1b[2J\\x85\\u2028c\\td"));
+    QCOMPARE(accepts, QStringLiteral("Remote command: module 0xDD00 channel A vset 1: done"));
+}
+
+// Refusal lines are held to ten in any second; the eleventh waits for the next free place.
+void TestMqttLogic::refusalLinesPerSecond()
+{
+    CommandRate lines(10);
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(lines.take(i * 10));
+    QVERIFY(!lines.take(500));
+    QVERIFY(!lines.take(999));
+    QVERIFY(lines.take(1000));
+    QVERIFY(!lines.take(1005));
+    CommandRate commands;
+    for (int i = 0; i < CommandRate::PerSecond; ++i)
+        QVERIFY(commands.take(0));
+    QVERIFY(!commands.take(0));
 }
 
 QTEST_APPLESS_MAIN(TestMqttLogic)
