@@ -38,9 +38,16 @@ bool isReadingColumn(int column)
     return column >= OverviewWindow::VsetColumn;
 }
 
+// The module's name, and how many of its commands failed on the bus since the start.
 QString moduleColumnText(const ModuleSession *module)
 {
-    return module->name().isEmpty() ? baseAddressText(module->baseAddress()) : module->name();
+    const QString name =
+        module->name().isEmpty() ? baseAddressText(module->baseAddress()) : module->name();
+    const int failed = module->failedCommands();
+    if (failed == 0)
+        return name;
+    return failed == 1 ? OverviewWindow::tr("%1 (1 failed command)").arg(name)
+                       : OverviewWindow::tr("%1 (%2 failed commands)").arg(name).arg(failed);
 }
 
 } // namespace
@@ -142,6 +149,8 @@ void OverviewWindow::rebuild()
         });
         moduleConnections << connect(module, &ModuleSession::staleChanged, this,
                                      [this, module](bool stale) { showStale(module, stale); });
+        moduleConnections << connect(module, &ModuleSession::commandFailed, this,
+                                     [this, module] { showModule(module); });
         showModule(module);
     }
 }
@@ -153,8 +162,10 @@ void OverviewWindow::showModule(ModuleSession *module)
     const int row = firstRow.value(module, -1);
     if (row < 0)
         return;
-    setText(rows[row].cells[ModuleColumn], moduleColumnText(module));
-    setText(rows[row + 1].cells[ModuleColumn], moduleColumnText(module));
+    for (int r = row; r < row + 2; ++r) {
+        setText(rows[r].cells[ModuleColumn], moduleColumnText(module));
+        rows[r].cells[ModuleColumn].item->setToolTip(module->lastFailure());
+    }
     const Reading &reading = module->newestReading();
     if (reading.time != 0) {
         showReading(row, reading, module->eventLatch());

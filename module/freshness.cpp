@@ -4,14 +4,38 @@
 
 namespace Brelk {
 
-CommandFreshness commandFreshness(bool haveTick, bool staleShown, qint64 tickStarted,
+void RecentTicks::add(qint64 started, qint64 completed)
+{
+    spans[next] = {started, completed};
+    next = (next + 1) % Kept;
+    count = qMin(count + 1, Kept);
+}
+
+bool RecentTicks::startOfNewestCompletedBy(qint64 when, qint64 *started) const
+{
+    bool found = false;
+    qint64 newestCompleted = 0;
+    for (int i = 0; i < count; ++i) {
+        const Span &span = spans[i];
+        if (span.completed <= when && (!found || span.completed >= newestCompleted)) {
+            found = true;
+            newestCompleted = span.completed;
+            *started = span.started;
+        }
+    }
+    return found;
+}
+
+CommandFreshness commandFreshness(bool haveTick, bool staleShown, const RecentTicks &ticks,
                                   qint64 received, qint64 now)
 {
     if (now - received > CommandWaitMs)
         return CommandFreshness::WaitedTooLong;
     if (!haveTick)
         return CommandFreshness::NoTick;
-    if (staleShown || received - tickStarted > CommandTickAgeMs)
+    qint64 started = 0;
+    if (staleShown || !ticks.startOfNewestCompletedBy(received, &started) ||
+        received - started > CommandTickAgeMs)
         return CommandFreshness::TickTooOld;
     return CommandFreshness::Current;
 }

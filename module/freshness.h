@@ -30,9 +30,33 @@ enum class CommandFreshness {
 constexpr qint64 CommandTickAgeMs = 3 * PollIntervalMs;
 constexpr qint64 CommandWaitMs = 1000;
 
-// Times in milliseconds on one monotonic clock. `tickStarted`: when the reads of the newest
-// complete tick began; `received`: when the command reached the program.
-CommandFreshness commandFreshness(bool haveTick, bool staleShown, qint64 tickStarted,
+// When the last complete ticks of a module began and ended, on the monotonic clock: a command is
+// judged by the newest tick that had completed when it arrived, not by one that ended while it
+// waited for its turn.
+class RecentTicks
+{
+public:
+    static constexpr int Kept = 16;
+
+    void add(qint64 started, qint64 completed);
+    void clear() { count = 0; }
+    // The start of the newest tick that completed at or before `when`; false when none did.
+    bool startOfNewestCompletedBy(qint64 when, qint64 *started) const;
+
+private:
+    struct Span
+    {
+        qint64 started;
+        qint64 completed;
+    };
+    Span spans[Kept] = {};
+    int count = 0;
+    int next = 0;
+};
+
+// Times in milliseconds on one monotonic clock; `received`: when the command reached the
+// program. `haveTick`: a tick read the module at its address on this connection.
+CommandFreshness commandFreshness(bool haveTick, bool staleShown, const RecentTicks &ticks,
                                   qint64 received, qint64 now);
 
 // Milliseconds on the monotonic clock that the session, the commands and the poll share.

@@ -17,10 +17,12 @@ namespace Brelk {
 
 namespace {
 
+// One line each: whatever a text brought from the network or a file, it cannot start another.
 void writeTimeStamped(const QString &text)
 {
     const QByteArray line =
-        (isoLocalTime(QDateTime::currentMSecsSinceEpoch()) + QLatin1Char(' ') + text).toUtf8() +
+        (isoLocalTime(QDateTime::currentMSecsSinceEpoch()) + QLatin1Char(' ') + escapedForLog(text))
+            .toUtf8() +
         '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);

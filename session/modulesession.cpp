@@ -18,6 +18,7 @@ void ModuleSession::setBaseAddress(quint32 newAddress)
     const quint32 oldAddress = address;
     address = newAddress;
     readSinceConnect = false;
+    recentTicks.clear();
     if (newAddress == oldAddress)
         return;
     freshness.addressChanged(QDateTime::currentMSecsSinceEpoch());
@@ -28,6 +29,7 @@ void ModuleSession::setBaseAddress(quint32 newAddress)
 void ModuleSession::connected()
 {
     readSinceConnect = false;
+    recentTicks.clear();
     latch = 0;
     freshness.connected(QDateTime::currentMSecsSinceEpoch());
 }
@@ -35,6 +37,7 @@ void ModuleSession::connected()
 void ModuleSession::connectionFailed()
 {
     readSinceConnect = false;
+    recentTicks.clear();
     freshness.connectionFailed();
     updateStale();
 }
@@ -59,7 +62,7 @@ bool ModuleSession::poll()
     // The module reports an event only while it lasts; the session keeps it until cleared.
     latch |= reading.events;
     newest = reading;
-    newestStarted = started;
+    recentTicks.add(started, monotonicMs());
     readSinceConnect = true;
     emit readingTaken(reading);
     const QStringList newlyRed = redAlarms.take(reading.status, latch);
@@ -78,7 +81,7 @@ void ModuleSession::clearEvents(int channel)
 
 CommandFreshness ModuleSession::commandFreshness(qint64 receivedMs) const
 {
-    return Brelk::commandFreshness(readSinceConnect, freshness.isStale(), newestStarted, receivedMs,
+    return Brelk::commandFreshness(readSinceConnect, freshness.isStale(), recentTicks, receivedMs,
                                    monotonicMs());
 }
 

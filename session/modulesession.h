@@ -119,8 +119,8 @@ private:
     // speed command must not send.
     bool readSinceConnect = false;
     Reading newest;
-    // When the reads of `newest` began, on the monotonic clock.
-    qint64 newestStarted = 0;
+    // When the reads of the last complete ticks began and ended, on the monotonic clock.
+    RecentTicks recentTicks;
     int failures = 0;
     QString lastFailureText;
     RedAlarmWatch redAlarms;

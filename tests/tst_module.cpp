@@ -5,6 +5,7 @@
 #include "commandentry.h"
 #include "commands.h"
 #include "display.h"
+#include "freshness.h"
 #include "reading.h"
 
 #include <QRegularExpression>
@@ -14,6 +15,7 @@
 
 using namespace Brelk;
 
+Q_DECLARE_METATYPE(Brelk::CommandFreshness)
 Q_DECLARE_METATYPE(Brelk::CurrentResolution)
 Q_DECLARE_METATYPE(Brelk::SecondRange)
 Q_DECLARE_METATYPE(Brelk::AlarmLevel)
@@ -49,6 +51,8 @@ private slots:
     void decimalText_data();
     void decimalText();
     void isoLocalTimeHasNumericOffset();
+    void commandFreshness_data();
+    void commandFreshness();
     void channelAlarms_data();
     void channelAlarms();
     void everyVoltageDeviationEdgeAt100mV();
@@ -460,6 +464,55 @@ void TestModule::isoLocalTimeHasNumericOffset()
                  .match(text)
                  .hasMatch(),
              qPrintable(text));
+}
+
+void TestModule::commandFreshness_data()
+{
+    QTest::addColumn<QList<qint64>>("ticks"); // start, end, ... on the monotonic clock
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("now");
+    QTest::addColumn<bool>("staleShown");
+    QTest::addColumn<CommandFreshness>("expected");
+
+    const QList<qint64> steady{1000, 1005, 1100, 1105, 1200, 1205};
+    QTest::newRow("just after a tick")
+        << steady << qint64(1210) << qint64(1215) << false << CommandFreshness::Current;
+    QTest::newRow("three intervals after its start")
+        << steady << qint64(1500) << qint64(1500) << false << CommandFreshness::Current;
+    QTest::newRow("a stopped poll")
+        << steady << qint64(1501) << qint64(1501) << false << CommandFreshness::TickTooOld;
+    QTest::newRow("marked stale") << steady << qint64(1210) << qint64(1210) << true
+                                  << CommandFreshness::TickTooOld;
+    QTest::newRow("no tick") << QList<qint64>() << qint64(1210) << qint64(1210) << false
+                             << CommandFreshness::NoTick;
+    // Frozen for 12 s: the tick after the gap ended after the command arrived, the one before
+    // it is 12 s old.
+    QTest::newRow("received before the first tick after a gap ended")
+        << QList<qint64>{1000, 1005, 13000, 13095} << qint64(13002) << qint64(13100) << false
+        << CommandFreshness::TickTooOld;
+    QTest::newRow("received after it ended")
+        << QList<qint64>{1000, 1005, 13000, 13095} << qint64(13096) << qint64(13100) << false
+        << CommandFreshness::Current;
+    QTest::newRow("a tick frozen between its reads")
+        << QList<qint64>{1000, 13000} << qint64(13010) << qint64(13010) << false
+        << CommandFreshness::TickTooOld;
+    QTest::newRow("waited more than a second in the program")
+        << steady << qint64(1210) << qint64(2211) << false << CommandFreshness::WaitedTooLong;
+}
+
+void TestModule::commandFreshness()
+{
+    QFETCH(QList<qint64>, ticks);
+    QFETCH(qint64, received);
+    QFETCH(qint64, now);
+    QFETCH(bool, staleShown);
+    QFETCH(CommandFreshness, expected);
+
+    RecentTicks recent;
+    for (int i = 0; i < ticks.size(); i += 2)
+        recent.add(ticks[i], ticks[i + 1]);
+    QCOMPARE(Brelk::commandFreshness(!ticks.isEmpty(), staleShown, recent, received, now),
+             expected);
 }
 
 void TestModule::channelAlarms_data()

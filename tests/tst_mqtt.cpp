@@ -36,6 +36,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -351,7 +352,13 @@ bool publishLines(quint16 port, const QString &subtopic, const QByteArray &paylo
         return false;
     client.write(payloads + '\n');
     client.closeWriteChannel();
-    return client.waitForFinished(10000) && client.exitCode() == 0;
+    // The poll goes on meanwhile: a command is judged by the ticks just before it arrives.
+    QElapsedTimer waited;
+    waited.start();
+    while (client.state() != QProcess::NotRunning && waited.elapsed() < 10000)
+        QTest::qWait(5);
+    return client.state() == QProcess::NotRunning && client.exitStatus() == QProcess::NormalExit &&
+           client.exitCode() == 0;
 }
 
 QStringList credentials(const char *user)
@@ -500,6 +507,7 @@ private slots:
     void commandsOverTls_data();
     void commandsOverTls();
     void headlessServiceTakesCommandsWhenAllowed();
+    void frozenServiceWritesNothingLate();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -1921,6 +1929,48 @@ void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
     const QByteArray errors = panel.readAllStandardError();
     QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
              errors.constData());
+}
+
+// A command that reaches a process which was frozen (a debugger, a paused machine) is judged by
+// the ticks after the freeze, not by the one before it: nothing reaches the bus.
+void TestMqtt::frozenServiceWritesNothingLate()
+{
+    QTemporaryDir folder;
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    const QString busLog = folder.filePath(QStringLiteral("bus.log"));
+    writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
+    Subscriber subscriber(broker->port);
+    QProcessEnvironment environment = withoutDisplay();
+    environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
+    // A tick takes about 40 ms, so that the first one after the freeze ends after the command
+    // is in.
+    environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
+    QProcess service;
+    service.setProcessEnvironment(environment);
+    service.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                  {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(service.waitForStarted(5000));
+    Message message;
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
+        &message, 10000));
+    QTest::qWait(300);
+
+    QCOMPARE(::kill(pid_t(service.processId()), SIGSTOP), 0);
+    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
+    QTest::qWait(1500);
+    QCOMPARE(::kill(pid_t(service.processId()), SIGCONT), 0);
+    QVERIFY(subscriber.waitFor(
+        QStringLiteral("a/result"), [](const Message &m) { return resultFor("late", m); },
+        &message));
+    QCOMPARE(message.json().value("error").toString(), QStringLiteral("stale"));
+    service.terminate();
+    QVERIFY(service.waitForFinished(5000));
+    QFile cycles(busLog);
+    QVERIFY(cycles.open(QIODevice::ReadOnly));
+    const QByteArray log = cycles.readAll();
+    QVERIFY(log.contains(" R "));
+    QVERIFY2(!log.contains(" W "), log.right(400).constData());
 }
 
 QTEST_MAIN(TestMqtt)

@@ -150,6 +150,7 @@ private slots:
     void planRampDown();
     void rampDownAll_data();
     void rampDownAll();
+    void failedCommandsAreCounted();
     void modulesDialogRefuses_data();
     void modulesDialogRefuses();
     void modulesDialogRoundTrip_data();
@@ -487,6 +488,26 @@ void TestOverview::rampDownAll()
     const QVector<BusCycle> written{
         {0xDD34, 0x29, 0, true}, {0xDD38, 0x29, 0, true}, {0xDC38, 0x29, 0, true}};
     QCOMPARE(rig.bus->cycles, confirm ? written : QVector<BusCycle>());
+}
+
+// A module whose writes failed says so in its rows, the newest failure in the tooltip.
+void TestOverview::failedCommandsAreCounted()
+{
+    CrateRig rig({further(0xDC00, "Drift chamber")});
+    rig.crate->pollAll();
+    OverviewWindow window(rig.crate.get(), nullptr);
+    QTableWidget *table = tableOf(window);
+    rig.bus->writeStatus = -1;
+    ModuleSession *drift = rig.crate->module(0xDC00);
+    for (int i = 0; i < 2; ++i)
+        drift->execute(setVoltageWrites(1, 0));
+    for (int row = 2; row < 4; ++row) {
+        QCOMPARE(table->item(row, OverviewWindow::ModuleColumn)->text(),
+                 QStringLiteral("Drift chamber (2 failed commands)"));
+        QCOMPARE(table->item(row, OverviewWindow::ModuleColumn)->toolTip(),
+                 QStringLiteral("Write to the module at 0xDC00 failed (register 0x38): status -1"));
+    }
+    QCOMPARE(table->item(0, OverviewWindow::ModuleColumn)->text(), QStringLiteral("0xDD00"));
 }
 
 void TestOverview::modulesDialogRefuses_data()
