@@ -12,8 +12,8 @@ namespace Brelk {
 
 namespace {
 
-const char *const ChannelTopics[2] = {"a", "b"};
-const char *const ModuleTopic = "module";
+const char *const ChannelTopics[2] = {MqttTopic::ChannelA, MqttTopic::ChannelB};
+const char *const ModuleTopic = MqttTopic::Module;
 
 } // namespace
 
@@ -86,7 +86,12 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
         return;
     }
     const QString problem = mqttTopicProblem(settings.topic);
-    if (!problem.isEmpty()) {
+    if (!settings.fileProblem.isEmpty()) {
+        qDebug().noquote()
+            << QStringLiteral("MQTT: bad configuration: %1").arg(settings.fileProblem);
+        currentState = MqttState::BadConfiguration;
+        error = settings.fileProblem;
+    } else if (!problem.isEmpty()) {
         qDebug().noquote() << QStringLiteral("MQTT: bad topic prefix: %1").arg(problem);
         currentState = MqttState::BadPrefix;
         error = problem;
