@@ -1,9 +1,10 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
-// quit and restarts while the connection attempt hangs; the panel as a service without a display,
-// stopped by SIGTERM, and its command line. Remote commands: the broker's access control, the
-// writes compared with the dialog's, each refusal, a retained command, and TLS.
+// bad configuration (not retried), a prefix beyond ASCII, a quit and restarts while the connection
+// attempt hangs; the panel as a service without a display, stopped by SIGTERM, and its command
+// line. Remote commands: the broker's access control, the writes compared with the dialog's, each
+// refusal, a retained command, and TLS, with the check that fails for a broker's certificate.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
