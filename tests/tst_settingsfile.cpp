@@ -398,7 +398,7 @@ void TestSettingsFile::storesInQuickSuccessionReadBack()
 {
     QTemporaryDir dir;
     Settings settings(dir.filePath(QStringLiteral("brelkcontrol.ini")));
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 200; ++i) {
         const quint32 address = i % 2 ? 0xC000 : 0xDD00;
         QVERIFY(settings.storeBaseAddress(address));
         QCOMPARE(settings.baseAddress(), address);
