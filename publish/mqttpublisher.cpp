@@ -19,8 +19,8 @@ namespace Brelk {
 
 namespace {
 
-const char *const ChannelTopics[2] = {"a", "b"};
-const char *const ModuleTopic = "module";
+const char *const ChannelTopics[2] = {MqttTopic::ChannelA, MqttTopic::ChannelB};
+const char *const ModuleTopic = MqttTopic::Module;
 // A module's description is sent again for another program under the same prefix to see at most
 // this often, so that two such programs do not answer each other for ever.
 const int ModuleResendMs = 5000;
@@ -118,12 +118,17 @@ void MqttPublisher::apply(const MqttSettings &newSettings)
     }
     QString problem = mqttTopicProblem(settings.topic);
     QString holder;
-    if (problem.isEmpty() && programPrefixes &&
+    if (problem.isEmpty() && settings.fileProblem.isEmpty() && programPrefixes &&
         !programPrefixes->claim(settings.topic, this,
                                 baseAddressText(quint32(context().baseAddress)), &holder))
         problem = QStringLiteral("the module at %1 publishes under %2 already")
                       .arg(holder, settings.topic);
-    if (!problem.isEmpty()) {
+    if (!settings.fileProblem.isEmpty()) {
+        qDebug().noquote()
+            << QStringLiteral("MQTT: bad configuration: %1").arg(settings.fileProblem);
+        currentState = MqttState::BadConfiguration;
+        error = settings.fileProblem;
+    } else if (!problem.isEmpty()) {
         qDebug().noquote() << QStringLiteral("MQTT: bad topic prefix: %1").arg(problem);
         currentState = MqttState::BadPrefix;
         error = problem;
@@ -280,7 +285,7 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
         }
     }
     logCommand(remoteLogLine(address, channel, command, payload, verdict), !accepted);
-    emit answerMessage(QLatin1String(ChannelTopics[channel]) + QStringLiteral("/result"),
+    emit answerMessage(QLatin1String(channel == 0 ? MqttTopic::ResultA : MqttTopic::ResultB),
                        compactJson(remoteAnswer(command, verdict, written)));
     if (verdict.error.isEmpty()) {
         QString text = QStringLiteral("Remote command: ") +

@@ -3,6 +3,8 @@
 #include "remotecommand.h"
 #include "settings.h"
 
+#include <initializer_list>
+
 namespace Brelk {
 
 namespace {
@@ -17,6 +19,17 @@ const char *const CommandsKey = "MqttCommands";
 const char *const CommandMaxAgeKey = "MqttCommandMaxAge";
 constexpr qint64 LongestCommandMaxAgeMs = 3600000;
 
+// The first of `keys` whose value in the file is not valid UTF-8, as what is wrong; else empty.
+QString utf8Problem(const Settings &settings, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        const QString problem = settings.utf8Problem(QLatin1String(key));
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
 // An empty value removes the key.
 void setOrRemove(QVariantMap &values, const char *key, const QString &value)
 {
@@ -29,7 +42,7 @@ bool MqttSettings::operator==(const MqttSettings &other) const
 {
     return host == other.host && port == other.port && topic == other.topic && user == other.user &&
            password == other.password && rememberPassword == other.rememberPassword &&
-           caFile == other.caFile;
+           caFile == other.caFile && fileProblem == other.fileProblem;
 }
 
 QString defaultMqttTopic(int baseAddress)
@@ -54,14 +67,20 @@ MqttSettings loadMqttSettings(const Settings &settings, int baseAddress)
     mqtt.password = text(PasswordKey);
     mqtt.rememberPassword = settings.contains(QLatin1String(PasswordKey));
     mqtt.caFile = text(CaFileKey).trimmed();
+    mqtt.fileProblem =
+        utf8Problem(settings, {HostKey, PortKey, TopicKey, UserKey, PasswordKey, CaFileKey});
     return mqtt;
 }
 
 MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress)
 {
     MqttSettings mqtt = loadMqttSettings(settings, int(baseAddress));
-    mqtt.topic = normalizedMqttTopic(
-        settings.moduleGroup(baseAddress).value(QLatin1String(TopicKey)).toString());
+    const Settings group = settings.moduleGroup(baseAddress);
+    mqtt.topic = normalizedMqttTopic(group.value(QLatin1String(TopicKey)).toString());
+    // The first module's prefix is not this module's.
+    mqtt.fileProblem = utf8Problem(settings, {HostKey, PortKey, UserKey, PasswordKey, CaFileKey});
+    if (mqtt.fileProblem.isEmpty())
+        mqtt.fileProblem = utf8Problem(group, {TopicKey});
     if (mqtt.topic.isEmpty())
         mqtt.topic = defaultMqttTopic(int(baseAddress));
     return mqtt;
@@ -79,7 +98,8 @@ bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAdd
     values.insert(QLatin1String(PasswordKey),
                   mqtt.rememberPassword ? QVariant(mqtt.password) : QVariant());
     setOrRemove(values, CaFileKey, mqtt.caFile);
-    // The password is kept in clear: the file becomes its owner's alone, and stays so.
+    // The password is kept in clear: others lose every permission on the file before it is
+    // written, and later writes keep the mode.
     return settings.store(values, mqtt.rememberPassword);
 }
 

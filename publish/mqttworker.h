@@ -26,7 +26,10 @@ class QTimer;
 namespace Brelk {
 
 // BadPrefix is the publisher's own: a refused topic prefix is never handed to a worker.
-enum class MqttState { Connecting, Connected, Retrying, BadPrefix };
+// BadConfiguration: settings that cannot work as they are (a value of the file that is not valid
+// UTF-8, found by the publisher; a user name, CA file or last will that the library refuses,
+// found by the worker); nothing is retried until new settings are applied.
+enum class MqttState { Connecting, Connected, Retrying, BadPrefix, BadConfiguration };
 
 class MqttWorker : public QObject
 {

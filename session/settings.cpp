@@ -8,10 +8,20 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Brelk {
 
@@ -29,6 +39,19 @@ const char *const LogIntervalKey = "LogInterval";
 const char *const NameKey = "Name";
 const quint32 HighestA16Address = 0xFFFF;
 const QLatin1String ModuleGroupPrefix("Module_");
+
+// The file as the toolkit reads and writes it, in UTF-8 on Qt 5 as on Qt 6 (Qt 5 would read it as
+// Latin-1 and write every other character as an escape).
+class IniFile : public QSettings
+{
+public:
+    explicit IniFile(const QString &path) : QSettings(path, QSettings::IniFormat)
+    {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        setIniCodec("UTF-8");
+#endif
+    }
+};
 
 // Parses a stored base address by its prefix: "0x" hexadecimal, a leading "0" octal, anything
 // else decimal. The text must be one such number and nothing else; the toolkit's own parser
@@ -81,6 +104,195 @@ QStringList groupsInFile(const QSettings &settings)
     return groups;
 }
 
+// The index of the first byte of `text` that is not part of valid UTF-8, or -1: the toolkit's
+// decoder turns each such byte into a replacement character, so the text no longer comes back.
+int invalidUtf8At(const QByteArray &text)
+{
+    const QByteArray back = QString::fromUtf8(text).toUtf8();
+    if (back == text)
+        return -1;
+    int same = 0;
+    while (same < text.size() && same < back.size() && text.at(same) == back.at(same))
+        ++same;
+    // Back to the start of the replacement character: the bytes it took the place of begin there.
+    while (same > 0 && same < back.size() && (uchar(back.at(same)) & 0xC0) == 0x80)
+        --same;
+    return qMin(same, int(text.size()) - 1);
+}
+
+#ifdef Q_OS_UNIX
+
+QString systemError(const QString &what)
+{
+    return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+qint64 modifiedMs(const struct stat &status)
+{
+    return qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+}
+
+// Removes the new file unless it has taken the old one's place.
+struct TemporaryName
+{
+    QByteArray name;
+    bool keep = false;
+    ~TemporaryName()
+    {
+        if (!keep && !name.isEmpty())
+            ::unlink(name.constData());
+    }
+};
+
+#endif
+
+// Writes the file anew through `change`. On Unix the new contents go to a file of their own beside
+// the old one, created readable by its owner only and so never readable by anyone else while it
+// holds them; it then gets the old file's owner, group and mode (less every permission of others
+// when `secret`), and takes the old file's place in one step. A reader thus sees the old file or
+// the new one, never a part, and never a password it could not read before.
+bool replaceFile(const QString &path, const std::function<void(QSettings &)> &change, bool secret,
+                 QString *problem)
+{
+#ifdef Q_OS_UNIX
+    // A link stays a link: the file it names is the one replaced.
+    QFileInfo info(path);
+    if (info.isSymLink())
+        info.setFile(info.exists() ? info.canonicalFilePath() : info.symLinkTarget());
+    const QString target = info.absoluteFilePath();
+    const QByteArray targetName = QFile::encodeName(target);
+    struct stat old;
+    const bool exists = ::stat(targetName.constData(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        *problem = systemError(QStringLiteral("cannot examine the file"));
+        return false;
+    }
+    if (exists && !S_ISREG(old.st_mode)) {
+        *problem = QStringLiteral("it is not a regular file");
+        return false;
+    }
+
+    // A new file that holds no password is created as any other file (the umask decides); every
+    // other one is its owner's alone until it has its final owner and mode.
+    const mode_t createMode = exists || secret ? 0600 : 0666;
+    TemporaryName temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary.name = QFile::encodeName(
+            info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') +
+            QString::number(QRandomGenerator::global()->generate(), 36));
+        fd = ::open(temporary.name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    createMode);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        temporary.name.clear();
+        *problem = systemError(QStringLiteral("cannot create a file in %1")
+                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
+        return false;
+    }
+    struct stat created;
+    bool copied = ::fstat(fd, &created) == 0;
+    if (copied && exists) {
+        QFile in(target);
+        copied = in.open(QIODevice::ReadOnly);
+        const QByteArray contents = copied ? in.readAll() : QByteArray();
+        copied = copied && in.error() == QFileDevice::NoError;
+        for (qint64 done = 0; copied && done < contents.size();) {
+            const ssize_t written =
+                ::write(fd, contents.constData() + done, size_t(contents.size() - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            copied = written > 0;
+            done += written;
+        }
+    }
+    ::close(fd);
+    if (!copied) {
+        *problem = systemError(QStringLiteral("cannot copy the file"));
+        return false;
+    }
+    {
+        // The toolkit writes the new file in its turn as a file of its own that it puts in the
+        // place of this one, with this one's mode: still private.
+        IniFile settings(QFile::decodeName(temporary.name));
+        change(settings);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            *problem = QStringLiteral("cannot write %1").arg(QFile::decodeName(temporary.name));
+            return false;
+        }
+    }
+
+    fd = ::open(temporary.name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat written;
+    if (fd < 0 || ::fstat(fd, &written) != 0) {
+        *problem = systemError(QStringLiteral("cannot open the written file"));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const auto fail = [&](const QString &what) {
+        *problem = systemError(what);
+        ::close(fd);
+        return false;
+    };
+    mode_t mode = (exists ? old.st_mode : created.st_mode) & 07777;
+    // A password in clear: others lose every permission; the owner and group keep theirs, so that
+    // a service reading the file through its group still can.
+    if (secret)
+        mode &= ~mode_t(S_IRWXO);
+    // The owner first: a change of owner may clear the set-ID bits that the mode then restores.
+    if (exists && (written.st_uid != old.st_uid || written.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return fail(QStringLiteral("cannot give the new file the owner and group of the old one "
+                                   "(%1:%2)")
+                        .arg(old.st_uid)
+                        .arg(old.st_gid));
+    if (::fchmod(fd, mode) != 0)
+        return fail(QStringLiteral("cannot set the mode %1").arg(mode, 4, 8, QLatin1Char('0')));
+    if (::fstat(fd, &written) != 0)
+        return fail(QStringLiteral("cannot examine the written file"));
+    if (secret && (written.st_mode & S_IRWXO) != 0) {
+        errno = EPERM;
+        return fail(QStringLiteral("the file would stay readable by others (mode %1)")
+                        .arg(written.st_mode & 07777, 4, 8, QLatin1Char('0')));
+    }
+    // The toolkit takes a file of the same size and modification time (to the millisecond) for
+    // the one it read before: each new file is modified later than the one it replaces.
+    if (exists && modifiedMs(written) <= modifiedMs(old)) {
+        const qint64 later = modifiedMs(old) + 1;
+        const struct timespec times[2] = {{0, UTIME_OMIT},
+                                          {time_t(later / 1000), long(later % 1000) * 1000000}};
+        if (::futimens(fd, times) != 0)
+            return fail(QStringLiteral("cannot set the modification time"));
+    }
+    if (::fsync(fd) != 0)
+        return fail(QStringLiteral("cannot write the file to disk"));
+    ::close(fd);
+    if (::rename(temporary.name.constData(), targetName.constData()) != 0) {
+        *problem = systemError(QStringLiteral("cannot replace the file"));
+        return false;
+    }
+    temporary.keep = true;
+    return true;
+#else
+    IniFile settings(path);
+    change(settings);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        *problem = QStringLiteral("cannot write the file");
+        return false;
+    }
+    if (secret && !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        *problem = QStringLiteral("cannot make the file its owner's alone");
+        return false;
+    }
+    return true;
+#endif
+}
+
 } // namespace
 
 Settings::Settings(const QString &path) : filePath(path) {}
@@ -109,7 +321,7 @@ QVector<ModuleConfig> Settings::furtherModules() const
 
 QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     const quint32 first = baseAddress();
     QVector<ModuleConfig> modules;
     for (const QString &group : groupsInFile(settings)) {
@@ -155,64 +367,63 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
 bool Settings::storeFurtherModules(const QVector<ModuleConfig> &modules)
 {
     const QVector<ModuleConfig> before = readModuleGroups(false);
-    QSettings settings(filePath, QSettings::IniFormat);
-    // Every kept module's keys are read before any group is rewritten, so that two modules may
-    // trade addresses.
-    QVector<QVariantMap> keptKeys;
-    for (const ModuleConfig &module : modules) {
-        QVariantMap keys;
-        const bool stored = std::any_of(before.cbegin(), before.cend(), [&](const ModuleConfig &m) {
-            return m.address == module.storedAddress;
-        });
-        if (stored) {
-            settings.beginGroup(moduleGroupName(module.storedAddress));
-            for (const QString &key : settings.allKeys())
-                keys.insert(key, settings.value(key));
+    return edit([&](QSettings &settings) {
+        // Every kept module's keys are read before any group is rewritten, so that two modules may
+        // trade addresses.
+        QVector<QVariantMap> keptKeys;
+        for (const ModuleConfig &module : modules) {
+            QVariantMap keys;
+            const bool stored =
+                std::any_of(before.cbegin(), before.cend(), [&](const ModuleConfig &m) {
+                    return m.address == module.storedAddress;
+                });
+            if (stored) {
+                settings.beginGroup(moduleGroupName(module.storedAddress));
+                for (const QString &key : settings.allKeys())
+                    keys.insert(key, settings.value(key));
+                settings.endGroup();
+            }
+            keptKeys.push_back(keys);
+        }
+        for (const ModuleConfig &old : before)
+            settings.remove(moduleGroupName(old.address));
+        for (int i = 0; i < modules.size(); ++i) {
+            const ModuleConfig &module = modules.at(i);
+            settings.beginGroup(moduleGroupName(module.address));
+            for (auto it = keptKeys.at(i).cbegin(); it != keptKeys.at(i).cend(); ++it)
+                settings.setValue(it.key(), it.value());
+            if (module.name.trimmed().isEmpty())
+                settings.remove(QLatin1String(NameKey));
+            else
+                settings.setValue(QLatin1String(NameKey), module.name.trimmed());
+            settings.setValue(QLatin1String(VoltageResolutionKey),
+                              voltageResolutionName(module.selection.fineVoltage));
+            settings.setValue(QLatin1String(CurrentResolutionKey),
+                              currentResolutionName(module.selection.currentResolution));
+            settings.setValue(QLatin1String(SecondRangeKey),
+                              secondRangeName(module.selection.secondRange));
             settings.endGroup();
         }
-        keptKeys.push_back(keys);
-    }
-    for (const ModuleConfig &old : before)
-        settings.remove(moduleGroupName(old.address));
-    for (int i = 0; i < modules.size(); ++i) {
-        const ModuleConfig &module = modules.at(i);
-        settings.beginGroup(moduleGroupName(module.address));
-        for (auto it = keptKeys.at(i).cbegin(); it != keptKeys.at(i).cend(); ++it)
-            settings.setValue(it.key(), it.value());
-        if (module.name.trimmed().isEmpty())
-            settings.remove(QLatin1String(NameKey));
-        else
-            settings.setValue(QLatin1String(NameKey), module.name.trimmed());
-        settings.setValue(QLatin1String(VoltageResolutionKey),
-                          voltageResolutionName(module.selection.fineVoltage));
-        settings.setValue(QLatin1String(CurrentResolutionKey),
-                          currentResolutionName(module.selection.currentResolution));
-        settings.setValue(QLatin1String(SecondRangeKey),
-                          secondRangeName(module.selection.secondRange));
-        settings.endGroup();
-    }
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    });
 }
 
 bool Settings::moveFurtherModule(quint32 oldAddress, quint32 newAddress)
 {
-    QSettings settings(filePath, QSettings::IniFormat);
-    const QString from = moduleGroupName(oldAddress);
-    const QString to = moduleGroupName(newAddress);
-    settings.remove(to);
-    settings.beginGroup(from);
-    QVariantMap keys;
-    for (const QString &key : settings.allKeys())
-        keys.insert(key, settings.value(key));
-    settings.endGroup();
-    settings.remove(from);
-    settings.beginGroup(to);
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-        settings.setValue(it.key(), it.value());
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return edit([&](QSettings &settings) {
+        const QString from = moduleGroupName(oldAddress);
+        const QString to = moduleGroupName(newAddress);
+        settings.remove(to);
+        settings.beginGroup(from);
+        QVariantMap keys;
+        for (const QString &key : settings.allKeys())
+            keys.insert(key, settings.value(key));
+        settings.endGroup();
+        settings.remove(from);
+        settings.beginGroup(to);
+        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+            settings.setValue(it.key(), it.value());
+        settings.endGroup();
+    });
 }
 
 QString Settings::besideExecutable()
@@ -223,7 +434,7 @@ QString Settings::besideExecutable()
 
 quint32 Settings::baseAddress() const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     const QString text =
         settings.value(QLatin1String(BaseAddressKey), QLatin1String(DefaultBaseAddressText))
             .toString();
@@ -246,7 +457,7 @@ bool Settings::storeBaseAddress(quint32 address)
 
 QString Settings::vmeController() const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     const QString stored =
         settings.value(QLatin1String(VmeControllerKey), QLatin1String(VmUsb)).toString();
     return stored == QLatin1String(V1718) ? stored : QString::fromLatin1(VmUsb);
@@ -259,14 +470,14 @@ bool Settings::storeVmeController(const QString &controller)
 
 double Settings::voltageDeviationAlarm() const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     return parseVoltageTolerance(
         settings.value(QLatin1String(VoltageDeviationAlarmKey)).toString());
 }
 
 ResolutionSelection Settings::resolutionOptions() const
 {
-    QSettings settings(filePath, QSettings::IniFormat);
+    IniFile settings(filePath);
     if (!group.isEmpty())
         settings.beginGroup(group);
     ResolutionSelection options;
@@ -299,29 +510,75 @@ bool Settings::removeLog()
 
 QVariant Settings::value(const QString &key, const QVariant &fallback) const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     return settings.value(groupKey(key), fallback);
 }
 
 bool Settings::contains(const QString &key) const
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    const IniFile settings(filePath);
     return settings.contains(groupKey(key));
+}
+
+QString Settings::utf8Problem(const QString &key) const
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray contents = file.readAll();
+    if (contents.startsWith("\xEF\xBB\xBF"))
+        contents.remove(0, 3);
+    // The toolkit's own form of the file: the first module's keys in "[General]" (or before any
+    // group), a group's keys under its "[name]".
+    const QByteArray wantedGroup = group.isEmpty() ? QByteArray("General") : group.toUtf8();
+    QByteArray currentGroup("General");
+    for (QByteArray line : contents.split('\n')) {
+        line = line.trimmed();
+        if (line.startsWith('[') && line.endsWith(']')) {
+            currentGroup = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const int equals = line.indexOf('=');
+        if (line.startsWith(';') || line.startsWith('#') || equals < 0 ||
+            currentGroup != wantedGroup || line.left(equals).trimmed() != key.toUtf8())
+            continue;
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        const int at = invalidUtf8At(value);
+        if (at >= 0) {
+            return QStringLiteral(
+                       "%1 in the settings file is not valid UTF-8 (byte 0x%2 at byte %3 "
+                       "of its value)")
+                .arg(groupKey(key), QString::number(uchar(value.at(at)), 16)
+                                        .toUpper()
+                                        .rightJustified(2, QLatin1Char('0')))
+                .arg(at + 1);
+        }
+    }
+    return QString();
 }
 
 bool Settings::store(const QVariantMap &values, bool secret)
 {
-    QSettings settings(filePath, QSettings::IniFormat);
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        if (it.value().isNull())
-            settings.remove(groupKey(it.key()));
-        else
-            settings.setValue(groupKey(it.key()), it.value());
-    }
-    settings.sync();
-    if (secret)
-        QFile::setPermissions(filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return settings.status() == QSettings::NoError;
+    return edit(
+        [&](QSettings &settings) {
+            for (auto it = values.cbegin(); it != values.cend(); ++it) {
+                if (it.value().isNull())
+                    settings.remove(groupKey(it.key()));
+                else
+                    settings.setValue(groupKey(it.key()), it.value());
+            }
+        },
+        secret);
+}
+
+bool Settings::edit(const std::function<void(QSettings &)> &change, bool secret)
+{
+    QString problem;
+    if (replaceFile(filePath, change, secret, &problem))
+        return true;
+    qDebug().noquote() << QStringLiteral("Could not store the settings in %1: %2")
+                              .arg(QDir::toNativeSeparators(filePath), problem);
+    return false;
 }
 
 } // namespace Brelk

@@ -1,6 +1,7 @@
 // The panel's settings file, brelkcontrol.ini: every key it holds, what each one defaults to, and
 // what a bad value falls back to. Nothing else opens the file; each call opens it for the length
-// of that call, so that a hand edit between two calls is seen.
+// of that call, so that a hand edit between two calls is seen. The file is UTF-8, with Qt 5 as
+// with Qt 6. Every write replaces the file in one step, keeping its owner, group and mode.
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
@@ -9,6 +10,10 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+
+#include <functional>
+
+class QSettings;
 
 namespace Brelk {
 
@@ -83,14 +88,22 @@ public:
     // Any other key, for the settings of a capability that keeps its own key names (MQTT).
     QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
     bool contains(const QString &key) const;
-    // Sets keys with a value and removes keys with a null one, in one write. A value that holds
-    // a password makes the file readable by its owner only.
+    // Empty when the key's value in the file is valid UTF-8, or the key is absent; else what is
+    // wrong, naming the key. The toolkit replaces each byte that is no UTF-8 as it reads, so only
+    // the file's own bytes tell.
+    QString utf8Problem(const QString &key) const;
+    // Sets keys with a value and removes keys with a null one, in one write. When `secret` (a
+    // value holds a password) others lose every permission on the file, before the value is
+    // written (owner and group keep theirs; a new file is its owner's alone). False when the file
+    // could not be written or made so, with a debug line saying why; the file is then unchanged.
     bool store(const QVariantMap &values, bool secret = false);
 
 private:
     Settings(const QString &path, const QString &group);
     QVector<ModuleConfig> readModuleGroups(bool reportIgnored) const;
     QString groupKey(const QString &key) const;
+    // Every write: `change` edits a copy of the file, which then replaces it (see store).
+    bool edit(const std::function<void(QSettings &)> &change, bool secret = false);
 
     QString filePath;
     // Empty for the first module's keys at the top of the file.

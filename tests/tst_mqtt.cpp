@@ -1,11 +1,13 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
 // late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
 // the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
-// quit and restarts while the connection attempt hangs; the panel as a service without a display,
-// stopped by SIGTERM, and its command line. Remote commands: the broker's access control with the
-// README's list (each service's account kept to its own prefixes), the writes compared with the
-// dialog's, Clear on one channel, each refusal, stale before the first tick at the address, a
-// retained command, and TLS with the broker's CA and host name checked.
+// bad configuration (not retried), a prefix beyond ASCII, a quit and restarts while the connection
+// attempt hangs; the panel as a service without a display, stopped by SIGTERM, and its command
+// line. Remote commands: the broker's access control with the README's list (each service's
+// account kept to its own prefixes), the writes compared with the dialog's and acting on the
+// module as it holds it, Clear on one channel, each refusal, stale before the first tick at the
+// address and in a frozen service, another program under the same prefix, a retained command, and
+// TLS with the broker's CA and host name checked, with the check that fails named.
 #include "brelkcontroltestaccess.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
@@ -480,6 +482,9 @@ private slots:
     void badConfigurationIsReported();
     void workerReportsWhatTheLibraryRefuses_data();
     void workerReportsWhatTheLibraryRefuses();
+    void utf8PrefixIsPublishedAsWritten();
+    void everyTopicIsInTheListOfSubtopics();
+    void headlessServiceReportsABadConfiguration();
     void quitWhileTheConnectionAttemptHangs();
     void restartWhileTheConnectionAttemptHangs_data();
     void restartWhileTheConnectionAttemptHangs();
@@ -506,6 +511,8 @@ private slots:
     void retainedCommandIsNeverExecuted();
     void commandsOverTls_data();
     void commandsOverTls();
+    void tlsRefusalSaysWhichCheckFailed_data();
+    void tlsRefusalSaysWhichCheckFailed();
     void headlessServiceTakesCommandsWhenAllowed();
     void frozenServiceWritesNothingLate();
 
@@ -861,17 +868,26 @@ void TestMqtt::badConfigurationIsReported_data()
 
     const QString retrying = QStringLiteral("MQTT: no broker (retrying)");
     const QString badPrefix = QStringLiteral("MQTT: bad topic prefix");
+    const QString badConfiguration = QStringLiteral("MQTT: bad configuration");
     QTest::newRow("right password, for comparison")
         << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << QString() << QString();
     QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
                                     << "not authorised" << retrying;
     QTest::newRow("no credentials") << QByteArray() << false << "not authorised" << retrying;
     QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
-    QTest::newRow("unreadable CA file")
-        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false << "TLS" << retrying;
+    QTest::newRow("missing CA file")
+        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false
+        << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
     QTest::newRow("user name the library refuses")
         << QByteArray("MqttUser=\"pa\\tnel\"\nMqttPassword=right\n") << false << "user name"
-        << retrying;
+        << badConfiguration;
+    QTest::newRow("user name longer than MQTT allows")
+        << "MqttUser=" + QByteArray(65536, 'u') + "\nMqttPassword=right\n"
+        << false << "user name is refused" << badConfiguration;
+    QTest::newRow("prefix that is not UTF-8")
+        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=labor/Pr\xfc"
+                      "fstand\n")
+        << false << "MqttTopic in the settings file is not valid UTF-8" << badConfiguration;
     QTest::newRow("tab in the prefix")
         << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=\"lab\\thv\"\n") << false
         << "control character" << badPrefix;
@@ -909,10 +925,18 @@ void TestMqtt::badConfigurationIsReported()
     QVERIFY(!QApplication::activeModalWidget());
     QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
     QVERIFY(ticks.wait(1000));
-    if (state != QLatin1String("MQTT: bad topic prefix"))
+    const bool badConfiguration = state == QLatin1String("MQTT: bad configuration");
+    if (state != QLatin1String("MQTT: bad topic prefix") && !badConfiguration)
         return;
 
-    // A refused prefix never reaches the broker, and the dialog says why.
+    // A refused prefix or configuration never reaches the broker and is not tried again (a retry
+    // would follow after 1 s and 2 s more), and the dialog says why.
+    if (badConfiguration) {
+        QTest::qWait(2500);
+        QCOMPARE(indicator()->text(), state);
+        const QStringList later = capture.linesStartingWith(QStringLiteral("MQTT: "));
+        QVERIFY2(later.size() == 1, qPrintable(later.join(QLatin1Char('\n'))));
+    }
     QVERIFY2(!guarded.log().contains("New client connected"), guarded.log().constData());
     QString problem, shownState;
     bool okEnabled = true;
@@ -924,8 +948,10 @@ void TestMqtt::badConfigurationIsReported()
         static_cast<QDialog *>(dialog)->reject();
     });
     window->findChild<QAction *>(QStringLiteral("actionMqttPublishing"))->trigger();
-    QVERIFY2(problem.contains(error), qPrintable(problem));
     QVERIFY2(shownState.startsWith(state) && shownState.contains(error), qPrintable(shownState));
+    if (badConfiguration)
+        return;
+    QVERIFY2(problem.contains(error), qPrintable(problem));
     QVERIFY(!okEnabled);
 }
 
@@ -933,28 +959,56 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
 {
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QString>("subtopic");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("caFile");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("state");
 
+    const int connected = int(MqttState::Connected);
+    const int retrying = int(MqttState::Retrying);
+    const int badConfiguration = int(MqttState::BadConfiguration);
+    const QString hv = QStringLiteral("lab/hv");
+    const QString a = QStringLiteral("a");
     QTest::newRow("a prefix that passes, for comparison")
-        << QStringLiteral("lab/hv") << QStringLiteral("a") << QString();
+        << hv << a << QString() << QString() << QString() << connected;
     QTest::newRow("last will under a non-character")
-        << QStringLiteral("lab/") + QChar(0xFFFF) << QStringLiteral("a") << "last will";
+        << QStringLiteral("lab/") + QChar(0xFFFF) << a << QString() << QString() << "last will"
+        << badConfiguration;
     QTest::newRow("message under a control character")
-        << QStringLiteral("lab/hv") << QStringLiteral("a\tb") << "publishing on";
+        << hv << QStringLiteral("a\tb") << QString() << QString() << "publishing on" << retrying;
+    QTest::newRow("missing CA file")
+        << hv << a << QString() << QStringLiteral("/nonexistent/ca.pem")
+        << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
+    QTest::newRow("CA file that is a folder") << hv << a << QString() << QStringLiteral("/")
+                                              << "CA file is a folder: /" << badConfiguration;
+    QTest::newRow("user name with a control character")
+        << hv << a << QStringLiteral("pa\tnel") << QString() << "user name" << badConfiguration;
+    QTest::newRow("user name with a non-character")
+        << hv << a << QStringLiteral("panel") + QChar(0xFDD0) << QString() << "user name"
+        << badConfiguration;
+    QTest::newRow("user name longer than MQTT allows")
+        << hv << a << QString(65536, QLatin1Char('u')) << QString() << "user name"
+        << badConfiguration;
 }
 
 // The worker on its own, handed what the panel's checks keep from it: a refusal of the library
-// is reported, and the worker never says it is connected.
+// is reported, and the worker never says it is connected. Settings the library refuses are a bad
+// configuration, which the worker does not try again.
 void TestMqtt::workerReportsWhatTheLibraryRefuses()
 {
     QFETCH(QString, topic);
     QFETCH(QString, subtopic);
+    QFETCH(QString, user);
+    QFETCH(QString, caFile);
     QFETCH(QString, error);
+    QFETCH(int, state);
 
     MqttSettings settings;
     settings.host = QStringLiteral("127.0.0.1");
     settings.port = broker->port;
     settings.topic = topic;
+    settings.user = user;
+    settings.caFile = caFile;
     QThread thread;
     auto *worker = new MqttWorker;
     worker->moveToThread(&thread);
@@ -976,10 +1030,87 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses()
         thread.wait(5000);
         delete worker;
     });
-    const MqttState expected = error.isEmpty() ? MqttState::Connected : MqttState::Retrying;
+    const MqttState expected = MqttState(state);
     QTRY_VERIFY_WITH_TIMEOUT(states.contains(expected), 5000);
     QVERIFY2(lastError.contains(error), qPrintable(lastError));
     QCOMPARE(states.contains(MqttState::Connected), error.isEmpty());
+    if (expected != MqttState::BadConfiguration)
+        return;
+    // A retry would come after 1 s, and another 2 s later.
+    QTest::qWait(2500);
+    QCOMPARE(states, (QList<MqttState>{MqttState::Connecting, MqttState::BadConfiguration}));
+    QVERIFY2(!broker->log().contains("New client connected"), broker->log().constData());
+}
+
+// A prefix beyond ASCII reaches the broker as it stands in the file (Qt 5 read the file as
+// Latin-1: "labor/PrÃ¼fstand").
+void TestMqtt::utf8PrefixIsPublishedAsWritten()
+{
+    Subscriber subscriber(broker->port, QStringLiteral("labor"));
+    startWindow(settingsFor(broker->port) + "MqttTopic=labor/Pr\xc3\xbc"
+                                            "fstand/\xe9\xab\x98\n");
+    Message message;
+    QVERIFY(subscriber.waitFor(QString::fromUtf8("Pr\xc3\xbc"
+                                                 "fstand/\xe9\xab\x98/a"),
+                               any, &message, 10000));
+    for (const Message &m : subscriber.messages())
+        QVERIFY2(m.topic.startsWith(QString::fromUtf8("labor/Pr\xc3\xbc"
+                                                      "fstand/\xe9\xab\x98/")),
+                 qPrintable(m.topic));
+}
+
+// Each topic the panel publishes or subscribes to is one of MqttSubtopics, from which the prefix's
+// length limit follows: a topic that is not there would make that limit too generous.
+void TestMqtt::everyTopicIsInTheListOfSubtopics()
+{
+    Subscriber subscriber(broker->port);
+    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
+    QVERIFY(waitForCommands());
+    Message message;
+    for (const char *channel : {"a", "b"}) {
+        const QString id = QLatin1String(channel);
+        QVERIFY(publishLines(broker->port, id + QStringLiteral("/set"),
+                             R"({"clear":true,"id":")" + QByteArray(channel) + R"("})"));
+        QVERIFY(subscriber.waitFor(
+            id + QStringLiteral("/result"), [&](const Message &m) { return resultFor(id, m); },
+            &message));
+    }
+    QVERIFY(subscriber.waitFor(QStringLiteral("module"), any, &message));
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), any, &message));
+    QStringList listed;
+    for (const char *subtopic : MqttSubtopics)
+        listed << QLatin1String(subtopic);
+    QSet<QString> seen;
+    for (const Message &m : subscriber.messages())
+        seen.insert(m.topic.mid(qstrlen(Prefix) + 1));
+    for (const QString &subtopic : seen)
+        QVERIFY2(listed.contains(subtopic), qPrintable(subtopic));
+    QCOMPARE(seen.size(), listed.size());
+    QCOMPARE(MqttLongestSuffixBytes, int(qstrlen("/a/result")));
+}
+
+// The service says so on standard error, once: it does not retry, and it polls on.
+void TestMqtt::headlessServiceReportsABadConfiguration()
+{
+    QTemporaryDir folder;
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    writeFile(ini, settingsFor(broker->port) + "MqttCaFile=/nonexistent/ca.pem\n");
+    QProcess panel;
+    panel.setProcessEnvironment(withoutDisplay());
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(panel.waitForStarted(5000));
+    QTest::qWait(3500);
+    QCOMPARE(panel.state(), QProcess::Running);
+    panel.terminate();
+    QVERIFY(panel.waitForFinished(5000));
+    const QString errors = QString::fromUtf8(panel.readAllStandardError());
+    QCOMPARE(panel.exitCode(), 0);
+    const QString line =
+        QStringLiteral(" MQTT: bad configuration (CA file not found: /nonexistent/ca.pem)\n");
+    QVERIFY2(errors.count(line) == 1, qPrintable(errors));
+    QVERIFY2(!errors.contains(QStringLiteral("retrying")), qPrintable(errors));
+    QVERIFY2(errors.contains(QStringLiteral(" Module serial number 2101\n")), qPrintable(errors));
 }
 
 void TestMqtt::quitWhileTheConnectionAttemptHangs()
@@ -1909,6 +2040,101 @@ void TestMqtt::commandsOverTls()
     QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &answer));
     QCOMPARE(answer.json().value("ok"), QJsonValue(true));
     QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+}
+
+void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QString>("error"); // empty: connected
+
+    const QString ip = QStringLiteral("127.0.0.1");
+    QTest::newRow("certificate for another host name")
+        << "wrong-host" << ip << "ca.pem"
+        << "TLS: host name mismatch: the broker's certificate is not for 127.0.0.1";
+    QTest::newRow("certificate for 127.0.0.1 reached as localhost")
+        << "server"
+        << "localhost"
+        << "ca.pem"
+        << "TLS: host name mismatch: the broker's certificate is not for localhost";
+    QTest::newRow("certificate of another CA") << "server" << ip << "other-ca.pem"
+                                               << "TLS: unknown CA";
+    QTest::newRow("expired certificate") << "expired" << ip << "ca.pem"
+                                         << "TLS: expired certificate";
+    QTest::newRow("certificate for localhost, for comparison") << "wrong-host"
+                                                               << "localhost"
+                                                               << "ca.pem"
+                                                               << "";
+    QTest::newRow("address only in the common name, for comparison")
+        << "common-name" << ip << "ca.pem"
+        << "";
+}
+
+// A TLS broker whose certificate fails one of the panel's checks: the error names the check, and
+// the panel tries again (the broker may get a certificate that passes).
+void TestMqtt::tlsRefusalSaysWhichCheckFailed()
+{
+    QFETCH(QString, certificate);
+    QFETCH(QString, host);
+    QFETCH(QString, caFile);
+    QFETCH(QString, error);
+    Broker tls(freePort());
+    QVERIFY(makeCertificates(tls.path()));
+    // Signed by the broker's CA: one for another host name, one that expired a day ago.
+    QFile extensions(tls.filePath(QStringLiteral("wrong-host.ext")));
+    QVERIFY(extensions.open(QIODevice::WriteOnly));
+    extensions.write("subjectAltName=DNS:broker.invalid,DNS:localhost\n");
+    extensions.close();
+    QVERIFY(runOpenssl(tls.path(), QStringLiteral("req -newkey ec -pkeyopt "
+                                                  "ec_paramgen_curve:prime256v1 -nodes -keyout "
+                                                  "wrong-host.key -out wrong-host.csr -subj "
+                                                  "/CN=broker.invalid")));
+    QVERIFY(runOpenssl(tls.path(), QStringLiteral("x509 -req -in wrong-host.csr -CA ca.pem -CAkey "
+                                                  "ca.key -CAcreateserial -out wrong-host.pem "
+                                                  "-days 2 -extfile wrong-host.ext")));
+    QVERIFY(QFile::copy(tls.filePath(QStringLiteral("server.key")),
+                        tls.filePath(QStringLiteral("expired.key"))));
+    QVERIFY(runOpenssl(tls.path(), QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey "
+                                                  "ca.key -CAcreateserial -out expired.pem "
+                                                  "-days -1 -extfile server.ext")));
+    // No subject alternative name: libmosquitto compares the common name, 127.0.0.1.
+    QVERIFY(QFile::copy(tls.filePath(QStringLiteral("server.key")),
+                        tls.filePath(QStringLiteral("common-name.key"))));
+    QVERIFY(runOpenssl(tls.path(), QStringLiteral("x509 -req -in server.csr -CA ca.pem -CAkey "
+                                                  "ca.key -CAcreateserial -out common-name.pem "
+                                                  "-days 2")));
+    for (const char *name : {"wrong-host.pem", "wrong-host.key", "expired.pem", "expired.key",
+                             "common-name.pem", "common-name.key"})
+        QFile::setPermissions(tls.filePath(QLatin1String(name)), QFileDevice::ReadOwner |
+                                                                     QFileDevice::WriteOwner |
+                                                                     QFileDevice::ReadOther);
+    QFile::setPermissions(tls.path(), QFile::permissions(tls.path()) | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther);
+    const QByteArray listener =
+        "cafile " + tls.filePath(QStringLiteral("ca.pem")).toUtf8() + "\ncertfile " +
+        tls.filePath(certificate + QStringLiteral(".pem")).toUtf8() + "\nkeyfile " +
+        tls.filePath(certificate + QStringLiteral(".key")).toUtf8() + "\n";
+    QVERIFY(tls.launch("listener " + QByteArray::number(tls.port) + " 127.0.0.1\n" + listener +
+                       "persistence false\nallow_anonymous true\n"));
+    MessageCapture capture;
+    startWindow("MqttHost=" + host.toUtf8() + "\nMqttPort=" + QByteArray::number(tls.port) +
+                "\nMqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
+    if (error.isEmpty()) {
+        QVERIFY2(waitForIndicator(QStringLiteral("MQTT: connected"), 10000),
+                 qPrintable(Access::mqttPublisher(*window)->lastError()));
+        window.reset();
+        return;
+    }
+
+    QVERIFY2(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 10000),
+             qPrintable(indicator()->text()));
+    const QString shown = Access::mqttPublisher(*window)->lastError();
+    QVERIFY2(shown.startsWith(error), qPrintable(shown));
+    QCOMPARE(indicator()->toolTip(), shown);
+    const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
+    QVERIFY(!lines.isEmpty());
+    QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
 }
 
 // The service reads "MqttCommands" at start-up and writes each command as a line on standard

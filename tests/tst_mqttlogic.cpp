@@ -64,6 +64,9 @@ private slots:
     void loadSettings();
     void storeSettings_data();
     void storeSettings();
+    void settingsFileIsUtf8_data();
+    void settingsFileIsUtf8();
+    void storedSettingsAreUtf8();
     void topicProblem_data();
     void topicProblem();
     void remoteCommandsSetting_data();
@@ -385,9 +388,9 @@ void TestMqttLogic::storeSettings()
         expected.topic = QStringLiteral("brelk/dd00");
     QCOMPARE(loadMqttSettings(file, 0xDD00), expected);
 
-    // A remembered password leaves the file to its owner, also after the panel writes it again.
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    // A remembered password takes every permission from others, also after the panel writes the
+    // file again; its owner and group keep theirs (see tst_settingsfile).
+    const QFile::Permissions others = QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     {
         QSettings later(path, QSettings::IniFormat);
         later.setValue(QStringLiteral("BaseAddress"), QStringLiteral("0xC000"));
@@ -396,6 +399,137 @@ void TestMqttLogic::storeSettings()
     QVERIFY(permissions & QFile::ReadOwner && permissions & QFile::WriteOwner);
     if (mqtt.rememberPassword)
         QCOMPARE(permissions & others, QFile::Permissions());
+}
+
+void TestMqttLogic::settingsFileIsUtf8_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<quint32>("module"); // 0: the first module's settings, else a further one's
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("fileProblem"); // a part of what is wrong; empty: none
+
+    const QByteArray host = "MqttHost=h\n";
+    const QString pruefstand = QString::fromUtf8("labor/Pr\xC3\xBC"
+                                                 "fstand");
+    QTest::newRow("umlaut in the prefix") << host + "MqttTopic=labor/Pr\xC3\xBC"
+                                                    "fstand\n"
+                                          << 0u << pruefstand << ""
+                                          << "";
+    QTest::newRow("CJK prefix") << host + "MqttTopic=\xE9\xAB\x98\xE5\x8E\x8B\n"
+                                << 0u << QString::fromUtf8("\xE9\xAB\x98\xE5\x8E\x8B") << ""
+                                << "";
+    QTest::newRow("four-byte character, quoted")
+        << host + "MqttTopic=\"lab/\xF0\x9F\x94\x8C\"\n"
+        << 0u << QString::fromUtf8("lab/\xF0\x9F\x94\x8C") << ""
+        << "";
+    QTest::newRow("umlaut in the user name")
+        << host + "MqttUser=bediener-\xC3\xBC\n"
+        << 0u << "brelk/dd00" << QString::fromUtf8("bediener-\xC3\xBC") << "";
+    QTest::newRow("escaped character, not a byte")
+        << host + "MqttTopic=labor/gr\\xfcn\n"
+        << 0u << QString::fromUtf8("labor/gr\xC3\xBCn") << ""
+        << "";
+    QTest::newRow("further module's UTF-8 prefix")
+        << host + "[Module_C000]\nMqttTopic=labor/Pr\xC3\xBC"
+                  "fstand\n"
+        << 0xC000u << pruefstand << ""
+        << "";
+
+    QTest::newRow("Latin-1 byte in the prefix") << host + "MqttTopic=labor/Pr\xFC"
+                                                          "fstand\n"
+                                                << 0u << QString() << ""
+                                                << "MqttTopic";
+    QTest::newRow("Latin-1 byte in the password") << host + "MqttUser=panel\nMqttPassword=gr\xFC"
+                                                            "n\n"
+                                                  << 0u << "brelk/dd00"
+                                                  << "panel"
+                                                  << "MqttPassword";
+    QTest::newRow("sequence cut short at the end of the user name")
+        << host + "MqttUser=panel\xE9\xAB\n"
+        << 0u << "brelk/dd00" << QString() << "MqttUser";
+    QTest::newRow("overlong encoding of /") << host + "MqttTopic=lab\xC0\xAFhv\n"
+                                            << 0u << QString() << ""
+                                            << "MqttTopic";
+    QTest::newRow("surrogate in UTF-8") << host + "MqttTopic=lab\xED\xA0\x80\n"
+                                        << 0u << QString() << ""
+                                        << "MqttTopic";
+    QTest::newRow("past U+10FFFF") << host + "MqttCaFile=/ca\xF4\x90\x80\x80.pem\n"
+                                   << 0u << "brelk/dd00"
+                                   << ""
+                                   << "MqttCaFile";
+    QTest::newRow("further module's prefix") << host + "[Module_C000]\nMqttTopic=lab/\xFC\n"
+                                             << 0xC000u << QString() << ""
+                                             << "Module_C000/MqttTopic";
+    QTest::newRow("the first module's prefix is not a further module's")
+        << host + "MqttTopic=lab/\xFC\n[Module_C000]\nMqttTopic=lab/c000\n"
+        << 0xC000u << "lab/c000"
+        << ""
+        << "";
+    QTest::newRow("a key that is not MQTT's") << host + "LogFile=/data/m\xFC"
+                                                        "ller.csv\n"
+                                              << 0u << "brelk/dd00"
+                                              << ""
+                                              << "";
+}
+
+// The file is UTF-8 with Qt 5 as with Qt 6: a prefix reads back exactly, and a value that is not
+// UTF-8 is refused by its key (the toolkit would read a replacement character and publish it).
+void TestMqttLogic::settingsFileIsUtf8()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(quint32, module);
+    QFETCH(QString, topic);
+    QFETCH(QString, user);
+    QFETCH(QString, fileProblem);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+
+    const Settings settings(path);
+    const MqttSettings mqtt =
+        module ? loadModuleMqttSettings(settings, module) : loadMqttSettings(settings, 0xDD00);
+    if (!topic.isNull()) {
+        QCOMPARE(mqtt.topic, topic);
+        QCOMPARE(mqttTopicProblem(mqtt.topic), QString());
+    }
+    if (!user.isNull())
+        QCOMPARE(mqtt.user, user);
+    if (fileProblem.isEmpty()) {
+        QCOMPARE(mqtt.fileProblem, QString());
+    } else {
+        QVERIFY2(mqtt.fileProblem.startsWith(fileProblem + QStringLiteral(" ")),
+                 qPrintable(mqtt.fileProblem));
+        QVERIFY2(mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
+                 qPrintable(mqtt.fileProblem));
+    }
+}
+
+// What the dialog stores is UTF-8 in the file, and reads back as it was.
+void TestMqttLogic::storedSettingsAreUtf8()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
+    MqttSettings mqtt;
+    mqtt.host = QStringLiteral("broker.lab");
+    mqtt.topic = QString::fromUtf8("labor/Pr\xC3\xBC"
+                                   "fstand/\xE9\xAB\x98\xE5\x8E\x8B");
+    mqtt.user = QString::fromUtf8("bediener-\xC3\xBC");
+    mqtt.password = QString::fromUtf8("gr\xC3\xBCn");
+    mqtt.rememberPassword = true;
+    Settings settings(path);
+    QVERIFY(storeMqttSettings(settings, mqtt, 0xDD00));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray contents = file.readAll();
+    QVERIFY2(contents.contains("MqttTopic=labor/Pr\xC3\xBC"
+                               "fstand/\xE9\xAB\x98\xE5\x8E\x8B\n"),
+             contents.constData());
+    QVERIFY2(contents.contains("MqttUser=bediener-\xC3\xBC\n"), contents.constData());
+    QCOMPARE(loadMqttSettings(settings, 0xDD00), mqtt);
 }
 
 void TestMqttLogic::topicProblem_data()
@@ -436,8 +570,9 @@ void TestMqttLogic::topicProblem_data()
     QTest::newRow("lone high surrogate") << QStringLiteral("lab/") + QChar(0xD800) << "UTF-8";
     QTest::newRow("lone low surrogate") << QChar(0xDC00) + QStringLiteral("/lab") << "UTF-8";
 
-    // With "/module", the longest topic, 65,535 bytes at most.
-    const int longest = 65535 - MqttLongestSuffixBytes;
+    // With "/a/result", the longest topic (a command's answer), 65,535 bytes at most.
+    const int longest = 65535 - int(qstrlen("/a/result"));
+    QCOMPARE(longest, 65526);
     QTest::newRow("longest prefix") << QString(longest, QLatin1Char('x')) << QString();
     QTest::newRow("a byte too long") << QString(longest + 1, QLatin1Char('x')) << "longer";
     QTest::newRow("two-byte characters, a byte too long")
