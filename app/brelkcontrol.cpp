@@ -27,7 +27,6 @@ using namespace Brelk;
 namespace {
 
 const char *const TitleVersion = "1.0";
-const char *const AboutVersion = "1.0.0.0";
 
 QString localTimeText(qint64 msecsSinceEpoch)
 {
@@ -349,7 +348,7 @@ void BrelkControl::on_actionAbout_triggered()
            "<p>Questions and reports: <a href=\"mailto:brelk-control@pavex.example?subject=%1 "
            "Version %2\">brelk-control@pavex.example</a></p>")
             .arg(QLatin1String(ProgramName))
-            .arg(QLatin1String(AboutVersion));
+            .arg(QLatin1String(ProgramVersion));
     QMessageBox::about(this, tr("About %1").arg(QLatin1String(ProgramName)), text);
 }
 

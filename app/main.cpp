@@ -2,41 +2,17 @@
 // session as a service on a plain core application, with neither window nor display.
 #include "brelkcontrol.h"
 #include "commandline.h"
-#include "headlessservice.h"
-#include "stopsignals.h"
+#include "servicerun.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 using namespace Brelk;
 
 namespace {
-
-const char *const Version = "1.0.0.0";
-const int UsageExitCode = 2;
-
-void printTo(FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-}
-
-int runHeadless(const QString &settingsFile)
-{
-    HeadlessService::timeStampDebugLines();
-    HeadlessService service(settingsFile);
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &service, [&service](int number) {
-        HeadlessService::report(QStringLiteral("Stopping on signal %1").arg(number));
-        service.stop();
-        QCoreApplication::quit();
-    });
-    service.start();
-    return QCoreApplication::exec();
-}
 
 // Whether the window's application object can start: on X11 and Wayland systems it aborts when
 // it finds no display at all.
@@ -83,32 +59,14 @@ int main(int argc, char *argv[])
         application.reset(new QApplication(argc, argv));
         line = parseCommandLine(QCoreApplication::arguments());
     }
-    switch (line.action) {
-    case CommandLine::UsageError:
-        printTo(stderr, line.text);
+    const int answered = answerCommandLine(line, QStringLiteral("brelkcontrol"));
+    if (answered >= 0)
+        return answered;
+    if (!settingsFileUsable(line, QStringLiteral("brelkcontrol")))
         return UsageExitCode;
-    case CommandLine::ShowHelp:
-        printTo(stdout, line.text);
-        return 0;
-    case CommandLine::ShowVersion:
-        printTo(stdout, QStringLiteral("brelkcontrol %1\n").arg(QLatin1String(Version)));
-        return 0;
-    case CommandLine::Run:
-        break;
-    }
-
-    if (!line.settingsFile.isEmpty()) {
-        const QString problem = settingsFileProblem(line.settingsFile);
-        if (!problem.isEmpty()) {
-            printTo(stderr, QStringLiteral("brelkcontrol: settings file %1\n").arg(problem));
-            return UsageExitCode;
-        }
-    }
     if (!application)
         application.reset(new QApplication(argc, argv));
-    const QString settingsFile =
-        line.settingsFile.isEmpty() ? Settings::besideExecutable() : line.settingsFile;
-
+    const QString settingsFile = settingsFileOf(line);
     if (headless)
         return runHeadless(settingsFile);
     BrelkControl window(settingsFile);

@@ -13,6 +13,8 @@ namespace Brelk {
 
 // The program's name: the title of its dialogs and message boxes.
 constexpr char ProgramName[] = "pavex BRELK Control";
+// The version as --version, the About box, the Windows resources and the module message give it.
+constexpr char ProgramVersion[] = "1.0.0.0";
 
 // Translation in the panel's context; every user-visible text goes through it.
 QString tr(const char *sourceText);

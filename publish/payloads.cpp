@@ -52,7 +52,7 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
                                                 : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("base_address"), baseAddressText(quint32(context.baseAddress)));
     object.insert(QStringLiteral("bridge"), context.bridge);
-    object.insert(QStringLiteral("version"), QStringLiteral("1.0.0.0"));
+    object.insert(QStringLiteral("version"), QLatin1String(ProgramVersion));
     object.insert(QStringLiteral("voltage_resolution"), voltageResolutionName(context.fineVoltage));
     object.insert(QStringLiteral("current_resolution"),
                   currentResolutionName(context.currentResolution));

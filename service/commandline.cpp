@@ -53,7 +53,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
                     usage;
         return line;
     }
-    if (parser.isSet(help)) {
+    // Qt's own "--help-all" would start the window's toolkit to list its options.
+    if (parser.isSet(help) || arguments.contains(QLatin1String("--help-all"))) {
         line.action = CommandLine::ShowHelp;
         line.text = usage;
         return line;
@@ -64,6 +65,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     line.headless = parser.isSet(headless);
     line.settingsFile = parser.value(settings);
+    if (parser.isSet(settings) && line.settingsFile.isEmpty()) {
+        line.action = CommandLine::UsageError;
+        line.text = QStringLiteral("The option --settings needs the name of a file.\n") + usage;
+    }
     return line;
 }
 
@@ -81,9 +86,11 @@ QString settingsFileProblem(const QString &path)
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("%1: no such file").arg(path);
+    if (info.isDir())
+        return QStringLiteral("%1: is a folder, not a file").arg(path);
     QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: cannot be read").arg(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
     return QString();
 }
 

@@ -14,7 +14,8 @@ struct CommandLine
 
     Action action = Run;
     bool headless = false;
-    // Empty: brelkcontrol.ini next to the executable.
+    // Empty: brelkcontrol.ini next to the executable. "--settings" with an empty name is a usage
+    // error, not the default file.
     QString settingsFile;
     // The parser's complaint for a usage error; the usage itself for help.
     QString text;
@@ -27,8 +28,8 @@ CommandLine parseCommandLine(const QStringList &arguments);
 // exists (the window's toolkit must not even be started then).
 bool asksForHeadless(int argc, char **argv);
 
-// Checks that a settings file named on the command line exists and can be read; the reason why
-// not otherwise ("/etc/brelkcontrol/brelkcontrol.ini: no such file").
+// Checks that a settings file named on the command line exists, is a file and can be read; the
+// reason why not otherwise ("/etc/brelkcontrol/brelkcontrol.ini: no such file").
 QString settingsFileProblem(const QString &path);
 
 } // namespace Brelk

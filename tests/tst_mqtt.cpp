@@ -24,6 +24,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -1320,29 +1321,56 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
 
 void TestMqtt::commandLineWithoutDisplay_data()
 {
+    QTest::addColumn<QString>("executable");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2 << QString()
-                                    << "Unknown option 'bogus'.\nUsage: brelkcontrol [options]";
+    const QString panel = QStringLiteral(BRELK_PANEL_EXECUTABLE);
+    const QString service = QStringLiteral(BRELK_SERVICE_EXECUTABLE);
+    const QString folder = QDir::tempPath();
+    QTest::newRow("unknown option")
+        << panel << QStringList{QStringLiteral("--bogus")} << 2 << QString()
+        << "Unknown option 'bogus'.\nUsage: brelkcontrol [options]";
     QTest::newRow("missing settings file")
-        << QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent")} << 2
+        << panel << QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent")} << 2
         << QString() << "/nonexistent";
     QTest::newRow("missing settings file, headless")
+        << panel
         << QStringList{QStringLiteral("--headless"), QStringLiteral("--settings"),
                        QStringLiteral("/nonexistent/brelkcontrol.ini")}
         << 2 << QString() << "/nonexistent/brelkcontrol.ini";
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+    QTest::newRow("settings file of no name")
+        << panel << QStringList{QStringLiteral("--settings"), QString()} << 2 << QString()
+        << "The option --settings needs the name of a file.";
+    QTest::newRow("settings file that is a folder")
+        << panel << QStringList{QStringLiteral("--settings"), folder} << 2 << QString()
+        << "brelkcontrol: settings file " + folder + ": is a folder, not a file";
+    QTest::newRow("help") << panel << QStringList{QStringLiteral("--help")} << 0
                           << "--settings <FILE>  Use FILE instead" << QString();
-    QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+    QTest::newRow("help with the toolkit's options")
+        << panel << QStringList{QStringLiteral("--help-all")} << 0
+        << "--settings <FILE>  Use FILE instead" << QString();
+    QTest::newRow("version") << panel << QStringList{QStringLiteral("--version")} << 0
                              << "brelkcontrol 1.0.0.0" << QString();
+    QTest::newRow("service: version") << service << QStringList{QStringLiteral("--version")} << 0
+                                      << "brelkcontrold 1.0.0.0" << QString();
+    QTest::newRow("service: unknown option") << service << QStringList{QStringLiteral("--bogus")}
+                                             << 2 << QString() << "Usage: brelkcontrold [options]";
+    QTest::newRow("service: settings file of no name")
+        << service << QStringList{QStringLiteral("--settings"), QString()} << 2 << QString()
+        << "The option --settings needs the name of a file.";
+    QTest::newRow("service: settings file that is a folder")
+        << service << QStringList{QStringLiteral("--settings"), folder} << 2 << QString()
+        << "brelkcontrold: settings file " + folder + ": is a folder, not a file";
 }
 
-// What the command line answers needs no display, with or without --headless.
+// What the command line answers needs no display, with or without --headless, from the panel
+// and from the service's own executable.
 void TestMqtt::commandLineWithoutDisplay()
 {
+    QFETCH(QString, executable);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, out);
@@ -1350,7 +1378,7 @@ void TestMqtt::commandLineWithoutDisplay()
 
     QProcess panel;
     panel.setProcessEnvironment(withoutDisplay());
-    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE), arguments);
+    panel.start(executable, arguments);
     QVERIFY(panel.waitForFinished(10000));
     const QString standardOut = QString::fromLocal8Bit(panel.readAllStandardOutput());
     const QString standardError = QString::fromLocal8Bit(panel.readAllStandardError());
@@ -2137,8 +2165,8 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed()
     QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
 }
 
-// The service reads "MqttCommands" at start-up and writes each command as a line on standard
-// error.
+// The service's own executable reads "MqttCommands" at start-up and writes each command as a line
+// on standard error.
 void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
 {
     QTemporaryDir folder;
@@ -2147,8 +2175,7 @@ void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
     Subscriber subscriber(broker->port);
     QProcess panel;
     panel.setProcessEnvironment(withoutDisplay());
-    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
-                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    panel.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE), {QStringLiteral("--settings"), ini});
     QVERIFY(panel.waitForStarted(5000));
     Message message;
     QVERIFY(subscriber.waitFor(
