@@ -400,6 +400,8 @@ void SampleStore::append(const Reading &reading, qint64 runningMs)
     }
     if (open.size() == size_t(BlockTicks))
         seal();
+    // Expired blocks go before the others age, so that none is packed again only to be freed.
+    release();
     age();
     release();
 }
