@@ -1,14 +1,18 @@
 // What a crate of simulated modules costs the panel: the main window polling N modules, all
 // ramping, with the overview and one history window open, a data log per module and, when given
 // a broker port, MQTT publishing of every module. Prints, over a measured span after a settling
-// second: ticks per second of each module, the event loop's latency (the delay of input events
-// posted every 20 ms to a line edit: median, 99th percentile, maximum), the CPU time of the whole
-// process in percent of one core, and the resident memory. Run against the module simulator
-// (LD_LIBRARY_PATH=build/sim) under a display or Xvfb; BRELKSIM_CYCLE_US sets the bus cycle time.
+// second: ticks per second of each module, the event loop's latency (the delay of input events to
+// a line edit from the moment they are posted: median, 99th percentile, maximum), the CPU time of
+// the whole process in percent of one core, and the resident memory. The events come from a
+// thread of their own at random moments, 20 ms apart on average, as a keyboard's would: they fall
+// at every phase of the 100 ms tick, during a module's reads as often as between them. Run against
+// the module simulator (LD_LIBRARY_PATH=build/sim) under a display or Xvfb; BRELKSIM_CYCLE_US sets
+// the bus cycle time.
 //
 // Usage: bench_crate [MODULES [SECONDS [MQTT_PORT]]]   (defaults: 8 30, no publishing)
 // BRELK_BENCH_WINDOWS="overview", "history" or "" opens fewer windows than both;
-// BRELK_BENCH_PROBE_MS sets the interval of the input events (0: none, for the CPU figure alone).
+// BRELK_BENCH_PROBE_MS sets the mean interval of the input events (0: none, for the CPU figure
+// alone); BRELK_BENCH_SEED their random moments (default: different in each run).
 #include "brelkcontrol.h"
 #include "crate.h"
 #include "modulesession.h"
@@ -23,8 +27,12 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <random>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -48,38 +56,71 @@ long residentKiB()
     return -1;
 }
 
-// Stamps each posted key event and takes its delay when the line edit gets it.
+// A key press that carries the moment it was posted.
+class StampedKey : public QKeyEvent
+{
+public:
+    StampedKey()
+        : QKeyEvent(QEvent::KeyPress, Qt::Key_F35, Qt::NoModifier),
+          posted(std::chrono::steady_clock::now())
+    {
+    }
+    const std::chrono::steady_clock::time_point posted;
+};
+
+// Posts key events to the line edit from a thread of its own, at intervals drawn uniformly from
+// 0.25 to 1.75 times the mean, and takes each one's delay from its post to the line edit.
 class LatencyProbe : public QObject
 {
 public:
-    explicit LatencyProbe(QLineEdit *target) : target(target)
+    LatencyProbe(QLineEdit *target, int meanMs, unsigned seed)
+        : target(target), meanMs(meanMs), seed(seed)
     {
         target->installEventFilter(this);
-        clock.start();
     }
-    void post()
+    ~LatencyProbe() override { stop(); }
+    void start()
     {
-        stamps.push_back(clock.nsecsElapsed());
-        QCoreApplication::postEvent(target,
-                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier));
+        if (meanMs > 0)
+            poster = std::thread([this] { run(); });
+    }
+    void stop()
+    {
+        running = false;
+        if (poster.joinable())
+            poster.join();
     }
     std::vector<double> delaysMs;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == target && event->type() == QEvent::KeyPress && !stamps.empty()) {
-            delaysMs.push_back(double(clock.nsecsElapsed() - stamps.front()) / 1e6);
-            stamps.erase(stamps.begin());
-            return true;
-        }
-        return false;
+        if (watched != target || event->type() != QEvent::KeyPress ||
+            static_cast<QKeyEvent *>(event)->key() != Qt::Key_F35)
+            return false;
+        const auto delay =
+            std::chrono::steady_clock::now() - static_cast<StampedKey *>(event)->posted;
+        if (running)
+            delaysMs.push_back(std::chrono::duration<double, std::milli>(delay).count());
+        return true;
     }
 
 private:
+    void run()
+    {
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> intervalUs(meanMs * 250, meanMs * 1750);
+        while (running) {
+            std::this_thread::sleep_for(std::chrono::microseconds(intervalUs(random)));
+            QCoreApplication::postEvent(target, new StampedKey);
+        }
+    }
+
     QLineEdit *target;
-    QElapsedTimer clock;
-    std::vector<qint64> stamps;
+    const int meanMs;
+    const unsigned seed;
+    std::atomic<bool> running{true};
+    std::thread poster;
 };
 
 double percentile(std::vector<double> values, double fraction)
@@ -141,13 +182,13 @@ int main(int argc, char *argv[])
         QObject::connect(crate->modules()[i], &Brelk::ModuleSession::readingTaken,
                          [&ticks, i] { ++ticks[size_t(i)]; });
     }
-    LatencyProbe probe(window.findChild<QLineEdit *>(QStringLiteral("txtVset_A")));
-    QTimer input;
     const int probeMs = qEnvironmentVariableIsSet("BRELK_BENCH_PROBE_MS")
                             ? qEnvironmentVariableIntValue("BRELK_BENCH_PROBE_MS")
                             : 20;
-    input.setInterval(probeMs);
-    QObject::connect(&input, &QTimer::timeout, [&] { probe.post(); });
+    const unsigned seed = qEnvironmentVariableIsSet("BRELK_BENCH_SEED")
+                              ? unsigned(qEnvironmentVariableIntValue("BRELK_BENCH_SEED"))
+                              : std::random_device()();
+    LatencyProbe probe(window.findChild<QLineEdit *>(QStringLiteral("txtVset_A")), probeMs, seed);
 
     double cpuAtStart = 0;
     QElapsedTimer span;
@@ -155,13 +196,12 @@ int main(int argc, char *argv[])
         std::fill(ticks.begin(), ticks.end(), 0);
         cpuAtStart = cpuSeconds();
         span.start();
-        if (probeMs > 0)
-            input.start();
+        probe.start();
     });
     QTimer::singleShot(1000 + seconds * 1000, [&] {
         const double elapsed = double(span.nsecsElapsed()) / 1e9;
         const double cpu = 100 * (cpuSeconds() - cpuAtStart) / elapsed;
-        input.stop();
+        probe.stop();
         const auto [least, most] = std::minmax_element(ticks.begin(), ticks.end());
         std::printf("modules %d, cycle %s us, %.1f s: ticks per second per module %.2f to %.2f\n",
                     modules, qgetenv("BRELKSIM_CYCLE_US").constData(), elapsed, *least / elapsed,

@@ -1,8 +1,9 @@
 // The history's costs with a full day of ticks: appending one tick to the store, the store's
 // memory for an hour and for 24 h at 10 Hz of a module whose every word changes each tick, of a
-// steady one and of the ramping one the frames draw (filled by a synthetic fast-forward, not by
-// waiting a day), and one frame of both plots at the 24 h span, with and without reducing the
-// span to pixel columns, and the copy of a day the export takes.
+// steady one, of one whose every word is random (the worst case) and of the ramping one the frames
+// draw (filled by a synthetic fast-forward, not by waiting a day), and one frame of both plots at
+// the 24 h span, with and without reducing the span to pixel columns, and the copy of a day the
+// export takes.
 #include "samplestore.h"
 #include "traceplot.h"
 
@@ -63,6 +64,20 @@ Reading changing(int i, QRandomGenerator &random)
     return r;
 }
 
+// Every word random at every tick, as no module shows it: the most a tick can take.
+Reading randomWords(int i, QRandomGenerator &random)
+{
+    Q_UNUSED(i);
+    Reading r;
+    for (quint16 *w : {&r.vset[0], &r.vset[1], &r.vmeas[0], &r.vmeas[1], &r.imeas[0], &r.imeas[1],
+                       &r.imeas2[0], &r.imeas2[1], &r.status, &r.events})
+        *w = quint16(random.bounded(65536));
+    r.fineVoltage = random.bounded(2);
+    r.currentResolution = CurrentResolution(random.bounded(4));
+    r.secondRange = SecondRange(random.bounded(3));
+    return r;
+}
+
 // A module at rest at its set voltage.
 Reading steady(int i, QRandomGenerator &random)
 {
@@ -115,6 +130,8 @@ void BenchHistory::memoryOfADay_data()
     QTest::addColumn<double>("limitMiB");
     QTest::newRow("every word changes each tick, 1 h") << 0 << 36000 << 16.0 / 24 + 0.25;
     QTest::newRow("every word changes each tick, 24 h") << 0 << SampleStore::DayCapacity << 16.0;
+    QTest::newRow("every word random, 1 h") << 3 << 36000 << 1.25;
+    QTest::newRow("every word random, 24 h") << 3 << SampleStore::DayCapacity << 16.0;
     QTest::newRow("steady, 24 h") << 1 << SampleStore::DayCapacity << 4.0;
     QTest::newRow("ramping with noise, 24 h") << 2 << SampleStore::DayCapacity << 16.0;
 }
@@ -132,7 +149,10 @@ void BenchHistory::memoryOfADay()
     const qint64 before = residentBytes();
     auto store = std::make_unique<SampleStore>();
     for (int i = 0; i < ticks; ++i) {
-        Reading r = kind == 0 ? changing(i, random) : kind == 1 ? steady(i, random) : synthetic(i);
+        Reading r = kind == 0   ? changing(i, random)
+                    : kind == 1 ? steady(i, random)
+                    : kind == 3 ? randomWords(i, random)
+                                : synthetic(i);
         // The poll's timer fires up to 20 ms late, and the wall clock is read a moment later.
         const qint64 running = qint64(i) * 100 + (kind == 2 ? 0 : random.bounded(21));
         if (kind != 2)

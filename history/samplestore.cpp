@@ -91,14 +91,56 @@ void putBits(uchar *data, quint64 bit, quint64 value, int width)
         at[8] = uchar(at[8] | (value >> (64 - shift)));
 }
 
+// The bits of `word` that `mask` selects, moved together from the lowest on, and back.
+quint64 gather(quint64 word, quint16 mask)
+{
+    quint64 code = 0;
+    int k = 0;
+    for (int bit = 0; bit < 16; ++bit) {
+        if (mask & (1 << bit))
+            code |= ((word >> bit) & 1) << k++;
+    }
+    return code;
+}
+
+quint64 scatter(quint64 code, quint16 mask)
+{
+    quint64 word = 0;
+    int k = 0;
+    for (int bit = 0; bit < 16; ++bit) {
+        if (mask & (1 << bit))
+            word |= ((code >> k++) & 1) << bit;
+    }
+    return word;
+}
+
+constexpr bool isMasked(int field)
+{
+    return field == 2 + SampleStore::Status || field == 2 + SampleStore::Events;
+}
+
 } // namespace
+
+quint16 SampleStore::keptBits(int word)
+{
+    // Per channel byte: the state (error, manual, ramping, ramp up) and HV off.
+    constexpr quint8 StateAndHv =
+        StatusError | StatusManual | StatusRamping | StatusRampUp | StatusHvOff;
+    if (word == Status)
+        return quint16(StateAndHv | StateAndHv << 8);
+    if (word == Events)
+        return NamedEventsBothChannels;
+    return 0xFFFF;
+}
 
 qint64 SampleStore::Block::field(int f, int i) const
 {
-    const quint64 predicted = quint64(base[f]) + quint64(qint64(i) * slope[f]);
-    if (width[f] == 0)
-        return qint64(predicted);
-    return qint64(predicted + bitsAt(data, quint64(i) * rowBits + bitOffset[f], width[f]));
+    quint64 v = quint64(base[f]) + quint64(qint64(i) * slope[f]);
+    if (width[f])
+        v += bitsAt(data, quint64(i) * rowBits + bitOffset[f], width[f]) << dropped[f];
+    if (aged && isMasked(f))
+        v = scatter(v, keptBits(f - 2));
+    return qint64(v);
 }
 
 SampleStore::Tick SampleStore::Block::tick(int i) const
@@ -149,8 +191,8 @@ SampleStore::~SampleStore() = default;
 
 qint64 SampleStore::memoryBytes() const
 {
-    qint64 bytes = qint64(chunkCount()) * ChunkBytes + qint64(blocks.size() * sizeof(Block)) +
-                   qint64(open.capacity() * sizeof(Tick));
+    qint64 bytes = qint64(chunkCount()) * (ChunkBytes + ReadSlack) +
+                   qint64(blocks.size() * sizeof(Block)) + qint64(open.capacity() * sizeof(Tick));
     for (const Level &level : levels)
         bytes += qint64(level.runs.size() * sizeof(Extent));
     return bytes;
@@ -162,20 +204,29 @@ void SampleStore::clear()
     release();
 }
 
-// Frees the blocks, chunks and summaries of which no record is stored any more, keeping one
-// chunk for the next block.
+// Frees the chunks of `queue` before chunk number `firstUsed`, keeping one for the next block.
+void SampleStore::freeUnused(ChunkQueue &queue, qint64 firstUsed, std::unique_ptr<uchar[]> &spare)
+{
+    while (!queue.chunks.empty() && queue.first < firstUsed) {
+        if (!spare)
+            spare = std::move(queue.chunks.front().bytes);
+        queue.chunks.pop_front();
+        ++queue.first;
+    }
+}
+
+// Frees the blocks, chunks and summaries of which no record is stored any more.
 void SampleStore::release()
 {
     while (!blocks.empty() && (firstBlock + 1) << BlockShift <= firstSeq) {
         blocks.pop_front();
         ++firstBlock;
+        if (agedBlocks)
+            --agedBlocks;
     }
-    while (!chunks.empty() && (blocks.empty() || firstChunk < blocks.front().chunk)) {
-        if (!spare)
-            spare = std::move(chunks.front().bytes);
-        chunks.pop_front();
-        ++firstChunk;
-    }
+    const qint64 none = std::numeric_limits<qint64>::max();
+    freeUnused(aged, agedBlocks ? blocks.front().chunk : none, spare);
+    freeUnused(recent, agedBlocks < blocks.size() ? blocks[agedBlocks].chunk : none, spare);
     for (Level &level : levels) {
         while (!level.runs.empty() && (level.first + 1) << level.shift <= firstSeq) {
             level.runs.pop_front();
@@ -184,22 +235,30 @@ void SampleStore::release()
     }
 }
 
-// Packs the full block being filled into the last chunk, or a new one.
-void SampleStore::seal()
+SampleStore::Block SampleStore::pack(const Tick *ticks, quint16 eventsBefore, bool aging,
+                                     ChunkQueue &queue)
 {
     Block b;
-    b.previousEvents = openPreviousEvents;
+    b.previousEvents = eventsBefore;
+    b.aged = aging;
     qint64 rest[FieldCount][BlockTicks];
     int bits = 0;
-    for (int f = 0; f < FieldCount; ++f) {
-        const qint64 x0 = fieldOf(open.front(), f);
-        qint64 slope = (fieldOf(open.back(), f) - x0) / (BlockTicks - 1);
+    const auto valueOf = [aging](const Tick &t, int f) {
+        const qint64 v = fieldOf(t, f);
+        return aging && isMasked(f) ? qint64(gather(quint64(v), keptBits(f - 2))) : v;
+    };
+    // The line through the first and last tick, its slope rounded to the nearest integer so that
+    // the poll's jitter at either end does not tilt it by a whole millisecond a tick.
+    const auto fit = [&](int f, bool sloped) {
+        const qint64 rise = valueOf(ticks[BlockTicks - 1], f) - valueOf(ticks[0], f);
+        constexpr qint64 Half = (BlockTicks - 1) / 2;
+        qint64 slope = sloped ? (rise >= 0 ? rise + Half : rise - Half) / (BlockTicks - 1) : 0;
         if (slope != qint32(slope))
             slope = 0;
         qint64 low = std::numeric_limits<qint64>::max();
         qint64 high = std::numeric_limits<qint64>::min();
         for (int i = 0; i < BlockTicks; ++i) {
-            const qint64 r = fieldOf(open[size_t(i)], f) - i * slope;
+            const qint64 r = valueOf(ticks[i], f) - i * slope;
             rest[f][i] = r;
             low = std::min(low, r);
             high = std::max(high, r);
@@ -208,34 +267,89 @@ void SampleStore::seal()
         b.base[f] = low;
         b.slope[f] = qint32(slope);
         b.width[f] = quint8(range ? 64 - qCountLeadingZeroBits(range) : 0);
+        b.dropped[f] = 0;
+    };
+    // A word that jumps about is better kept without a line than along one through two of its
+    // values.
+    for (int f = 0; f < FieldCount; ++f) {
+        fit(f, true);
+        if (b.slope[f] != 0) {
+            const quint8 sloped = b.width[f];
+            fit(f, false);
+            if (b.width[f] >= sloped)
+                fit(f, true);
+        }
+        bits += b.width[f];
+    }
+    // The second range's currents give up low bits, the wider first, until the row fits. Without
+    // a slope, rounding down keeps them at or above the block's least and within 16 bits.
+    const int second[2] = {2 + ImeasB0, 2 + ImeasB1};
+    if (aging && bits > AgedRowBits) {
+        for (int f : second) {
+            bits -= b.width[f];
+            fit(f, false);
+            bits += b.width[f];
+        }
+    }
+    while (aging && bits > AgedRowBits) {
+        const int f = b.width[second[0]] >= b.width[second[1]] ? second[0] : second[1];
+        if (b.width[f] == 0)
+            break;
+        --b.width[f];
+        ++b.dropped[f];
+        --bits;
+    }
+    bits = 0;
+    for (int f = 0; f < FieldCount; ++f) {
         b.bitOffset[f] = quint16(bits);
         bits += b.width[f];
     }
     b.rowBits = quint16(bits);
 
     const int bytes = b.bytes();
-    if (chunks.empty() || chunks.back().used + bytes + ReadSlack > ChunkBytes) {
+    if (queue.chunks.empty() || queue.chunks.back().used + bytes > ChunkBytes) {
         Chunk chunk;
-        chunk.bytes = spare ? std::move(spare) : std::unique_ptr<uchar[]>(new uchar[ChunkBytes]());
-        chunks.push_back(std::move(chunk));
+        chunk.bytes = spare ? std::move(spare)
+                            : std::unique_ptr<uchar[]>(new uchar[ChunkBytes + ReadSlack]());
+        queue.chunks.push_back(std::move(chunk));
     }
-    Chunk &chunk = chunks.back();
+    Chunk &chunk = queue.chunks.back();
     uchar *rows = chunk.bytes.get() + chunk.used;
     std::fill(rows, rows + bytes + ReadSlack, uchar(0));
     for (int i = 0; i < BlockTicks; ++i) {
         for (int f = 0; f < FieldCount; ++f) {
             if (b.width[f])
                 putBits(rows, quint64(i) * b.rowBits + b.bitOffset[f],
-                        quint64(rest[f][i]) - quint64(b.base[f]), b.width[f]);
+                        (quint64(rest[f][i]) - quint64(b.base[f])) >> b.dropped[f], b.width[f]);
         }
     }
     chunk.used += bytes;
     b.data = rows;
-    b.chunk = firstChunk + qint64(chunks.size()) - 1;
+    b.chunk = queue.first + qint64(queue.chunks.size()) - 1;
+    return b;
+}
+
+// Packs the full block being filled.
+void SampleStore::seal()
+{
     if (blocks.empty())
         firstBlock = (endSeq - 1) >> BlockShift;
-    blocks.push_back(b);
+    blocks.push_back(pack(open.data(), openPreviousEvents, false, recent));
     open.clear();
+}
+
+// Packs again the blocks whose last tick is more than an hour older than the newest one.
+void SampleStore::age()
+{
+    while (agedBlocks < blocks.size() &&
+           blocks[agedBlocks].field(0, BlockTicks - 1) < newestRunning - AgeMs) {
+        const Block &b = blocks[agedBlocks];
+        Tick ticks[BlockTicks];
+        for (int i = 0; i < BlockTicks; ++i)
+            ticks[i] = b.tick(i);
+        blocks[agedBlocks] = pack(ticks, b.previousEvents, true, aged);
+        ++agedBlocks;
+    }
 }
 
 void SampleStore::append(const Reading &reading)
@@ -286,6 +400,9 @@ void SampleStore::append(const Reading &reading, qint64 runningMs)
     }
     if (open.size() == size_t(BlockTicks))
         seal();
+    // Expired blocks go before the others age, so that none is packed again only to be freed.
+    release();
+    age();
     release();
 }
 
@@ -474,10 +591,13 @@ void SampleStore::includeRecords(qint64 from, qint64 to, Extent &result) const
     for (qint64 seq = from; seq < to; ++seq) {
         for (int k = 0; k < Drawn; ++k) {
             const int width = b.width[fields[k]];
-            word[k] = quint16(predicted[k] + (width ? bitsAt(b.data, bit[k], width) : 0));
+            word[k] = quint16(predicted[k] +
+                              (width ? bitsAt(b.data, bit[k], width) << b.dropped[fields[k]] : 0));
             predicted[k] += quint64(qint64(b.slope[fields[k]]));
             bit[k] += b.rowBits;
         }
+        if (b.aged)
+            word[7] = quint16(scatter(word[7], keptBits(Events)));
         const quint16 scale = word[6] & 7;
         if (!empty && scale != selection) {
             flush();

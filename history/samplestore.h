@@ -10,6 +10,14 @@
 // takes its 16 bits in that block only. Every field of every tick is thus read in constant time
 // and exactly. Chunks are freed (one is kept for reuse) as their ticks expire.
 //
+// A block whose last tick is more than an hour older than the newest one is packed a second time,
+// into chunks of its own, keeping what the trend window and the export show: the time, both set
+// and measured voltages, the currents, the resolution selection, each channel's state and HV
+// bits and the named events, all exact. The other status and event bits are dropped. When a
+// row is still wider than AgedRowBits, the second range's currents lose as many low bits as it
+// takes (they read back rounded down to a multiple of a power of two above the block's least):
+// only a module whose every word jumps at random comes to that, and it holds 16 MiB a day too.
+//
 // Alongside the blocks, summaries of aligned runs of 64, 512 and 4096 records hold the minimum
 // and maximum of every plotted quantity, so that the reduction of any span to pixel columns
 // reads a few dozen summaries and at most two short runs of records per column instead of every
@@ -80,6 +88,10 @@ public:
     static constexpr int BlockShift = 8;
     static constexpr int BlockTicks = 1 << BlockShift;
     static constexpr int ChunkBytes = 256 * 1024;
+    // Blocks whose last tick is older than this, before the newest, are packed again, and their
+    // rows take at most AgedRowBits unless their times alone need more.
+    static constexpr qint64 AgeMs = 60 * 60 * 1000;
+    static constexpr int AgedRowBits = 128;
 
     // Holds at most `capacity` records, none older than `keepMs` of running time before the
     // newest; memory is taken as ticks arrive, not for the capacity.
@@ -109,7 +121,10 @@ public:
     // filled and the summaries.
     qint64 memoryBytes() const;
     // Chunks of packed blocks held now, the spare one included.
-    int chunkCount() const { return int(chunks.size()) + (spare ? 1 : 0); }
+    int chunkCount() const
+    {
+        return int(recent.chunks.size() + aged.chunks.size()) + (spare ? 1 : 0);
+    }
 
     // Milliseconds of the store's running clock since it was made.
     qint64 runningTime() const { return runningClock.elapsed(); }
@@ -176,14 +191,20 @@ public:
         qint32 slope[FieldCount];
         quint16 bitOffset[FieldCount];
         quint8 width[FieldCount];
+        // Low bits not kept: a field's bits are its difference to the line shifted right by them.
+        quint8 dropped[FieldCount];
         quint16 rowBits;
         // The events of the tick before the block's first, for its rising edges.
         quint16 previousEvents;
+        // Packed a second time: status and events keep only the bits keptBits() names.
+        bool aged;
 
         int bytes() const { return (BlockTicks * rowBits + 7) / 8; }
         qint64 field(int f, int i) const;
         Tick tick(int i) const;
     };
+    // The bits of a word that an aged block keeps.
+    static quint16 keptBits(int word);
 
     // A copy of some records taken out of the store, which another thread may read while the
     // store goes on taking ticks. It copies the packed blocks, not the ticks unpacked.
@@ -225,6 +246,12 @@ private:
         std::unique_ptr<uchar[]> bytes;
         int used = 0;
     };
+    // Chunks in the order they were taken, the first of number `first`; the last is being filled.
+    struct ChunkQueue
+    {
+        std::deque<Chunk> chunks;
+        qint64 first = 0;
+    };
 
     // The tick of record `seq`, unpacked.
     Tick tick(qint64 seq) const;
@@ -237,16 +264,22 @@ private:
         return blocks[size_t((seq >> BlockShift) - firstBlock)];
     }
     void seal();
+    void age();
     void release();
+    // Packs 256 ticks into rows in the last chunk of `queue`, or a new one.
+    Block pack(const Tick *ticks, quint16 eventsBefore, bool aged, ChunkQueue &queue);
+    static void freeUnused(ChunkQueue &queue, qint64 firstUsed, std::unique_ptr<uchar[]> &spare);
 
     int maxRecords;
     qint64 keepMs;
-    // Packed blocks, the first of number firstBlock (its first record is firstBlock << BlockShift).
+    // Packed blocks, the first of number firstBlock (its first record is firstBlock << BlockShift);
+    // the first agedBlocks of them are aged.
     std::deque<Block> blocks;
     qint64 firstBlock = 0;
-    // The chunks of packed rows, the first of number firstChunk; the last one is being filled.
-    std::deque<Chunk> chunks;
-    qint64 firstChunk = 0;
+    size_t agedBlocks = 0;
+    // The rows of the blocks packed once, and of the aged ones.
+    ChunkQueue recent;
+    ChunkQueue aged;
     std::unique_ptr<uchar[]> spare;
     // The block being filled: its records from openStart() on, and the events before it.
     std::vector<Tick> open;

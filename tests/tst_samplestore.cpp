@@ -2,11 +2,13 @@
 // time, steps of the wall clock, the ring dropping its oldest record, rising event edges, records
 // that convert back to the tick's words, and block summaries that agree with the records they
 // summarise. The packed blocks: every field read back exactly across block boundaries, gaps,
-// clock steps and words jumping across their whole range; memory that follows the ticks held;
+// clock steps and words jumping across their whole range; blocks older than an hour keeping what
+// the plots and the export show; memory that follows the ticks held, random words included;
 // copies that cross chunks and outlive them. Also the trend axes' SI labels, and time ticks in
 // zones on either side of UTC.
 #include "axisscale.h"
 #include "columnreduction.h"
+#include "csvformat.h"
 #include "localzone.h"
 #include "samplestore.h"
 
@@ -59,6 +61,16 @@ QString wordsOf(const Reading &r)
         .arg(r.fineVoltage)
         .arg(int(r.currentResolution))
         .arg(int(r.secondRange));
+}
+
+// What the plots and the export show of a record: the words without the status and event bits
+// they never read, nor the second range's currents.
+QString shownWords(Reading r)
+{
+    r.status &= SampleStore::keptBits(SampleStore::Status);
+    r.events &= SampleStore::keptBits(SampleStore::Events);
+    r.imeas2[0] = r.imeas2[1] = 0;
+    return wordsOf(r);
 }
 
 enum class Words { Steady, RampWithNoise, FullRange, Random, Changing };
@@ -157,6 +169,9 @@ private slots:
     void summariesAgreeWithRecords();
     void packedTicksReadBack_data();
     void packedTicksReadBack();
+    void agedTicksKeepWhatIsShown_data();
+    void agedTicksKeepWhatIsShown();
+    void memoryFollowsTheTicksHeld_data();
     void memoryFollowsTheTicksHeld();
     void expiryFreesChunks();
     void reduceColumns_data();
@@ -473,7 +488,12 @@ void TestSampleStore::packedTicksReadBack()
     quint16 previousEvents = 0;
     for (int i = 0; i < ticks; ++i) {
         const qint64 seq = store.first() + i;
-        QCOMPARE(wordsOf(store.reading(seq)), wordsOf(in[i]));
+        // A block more than an hour older than the newest tick keeps what is shown.
+        const int blockLast = i | (SampleStore::BlockTicks - 1);
+        if (blockLast < ticks && running[blockLast] < running.last() - SampleStore::AgeMs)
+            QCOMPARE(shownWords(store.reading(seq)), shownWords(in[i]));
+        else
+            QCOMPARE(wordsOf(store.reading(seq)), wordsOf(in[i]));
         QCOMPARE(store.runningTime(seq), running[i]);
         QCOMPARE(store.time(seq), running[i] + store.axisOffset());
         QCOMPARE(store.gapBefore(seq), i == 0 || running[i] - running[i - 1] > 1000);
@@ -489,31 +509,119 @@ void TestSampleStore::packedTicksReadBack()
             store.copy(store.first() + range.first, store.first() + range.second);
         QCOMPARE(span.size(), qint64(range.second - range.first));
         for (int i = 0; i < span.size(); ++i)
-            QCOMPARE(wordsOf(span.reading(i)), wordsOf(in[range.first + i]));
+            QCOMPARE(wordsOf(span.reading(i)),
+                     wordsOf(store.reading(store.first() + range.first + i)));
     }
 }
 
-// Nothing is taken up front; a day of ticks whose every word changes each tick takes at most
-// 16 MiB, an hour of them a twenty-fourth of that and a chunk, a steady day far less.
+void TestSampleStore::agedTicksKeepWhatIsShown_data()
+{
+    QTest::addColumn<Words>("words");
+    QTest::addColumn<bool>("jitter");
+    // How far below the appended value the second range's current may read back.
+    QTest::addColumn<int>("secondRangeError");
+    QTest::newRow("steady") << Words::Steady << true << 0;
+    QTest::newRow("ramp with noise") << Words::RampWithNoise << true << 0;
+    QTest::newRow("every word changing") << Words::Changing << true << 0;
+    // Exact times leave the second range 7 bits of the 128: 4 and 3 of its 16 and 16.
+    QTest::newRow("every word across its whole range")
+        << Words::FullRange << false << (1 << 13) - 1;
+    QTest::newRow("random words") << Words::Random << true << 0xFFFF;
+}
+
+// An hour and five blocks of ticks: the five oldest blocks are aged. Their records, their copies
+// and their export rows keep what the plots and the export show, and the extents and rising
+// edges of ranges across them are those of the ticks appended.
+void TestSampleStore::agedTicksKeepWhatIsShown()
+{
+    QFETCH(Words, words);
+    QFETCH(bool, jitter);
+    QFETCH(int, secondRangeError);
+    TickSource source;
+    source.words = words;
+    source.jitter = jitter;
+    const int ticks = 36000 + 5 * SampleStore::BlockTicks + 100;
+    SampleStore store(SampleStore::DayCapacity, SampleStore::DayMs);
+    QList<Reading> in;
+    for (int i = 0; i < ticks; ++i) {
+        in << source.next(i);
+        store.append(in.last(), source.running);
+    }
+    const int aged = 5 * SampleStore::BlockTicks;
+    QVERIFY(store.runningTime(aged - 1) < store.runningTime(store.end() - 1) - SampleStore::AgeMs);
+    const SampleStore::Span span = store.copy(0, aged + 10);
+    quint16 previousEvents = 0;
+    for (int i = 0; i < aged + 10; ++i) {
+        const Reading out = store.reading(i);
+        QCOMPARE(shownWords(out), shownWords(in[i]));
+        QCOMPARE(wordsOf(span.reading(i)), wordsOf(out));
+        for (int ch = 0; ch < 2; ++ch) {
+            QVERIFY(out.imeas2[ch] <= in[i].imeas2[ch]);
+            QVERIFY(in[i].imeas2[ch] - out.imeas2[ch] <= secondRangeError);
+        }
+        if (secondRangeError == 0)
+            QCOMPARE(csvRow(out, out.events), csvRow(in[i], in[i].events));
+        QCOMPARE(int(store.risingEvents(i)),
+                 in[i].events & ~previousEvents & (NamedEvents | NamedEvents << 8));
+        previousEvents = in[i].events;
+    }
+    QRandomGenerator random(5);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int a = random.bounded(aged);
+        const int b = a + 1 + random.bounded(trial % 2 ? 300 : aged + 300 - a);
+        Extent expected;
+        expected.reset();
+        float v[SeriesCount];
+        for (int i = a; i < b; ++i) {
+            for (int ch = 0; ch < 2; ++ch) {
+                v[vmeasSeries(ch)] = float(measuredVolts(in[i], ch));
+                v[vsetSeries(ch)] = float(setVolts(in[i], ch));
+                v[imeasSeries(ch)] = float(measuredAmperes(in[i], ch));
+            }
+            expected.include(v, store.risingEvents(i));
+        }
+        const Extent e = store.extent(a, b);
+        for (int s = 0; s < SeriesCount; ++s) {
+            QCOMPARE(e.minimum[s], expected.minimum[s]);
+            QCOMPARE(e.maximum[s], expected.maximum[s]);
+        }
+        QCOMPARE(e.rising, expected.rising);
+    }
+}
+
+void TestSampleStore::memoryFollowsTheTicksHeld_data()
+{
+    QTest::addColumn<Words>("words");
+    QTest::addColumn<double>("hourMiB");
+    QTest::addColumn<double>("dayMiB");
+    const double chunk = SampleStore::ChunkBytes / 1048576.0;
+    QTest::newRow("every word changing") << Words::Changing << 16.0 / 24 + chunk << 16.0;
+    // An hour keeps every word as it came; older blocks drop what is not shown.
+    QTest::newRow("random words") << Words::Random << 1.0 + chunk << 16.0;
+    QTest::newRow("steady") << Words::Steady << 16.0 / 24 + chunk << 4.0;
+}
+
+// Nothing is taken up front; a day of ticks takes at most 16 MiB whatever the words do, an hour
+// of them about a twenty-fourth of that, a steady day far less.
 void TestSampleStore::memoryFollowsTheTicksHeld()
 {
-    const qint64 MiB = 1024 * 1024;
-    for (Words words : {Words::Changing, Words::Steady}) {
-        SampleStore store;
-        QVERIFY(store.memoryBytes() < 64 * 1024);
-        TickSource source;
-        source.words = words;
-        source.jitter = true;
-        for (int i = 0; i < SampleStore::DayCapacity; ++i) {
-            store.append(source.next(i), source.running);
-            if (i == 36000 && words == Words::Changing)
-                QVERIFY2(store.memoryBytes() < 16 * MiB / 24 + SampleStore::ChunkBytes,
-                         qPrintable(QString::number(store.memoryBytes())));
-        }
-        QCOMPARE(store.size(), SampleStore::DayCapacity);
-        QVERIFY2(store.memoryBytes() <= (words == Words::Changing ? 16 * MiB : 4 * MiB),
-                 qPrintable(QString::number(store.memoryBytes())));
+    QFETCH(Words, words);
+    QFETCH(double, hourMiB);
+    QFETCH(double, dayMiB);
+    SampleStore store;
+    QVERIFY(store.memoryBytes() < 64 * 1024);
+    TickSource source;
+    source.words = words;
+    source.jitter = true;
+    for (int i = 0; i < SampleStore::DayCapacity; ++i) {
+        store.append(source.next(i), source.running);
+        if (i == 36000)
+            QVERIFY2(store.memoryBytes() <= qint64(hourMiB * 1048576),
+                     qPrintable(QString::number(store.memoryBytes())));
     }
+    QCOMPARE(store.size(), SampleStore::DayCapacity);
+    QVERIFY2(store.memoryBytes() <= qint64(dayMiB * 1048576),
+             qPrintable(QString::number(store.memoryBytes())));
 }
 
 // A store that keeps an hour of ticks of random words, some 3.2 chunks: old chunks are freed or
