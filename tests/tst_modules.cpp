@@ -71,6 +71,7 @@ private slots:
     void closeOnlyHides();
     void eachModuleLogsToItsOwnFile();
     void modulesDialogChangesTheCrate();
+    void modulesTradeAddresses();
 
 private:
     void open(const QByteArray &groups);
@@ -468,6 +469,37 @@ void TestModules::modulesDialogChangesTheCrate()
             serialReads << QString::number(cycle.address, 16);
     }
     QCOMPARE(serialReads, (QStringList{"dd3c", "db3c", "e03c"}));
+}
+
+// Two modules that trade addresses in one visit to the dialog: the crate refuses the first move,
+// since the other module is still there, and that module starts afresh at its new address.
+void TestModules::modulesTradeAddresses()
+{
+    open("[Module_DC00]\nName=Drift chamber\n[Module_DE00]\nName=Wire chamber\n");
+    ModuleWindow *drift = moduleWindow("moduleWindow_DC00");
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>("modulesTable");
+        // Listed by address: 0xDC00 to 0xDF00, 0xDE00 to 0xDC00, 0xDF00 to 0xDE00.
+        for (const auto &edit :
+             {qMakePair(0, "0xDF00"), qMakePair(0, "0xDC00"), qMakePair(1, "0xDE00")}) {
+            table->selectRow(edit.first);
+            DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+                entry->findChild<QComboBox *>("cmbAddress")->setCurrentText(edit.second);
+                entry->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            });
+            dialog->findChild<QPushButton *>("btnEditModule")->click();
+        }
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    window->findChild<QAction *>("actionModules")->trigger();
+
+    // The wire chamber could not move first and was made anew; the drift chamber moved after it.
+    QVERIFY(moduleWindow("moduleWindow_DE00") == drift);
+    QCOMPARE(drift->session()->name(), QStringLiteral("Drift chamber"));
+    ModuleWindow *wire = moduleWindow("moduleWindow_DC00");
+    QVERIFY(wire && wire != drift);
+    QCOMPARE(wire->session()->name(), QStringLiteral("Wire chamber"));
+    QCOMPARE(Access::crate(*window)->modules().size(), 3);
 }
 
 QTEST_MAIN(TestModules)
