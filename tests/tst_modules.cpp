@@ -480,11 +480,15 @@ void TestModules::modulesTradeAddresses()
     DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
         auto *table = dialog->findChild<QTableWidget *>("modulesTable");
         // Listed by address: 0xDC00 to 0xDF00, 0xDE00 to 0xDC00, 0xDF00 to 0xDE00.
-        for (const auto &edit :
-             {qMakePair(0, "0xDF00"), qMakePair(0, "0xDC00"), qMakePair(1, "0xDE00")}) {
-            table->selectRow(edit.first);
+        const struct
+        {
+            int row;
+            const char *address;
+        } edits[] = {{0, "0xDF00"}, {0, "0xDC00"}, {1, "0xDE00"}};
+        for (const auto &edit : edits) {
+            table->selectRow(edit.row);
             DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
-                entry->findChild<QComboBox *>("cmbAddress")->setCurrentText(edit.second);
+                entry->findChild<QComboBox *>("cmbAddress")->setCurrentText(edit.address);
                 entry->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
             });
             dialog->findChild<QPushButton *>("btnEditModule")->click();
