@@ -9,6 +9,7 @@
 #include "moduleview.h"
 #include "modulewindow.h"
 #include "overviewwindow.h"
+#include "readinglooks.h"
 #ifdef BRELK_MQTT
 #include "mqttcontrol.h"
 #include "mqttpublisher.h"
@@ -27,11 +28,6 @@ using namespace Brelk;
 namespace {
 
 const char *const TitleVersion = "1.0";
-
-QString localTimeText(qint64 msecsSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
-}
 
 } // namespace
 
@@ -227,6 +223,8 @@ void BrelkControl::addFurtherModule(const ModuleConfig &config)
         this);
     moduleWindows.push_back(window);
     connect(window->view(), &ModuleView::pollStopping, crate, &Crate::pollStopped);
+    // A trip on a module whose window is closed must still make the panel's taskbar entry flash.
+    connect(module, &ModuleSession::alarmRaised, this, [this] { view->looks()->alert(this); });
 #ifdef BRELK_MQTT
     auto *publisher = new MqttPublisher(sessionContext(&bridge, module), window);
     publisher->attach(module);

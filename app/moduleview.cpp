@@ -24,15 +24,6 @@
 
 namespace Brelk {
 
-namespace {
-
-QString localTimeText(qint64 msecsSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
-}
-
-} // namespace
-
 ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession *session,
                        const Settings &settings, QTimer *pollTimer, MoveModule moveModule)
     : QObject(window), window(window), ui(ui), moduleSession(session), settings(settings),
@@ -73,8 +64,12 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession 
     connect(session, &ModuleSession::readingTaken, this, &ModuleView::showReading);
     connect(session, &ModuleSession::staleChanged, this, &ModuleView::showStale);
     connect(session, &ModuleSession::noAnswer, this, &ModuleView::showNoAnswer);
-    connect(session, &ModuleSession::alarmRaised, this,
-            [this] { readingLooks->alert(this->window); });
+    // A further module's window is seldom open: the main window flashes for every module, and
+    // this one too while it is shown.
+    connect(session, &ModuleSession::alarmRaised, this, [this] {
+        if (followWhileHidden || this->window->isVisible())
+            readingLooks->alert(this->window);
+    });
     commandNotice = new StatusNotice(window->statusBar(), QStringLiteral("lblCommand"));
     connect(session, &ModuleSession::commandFailed, this,
             [this](const QString &text) { commandNotice->show(text, true); });

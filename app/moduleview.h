@@ -58,7 +58,9 @@ public:
     void setSettings(const Settings &moduleSettings) { settings = moduleSettings; }
 
     // A window that is seldom open skips the form's texts and colours while it is hidden and
-    // catches up with the newest tick when it is shown; the stale look follows at once.
+    // catches up with the newest tick when it is shown; the stale look follows at once. It
+    // flashes its taskbar entry for a trip only while it is shown: the main window's flashes for
+    // every module.
     void setFormFollowsWhileHidden(bool follows) { followWhileHidden = follows; }
 
     // Checks the radio buttons of `selection`; the session scales the next tick by them.

@@ -5,16 +5,19 @@
 #include "fieldlook.h"
 #include "modulesession.h"
 #include "rampdown.h"
+#include "statusnotice.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <iterator>
 
 namespace Brelk {
@@ -50,6 +53,17 @@ QString moduleColumnText(const ModuleSession *module)
                        : OverviewWindow::tr("%1 (%2 failed commands)").arg(name).arg(failed);
 }
 
+// The module as Ramp Down All judges it now.
+RampDownModule rampDownModule(const ModuleSession *module)
+{
+    RampDownModule judged{moduleLabel(module->name(), module->baseAddress()),
+                          module->lastReading()};
+    judged.stale = module->isStale();
+    if (!module->newestTickEnd(&judged.tickEndMs))
+        judged.reading = nullptr;
+    return judged;
+}
+
 } // namespace
 
 OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
@@ -82,6 +96,8 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     rampDownButton = new QPushButton(tr("Ramp Down All..."), this);
     rampDownButton->setObjectName(QStringLiteral("btnRampDownAll"));
     connect(rampDownButton, &QPushButton::clicked, this, &OverviewWindow::rampDownAll);
+    if (auto *mainWindow = qobject_cast<QMainWindow *>(parent))
+        rampDownNotice = new StatusNotice(mainWindow->statusBar(), QStringLiteral("lblRampDown"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -151,12 +167,14 @@ void OverviewWindow::rebuild()
                                      [this, module](bool stale) { showStale(module, stale); });
         moduleConnections << connect(module, &ModuleSession::commandFailed, this,
                                      [this, module] { showModule(module); });
+        moduleConnections << connect(module, &ModuleSession::noAnswer, this,
+                                     [this, module] { showNotAnswering(module); });
         showModule(module);
     }
 }
 
 // Shows what the module's window shows: the newest complete tick, stale or live; nothing before
-// a first tick.
+// a first tick but, once it has missed three, that it does not answer.
 void OverviewWindow::showModule(ModuleSession *module)
 {
     const int row = firstRow.value(module, -1);
@@ -172,6 +190,7 @@ void OverviewWindow::showModule(ModuleSession *module)
         showReading(row + 1, reading, module->eventLatch());
     }
     showStale(module, module->isStale());
+    showNotAnswering(module);
 }
 
 void OverviewWindow::showEvent(QShowEvent *event)
@@ -190,6 +209,8 @@ void OverviewWindow::showTick()
             continue;
         showReading(row, module->newestReading(), module->eventLatch());
         showReading(row + 1, module->newestReading(), module->eventLatch());
+        // It may have gone silent after the tick the closed window skipped.
+        showNotAnswering(module);
     }
     ticked.clear();
 }
@@ -205,6 +226,8 @@ void OverviewWindow::showReading(int rowIndex, const Reading &reading, quint16 l
     setText(row.cells[VmeasColumn], texts.vmeas);
     setText(row.cells[ImeasColumn], texts.imeas);
     setText(row.cells[StateColumn], texts.state);
+    if (!row.cells[StateColumn].item->toolTip().isEmpty())
+        row.cells[StateColumn].item->setToolTip(QString());
     setText(row.cells[EventsColumn], texts.events);
 
     const ChannelAlarms alarms =
@@ -226,6 +249,24 @@ void OverviewWindow::showStale(ModuleSession *module, bool stale)
             if (isReadingColumn(column))
                 setLook(cell, cell.alarm, stale);
         }
+    }
+}
+
+// A module that misses ticks keeps its last values in the stale look; its state says that it does
+// not answer, and since when.
+void OverviewWindow::showNotAnswering(ModuleSession *module)
+{
+    const int first = firstRow.value(module, -1);
+    if (first < 0 || !module->isSilent())
+        return;
+    const qint64 lastAnswer = module->lastAnswer();
+    const QString since = lastAnswer == 0 ? tr("Last answer: never")
+                                          : tr("Last answer: %1").arg(localTimeText(lastAnswer));
+    for (int r = first; r < first + 2; ++r) {
+        Cell &cell = rows[r].cells[StateColumn];
+        setText(cell, tr("not answering"));
+        cell.item->setToolTip(since);
+        setLook(cell, AlarmLevel::None, true);
     }
 }
 
@@ -261,20 +302,18 @@ void OverviewWindow::setLook(Cell &cell, AlarmLevel alarm, bool stale)
 
 void OverviewWindow::rampDownAll()
 {
-    const QVector<ModuleSession *> &sessions = crate->modules();
     QVector<RampDownModule> modules;
     QVector<QPointer<ModuleSession>> targets;
-    for (ModuleSession *session : sessions) {
-        modules.push_back(
-            {moduleLabel(session->name(), session->baseAddress()), session->lastReading()});
+    for (ModuleSession *session : crate->modules()) {
+        modules.push_back(rampDownModule(session));
         targets.push_back(session);
     }
-    const RampDownPlan plan = planRampDown(modules, QDateTime::currentMSecsSinceEpoch());
+    const RampDownPlan question = planRampDown(modules, monotonicMs());
 
     QMessageBox box(QMessageBox::Question, tr("Ramp Down All - %1").arg(QLatin1String(ProgramName)),
-                    rampDownQuestion(modules, plan), QMessageBox::NoButton, this);
+                    rampDownQuestion(modules, question), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("rampDownConfirmation"));
-    if (plan.channels.isEmpty()) {
+    if (question.channels.isEmpty()) {
         box.setIcon(QMessageBox::Information);
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
@@ -285,10 +324,29 @@ void OverviewWindow::rampDownAll()
     box.setDefaultButton(QMessageBox::Cancel);
     if (box.exec() != QMessageBox::Ok)
         return;
-    // Ticks go on behind the box; a module removed meanwhile is passed over.
-    for (const RampDownPlan::Channel &channel : plan.channels) {
-        if (ModuleSession *target = targets.at(channel.module))
+
+    // Ticks went on behind the box: each module with a channel in the question is judged again
+    // by its newest tick. One removed meanwhile is passed over; one that stopped
+    // answering is passed over and named, since its set voltages are no longer known.
+    QStringList skipped;
+    for (int m = 0; m < targets.size(); ++m) {
+        ModuleSession *target = targets.at(m);
+        const bool asked =
+            std::any_of(question.channels.cbegin(), question.channels.cend(),
+                        [m](const RampDownPlan::Channel &c) { return c.module == m; });
+        if (!target || !asked)
+            continue;
+        const QVector<RampDownModule> now{rampDownModule(target)};
+        const RampDownPlan plan = planRampDown(now, monotonicMs());
+        if (!plan.notAnswering.isEmpty())
+            skipped << now.first().label;
+        for (const RampDownPlan::Channel &channel : plan.channels)
             target->execute(rampDownWrites(channel));
+    }
+    if (!skipped.isEmpty() && rampDownNotice) {
+        rampDownNotice->show(
+            tr("Ramp Down All skipped, not answering: %1").arg(skipped.join(QLatin1String(", "))),
+            true);
     }
 }
 

@@ -1,9 +1,10 @@
 // The overview: one table row per channel of every module of the crate, the first module's
 // channels first, with the set and measured values, the channel state and the latched events in
-// the texts, alarm colours and stale look of the main window's fields; and "Ramp Down All...",
-// which sets every channel of the crate to 0 V after a confirmation. A top-level window owned by
-// the main window: closing it only hides it. It follows every tick of every module but never
-// takes the focus.
+// the texts, alarm colours and stale look of the main window's fields, and "not answering" for a
+// module that does not answer; and "Ramp Down All...", which sets every channel of the crate to
+// 0 V after a confirmation. A top-level window owned by the main window, in whose status bar it
+// names the modules Ramp Down All passed over: closing it only hides it. It follows every tick
+// of every module but never takes the focus.
 #ifndef OVERVIEWWINDOW_H
 #define OVERVIEWWINDOW_H
 
@@ -21,6 +22,7 @@ namespace Brelk {
 
 class Crate;
 class ModuleSession;
+class StatusNotice;
 struct Reading;
 
 class OverviewWindow : public QWidget
@@ -52,7 +54,8 @@ public slots:
     void showAndRaise();
     // Builds the rows anew for the modules of the crate in the order of the tick.
     void rebuild();
-    // Asks, then sets every channel with a set voltage above 0 to 0 V, module by module.
+    // Asks, then sets every channel with a set voltage above 0 to 0 V, module by module, as the
+    // newest tick at OK has it; a module that stopped answering meanwhile is passed over.
     void rampDownAll();
 
 signals:
@@ -81,12 +84,15 @@ private:
     void showTick();
     void showReading(int row, const Reading &reading, quint16 latchedEvents);
     void showStale(ModuleSession *module, bool stale);
+    void showNotAnswering(ModuleSession *module);
     void setText(Cell &cell, const QString &text);
     void setLook(Cell &cell, AlarmLevel alarm, bool stale);
 
     Crate *crate;
     QTableWidget *table;
     QPushButton *rampDownButton;
+    // In the owning main window's status bar; null without one.
+    StatusNotice *rampDownNotice = nullptr;
     QVector<Row> rows;
     // Each module's first row; its channel B follows.
     QHash<const ModuleSession *, int> firstRow;

@@ -1,6 +1,7 @@
 #include "display.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 namespace Brelk {
 
@@ -12,6 +13,18 @@ QString tr(const char *sourceText)
 QString baseAddressText(quint32 address)
 {
     return QString::asprintf("0x%04X", unsigned(address));
+}
+
+QString localTimeText(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).toString(QStringLiteral("hh:mm:ss"));
+}
+
+QString moduleLinePrefix(const QString &name, quint32 address)
+{
+    if (name.isEmpty())
+        return baseAddressText(address) + QStringLiteral(": ");
+    return QStringLiteral("%1 (%2): ").arg(baseAddressText(address), name);
 }
 
 QString channelStateText(quint8 statusByte)

@@ -21,6 +21,10 @@ QString tr(const char *sourceText);
 
 // A module's VME base address as the panel writes it everywhere: "0xDD00".
 QString baseAddressText(quint32 address);
+// A time of day as the panel shows it, in local time: "14:03:27".
+QString localTimeText(qint64 msecsSinceEpoch);
+// What starts a further module's lines: "0xDC00 (Drift chamber): ", or "0xDC00: " without a name.
+QString moduleLinePrefix(const QString &name, quint32 address);
 
 // One-word channel state by priority: error, manual, ramp (with direction), else stable.
 QString channelStateText(quint8 statusByte);

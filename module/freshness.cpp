@@ -26,6 +26,14 @@ bool RecentTicks::startOfNewestCompletedBy(qint64 when, qint64 *started) const
     return found;
 }
 
+bool RecentTicks::newestCompleted(qint64 *completed) const
+{
+    if (count == 0)
+        return false;
+    *completed = spans[(next + Kept - 1) % Kept].completed;
+    return true;
+}
+
 CommandFreshness commandFreshness(bool haveTick, bool staleShown, const RecentTicks &ticks,
                                   qint64 received, qint64 now)
 {

@@ -42,6 +42,8 @@ public:
     void clear() { count = 0; }
     // The start of the newest tick that completed at or before `when`; false when none did.
     bool startOfNewestCompletedBy(qint64 when, qint64 *started) const;
+    // When the newest tick completed; false when none did since the last clear.
+    bool newestCompleted(qint64 *completed) const;
 
 private:
     struct Span
@@ -76,6 +78,8 @@ public:
     void addressChanged(qint64 now);
 
     bool isStale() const { return stale; }
+    // Three ticks in a row or more did not complete: the module does not answer.
+    bool isSilent() const { return missedInARow >= MissedTicksBeforeStale; }
     // Since when the module at the current address has not answered: its last complete tick on
     // this connection, or else the connection or the address change.
     qint64 silentSince() const { return lastHeardOf; }

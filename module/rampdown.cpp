@@ -8,8 +8,9 @@ RampDownPlan planRampDown(const QVector<RampDownModule> &modules, qint64 nowMs)
 {
     RampDownPlan plan;
     for (int m = 0; m < modules.size(); ++m) {
-        const Reading *reading = modules.at(m).reading;
-        if (!reading || nowMs - reading->time > RampDownAnswerWindowMs) {
+        const RampDownModule &module = modules.at(m);
+        const Reading *reading = module.reading;
+        if (!reading || module.stale || nowMs - module.tickEndMs > RampDownAnswerWindowMs) {
             plan.notAnswering.push_back(m);
             continue;
         }

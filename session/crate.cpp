@@ -34,6 +34,7 @@ ModuleSession *Crate::addModule(const ModuleConfig &config)
     if (isAddressTaken(config.address) || sessions.size() >= Settings::MostModules)
         return nullptr;
     auto *session = new ModuleSession(bus, config.address, this);
+    session->setFurtherModule(true);
     session->setName(config.name);
     session->setSelection(config.selection);
     // A module added while the bridge is open is polled from the next tick as after a connection.

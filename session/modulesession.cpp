@@ -21,9 +21,15 @@ void ModuleSession::setBaseAddress(quint32 newAddress)
     recentTicks.clear();
     if (newAddress == oldAddress)
         return;
+    lastAnswerMs = 0;
     freshness.addressChanged(QDateTime::currentMSecsSinceEpoch());
     updateStale();
     emit baseAddressChanged(int(oldAddress), int(newAddress));
+}
+
+QString ModuleSession::linePrefix() const
+{
+    return furtherModule ? moduleLinePrefix(moduleName, address) : QString();
 }
 
 void ModuleSession::connected()
@@ -59,6 +65,7 @@ bool ModuleSession::poll()
         return false;
     }
     freshness.completeTick(reading.time);
+    lastAnswerMs = reading.time;
     // The module reports an event only while it lasts; the session keeps it until cleared.
     latch |= reading.events;
     newest = reading;
@@ -67,7 +74,7 @@ bool ModuleSession::poll()
     emit readingTaken(reading);
     const QStringList newlyRed = redAlarms.take(reading.status, latch);
     for (const QString &line : newlyRed)
-        qDebug().noquote() << line;
+        qDebug().noquote() << linePrefix() + line;
     if (!newlyRed.isEmpty())
         emit alarmRaised();
     updateStale();

@@ -51,6 +51,13 @@ public:
     QString name() const { return moduleName; }
     void setName(const QString &name) { moduleName = name; }
 
+    // A further module of the crate: its alarm lines start with its address and name, so that
+    // the debug output and the service's journal tell the modules apart. The crate's first
+    // module writes the lines of a crate with one module.
+    void setFurtherModule(bool further) { furtherModule = further; }
+    // "0xDC00 (Drift chamber): " for a further module, empty for the first.
+    QString linePrefix() const;
+
     ResolutionSelection selection() const { return options; }
     void setSelection(const ResolutionSelection &selection) { options = selection; }
 
@@ -74,6 +81,14 @@ public:
     bool isStale() const { return freshness.isStale(); }
     // When the module was last heard of: its last complete tick, or the connection.
     qint64 silentSince() const { return freshness.silentSince(); }
+    // Three ticks in a row did not complete: the module does not answer.
+    bool isSilent() const { return freshness.isSilent(); }
+    // When the module at the current address last completed a tick (milliseconds since the
+    // epoch); 0 when it never did.
+    qint64 lastAnswer() const { return lastAnswerMs; }
+    // When the newest complete tick on this connection at this address ended (see monotonicMs);
+    // false before one.
+    bool newestTickEnd(qint64 *monotonic) const { return recentTicks.newestCompleted(monotonic); }
 
     // Carries out a command's writes in order. A re-sent set voltage is the one the module holds
     // at that moment, read back on the bus before anything is written (or the one this list wrote
@@ -111,6 +126,8 @@ private:
     Bridge *bridge;
     quint32 address;
     QString moduleName;
+    bool furtherModule = false;
+    qint64 lastAnswerMs = 0;
     ResolutionSelection options;
     Freshness freshness;
     bool staleShown = false;

@@ -1,13 +1,19 @@
 // Several modules of the crate in the panel: a window per further module as the settings file's
 // groups name them, one tick reading every module in turn through the one controller, a silent
-// module going stale alone, a further module moved or closed, and each module's own data log.
+// module going stale alone, a trip on a module whose window is closed, a further module moved or
+// closed, the overview's way to a module's window, and each module's own data log. Every test
+// runs twice: on the in-memory bus and on the simulator's crate.
+#include "alertcapture.h"
 #include "brelkcontroltestaccess.h"
 #include "crate.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
 #include "fakecontroller.h"
+#include "messagecapture.h"
 #include "modulewindow.h"
+#include "overviewwindow.h"
 #include "settingsfile.h"
+#include "simcontrol.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -50,6 +56,8 @@ class TestModules : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase_data();
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -57,24 +65,122 @@ private slots:
     void tickReadsEveryModuleInTurn_data();
     void tickReadsEveryModuleInTurn();
     void silentModuleGoesStaleAlone();
+    void tripOnAFurtherModule();
+    void overviewOpensModuleWindows();
     void moveFurtherModule();
     void closeOnlyHides();
     void eachModuleLogsToItsOwnFile();
     void modulesDialogChangesTheCrate();
+    void modulesTradeAddresses();
 
 private:
     void open(const QByteArray &groups);
     ModuleWindow *moduleWindow(const char *name) { return window->findChild<ModuleWindow *>(name); }
     void tick();
 
-    QTemporaryDir dir;
+    // The crate's modules as either bus holds them.
+    bool simulated() const;
+    void silence(quint32 base);
+    void setVoltage(quint32 base, quint16 volts);
+    void inhibit(quint32 base, int channel);
+    // The cycles since the last clear; on the simulator only the serial numbers' words, since
+    // its other words follow its ramps.
+    QVector<BusCycle> cycles();
+    void clearCycles();
+
+    // A folder of its own for each test and bus.
+    std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<BrelkControl> window;
     FakeController *bus = nullptr;
+    std::unique_ptr<SimControl> sim;
 };
+
+namespace {
+
+// Every module the tests use, with its serial number; 0xDF00 is read only once one moves there.
+const struct
+{
+    quint32 base;
+    quint16 serial;
+} CrateModules[] = {{0xDD00, 0x20DD}, {0xDC00, 0x20DC}, {0xDE00, 0x20DE}, {0xDF00, 0x2222}};
+
+// The simulator's key of one module: "BRELKSIM_DC00_VSET_A".
+QString simKey(quint32 base, const char *key)
+{
+    return QStringLiteral("BRELKSIM_%1_%2").arg(base, 4, 16, QLatin1Char('0')).toUpper().arg(key);
+}
+
+} // namespace
+
+void TestModules::initTestCase_data()
+{
+    QTest::addColumn<bool>("simulator");
+    QTest::newRow("in-memory bus") << false;
+    QTest::newRow("simulator") << true;
+}
+
+void TestModules::initTestCase()
+{
+    sim.reset(new SimControl("libxxusb"));
+    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
+}
 
 void TestModules::init()
 {
-    QVERIFY(dir.isValid());
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    alertedWindows.clear();
+}
+
+bool TestModules::simulated() const
+{
+    QFETCH_GLOBAL(bool, simulator);
+    return simulator;
+}
+
+void TestModules::silence(quint32 base)
+{
+    if (simulated())
+        QVERIFY(sim->configure(simKey(base, "NO_MODULE"), "on"));
+    else
+        bus->registers[base + 0x3C] = 0xFFFF;
+}
+
+void TestModules::setVoltage(quint32 base, quint16 volts)
+{
+    if (simulated())
+        QVERIFY(sim->configure(simKey(base, "VSET_A"), QString::number(volts)));
+    else
+        bus->registers[base + 0x04] = volts;
+}
+
+void TestModules::inhibit(quint32 base, int channel)
+{
+    if (simulated())
+        QVERIFY(sim->configure(simKey(base, channel == 0 ? "INHIBIT_A" : "INHIBIT_B"), "on"));
+    else
+        bus->registers[base + 0x30] |= quint16(EventINH << (8 * channel));
+}
+
+QVector<BusCycle> TestModules::cycles()
+{
+    if (!simulated())
+        return bus->cycles;
+    QVector<BusCycle> list;
+    for (const SimControl::Cycle &cycle : sim->cycles()) {
+        const bool serial = (cycle.address & 0xFF) == 0x3C;
+        list.append(
+            {cycle.address, cycle.addressModifier, serial ? cycle.data : quint16(0), cycle.write});
+    }
+    return list;
+}
+
+void TestModules::clearCycles()
+{
+    if (simulated())
+        sim->clearLog();
+    else
+        bus->cycles.clear();
 }
 
 void TestModules::cleanup()
@@ -86,11 +192,26 @@ void TestModules::cleanup()
 void TestModules::open(const QByteArray &groups)
 {
     QVERIFY(writeSettingsFile(settingsPath(), "[General]\nBaseAddress=0xDD00\n" + groups));
+    if (simulated()) {
+        sim->reset();
+        QStringList bases;
+        for (const auto &module : CrateModules)
+            bases << QStringLiteral("0x%1").arg(module.base, 4, 16);
+        QVERIFY(sim->configure("BRELKSIM_MODULES", bases.join(QLatin1Char(','))));
+        for (const auto &module : CrateModules)
+            QVERIFY(sim->configure(simKey(module.base, "SERIAL"), QString::number(module.serial)));
+        // The window opens the simulated bridge at its start; the test runs the ticks.
+        window.reset(new BrelkControl);
+        Access::timer(*window)->stop();
+        QVERIFY(Access::controller(*window));
+        sim->clearLog();
+        return;
+    }
     window.reset(new BrelkControl);
     bus = new FakeController;
     Access::useController(*window, bus);
-    for (quint32 base : {0xDD00u, 0xDC00u, 0xDE00u})
-        bus->registers[base + 0x3C] = quint16(0x2000 + (base >> 8));
+    for (const auto &module : CrateModules)
+        bus->registers[module.base + 0x3C] = module.serial;
 }
 
 void TestModules::tick()
@@ -140,19 +261,22 @@ void TestModules::tickReadsEveryModuleInTurn()
     QFETCH(quint32, silent);
     open("[Module_DE00]\n[Module_DC00]\nVoltageResolution=100mV\n");
     if (silent)
-        bus->registers[silent + 0x3C] = 0xFFFF;
+        silence(silent);
     tick();
     QVector<BusCycle> expected;
-    for (quint32 base : {0xDD00u, 0xDC00u, 0xDE00u})
-        expected += tickOf(base, bus->registers[base + 0x3C], base == 0xDC00);
-    QCOMPARE(bus->cycles, expected);
+    for (const auto &module : CrateModules) {
+        if (module.base != 0xDF00)
+            expected += tickOf(module.base, module.base == silent ? 0xFFFF : module.serial,
+                               module.base == 0xDC00);
+    }
+    QCOMPARE(cycles(), expected);
 }
 
 void TestModules::silentModuleGoesStaleAlone()
 {
     open("[Module_DC00]\n");
     tick();
-    bus->registers[0xDC3C] = 0xFFFF;
+    silence(0xDC00);
     for (int i = 0; i < 3; ++i)
         tick();
     QVERIFY(
@@ -160,6 +284,64 @@ void TestModules::silentModuleGoesStaleAlone()
     QVERIFY(!window->findChild<QLineEdit *>("txtVset_A")->font().italic());
     QVERIFY(Access::crate(*window)->module(0xDC00)->isStale());
     QVERIFY(!Access::session(*window)->isStale());
+}
+
+// A module's window is seldom open: a trip on a further module flashes the main window's taskbar
+// entry, and its own while it is shown; its alarm line names it.
+void TestModules::tripOnAFurtherModule()
+{
+    open("[Module_DC00]\n[Module_DE00]\nName=Drift chamber\n");
+    ModuleWindow *drift = moduleWindow("moduleWindow_DE00");
+    tick();
+    MessageCapture debug;
+    inhibit(0xDE00, 0);
+    tick();
+    QCOMPARE(alertedWindows, QVector<QWidget *>{window.get()});
+    QCOMPARE(debug.lines().filter("alarm"),
+             QStringList{"0xDE00 (Drift chamber): Channel A alarm: INH"});
+    tick();
+    QCOMPARE(alertedWindows.size(), 1);
+
+    drift->show();
+    QVERIFY(QTest::qWaitForWindowExposed(drift));
+    alertedWindows.clear();
+    debug.clear();
+    inhibit(0xDC00, 0);
+    inhibit(0xDE00, 1);
+    tick();
+    QCOMPARE(alertedWindows, (QVector<QWidget *>{window.get(), drift, window.get()}));
+    QCOMPARE(debug.lines().filter("alarm"),
+             (QStringList{"0xDC00: Channel A alarm: INH",
+                          "0xDE00 (Drift chamber): Channel B alarm: INH"}));
+}
+
+// The overview follows the ticks behind the window the operator works in, and a double-click on
+// a module's row brings up that module's window.
+void TestModules::overviewOpensModuleWindows()
+{
+    open("[Module_DC00]\n[Module_DE00]\n");
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->findChild<QAction *>("actionOverview")->trigger();
+    auto *overview = window->findChild<OverviewWindow *>();
+    QVERIFY(QTest::qWaitForWindowExposed(overview));
+    window->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), window.get());
+
+    setVoltage(0xDE00, 1500);
+    tick();
+    QTest::qWait(50);
+    auto *table = overview->findChild<QTableWidget *>("overviewTable");
+    QCOMPARE(table->item(4, OverviewWindow::VsetColumn)->text(), QStringLiteral("1500 V"));
+    QCOMPARE(QApplication::activeWindow(), window.get());
+
+    ModuleWindow *de = moduleWindow("moduleWindow_DE00");
+    QVERIFY(!de->isVisible());
+    const QRect cell = table->visualItemRect(table->item(4, OverviewWindow::ModuleColumn));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QVERIFY(de->isVisible());
+    QVERIFY(!moduleWindow("moduleWindow_DC00")->isVisible());
 }
 
 // A further module moves with its whole group; an address another module has is refused.
@@ -189,12 +371,11 @@ void TestModules::moveFurtherModule()
     QCOMPARE(file.value("Module_DF00/LogInterval").toString(), QStringLiteral("10"));
     QCOMPARE(file.value("Module_DF00/Name").toString(), QStringLiteral("Drift chamber"));
 
-    bus->cycles.clear();
-    bus->registers[0xDF3C] = 0x2222;
+    clearCycles();
     tick();
-    QCOMPARE(bus->cycles.mid(tickOf(0xDD00, 0x20DD).size(), 1),
+    QCOMPARE(cycles().mid(tickOf(0xDD00, 0x20DD).size(), 1),
              (QVector<BusCycle>{{0xDE3C, 0x29, 0x20DE, false}}));
-    QCOMPARE(bus->cycles.last().address, 0xDF4Au);
+    QCOMPARE(cycles().last().address, 0xDF4Au);
 }
 
 void TestModules::closeOnlyHides()
@@ -207,7 +388,7 @@ void TestModules::closeOnlyHides()
     QVERIFY(!dc->isVisible());
     QCOMPARE(moduleWindow("moduleWindow_DC00"), dc);
     QSignalSpy ticks(dc->session(), &ModuleSession::readingTaken);
-    bus->registers[0xDC04] = 1500;
+    setVoltage(0xDC00, 1500);
     tick();
     QCOMPARE(ticks.count(), 1);
     // The hidden window's form catches up with the newest tick when it is shown again.
@@ -219,11 +400,11 @@ void TestModules::closeOnlyHides()
 
 void TestModules::eachModuleLogsToItsOwnFile()
 {
-    const QString first = dir.filePath("dd00.csv"), further = dir.filePath("dc00.csv");
+    const QString first = dir->filePath("dd00.csv"), further = dir->filePath("dc00.csv");
     open("LogFile=" + first.toUtf8() +
          "\nLogInterval=0.1\n[Module_DC00]\nLogFile=" + further.toUtf8() + "\nLogInterval=0.1\n");
-    bus->registers[0xDD04] = 1234;
-    bus->registers[0xDC04] = 2345;
+    setVoltage(0xDD00, 1234);
+    setVoltage(0xDC00, 2345);
     for (int i = 0; i < 2; ++i)
         tick();
     window.reset();
@@ -280,14 +461,49 @@ void TestModules::modulesDialogChangesTheCrate()
     QCOMPARE(file.value("MqttTopic").toString(), QStringLiteral("lab/drift"));
     QCOMPARE(file.value("CurrentResolution").toString(), QStringLiteral("100nA"));
 
-    bus->cycles.clear();
+    clearCycles();
     tick();
     QStringList serialReads;
-    for (const BusCycle &cycle : qAsConst(bus->cycles)) {
+    for (const BusCycle &cycle : cycles()) {
         if ((cycle.address & 0xFF) == 0x3C)
             serialReads << QString::number(cycle.address, 16);
     }
     QCOMPARE(serialReads, (QStringList{"dd3c", "db3c", "e03c"}));
+}
+
+// Two modules that trade addresses in one visit to the dialog: the crate refuses the first move,
+// since the other module is still there, and that module starts afresh at its new address.
+void TestModules::modulesTradeAddresses()
+{
+    open("[Module_DC00]\nName=Drift chamber\n[Module_DE00]\nName=Wire chamber\n");
+    ModuleWindow *drift = moduleWindow("moduleWindow_DC00");
+    DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>("modulesTable");
+        // Listed by address: 0xDC00 to 0xDF00, 0xDE00 to 0xDC00, 0xDF00 to 0xDE00.
+        const struct
+        {
+            int row;
+            const char *address;
+        } edits[] = {{0, "0xDF00"}, {0, "0xDC00"}, {1, "0xDE00"}};
+        for (const auto &edit : edits) {
+            table->selectRow(edit.row);
+            DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
+                entry->findChild<QComboBox *>("cmbAddress")->setCurrentText(edit.address);
+                entry->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            });
+            dialog->findChild<QPushButton *>("btnEditModule")->click();
+        }
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    window->findChild<QAction *>("actionModules")->trigger();
+
+    // The wire chamber could not move first and was made anew; the drift chamber moved after it.
+    QVERIFY(moduleWindow("moduleWindow_DE00") == drift);
+    QCOMPARE(drift->session()->name(), QStringLiteral("Drift chamber"));
+    ModuleWindow *wire = moduleWindow("moduleWindow_DC00");
+    QVERIFY(wire && wire != drift);
+    QCOMPARE(wire->session()->name(), QStringLiteral("Wire chamber"));
+    QCOMPARE(Access::crate(*window)->modules().size(), 3);
 }
 
 QTEST_MAIN(TestModules)

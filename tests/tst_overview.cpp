@@ -15,10 +15,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -284,27 +287,39 @@ void TestOverview::alarmColours()
     }
 }
 
+// A module that stops answering keeps its values in the stale look and says so in its state, with
+// its last answer in the tooltip; one that never answered says "never".
 void TestOverview::silentModuleGoesStaleAlone()
 {
     CrateRig rig({further(0x1000), further(0x2000)});
     rig.set(0x1000, VsetA, 700);
     rig.set(0x1000, Events, 0x02);
+    rig.set(0x2000, Serial, 0xFFFF);
     OverviewWindow window(rig.crate.get(), nullptr);
     window.show();
     QTableWidget *table = tableOf(window);
     rig.crate->pollAll();
-    const QStringList live = rowTexts(table);
+    QStringList live = rowTexts(table);
+    const QString lastAnswer =
+        QDateTime::fromMSecsSinceEpoch(rig.crate->module(0x1000)->newestReading().time)
+            .toString(QStringLiteral("hh:mm:ss"));
 
     rig.set(0x1000, Serial, 0xFFFF);
     for (int tick = 1; tick <= 3; ++tick) {
         rig.crate->pollAll();
         // Two missed ticks alone do not make a module stale.
         QCOMPARE(isItalic(table->item(2, OverviewWindow::VsetColumn)), tick == 3);
+        QCOMPARE(table->item(2, OverviewWindow::StateColumn)->text(),
+                 tick == 3 ? QStringLiteral("not answering") : QStringLiteral("Stable"));
     }
+    live[2].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
+    live[3].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
+    live[4] = QStringLiteral("0x2000|0x2000|A||||not answering|");
+    live[5] = QStringLiteral("0x2000|0x2000|B||||not answering|");
     QCOMPARE(rowTexts(table), live);
     const QColor disabled = table->palette().color(QPalette::Disabled, QPalette::Text);
     for (int row = 0; row < table->rowCount(); ++row) {
-        const bool silent = row == 2 || row == 3;
+        const bool silent = row >= 2;
         for (int column = 0; column < table->columnCount(); ++column) {
             const QTableWidgetItem *item = table->item(row, column);
             const bool reading = column >= OverviewWindow::VsetColumn;
@@ -312,6 +327,10 @@ void TestOverview::silentModuleGoesStaleAlone()
             if (silent && reading)
                 QCOMPARE(item->foreground().color(), disabled);
         }
+        const QString tip = row < 2   ? QString()
+                            : row < 4 ? "Last answer: " + lastAnswer
+                                      : QStringLiteral("Last answer: never");
+        QCOMPARE(table->item(row, OverviewWindow::StateColumn)->toolTip(), tip);
     }
     // The trip's background stays while the module is silent.
     const auto red = fieldColours(AlarmLevel::Red);
@@ -323,6 +342,8 @@ void TestOverview::silentModuleGoesStaleAlone()
         QVERIFY(!isItalic(table->item(2, column)));
     QCOMPARE(table->item(2, OverviewWindow::EventsColumn)->foreground().color(), red.second);
     QVERIFY(!table->item(2, OverviewWindow::VsetColumn)->data(Qt::ForegroundRole).isValid());
+    QCOMPARE(table->item(2, OverviewWindow::StateColumn)->text(), QStringLiteral("Stable"));
+    QCOMPARE(table->item(2, OverviewWindow::StateColumn)->toolTip(), QString());
 }
 
 // Eight modules at ten ticks a second: a tick that changes nothing must not repaint a cell.
@@ -397,30 +418,43 @@ void TestOverview::rowsFollowTheCrate()
 
 void TestOverview::planRampDown_data()
 {
-    // Per module "vsetA,vsetB,age in ms" of its last complete tick; no age: never answered.
+    // Per module "vsetA,vsetB,age in ms" of its last complete tick on the monotonic clock, with
+    // ",stale" when its readings are marked stale; no age: never answered.
     QTest::addColumn<QStringList>("modules");
+    QTest::addColumn<qint64>("clockStep");     // how far the wall clock moved since the ticks
     QTest::addColumn<QStringList>("channels"); // module index, channel, set voltage shown
     QTest::addColumn<QList<int>>("notAnswering");
 
+    const qint64 hour = 3600 * 1000;
     QTest::newRow("every channel above 0")
-        << QStringList{"1500,2000,0", "100,0,500"}
+        << QStringList{"1500,2000,0", "100,0,500"} << qint64(0)
         << QStringList{"0A 1500 V", "0B 2000 V", "1A 100 V"} << QList<int>();
     QTest::newRow("a second old still answers")
-        << QStringList{"10,0,1000"} << QStringList{"0A 10 V"} << QList<int>();
-    QTest::newRow("older is skipped")
-        << QStringList{"10,0,1001", "0,20,0"} << QStringList{"1B 20 V"} << QList<int>{0};
-    QTest::newRow("never answered") << QStringList{"0,0,0", "10,10", "5,6,20", "7,0"}
+        << QStringList{"10,0,1000"} << qint64(0) << QStringList{"0A 10 V"} << QList<int>();
+    QTest::newRow("older is skipped") << QStringList{"10,0,1001", "0,20,0"} << qint64(0)
+                                      << QStringList{"1B 20 V"} << QList<int>{0};
+    QTest::newRow("never answered") << QStringList{"0,0,0", "10,10", "5,6,20", "7,0"} << qint64(0)
                                     << QStringList{"2A 5 V", "2B 6 V"} << QList<int>{1, 3};
-    QTest::newRow("nothing above 0") << QStringList{"0,0,0"} << QStringList() << QList<int>();
+    QTest::newRow("nothing above 0")
+        << QStringList{"0,0,0"} << qint64(0) << QStringList() << QList<int>();
+    QTest::newRow("stale though recent is skipped")
+        << QStringList{"10,0,100,stale", "0,20,100"} << qint64(0) << QStringList{"1B 20 V"}
+        << QList<int>{0};
+    QTest::newRow("wall clock stepped forward: an answering module still answers")
+        << QStringList{"10,0,100"} << hour << QStringList{"0A 10 V"} << QList<int>();
+    QTest::newRow("wall clock stepped back: a silent module is still skipped")
+        << QStringList{"10,0,5000", "0,20,0"} << -hour << QStringList{"1B 20 V"} << QList<int>{0};
 }
 
 void TestOverview::planRampDown()
 {
     QFETCH(QStringList, modules);
+    QFETCH(qint64, clockStep);
     QFETCH(QStringList, channels);
     QFETCH(QList<int>, notAnswering);
 
-    const qint64 now = 1700000000000;
+    const qint64 now = 500000;
+    const qint64 wallClock = 1700000000000;
     std::vector<Reading> readings(size_t(modules.size()));
     QVector<RampDownModule> input;
     for (int m = 0; m < modules.size(); ++m) {
@@ -429,9 +463,15 @@ void TestOverview::planRampDown()
         reading.vset[0] = quint16(parts.at(0).toInt());
         reading.vset[1] = quint16(parts.at(1).toInt());
         const bool answered = parts.size() > 2;
-        if (answered)
-            reading.time = now - parts.at(2).toInt();
-        input.push_back({QString::number(m), answered ? &reading : nullptr});
+        RampDownModule module{QString::number(m), answered ? &reading : nullptr};
+        if (answered) {
+            const int age = parts.at(2).toInt();
+            // The tick's wall-clock time is the one before the step.
+            reading.time = wallClock - clockStep - age;
+            module.tickEndMs = now - age;
+            module.stale = parts.size() > 3;
+        }
+        input.push_back(module);
     }
     const RampDownPlan plan = Brelk::planRampDown(input, now);
     QStringList planned;
@@ -447,13 +487,16 @@ void TestOverview::planRampDown()
 void TestOverview::rampDownAll_data()
 {
     QTest::addColumn<bool>("confirm");
-    QTest::newRow("OK") << true;
-    QTest::newRow("Cancel") << false;
+    QTest::addColumn<bool>("silentBeforeOk"); // the drift chamber stops answering behind the box
+    QTest::newRow("OK") << true << false;
+    QTest::newRow("Cancel") << false << false;
+    QTest::newRow("OK after a module stopped answering") << true << true;
 }
 
 void TestOverview::rampDownAll()
 {
     QFETCH(bool, confirm);
+    QFETCH(bool, silentBeforeOk);
 
     CrateRig rig({further(0xDC00, "Drift chamber"), further(0x1000)});
     rig.set(0xDD00, VsetA, 1500);
@@ -463,7 +506,8 @@ void TestOverview::rampDownAll()
     rig.set(0x1000, Serial, 0xFFFF);
     rig.set(0x1000, VsetA, 300);
     rig.crate->pollAll();
-    OverviewWindow window(rig.crate.get(), nullptr);
+    QMainWindow mainWindow;
+    OverviewWindow window(rig.crate.get(), &mainWindow);
     window.show();
     rig.bus->cycles.clear();
 
@@ -473,6 +517,13 @@ void TestOverview::rampDownAll()
         auto *box = static_cast<QMessageBox *>(widget);
         text = box->text();
         defaultButton = box->standardButton(box->defaultButton());
+        // The ticks go on behind the box; the first module has turned channel B down meanwhile.
+        rig.set(0xDD00, VsetB, 0);
+        if (silentBeforeOk)
+            rig.set(0xDC00, Serial, 0xFFFF);
+        for (int tick = 0; tick < 3; ++tick)
+            rig.crate->pollAll();
+        rig.bus->cycles.clear();
         box->button(confirm ? QMessageBox::Ok : QMessageBox::Cancel)->click();
     });
     child<QPushButton>(&window, "btnRampDownAll")->click();
@@ -485,9 +536,16 @@ void TestOverview::rampDownAll()
                                   "Skipped, not answering:\n"
                                   "0x1000"));
     QCOMPARE(defaultButton, QMessageBox::Cancel);
-    const QVector<BusCycle> written{
-        {0xDD34, 0x29, 0, true}, {0xDD38, 0x29, 0, true}, {0xDC38, 0x29, 0, true}};
+    // The newest tick at OK decides.
+    QVector<BusCycle> written{{0xDD34, 0x29, 0, true}};
+    if (!silentBeforeOk)
+        written.append({0xDC38, 0x29, 0, true});
     QCOMPARE(rig.bus->cycles, confirm ? written : QVector<BusCycle>());
+    auto *notice = mainWindow.statusBar()->findChild<QLabel *>(QStringLiteral("lblRampDown"));
+    QCOMPARE(notice ? notice->text() : QString(),
+             silentBeforeOk ? QStringLiteral("Ramp Down All skipped, not answering: Drift "
+                                             "chamber (0xDC00)")
+                            : QString());
 }
 
 // A module whose writes failed says so in its rows, the newest failure in the tooltip.

@@ -1,5 +1,6 @@
 // The 100 ms poll as the module sees it (the ordered reads of one tick) and as the operator sees
 // it (the texts of every field), against an in-memory controller.
+#include "alertcapture.h"
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
@@ -13,8 +14,6 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QtTest>
-
-#include <dlfcn.h>
 
 #include <iterator>
 #include <memory>
@@ -33,23 +32,7 @@ const char *const AllFields[] = {
     "txtSoftLimitI_B", "txtSoftLimitI2_A", "txtSoftLimitI2_B",
 };
 
-// The windows whose taskbar entry was asked to flash, in order.
-QVector<QWidget *> alertedWindows;
-
 } // namespace
-
-// Counts the taskbar alerts where the panel hands them to Qt, and passes each on to Qt's own
-// function: this definition takes the place of Qt's in the test program (the panel's code is
-// linked into it), so an alert the panel only meant to raise is not counted.
-void QApplication::alert(QWidget *widget, int duration)
-{
-    alertedWindows.append(widget);
-    using Alert = void (*)(QWidget *, int);
-    static const auto qtAlert =
-        reinterpret_cast<Alert>(dlsym(RTLD_NEXT, "_ZN12QApplication5alertEP7QWidgeti"));
-    if (qtAlert)
-        qtAlert(widget, duration);
-}
 
 class TestPoll : public QObject
 {

@@ -65,6 +65,10 @@ private slots:
     void crateTickOrder_data();
     void crateTickOrder();
     void tickAskedWhileTicking();
+    void crateTellsEveryModule_data();
+    void crateTellsEveryModule();
+    void crateRefusesModules_data();
+    void crateRefusesModules();
 
 private:
     quint32 at(quint32 offset) const { return session->baseAddress() + offset; }
@@ -485,11 +489,14 @@ void TestSession::crateTickOrder()
     Crate crate(bridge, 0xDD00);
     crate.connected();
     ModuleSession *absent = crate.addModule({0x1000, QString(), ResolutionSelection()});
-    ModuleSession *last = crate.addModule({0xC000, QString(), ResolutionSelection()});
+    ModuleSession *last = crate.addModule({0xC000, "Drift chamber", ResolutionSelection()});
     QVERIFY(absent && last);
     bus->registers[0xDD3C] = 0x0101;
     bus->registers[0x103C] = NoModule;
     bus->registers[0xC03C] = 0x0103;
+    bus->registers[0xDD30] = EventTRP;
+    bus->registers[0xC030] = EventILIM | EventTRP;
+    MessageCapture debug;
     QSignalSpy first(crate.first(), &ModuleSession::readingTaken);
     QSignalSpy none(absent, &ModuleSession::readingTaken);
     QSignalSpy third(last, &ModuleSession::readingTaken);
@@ -520,6 +527,10 @@ void TestSession::crateTickOrder()
     QCOMPARE(first.size(), 1);
     QCOMPARE(none.size(), 0);
     QCOMPARE(third.size(), 1);
+    // A further module's alarm lines name it; the first module's are those of a lone module.
+    QCOMPARE(
+        debug.linesStartingWith(QString()).filter("alarm"),
+        (QStringList{"Channel A alarm: TRP", "0xC000 (Drift chamber): Channel A alarm: ILIM+TRP"}));
 }
 
 // A crate slower than the poll interval: a tick asked for while one runs follows it whole, once,
@@ -549,6 +560,75 @@ void TestSession::tickAskedWhileTicking()
     crate.pollStopped();
     QTest::qWait(50);
     QCOMPARE(bus->cycles.size(), 17);
+}
+
+void TestSession::crateTellsEveryModule_data()
+{
+    QTest::addColumn<int>("event"); // 0: poll stopped, 1: connection failed, 2: connected
+    QTest::addColumn<bool>("stale");
+    QTest::addColumn<bool>("readingKept");
+    QTest::addColumn<bool>("latchKept");
+
+    QTest::newRow("poll stopped") << 0 << true << true << true;
+    QTest::newRow("connection failed") << 1 << true << false << true;
+    QTest::newRow("connected again") << 2 << false << false << false;
+}
+
+// What happened to the bridge reaches every module of the crate, not the first alone.
+void TestSession::crateTellsEveryModule()
+{
+    QFETCH(int, event);
+    QFETCH(bool, stale);
+    QFETCH(bool, readingKept);
+    QFETCH(bool, latchKept);
+
+    Crate crate(bridge, 0xDD00);
+    crate.connected();
+    crate.addModule({0xC000, QString(), ResolutionSelection()});
+    crate.addModule({0xC100, QString(), ResolutionSelection()});
+    for (quint32 base : {0xDD00u, 0xC000u, 0xC100u}) {
+        bus->registers[base + 0x3C] = 0x0101;
+        bus->registers[base + 0x30] = EventQUA;
+    }
+    crate.pollAll();
+    if (event == 0)
+        crate.pollStopped();
+    else if (event == 1)
+        crate.connectionFailed();
+    else
+        crate.connected();
+    for (const ModuleSession *module : crate.modules()) {
+        const QString address = QString::number(module->baseAddress(), 16);
+        QVERIFY2(module->isStale() == stale, qPrintable(address));
+        QVERIFY2((module->lastReading() != nullptr) == readingKept, qPrintable(address));
+        QVERIFY2((module->eventLatch() == EventQUA) == latchKept, qPrintable(address));
+    }
+}
+
+void TestSession::crateRefusesModules_data()
+{
+    QTest::addColumn<int>("further"); // further modules at 0x0000, 0x0100, ... before the refusal
+    QTest::addColumn<quint32>("address");
+
+    QTest::newRow("the first module's address") << 1 << 0xDD00u;
+    QTest::newRow("a further module's address") << 3 << 0x0100u;
+    QTest::newRow("a seventeenth module") << 15 << 0xC000u;
+}
+
+// Two sessions at one address would read the same cycles twice; a seventeenth module more than
+// the panel polls.
+void TestSession::crateRefusesModules()
+{
+    QFETCH(int, further);
+    QFETCH(quint32, address);
+
+    Crate crate(bridge, 0xDD00);
+    for (int i = 0; i < further; ++i)
+        QVERIFY(crate.addModule({quint32(i) * 0x100, QString(), ResolutionSelection()}));
+    QSignalSpy added(&crate, &Crate::moduleAdded);
+    QVERIFY(!crate.addModule({address, QString(), ResolutionSelection()}));
+    QCOMPARE(added.size(), 0);
+    QCOMPARE(crate.modules().size(), further + 1);
 }
 
 QTEST_GUILESS_MAIN(TestSession)
