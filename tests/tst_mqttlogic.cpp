@@ -6,6 +6,7 @@
 #include "remotecommand.h"
 #include "schedule.h"
 #include "settings.h"
+#include "settingsfile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -321,10 +322,7 @@ void TestMqttLogic::loadSettings()
     QFETCH(int, baseAddress);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(file);
-    out.close();
+    QVERIFY(writeSettingsFile(path, file));
 
     const MqttSettings mqtt = loadMqttSettings(Settings(path), baseAddress);
     QTEST(mqtt.host, "host");
@@ -484,10 +482,7 @@ void TestMqttLogic::settingsFileIsUtf8()
     QFETCH(QString, fileProblem);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(file);
-    out.close();
+    QVERIFY(writeSettingsFile(path, file));
 
     const Settings settings(path);
     const MqttSettings mqtt =
@@ -605,10 +600,7 @@ void TestMqttLogic::remoteCommandsSetting()
     QFETCH(bool, allowed);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(file);
-    out.close();
+    QVERIFY(writeSettingsFile(path, file));
     Settings settings(path);
     QCOMPARE(remoteCommandsAllowed(settings), allowed);
 
