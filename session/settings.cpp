@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
@@ -77,15 +78,20 @@ void readOption(const QSettings &settings, const char *key, bool (*parse)(const 
     if (!settings.contains(QLatin1String(key)))
         return;
     const QString text = settings.value(QLatin1String(key)).toString();
+    const QString where = settings.group().isEmpty()
+                              ? QLatin1String(key)
+                              : settings.group() + QLatin1Char('/') + QLatin1String(key);
     if (!parse(text, value))
-        qDebug().noquote() << "Ignoring the setting" << key << "=" << text
+        qDebug().noquote() << "Ignoring the setting" << where << "=" << escapedForLog(text)
                            << "(not a known option); using the default";
 }
 
 // The file's groups in the order they stand, those without a key too: every key of a further
 // module's group is optional, so "[Module_DC00]" alone names a module, but the toolkit's reader
 // lists only groups that hold a key.
-QStringList groupsInFile(const QSettings &settings)
+// `headers`, when given, counts how often each group's header stands in the file: the reader merges
+// repeated headers into one group.
+QStringList groupsInFile(const QSettings &settings, QHash<QString, int> *headers = nullptr)
 {
     QStringList groups;
     QFile file(settings.fileName());
@@ -93,7 +99,11 @@ QStringList groupsInFile(const QSettings &settings)
         static const QRegularExpression header(QStringLiteral("^\\s*\\[([^\\]]+)\\]\\s*$"));
         for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch match = header.match(line);
-            if (match.hasMatch() && !groups.contains(match.captured(1)))
+            if (!match.hasMatch())
+                continue;
+            if (headers)
+                ++(*headers)[match.captured(1)];
+            if (!groups.contains(match.captured(1)))
                 groups << match.captured(1);
         }
     }
@@ -322,43 +332,57 @@ QVector<ModuleConfig> Settings::furtherModules() const
 QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
 {
     const IniFile settings(filePath);
-    const quint32 first = baseAddress();
+    const quint32 first = storedBaseAddress(false);
+    const auto ignore = [reportIgnored](const QString &group, const QString &problem) {
+        if (reportIgnored) {
+            qDebug().noquote() << "Ignoring the settings group" << escapedForLog(group) << "since"
+                               << problem;
+        }
+    };
+    QHash<QString, int> headers;
     QVector<ModuleConfig> modules;
-    for (const QString &group : groupsInFile(settings)) {
-        if (!group.startsWith(ModuleGroupPrefix))
+    for (const QString &group : groupsInFile(settings, &headers)) {
+        if (!group.startsWith(ModuleGroupPrefix, Qt::CaseInsensitive))
             continue;
-        // Exactly four upper-case hex digits: the number parser alone would also take a sign or
-        // a "0X" prefix, and the group would then not be the one `moduleGroup` reads.
-        static const QRegularExpression digitsRule(QStringLiteral("^[0-9A-F]{4}$"));
-        const QString digits = group.mid(ModuleGroupPrefix.size());
-        const bool ok = digitsRule.match(digits).hasMatch();
-        const uint address = ok ? digits.toUInt(nullptr, 16) : 0;
-        QString problem;
-        if (!ok || address % 0x100 != 0)
-            problem =
-                QStringLiteral("its address is not a multiple of 0x100 from 0x0000 to 0xFF00");
-        else if (address == first)
-            problem = QStringLiteral("it is the first module's address (BaseAddress)");
-        else if (std::any_of(modules.cbegin(), modules.cend(),
-                             [address](const ModuleConfig &m) { return m.address == address; }))
-            problem = QStringLiteral("another group has the same address");
-        else if (modules.size() + 1 >= MostModules)
-            problem = QStringLiteral("the panel polls at most %1 modules").arg(MostModules);
-        if (!problem.isEmpty()) {
-            if (reportIgnored)
-                qDebug().noquote() << "Ignoring the settings group" << group << "since" << problem;
+        // Exactly four upper-case hex digits after "Module_": the number parser alone would also
+        // take a sign or a "0X" prefix, and the group would then not be the one `moduleGroup`
+        // reads.
+        static const QRegularExpression nameRule(QStringLiteral("^Module_[0-9A-F]{4}$"));
+        if (!nameRule.match(group).hasMatch()) {
+            ignore(group, QStringLiteral("group names are Module_ and four upper-case hex digits"));
             continue;
         }
-        ModuleConfig module;
-        module.address = address;
-        module.storedAddress = address;
-        module.name =
-            settings.value(group + QLatin1Char('/') + QLatin1String(NameKey)).toString().trimmed();
-        module.selection = moduleGroup(address).resolutionOptions();
-        modules.push_back(module);
+        const uint address = group.mid(ModuleGroupPrefix.size()).toUInt(nullptr, 16);
+        if (headers.value(group) > 1) {
+            ignore(group, QStringLiteral("its header stands %1 times in the file, and the reader "
+                                         "would merge their keys: keep one")
+                              .arg(headers.value(group)));
+        } else if (address % 0x100 != 0) {
+            ignore(group,
+                   QStringLiteral("its address is not a multiple of 0x100 from 0x0000 to 0xFF00"));
+        } else if (address == first) {
+            ignore(group, QStringLiteral("it is the first module's address (BaseAddress)"));
+        } else {
+            ModuleConfig module;
+            module.address = address;
+            module.storedAddress = address;
+            module.name = settings.value(group + QLatin1Char('/') + QLatin1String(NameKey))
+                              .toString()
+                              .trimmed();
+            module.selection = moduleGroup(address).resolutionOptions();
+            modules.push_back(module);
+        }
     }
     std::sort(modules.begin(), modules.end(),
               [](const ModuleConfig &a, const ModuleConfig &b) { return a.address < b.address; });
+    // The highest addresses go, whatever their order in the file.
+    while (modules.size() >= MostModules) {
+        ignore(moduleGroupName(modules.last().address),
+               QStringLiteral("the panel polls at most %1 modules, and the highest addresses "
+                              "are left out")
+                   .arg(MostModules));
+        modules.removeLast();
+    }
     return modules;
 }
 
@@ -434,6 +458,11 @@ QString Settings::besideExecutable()
 
 quint32 Settings::baseAddress() const
 {
+    return storedBaseAddress(true);
+}
+
+quint32 Settings::storedBaseAddress(bool report) const
+{
     const IniFile settings(filePath);
     const QString text =
         settings.value(QLatin1String(BaseAddressKey), QLatin1String(DefaultBaseAddressText))
@@ -443,8 +472,10 @@ quint32 Settings::baseAddress() const
         return DefaultBaseAddress;
     if (address < 0 || quint32(address) > HighestA16Address) {
         // Such a value would reach the bus as a wider address than the A16 space has.
-        qDebug() << "The stored BaseAddress" << text
-                 << "is out of range (0x0000 to 0xFFFF); using 0xDD00";
+        if (report) {
+            qDebug() << "The stored BaseAddress" << text
+                     << "is out of range (0x0000 to 0xFFFF); using 0xDD00";
+        }
         return DefaultBaseAddress;
     }
     return quint32(address);

@@ -101,6 +101,9 @@ public:
 private:
     Settings(const QString &path, const QString &group);
     QVector<ModuleConfig> readModuleGroups(bool reportIgnored) const;
+    // "BaseAddress"; an out-of-range value is reported only when `report` is true, so that it is
+    // said once however often the address is read.
+    quint32 storedBaseAddress(bool report) const;
     QString groupKey(const QString &key) const;
     // Every write: `change` edits a copy of the file, which then replaces it (see store).
     bool edit(const std::function<void(QSettings &)> &change, bool secret = false);

@@ -417,15 +417,16 @@ void TestSession::furtherModules_data()
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QStringList>("modules"); // address|name|options, as read
     QTest::addColumn<QStringList>("ignored"); // groups named in a debug line
+    QTest::addColumn<QStringList>("reasons"); // each in one of the debug lines
 
     QTest::newRow("none") << QByteArray("[General]\nBaseAddress=0xDD00\n") << QStringList()
-                          << QStringList();
+                          << QStringList() << QStringList();
     QTest::newRow("by address, name trimmed, options of the group")
         << QByteArray("[Module_DC00]\nName=  Drift chamber \nVoltageResolution=100mV\n"
                       "CurrentResolution=1nA\nSecondRange=100pA\n"
                       "[Module_0100]\nLogFile=/tmp/a.csv\n")
         << QStringList{"0x0100||1V / 1uA / none", "0xDC00|Drift chamber|100mV / 1nA / 100pA"}
-        << QStringList();
+        << QStringList() << QStringList();
     QTest::newRow("addresses the panel cannot use")
         << QByteArray("[Module_DD00]\nName=first\n[Module_DC10]\nName=odd\n"
                       "[Module_dc00]\nName=lower\n[Module_DC000]\nName=long\n"
@@ -434,20 +435,50 @@ void TestSession::furtherModules_data()
                       "[Other]\nName=no module\n")
         << QStringList{"0x1000|kept|1V / 1uA / none"}
         << QStringList{"Module_+D00", "Module_0X00", "Module_DC000", "Module_DC10",
-                       "Module_DD00", "Module_ZZ00", "Module_dc00"};
+                       "Module_DD00", "Module_ZZ00", "Module_dc00"}
+        << QStringList{"Module_DC10 since its address is not a multiple of 0x100",
+                       "Module_dc00 since group names are Module_ and four upper-case hex digits"};
+    QTest::newRow("names in the wrong case")
+        << QByteArray("[module_DC00]\nName=a\n[MODULE_DC00]\nName=b\n[Module_dc00]\nName=c\n")
+        << QStringList() << QStringList{"MODULE_DC00", "Module_dc00", "module_DC00"}
+        << QStringList{"module_DC00 since group names are Module_ and four upper-case hex digits",
+                       "MODULE_DC00 since group names are Module_ and four upper-case hex digits"};
+    QTest::newRow("a header that stands twice")
+        << QByteArray("[Module_DC00]\nName=a\n[Module_1000]\n[Module_DC00]\nLogFile=/tmp/b.csv\n")
+        << QStringList{"0x1000||1V / 1uA / none"} << QStringList{"Module_DC00"}
+        << QStringList{"Module_DC00 since its header stands 2 times in the file"};
+    QTest::newRow("a bad option names its group")
+        << QByteArray("[Module_DC00]\nCurrentResolution=10mA\n")
+        << QStringList{"0xDC00||1V / 1uA / none"} << QStringList()
+        << QStringList{"Ignoring the setting Module_DC00/CurrentResolution = 10mA"};
     QTest::newRow("the first module moved")
         << QByteArray("[General]\nBaseAddress=0x1000\n[Module_1000]\nName=a\n"
                       "[Module_DD00]\nName=b\n")
-        << QStringList{"0xDD00|b|1V / 1uA / none"} << QStringList{"Module_1000"};
+        << QStringList{"0xDD00|b|1V / 1uA / none"} << QStringList{"Module_1000"}
+        << QStringList{"it is the first module's address"};
+    QTest::newRow("an out-of-range BaseAddress is said once")
+        << QByteArray("[General]\nBaseAddress=0x10000\n[Module_1000]\n")
+        << QStringList{"0x1000||1V / 1uA / none"} << QStringList()
+        << QStringList{"is out of range"};
     QByteArray many;
+    QByteArray manyDescending;
     QStringList fifteen;
-    for (int i = 0; i < 16; ++i) {
+    for (int i = 0; i < 17; ++i) {
         const QString digits = QString::asprintf("%04X", i * 0x100);
-        many += QStringLiteral("[Module_%1]\nName=m%2\n").arg(digits).arg(i).toLatin1();
+        const QByteArray group =
+            QStringLiteral("[Module_%1]\nName=m%2\n").arg(digits).arg(i).toLatin1();
+        if (i < 16)
+            many += group;
+        manyDescending.prepend(group);
         if (i < 15)
             fifteen << QStringLiteral("0x%1|m%2|1V / 1uA / none").arg(digits).arg(i);
     }
-    QTest::newRow("sixteen in all") << many << fifteen << QStringList{"Module_0F00"};
+    QTest::newRow("sixteen in all")
+        << many << fifteen << QStringList{"Module_0F00"} << QStringList{"at most 16 modules"};
+    // The highest addresses are left out, whatever the order of the groups in the file.
+    QTest::newRow("seventeen, highest first")
+        << manyDescending << fifteen << QStringList{"Module_0F00", "Module_1000"}
+        << QStringList{"the highest addresses are left out"};
 }
 
 void TestSession::furtherModules()
@@ -455,12 +486,15 @@ void TestSession::furtherModules()
     QFETCH(QByteArray, contents);
     QFETCH(QStringList, modules);
     QFETCH(QStringList, ignored);
+    QFETCH(QStringList, reasons);
 
     QTemporaryDir folder;
     const QString path = folder.filePath("brelkcontrol.ini");
     QVERIFY(writeSettingsFile(path, contents));
     MessageCapture debug;
     QStringList read;
+    // As the panel starts: the first module's address, then the further modules.
+    Settings(path).baseAddress();
     for (const ModuleConfig &module : Settings(path).furtherModules()) {
         read << QStringLiteral("%1|%2|%3")
                     .arg(QString::asprintf("0x%04X", module.address), module.name,
@@ -471,7 +505,12 @@ void TestSession::furtherModules()
     for (const QString &line : debug.linesStartingWith("Ignoring the settings group"))
         named << line.section(QLatin1Char(' '), 4, 4);
     named.sort();
+    ignored.sort();
     QCOMPARE(named, ignored);
+    const QString lines = debug.lines().join(QLatin1Char('\n'));
+    for (const QString &reason : reasons)
+        QVERIFY2(lines.contains(reason), qPrintable(lines));
+    QVERIFY2(lines.count(QLatin1String("The stored BaseAddress")) <= 1, qPrintable(lines));
 }
 
 void TestSession::crateTickOrder_data()
