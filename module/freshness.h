@@ -39,7 +39,11 @@ public:
     static constexpr int Kept = 16;
 
     void add(qint64 started, qint64 completed);
-    void clear() { count = 0; }
+    void clear()
+    {
+        count = 0;
+        next = 0;
+    }
     // The start of the newest tick that completed at or before `when`; false when none did.
     bool startOfNewestCompletedBy(qint64 when, qint64 *started) const;
     // When the newest tick completed; false when none did since the last clear.

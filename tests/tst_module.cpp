@@ -513,6 +513,16 @@ void TestModule::commandFreshness()
         recent.add(ticks[i], ticks[i + 1]);
     QCOMPARE(Brelk::commandFreshness(!ticks.isEmpty(), staleShown, recent, received, now),
              expected);
+
+    // After a connection or an address change only the ticks since count, wherever the ring
+    // stood.
+    RecentTicks moved;
+    for (int i = 0; i < 5; ++i)
+        moved.add(i * 100, i * 100 + 5);
+    moved.clear();
+    for (int i = 0; i < ticks.size(); i += 2)
+        moved.add(ticks[i], ticks[i + 1]);
+    QCOMPARE(Brelk::commandFreshness(!ticks.isEmpty(), staleShown, moved, received, now), expected);
 }
 
 void TestModule::channelAlarms_data()
