@@ -34,12 +34,12 @@ bool RecentTicks::newestCompleted(qint64 *completed) const
     return true;
 }
 
-CommandFreshness commandFreshness(bool haveTick, bool staleShown, const RecentTicks &ticks,
-                                  qint64 received, qint64 now)
+CommandFreshness commandFreshness(bool staleShown, const RecentTicks &ticks, qint64 received,
+                                  qint64 now)
 {
     if (now - received > CommandWaitMs)
         return CommandFreshness::WaitedTooLong;
-    if (!haveTick)
+    if (ticks.isEmpty())
         return CommandFreshness::NoTick;
     qint64 started = 0;
     if (staleShown || !ticks.startOfNewestCompletedBy(received, &started) ||

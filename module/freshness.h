@@ -39,6 +39,8 @@ public:
     static constexpr int Kept = 16;
 
     void add(qint64 started, qint64 completed);
+    // True from a connection or an address change until a tick has read the module there.
+    bool isEmpty() const { return count == 0; }
     void clear()
     {
         count = 0;
@@ -61,9 +63,9 @@ private:
 };
 
 // Times in milliseconds on one monotonic clock; `received`: when the command reached the
-// program. `haveTick`: a tick read the module at its address on this connection.
-CommandFreshness commandFreshness(bool haveTick, bool staleShown, const RecentTicks &ticks,
-                                  qint64 received, qint64 now);
+// program. `ticks`: those of the module at its address on this connection.
+CommandFreshness commandFreshness(bool staleShown, const RecentTicks &ticks, qint64 received,
+                                  qint64 now);
 
 // Milliseconds on the monotonic clock that the session, the commands and the poll share.
 qint64 monotonicMs();

@@ -17,7 +17,6 @@ void ModuleSession::setBaseAddress(quint32 newAddress)
 {
     const quint32 oldAddress = address;
     address = newAddress;
-    readSinceConnect = false;
     recentTicks.clear();
     if (newAddress == oldAddress)
         return;
@@ -34,7 +33,6 @@ QString ModuleSession::linePrefix() const
 
 void ModuleSession::connected()
 {
-    readSinceConnect = false;
     recentTicks.clear();
     latch = 0;
     freshness.connected(QDateTime::currentMSecsSinceEpoch());
@@ -42,7 +40,6 @@ void ModuleSession::connected()
 
 void ModuleSession::connectionFailed()
 {
-    readSinceConnect = false;
     recentTicks.clear();
     freshness.connectionFailed();
     updateStale();
@@ -70,7 +67,6 @@ bool ModuleSession::poll()
     latch |= reading.events;
     newest = reading;
     recentTicks.add(started, monotonicMs());
-    readSinceConnect = true;
     emit readingTaken(reading);
     const QStringList newlyRed = redAlarms.take(reading.status, latch);
     for (const QString &line : newlyRed)
@@ -88,8 +84,7 @@ void ModuleSession::clearEvents(int channel)
 
 CommandFreshness ModuleSession::commandFreshness(qint64 receivedMs) const
 {
-    return Brelk::commandFreshness(readSinceConnect, freshness.isStale(), recentTicks, receivedMs,
-                                   monotonicMs());
+    return Brelk::commandFreshness(freshness.isStale(), recentTicks, receivedMs, monotonicMs());
 }
 
 namespace {

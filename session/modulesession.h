@@ -70,7 +70,7 @@ public:
     bool poll();
 
     // The last complete tick at the current address on this connection; null before one.
-    const Reading *lastReading() const { return readSinceConnect ? &newest : nullptr; }
+    const Reading *lastReading() const { return recentTicks.isEmpty() ? nullptr : &newest; }
     // The last complete tick of any connection or address; a zero reading before the first.
     const Reading &newestReading() const { return newest; }
     // The serial-number word the last tick read: 0xFFFF while nothing answers at the address.
@@ -131,12 +131,10 @@ private:
     ResolutionSelection options;
     Freshness freshness;
     bool staleShown = false;
-    // False from a connection or an address change until a tick has read the module at the
-    // current address: until then `newest` may be another module's, whose set voltage a ramp
-    // speed command must not send.
-    bool readSinceConnect = false;
     Reading newest;
-    // When the reads of the last complete ticks began and ended, on the monotonic clock.
+    // When the reads of the last complete ticks at the current address on this connection began
+    // and ended, on the monotonic clock; empty until one has read the module there, when `newest`
+    // may still be another module's.
     RecentTicks recentTicks;
     int failures = 0;
     QString lastFailureText;
