@@ -29,11 +29,13 @@ const int ModuleResendMs = 5000;
 
 std::function<ModuleContext()> sessionContext(const Bridge *bridge, const ModuleSession *session)
 {
-    return [bridge, session] {
+    // The host name is asked once, not at every tick that publishes.
+    const QString host = QSysInfo::machineHostName();
+    return [bridge, session, host] {
         const ResolutionSelection options = session->selection();
         return ModuleContext{bridge->name(),      int(session->baseAddress()),
                              options.fineVoltage, options.currentResolution,
-                             options.secondRange, QSysInfo::machineHostName(),
+                             options.secondRange, host,
                              mqttInstanceId()};
     };
 }
