@@ -2,8 +2,8 @@
 #include "ui_brelkcontrol.h"
 
 #include "crate.h"
+#include "crateruntime.h"
 #include "display.h"
-#include "freshness.h"
 #include "modulesdialog.h"
 #include "modulesession.h"
 #include "moduleview.h"
@@ -21,7 +21,6 @@
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
-#include <QTimer>
 
 using namespace Brelk;
 
@@ -34,22 +33,19 @@ const char *const TitleVersion = "1.0";
 BrelkControl::BrelkControl(QWidget *parent) : BrelkControl(Settings::besideExecutable(), parent) {}
 
 BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::BrelkControl), settings(settingsFile), crate(nullptr),
-      session(nullptr), timer(nullptr)
+    : QMainWindow(parent), ui(new Ui::BrelkControl), settings(settingsFile), runtime(nullptr),
+      crate(nullptr), session(nullptr)
 {
-    qDebug() << "Using INI file:" << settings.path();
-
+    runtime = new CrateRuntime(settingsFile, CrateRuntime::Options(), this);
+    crate = runtime->crate();
+    session = runtime->first();
     ui->setupUi(this);
-    crate = new Crate(&bridge, settings.baseAddress(), this);
-    session = crate->first();
-    timer = new QTimer(this);
-    timer->setInterval(PollIntervalMs);
-    connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
+    connect(runtime, &CrateRuntime::happened, this, &BrelkControl::showCrateEvent);
+    connect(runtime, &CrateRuntime::moduleAdded, this, &BrelkControl::addModuleWindow);
     setWindowTitle(
         tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
-    qDebug("BaseAddress: 0x%X", session->baseAddress());
 
-    view = new ModuleView(this, ui, session, settings, timer, [this](quint32 address) {
+    view = new ModuleView(this, ui, runtime, session, settings, [this](quint32 address) {
         if (!moveModule(session, address))
             return false;
         storeSetting(settings.storeBaseAddress(address), QStringLiteral("BaseAddress"));
@@ -57,61 +53,35 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     });
     connect(view, &ModuleView::readingShown, this, &BrelkControl::readingTaken);
     connect(view, &ModuleView::readingsStale, this, &BrelkControl::readingsStale);
-    connect(view, &ModuleView::pollStopping, crate, &Crate::pollStopped);
-    view->resumeLog();
 
 #ifdef BRELK_MQTT
-    mqttPublisher = new MqttPublisher(sessionContext(&bridge, session), this);
-    mqttPublisher->setPrefixes(&mqttPrefixes);
-    mqttPublisher->setCommandMaxAge(remoteCommandMaxAgeMs(settings));
     actionMqttPublishing = view->toolsMenu()->addAction(tr("MQTT Publishing..."));
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
-    mqttControl = new MqttControl(mqttPublisher, &settings, statusBar(), this);
+    mqttControl = new MqttControl(runtime->publisher(session), &settings, statusBar(), this);
     connect(actionMqttPublishing, &QAction::triggered, mqttControl, &MqttControl::configure);
     view->toolsMenu()->addAction(mqttControl->remoteCommandsAction());
     // The operator's switch holds for every module.
-    connect(mqttControl, &MqttControl::remoteCommandsAllowedChanged, this, [this](bool allowed) {
-        for (ModuleWindow *window : qAsConst(moduleWindows)) {
-            if (auto *publisher = window->findChild<MqttPublisher *>())
-                publisher->setCommandsAllowed(allowed);
-        }
-    });
+    connect(mqttControl, &MqttControl::remoteCommandsAllowedChanged, runtime,
+            &CrateRuntime::setCommandsAllowed);
     // New broker settings reach every module's publisher, each under its own prefix.
-    connect(mqttControl, &MqttControl::settingsApplied, this, [this] {
-        for (ModuleWindow *window : qAsConst(moduleWindows)) {
-            if (auto *publisher = window->findChild<MqttPublisher *>())
-                publisher->apply(
-                    loadModuleMqttSettings(settings, window->session()->baseAddress()));
-        }
-    });
+    connect(mqttControl, &MqttControl::settingsApplied, runtime,
+            &CrateRuntime::applyFurtherMqttSettings);
 #endif
     addGlobalTools();
-#ifdef BRELK_MQTT
-    // The first module claims its prefix before any further module can.
-    mqttPublisher->attach(session);
-    mqttPublisher->startFromSettings(settings);
-#endif
-    for (const ModuleConfig &module : settings.furtherModules())
-        addFurtherModule(module);
-
-    connectController();
+    runtime->start();
 }
 
 BrelkControl::~BrelkControl()
 {
-    timer->stop();
-    // Publishing says "offline" while the windows and their contexts still exist.
+    // The logs write their last rows and every publisher says "offline" while the windows and
+    // the sessions still exist.
+    runtime->stop();
     qDeleteAll(moduleWindows);
     moduleWindows.clear();
-#ifdef BRELK_MQTT
-    delete mqttPublisher;
-    mqttPublisher = nullptr;
-#endif
-    bridge.close();
-    delete timer;
-    timer = nullptr;
     delete view;
     view = nullptr;
+    delete runtime;
+    runtime = nullptr;
     delete ui;
 }
 
@@ -182,7 +152,7 @@ void BrelkControl::applyFurtherModules(const QVector<ModuleConfig> &modules)
         }
         // Two modules that trade addresses cannot move one after the other: such a module
         // starts afresh at its new address.
-        if (window && !crate->moveModule(window->session(), module.address)) {
+        if (window && !runtime->moveModule(window->session(), module.address)) {
             removeFurtherModule(window);
             window = nullptr;
         }
@@ -196,16 +166,14 @@ void BrelkControl::applyFurtherModules(const QVector<ModuleConfig> &modules)
         window->updateTitle();
     }
     for (const ModuleConfig &module : added)
-        addFurtherModule(module);
+        runtime->addModule(module);
 }
 
-void BrelkControl::addFurtherModule(const ModuleConfig &config)
+// A further module of the runtime gets its window, hidden until the operator opens it.
+void BrelkControl::addModuleWindow(ModuleSession *module)
 {
-    ModuleSession *module = crate->addModule(config);
-    if (!module)
-        return;
     auto *window = new ModuleWindow(
-        module, settings, timer,
+        runtime, module, settings,
         [this, module](quint32 address) {
             const quint32 old = module->baseAddress();
             if (!moveModule(module, address))
@@ -222,20 +190,13 @@ void BrelkControl::addFurtherModule(const ModuleConfig &config)
         },
         this);
     moduleWindows.push_back(window);
-    connect(window->view(), &ModuleView::pollStopping, crate, &Crate::pollStopped);
     // A trip on a module whose window is closed must still make the panel's taskbar entry flash.
     connect(module, &ModuleSession::alarmRaised, this, [this] { view->looks()->alert(this); });
 #ifdef BRELK_MQTT
-    auto *publisher = new MqttPublisher(sessionContext(&bridge, module), window);
-    publisher->attach(module);
-    publisher->setPrefixes(&mqttPrefixes);
-    publisher->setCommandsAllowed(mqttPublisher->commandsAllowed());
-    publisher->setCommandMaxAge(mqttPublisher->commandMaxAge());
-    connect(publisher, &MqttPublisher::remoteCommandTaken, mqttControl,
+    connect(runtime->publisher(module), &MqttPublisher::remoteCommandTaken, mqttControl,
             [this, module](const QString &text) {
                 mqttControl->showFurtherRemoteCommand(module->baseAddress(), text);
             });
-    publisher->apply(loadModuleMqttSettings(settings, config.address));
 #endif
 }
 
@@ -243,9 +204,9 @@ void BrelkControl::removeFurtherModule(ModuleWindow *window)
 {
     moduleWindows.removeOne(window);
     ModuleSession *module = window->session();
-    // The window's publisher says "offline" before its session goes.
     delete window;
-    crate->removeModule(module);
+    // The module's publisher says "offline" before its session goes.
+    runtime->removeModule(module);
 }
 
 void BrelkControl::showModuleWindow(ModuleSession *module)
@@ -267,7 +228,7 @@ void BrelkControl::showModuleWindow(ModuleSession *module)
 // dialog, naming the module that is there.
 bool BrelkControl::moveModule(ModuleSession *module, quint32 address)
 {
-    if (crate->moveModule(module, address))
+    if (runtime->moveModule(module, address))
         return true;
     const ModuleSession *holder = crate->module(address);
     const QString name = holder && !holder->name().isEmpty()
@@ -281,27 +242,21 @@ bool BrelkControl::moveModule(ModuleSession *module, quint32 address)
 
 // --- Connection ---------------------------------------------------------------------------
 
-void BrelkControl::connectController()
+// The bridge's events go to the status bar; a bridge that could not be opened also to a message
+// box, since the window does not try again until the operator chooses the controller.
+void BrelkControl::showCrateEvent(const CrateEvent &event)
 {
-    statusBar()->showMessage(tr("Connecting to VME controller..."));
-    const bool opened = bridge.connect(settings.vmeController());
-    const QString name = bridge.name();
-    if (opened) {
-        statusBar()->showMessage(tr("Connected to VME controller %1!").arg(name));
-        statusBar()->showMessage(tr("Connecting to HV device at VME address %1...")
-                                     .arg(session->baseAddress(), 4, 16, QLatin1Char('0')));
-        timer->start();
-        crate->connected();
-    } else {
-        crate->connectionFailed();
+    if (event.module)
+        return;
+    if (event.kind == CrateEvent::ConnectionFailed) {
         QMessageBox::warning(
             this, tr(ProgramName),
             tr("Could not init VME controller %1!\nMaybe there is no controller connected over "
                "USB?\n\nYou can try re-powering the crate and re-plugging the USB cord\nand then "
                "select menu File --> Vme Controller --> Yes.")
-                .arg(name));
-        statusBar()->showMessage(tr("Not connected to VME controller %1!").arg(name));
+                .arg(runtime->bridge()->name()));
     }
+    statusBar()->showMessage(event.text);
 }
 
 void BrelkControl::on_actionVME_Controller_triggered()
@@ -310,11 +265,7 @@ void BrelkControl::on_actionVME_Controller_triggered()
     const QString v1718Item = QStringLiteral("CAEN V1718");
     const QStringList items{vmUsbItem, v1718Item};
 
-    timer->stop();
-    statusBar()->showMessage(
-        tr("Polling stopped at %1").arg(localTimeText(QDateTime::currentMSecsSinceEpoch())));
-    crate->pollStopped();
-    bridge.close();
+    runtime->stopForChoice();
 
     const int current = settings.vmeController() == QLatin1String(Settings::V1718) ? 1 : 0;
     bool ok = false;
@@ -328,7 +279,7 @@ void BrelkControl::on_actionVME_Controller_triggered()
     const char *const controller = choice == v1718Item ? Settings::V1718 : Settings::VmUsb;
     storeSetting(settings.storeVmeController(QLatin1String(controller)),
                  QStringLiteral("VmeController"));
-    connectController();
+    runtime->connectBridge();
 }
 
 // --- About, Quit, the poll ----------------------------------------------------------------
@@ -358,11 +309,6 @@ void BrelkControl::on_actionAbout_Qt_triggered()
 void BrelkControl::on_actionQuit_triggered()
 {
     close();
-}
-
-void BrelkControl::timeout()
-{
-    crate->tick();
 }
 
 void BrelkControl::storeSetting(bool stored, const QString &key)

@@ -1,13 +1,10 @@
 // The main window: the view of the crate's first module, and the panel's own menus. It holds the
-// bridge, the crate of modules it polls every 100 ms and the settings file, the windows of the
-// further modules, the overview of every channel and the MQTT publishing of every module.
+// crate runtime (the bridge, the modules it polls every 100 ms, their logs and publishers) and
+// shows its events, with the windows of the further modules and the overview of every channel.
 #ifndef BRELKCONTROL_H
 #define BRELKCONTROL_H
 
-#include "bridge.h"
-#ifdef BRELK_MQTT
-#include "mqttprefixes.h"
-#endif
+#include "crateevent.h"
 #include "reading.h"
 #include "settings.h"
 
@@ -16,18 +13,17 @@
 #include <QVector>
 
 class QAction;
-class QTimer;
 
 namespace Ui {
 class BrelkControl;
 }
 namespace Brelk {
 class Crate;
+class CrateRuntime;
 class ModuleSession;
 class ModuleView;
 class ModuleWindow;
 class MqttControl;
-class MqttPublisher;
 class OverviewWindow;
 } // namespace Brelk
 
@@ -56,40 +52,32 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionAbout_triggered();
     void on_actionVME_Controller_triggered();
-    void timeout();
     void on_actionAbout_Qt_triggered();
 
 private:
-    void connectController();
+    void showCrateEvent(const Brelk::CrateEvent &event);
     bool moveModule(Brelk::ModuleSession *session, quint32 address);
     void addGlobalTools();
     void editModules();
     void applyFurtherModules(const QVector<Brelk::ModuleConfig> &modules);
-    void addFurtherModule(const Brelk::ModuleConfig &config);
+    void addModuleWindow(Brelk::ModuleSession *module);
     void removeFurtherModule(Brelk::ModuleWindow *window);
     void showModuleWindow(Brelk::ModuleSession *session);
     void storeSetting(bool stored, const QString &key);
 
     Ui::BrelkControl *ui;
     Brelk::Settings settings;
-    Brelk::Bridge bridge;
+    Brelk::CrateRuntime *runtime;
     Brelk::Crate *crate;
     Brelk::ModuleSession *session;
-    QTimer *timer;
     Brelk::ModuleView *view = nullptr;
     QVector<Brelk::ModuleWindow *> moduleWindows;
     Brelk::OverviewWindow *overview = nullptr;
     QAction *actionOverview = nullptr;
     QAction *actionModules = nullptr;
-    // Publishes the first module's ticks over MQTT while a broker is configured; null in a build
-    // without it. Each further module's window has a publisher of its own.
-    Brelk::MqttPublisher *mqttPublisher = nullptr;
+    // The first module's publisher's dialog and status-bar label; null in a build without MQTT.
     Brelk::MqttControl *mqttControl = nullptr;
     QAction *actionMqttPublishing = nullptr;
-#ifdef BRELK_MQTT
-    // The prefixes of every module's publisher; the destructor deletes the publishers first.
-    Brelk::MqttPrefixes mqttPrefixes;
-#endif
 
     // Lets the tests hand the window an in-memory controller and look at what it shows.
     friend class BrelkControlTestAccess;

@@ -44,16 +44,9 @@ DataLogControl::DataLogControl(DataLog *log, Brelk::Settings *settings, QWidget 
     window->installEventFilter(this);
 }
 
-void DataLogControl::resume()
+void DataLogControl::showLogging()
 {
-    const QString path = settings->logFile();
-    if (path.isEmpty())
-        return;
-    const qint64 interval = settings->logIntervalMs();
-    qDebug().noquote() << "Resuming the data log to" << path << "at an interval of"
-                       << Brelk::logIntervalSetting(interval) << "s";
-    log->start(path, interval);
-    logAction->setChecked(true);
+    logAction->setChecked(log->isLogging());
 }
 
 bool DataLogControl::eventFilter(QObject *watched, QEvent *event)

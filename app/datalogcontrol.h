@@ -26,8 +26,8 @@ public:
     DataLogControl(DataLog *log, Brelk::Settings *settings, QWidget *window);
 
     QAction *action() const { return logAction; }
-    // At start-up: resumes the log stored in the settings, if any.
-    void resume();
+    // The log was started without the operator (resumed from the settings): checks the action.
+    void showLogging();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -2,6 +2,7 @@
 #include "ui_brelkcontrol.h"
 
 #include "commanddialogs.h"
+#include "crateruntime.h"
 #include "datalog.h"
 #include "datalogcontrol.h"
 #include "display.h"
@@ -20,17 +21,16 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
-#include <QTimer>
 
 namespace Brelk {
 
-ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession *session,
-                       const Settings &settings, QTimer *pollTimer, MoveModule moveModule)
+ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *runtime,
+                       ModuleSession *session, const Settings &settings, MoveModule moveModule)
     : QObject(window), window(window), ui(ui), moduleSession(session), settings(settings),
-      pollTimer(pollTimer), moveModule(std::move(moveModule))
+      runtime(runtime), moveModule(std::move(moveModule))
 {
-    // The history records every complete tick from now on, whether its window is open or not.
-    readings = new ReadingHistory(this);
+    // The runtime's store records every complete tick, whether the history window is open or not.
+    readings = runtime->history(session);
     buildToolsMenu();
 
     readingForm = new ReadingForm(ui);
@@ -60,10 +60,9 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession 
     }
     connectForm();
 
-    // The form shows a tick first; the history and the log take it after.
     connect(session, &ModuleSession::readingTaken, this, &ModuleView::showReading);
     connect(session, &ModuleSession::staleChanged, this, &ModuleView::showStale);
-    connect(session, &ModuleSession::noAnswer, this, &ModuleView::showNoAnswer);
+    connect(runtime, &CrateRuntime::happened, this, &ModuleView::showModuleEvent);
     // A further module's window is seldom open: the main window flashes for every module, and
     // this one too while it is shown.
     connect(session, &ModuleSession::alarmRaised, this, [this] {
@@ -71,12 +70,6 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession 
             readingLooks->alert(this->window);
     });
     commandNotice = new StatusNotice(window->statusBar(), QStringLiteral("lblCommand"));
-    connect(session, &ModuleSession::commandFailed, this,
-            [this](const QString &text) { commandNotice->show(text, true); });
-    connect(session, &ModuleSession::commandNote, this,
-            [this](const QString &text) { commandNotice->show(text); });
-    connect(session, &ModuleSession::readingTaken, readings, &ReadingHistory::takeReading);
-    connect(session, &ModuleSession::readingTaken, log, &DataLog::takeReading);
     window->installEventFilter(this);
 }
 
@@ -96,7 +89,7 @@ void ModuleView::buildToolsMenu()
     history = new HistoryWindow(readings, window);
     actionHistory = menuTools->addAction(tr("History"), history, &HistoryWindow::showAndRaise);
     actionHistory->setObjectName(QStringLiteral("actionHistory"));
-    log = new DataLog(this);
+    log = runtime->dataLog(moduleSession);
     dataLogControl = new DataLogControl(log, &settings, window);
     menuTools->addAction(dataLogControl->action());
     auto *setPointTool = new SetPointTool(
@@ -118,11 +111,6 @@ void ModuleView::retranslate()
     actionHistory->setText(tr("History"));
     actionSaveSetPoints->setText(tr("Save Set Points..."));
     actionRestoreSetPoints->setText(tr("Restore Set Points..."));
-}
-
-void ModuleView::resumeLog()
-{
-    dataLogControl->resume();
 }
 
 // Each dialog starts at the value the form shows; OK hands the session the command's writes.
@@ -198,11 +186,27 @@ void ModuleView::showStale(bool stale)
         emit readingsStale();
 }
 
-void ModuleView::showNoAnswer(qint64 silentSince)
+void ModuleView::showModuleEvent(const CrateEvent &event)
 {
-    window->statusBar()->showMessage(
-        tr("No answer from the module at VME address %1 since %2")
-            .arg(baseAddressText(moduleSession->baseAddress()), localTimeText(silentSince)));
+    if (event.module != moduleSession)
+        return;
+    switch (event.kind) {
+    case CrateEvent::ModuleSilent:
+        window->statusBar()->showMessage(event.text);
+        break;
+    case CrateEvent::CommandFailed:
+        commandNotice->show(event.text, true);
+        break;
+    case CrateEvent::CommandNote:
+        commandNotice->show(event.text);
+        break;
+    case CrateEvent::LogStarted:
+        qDebug().noquote() << moduleSession->linePrefix() + event.text;
+        dataLogControl->showLogging();
+        break;
+    default:
+        break;
+    }
 }
 
 void ModuleView::askModuleAddress()
@@ -211,8 +215,7 @@ void ModuleView::askModuleAddress()
     for (quint32 address = 0; address < 0xFFFF; address += 0x100)
         addresses << baseAddressText(address);
 
-    pollTimer->stop();
-    emit pollStopping();
+    runtime->pause(moduleSession);
     bool ok = false;
     const QString choice =
         QInputDialog::getItem(window, tr(ProgramName), tr("Select module's VME Base Address:"),
@@ -220,8 +223,7 @@ void ModuleView::askModuleAddress()
     const int index = addresses.indexOf(choice);
     if (ok && index >= 0)
         moveModule(quint32(index) * 0x100);
-    // The poll runs after the dialog whatever state it had before.
-    pollTimer->start();
+    runtime->resume(moduleSession);
 }
 
 // --- Resolution selection -----------------------------------------------------------------

@@ -18,7 +18,6 @@ class DataLogControl;
 class QAction;
 class QMainWindow;
 class QMenu;
-class QTimer;
 class ReadingForm;
 class ReadingLooks;
 
@@ -28,6 +27,8 @@ class BrelkControl;
 
 namespace Brelk {
 
+class CrateRuntime;
+struct CrateEvent;
 class HistoryWindow;
 class ModuleSession;
 class ReadingHistory;
@@ -41,10 +42,11 @@ public:
     // Moves the module to another base address and stores it; false when it stays where it was.
     using MoveModule = std::function<bool(quint32 address)>;
 
-    // `ui` is the window's form, set up already; `settings` holds the module's keys; `pollTimer`
-    // is stopped while the Module Address dialog is open.
-    ModuleView(QMainWindow *window, Ui::BrelkControl *ui, ModuleSession *session,
-               const Settings &settings, QTimer *pollTimer, MoveModule moveModule);
+    // `ui` is the window's form, set up already; `runtime` holds the session with its store and
+    // log, and pauses the module while the Module Address dialog is open; `settings` holds the
+    // module's keys.
+    ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *runtime,
+               ModuleSession *session, const Settings &settings, MoveModule moveModule);
     ~ModuleView() override;
 
     ModuleSession *session() const { return moduleSession; }
@@ -66,8 +68,6 @@ public:
     // Checks the radio buttons of `selection`; the session scales the next tick by them.
     void selectResolution(const ResolutionSelection &selection);
 
-    // Resumes the data log the module's keys name, if any.
-    void resumeLog();
     void retranslate();
 
     // Warns that a setting could not be written to the file at `path`.
@@ -81,9 +81,6 @@ signals:
     void readingShown(const Brelk::Reading &reading);
     // The readings the form shows turned stale.
     void readingsStale();
-    // The Module Address dialog stops the poll while it is open: every module's readings turn
-    // stale until a tick after it completes.
-    void pollStopping();
 
 private:
     void buildToolsMenu();
@@ -91,7 +88,8 @@ private:
     void showReading(const Reading &reading);
     void showOnForm(const Reading &reading);
     void showStale(bool stale);
-    void showNoAnswer(qint64 silentSince);
+    // The runtime's events about this module: the status bar, the command notice, the log.
+    void showModuleEvent(const CrateEvent &event);
     void askModuleAddress();
     ResolutionSelection formSelection() const;
     void setSecondRangeLimitButtonsEnabled(bool enabled);
@@ -100,7 +98,7 @@ private:
     Ui::BrelkControl *ui;
     ModuleSession *moduleSession;
     Settings settings;
-    QTimer *pollTimer;
+    CrateRuntime *runtime;
     MoveModule moveModule;
     bool followWhileHidden = true;
     // A complete tick came while the hidden window skipped it.

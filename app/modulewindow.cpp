@@ -8,7 +8,7 @@
 
 namespace Brelk {
 
-ModuleWindow::ModuleWindow(ModuleSession *session, const Settings &settings, QTimer *pollTimer,
+ModuleWindow::ModuleWindow(CrateRuntime *runtime, ModuleSession *session, const Settings &settings,
                            ModuleView::MoveModule moveModule, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::BrelkControl)
 {
@@ -24,11 +24,11 @@ ModuleWindow::ModuleWindow(ModuleSession *session, const Settings &settings, QTi
     actionClose = ui->menuFile->addAction(tr("Close"), this, &QWidget::close);
     actionClose->setObjectName(QStringLiteral("actionClose"));
 
-    moduleView = new ModuleView(this, ui, session, settings.moduleGroup(session->baseAddress()),
-                                pollTimer, std::move(moveModule));
+    moduleView =
+        new ModuleView(this, ui, runtime, session, settings.moduleGroup(session->baseAddress()),
+                       std::move(moveModule));
     moduleView->setFormFollowsWhileHidden(false);
     updateTitle();
-    moduleView->resumeLog();
 }
 
 ModuleWindow::~ModuleWindow()

@@ -20,7 +20,7 @@ class ModuleWindow : public QMainWindow
 
 public:
     // `settings` is the panel's settings file; the window reads the module's group in it.
-    ModuleWindow(ModuleSession *session, const Settings &settings, QTimer *pollTimer,
+    ModuleWindow(CrateRuntime *runtime, ModuleSession *session, const Settings &settings,
                  ModuleView::MoveModule moveModule, QWidget *parent);
     ~ModuleWindow() override;
 

@@ -73,17 +73,34 @@ MqttPublisher::~MqttPublisher()
     if (programPrefixes)
         programPrefixes->release(this);
     retireWorker();
+    waitForEndingThread(StopWaitMs);
+}
+
+void MqttPublisher::stopTogether(const QVector<MqttPublisher *> &publishers)
+{
+    for (MqttPublisher *publisher : publishers)
+        publisher->retireWorker();
+    QElapsedTimer waited;
+    waited.start();
+    for (MqttPublisher *publisher : publishers)
+        publisher->waitForEndingThread(qMax<qint64>(0, StopWaitMs - waited.elapsed()));
+}
+
+void MqttPublisher::waitForEndingThread(qint64 ms)
+{
     if (!endingThread)
         return;
     disconnect(endingThread, nullptr, this, nullptr);
-    if (endingThread->wait(StopWaitMs)) {
+    if (endingThread->wait(static_cast<unsigned long>(ms))) {
         delete endingThread;
+        endingThread = nullptr;
         return;
     }
     qDebug().noquote() << QStringLiteral("MQTT: %1:%2: leaving the connection attempt behind")
                               .arg(settings.host)
                               .arg(settings.port);
     connect(endingThread, &QThread::finished, endingThread, &QObject::deleteLater);
+    endingThread = nullptr;
 }
 
 void MqttPublisher::attach(ModuleSession *session)

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
@@ -52,6 +53,10 @@ public:
     void apply(const MqttSettings &settings);
     // Stops publishing without waiting.
     void stop();
+    // Quit for a whole crate: every publisher says "offline" and leaves its broker at once, and
+    // all of them together wait at most StopWaitMs, however many there are and whatever their
+    // brokers do. A publisher stopped so waits no more when it is deleted.
+    static void stopTogether(const QVector<MqttPublisher *> &publishers);
 
     // True while a broker is configured, whether or not it is reached.
     bool isPublishing() const { return settings.enabled(); }
@@ -100,6 +105,9 @@ signals:
 private:
     void launchWorker();
     void retireWorker();
+    // Waits for the retired worker's thread to end; one still blocked after `ms` is left behind
+    // to delete itself.
+    void waitForEndingThread(qint64 ms);
     void workerEnded();
     void workerStateChanged(int state, const QString &error);
     void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);

@@ -40,6 +40,15 @@ void Bridge::close()
     open = false;
 }
 
+bool Bridge::reopen()
+{
+    if (!vmeController)
+        return false;
+    close();
+    open = vmeController->open(0);
+    return open;
+}
+
 QString Bridge::name() const
 {
     return vmeController ? vmeController->name() : QString();

@@ -26,6 +26,9 @@ public:
     void adopt(CVmeController *replacement, bool isOpen);
     // Closes the connection; the controller stays, so that its name can still be shown.
     void close();
+    // Closes the controller and opens it again, as after a USB cord was pulled and plugged back
+    // in: the same backend, its library still loaded, controller number 0.
+    bool reopen();
 
     CVmeController *controller() const { return vmeController; }
     bool isOpen() const { return open; }

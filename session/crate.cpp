@@ -54,6 +54,7 @@ void Crate::removeModule(ModuleSession *module)
         return;
     emit moduleRemoving(module);
     sessions.remove(index);
+    paused.removeAll(module);
     delete module;
     emit orderChanged();
 }
@@ -66,6 +67,19 @@ bool Crate::moveModule(ModuleSession *module, quint32 address)
     sortFurtherModules();
     emit orderChanged();
     return true;
+}
+
+void Crate::pause(ModuleSession *module)
+{
+    pending.removeAll(module);
+    if (!paused.contains(module))
+        paused.push_back(module);
+    module->pollStopped();
+}
+
+void Crate::resume(ModuleSession *module)
+{
+    paused.removeAll(module);
 }
 
 void Crate::connected()
@@ -96,16 +110,20 @@ void Crate::tick()
         tickAsked = true;
         return;
     }
-    for (ModuleSession *session : sessions)
-        pending.push_back(session);
+    for (ModuleSession *session : sessions) {
+        if (!paused.contains(session))
+            pending.push_back(session);
+    }
     pollNext();
 }
 
 void Crate::pollAll()
 {
     pending.clear();
-    for (ModuleSession *session : sessions)
-        session->poll();
+    for (ModuleSession *session : sessions) {
+        if (!paused.contains(session))
+            session->poll();
+    }
     emit tickEnded();
 }
 

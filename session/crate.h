@@ -37,6 +37,13 @@ public:
     // Moves a module to a free address and keeps the tick's order; false when it is taken.
     bool moveModule(ModuleSession *module, quint32 address);
 
+    // A paused module is left out of every tick, and its readings are stale until a tick after
+    // it is resumed; the rest of the crate keeps its ticks (the Module Address dialog of one
+    // module pauses only that module).
+    void pause(ModuleSession *module);
+    void resume(ModuleSession *module);
+    bool isPaused(const ModuleSession *module) const { return paused.contains(module); }
+
     // What happened to the bridge, told to every module.
     void connected();
     void connectionFailed();
@@ -66,6 +73,7 @@ private:
     Bridge *bus;
     QVector<ModuleSession *> sessions;
     QVector<QPointer<ModuleSession>> pending;
+    QVector<const ModuleSession *> paused;
     bool tickAsked = false;
 };
 

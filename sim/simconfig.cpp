@@ -232,6 +232,14 @@ const std::vector<Key> &bridgeKeys()
             {"BRELKSIM_WRITES_FAIL", switchSetter<SimConfig>([](SimConfig &config) -> bool & {
                  return config.writesFail;
              })});
+        list.push_back(
+            {"BRELKSIM_UNPLUGGED", switchSetter<SimConfig>([](SimConfig &config) -> bool & {
+                 return config.unplugged;
+             })});
+        list.push_back({"BRELKSIM_UNPLUG_FILE", [](SimConfig &config, const QByteArray &value) {
+                            config.unplugFile = value;
+                            return true;
+                        }});
         return list;
     }();
     return keys;

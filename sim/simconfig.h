@@ -40,6 +40,11 @@ struct SimConfig
     bool cyclesFail = false;
     // Fault: no module acknowledges a write cycle (a bus error); reads still work.
     bool writesFail = false;
+    // The bridge's USB cord is pulled: no bridge is listed or opens, every cycle fails, and a
+    // handle opened before stays useless after the cord is plugged back in. The file, when named,
+    // pulls the cord while it exists, so that a test outside the process can pull and replug it.
+    bool unplugged = false;
+    QByteArray unplugFile;
     // In BRELKSIM_MODULES order; never empty, and no two windows overlap.
     std::vector<SimModule> modules{1};
 

@@ -3,6 +3,7 @@
 #include "registermap.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +35,7 @@ void Simulator::reset()
     time = SimClock();
     buildModules();
     openBridges.clear();
+    wasUnplugged = false;
     cycleLog.clear();
 }
 
@@ -78,9 +80,25 @@ void Simulator::powerOnAll()
         model.powerOn();
 }
 
+int Simulator::listedBridges()
+{
+    return unplugged() ? 0 : settings.bridges;
+}
+
+bool Simulator::unplugged()
+{
+    const bool pulled =
+        settings.unplugged || (!settings.unplugFile.isEmpty() &&
+                               QFileInfo::exists(QString::fromLocal8Bit(settings.unplugFile)));
+    if (pulled && !wasUnplugged)
+        std::fill(openBridges.begin(), openBridges.end(), -1);
+    wasUnplugged = pulled;
+    return pulled;
+}
+
 int Simulator::openBridge(int bridge)
 {
-    if (bridge < 0 || bridge >= settings.bridges || settings.openGivesNoHandle)
+    if (unplugged() || bridge < 0 || bridge >= settings.bridges || settings.openGivesNoHandle)
         return -1;
     if (std::find(openBridges.begin(), openBridges.end(), bridge) != openBridges.end())
         return -1;
@@ -110,7 +128,7 @@ bool Simulator::isOpen(int handle) const
 Simulator::Outcome Simulator::read16(quint32 address, int addressModifier, quint16 *word)
 {
     waitCycleTime();
-    if (settings.cyclesFail)
+    if (settings.cyclesFail || unplugged())
         return Outcome::LinkFailed;
     const int module = answeringModule(address, addressModifier);
     if (module < 0) {
@@ -125,7 +143,7 @@ Simulator::Outcome Simulator::read16(quint32 address, int addressModifier, quint
 Simulator::Outcome Simulator::write16(quint32 address, int addressModifier, quint16 word)
 {
     waitCycleTime();
-    if (settings.cyclesFail)
+    if (settings.cyclesFail || unplugged())
         return Outcome::LinkFailed;
     const int module = answeringModule(address, addressModifier);
     if (module < 0 || settings.writesFail)

@@ -58,6 +58,8 @@ public:
     // Opens a bridge and returns its handle, the lowest one free; -1 when there is no such
     // bridge, it is open already, or the fault of a bridge that gives no handle is set.
     int openBridge(int bridge);
+    // The bridges the vendor library lists: none while the cord is pulled.
+    int listedBridges();
     bool closeBridge(int handle);
     bool isOpen(int handle) const;
 
@@ -76,8 +78,11 @@ private:
     // The index of the module that acknowledges the cycle, or -1.
     int answeringModule(quint32 address, int addressModifier) const;
     void waitCycleTime() const;
+    // Whether the cord is pulled now; pulling it forgets every open handle.
+    bool unplugged();
 
     SimConfig settings;
+    bool wasUnplugged = false;
     SimClock time;
     // One per module in the configuration, in the same order.
     std::vector<ModuleModel> models;

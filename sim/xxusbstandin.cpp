@@ -64,7 +64,7 @@ short cycleStatus(Simulator::Outcome outcome)
 
 BRELKSIM_EXPORT short BRELKSIM_VENDOR_CALL xxusb_devices_find(xxusb_device_type *table)
 {
-    const int count = standInSimulator().config().bridges;
+    const int count = standInSimulator().listedBridges();
     for (int i = 0; i < count; ++i) {
         devices[i].bridge = i;
         table[i].usbdev = &devices[i];

@@ -667,9 +667,9 @@ void TestDataLog::resumesAfterRestart()
     {
         MessageCapture capture;
         openWindow();
-        QCOMPARE(capture.linesStartingWith(QStringLiteral("Resuming the data log")),
-                 QStringList{QStringLiteral("Resuming the data log to %1 at an interval of %2 s")
-                                 .arg(path, announced)});
+        QCOMPARE(capture.linesStartingWith(QStringLiteral("Logging to")),
+                 QStringList{QStringLiteral("Logging to %1 at an interval of %2 s")
+                                 .arg(QDir::toNativeSeparators(path), announced)});
     }
     QVERIFY(logAction()->isChecked());
     // Three ticks inside one second (unless a second boundary falls between them).

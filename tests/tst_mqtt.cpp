@@ -1728,10 +1728,8 @@ void TestMqtt::prefixUsedTwiceInOneProgram()
                 "MqttCommands=on\n[Module_DC00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
     Subscriber subscriber(broker->port);
     QVERIFY(waitForCommands());
-    const QList<MqttPublisher *> publishers = window->findChildren<MqttPublisher *>();
-    QCOMPARE(publishers.size(), 2);
-    const MqttPublisher *further =
-        publishers[0]->moduleContext().baseAddress == 0xDC00 ? publishers[0] : publishers[1];
+    const Brelk::CrateRuntime *runtime = Access::runtime(*window);
+    const MqttPublisher *further = runtime->publisher(runtime->crate()->module(0xDC00));
     QCOMPARE(further->stateText(), QStringLiteral("MQTT: bad topic prefix"));
     QCOMPARE(further->lastError(), QStringLiteral("the module at 0xDD00 publishes under %1 already")
                                        .arg(QLatin1String(Prefix)));

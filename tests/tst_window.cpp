@@ -252,7 +252,6 @@ void TestWindow::pollTimer()
     construct();
     QTimer *timer = Access::timer(*window);
     QVERIFY(timer);
-    QCOMPARE(timer->parent(), window.get());
     QCOMPARE(timer->interval(), 100);
     QVERIFY(!timer->isSingleShot());
     QVERIFY(timer->isActive());

@@ -4,6 +4,8 @@
 #define BRELKCONTROLTESTACCESS_H
 
 #include "brelkcontrol.h"
+#include "crate.h"
+#include "crateruntime.h"
 #include "cvmecontroller.h"
 #include "modulesession.h"
 #include "moduleview.h"
@@ -19,12 +21,16 @@ public:
     // ticks run only when the test calls tick().
     static void useController(BrelkControl &window, CVmeController *controller)
     {
-        window.timer->stop();
-        window.bridge.adopt(controller, true);
+        window.runtime->pollTimer()->stop();
+        window.runtime->bridge()->adopt(controller, true);
     }
-    static CVmeController *controller(BrelkControl &window) { return window.bridge.controller(); }
-    static void tick(BrelkControl &window) { window.timeout(); }
-    static QTimer *timer(BrelkControl &window) { return window.timer; }
+    static CVmeController *controller(BrelkControl &window)
+    {
+        return window.runtime->bridge()->controller();
+    }
+    static void tick(BrelkControl &window) { window.crate->tick(); }
+    static QTimer *timer(BrelkControl &window) { return window.runtime->pollTimer(); }
+    static Brelk::CrateRuntime *runtime(BrelkControl &window) { return window.runtime; }
     static QString iniFile(BrelkControl &window) { return window.settings.path(); }
     static Brelk::ModuleSession *session(BrelkControl &window) { return window.session; }
     static Brelk::Crate *crate(BrelkControl &window) { return window.crate; }
@@ -79,7 +85,10 @@ public:
         w.session->clearEvents(0);
         w.session->clearEvents(1);
     }
-    static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w) { return w.mqttPublisher; }
+    static Brelk::MqttPublisher *mqttPublisher(BrelkControl &w)
+    {
+        return w.runtime->publisher(w.session);
+    }
 };
 
 #endif // BRELKCONTROLTESTACCESS_H

@@ -1,0 +1,343 @@
+#include "crateruntime.h"
+
+#include "crate.h"
+#include "datalog.h"
+#include "freshness.h"
+#include "modulesession.h"
+#include "readinghistory.h"
+#ifdef BRELK_MQTT
+#include "mqttpublisher.h"
+#endif
+
+#include <QDateTime>
+#include <QDebug>
+
+#include <algorithm>
+
+namespace Brelk {
+
+struct CrateRuntime::ModuleParts
+{
+    ModuleSession *session = nullptr;
+    // The module's keys in the settings file: the top of it for the first module, its group for
+    // a further one.
+    Settings keys;
+    std::unique_ptr<DataLog> dataLog;
+    std::unique_ptr<ReadingHistory> history;
+#ifdef BRELK_MQTT
+    std::unique_ptr<MqttPublisher> publisher;
+#endif
+    // The serial-number message last told, so that it is told when it changes, not every tick.
+    QString answering;
+
+    explicit ModuleParts(const Settings &keys) : keys(keys) {}
+};
+
+CrateRuntime::CrateRuntime(const QString &settingsFile, Options options, QObject *parent)
+    : QObject(parent), file(settingsFile), options(options),
+      modules(new Crate(&bus, file.baseAddress(), this))
+{
+    qRegisterMetaType<Brelk::CrateEvent>();
+    qDebug() << "Using INI file:" << file.path();
+    qDebug("BaseAddress: 0x%X", file.baseAddress());
+#ifdef BRELK_MQTT
+    commandsAllowed = remoteCommandsAllowed(file);
+#endif
+    ticks.setInterval(PollIntervalMs);
+    connect(&ticks, &QTimer::timeout, this, &CrateRuntime::tick);
+    connect(modules, &Crate::tickEnded, this, &CrateRuntime::tickEnded);
+    retryTimer.setInterval(RetryIntervalMs);
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        if (bridgeLost)
+            reopenBridge();
+        else
+            connectBridge();
+    });
+    ModuleSession *const firstModule = modules->first();
+    firstModule->setSelection(file.resolutionOptions());
+    attachParts(firstModule, file);
+}
+
+CrateRuntime::~CrateRuntime()
+{
+    stop();
+    // The publishers release their prefixes, and the logs end, while the crate still exists.
+    parts.clear();
+    delete modules;
+    modules = nullptr;
+}
+
+ModuleSession *CrateRuntime::first() const
+{
+    return modules->first();
+}
+
+CrateRuntime::ModuleParts *CrateRuntime::partsOf(const ModuleSession *module) const
+{
+    for (const auto &held : parts) {
+        if (held->session == module)
+            return held.get();
+    }
+    return nullptr;
+}
+
+DataLog *CrateRuntime::dataLog(const ModuleSession *module) const
+{
+    const ModuleParts *held = partsOf(module);
+    return held ? held->dataLog.get() : nullptr;
+}
+
+ReadingHistory *CrateRuntime::history(const ModuleSession *module) const
+{
+    const ModuleParts *held = partsOf(module);
+    return held ? held->history.get() : nullptr;
+}
+
+MqttPublisher *CrateRuntime::publisher(const ModuleSession *module) const
+{
+#ifdef BRELK_MQTT
+    const ModuleParts *held = partsOf(module);
+    return held ? held->publisher.get() : nullptr;
+#else
+    Q_UNUSED(module)
+    return nullptr;
+#endif
+}
+
+Settings CrateRuntime::moduleKeys(const ModuleSession *module) const
+{
+    const ModuleParts *held = partsOf(module);
+    return held ? held->keys : file;
+}
+
+// The session's own signals become the crate's events; the store and the log take every tick
+// after whoever shows it.
+void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
+{
+    parts.push_back(std::make_unique<ModuleParts>(keys));
+    ModuleParts *const held = parts.back().get();
+    held->session = module;
+    held->dataLog = std::make_unique<DataLog>();
+    if (options.keepHistory)
+        held->history = std::make_unique<ReadingHistory>();
+
+    connect(module, &ModuleSession::readingTaken, this, [this, held](const Reading &reading) {
+        sinceAnswer.restart();
+        const CrateEvent answering =
+            CrateEvent::moduleAnswering(held->session, reading.serialNumber);
+        if (answering.text != held->answering) {
+            held->answering = answering.text;
+            tell(answering);
+        }
+    });
+    connect(module, &ModuleSession::noAnswer, this, [this, held](qint64 silentSince) {
+        held->answering.clear();
+        tell(CrateEvent::moduleSilent(held->session, silentSince));
+    });
+    connect(module, &ModuleSession::commandFailed, this, [this, module](const QString &text) {
+        tell(CrateEvent::of(CrateEvent::CommandFailed, CrateEvent::Error, module, text));
+    });
+    connect(module, &ModuleSession::commandNote, this, [this, module](const QString &text) {
+        tell(CrateEvent::of(CrateEvent::CommandNote, CrateEvent::Warning, module, text));
+    });
+    if (held->history)
+        connect(module, &ModuleSession::readingTaken, held->history.get(),
+                &ReadingHistory::takeReading);
+    connect(module, &ModuleSession::readingTaken, held->dataLog.get(), &DataLog::takeReading);
+    connect(held->dataLog.get(), &DataLog::failed, this,
+            [this, module](const QString &path, const QString &reason) {
+                tell(CrateEvent::logFailed(module, path, reason));
+            });
+
+#ifdef BRELK_MQTT
+    held->publisher = std::make_unique<MqttPublisher>(sessionContext(&bus, module));
+    MqttPublisher *const publisher = held->publisher.get();
+    publisher->setPrefixes(&prefixes);
+    publisher->setCommandMaxAge(remoteCommandMaxAgeMs(file));
+    publisher->setCommandsAllowed(commandsAllowed);
+    publisher->attach(module);
+    connect(publisher, &MqttPublisher::stateChanged, this, [this, module, publisher] {
+        if (publisher->isPublishing())
+            tell(CrateEvent::mqttState(module, publisher->stateText(), publisher->lastError()));
+    });
+    connect(
+        publisher, &MqttPublisher::remoteCommandTaken, this, [this, module](const QString &text) {
+            tell(CrateEvent::of(CrateEvent::RemoteCommand, CrateEvent::Information, module, text));
+        });
+#endif
+}
+
+void CrateRuntime::start()
+{
+    resumeLog(parts.front().get());
+#ifdef BRELK_MQTT
+    // The first module claims its prefix before any further module can.
+    parts.front()->publisher->startFromSettings(file);
+#endif
+    for (const ModuleConfig &config : file.furtherModules())
+        addModule(config);
+    connectBridge();
+}
+
+void CrateRuntime::resumeLog(ModuleParts *held)
+{
+    const QString path = held->keys.logFile();
+    if (path.isEmpty() || held->dataLog->isLogging())
+        return;
+    const qint64 interval = held->keys.logIntervalMs();
+    held->dataLog->start(path, interval);
+    tell(CrateEvent::logStarted(held->session, path, interval));
+}
+
+void CrateRuntime::stop()
+{
+    if (stopped)
+        return;
+    stopped = true;
+    ticks.stop();
+    retryTimer.stop();
+    for (const auto &held : parts)
+        held->dataLog->stop();
+#ifdef BRELK_MQTT
+    QVector<MqttPublisher *> publishers;
+    for (const auto &held : parts)
+        publishers.push_back(held->publisher.get());
+    MqttPublisher::stopTogether(publishers);
+#endif
+    bus.close();
+}
+
+bool CrateRuntime::connectBridge()
+{
+    retryTimer.stop();
+    bridgeLost = false;
+    tell(CrateEvent::connecting());
+    if (bus.connect(file.vmeController())) {
+        tell(CrateEvent::connected(bus.name()));
+        tell(CrateEvent::connectingModule(first()->baseAddress()));
+        modules->connected();
+        sinceAnswer.start();
+        ticks.start();
+        return true;
+    }
+    modules->connectionFailed();
+    tell(CrateEvent::connectionFailed(bus.name(), options.retryConnection ? RetryIntervalMs : 0));
+    if (options.retryConnection)
+        retryTimer.start();
+    return false;
+}
+
+void CrateRuntime::stopForChoice()
+{
+    ticks.stop();
+    retryTimer.stop();
+    bridgeLost = false;
+    tell(CrateEvent::pollStopped(QDateTime::currentMSecsSinceEpoch()));
+    modules->pollStopped();
+    bus.close();
+}
+
+void CrateRuntime::pause(ModuleSession *module)
+{
+    modules->pause(module);
+}
+
+void CrateRuntime::resume(ModuleSession *module)
+{
+    modules->resume(module);
+}
+
+void CrateRuntime::tick()
+{
+    modules->tick();
+}
+
+// A USB bridge that was unplugged fails every cycle of every module: after 3 s of that it is
+// closed and opened again every 10 s, and the crate carries on as at start once it opens.
+void CrateRuntime::tickEnded()
+{
+    if (!ticks.isActive() || !sinceAnswer.isValid() || sinceAnswer.elapsed() < BridgeLostAfterMs)
+        return;
+    ticks.stop();
+    modules->connectionFailed();
+    bus.close();
+    bridgeLost = true;
+    tell(CrateEvent::bridgeLost(RetryIntervalMs));
+    retryTimer.start();
+}
+
+void CrateRuntime::reopenBridge()
+{
+    if (!bus.reopen()) {
+        retryTimer.start();
+        return;
+    }
+    bridgeLost = false;
+    tell(CrateEvent::connected(bus.name()));
+    tell(CrateEvent::connectingModule(first()->baseAddress()));
+    modules->connected();
+    sinceAnswer.start();
+    ticks.start();
+}
+
+ModuleSession *CrateRuntime::addModule(const ModuleConfig &config)
+{
+    ModuleSession *module = modules->addModule(config);
+    if (!module)
+        return nullptr;
+    attachParts(module, file.moduleGroup(config.address));
+    emit moduleAdded(module);
+    ModuleParts *const held = parts.back().get();
+    resumeLog(held);
+#ifdef BRELK_MQTT
+    held->publisher->apply(loadModuleMqttSettings(file, config.address));
+#endif
+    return module;
+}
+
+void CrateRuntime::removeModule(ModuleSession *module)
+{
+    const auto held = std::find_if(parts.begin(), parts.end(),
+                                   [module](const auto &p) { return p->session == module; });
+    if (held == parts.end() || held == parts.begin())
+        return;
+    // Its publisher says "offline" before its session goes.
+    parts.erase(held);
+    modules->removeModule(module);
+}
+
+bool CrateRuntime::moveModule(ModuleSession *module, quint32 address)
+{
+    if (!modules->moveModule(module, address))
+        return false;
+    if (ModuleParts *held = partsOf(module)) {
+        if (held != parts.front().get())
+            held->keys = file.moduleGroup(address);
+    }
+    return true;
+}
+
+#ifdef BRELK_MQTT
+void CrateRuntime::setCommandsAllowed(bool allowed)
+{
+    commandsAllowed = allowed;
+    for (const auto &held : parts)
+        held->publisher->setCommandsAllowed(allowed);
+}
+
+void CrateRuntime::applyFurtherMqttSettings()
+{
+    for (const auto &held : parts) {
+        if (held != parts.front())
+            held->publisher->apply(loadModuleMqttSettings(file, held->session->baseAddress()));
+    }
+}
+#endif
+
+void CrateRuntime::tell(const CrateEvent &event)
+{
+    emit happened(event);
+}
+
+} // namespace Brelk

@@ -1,0 +1,139 @@
+// The crate as it runs, under every screen: the bridge, the crate of module sessions, and beside
+// each module its trend store, data log and MQTT publisher. It polls every 100 ms and owns the
+// whole life: connect, try again every 10 s while the bridge cannot be opened (when asked to),
+// reopen a bridge lost while running, pause one module, stop within 2 s. What happens is told as
+// `CrateEvent`s; the main window, the module windows and the service attach to it and show them
+// their own way. Qt Core only.
+#ifndef CRATERUNTIME_H
+#define CRATERUNTIME_H
+
+#include "bridge.h"
+#include "crateevent.h"
+#include "settings.h"
+#ifdef BRELK_MQTT
+#include "mqttprefixes.h"
+#endif
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+class DataLog;
+
+namespace Brelk {
+
+class Crate;
+class ModuleSession;
+class MqttPublisher;
+class ReadingHistory;
+
+class CrateRuntime : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int RetryIntervalMs = 10000;
+    // Every module's ticks failed for this long: the bridge is taken for lost.
+    static constexpr int BridgeLostAfterMs = 3000;
+
+    struct Options
+    {
+        // Tries again every 10 s when the bridge cannot be opened, as a service must with nobody
+        // there to press OK; the window waits for its operator instead.
+        bool retryConnection = false;
+        // Keeps the last 24 hours of every module for a trend window.
+        bool keepHistory = true;
+    };
+
+    CrateRuntime(const QString &settingsFile, Options options, QObject *parent = nullptr);
+    ~CrateRuntime() override;
+
+    const Settings &settings() const { return file; }
+    Bridge *bridge() { return &bus; }
+    Crate *crate() const { return modules; }
+    ModuleSession *first() const;
+
+    // The parts beside a module's session; null for a module the runtime does not hold, and the
+    // history without `keepHistory`, the publisher in a build without MQTT.
+    DataLog *dataLog(const ModuleSession *module) const;
+    ReadingHistory *history(const ModuleSession *module) const;
+    MqttPublisher *publisher(const ModuleSession *module) const;
+
+    // Adds the further modules of the settings file, resumes every stored data log, opens the
+    // bridge and starts publishing.
+    void start();
+    // Stops the poll, writes every data log's last row, has every publisher say "offline"
+    // together and closes the bridge; at most about 2 s whatever the broker does.
+    void stop();
+
+    // One attempt to open the bridge the settings name, with its events; the poll starts when it
+    // opens. The operator's choice of another controller comes here after `stopForChoice`.
+    bool connectBridge();
+    // Stops the poll and closes the bridge while the operator chooses a controller.
+    void stopForChoice();
+    bool isPolling() const { return ticks.isActive(); }
+    // The poll's timer, running while the crate is polled; a test stops it to run ticks itself.
+    QTimer *pollTimer() { return &ticks; }
+
+    // The Module Address dialog: the module leaves the ticks until it is resumed; the rest of the
+    // crate keeps them.
+    void pause(ModuleSession *module);
+    void resume(ModuleSession *module);
+
+    // A further module with its store, log and publisher; null when the crate refuses it.
+    ModuleSession *addModule(const ModuleConfig &config);
+    // Stops the module's log and publisher (which says "offline") and removes it.
+    void removeModule(ModuleSession *module);
+    // Moves a module to a free address and keeps its parts; false when the address is taken.
+    bool moveModule(ModuleSession *module, quint32 address);
+    // A module's keys after a move: its log's keys are those of its new address.
+    Settings moduleKeys(const ModuleSession *module) const;
+
+#ifdef BRELK_MQTT
+    // The operator's "Allow Remote Commands", for every module.
+    void setCommandsAllowed(bool allowed);
+    // The further modules' publishers restart with the file's broker settings, each under its
+    // own prefix; the first module's publisher is the operator's to restart.
+    void applyFurtherMqttSettings();
+#endif
+
+signals:
+    void happened(const Brelk::CrateEvent &event);
+    // A further module and its parts exist; views attach to them here.
+    void moduleAdded(Brelk::ModuleSession *module);
+
+private:
+    struct ModuleParts;
+
+    ModuleParts *partsOf(const ModuleSession *module) const;
+    void attachParts(ModuleSession *module, const Settings &keys);
+    void resumeLog(ModuleParts *parts);
+    void tick();
+    void tickEnded();
+    void reopenBridge();
+    void tell(const CrateEvent &event);
+
+    Settings file;
+    Options options;
+    Bridge bus;
+    Crate *modules;
+    std::vector<std::unique_ptr<ModuleParts>> parts;
+#ifdef BRELK_MQTT
+    MqttPrefixes prefixes;
+#endif
+    QTimer ticks;
+    QTimer retryTimer;
+    // Since a module last completed a tick, on the monotonic clock; restarted at each opening of
+    // the bridge.
+    QElapsedTimer sinceAnswer;
+    bool bridgeLost = false;
+    bool stopped = false;
+    bool commandsAllowed = false;
+};
+
+} // namespace Brelk
+
+#endif // CRATERUNTIME_H
