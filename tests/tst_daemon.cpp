@@ -1,0 +1,301 @@
+// The service as systemd sees it: its lines on standard error with a time stamp or a journal
+// priority, the test whether standard error is the journal, and what sd_notify sends, received
+// on a notification socket of the test's own. Built without libsystemd, nothing is sent.
+#include "daemonnotify.h"
+#include "serviceline.h"
+
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace Brelk;
+
+Q_DECLARE_METATYPE(Brelk::LinePriority)
+
+namespace {
+
+#ifdef BRELK_SYSTEMD
+constexpr bool withSystemd = true;
+#else
+constexpr bool withSystemd = false;
+#endif
+
+qint64 utcMs(const char *iso)
+{
+    return QDateTime::fromString(QLatin1String(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
+
+void setOrUnset(const char *name, const QByteArray &value)
+{
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+
+} // namespace
+
+class TestDaemon : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void serviceLines_data();
+    void serviceLines();
+    void journalStream_data();
+    void journalStream();
+    void notifications_data();
+    void notifications();
+    void watchdogPingsAgainAfterHalfTheInterval();
+    void watchdogInterval_data();
+    void watchdogInterval();
+
+private:
+    // Every datagram that arrived on the notification socket since the last call.
+    QList<QByteArray> received();
+
+    QTemporaryDir socketDir;
+    int notifySocket = -1;
+};
+
+void TestDaemon::initTestCase()
+{
+    // Central European time without a zone database: +01:00 in December.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+
+    QVERIFY(socketDir.isValid());
+    const QByteArray path = QFile::encodeName(socketDir.filePath(QStringLiteral("notify")));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    notifySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(notifySocket >= 0);
+    QCOMPARE(bind(notifySocket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    qputenv("NOTIFY_SOCKET", path);
+}
+
+void TestDaemon::init()
+{
+    qunsetenv("WATCHDOG_USEC");
+    qunsetenv("WATCHDOG_PID");
+    received();
+}
+
+void TestDaemon::cleanupTestCase()
+{
+    qunsetenv("NOTIFY_SOCKET");
+    if (notifySocket >= 0)
+        close(notifySocket);
+}
+
+QList<QByteArray> TestDaemon::received()
+{
+    QList<QByteArray> datagrams;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t size = recv(notifySocket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (size < 0)
+            break;
+        datagrams << QByteArray(buffer, int(size));
+    }
+    return datagrams;
+}
+
+void TestDaemon::serviceLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<LinePriority>("priority");
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<QByteArray>("line");
+
+    const QString lost = QStringLiteral("Bridge lost; reopening");
+    QTest::newRow("journal error")
+        << lost << LinePriority::Error << true << QByteArray("<3>Bridge lost; reopening\n");
+    QTest::newRow("journal warning")
+        << lost << LinePriority::Warning << true << QByteArray("<4>Bridge lost; reopening\n");
+    QTest::newRow("journal info") << lost << LinePriority::Info << true
+                                  << QByteArray("<6>Bridge lost; reopening\n");
+    QTest::newRow("terminal: time, no priority")
+        << lost << LinePriority::Error << false
+        << QByteArray("2026-12-07T10:42:13.020+01:00 Bridge lost; reopening\n");
+    // A second line would reach the journal with the default priority and could pose as a line
+    // of the service's own.
+    QTest::newRow("journal: a line break stays in the line")
+        << QStringLiteral("MQTT: refused\n<3>forged") << LinePriority::Warning << true
+        << QByteArray("<4>MQTT: refused\\n<3>forged\n");
+    QTest::newRow("terminal: a line break stays in the line")
+        << QStringLiteral("a\r\nb\x1b[2J") << LinePriority::Info << false
+        << QByteArray("2026-12-07T10:42:13.020+01:00 a\\r\\nb\\x1b[2J\n");
+    QTest::newRow("journal: UTF-8")
+        << QStringLiteral("Channel A \u2013 ramping") << LinePriority::Info << true
+        << QByteArray("<6>Channel A \xe2\x80\x93 ramping\n");
+}
+
+void TestDaemon::serviceLines()
+{
+    QFETCH(QString, text);
+    QFETCH(LinePriority, priority);
+    QFETCH(bool, journal);
+    QFETCH(QByteArray, line);
+
+    QCOMPARE(serviceLine(text, priority, journal, utcMs("2026-12-07T09:42:13.020Z")), line);
+}
+
+void TestDaemon::journalStream_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<qulonglong>("deviceOffset");
+    QTest::addColumn<qulonglong>("inodeOffset");
+    QTest::addColumn<bool>("journal");
+
+    QTest::newRow("standard error's own device and inode") << "%1:%2" << 0ULL << 0ULL << true;
+    QTest::newRow("another inode") << "%1:%2" << 0ULL << 1ULL << false;
+    QTest::newRow("another device") << "%1:%2" << 1ULL << 0ULL << false;
+    QTest::newRow("swapped") << "%2:%1" << 0ULL << 0ULL << false;
+    QTest::newRow("no device") << ":%2" << 0ULL << 0ULL << false;
+    QTest::newRow("a third field") << "%1:%2:0" << 0ULL << 0ULL << false;
+    QTest::newRow("trailing letters") << "%1:%2x" << 0ULL << 0ULL << false;
+    QTest::newRow("signed device") << "+%1:%2" << 0ULL << 0ULL << false;
+    QTest::newRow("empty") << "" << 0ULL << 0ULL << false;
+    QTest::newRow("unset") << QString() << 0ULL << 0ULL << false;
+}
+
+void TestDaemon::journalStream()
+{
+    QFETCH(QString, format);
+    QFETCH(qulonglong, deviceOffset);
+    QFETCH(qulonglong, inodeOffset);
+    QFETCH(bool, journal);
+
+    struct stat status;
+    QCOMPARE(fstat(STDERR_FILENO, &status), 0);
+    const QByteArray saved = qgetenv("JOURNAL_STREAM");
+    setOrUnset("JOURNAL_STREAM", format.isNull()
+                                     ? QByteArray()
+                                     : format.arg(qulonglong(status.st_dev) + deviceOffset)
+                                           .arg(qulonglong(status.st_ino) + inodeOffset)
+                                           .toLatin1());
+    const bool isJournal = stderrIsJournal();
+    setOrUnset("JOURNAL_STREAM", saved.isEmpty() ? QByteArray() : saved);
+    QCOMPARE(isJournal, journal);
+}
+
+void TestDaemon::notifications_data()
+{
+    QTest::addColumn<QByteArray>("watchdogUsec");
+    QTest::addColumn<QByteArray>("watchdogPid");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QString>("statusText");
+    QTest::addColumn<QList<QByteArray>>("sent");
+
+    const QByteArray none;
+    const QByteArray tenSeconds("10000000");
+    const QByteArray ourPid = QByteArray::number(qint64(getpid()));
+    using Sent = QList<QByteArray>;
+
+    QTest::newRow("ready") << none << none << QStringList{"ready"} << QString() << Sent{"READY=1"};
+    QTest::newRow("stopping") << none << none << QStringList{"stopping"} << QString()
+                              << Sent{"STOPPING=1"};
+    QTest::newRow("status") << none << none << QStringList{"status"}
+                            << QStringLiteral("Polling 3 modules via Wiener VM-USB")
+                            << Sent{"STATUS=Polling 3 modules via Wiener VM-USB"};
+    QTest::newRow("a status cannot add an assignment")
+        << none << none << QStringList{"status"} << QStringLiteral("Bridge lost\nREADY=1")
+        << Sent{"STATUS=Bridge lost\\nREADY=1"};
+    QTest::newRow("a status cannot end early")
+        << none << none << QStringList{"status"} << QString::fromUtf8("MQTT: \0broker", 13)
+        << Sent{"STATUS=MQTT: \\x00broker"};
+    QTest::newRow("no watchdog, no ping")
+        << none << none << QStringList{"ping"} << QString() << Sent{};
+    QTest::newRow("watchdog") << tenSeconds << ourPid << QStringList{"ping"} << QString()
+                              << Sent{"WATCHDOG=1"};
+    QTest::newRow("watchdog without a pid")
+        << tenSeconds << none << QStringList{"ping"} << QString() << Sent{"WATCHDOG=1"};
+    QTest::newRow("every tick, one ping per half interval")
+        << tenSeconds << ourPid << QStringList{"ping", "ping", "ping"} << QString()
+        << Sent{"WATCHDOG=1"};
+    QTest::newRow("another process's watchdog")
+        << tenSeconds << QByteArray::number(qint64(getpid()) + 1) << QStringList{"ping"}
+        << QString() << Sent{};
+    QTest::newRow("a life") << tenSeconds << ourPid
+                            << QStringList{"status", "ready", "ping", "ping", "stopping"}
+                            << QStringLiteral("Connecting")
+                            << Sent{"STATUS=Connecting", "READY=1", "WATCHDOG=1", "STOPPING=1"};
+}
+
+void TestDaemon::notifications()
+{
+    QFETCH(QByteArray, watchdogUsec);
+    QFETCH(QByteArray, watchdogPid);
+    QFETCH(QStringList, calls);
+    QFETCH(QString, statusText);
+    QFETCH(QList<QByteArray>, sent);
+
+    setOrUnset("WATCHDOG_USEC", watchdogUsec);
+    setOrUnset("WATCHDOG_PID", watchdogPid);
+    DaemonNotifier notifier;
+    for (const QString &call : calls) {
+        if (call == QLatin1String("ready"))
+            notifier.ready();
+        else if (call == QLatin1String("status"))
+            notifier.status(statusText);
+        else if (call == QLatin1String("stopping"))
+            notifier.stopping();
+        else if (call == QLatin1String("ping"))
+            notifier.watchdogPing();
+    }
+    QCOMPARE(received(), withSystemd ? sent : QList<QByteArray>());
+}
+
+void TestDaemon::watchdogPingsAgainAfterHalfTheInterval()
+{
+    qputenv("WATCHDOG_USEC", "2000000");
+    DaemonNotifier notifier;
+    notifier.watchdogPing();
+    QTest::qWait(1020);
+    notifier.watchdogPing();
+    notifier.watchdogPing();
+    const QList<QByteArray> twice{"WATCHDOG=1", "WATCHDOG=1"};
+    QCOMPARE(received(), withSystemd ? twice : QList<QByteArray>());
+}
+
+void TestDaemon::watchdogInterval_data()
+{
+    QTest::addColumn<QByteArray>("watchdogUsec");
+    QTest::addColumn<QByteArray>("watchdogPid");
+    QTest::addColumn<qint64>("intervalMs");
+
+    const QByteArray ourPid = QByteArray::number(qint64(getpid()));
+    QTest::newRow("WatchdogSec=10") << QByteArray("10000000") << ourPid << qint64(10000);
+    QTest::newRow("no pid named") << QByteArray("10000000") << QByteArray() << qint64(10000);
+    QTest::newRow("another process's")
+        << QByteArray("10000000") << QByteArray::number(qint64(getpid()) + 1) << qint64(0);
+    QTest::newRow("off") << QByteArray() << ourPid << qint64(0);
+    QTest::newRow("not a number") << QByteArray("ten") << ourPid << qint64(0);
+}
+
+void TestDaemon::watchdogInterval()
+{
+    QFETCH(QByteArray, watchdogUsec);
+    QFETCH(QByteArray, watchdogPid);
+    QFETCH(qint64, intervalMs);
+
+    setOrUnset("WATCHDOG_USEC", watchdogUsec);
+    setOrUnset("WATCHDOG_PID", watchdogPid);
+    QCOMPARE(DaemonNotifier::watchdogIntervalMs(), withSystemd ? intervalMs : qint64(0));
+}
+
+QTEST_GUILESS_MAIN(TestDaemon)
+#include "tst_daemon.moc"
