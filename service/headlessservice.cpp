@@ -1,30 +1,33 @@
 #include "headlessservice.h"
 
-#include "display.h"
+#include "bridge.h"
+#include "crate.h"
 #include "modulesession.h"
-
-#include <QDateTime>
-
-#include <cstdio>
+#include "serviceline.h"
 
 namespace Brelk {
 
 namespace {
 
-// One line each: whatever a text brought from the network or a file, it cannot start another.
-void writeTimeStamped(const QString &text)
+LinePriority linePriority(CrateEvent::Priority priority)
 {
-    const QByteArray line =
-        (isoLocalTime(QDateTime::currentMSecsSinceEpoch()) + QLatin1Char(' ') + escapedForLog(text))
-            .toUtf8() +
-        '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    switch (priority) {
+    case CrateEvent::Error:
+        return LinePriority::Error;
+    case CrateEvent::Warning:
+        return LinePriority::Warning;
+    case CrateEvent::Information:
+        break;
+    }
+    return LinePriority::Info;
 }
 
-void timeStampedMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+void debugLine(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    writeTimeStamped(message);
+    const LinePriority priority = type == QtCriticalMsg || type == QtFatalMsg ? LinePriority::Error
+                                  : type == QtWarningMsg ? LinePriority::Warning
+                                                         : LinePriority::Info;
+    writeServiceLine(message, priority);
 }
 
 CrateRuntime::Options serviceOptions()
@@ -41,6 +44,17 @@ HeadlessService::HeadlessService(const QString &settingsFile, QObject *parent)
     : QObject(parent), crate(settingsFile, serviceOptions())
 {
     connect(&crate, &CrateRuntime::happened, this, &HeadlessService::show);
+    connect(&crate, &CrateRuntime::happened, this, &HeadlessService::tellSystemd);
+    // A poll stuck inside a vendor library call stops the pings, and systemd restarts the service.
+    connect(crate.crate(), &Crate::tickEnded, this, [this] { systemd.watchdogPing(); });
+    const qint64 watchdogMs = DaemonNotifier::watchdogIntervalMs();
+    if (watchdogMs > 0) {
+        idlePing.setInterval(int(qMax<qint64>(watchdogMs / 2, 1)));
+        connect(&idlePing, &QTimer::timeout, this, [this] {
+            if (!crate.isPolling())
+                systemd.watchdogPing();
+        });
+    }
 }
 
 HeadlessService::~HeadlessService()
@@ -51,11 +65,41 @@ HeadlessService::~HeadlessService()
 void HeadlessService::start()
 {
     crate.start();
+    // After the first attempt to open the bridge, whatever it gave: a bridge that is not there is
+    // tried again, and the unit is running.
+    systemd.ready();
+    if (idlePing.interval() > 0)
+        idlePing.start();
 }
 
 void HeadlessService::stop()
 {
+    idlePing.stop();
+    systemd.stopping();
     crate.stop();
+}
+
+void HeadlessService::tellSystemd(const CrateEvent &event)
+{
+    switch (event.kind) {
+    case CrateEvent::ConnectingModule: {
+        const int count = crate.crate()->modules().size();
+        systemd.status(
+            count == 1 ? tr("Polling 1 module via %1").arg(crate.bridge()->name())
+                       : tr("Polling %1 modules via %2").arg(count).arg(crate.bridge()->name()));
+        break;
+    }
+    case CrateEvent::ConnectionFailed:
+        systemd.status(tr("Could not open VME controller %1; trying again every %2 s")
+                           .arg(crate.bridge()->name())
+                           .arg(CrateRuntime::RetryIntervalMs / 1000));
+        break;
+    case CrateEvent::BridgeLost:
+        systemd.status(tr("Bridge lost; reopening"));
+        break;
+    default:
+        break;
+    }
 }
 
 void HeadlessService::show(const CrateEvent &event)
@@ -95,14 +139,14 @@ void HeadlessService::show(const CrateEvent &event)
     report(line, event.priority);
 }
 
-void HeadlessService::report(const QString &text, CrateEvent::Priority)
+void HeadlessService::report(const QString &text, CrateEvent::Priority priority)
 {
-    writeTimeStamped(text);
+    writeServiceLine(text, linePriority(priority));
 }
 
 void HeadlessService::timeStampDebugLines()
 {
-    qInstallMessageHandler(timeStampedMessage);
+    qInstallMessageHandler(debugLine);
 }
 
 } // namespace Brelk

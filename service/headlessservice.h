@@ -1,16 +1,19 @@
 // The panel without a window: the crate runtime with the settings file's modules, data logs and
 // MQTT publishing, and every event a window would show (status bar, message boxes) written as one
 // line on standard error, the module's address first for a further module. A bridge that cannot
-// be opened is tried again every 10 s, since nobody is there to press OK.
+// be opened is tried again every 10 s, since nobody is there to press OK. Under systemd it says
+// when it is ready, what it is doing, and that its poll still runs (the watchdog).
 #ifndef HEADLESSSERVICE_H
 #define HEADLESSSERVICE_H
 
 #include "crateevent.h"
 #include "crateruntime.h"
+#include "daemonnotify.h"
 
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 namespace Brelk {
 
@@ -31,7 +34,8 @@ public:
 
     CrateRuntime *runtime() { return &crate; }
 
-    // Writes one line to standard error, starting with the local time as the data log writes it.
+    // Writes one line to standard error: with the local time as the data log writes it, or with
+    // its priority when standard error is the journal.
     static void report(const QString &text,
                        CrateEvent::Priority priority = CrateEvent::Information);
     // Sends the debug output to standard error the same way.
@@ -39,8 +43,12 @@ public:
 
 private:
     void show(const CrateEvent &event);
+    void tellSystemd(const CrateEvent &event);
 
     CrateRuntime crate;
+    DaemonNotifier systemd;
+    // Pings the watchdog while no tick does: the bridge is being opened again.
+    QTimer idlePing;
     // The line last written about the bridge and about each module's answer, log and broker: a
     // message that would be repeated every tick, or every 10 s, is written only when it changes.
     QString bridgeLine;

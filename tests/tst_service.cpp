@@ -1,0 +1,288 @@
+// The service's executable as a crate PC runs it, against the module simulator: a bridge that is
+// missing at start and one that is unplugged and plugged back in while running, what it tells
+// systemd, the lines it writes once, the data log's last row at SIGINT, and a stop within 2 s with
+// eight modules whose broker never answers.
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A datagram socket standing in for systemd's notification socket.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString &path) : path(path)
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
+        descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        bound = descriptor >= 0 &&
+                bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket()
+    {
+        if (descriptor >= 0)
+            close(descriptor);
+    }
+    bool isBound() const { return bound; }
+    // Every assignment received so far, one per line of each datagram.
+    QStringList received()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t size = recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (size <= 0)
+                break;
+            all +=
+                QString::fromUtf8(buffer, int(size)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        }
+        return all;
+    }
+
+private:
+    QString path;
+    int descriptor = -1;
+    bool bound = false;
+    QStringList all;
+};
+
+// A broker that never answers: its listening queue is full, so a client's connect waits for an
+// answer to its SYN that never comes.
+class SilentBroker
+{
+public:
+    SilentBroker()
+    {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            listen(listener, 0) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port = ntohs(address.sin_port);
+        // Fills the queue; nothing is ever accepted.
+        for (int &client : fillers) {
+            client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        }
+        QThread::msleep(100);
+    }
+    ~SilentBroker()
+    {
+        for (int client : fillers)
+            close(client);
+        close(listener);
+    }
+    quint16 port = 0;
+
+private:
+    int listener = -1;
+    int fillers[4] = {-1, -1, -1, -1};
+};
+
+QStringList linesOf(const QByteArray &output)
+{
+    return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The lines that end with `text` after the time stamp.
+int count(const QStringList &lines, const QString &text)
+{
+    int found = 0;
+    for (const QString &line : lines)
+        found += line.endsWith(QLatin1Char(' ') + text);
+    return found;
+}
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void bridgeMissingThenUnpluggedAndReplugged();
+    void stopsWithinTwoSecondsWhenTheBrokerNeverAnswers();
+
+private:
+    void start(const QByteArray &settings, const QProcessEnvironment &extra);
+    bool waitForLine(const QString &text, int timeoutMs);
+
+    QTemporaryDir folder;
+    QProcess service;
+    QByteArray output;
+};
+
+void TestService::init()
+{
+    output.clear();
+}
+
+void TestService::cleanup()
+{
+    if (service.state() != QProcess::NotRunning) {
+        service.kill();
+        service.waitForFinished(5000);
+    }
+}
+
+void TestService::start(const QByteArray &settings, const QProcessEnvironment &extra)
+{
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(settings);
+    file.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(BRELK_SIM_DIR));
+    for (const QString &key : extra.keys())
+        environment.insert(key, extra.value(key));
+    service.setProcessEnvironment(environment);
+    service.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE), {QStringLiteral("--settings"), ini});
+    QVERIFY(service.waitForStarted(5000));
+}
+
+bool TestService::waitForLine(const QString &text, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        output += service.readAllStandardError();
+        if (count(linesOf(output), text) > 0)
+            return true;
+        service.waitForReadyRead(100);
+    }
+    return false;
+}
+
+// A USB bridge that is not there at start is tried every 10 s; one unplugged while running is
+// closed after 3 s of failed ticks and reopened every 10 s; in both cases the crate carries on as
+// at start, and the data log goes on in the same file to its last row at SIGINT.
+void TestService::bridgeMissingThenUnpluggedAndReplugged()
+{
+    const QString unplug = folder.filePath(QStringLiteral("unplugged"));
+    const QString csv = folder.filePath(QStringLiteral("log.csv"));
+    QFile cord(unplug);
+    QVERIFY(cord.open(QIODevice::WriteOnly));
+    cord.close();
+    NotifySocket systemd(folder.filePath(QStringLiteral("notify")));
+    QVERIFY(systemd.isBound());
+    QProcessEnvironment extra;
+    extra.insert(QStringLiteral("BRELKSIM_UNPLUG_FILE"), unplug);
+    extra.insert(QStringLiteral("NOTIFY_SOCKET"), folder.filePath(QStringLiteral("notify")));
+    start("[General]\nVmeController=VM-USB\nLogFile=" + csv.toUtf8() + "\nLogInterval=1\n", extra);
+
+    const QString refused =
+        QStringLiteral("Could not init VME controller Wiener VM-USB! Trying again in 10 s.");
+    QVERIFY2(waitForLine(refused, 5000), output.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(systemd.received().contains(QStringLiteral("READY=1")), 2000);
+    QVERIFY(systemd.received().contains(QStringLiteral(
+        "STATUS=Could not open VME controller Wiener VM-USB; trying again every 10 s")));
+    QFile::remove(unplug);
+    QVERIFY2(waitForLine(QStringLiteral("Module serial number 2101"), 12000), output.constData());
+    QVERIFY(
+        systemd.received().contains(QStringLiteral("STATUS=Polling 1 module via Wiener VM-USB")));
+
+    // Ticks go on for a second; the serial number is said once, not at every tick.
+    QTest::qWait(1000);
+    QVERIFY(cord.open(QIODevice::WriteOnly));
+    cord.close();
+    QElapsedTimer lost;
+    lost.start();
+    QVERIFY2(waitForLine(QStringLiteral("Bridge lost; reopening every 10 s"), 6000),
+             output.constData());
+    QVERIFY2(lost.elapsed() >= 2500, qPrintable(QString::number(lost.elapsed())));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        systemd.received().contains(QStringLiteral("STATUS=Bridge lost; reopening")), 2000);
+    QFile::remove(unplug);
+    output += service.readAllStandardError();
+    const int connectedBefore =
+        count(linesOf(output), QStringLiteral("Connected to VME controller Wiener VM-USB!"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (output += service.readAllStandardError(),
+         count(linesOf(output), QStringLiteral("Connected to VME controller Wiener VM-USB!")) ==
+             connectedBefore + 1),
+        12000);
+    QVERIFY2(waitForLine(QStringLiteral("Module serial number 2101"), 2000), output.constData());
+    QTest::qWait(1500);
+
+    const qint64 interrupted = QDateTime::currentMSecsSinceEpoch();
+    QCOMPARE(::kill(pid_t(service.processId()), SIGINT), 0);
+    QVERIFY(service.waitForFinished(5000));
+    output += service.readAllStandardError();
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
+
+    const QStringList lines = linesOf(output);
+    QCOMPARE(count(lines, QStringLiteral("Module serial number 2101")), 2);
+    QCOMPARE(count(lines, QStringLiteral("Bridge lost; reopening every 10 s")), 1);
+    QCOMPARE(count(lines, QStringLiteral("Logging to %1 at an interval of 1 s").arg(csv)), 1);
+    QCOMPARE(count(lines, QStringLiteral("Stopping on signal 2")), 1);
+
+    QFile log(csv);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+    QVERIFY2(rows.size() >= 5, qPrintable(QString::number(rows.size())));
+    const QDateTime last =
+        QDateTime::fromString(QString::fromUtf8(rows.last().split(',').first()), Qt::ISODateWithMs);
+    QVERIFY(last.isValid());
+    // The row of the stop itself, not the last whole second before it.
+    QVERIFY2(interrupted - last.toMSecsSinceEpoch() < 500,
+             qPrintable(QString::number(interrupted - last.toMSecsSinceEpoch())));
+}
+
+// Every module's publisher waits on a broker that never answers; they leave together, so eight
+// modules stop as fast as one.
+void TestService::stopsWithinTwoSecondsWhenTheBrokerNeverAnswers()
+{
+    SilentBroker broker;
+    QVERIFY(broker.port != 0);
+    QByteArray settings = "[General]\nVmeController=VM-USB\nMqttHost=127.0.0.1\nMqttPort=" +
+                          QByteArray::number(broker.port) + "\n";
+    QStringList addresses{QStringLiteral("0xDD00")};
+    for (int module = 1; module < 8; ++module) {
+        const QByteArray address = QByteArray::number(0xD000 + module * 0x100, 16).toUpper();
+        addresses << QStringLiteral("0x") + QString::fromLatin1(address);
+        settings += "[Module_" + address + "]\n";
+    }
+    QProcessEnvironment extra;
+    extra.insert(QStringLiteral("BRELKSIM_MODULES"), addresses.join(QLatin1Char(',')));
+    start(settings, extra);
+    QVERIFY2(waitForLine(QStringLiteral("0xD700: Module serial number 2108"), 5000),
+             output.constData());
+    QTest::qWait(500);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    service.terminate();
+    QVERIFY(service.waitForFinished(10000));
+    const qint64 stopMs = stopping.elapsed();
+    output += service.readAllStandardError();
+    QCOMPARE(service.exitCode(), 0);
+    QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs) + "\n" + output));
+}
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"
