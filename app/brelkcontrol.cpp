@@ -24,12 +24,6 @@
 
 using namespace Brelk;
 
-namespace {
-
-const char *const TitleVersion = "1.0";
-
-} // namespace
-
 BrelkControl::BrelkControl(QWidget *parent) : BrelkControl(Settings::besideExecutable(), parent) {}
 
 BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
@@ -43,7 +37,7 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     connect(runtime, &CrateRuntime::happened, this, &BrelkControl::showCrateEvent);
     connect(runtime, &CrateRuntime::moduleAdded, this, &BrelkControl::addModuleWindow);
     setWindowTitle(
-        tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(TitleVersion)));
+        tr("%1 Version %2").arg(QLatin1String(ProgramName), QLatin1String(ProgramShortVersion)));
 
     view = new ModuleView(this, ui, runtime, session, settings, [this](quint32 address) {
         if (!moveModule(session, address))

@@ -3,6 +3,7 @@
 #ifndef DISPLAY_H
 #define DISPLAY_H
 
+#include "programversion.h"
 #include "reading.h"
 #include "registermap.h"
 
@@ -13,8 +14,10 @@ namespace Brelk {
 
 // The program's name: the title of its dialogs and message boxes.
 constexpr char ProgramName[] = "pavex BRELK Control";
-// The version as --version, the About box, the Windows resources and the module message give it.
-constexpr char ProgramVersion[] = "1.0.0.0";
+// The version as --version, the About box, the Windows resources and the module message give it,
+// and its first two numbers as the main window's title gives them.
+constexpr char ProgramVersion[] = BRELK_VERSION;
+constexpr char ProgramShortVersion[] = BRELK_VERSION_SHORT;
 
 // Translation in the panel's context; every user-visible text goes through it.
 QString tr(const char *sourceText);
