@@ -242,6 +242,10 @@ void BrelkControl::showCrateEvent(const CrateEvent &event)
 {
     if (event.module)
         return;
+    if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupTripped)
+        qDebug().noquote() << event.text;
+    if (event.kind == CrateEvent::GroupIgnored)
+        return;
     if (event.kind == CrateEvent::ConnectionFailed) {
         QMessageBox::warning(
             this, tr(ProgramName),

@@ -212,6 +212,11 @@ void MqttPublisher::retireWorker()
     thread = nullptr;
 }
 
+void MqttPublisher::publishGroupState(const QString &group, const QJsonObject &state)
+{
+    send(QStringLiteral("group/") + group, state);
+}
+
 void MqttPublisher::workerEnded()
 {
     if (sender() != endingThread)

@@ -77,6 +77,8 @@ public:
     // The prefixes of the program's modules, shared by all their publishers; a publisher without
     // one checks nothing.
     void setPrefixes(MqttPrefixes *prefixes) { programPrefixes = prefixes; }
+    // A channel group's state on `<prefix>/group/<name>`, retained.
+    void publishGroupState(const QString &group, const QJsonObject &state);
     // Another program publishes under this prefix: its host name; empty while none does.
     QString conflictHost() const { return otherHost; }
 

@@ -125,6 +125,8 @@ void HeadlessService::show(const CrateEvent &event)
     case CrateEvent::LogStarted:
     case CrateEvent::CommandNote:
     case CrateEvent::CommandFailed:
+    case CrateEvent::GroupIgnored:
+    case CrateEvent::GroupTripped:
         break;
     case CrateEvent::RemoteCommand:
         // The publisher writes a line of its own for every command.

@@ -30,6 +30,9 @@ struct CrateEvent
         RemoteCommand,
         CommandNote,
         CommandFailed,
+        // A channel group: ignored for a bad configuration, or one of its channels tripped.
+        GroupIgnored,
+        GroupTripped,
     };
     // As syslog ranks them: the service's journal lines carry it.
     enum Priority { Error, Warning, Information };

@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QJsonObject>
 
 #include <algorithm>
 
@@ -124,6 +125,7 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
 
     connect(module, &ModuleSession::readingTaken, this, [this, held](const Reading &reading) {
         sinceAnswer.restart();
+        watchTrips(held->session);
         const CrateEvent answering =
             CrateEvent::moduleAnswering(held->session, reading.serialNumber);
         if (answering.text != held->answering) {
@@ -177,6 +179,7 @@ void CrateRuntime::start()
 #endif
     for (const ModuleConfig &config : file.furtherModules())
         addModule(config);
+    loadGroups();
     connectBridge();
 }
 
@@ -334,6 +337,105 @@ void CrateRuntime::applyFurtherMqttSettings()
     }
 }
 #endif
+
+void CrateRuntime::loadGroups()
+{
+    QVector<quint32> addresses;
+    for (const ModuleSession *module : modules->modules())
+        addresses << module->baseAddress();
+    QStringList problems;
+    const QVector<ChannelGroup> kept =
+        groupsOfCrate(file.channelGroups(&problems), addresses, &problems);
+    for (const QString &problem : problems)
+        tell(CrateEvent::of(CrateEvent::GroupIgnored, CrateEvent::Warning, nullptr, problem));
+    groups.clear();
+    for (const ChannelGroup &group : kept)
+        groups.push_back({group, QVector<bool>(group.channels.size(), false), false});
+}
+
+QVector<ChannelGroup> CrateRuntime::channelGroups() const
+{
+    QVector<ChannelGroup> list;
+    for (const GroupWatch &watch : groups)
+        list << watch.group;
+    return list;
+}
+
+bool CrateRuntime::isGroupTripped(const QString &name) const
+{
+    for (const GroupWatch &watch : groups) {
+        if (watch.group.name == name)
+            return watch.down;
+    }
+    return false;
+}
+
+void CrateRuntime::watchTrips(ModuleSession *module)
+{
+    const quint16 status = module->newestReading().status;
+    const quint16 latch = module->eventLatch();
+    for (int g = 0; g < int(groups.size()); ++g) {
+        GroupWatch &watch = groups[std::size_t(g)];
+        for (int i = 0; i < watch.group.channels.size(); ++i) {
+            const GroupChannel &channel = watch.group.channels.at(i);
+            if (channel.address != module->baseAddress())
+                continue;
+            const bool tripped = channelTripped(status, latch, channel.channel);
+            const bool newly = tripped && !watch.tripped.at(i);
+            watch.tripped[i] = tripped;
+            if (newly)
+                bringGroupDown(g, i);
+        }
+        if (watch.down && !watch.tripped.contains(true))
+            watch.down = false;
+    }
+}
+
+void CrateRuntime::bringGroupDown(int g, int tripped)
+{
+    GroupWatch &watch = groups[std::size_t(g)];
+    const ChannelGroup &group = watch.group;
+    watch.down = true;
+    QVector<int> broughtDown;
+    QStringList notBroughtDown;
+    if (group.onTrip != OnTrip::None) {
+        for (int index : outwardOrder(group.channels.size(), tripped)) {
+            const GroupChannel &channel = group.channels.at(index);
+            ModuleSession *module = modules->module(channel.address);
+            if (!module || module->isSilent() || !module->lastReading()) {
+                notBroughtDown
+                    << QStringLiteral("%1 skipped: its module does not answer").arg(channel.text());
+                continue;
+            }
+            const CommandOutcome outcome = module->execute(tripWrites(group, index));
+            if (outcome.done)
+                broughtDown << index;
+            else
+                notBroughtDown << QStringLiteral("%1 not brought down: %2")
+                                      .arg(channel.text(), outcome.failure);
+        }
+    }
+    const QString by = group.channels.at(tripped).text();
+    ModuleSession *trippedModule = modules->module(group.channels.at(tripped).address);
+    tell(CrateEvent::of(CrateEvent::GroupTripped, CrateEvent::Error, nullptr,
+                        tripLine(group, tripped, broughtDown, notBroughtDown)));
+#ifdef BRELK_MQTT
+    // Under the prefix of the module of the group's first channel, retained for whoever comes.
+    if (MqttPublisher *publisher =
+            this->publisher(modules->module(group.channels.first().address))) {
+        QJsonObject state;
+        state.insert(QStringLiteral("state"), QStringLiteral("tripped"));
+        state.insert(QStringLiteral("by"), by);
+        state.insert(QStringLiteral("time"),
+                     isoLocalTime(trippedModule ? trippedModule->newestReading().time
+                                                : QDateTime::currentMSecsSinceEpoch()));
+        publisher->publishGroupState(group.name, state);
+    }
+#else
+    Q_UNUSED(by)
+    Q_UNUSED(trippedModule)
+#endif
+}
 
 void CrateRuntime::tell(const CrateEvent &event)
 {

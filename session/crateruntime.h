@@ -8,6 +8,7 @@
 #define CRATERUNTIME_H
 
 #include "bridge.h"
+#include "channelgroup.h"
 #include "crateevent.h"
 #include "settings.h"
 #ifdef BRELK_MQTT
@@ -92,6 +93,11 @@ public:
     // A module's keys after a move: its log's keys are those of its new address.
     Settings moduleKeys(const ModuleSession *module) const;
 
+    // The channel groups the runtime acts on, as the settings file gave them at start.
+    QVector<ChannelGroup> channelGroups() const;
+    // The group's channels are down after a trip of one of them, until the operator clears it.
+    bool isGroupTripped(const QString &name) const;
+
 #ifdef BRELK_MQTT
     // The operator's "Allow Remote Commands", for every module.
     void setCommandsAllowed(bool allowed);
@@ -115,6 +121,11 @@ private:
     void tickEnded();
     void reopenBridge();
     void tell(const CrateEvent &event);
+    void loadGroups();
+    // After a module's complete tick: a channel of a group that newly reports a trip brings the
+    // group's other channels down in the same tick, through each module's one write path.
+    void watchTrips(ModuleSession *module);
+    void bringGroupDown(int group, int tripped);
 
     Settings file;
     Options options;
@@ -132,6 +143,14 @@ private:
     bool bridgeLost = false;
     bool stopped = false;
     bool commandsAllowed = false;
+    struct GroupWatch
+    {
+        ChannelGroup group;
+        // Per channel: tripped at its module's last complete tick.
+        QVector<bool> tripped;
+        bool down = false;
+    };
+    std::vector<GroupWatch> groups;
 };
 
 } // namespace Brelk

@@ -329,6 +329,44 @@ QVector<ModuleConfig> Settings::furtherModules() const
     return readModuleGroups(true);
 }
 
+QVector<ChannelGroup> Settings::channelGroups(QStringList *problems) const
+{
+    static const QString prefix = QStringLiteral("Group_");
+    IniFile settings(filePath);
+    QHash<QString, int> headers;
+    QVector<ChannelGroup> groups;
+    for (const QString &section : groupsInFile(settings, &headers)) {
+        if (!section.startsWith(prefix))
+            continue;
+        const QString name = section.mid(prefix.size());
+        if (headers.value(section) > 1) {
+            problems->append(QStringLiteral("Group %1 is ignored: its header stands %2 times in "
+                                            "the file")
+                                 .arg(escapedForLog(name))
+                                 .arg(headers.value(section)));
+            continue;
+        }
+        settings.beginGroup(section);
+        QHash<QString, QString> keys;
+        for (const QString &key : settings.childKeys()) {
+            // A list of channels or targets arrives as a list: its commas are the file's.
+            const QVariant value = settings.value(key);
+            keys.insert(key, value.userType() == QMetaType::QStringList
+                                 ? value.toStringList().join(QLatin1Char(','))
+                                 : value.toString());
+        }
+        settings.endGroup();
+        ChannelGroup group;
+        const QString problem = parseChannelGroup(name, keys, &group);
+        if (problem.isEmpty())
+            groups << group;
+        else
+            problems->append(
+                QStringLiteral("Group %1 is ignored: %2").arg(escapedForLog(name), problem));
+    }
+    return groups;
+}
+
 QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
 {
     const IniFile settings(filePath);

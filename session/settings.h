@@ -5,6 +5,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include "channelgroup.h"
 #include "reading.h"
 
 #include <QString>
@@ -62,6 +63,10 @@ public:
     Settings moduleGroup(quint32 address) const;
     // "Module_DC00".
     static QString moduleGroupName(quint32 address);
+
+    // The channel groups of the `[Group_<Name>]` sections, in the file's order. A section whose
+    // header stands twice is refused like a module group, with the reason in `problems`.
+    QVector<ChannelGroup> channelGroups(QStringList *problems) const;
 
     // A16 base address of the module; a value that is no number, or lies outside the A16 space,
     // falls back to 0xDD00 (the latter with a debug line).
