@@ -42,6 +42,8 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     ui->setupUi(this);
     crate = new Crate(&bridge, settings.baseAddress(), this);
     session = crate->first();
+    // Before the view, which shows the ceilings and bounds its dialogs by them.
+    session->setVoltageCeilings(settings.voltageCeilings());
     timer = new QTimer(this);
     timer->setInterval(PollIntervalMs);
     connect(timer, &QTimer::timeout, this, &BrelkControl::timeout);
@@ -153,6 +155,7 @@ void BrelkControl::editModules()
         config.address = config.storedAddress = module->baseAddress();
         config.name = module->name();
         config.selection = module->selection();
+        config.ceilings = module->voltageCeilings();
         modules.push_back(config);
     }
     if (!editFurtherModules(this, session->baseAddress(), &modules))

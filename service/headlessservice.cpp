@@ -45,6 +45,7 @@ HeadlessService::HeadlessService(const QString &settingsFile, QObject *parent)
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &HeadlessService::connectBridge);
     session->setSelection(settings.resolutionOptions());
+    session->setVoltageCeilings(settings.voltageCeilings());
     addModule(session, settings);
 }
 

@@ -5,6 +5,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include "commands.h"
 #include "reading.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ struct ModuleConfig
     // Free text, such as "Drift chamber"; empty when the module has no name.
     QString name;
     ResolutionSelection selection;
+    // "VsetMaxA" and "VsetMaxB" of the group; read from the file only, never written.
+    VoltageCeilings ceilings{};
     // The address whose group holds the module's keys now, or NewModule for a module not stored
     // yet: a module whose address is edited keeps its log and topic keys.
     quint32 storedAddress = NewModule;
@@ -78,6 +81,9 @@ public:
     // The module's hardware options; an absent key is today's default (1 V, 1 uA, none), any
     // other value the default with a debug line naming key and value. Never written.
     ResolutionSelection resolutionOptions() const;
+    // "VsetMaxA" and "VsetMaxB", in volts; an absent key is no ceiling, a value that is no number
+    // or is negative none either, with a debug line naming key and value. Never written.
+    VoltageCeilings voltageCeilings() const;
 
     // The data log that runs across restarts: an empty path when none.
     QString logFile() const;
