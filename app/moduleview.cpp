@@ -138,8 +138,13 @@ void ModuleView::connectForm()
         QPushButton *const limitI[] = {ui->btnSetSoftLimitI_A, ui->btnSetSoftLimitI_B};
         QPushButton *const limitI2[] = {ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
         connect(clear[ch], &QPushButton::clicked, this, [=] { session->clearEvents(ch); });
-        connect(vset[ch], &QPushButton::clicked, this,
-                [=] { session->execute(askSetVoltage(parent, ch, shown->values())); });
+        connect(vset[ch], &QPushButton::clicked, this, [=] {
+            session->execute(
+                askSetVoltage(parent, ch, shown->values(), session->voltageCeilings()));
+        });
+        const QString ceiling = setVoltageToolTip(ch, session->voltageCeilings());
+        if (!ceiling.isEmpty())
+            vset[ch]->setToolTip(ceiling);
         connect(ramp[ch], &QPushButton::clicked, this,
                 [=] { session->execute(askRampSpeed(parent, ch, shown->values())); });
         connect(limitI[ch], &QPushButton::clicked, this, [=] {
