@@ -103,7 +103,8 @@ void ModuleView::buildToolsMenu()
         window, {[this] { return moduleSession->lastReading(); },
                  [this] { return moduleSession->selection(); },
                  [this](const WriteList &writes) { moduleSession->execute(writes); },
-                 [this] { return moduleSession->baseAddress(); }});
+                 [this] { return moduleSession->baseAddress(); },
+                 [this] { return moduleSession->voltageCeilings(); }});
     actionSaveSetPoints = menuTools->addAction(tr("Save Set Points..."));
     actionSaveSetPoints->setObjectName(QStringLiteral("actionSaveSetPoints"));
     connect(actionSaveSetPoints, &QAction::triggered, setPointTool, &SetPointTool::save);
