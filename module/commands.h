@@ -74,9 +74,9 @@ RegisterWrite setVoltageResend(int channel);
 WriteList softLimitIWrites(int channel, quint16 count);
 WriteList softLimitI2Writes(int channel, quint16 count);
 
-// The highest set voltage the operator allows on each channel, in volts, below the module's own
-// hardware limit: a typo of 15000 for 1500 is refused by the program and never reaches the
-// module. A channel without one is bounded by the module and the dialog's range alone.
+// The highest set voltage the operator allows on each channel, in volts. The module's own limit
+// lies far above what a detector takes; with a ceiling a typo of 15000 for 1500 is refused by the
+// program and never reaches the module. A channel without one is bounded by the dialog's range.
 struct VoltageCeilings
 {
     std::optional<double> volts[2];
