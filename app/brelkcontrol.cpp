@@ -117,6 +117,7 @@ void BrelkControl::editModules()
         config.address = config.storedAddress = module->baseAddress();
         config.name = module->name();
         config.selection = module->selection();
+        config.ceilings = module->voltageCeilings();
         modules.push_back(config);
     }
     if (!editFurtherModules(this, session->baseAddress(), &modules))

@@ -18,10 +18,11 @@ QChar channelLetter(int channel)
 // An entry confirmed in a dialog goes through the checks of a command from anywhere else, so that
 // it is rounded and converted the same way; one the checks refuse writes nothing.
 WriteList checkedWrites(Quantity quantity, int channel, double entered,
-                        const ResolutionSelection &selection)
+                        const ResolutionSelection &selection,
+                        const VoltageCeilings &ceilings = VoltageCeilings())
 {
-    const CheckedEntry checked =
-        checkEntry(quantity, entered / entryRange(quantity, selection).factor, selection);
+    const CheckedEntry checked = checkEntry(
+        quantity, entered / entryRange(quantity, selection).factor, selection, ceilings, channel);
     if (checked.problem != EntryProblem::None)
         return WriteList();
     return entryWrites(quantity, channel, checked.entered, selection);
@@ -32,9 +33,11 @@ WriteList checkedWrites(Quantity quantity, int channel, double entered,
 // The range, decimals and conversion of each dialog come from entryRange() and checkEntry(),
 // which also check and convert the same commands when they arrive from elsewhere.
 
-WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown)
+WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values &shown,
+                        const VoltageCeilings &ceilings)
 {
-    const EntryRange range = entryRange(Quantity::SetVoltage, ResolutionSelection());
+    const EntryRange range =
+        entryRange(Quantity::SetVoltage, ResolutionSelection(), ceilings, channel);
     const QString label = tr("Input a Set Voltage (0...%1 V) for Channel %2")
                               .arg(range.maximum)
                               .arg(channelLetter(channel));
@@ -42,8 +45,15 @@ WriteList askSetVoltage(QWidget *window, int channel, const ReadingForm::Values 
     const double volts =
         QInputDialog::getDouble(window, tr(ProgramName), label, shown.vset[channel], range.minimum,
                                 range.maximum, range.decimals, &ok);
-    return ok ? checkedWrites(Quantity::SetVoltage, channel, volts, ResolutionSelection())
+    return ok ? checkedWrites(Quantity::SetVoltage, channel, volts, ResolutionSelection(), ceilings)
               : WriteList();
+}
+
+QString setVoltageToolTip(int channel, const VoltageCeilings &ceilings)
+{
+    const EntryRange range =
+        entryRange(Quantity::SetVoltage, ResolutionSelection(), ceilings, channel);
+    return range.ceiling.isEmpty() ? QString() : tr("Highest set voltage: %1").arg(range.ceiling);
 }
 
 WriteList askRampSpeed(QWidget *window, int channel, const ReadingForm::Values &shown)

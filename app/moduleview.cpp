@@ -96,7 +96,8 @@ void ModuleView::buildToolsMenu()
         window, {[this] { return moduleSession->lastReading(); },
                  [this] { return moduleSession->selection(); },
                  [this](const WriteList &writes) { moduleSession->execute(writes); },
-                 [this] { return moduleSession->baseAddress(); }});
+                 [this] { return moduleSession->baseAddress(); },
+                 [this] { return moduleSession->voltageCeilings(); }});
     actionSaveSetPoints = menuTools->addAction(tr("Save Set Points..."));
     actionSaveSetPoints->setObjectName(QStringLiteral("actionSaveSetPoints"));
     connect(actionSaveSetPoints, &QAction::triggered, setPointTool, &SetPointTool::save);
@@ -126,8 +127,13 @@ void ModuleView::connectForm()
         QPushButton *const limitI[] = {ui->btnSetSoftLimitI_A, ui->btnSetSoftLimitI_B};
         QPushButton *const limitI2[] = {ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
         connect(clear[ch], &QPushButton::clicked, this, [=] { session->clearEvents(ch); });
-        connect(vset[ch], &QPushButton::clicked, this,
-                [=] { session->execute(askSetVoltage(parent, ch, shown->values())); });
+        connect(vset[ch], &QPushButton::clicked, this, [=] {
+            session->execute(
+                askSetVoltage(parent, ch, shown->values(), session->voltageCeilings()));
+        });
+        const QString ceiling = setVoltageToolTip(ch, session->voltageCeilings());
+        if (!ceiling.isEmpty())
+            vset[ch]->setToolTip(ceiling);
         connect(ramp[ch], &QPushButton::clicked, this,
                 [=] { session->execute(askRampSpeed(parent, ch, shown->values())); });
         connect(limitI[ch], &QPushButton::clicked, this, [=] {

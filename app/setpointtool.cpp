@@ -99,7 +99,10 @@ void SetPointTool::restore()
     const ResolutionSelection selection = panel.selection();
     SetPoints setPoints;
     QString problem;
-    if (!readSetPointFile(path, selection, &setPoints, &problem)) {
+    // A file above a ceiling is refused like a file outside the dialogs' ranges.
+    if (readSetPointFile(path, selection, &setPoints, &problem))
+        problem = setPointCeilingProblem(setPoints, panel.ceilings());
+    if (!problem.isEmpty()) {
         tell(window, QMessageBox::Warning,
              tr("The set points in\n%1\nare not restored:\n%2\n\nNothing was "
                 "written to the module.")

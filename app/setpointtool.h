@@ -31,6 +31,8 @@ public:
         // Carries out a list of register writes on the module.
         std::function<void(const Brelk::WriteList &)> execute;
         std::function<quint32()> baseAddress;
+        // The module's ceilings on the set voltages: a file above one is not restored.
+        std::function<Brelk::VoltageCeilings()> ceilings;
     };
 
     SetPointTool(QWidget *window, Panel panel);

@@ -30,6 +30,19 @@ bool isCurrentLimit(Quantity quantity)
     return quantity == Quantity::SoftLimitI || quantity == Quantity::SoftLimitI2;
 }
 
+EntryRange entryRange(Quantity quantity, const ResolutionSelection &selection,
+                      const VoltageCeilings &ceilings, int channel)
+{
+    EntryRange range = entryRange(quantity, selection);
+    const std::optional<double> &ceiling = ceilings.volts[channel];
+    if (quantity == Quantity::SetVoltage && ceiling && *ceiling < range.maximum) {
+        // Down to the dialog's step, so that the largest entry the dialog takes is not above it.
+        range.maximum = heldLimitEntry(*ceiling, range.decimals);
+        range.ceiling = voltageCeilingText(ceilings, channel);
+    }
+    return range;
+}
+
 EntryRange entryRange(Quantity quantity, const ResolutionSelection &selection)
 {
     EntryRange range;
@@ -103,9 +116,15 @@ WriteList entryWrites(Quantity quantity, int channel, double entered,
 
 CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelection &selection)
 {
+    return checkEntry(quantity, value, selection, VoltageCeilings(), 0);
+}
+
+CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelection &selection,
+                        const VoltageCeilings &ceilings, int channel)
+{
     CheckedEntry checked;
     checked.quantity = quantity;
-    checked.range = entryRange(quantity, selection);
+    checked.range = entryRange(quantity, selection, ceilings, channel);
     if (!checked.range.offered) {
         checked.problem = EntryProblem::NotOffered;
         return checked;
@@ -128,7 +147,9 @@ CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelecti
     // The spin box's own bounds are held to its decimals as well.
     if (!(checked.entered >= heldEntry(range.minimum, range.decimals) &&
           checked.entered <= heldEntry(range.maximum, range.decimals)))
-        checked.problem = EntryProblem::OutOfRange;
+        checked.problem = checked.entered > range.maximum && !range.ceiling.isEmpty()
+                              ? EntryProblem::AboveCeiling
+                              : EntryProblem::OutOfRange;
     return checked;
 }
 
@@ -141,6 +162,9 @@ QString entryProblemText(const CheckedEntry &entry, const QString &name)
         break;
     case EntryProblem::NotOffered:
         return QStringLiteral("no second current range is selected");
+    case EntryProblem::AboveCeiling:
+        return QStringLiteral("%1 %2 %3 is above the ceiling of %4")
+            .arg(name, shortNumber(entry.entered, range.decimals), range.unit, range.ceiling);
     case EntryProblem::BelowOneStep:
     case EntryProblem::Negative:
     case EntryProblem::OutOfRange:

@@ -23,8 +23,14 @@ struct EntryRange
     int decimals = DialogDecimals;
     // False for the second-range limit while no second range is selected: no dialog is offered.
     bool offered = true;
+    // "1500 V (VsetMaxA)" when the maximum is the channel's ceiling rather than the module's.
+    QString ceiling;
 };
 EntryRange entryRange(Quantity quantity, const ResolutionSelection &selection);
+// The range of one channel's dialog: a set voltage's maximum is lowered to the channel's ceiling
+// (to the dialog's step below it), when the ceiling is below the module's own.
+EntryRange entryRange(Quantity quantity, const ResolutionSelection &selection,
+                      const VoltageCeilings &ceilings, int channel);
 
 // An entry as the dialog's spin box holds it: rounded to the dialog's decimals.
 double heldEntry(double entered, int decimals);
@@ -48,6 +54,8 @@ enum class EntryProblem {
     // A current limit above 0 but below one step of the dialog, or below 0.
     BelowOneStep,
     Negative,
+    // A set voltage above the channel's ceiling.
+    AboveCeiling,
 };
 
 struct CheckedEntry
@@ -62,12 +70,16 @@ struct CheckedEntry
 // units, rounded to its decimals (a current limit rounded down), inside its range, and only while
 // the dialog is offered.
 CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelection &selection);
+// The same for one channel, whose set voltage is held to its ceiling.
+CheckedEntry checkEntry(Quantity quantity, double value, const ResolutionSelection &selection,
+                        const VoltageCeilings &ceilings, int channel);
 
 // At most `decimals` places, without trailing zeros: "1500", "0.5", "6.55".
 QString shortNumber(double value, int decimals);
 
-// Why a checked entry is refused, as "limit_i takes 0 (no limit) or 0.1 to 6 mA"; `name` is how
-// the caller calls the value. Empty for an entry without a problem.
+// Why a checked entry is refused, as "limit_i takes 0 (no limit) or 0.1 to 6 mA" or "vset 1600 V
+// is above the ceiling of 1500 V (VsetMaxA)"; `name` is how the caller calls the value. Empty for
+// an entry without a problem.
 QString entryProblemText(const CheckedEntry &entry, const QString &name);
 
 } // namespace Brelk

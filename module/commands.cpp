@@ -93,4 +93,31 @@ WriteList softLimitI2Writes(int channel, quint16 count)
     return {{regSoftLimitI2[channel], count}};
 }
 
+QString voltageCeilingText(const VoltageCeilings &ceilings, int channel)
+{
+    if (!ceilings.volts[channel])
+        return QString();
+    return QStringLiteral("%1 V (%2)")
+        .arg(QString::number(*ceilings.volts[channel], 'g', 10),
+             QLatin1String(VoltageCeilingKeys[channel]));
+}
+
+QString ceilingProblem(const WriteList &writes, const VoltageCeilings &ceilings)
+{
+    for (const RegisterWrite &write : writes) {
+        for (int ch = 0; ch < 2; ++ch) {
+            if (write.reg != regVsetWrite[ch] || write.resendsSetVoltage || !ceilings.volts[ch])
+                continue;
+            const double volts = write.word * VoltsPerCount;
+            if (volts > *ceilings.volts[ch]) {
+                return QStringLiteral("channel %1 Vset %2 V is above the ceiling of %3")
+                    .arg(QChar('A' + ch))
+                    .arg(volts)
+                    .arg(voltageCeilingText(ceilings, ch));
+            }
+        }
+    }
+    return QString();
+}
+
 } // namespace Brelk

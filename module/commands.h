@@ -11,6 +11,8 @@
 #include <QString>
 #include <QVector>
 
+#include <optional>
+
 namespace Brelk {
 
 // Set voltage and ramp speed dialog ranges.
@@ -71,6 +73,30 @@ WriteList rampSpeedWrites(int channel, quint16 count);
 RegisterWrite setVoltageResend(int channel);
 WriteList softLimitIWrites(int channel, quint16 count);
 WriteList softLimitI2Writes(int channel, quint16 count);
+
+// The highest set voltage the operator allows on each channel, in volts. The module's own limit
+// lies far above what a detector takes; with a ceiling a typo of 15000 for 1500 is refused by the
+// program and never reaches the module. A channel without one is bounded by the dialog's range.
+struct VoltageCeilings
+{
+    std::optional<double> volts[2];
+
+    bool operator==(const VoltageCeilings &o) const
+    {
+        return volts[0] == o.volts[0] && volts[1] == o.volts[1];
+    }
+    bool operator!=(const VoltageCeilings &o) const { return !(*this == o); }
+};
+
+// The settings keys of the channels' ceilings, which every refusal names so that the operator
+// knows where to change them.
+constexpr const char *VoltageCeilingKeys[2] = {"VsetMaxA", "VsetMaxB"};
+// "1500 V (VsetMaxA)"; empty for a channel without a ceiling.
+QString voltageCeilingText(const VoltageCeilings &ceilings, int channel);
+// Empty when no set voltage of the list is above its channel's ceiling; else, for the first that
+// is, "channel A Vset 1600 V is above the ceiling of 1500 V (VsetMaxA)". A re-sent set voltage is
+// the one the module holds already and sets nothing new, so it is not judged.
+QString ceilingProblem(const WriteList &writes, const VoltageCeilings &ceilings);
 
 } // namespace Brelk
 

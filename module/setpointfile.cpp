@@ -343,6 +343,20 @@ bool readSetPointFile(const QString &path, const ResolutionSelection &panel, Set
     return true;
 }
 
+QString setPointCeilingProblem(const SetPoints &setPoints, const VoltageCeilings &ceilings)
+{
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::optional<double> &ceiling = ceilings.volts[ch];
+        if (ceiling && setPoints.vset[ch] * VoltsPerCount > *ceiling) {
+            return tr("%1 = %2 is above the ceiling of %3.")
+                .arg(entryName(QLatin1String(ChannelGroups[ch]), QStringLiteral("VsetCount")))
+                .arg(setPoints.vset[ch])
+                .arg(voltageCeilingText(ceilings, ch));
+        }
+    }
+    return QString();
+}
+
 quint16 maximumVsetCount()
 {
     return registerCount(SetVoltageMaximum / VoltsPerCount);

@@ -45,6 +45,10 @@ bool writeSetPointFile(const QString &path, const SetPoints &setPoints, QString 
 bool readSetPointFile(const QString &path, const ResolutionSelection &panel, SetPoints *setPoints,
                       QString *problem);
 
+// Empty when both set voltages of the file are within the channels' ceilings; else the first
+// that is not, as "[A] VsetCount = 1600 is above the ceiling of 1500 V (VsetMaxA)."
+QString setPointCeilingProblem(const SetPoints &setPoints, const VoltageCeilings &ceilings);
+
 // Largest counts the command dialogs can produce under a resolution selection.
 quint16 maximumVsetCount();
 quint16 minimumRampCount();

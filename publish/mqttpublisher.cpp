@@ -36,7 +36,7 @@ std::function<ModuleContext()> sessionContext(const Bridge *bridge, const Module
         return ModuleContext{bridge->name(),      int(session->baseAddress()),
                              options.fineVoltage, options.currentResolution,
                              options.secondRange, host,
-                             mqttInstanceId()};
+                             mqttInstanceId(),    session->voltageCeilings()};
     };
 }
 
@@ -282,9 +282,11 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
     conditions.conflictHost = otherHost;
     conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
     conditions.maxAgeMs = commandMaxAgeMs;
+    conditions.channel = channel;
     if (session) {
         conditions.freshness = session->commandFreshness(receivedMs);
         conditions.selection = session->selection();
+        conditions.ceilings = session->voltageCeilings();
         if (const Reading *newest = session->lastReading())
             conditions.serialNumber = newest->serialNumber;
     }
@@ -300,7 +302,8 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
             const CommandOutcome outcome = session->execute(
                 remoteCommandWrites(command, verdict, channel, conditions.selection));
             if (!outcome.done) {
-                verdict.error = QLatin1String(RemoteError::WriteFailed);
+                verdict.error = QLatin1String(outcome.refused ? RemoteError::OutOfRange
+                                                              : RemoteError::WriteFailed);
                 verdict.message = outcome.failure;
             } else {
                 verdict.message = outcome.notes.join(QStringLiteral("; "));

@@ -57,6 +57,11 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
     object.insert(QStringLiteral("current_resolution"),
                   currentResolutionName(context.currentResolution));
     object.insert(QStringLiteral("second_range"), secondRangeName(context.secondRange));
+    const char *const ceilingKeys[2] = {"vset_max_a", "vset_max_b"};
+    for (int ch = 0; ch < 2; ++ch) {
+        if (context.ceilings.volts[ch])
+            object.insert(QLatin1String(ceilingKeys[ch]), *context.ceilings.volts[ch]);
+    }
     if (!context.instance.isEmpty()) {
         object.insert(QStringLiteral("host"), context.host);
         object.insert(QStringLiteral("instance"), context.instance);

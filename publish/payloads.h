@@ -3,6 +3,7 @@
 #ifndef PAYLOADS_H
 #define PAYLOADS_H
 
+#include "commands.h"
 #include "reading.h"
 
 #include <QByteArray>
@@ -23,6 +24,8 @@ struct ModuleContext
     // that no other program shares. Empty in a context that is not a running program's.
     QString host;
     QString instance;
+    // The operator's ceilings on the set voltages; published only where there is one.
+    VoltageCeilings ceilings{};
 };
 
 // `<prefix>/a` or `<prefix>/b`: the channel's values of one tick. `events` is a channel event

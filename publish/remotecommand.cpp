@@ -223,8 +223,8 @@ RemoteVerdict judgeRemoteCommand(const RemoteCommand &command, const RemoteCondi
                           : QStringLiteral("the module here has serial number %1")
                                 .arg(QString::number(conditions.serialNumber, 16)));
     if (command.action != RemoteAction::Clear) {
-        verdict.entry =
-            checkEntry(commandKey(command.action).quantity, command.value, conditions.selection);
+        verdict.entry = checkEntry(commandKey(command.action).quantity, command.value,
+                                   conditions.selection, conditions.ceilings, conditions.channel);
         if (verdict.entry.problem == EntryProblem::NotOffered)
             return refuse(RemoteError::OutOfRange,
                           QStringLiteral("no second current range is selected at the panel"));

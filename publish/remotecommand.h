@@ -86,6 +86,10 @@ struct RemoteConditions
     qint64 wallClockMs = 0;
     qint64 maxAgeMs = DefaultCommandMaxAgeMs;
     ResolutionSelection selection;
+    // The command's channel (0 = A) and the module's ceilings: a set voltage above the channel's
+    // is refused as the dialog would not take it.
+    int channel = 0;
+    VoltageCeilings ceilings;
 };
 
 struct RemoteVerdict

@@ -37,6 +37,7 @@ ModuleSession *Crate::addModule(const ModuleConfig &config)
     session->setFurtherModule(true);
     session->setName(config.name);
     session->setSelection(config.selection);
+    session->setVoltageCeilings(config.ceilings);
     // A module added while the bridge is open is polled from the next tick as after a connection.
     if (bus && bus->isOpen())
         session->connected();

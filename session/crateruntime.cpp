@@ -57,6 +57,8 @@ CrateRuntime::CrateRuntime(const QString &settingsFile, Options options, QObject
     });
     ModuleSession *const firstModule = modules->first();
     firstModule->setSelection(file.resolutionOptions());
+    // Before any view, which shows the ceilings and bounds its dialogs by them.
+    firstModule->setVoltageCeilings(file.voltageCeilings());
     attachParts(firstModule, file);
 }
 

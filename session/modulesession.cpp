@@ -105,6 +105,16 @@ int channelOf(Register setVoltageWrite)
 CommandOutcome ModuleSession::execute(const WriteList &writes)
 {
     CommandOutcome outcome;
+    // Not counted among the failed commands: the bus was never asked.
+    const QString aboveCeiling = ceilingProblem(writes, ceilings);
+    if (!aboveCeiling.isEmpty()) {
+        outcome.done = false;
+        outcome.refused = true;
+        outcome.failure = aboveCeiling.at(0).toUpper() + aboveCeiling.mid(1) +
+                          QStringLiteral("; nothing was written");
+        emit commandFailed(outcome.failure);
+        return outcome;
+    }
     const auto fail = [&](Register reg, bool read, int status) {
         outcome.done = false;
         outcome.failedRegister = reg;

@@ -23,6 +23,9 @@ class Bridge;
 struct CommandOutcome
 {
     bool done = true;
+    // Not done, and nothing was read or written: the list asked for more than the session allows
+    // (a set voltage above the channel's ceiling). `failure` says why.
+    bool refused = false;
     // The writes that reached the module, with every re-sent set voltage as it was written.
     WriteList written;
     // On a failure: the register whose cycle failed and whether it was the read-back of a set
@@ -61,6 +64,11 @@ public:
     ResolutionSelection selection() const { return options; }
     void setSelection(const ResolutionSelection &selection) { options = selection; }
 
+    // The operator's ceilings on the set voltages (VsetMaxA, VsetMaxB): `execute` refuses a list
+    // that would set a channel above its own, whoever made the list.
+    VoltageCeilings voltageCeilings() const { return ceilings; }
+    void setVoltageCeilings(const VoltageCeilings &newCeilings) { ceilings = newCeilings; }
+
     // What happened to the bridge, as the stale rules and the latch need to know it.
     void connected();
     void connectionFailed();
@@ -92,8 +100,9 @@ public:
 
     // Carries out a command's writes in order. A re-sent set voltage is the one the module holds
     // at that moment, read back on the bus before anything is written (or the one this list wrote
-    // before it), and is left out on a tripped channel. Reports failures and notes through the
-    // signals below as well as in the result.
+    // before it), and is left out on a tripped channel. A list with a set voltage above its
+    // channel's ceiling is refused whole, before any cycle. Reports failures, refusals and notes
+    // through the signals below as well as in the result.
     CommandOutcome execute(const WriteList &writes);
     // Commands whose cycles failed since the session began, and the newest failure's text.
     int failedCommands() const { return failures; }
@@ -113,7 +122,8 @@ signals:
     // The readings turned stale, or live again at a complete tick.
     void staleChanged(bool stale);
     void baseAddressChanged(int oldAddress, int newAddress);
-    // A command's cycle failed (see CommandOutcome::failure); the rest of it was not written.
+    // A command's cycle failed, or the command was refused before any cycle (see
+    // CommandOutcome::failure); the rest of it was not written.
     void commandFailed(const QString &text);
     // A command did what was asked, and the operator must know more (CommandOutcome::notes).
     void commandNote(const QString &text);
@@ -129,6 +139,7 @@ private:
     bool furtherModule = false;
     qint64 lastAnswerMs = 0;
     ResolutionSelection options;
+    VoltageCeilings ceilings;
     Freshness freshness;
     bool staleShown = false;
     Reading newest;

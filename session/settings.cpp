@@ -15,6 +15,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -38,6 +39,7 @@ const char *const SecondRangeKey = "SecondRange";
 const char *const LogFileKey = "LogFile";
 const char *const LogIntervalKey = "LogInterval";
 const char *const NameKey = "Name";
+const char *const UnknownOption = "(not a known option); using the default";
 const quint32 HighestA16Address = 0xFFFF;
 const QLatin1String ModuleGroupPrefix("Module_");
 
@@ -70,20 +72,36 @@ bool parseBaseAddress(const QString &text, int *address)
     return ok;
 }
 
-// An option key that is absent keeps the default; one the parser refuses is named.
+// A ceiling in volts: a finite number, 0 or more.
+bool parseVoltageCeiling(const QString &text, std::optional<double> *volts)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0)
+        return false;
+    *volts = value;
+    return true;
+}
+
+// An option key that is absent keeps the default; one the parser refuses is named, with what
+// becomes of it.
 template <typename Value>
 void readOption(const QSettings &settings, const char *key, bool (*parse)(const QString &, Value *),
-                Value *value)
+                Value *value, const char *refused = UnknownOption)
 {
     if (!settings.contains(QLatin1String(key)))
         return;
-    const QString text = settings.value(QLatin1String(key)).toString();
+    // The toolkit reads "1,500" as a list of two texts.
+    const QVariant stored = settings.value(QLatin1String(key));
+    const QString text = stored.userType() == QMetaType::QStringList
+                             ? stored.toStringList().join(QLatin1Char(','))
+                             : stored.toString();
     const QString where = settings.group().isEmpty()
                               ? QLatin1String(key)
                               : settings.group() + QLatin1Char('/') + QLatin1String(key);
     if (!parse(text, value))
         qDebug().noquote() << "Ignoring the setting" << where << "=" << escapedForLog(text)
-                           << "(not a known option); using the default";
+                           << refused;
 }
 
 // The file's groups in the order they stand, those without a key too: every key of a further
@@ -408,6 +426,7 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
                               .toString()
                               .trimmed();
             module.selection = moduleGroup(address).resolutionOptions();
+            module.ceilings = moduleGroup(address).voltageCeilings();
             modules.push_back(module);
         }
     }
@@ -554,6 +573,19 @@ ResolutionSelection Settings::resolutionOptions() const
     readOption(settings, CurrentResolutionKey, parseCurrentResolution, &options.currentResolution);
     readOption(settings, SecondRangeKey, parseSecondRange, &options.secondRange);
     return options;
+}
+
+VoltageCeilings Settings::voltageCeilings() const
+{
+    IniFile settings(filePath);
+    if (!group.isEmpty())
+        settings.beginGroup(group);
+    VoltageCeilings ceilings;
+    for (int ch = 0; ch < 2; ++ch) {
+        readOption(settings, VoltageCeilingKeys[ch], parseVoltageCeiling, &ceilings.volts[ch],
+                   "(not a number of volts, 0 or more); no ceiling");
+    }
+    return ceilings;
 }
 
 QString Settings::logFile() const

@@ -6,6 +6,7 @@
 #define SETTINGS_H
 
 #include "channelgroup.h"
+#include "commands.h"
 #include "reading.h"
 
 #include <QString>
@@ -27,6 +28,8 @@ struct ModuleConfig
     // Free text, such as "Drift chamber"; empty when the module has no name.
     QString name;
     ResolutionSelection selection;
+    // "VsetMaxA" and "VsetMaxB" of the group; read from the file only, never written.
+    VoltageCeilings ceilings{};
     // The address whose group holds the module's keys now, or NewModule for a module not stored
     // yet: a module whose address is edited keeps its log and topic keys.
     quint32 storedAddress = NewModule;
@@ -83,6 +86,9 @@ public:
     // The module's hardware options; an absent key is today's default (1 V, 1 uA, none), any
     // other value the default with a debug line naming key and value. Never written.
     ResolutionSelection resolutionOptions() const;
+    // "VsetMaxA" and "VsetMaxB", in volts; an absent key is no ceiling, a value that is no number
+    // or is negative none either, with a debug line naming key and value. Never written.
+    VoltageCeilings voltageCeilings() const;
 
     // The data log that runs across restarts: an empty path when none.
     QString logFile() const;

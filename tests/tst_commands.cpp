@@ -4,6 +4,7 @@
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
 #include <QAction>
@@ -79,6 +80,7 @@ void TestCommands::init()
 void TestCommands::cleanup()
 {
     window.reset();
+    QFile::remove(settingsPath());
 }
 
 QVector<Write> TestCommands::writes()
@@ -86,31 +88,65 @@ QVector<Write> TestCommands::writes()
     return sim->writes();
 }
 
+// The dialog's maximum is the channel's ceiling (VsetMaxA, VsetMaxB) where it has one below the
+// module's 6000 V, and the button's tooltip names it.
 void TestCommands::setVoltage_data()
 {
+    QTest::addColumn<QByteArray>("settings");
     QTest::addColumn<QString>("button");
     QTest::addColumn<double>("entered");
     QTest::addColumn<QString>("label");
+    QTest::addColumn<double>("maximum");
+    QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QVector<Write>>("expected");
 
     const QString labelA = "Input a Set Voltage (0...6000 V) for Channel A";
     const QString labelB = "Input a Set Voltage (0...6000 V) for Channel B";
-    QTest::newRow("A 1234.5") << "btnSetVset_A" << 1234.5 << labelA
-                              << QVector<Write>{{0xDD34, 1234}};
-    QTest::newRow("A 12.9") << "btnSetVset_A" << 12.9 << labelA << QVector<Write>{{0xDD34, 12}};
-    QTest::newRow("A 0") << "btnSetVset_A" << 0.0 << labelA << QVector<Write>{{0xDD34, 0}};
-    QTest::newRow("B 6000") << "btnSetVset_B" << 6000.0 << labelB << QVector<Write>{{0xDD38, 6000}};
-    QTest::newRow("B 1234.9") << "btnSetVset_B" << 1234.9 << labelB
-                              << QVector<Write>{{0xDD38, 1234}};
+    QTest::newRow("A 1234.5") << QByteArray() << "btnSetVset_A" << 1234.5 << labelA << 6000.0
+                              << QString() << QVector<Write>{{0xDD34, 1234}};
+    QTest::newRow("A 12.9") << QByteArray() << "btnSetVset_A" << 12.9 << labelA << 6000.0
+                            << QString() << QVector<Write>{{0xDD34, 12}};
+    QTest::newRow("A 0") << QByteArray() << "btnSetVset_A" << 0.0 << labelA << 6000.0 << QString()
+                         << QVector<Write>{{0xDD34, 0}};
+    QTest::newRow("B 6000") << QByteArray() << "btnSetVset_B" << 6000.0 << labelB << 6000.0
+                            << QString() << QVector<Write>{{0xDD38, 6000}};
+    QTest::newRow("B 1234.9") << QByteArray() << "btnSetVset_B" << 1234.9 << labelB << 6000.0
+                              << QString() << QVector<Write>{{0xDD38, 1234}};
+    const QByteArray ceilingA("VsetMaxA=1500\n");
+    QTest::newRow("A under VsetMaxA: 1600 is held at the ceiling")
+        << ceilingA << "btnSetVset_A" << 1600.0 << "Input a Set Voltage (0...1500 V) for Channel A"
+        << 1500.0 << "Highest set voltage: 1500 V (VsetMaxA)" << QVector<Write>{{0xDD34, 1500}};
+    QTest::newRow("B beside VsetMaxA: 6000")
+        << ceilingA << "btnSetVset_B" << 6000.0 << labelB << 6000.0 << QString()
+        << QVector<Write>{{0xDD38, 6000}};
+    QTest::newRow("B under a ceiling of a fraction, to the dialog's step below")
+        << QByteArray("VsetMaxB=800.55\n") << "btnSetVset_B" << 900.0
+        << "Input a Set Voltage (0...800.5 V) for Channel B" << 800.5
+        << "Highest set voltage: 800.55 V (VsetMaxB)" << QVector<Write>{{0xDD38, 800}};
+    QTest::newRow("A under a ceiling above the module's 6000 V")
+        << QByteArray("VsetMaxA=8000\n") << "btnSetVset_A" << 6000.0 << labelA << 6000.0
+        << QString() << QVector<Write>{{0xDD34, 6000}};
 }
 
 void TestCommands::setVoltage()
 {
+    QFETCH(QByteArray, settings);
     QFETCH(QString, button);
     QFETCH(double, entered);
     QFETCH(QString, label);
+    QFETCH(double, maximum);
+    QFETCH(QString, toolTip);
     QFETCH(QVector<Write>, expected);
 
+    if (!settings.isEmpty()) {
+        QVERIFY(writeSettingsFile(settingsPath(), settings));
+        // The bridge opens once: the window of init() lets it go first.
+        window.reset();
+        window.reset(new BrelkControl);
+        Access::timer(*window)->stop();
+        sim->clearLog();
+    }
+    QCOMPARE(window->findChild<QPushButton *>(button)->toolTip(), toolTip);
     SeenDialog seen;
     DialogDriver::acceptDouble(entered, &seen);
     click(button.toLatin1());
@@ -118,7 +154,7 @@ void TestCommands::setVoltage()
     QCOMPARE(seen.title, QString("pavex BRELK Control"));
     QCOMPARE(seen.label, label);
     QCOMPARE(seen.minimum, 0.0);
-    QCOMPARE(seen.maximum, 6000.0);
+    QCOMPARE(seen.maximum, maximum);
     QCOMPARE(seen.decimals, 1);
     QCOMPARE(seen.parent, window.get());
     QCOMPARE(writes(), expected);

@@ -222,7 +222,8 @@ void TestModules::tick()
 
 void TestModules::windowsOfTheGroups()
 {
-    open("[Module_DE00]\nName=Drift chamber\n[Module_DC00]\nVoltageResolution=100mV\n");
+    open("[Module_DE00]\nName=Drift chamber\n[Module_DC00]\nVoltageResolution=100mV\n"
+         "VsetMaxA=1500\n");
     ModuleWindow *dc = moduleWindow("moduleWindow_DC00");
     ModuleWindow *de = moduleWindow("moduleWindow_DE00");
     QVERIFY(dc && de);
@@ -231,6 +232,11 @@ void TestModules::windowsOfTheGroups()
     QVERIFY(!dc->isVisible() && !de->isVisible());
     QVERIFY(dc->findChild<QRadioButton *>("chk_U_100mV")->isChecked());
     QVERIFY(de->findChild<QRadioButton *>("chk_U_1V")->isChecked());
+    // Each module's ceiling is its own group's.
+    QCOMPARE(dc->findChild<QPushButton *>("btnSetVset_A")->toolTip(),
+             QStringLiteral("Highest set voltage: 1500 V (VsetMaxA)"));
+    QCOMPARE(de->findChild<QPushButton *>("btnSetVset_A")->toolTip(), QString());
+    QCOMPARE(window->findChild<QPushButton *>("btnSetVset_A")->toolTip(), QString());
 
     QStringList file, tools;
     for (QAction *action : dc->findChild<QMenu *>("menuFile")->actions()) {
@@ -475,7 +481,7 @@ void TestModules::modulesDialogChangesTheCrate()
 // since the other module is still there, and that module starts afresh at its new address.
 void TestModules::modulesTradeAddresses()
 {
-    open("[Module_DC00]\nName=Drift chamber\n[Module_DE00]\nName=Wire chamber\n");
+    open("[Module_DC00]\nName=Drift chamber\n[Module_DE00]\nName=Wire chamber\nVsetMaxB=900\n");
     ModuleWindow *drift = moduleWindow("moduleWindow_DC00");
     DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
         auto *table = dialog->findChild<QTableWidget *>("modulesTable");
@@ -503,6 +509,11 @@ void TestModules::modulesTradeAddresses()
     ModuleWindow *wire = moduleWindow("moduleWindow_DC00");
     QVERIFY(wire && wire != drift);
     QCOMPARE(wire->session()->name(), QStringLiteral("Wire chamber"));
+    // A module made anew keeps the ceilings of its group, which moved with it.
+    VoltageCeilings ceilings;
+    ceilings.volts[1] = 900;
+    QCOMPARE(wire->session()->voltageCeilings(), ceilings);
+    QCOMPARE(drift->session()->voltageCeilings(), VoltageCeilings());
     QCOMPARE(Access::crate(*window)->modules().size(), 3);
 }
 

@@ -1848,6 +1848,9 @@ void TestMqtt::refusalsWriteNothing_data()
                              << QStringList() << "invalid" << 0;
     QTest::newRow("out of range") << on << "" << QByteArray(R"({"vset":6000.1,"id":"x"})")
                                   << QStringList() << "out_of_range" << 0;
+    QTest::newRow("above the channel's ceiling")
+        << on + "VsetMaxA=1000\n"
+        << "" << vset << QStringList() << "out_of_range" << 0;
     QTest::newRow("second-range limit without a second range")
         << on << "" << QByteArray(R"({"limit_i2":1e-6,"id":"x"})") << QStringList()
         << "out_of_range" << 0;

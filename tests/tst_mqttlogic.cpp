@@ -188,6 +188,26 @@ void TestMqttLogic::modulePayload_data()
         << false << 0 << parse(R"({"serial":null,"base_address":"0xDD00","bridge":"Wiener VM-USB",
             "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"100nA",
             "second_range":"1nA"})");
+    ModuleContext limited{QStringLiteral("Wiener VM-USB"),
+                          0xDD00,
+                          false,
+                          CurrentResolution::uA1,
+                          SecondRange::None,
+                          QString(),
+                          QString()};
+    limited.ceilings.volts[0] = 1500;
+    QTest::newRow("a ceiling on channel A only")
+        << limited << true << 0x2101
+        << parse(R"({"serial":"2101","base_address":"0xDD00","bridge":"Wiener VM-USB",
+            "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"1uA",
+            "second_range":"none","vset_max_a":1500})");
+    limited.ceilings.volts[0] = 0;
+    limited.ceilings.volts[1] = 800.5;
+    QTest::newRow("ceilings of 0 and a fraction")
+        << limited << true << 0x2101
+        << parse(R"({"serial":"2101","base_address":"0xDD00","bridge":"Wiener VM-USB",
+            "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"1uA",
+            "second_range":"none","vset_max_a":0,"vset_max_b":800.5})");
 }
 
 void TestMqttLogic::modulePayload()
@@ -741,6 +761,15 @@ RemoteConditions usable(SecondRange range = SecondRange::None,
     return conditions;
 }
 
+// A command on `channel` of a module whose channel `limited` has a ceiling of `volts`.
+RemoteConditions ceiling(int channel, int limited, double volts)
+{
+    RemoteConditions conditions = usable();
+    conditions.channel = channel;
+    conditions.ceilings.volts[limited] = volts;
+    return conditions;
+}
+
 } // namespace
 
 void TestMqttLogic::verdict_data()
@@ -795,6 +824,32 @@ void TestMqttLogic::verdict_data()
         << QByteArray(R"({"vset":-1})") << usable() << 0 << "out_of_range" << WriteList();
     QTest::newRow("huge vset") << QByteArray(R"({"vset":1e300})") << usable() << 0 << "out_of_range"
                                << WriteList();
+    QTest::newRow("vset above the channel's ceiling")
+        << QByteArray(R"({"vset":1600})") << ceiling(0, 0, 1500) << 0 << "out_of_range"
+        << WriteList();
+    QTest::newRow("a typo of 15000 under a ceiling")
+        << QByteArray(R"({"vset":15000})") << ceiling(1, 1, 1500) << 1 << "out_of_range"
+        << WriteList();
+    QTest::newRow("vset a step above the ceiling")
+        << QByteArray(R"({"vset":1500.1})") << ceiling(0, 0, 1500) << 0 << "out_of_range"
+        << WriteList();
+    QTest::newRow("vset at the ceiling") << QByteArray(R"({"vset":1500})") << ceiling(0, 0, 1500)
+                                         << 0 << "" << WriteList{{regVsetWrite_A, 1500}};
+    QTest::newRow("vset that the dialog would hold at the ceiling")
+        << QByteArray(R"({"vset":1500.04})") << ceiling(0, 0, 1500) << 0 << ""
+        << WriteList{{regVsetWrite_A, 1500}};
+    QTest::newRow("vset under a ceiling of a fraction")
+        << QByteArray(R"({"vset":800.5})") << ceiling(1, 1, 800.55) << 1 << ""
+        << WriteList{{regVsetWrite_B, 800}};
+    QTest::newRow("the other channel's ceiling does not bind")
+        << QByteArray(R"({"vset":6000})") << ceiling(1, 0, 1500) << 1 << ""
+        << WriteList{{regVsetWrite_B, 6000}};
+    QTest::newRow("a ceiling above the module's keeps 6000")
+        << QByteArray(R"({"vset":6000.1})") << ceiling(0, 0, 8000) << 0 << "out_of_range"
+        << WriteList();
+    QTest::newRow("a ramp speed under a ceiling")
+        << QByteArray(R"({"ramp":20})") << ceiling(0, 0, 10) << 0 << ""
+        << WriteList{{regRamp_A, 20}, setVoltageResend(0)};
     QTest::newRow("ramp B re-sends the set voltage the module holds")
         << QByteArray(R"({"ramp":20})") << usable() << 1 << ""
         << WriteList{{regRamp_B, 20}, setVoltageResend(1)};
@@ -1041,7 +1096,7 @@ void TestMqttLogic::answerAndTexts_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<RemoteConditions>("conditions");
     QTest::addColumn<int>("channel");
-    QTest::addColumn<QJsonObject>("answer"); // without "message"
+    QTest::addColumn<QJsonObject>("answer"); // a refusal's "message" where a row gives it
     QTest::addColumn<QString>("text");       // the status bar's, after "Remote command: "
 
     QTest::newRow("vset") << QByteArray(R"({"vset":1500,"id":"a1"})") << usable() << 0
@@ -1075,6 +1130,16 @@ void TestMqttLogic::answerAndTexts_data()
     QTest::newRow("invalid without id")
         << QByteArray("nonsense") << usable() << 0
         << parse(R"({"id":null,"ok":false,"error":"invalid"})") << "";
+    QTest::newRow("a typo above the ceiling names it")
+        << QByteArray(R"({"vset":15000,"id":"typo"})") << ceiling(1, 1, 1500) << 1
+        << parse(R"json({"id":"typo","ok":false,"error":"out_of_range",
+            "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json")
+        << "";
+    QTest::newRow("below 0 under a ceiling")
+        << QByteArray(R"({"vset":-1})") << ceiling(0, 0, 1500) << 0
+        << parse(R"({"id":null,"ok":false,"error":"out_of_range",
+            "message":"vset takes 0 to 1500 V"})")
+        << "";
 }
 
 void TestMqttLogic::answerAndTexts()
@@ -1093,7 +1158,10 @@ void TestMqttLogic::answerAndTexts()
     const QByteArray line = compactJson(published);
     QVERIFY(!line.contains('\n'));
     if (!verdict.error.isEmpty()) {
-        QVERIFY(!published.take(QStringLiteral("message")).toString().isEmpty());
+        const QString message = published.take(QStringLiteral("message")).toString();
+        QVERIFY(!message.isEmpty());
+        if (answer.contains(QStringLiteral("message")))
+            QCOMPARE(message, answer.take(QStringLiteral("message")).toString());
         QVERIFY(text.isEmpty());
     } else {
         QCOMPARE(remoteCommandText(command, channel, verdict, written), text);

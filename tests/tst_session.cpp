@@ -35,9 +35,27 @@ private:
     QStringList *events;
 };
 
+// "1500/-": channel A's ceiling, then B's; "-" for none.
+QString ceilingsText(const VoltageCeilings &ceilings)
+{
+    QStringList parts;
+    for (const std::optional<double> &volts : ceilings.volts)
+        parts << (volts ? QString::number(*volts) : QStringLiteral("-"));
+    return parts.join(QLatin1Char('/'));
+}
+
+VoltageCeilings ceilingsOf(std::optional<double> a, std::optional<double> b)
+{
+    VoltageCeilings ceilings;
+    ceilings.volts[0] = a;
+    ceilings.volts[1] = b;
+    return ceilings;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
+Q_DECLARE_METATYPE(Brelk::VoltageCeilings)
 Q_DECLARE_METATYPE(Brelk::WriteList)
 
 class TestSession : public QObject
@@ -55,9 +73,11 @@ private slots:
     void commandWrites_data();
     void commandWrites();
     void failedReadBackWritesNothing();
+    void ceilingRefusesBeforeAnyCycle_data();
+    void ceilingRefusesBeforeAnyCycle();
     void bridgeClosesBeforeDeleting();
-    void resolutionOptions_data();
-    void resolutionOptions();
+    void moduleOptions_data();
+    void moduleOptions();
     void commandLine_data();
     void commandLine();
     void furtherModules_data();
@@ -307,6 +327,71 @@ void TestSession::failedReadBackWritesNothing()
     QVERIFY(outcome.failure.endsWith(QLatin1String("nothing was written")));
 }
 
+// A list that would set a channel above its ceiling is refused whole: not one cycle, not even
+// the writes before the set voltage, and not counted as a failure on the bus.
+void TestSession::ceilingRefusesBeforeAnyCycle_data()
+{
+    QTest::addColumn<VoltageCeilings>("ceilings");
+    QTest::addColumn<WriteList>("writes");
+    QTest::addColumn<QList<int>>("expected"); // 'R' or 'W', offset, word, ...
+    QTest::addColumn<QString>("refusal");
+
+    const VoltageCeilings a1500 = ceilingsOf(1500, std::nullopt);
+    QTest::newRow("A above its ceiling")
+        << a1500 << setVoltageWrites(0, 1600) << QList<int>()
+        << "Channel A Vset 1600 V is above the ceiling of 1500 V (VsetMaxA); nothing was written";
+    QTest::newRow("a typo of 15000 on A")
+        << a1500 << setVoltageWrites(0, 15000) << QList<int>()
+        << "Channel A Vset 15000 V is above the ceiling of 1500 V (VsetMaxA); nothing was written";
+    QTest::newRow("A at its ceiling")
+        << a1500 << setVoltageWrites(0, 1500) << QList<int>{'W', 0x34, 1500} << QString();
+    QTest::newRow("A's ceiling leaves B alone")
+        << a1500 << setVoltageWrites(1, 6000) << QList<int>{'W', 0x38, 6000} << QString();
+    QTest::newRow("B above its own ceiling")
+        << ceilingsOf(std::nullopt, 800) << setVoltageWrites(1, 801) << QList<int>()
+        << "Channel B Vset 801 V is above the ceiling of 800 V (VsetMaxB); nothing was written";
+    QTest::newRow("a limit before a set voltage above: nothing at all")
+        << a1500 << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << QList<int>()
+        << "Channel A Vset 1600 V is above the ceiling of 1500 V (VsetMaxA); nothing was written";
+    QTest::newRow("a ramp speed re-sends what the module holds, even above")
+        << ceilingsOf(900, std::nullopt) << rampSpeedWrites(0, 20)
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
+        << QString();
+    QTest::newRow("a ceiling of 0 takes 0 only")
+        << ceilingsOf(0, 0) << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << QList<int>()
+        << "Channel B Vset 1 V is above the ceiling of 0 V (VsetMaxB); nothing was written";
+    QTest::newRow("a fraction of a volt: 1500.5 takes 1500, not 1501")
+        << ceilingsOf(1500.5, std::nullopt) << setVoltageWrites(0, 1501) << QList<int>()
+        << "Channel A Vset 1501 V is above the ceiling of 1500.5 V (VsetMaxA); nothing was "
+           "written";
+}
+
+void TestSession::ceilingRefusesBeforeAnyCycle()
+{
+    QFETCH(VoltageCeilings, ceilings);
+    QFETCH(WriteList, writes);
+    QFETCH(QList<int>, expected);
+    QFETCH(QString, refusal);
+
+    bus->registers[at(0x04)] = 1000;
+    session->setVoltageCeilings(ceilings);
+    QSignalSpy failed(session, &ModuleSession::commandFailed);
+    const CommandOutcome outcome = session->execute(writes);
+    QVector<BusCycle> cycles;
+    for (int i = 0; i < expected.size(); i += 3) {
+        cycles.append(
+            {at(quint32(expected[i + 1])), 0x29, quint16(expected[i + 2]), expected[i] == 'W'});
+    }
+    QCOMPARE(bus->cycles, cycles);
+    QCOMPARE(outcome.done, refusal.isEmpty());
+    QCOMPARE(outcome.refused, !refusal.isEmpty());
+    QCOMPARE(outcome.failure, refusal);
+    QCOMPARE(failed.count(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QCOMPARE(failed.first().first().toString(), refusal);
+    QCOMPARE(session->failedCommands(), 0);
+}
+
 void TestSession::bridgeClosesBeforeDeleting()
 {
     QStringList events;
@@ -330,35 +415,48 @@ void TestSession::bridgeClosesBeforeDeleting()
     QCOMPARE(events, (QStringList{"closed", "deleted"}));
 }
 
-void TestSession::resolutionOptions_data()
+// The options of the module's keys: the resolution options and the ceilings.
+void TestSession::moduleOptions_data()
 {
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<ResolutionSelection>("options");
-    QTest::addColumn<QStringList>("ignored"); // keys named in a debug line
+    QTest::addColumn<QString>("ceilings");    // A/B, "-" for none
+    QTest::addColumn<QStringList>("ignored"); // keys named in a debug line, in order
 
     const auto defaults = ResolutionSelection{false, CurrentResolution::uA1, SecondRange::None};
-    QTest::newRow("absent") << QByteArray() << defaults << QStringList();
+    QTest::newRow("absent") << QByteArray() << defaults << "-/-" << QStringList();
     QTest::newRow("all set") << QByteArray("VoltageResolution=100mV\nCurrentResolution=10nA\n"
-                                           "SecondRange=100pA\n")
+                                           "SecondRange=100pA\nVsetMaxA=1500\nVsetMaxB=800.5\n")
                              << ResolutionSelection{true, CurrentResolution::nA10,
                                                     SecondRange::pA100}
-                             << QStringList();
+                             << "1500/800.5" << QStringList();
     QTest::newRow("second range 1nA, 1nA first range")
         << QByteArray("CurrentResolution=1nA\nSecondRange=1nA\n")
-        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::nA1} << QStringList();
+        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::nA1} << "-/-"
+        << QStringList();
     QTest::newRow("unknown values fall back one by one")
         << QByteArray("VoltageResolution=10mV\nCurrentResolution=100nA\nSecondRange=1uA\n")
-        << ResolutionSelection{false, CurrentResolution::nA100, SecondRange::None}
+        << ResolutionSelection{false, CurrentResolution::nA100, SecondRange::None} << "-/-"
         << QStringList{"VoltageResolution", "SecondRange"};
     QTest::newRow("case matters, empty is not absent")
-        << QByteArray("VoltageResolution=1v\nCurrentResolution=\n") << defaults
+        << QByteArray("VoltageResolution=1v\nCurrentResolution=\n") << defaults << "-/-"
         << QStringList{"VoltageResolution", "CurrentResolution"};
+    QTest::newRow("a ceiling that is no number or negative is none, and named")
+        << QByteArray("VsetMaxA=15OO\nVsetMaxB=-5\n") << defaults << "-/-"
+        << QStringList{"VsetMaxA = 15OO (not a number of volts", "VsetMaxB = -5 (not a number"};
+    QTest::newRow("a ceiling of 0; a thousands separator is no number")
+        << QByteArray("VsetMaxA=0\nVsetMaxB=1,500\n") << defaults << "0/-"
+        << QStringList{"VsetMaxB = 1,500 (not a number"};
+    QTest::newRow("infinite or not a number at all")
+        << QByteArray("VsetMaxA=inf\nVsetMaxB=nan\n") << defaults << "-/-"
+        << QStringList{"VsetMaxA = inf", "VsetMaxB = nan"};
 }
 
-void TestSession::resolutionOptions()
+void TestSession::moduleOptions()
 {
     QFETCH(QByteArray, contents);
     QFETCH(ResolutionSelection, options);
+    QFETCH(QString, ceilings);
     QFETCH(QStringList, ignored);
 
     QTemporaryDir folder;
@@ -366,6 +464,7 @@ void TestSession::resolutionOptions()
     QVERIFY(writeSettingsFile(path, "[General]\n" + contents));
     MessageCapture debug;
     QCOMPARE(Settings(path).resolutionOptions(), options);
+    QCOMPARE(ceilingsText(Settings(path).voltageCeilings()), ceilings);
     const QStringList lines = debug.linesStartingWith("Ignoring the setting");
     QCOMPARE(lines.size(), ignored.size());
     for (int i = 0; i < ignored.size(); ++i)
@@ -451,6 +550,11 @@ void TestSession::furtherModules_data()
         << QByteArray("[Module_DC00]\nCurrentResolution=10mA\n")
         << QStringList{"0xDC00||1V / 1uA / none"} << QStringList()
         << QStringList{"Ignoring the setting Module_DC00/CurrentResolution = 10mA"};
+    QTest::newRow("ceilings of each group")
+        << QByteArray("[General]\nVsetMaxA=100\n[Module_DC00]\nVsetMaxB=900\n"
+                      "[Module_1000]\nVsetMaxA=abc\n")
+        << QStringList{"0x1000||1V / 1uA / none", "0xDC00||1V / 1uA / none|-/900"} << QStringList()
+        << QStringList{"Ignoring the setting Module_1000/VsetMaxA = abc"};
     QTest::newRow("the first module moved")
         << QByteArray("[General]\nBaseAddress=0x1000\n[Module_1000]\nName=a\n"
                       "[Module_DD00]\nName=b\n")
@@ -494,11 +598,17 @@ void TestSession::furtherModules()
     MessageCapture debug;
     QStringList read;
     // As the panel starts: the first module's address, then the further modules.
-    Settings(path).baseAddress();
+    Crate crate(nullptr, Settings(path).baseAddress());
     for (const ModuleConfig &module : Settings(path).furtherModules()) {
         read << QStringLiteral("%1|%2|%3")
                     .arg(QString::asprintf("0x%04X", module.address), module.name,
                          selectionText(module.selection));
+        if (module.ceilings != VoltageCeilings())
+            read.last() += QLatin1Char('|') + ceilingsText(module.ceilings);
+        // The module's session refuses what its group's ceilings refuse.
+        const ModuleSession *added = crate.addModule(module);
+        QVERIFY(added);
+        QCOMPARE(added->voltageCeilings(), module.ceilings);
     }
     QVERIFY2(read == modules, qPrintable(read.join(QLatin1String(", "))));
     QStringList named;

@@ -176,7 +176,8 @@ void TestSetPointFile::countRanges_data()
     QTest::addColumn<ResolutionSelection>("panel");
     QTest::addColumn<QString>("line"); // replaces the key's line in a valid file
     QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QString>("entry"); // the refused entry the problem names first
+    QTest::addColumn<QString>("entry");   // the refused entry the problem names first
+    QTest::addColumn<double>("ceilingB"); // channel B's ceiling in volts; -1 for none
 
     const ResolutionSelection plain = selection(false, CurrentResolution::uA1, SecondRange::nA1);
     const QByteArray storedAsVariant = variantLine();
@@ -188,6 +189,7 @@ void TestSetPointFile::countRanges_data()
         const char *line;
         bool accepted;
         const char *entry = nullptr; // none: channel B's entry of the line's key
+        double ceilingB = -1;
     } rows[] = {
         {"set voltage 6000 V", plain, "VsetCount=6000", true},
         {"set voltage 6001 V", plain, "VsetCount=6001", false},
@@ -234,12 +236,19 @@ void TestSetPointFile::countRanges_data()
          "[A] VsetCount"},
         {"entry twice through an escaped key", plain, "VsetCount=5\nVsetCoun%74=7", false},
         {"unused entry twice", plain, "VsetCount=5\nNote=a\nNote=b", false, "[B] Note"},
+        // Channel B's ceiling (VsetMaxB) holds its set voltage as well.
+        {"set voltage at the ceiling", plain, "VsetCount=800", true, nullptr, 800},
+        {"set voltage above the ceiling", plain, "VsetCount=801", false,
+         "[B] VsetCount = 801 is above the ceiling of 800 V (VsetMaxB).", 800},
+        {"set voltage under a ceiling of a fraction", plain, "VsetCount=800", true, nullptr, 800.5},
+        {"a ceiling of 0", plain, "VsetCount=1", false, "[B] VsetCount = 1 is above", 0},
     };
     for (const Row &row : rows) {
         const QString key = QString::fromLatin1(row.line).section(QLatin1Char('='), 0, 0);
         QTest::newRow(row.name) << row.panel << row.line << row.accepted
                                 << (row.entry ? QString::fromLatin1(row.entry)
-                                              : QStringLiteral("[B] %1").arg(key));
+                                              : QStringLiteral("[B] %1").arg(key))
+                                << row.ceilingB;
     }
 }
 
@@ -249,6 +258,7 @@ void TestSetPointFile::countRanges()
     QFETCH(QString, line);
     QFETCH(bool, accepted);
     QFETCH(QString, entry);
+    QFETCH(double, ceilingB);
 
     // The line replaces channel B's entry of the same key.
     QString contents = QString::fromLatin1(Valid);
@@ -265,10 +275,17 @@ void TestSetPointFile::countRanges()
 
     SetPoints read;
     QString problem;
-    QCOMPARE(readSetPointFile(path, panel, &read, &problem), accepted);
+    VoltageCeilings ceilings;
+    if (ceilingB >= 0)
+        ceilings.volts[1] = ceilingB;
+    // A restore checks the ceilings once the file itself is sound.
+    if (readSetPointFile(path, panel, &read, &problem))
+        problem = setPointCeilingProblem(read, ceilings);
+    QCOMPARE(problem.isEmpty(), accepted);
     if (!accepted)
         QVERIFY2(problem.startsWith(entry), qPrintable(problem));
-    QCOMPARE(read.hasLimitI2, accepted && panel.secondRange != SecondRange::None);
+    if (ceilingB < 0)
+        QCOMPARE(read.hasLimitI2, accepted && panel.secondRange != SecondRange::None);
 }
 
 void TestSetPointFile::restoreWrites_data()

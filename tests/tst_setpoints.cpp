@@ -3,6 +3,7 @@
 // which a restore must write nothing at all.
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
 #include <QAction>
@@ -168,6 +169,7 @@ void TestSetPoints::init()
 void TestSetPoints::cleanup()
 {
     window.reset();
+    QFile::remove(settingsPath());
 }
 
 void TestSetPoints::setModule(quint16 vsetA, quint16 vsetB, quint16 rampA, quint16 rampB,
@@ -332,38 +334,49 @@ void TestSetPoints::refused_data()
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QString>("secondRange"); // the panel's radio button
     QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("settings"); // the panel's, when the row needs any
 
     const QByteArray valid(Valid);
     QTest::newRow("missing key") << QByteArray(valid).replace("RampCount=30\n", "") << "chk_I2_None"
-                                 << "[B] RampCount is missing";
+                                 << "[B] RampCount is missing" << QByteArray();
     QTest::newRow("ramp speed under 2 V/s")
         << QByteArray(valid).replace("=20", "=1") << "chk_I2_None"
-        << "[A] RampCount = 1 is outside";
+        << "[A] RampCount = 1 is outside" << QByteArray();
     QTest::newRow("fraction") << QByteArray(valid).replace("=1500", "=1500.5") << "chk_I2_None"
-                              << "[A] VsetCount \"1500.5\" is not a whole decimal number";
+                              << "[A] VsetCount \"1500.5\" is not a whole decimal number"
+                              << QByteArray();
     QTest::newRow("format 2") << QByteArray(valid).replace("Format=1", "Format=2") << "chk_I2_None"
-                              << "[Module] Format \"2\" is not a known format";
+                              << "[Module] Format \"2\" is not a known format" << QByteArray();
     QTest::newRow("unknown resolution")
         << QByteArray(valid).replace("=1uA", "=2uA") << "chk_I2_None"
-        << "[Module] CurrentResolution \"2uA\" is not one of 1uA, 100nA, 10nA, 1nA";
+        << "[Module] CurrentResolution \"2uA\" is not one of 1uA, 100nA, 10nA, 1nA" << QByteArray();
     QTest::newRow("no voltage resolution")
         << QByteArray(valid).replace("=1V\n", "\n") << "chk_I2_None"
-        << "[Module] VoltageResolution";
+        << "[Module] VoltageResolution" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "chk_I2_None"
-                                << "[Module] Format is missing";
+                                << "[Module] Format is missing" << QByteArray();
     QTest::newRow("garbage") << QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0\xff\xfe=\n[[", 16)
                              << "chk_I2_None"
-                             << "is not an INI file";
+                             << "is not an INI file" << QByteArray();
     QTest::newRow("markup in a count")
         << QByteArray(valid).replace("=1500", "=<b>1500</b>") << "chk_I2_None"
-        << "[A] VsetCount \"<b>1500</b>\" is not a whole decimal number";
+        << "[A] VsetCount \"<b>1500</b>\" is not a whole decimal number" << QByteArray();
     QTest::newRow("count twice") << QByteArray(valid).replace("=800\n", "=800\nVsetCount=801\n")
                                  << "chk_I2_None"
-                                 << "[B] VsetCount is set on more than one line";
+                                 << "[B] VsetCount is set on more than one line" << QByteArray();
     QTest::newRow("second range limit of one channel only")
         << QByteArray(valid).replace("LimitICount=500\n", "LimitICount=500\nLimitI2Count=7\n")
         << "chk_I2_100pA"
-        << "[B] LimitI2Count is missing";
+        << "[B] LimitI2Count is missing" << QByteArray();
+    // The panel's settings file gives the ceilings.
+    QTest::newRow("A above its ceiling")
+        << valid << "chk_I2_None"
+        << "[A] VsetCount = 1500 is above the ceiling of 1400 V (VsetMaxA)."
+        << QByteArray("VsetMaxA=1400\n");
+    QTest::newRow("B above its ceiling, A at its own")
+        << valid << "chk_I2_None"
+        << "[B] VsetCount = 800 is above the ceiling of 799 V (VsetMaxB)."
+        << QByteArray("VsetMaxA=1500\nVsetMaxB=799\n");
 }
 
 void TestSetPoints::refused()
@@ -371,6 +384,15 @@ void TestSetPoints::refused()
     QFETCH(QByteArray, contents);
     QFETCH(QString, secondRange);
     QFETCH(QString, entry);
+    QFETCH(QByteArray, settings);
+
+    if (!settings.isEmpty()) {
+        QVERIFY(writeSettingsFile(settingsPath(), settings));
+        // The bridge opens once: the window of init() lets it go first.
+        window.reset();
+        window.reset(new BrelkControl);
+        Access::timer(*window)->stop();
+    }
 
     window->findChild<QRadioButton *>(secondRange)->click();
     Access::tick(*window);
