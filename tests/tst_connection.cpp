@@ -48,7 +48,6 @@ private slots:
     void unwritableSettingsFileIsReported();
     void aboutBox();
     void aboutQt();
-    void quitClosesWindow();
 
 private:
     void trigger(const char *action) { window->findChild<QAction *>(action)->trigger(); }
@@ -498,15 +497,6 @@ void TestConnection::aboutQt()
     trigger("actionAbout_Qt");
     QVERIFY(seen.shown);
     QVERIFY(seen.title.contains("Qt"));
-}
-
-void TestConnection::quitClosesWindow()
-{
-    window.reset(new BrelkControl);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    trigger("actionQuit");
-    QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(TestConnection)

@@ -432,12 +432,6 @@ void TestSampleStore::packedTicksReadBack_data()
     QTest::addColumn<qint64>("stepAt");
     QTest::addColumn<qint64>("stepMs");
     const qint64 day = SampleStore::DayMs;
-    QTest::newRow("part of the first block")
-        << 200 << Words::Random << true << -1LL << 0LL << -1LL << 0LL;
-    QTest::newRow("steady, three blocks and some")
-        << 3 * 256 + 10 << Words::Steady << false << -1LL << 0LL << -1LL << 0LL;
-    QTest::newRow("ramp with noise, poll jitter")
-        << 1000 << Words::RampWithNoise << true << -1LL << 0LL << -1LL << 0LL;
     QTest::newRow("every word across its whole range")
         << 700 << Words::FullRange << false << -1LL << 0LL << -1LL << 0LL;
     QTest::newRow("random words") << 700 << Words::Random << true << -1LL << 0LL << -1LL << 0LL;
@@ -521,7 +515,6 @@ void TestSampleStore::agedTicksKeepWhatIsShown_data()
     // How far below the appended value the second range's current may read back.
     QTest::addColumn<int>("secondRangeError");
     QTest::newRow("steady") << Words::Steady << true << 0;
-    QTest::newRow("ramp with noise") << Words::RampWithNoise << true << 0;
     QTest::newRow("every word changing") << Words::Changing << true << 0;
     // Exact times leave the second range 7 bits of the 128: 4 and 3 of its 16 and 16.
     QTest::newRow("every word across its whole range")

@@ -109,8 +109,8 @@ void TestSession::readsOfOneTick_data()
                                << head + standard + currents + tail;
     QTest::newRow("100 mV, 1 nA") << ResolutionSelection{true, uA1, SecondRange::nA1} << 0xDD00
                                   << head + fine + currents + nA1 + tail;
-    QTest::newRow("1 V, 100 pA at 0xC000")
-        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::pA100} << 0xC000
+    QTest::newRow("1 V, 100 pA at an address wider than 16 bits")
+        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::pA100} << 0x1DD00
         << head + standard + currents + pA100 + tail;
 }
 
