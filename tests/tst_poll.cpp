@@ -268,7 +268,6 @@ void TestPoll::silentTickChangesNothing_data()
     QTest::newRow("no module answers") << 0xFFFF << 0 << true;
     QTest::newRow("bus error, CAEN status") << 0x1234 << -1 << false;
     QTest::newRow("CAEN without library") << 0x1234 << -3 << false;
-    QTest::newRow("VM-USB without device") << 0x0000 << -1 << false;
 }
 
 // A tick that does not complete changes nothing; three in a row mark every reading stale, keeping
