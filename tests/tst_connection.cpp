@@ -190,8 +190,6 @@ void TestConnection::reconnectShowsStatusTextsInOrder_data()
     QTest::newRow("default") << QString() << "dd00";
     QTest::newRow("0x100") << "0x100"
                            << "0100";
-    QTest::newRow("0xC000") << "0xC000"
-                            << "c000";
 }
 
 void TestConnection::reconnectShowsStatusTextsInOrder()
@@ -340,8 +338,6 @@ void TestConnection::addressDialogPreselects_data()
                                  << "0x0100";
     QTest::newRow("0") << "0"
                        << "0x0000";
-    QTest::newRow("0xFF00") << "0xFF00"
-                            << "0xFF00";
     QTest::newRow("0xFFFF") << "0xFFFF"
                             << "0xFF00";
 }

@@ -828,7 +828,6 @@ void TestMqtt::badConfigurationIsReported_data()
         << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << QString() << QString();
     QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
                                     << "not authorised" << retrying;
-    QTest::newRow("no credentials") << QByteArray() << false << "not authorised" << retrying;
     QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
     QTest::newRow("missing CA file")
         << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false
@@ -843,12 +842,6 @@ void TestMqtt::badConfigurationIsReported_data()
         << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=labor/Pr\xfc"
                       "fstand\n")
         << false << "MqttTopic in the settings file is not valid UTF-8" << badConfiguration;
-    QTest::newRow("tab in the prefix")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=\"lab\\thv\"\n") << false
-        << "control character" << badPrefix;
-    QTest::newRow("non-character in the prefix")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/\\xfdd0\n") << false
-        << "non-character" << badPrefix;
     QTest::newRow("wildcard in the prefix")
         << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/+/hv\n") << false
         << "wildcard" << badPrefix;
