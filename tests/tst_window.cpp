@@ -211,9 +211,6 @@ void TestWindow::baseAddressSetting_data()
     QTest::newRow("just above A16") << QByteArray("0x10000") << 0xDD00
                                     << "The stored BaseAddress \"0x10000\" is out of range (0x0000 "
                                        "to 0xFFFF); using 0xDD00";
-    QTest::newRow("wider than 16 bits") << QByteArray("0x1DD00") << 0xDD00
-                                        << "The stored BaseAddress \"0x1DD00\" is out of range "
-                                           "(0x0000 to 0xFFFF); using 0xDD00";
     QTest::newRow("negative") << QByteArray("-256") << 0xDD00
                               << "The stored BaseAddress \"-256\" is out of range (0x0000 to "
                                  "0xFFFF); using 0xDD00";
