@@ -118,6 +118,7 @@ void ModuleView::retranslate()
     actionHistory->setText(tr("History"));
     actionSaveSetPoints->setText(tr("Save Set Points..."));
     actionRestoreSetPoints->setText(tr("Restore Set Points..."));
+    readingForm->forget();
 }
 
 void ModuleView::resumeLog()
