@@ -465,17 +465,22 @@ void TestPoll::newLanguageShowsAtTheNextSteadyTick()
         bool isEmpty() const override { return false; }
         QString translate(const char *, const char *sourceText, const char *, int) const override
         {
+            if (qstrcmp(sourceText, "Module serial number %1") == 0)
+                return QStringLiteral("Modul-Seriennummer %1");
             return qstrcmp(sourceText, "Stable") == 0 ? QStringLiteral("Stabil") : QString();
         }
     } german;
     Access::tick(*window);
     QCOMPARE(field("txtStatus_A"), QString("Stable"));
+    QCOMPARE(window->statusBar()->currentMessage(), QString("Module serial number 1234"));
     QVERIFY(QCoreApplication::installTranslator(&german));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
     Access::tick(*window);
     const QString shown = field("txtStatus_A");
+    const QString message = window->statusBar()->currentMessage();
     QCoreApplication::removeTranslator(&german);
     QCOMPARE(shown, QString("Stabil"));
+    QCOMPARE(message, QString("Modul-Seriennummer 1234"));
 }
 
 // An operator who selects a reading to copy it keeps the selection while the reading stays the
