@@ -112,6 +112,8 @@ void ModuleView::retranslate()
     actionHistory->setText(tr("History"));
     actionSaveSetPoints->setText(tr("Save Set Points..."));
     actionRestoreSetPoints->setText(tr("Restore Set Points..."));
+    readingForm->forget();
+    serialMessage.clear();
 }
 
 // Each dialog starts at the value the form shows; OK hands the session the command's writes.
@@ -168,9 +170,12 @@ void ModuleView::showReading(const Reading &reading)
 
 void ModuleView::showOnForm(const Reading &reading)
 {
-    const QString message = serialNumberMessage(reading.serialNumber);
-    if (window->statusBar()->currentMessage() != message)
-        window->statusBar()->showMessage(message);
+    if (serialMessage.isEmpty() || reading.serialNumber != messageSerial) {
+        messageSerial = reading.serialNumber;
+        serialMessage = serialNumberMessage(reading.serialNumber);
+    }
+    if (window->statusBar()->currentMessage() != serialMessage)
+        window->statusBar()->showMessage(serialMessage);
     readingForm->show(reading, moduleSession->eventLatch());
     readingLooks->showAlarms(reading, moduleSession->eventLatch());
 }

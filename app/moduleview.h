@@ -105,6 +105,9 @@ private:
     bool formBehind = false;
     ReadingForm *readingForm = nullptr;
     ReadingLooks *readingLooks = nullptr;
+    // The status bar's message for the serial number `messageSerial`, made once per language.
+    QString serialMessage;
+    quint16 messageSerial = 0;
     QMenu *menuTools = nullptr;
     QAction *actionHistory = nullptr;
     QAction *actionSaveSetPoints = nullptr;

@@ -7,6 +7,7 @@
 #include "rampdown.h"
 #include "statusnotice.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMainWindow>
@@ -150,13 +151,13 @@ void OverviewWindow::rebuild()
     for (ModuleSession *module : modules) {
         firstRow.insert(module, rows.size());
         for (int ch = 0; ch < 2; ++ch) {
-            Row row{module, ch, {}};
+            Row row{module, ch, {}, {}, 0, false};
             for (int column = 0; column < ColumnCount; ++column) {
                 row.cells[column].item = new QTableWidgetItem;
                 table->setItem(rows.size(), column, row.cells[column].item);
             }
-            row.cells[AddressColumn].item->setText(baseAddressText(module->baseAddress()));
-            row.cells[ChannelColumn].item->setText(QString(QLatin1Char(char('A' + ch))));
+            setText(row.cells[AddressColumn], baseAddressText(module->baseAddress()));
+            setText(row.cells[ChannelColumn], QString(QLatin1Char(char('A' + ch))));
             rows.push_back(row);
         }
         moduleConnections << connect(module, &ModuleSession::readingTaken, this, [this, module] {
@@ -183,6 +184,8 @@ void OverviewWindow::showModule(ModuleSession *module)
     for (int r = row; r < row + 2; ++r) {
         setText(rows[r].cells[ModuleColumn], moduleColumnText(module));
         rows[r].cells[ModuleColumn].item->setToolTip(module->lastFailure());
+        // The voltage tolerance may have changed what the alarms are.
+        rows[r].current = false;
     }
     const Reading &reading = module->newestReading();
     if (reading.time != 0) {
@@ -197,6 +200,16 @@ void OverviewWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     showTick();
+}
+
+// The texts of a reading come from the translator: a new language shows at the next tick.
+void OverviewWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        for (Row &row : rows)
+            row.current = false;
+    }
 }
 
 void OverviewWindow::showTick()
@@ -221,6 +234,8 @@ void OverviewWindow::showReading(int rowIndex, const Reading &reading, quint16 l
     const int ch = row.channel;
     // A name given in the Modules dialog shows at the next tick.
     setText(row.cells[ModuleColumn], moduleColumnText(row.module));
+    if (row.current && latchedEvents == row.shownLatch && sameWords(reading, row.shownReading))
+        return;
     const ChannelTexts texts = channelTexts(reading, ch, latchedEvents);
     setText(row.cells[VsetColumn], texts.vset);
     setText(row.cells[VmeasColumn], texts.vmeas);
@@ -236,6 +251,9 @@ void OverviewWindow::showReading(int rowIndex, const Reading &reading, quint16 l
     setLook(row.cells[VmeasColumn], alarms.voltageDeviation, row.cells[VmeasColumn].stale);
     setLook(row.cells[StateColumn], alarms.state, row.cells[StateColumn].stale);
     setLook(row.cells[EventsColumn], alarms.events, row.cells[EventsColumn].stale);
+    row.shownReading = reading;
+    row.shownLatch = latchedEvents;
+    row.current = true;
 }
 
 void OverviewWindow::showStale(ModuleSession *module, bool stale)
@@ -264,16 +282,21 @@ void OverviewWindow::showNotAnswering(ModuleSession *module)
                                           : tr("Last answer: %1").arg(localTimeText(lastAnswer));
     for (int r = first; r < first + 2; ++r) {
         Cell &cell = rows[r].cells[StateColumn];
+        // The next answer shows its state again, even one that reads as before.
+        rows[r].current = false;
         setText(cell, tr("not answering"));
         cell.item->setToolTip(since);
         setLook(cell, AlarmLevel::None, true);
     }
 }
 
+// Only this window writes the items' texts, so the text it wrote last is the one they show.
 void OverviewWindow::setText(Cell &cell, const QString &text)
 {
-    if (cell.item->text() != text)
+    if (cell.text != text) {
+        cell.text = text;
         cell.item->setText(text);
+    }
 }
 
 // A cell without alarm and live keeps the table's own colours and font.

@@ -9,6 +9,7 @@
 #define OVERVIEWWINDOW_H
 
 #include "alarms.h"
+#include "reading.h"
 
 #include <QHash>
 #include <QVector>
@@ -23,7 +24,6 @@ namespace Brelk {
 class Crate;
 class ModuleSession;
 class StatusNotice;
-struct Reading;
 
 class OverviewWindow : public QWidget
 {
@@ -64,12 +64,14 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     // What a cell shows, kept so that a steady tick changes nothing.
     struct Cell
     {
         QTableWidgetItem *item = nullptr;
+        QString text;
         AlarmLevel alarm = AlarmLevel::None;
         bool stale = false;
     };
@@ -78,6 +80,11 @@ private:
         ModuleSession *module;
         int channel;
         Cell cells[ColumnCount];
+        // The tick the row shows, valid while `current`: a tick that read the same words with the
+        // same latched events changes nothing in it.
+        Reading shownReading;
+        quint16 shownLatch = 0;
+        bool current = false;
     };
 
     void showModule(ModuleSession *module);

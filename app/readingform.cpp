@@ -24,10 +24,27 @@ ReadingForm::ReadingForm(Ui::BrelkControl *ui)
               ui->txtStatus_B, ui->txtPolarity_B, ui->txtKill_B, ui->txtHVON_B, ui->txtStatus2_B,
               ui->txtLimitV_B, ui->txtLimitI_B, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_B}}
 {
+    for (const ChannelFields &f : fields) {
+        for (QLineEdit *field :
+             {f.vset, f.ramp, f.vmeas, f.imeas, f.imeas2, f.status, f.polarity, f.kill, f.hvOn,
+              f.status2, f.limitV, f.limitI, f.softLimitI, f.softLimitI2}) {
+            fieldWatches << QObject::connect(field, &QLineEdit::textChanged, field,
+                                             [this] { current = false; });
+        }
+    }
+}
+
+// The fields outlive the form in the window's destructor.
+ReadingForm::~ReadingForm()
+{
+    for (const QMetaObject::Connection &watch : qAsConst(fieldWatches))
+        QObject::disconnect(watch);
 }
 
 void ReadingForm::show(const Reading &reading, quint16 latchedEvents)
 {
+    if (current && latchedEvents == shownLatch && sameWords(reading, shownReading))
+        return;
     for (int ch = 0; ch < 2; ++ch) {
         shown.vset[ch] = setVolts(reading, ch);
         shown.rampSpeed[ch] = rampVoltsPerSecond(reading, ch);
@@ -57,4 +74,8 @@ void ReadingForm::show(const Reading &reading, quint16 latchedEvents)
         setFieldText(f.softLimitI, texts.softLimitI);
         setFieldText(f.softLimitI2, texts.softLimitI2);
     }
+    // The texts just written told the watches too.
+    shownReading = reading;
+    shownLatch = latchedEvents;
+    current = true;
 }

@@ -1,10 +1,15 @@
 // The texts of the fields a complete tick writes into the module's form, and the values they show
 // in volts and amperes, from which the command dialogs start. A text that is already shown is not
-// written again: ten ticks a second, that would only cost repaints.
+// written again: ten ticks a second, that would only cost repaints. A tick that read the same words
+// as the one shown, with the same latched events, is passed over before any text is made, unless
+// a field was written meanwhile (the operator typed into it) or the language changed.
 #ifndef READINGFORM_H
 #define READINGFORM_H
 
 #include "reading.h"
+
+#include <QMetaObject>
+#include <QVector>
 
 class QLineEdit;
 
@@ -28,10 +33,16 @@ public:
     };
 
     explicit ReadingForm(Ui::BrelkControl *ui);
+    ~ReadingForm();
+    ReadingForm(const ReadingForm &) = delete;
+    ReadingForm &operator=(const ReadingForm &) = delete;
 
     // `latchedEvents`: the events "Status 2" shows, kept until Clear.
     void show(const Brelk::Reading &reading, quint16 latchedEvents);
     const Values &values() const { return shown; }
+    // The next tick writes its texts even when it read what the form shows: after a change of
+    // language, whose texts the form does not hold yet.
+    void forget() { current = false; }
 
 private:
     struct ChannelFields
@@ -42,6 +53,11 @@ private:
 
     ChannelFields fields[2];
     Values shown;
+    // The tick the fields show, valid while `current`.
+    Brelk::Reading shownReading;
+    quint16 shownLatch = 0;
+    bool current = false;
+    QVector<QMetaObject::Connection> fieldWatches;
 };
 
 #endif // READINGFORM_H

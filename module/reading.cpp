@@ -25,6 +25,18 @@ ResolutionSelection selectionOf(const Reading &reading)
     return selection;
 }
 
+bool sameWords(const Reading &a, const Reading &b)
+{
+    const auto pair = [](const quint16(&x)[2], const quint16(&y)[2]) {
+        return x[0] == y[0] && x[1] == y[1];
+    };
+    return a.serialNumber == b.serialNumber && pair(a.vset, b.vset) && pair(a.ramp, b.ramp) &&
+           pair(a.vmeas, b.vmeas) && pair(a.imeas, b.imeas) && pair(a.imeas2, b.imeas2) &&
+           a.status == b.status && a.events == b.events && pair(a.limits, b.limits) &&
+           pair(a.softLimitI, b.softLimitI) && pair(a.softLimitI2, b.softLimitI2) &&
+           selectionOf(a) == selectionOf(b);
+}
+
 QString selectionText(const ResolutionSelection &selection)
 {
     return QStringLiteral("%1 / %2 / %3")

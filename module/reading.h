@@ -49,6 +49,9 @@ struct ResolutionSelection
 };
 
 ResolutionSelection selectionOf(const Reading &reading);
+// Whether two ticks read the same words under the same selection, whenever they were taken: a
+// screen that showed `a` shows `b` without a change.
+bool sameWords(const Reading &a, const Reading &b);
 // "1V / 1uA / none"
 QString selectionText(const ResolutionSelection &selection);
 

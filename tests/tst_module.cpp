@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <iterator>
 
 using namespace Brelk;
 
@@ -58,6 +59,8 @@ private slots:
     void everyVoltageDeviationEdgeAt100mV();
     void voltageToleranceSetting_data();
     void voltageToleranceSetting();
+    void sameWords_data();
+    void sameWords();
 };
 
 void TestModule::registerOffsets()
@@ -651,6 +654,69 @@ void TestModule::voltageToleranceSetting()
     QFETCH(QString, stored);
     QFETCH(double, volts);
     QCOMPARE(parseVoltageTolerance(stored), volts);
+}
+
+namespace {
+
+// One change to a tick per row; only its time leaves what a screen shows as it was.
+using ReadingChange = void (*)(Reading &);
+const ReadingChange ReadingChanges[] = {
+    [](Reading &r) { r.time += 100; },
+    [](Reading &r) { r.serialNumber ^= 1; },
+    [](Reading &r) { r.vset[1] ^= 1; },
+    [](Reading &r) { r.ramp[0] ^= 1; },
+    [](Reading &r) { r.vmeas[1] ^= 1; },
+    [](Reading &r) { r.imeas[0] ^= 1; },
+    [](Reading &r) { r.imeas2[1] ^= 1; },
+    [](Reading &r) { r.status ^= 0x8000; },
+    [](Reading &r) { r.events ^= 0x0001; },
+    [](Reading &r) { r.limits[1] ^= 1; },
+    [](Reading &r) { r.softLimitI[0] ^= 1; },
+    [](Reading &r) { r.softLimitI2[1] ^= 1; },
+    [](Reading &r) { r.fineVoltage = !r.fineVoltage; },
+    [](Reading &r) { r.currentResolution = CurrentResolution::nA1; },
+    [](Reading &r) { r.secondRange = SecondRange::pA100; },
+};
+
+} // namespace
+
+void TestModule::sameWords_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<bool>("same");
+    const char *const names[] = {"time",         "serial number",
+                                 "vset B",       "ramp A",
+                                 "vmeas B",      "imeas A",
+                                 "imeas2 B",     "status",
+                                 "events",       "limits B",
+                                 "soft limit A", "soft limit 2 B",
+                                 "fine voltage", "current resolution",
+                                 "second range"};
+    static_assert(std::size(names) == std::size(ReadingChanges), "a name for every change");
+    for (int change = 0; change < int(std::size(names)); ++change)
+        QTest::newRow(names[change]) << change << (change == 0);
+}
+
+void TestModule::sameWords()
+{
+    QFETCH(int, change);
+    QFETCH(bool, same);
+    Reading a;
+    a.time = 1000;
+    a.serialNumber = 0x2101;
+    for (int ch = 0; ch < 2; ++ch) {
+        a.vset[ch] = a.vmeas[ch] = quint16(1000 - ch);
+        a.ramp[ch] = 50;
+        a.imeas[ch] = a.imeas2[ch] = quint16(10 + ch);
+        a.limits[ch] = 0x9999;
+        a.softLimitI[ch] = a.softLimitI2[ch] = quint16(200 + ch);
+    }
+    a.secondRange = SecondRange::nA1;
+    Reading b = a;
+    QVERIFY(Brelk::sameWords(a, b));
+    ReadingChanges[change](b);
+    QCOMPARE(Brelk::sameWords(a, b), same);
+    QCOMPARE(Brelk::sameWords(b, a), same);
 }
 
 QTEST_APPLESS_MAIN(TestModule)

@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -147,6 +148,7 @@ private slots:
     void alarmColours();
     void silentModuleGoesStaleAlone();
     void steadyTickRewritesNoCell();
+    void newLanguageShowsAtTheNextSteadyTick();
     void rowsFollowTheCrate();
     void closedWindowCatchesUpWhenShown();
     void planRampDown_data();
@@ -371,6 +373,31 @@ void TestOverview::steadyTickRewritesNoCell()
     const QModelIndex changed = changes.at(0).at(0).toModelIndex();
     QCOMPARE(changed.row(), 6);
     QCOMPARE(changed.column(), int(OverviewWindow::VmeasColumn));
+}
+
+// The steady tick that changes nothing still shows its texts anew after a change of language.
+void TestOverview::newLanguageShowsAtTheNextSteadyTick()
+{
+    struct German : QTranslator
+    {
+        bool isEmpty() const override { return false; }
+        QString translate(const char *, const char *sourceText, const char *, int) const override
+        {
+            return qstrcmp(sourceText, "Stable") == 0 ? QStringLiteral("Stabil") : QString();
+        }
+    } german;
+    CrateRig rig({});
+    OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
+    QTableWidget *table = tableOf(window);
+    rig.crate->pollAll();
+    QCOMPARE(table->item(0, OverviewWindow::StateColumn)->text(), QStringLiteral("Stable"));
+    QVERIFY(QCoreApplication::installTranslator(&german));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+    rig.crate->pollAll();
+    const QString shown = table->item(0, OverviewWindow::StateColumn)->text();
+    QCoreApplication::removeTranslator(&german);
+    QCOMPARE(shown, QStringLiteral("Stabil"));
 }
 
 void TestOverview::rowsFollowTheCrate()

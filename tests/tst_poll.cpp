@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTranslator>
 #include <QtTest>
 
 #include <iterator>
@@ -49,7 +50,9 @@ private slots:
     void eventsStayLatchedUntilCleared();
     void silentTickChangesNothing_data();
     void silentTickChangesNothing();
+    void operatorTextIsOverwritten_data();
     void operatorTextIsOverwritten();
+    void newLanguageShowsAtTheNextSteadyTick();
     void unchangedTickKeepsTheSelection();
     void alarmsColourTheirFields();
     void voltageToleranceFromSettings();
@@ -328,14 +331,53 @@ void TestPoll::silentTickChangesNothing()
     QCOMPARE(staleFields(), QStringList());
 }
 
+void TestPoll::operatorTextIsOverwritten_data()
+{
+    QTest::addColumn<bool>("typed");
+    QTest::newRow("written") << false;
+    QTest::newRow("typed") << true;
+}
+
+// The next tick reads what the form shows, yet still writes over the field.
 void TestPoll::operatorTextIsOverwritten()
 {
+    QFETCH(bool, typed);
     bus->registers[at(0x04)] = 1500;
     Access::tick(*window);
     auto *vsetField = window->findChild<QLineEdit *>("txtVset_A");
-    vsetField->setText("9999");
+    if (typed)
+        QTest::keyClicks(vsetField, QStringLiteral("9"));
+    else
+        vsetField->setText("9999");
+    QVERIFY(vsetField->text() != QString("1500 V"));
     Access::tick(*window);
     QCOMPARE(vsetField->text(), QString("1500 V"));
+}
+
+// A tick that reads what the form shows writes nothing, except after a change of language.
+void TestPoll::newLanguageShowsAtTheNextSteadyTick()
+{
+    struct German : QTranslator
+    {
+        bool isEmpty() const override { return false; }
+        QString translate(const char *, const char *sourceText, const char *, int) const override
+        {
+            if (qstrcmp(sourceText, "Module serial number %1") == 0)
+                return QStringLiteral("Modul-Seriennummer %1");
+            return qstrcmp(sourceText, "Stable") == 0 ? QStringLiteral("Stabil") : QString();
+        }
+    } german;
+    Access::tick(*window);
+    QCOMPARE(field("txtStatus_A"), QString("Stable"));
+    QCOMPARE(window->statusBar()->currentMessage(), QString("Module serial number 1234"));
+    QVERIFY(QCoreApplication::installTranslator(&german));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+    Access::tick(*window);
+    const QString shown = field("txtStatus_A");
+    const QString message = window->statusBar()->currentMessage();
+    QCoreApplication::removeTranslator(&german);
+    QCOMPARE(shown, QString("Stabil"));
+    QCOMPARE(message, QString("Modul-Seriennummer 1234"));
 }
 
 // An operator who selects a reading to copy it keeps the selection while the reading stays the
