@@ -28,8 +28,9 @@ struct CrateRuntime::ModuleParts
 #ifdef BRELK_MQTT
     std::unique_ptr<MqttPublisher> publisher;
 #endif
-    // The serial-number message last told, so that it is told when it changes, not every tick.
-    QString answering;
+    // The serial number last told, so that it is told when it changes, not at every tick.
+    bool answering = false;
+    quint16 answeringSerial = 0;
 
     explicit ModuleParts(const Settings &keys) : keys(keys) {}
 };
@@ -128,15 +129,14 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
     connect(module, &ModuleSession::readingTaken, this, [this, held](const Reading &reading) {
         sinceAnswer.restart();
         watchTrips(held->session);
-        const CrateEvent answering =
-            CrateEvent::moduleAnswering(held->session, reading.serialNumber);
-        if (answering.text != held->answering) {
-            held->answering = answering.text;
-            tell(answering);
-        }
+        if (held->answering && held->answeringSerial == reading.serialNumber)
+            return;
+        held->answering = true;
+        held->answeringSerial = reading.serialNumber;
+        tell(CrateEvent::moduleAnswering(held->session, reading.serialNumber));
     });
     connect(module, &ModuleSession::noAnswer, this, [this, held](qint64 silentSince) {
-        held->answering.clear();
+        held->answering = false;
         tell(CrateEvent::moduleSilent(held->session, silentSince));
     });
     connect(module, &ModuleSession::commandFailed, this, [this, module](const QString &text) {

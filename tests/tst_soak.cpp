@@ -196,7 +196,8 @@ void TestSoak::soak()
                                    window->findChild<QPushButton *>("btnClearStatus2_B")};
     qint64 residentAfterWarmUp = 0;
     // The store grows with the ticks it holds, by design: that growth is not a leak.
-    const Brelk::ReadingHistory *readings = window->findChild<Brelk::ReadingHistory *>();
+    const Brelk::ReadingHistory *readings =
+        BrelkControlTestAccess::runtime(*window)->history(BrelkControlTestAccess::session(*window));
     QVERIFY(readings);
     const auto storeKilobytes = [readings] { return readings->samples().memoryBytes() / 1024; };
     qint64 storeAfterWarmUp = 0;
