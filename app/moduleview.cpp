@@ -15,6 +15,7 @@
 #include "statusnotice.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QInputDialog>
 #include <QMainWindow>
@@ -34,19 +35,10 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *
     buildToolsMenu();
 
     readingForm = new ReadingForm(ui);
-    const ReadingLooks::ChannelFields alarmFields[2] = {
-        {ui->txtStatus2_A, ui->txtStatus_A, ui->txtVmeas_A},
-        {ui->txtStatus2_B, ui->txtStatus_B, ui->txtVmeas_B},
-    };
-    readingLooks = new ReadingLooks(
-        {ui->txtVset_A,       ui->txtVset_B,       ui->txtRamp_A,        ui->txtRamp_B,
-         ui->txtVmeas_A,      ui->txtVmeas_B,      ui->txtImeas_A,       ui->txtImeas_B,
-         ui->txtImeas2_A,     ui->txtImeas2_B,     ui->txtStatus_A,      ui->txtStatus_B,
-         ui->txtPolarity_A,   ui->txtPolarity_B,   ui->txtKill_A,        ui->txtKill_B,
-         ui->txtHVON_A,       ui->txtHVON_B,       ui->txtStatus2_A,     ui->txtStatus2_B,
-         ui->txtLimitV_A,     ui->txtLimitV_B,     ui->txtLimitI_A,      ui->txtLimitI_B,
-         ui->txtSoftLimitI_A, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_A, ui->txtSoftLimitI2_B},
-        alarmFields, Settings(settings.path()).voltageDeviationAlarm());
+    const ReadingLooks::ChannelFields alarmFields[2] = {readingForm->alarmFields(0),
+                                                        readingForm->alarmFields(1)};
+    readingLooks = new ReadingLooks(readingForm->tickFields(), alarmFields,
+                                    Settings(settings.path()).voltageDeviationAlarm());
 
     // The radio buttons start at the options the settings name and tell the session every
     // change, so that the next tick scales by them.

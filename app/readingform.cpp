@@ -24,14 +24,27 @@ ReadingForm::ReadingForm(Ui::BrelkControl *ui)
               ui->txtStatus_B, ui->txtPolarity_B, ui->txtKill_B, ui->txtHVON_B, ui->txtStatus2_B,
               ui->txtLimitV_B, ui->txtLimitI_B, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_B}}
 {
-    for (const ChannelFields &f : fields) {
-        for (QLineEdit *field :
-             {f.vset, f.ramp, f.vmeas, f.imeas, f.imeas2, f.status, f.polarity, f.kill, f.hvOn,
-              f.status2, f.limitV, f.limitI, f.softLimitI, f.softLimitI2}) {
-            fieldWatches << QObject::connect(field, &QLineEdit::textChanged, field,
-                                             [this] { current = false; });
-        }
+    for (QLineEdit *field : tickFields()) {
+        fieldWatches << QObject::connect(field, &QLineEdit::textChanged, field,
+                                         [this] { current = false; });
     }
+}
+
+std::vector<QLineEdit *> ReadingForm::tickFields() const
+{
+    std::vector<QLineEdit *> all;
+    for (const ChannelFields &f : fields) {
+        all.insert(all.end(),
+                   {f.vset, f.ramp, f.vmeas, f.imeas, f.imeas2, f.status, f.polarity, f.kill,
+                    f.hvOn, f.status2, f.limitV, f.limitI, f.softLimitI, f.softLimitI2});
+    }
+    return all;
+}
+
+ReadingLooks::ChannelFields ReadingForm::alarmFields(int channel) const
+{
+    const ChannelFields &f = fields[channel];
+    return {f.status2, f.status, f.vmeas};
 }
 
 // The fields outlive the form in the window's destructor.

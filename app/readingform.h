@@ -7,6 +7,7 @@
 #define READINGFORM_H
 
 #include "reading.h"
+#include "readinglooks.h"
 
 #include <QMetaObject>
 #include <QVector>
@@ -40,6 +41,12 @@ public:
     // `latchedEvents`: the events "Status 2" shows, kept until Clear.
     void show(const Brelk::Reading &reading, quint16 latchedEvents);
     const Values &values() const { return shown; }
+
+    // Every field a complete tick writes, channel A's then channel B's: the one list of the
+    // module's fields that the form's looks and texts share.
+    std::vector<QLineEdit *> tickFields() const;
+    // The channel's "Status 2", state and measured voltage fields, which show its alarm colours.
+    ReadingLooks::ChannelFields alarmFields(int channel) const;
     // The next tick writes its texts even when it read what the form shows: after a change of
     // language, whose texts the form does not hold yet.
     void forget() { current = false; }
