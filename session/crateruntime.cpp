@@ -262,6 +262,12 @@ void CrateRuntime::tick()
 // closed and opened again every 10 s, and the crate carries on as at start once it opens.
 void CrateRuntime::tickEnded()
 {
+    // A tick that polled nothing (every module paused for its address dialog) says nothing of the
+    // bridge.
+    const QVector<ModuleSession *> &all = modules->modules();
+    if (std::all_of(all.cbegin(), all.cend(),
+                    [this](const ModuleSession *module) { return modules->isPaused(module); }))
+        sinceAnswer.restart();
     if (!ticks.isActive() || !sinceAnswer.isValid() || sinceAnswer.elapsed() < BridgeLostAfterMs)
         return;
     ticks.stop();
