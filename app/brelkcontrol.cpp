@@ -243,9 +243,18 @@ void BrelkControl::showCrateEvent(const CrateEvent &event)
 {
     if (event.module)
         return;
-    if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupTripped)
+    if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupTripped ||
+        event.kind == CrateEvent::GroupRecovered)
         qDebug().noquote() << event.text;
-    if (event.kind == CrateEvent::GroupIgnored)
+    if (event.kind == CrateEvent::GroupTripped || event.kind == CrateEvent::GroupRecovered) {
+        for (const ChannelGroup &group : runtime->channelGroups()) {
+            QStringList channels;
+            for (const GroupChannel &channel : group.channels)
+                channels << channel.text();
+            overview->setGroupTripped(channels, runtime->isGroupTripped(group.name));
+        }
+    }
+    if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupRecovered)
         return;
     if (event.kind == CrateEvent::ConnectionFailed) {
         QMessageBox::warning(

@@ -158,6 +158,7 @@ void OverviewWindow::rebuild()
             }
             setText(row.cells[AddressColumn], baseAddressText(module->baseAddress()));
             setText(row.cells[ChannelColumn], QString(QLatin1Char(char('A' + ch))));
+            showGroupLook(row);
             rows.push_back(row);
         }
         moduleConnections << connect(module, &ModuleSession::readingTaken, this, [this, module] {
@@ -297,6 +298,30 @@ void OverviewWindow::setText(Cell &cell, const QString &text)
         cell.text = text;
         cell.item->setText(text);
     }
+}
+
+void OverviewWindow::setGroupTripped(const QStringList &channels, bool tripped)
+{
+    for (const QString &channel : channels) {
+        if (tripped)
+            trippedGroupChannels.insert(channel);
+        else
+            trippedGroupChannels.remove(channel);
+    }
+    for (Row &row : rows)
+        showGroupLook(row);
+}
+
+void OverviewWindow::showGroupLook(Row &row)
+{
+    const QString channel = QStringLiteral("%1%2")
+                                .arg(row.module->baseAddress(), 4, 16, QLatin1Char('0'))
+                                .toUpper()
+                                .arg(QChar('A' + row.channel));
+    const AlarmLevel look =
+        trippedGroupChannels.contains(channel) ? AlarmLevel::Red : AlarmLevel::None;
+    for (int column : {ModuleColumn, AddressColumn, ChannelColumn})
+        setLook(row.cells[column], look, false);
 }
 
 // A cell without alarm and live keeps the table's own colours and font.

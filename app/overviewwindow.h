@@ -12,6 +12,7 @@
 #include "reading.h"
 
 #include <QHash>
+#include <QSet>
 #include <QVector>
 #include <QWidget>
 
@@ -48,6 +49,10 @@ public:
     // The allowed |Vmeas - Vset| in volts behind the measured voltage's amber, or 0 for the
     // default rule: the main window's setting.
     void setVoltageTolerance(double volts);
+    // The rows of a channel group's channels turn red (module, address and channel) while the
+    // group is down after a trip, and back when none of its channels is tripped any more.
+    // `channels` are "DD00A" and the like.
+    void setGroupTripped(const QStringList &channels, bool tripped);
 
 public slots:
     // Shows the window, or brings it to the front when it is open.
@@ -94,6 +99,7 @@ private:
     void showNotAnswering(ModuleSession *module);
     void setText(Cell &cell, const QString &text);
     void setLook(Cell &cell, AlarmLevel alarm, bool stale);
+    void showGroupLook(Row &row);
 
     Crate *crate;
     QTableWidget *table;
@@ -108,6 +114,8 @@ private:
     // crate's tick, so that it is drawn once per tick and not once per module, and not at all
     // while the window is closed; it catches up when it is shown.
     QVector<ModuleSession *> ticked;
+    // The channels of groups that are down after a trip, as "DD00A".
+    QSet<QString> trippedGroupChannels;
     double tolerance = 0;
 };
 

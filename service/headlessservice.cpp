@@ -127,6 +127,7 @@ void HeadlessService::show(const CrateEvent &event)
     case CrateEvent::CommandFailed:
     case CrateEvent::GroupIgnored:
     case CrateEvent::GroupTripped:
+    case CrateEvent::GroupRecovered:
         break;
     case CrateEvent::RemoteCommand:
         // The publisher writes a line of its own for every command.

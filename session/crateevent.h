@@ -33,6 +33,8 @@ struct CrateEvent
         // A channel group: ignored for a bad configuration, or one of its channels tripped.
         GroupIgnored,
         GroupTripped,
+        // No channel of a group that was brought down is tripped any more.
+        GroupRecovered,
     };
     // As syslog ranks them: the service's journal lines carry it.
     enum Priority { Error, Warning, Information };

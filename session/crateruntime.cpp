@@ -394,8 +394,12 @@ void CrateRuntime::watchTrips(ModuleSession *module)
             if (newly)
                 bringGroupDown(g, i);
         }
-        if (watch.down && !watch.tripped.contains(true))
+        if (watch.down && !watch.tripped.contains(true)) {
             watch.down = false;
+            tell(CrateEvent::of(
+                CrateEvent::GroupRecovered, CrateEvent::Information, nullptr,
+                QStringLiteral("Group %1: no channel is tripped any more").arg(watch.group.name)));
+        }
     }
 }
 

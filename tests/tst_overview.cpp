@@ -146,6 +146,7 @@ private slots:
     void rowsShowTheFormsTexts();
     void alarmColours_data();
     void alarmColours();
+    void trippedGroupRowsTurnRed();
     void silentModuleGoesStaleAlone();
     void steadyTickRewritesNoCell();
     void newLanguageShowsAtTheNextSteadyTick();
@@ -289,6 +290,40 @@ void TestOverview::alarmColours()
 
 // A module that stops answering keeps its values in the stale look and says so in its state, with
 // its last answer in the tooltip; one that never answered says "never".
+// The rows of a group that is down after a trip are red in their module, address and channel
+// cells, through a rebuild of the table, until the group is no longer tripped.
+void TestOverview::trippedGroupRowsTurnRed()
+{
+    CrateRig rig({further(0x1000)});
+    OverviewWindow window(rig.crate.get(), nullptr);
+    rig.crate->pollAll();
+    QTableWidget *table = tableOf(window);
+    const auto redRows = [table] {
+        QVector<int> red;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            int cells = 0;
+            for (int column : {OverviewWindow::ModuleColumn, OverviewWindow::AddressColumn,
+                               OverviewWindow::ChannelColumn}) {
+                const QTableWidgetItem *item = table->item(row, column);
+                cells += item->data(Qt::BackgroundRole).isValid() &&
+                         item->background().color() == fieldColours(AlarmLevel::Red).first;
+            }
+            if (cells == 3)
+                red << row;
+            else if (cells != 0)
+                qWarning("row %d is red in %d of its 3 cells", row, cells);
+        }
+        return red;
+    };
+    window.setGroupTripped({QStringLiteral("DD00B"), QStringLiteral("1000A")}, true);
+    QCOMPARE(redRows(), (QVector<int>{1, 2}));
+    rig.crate->addModule(further(0x0800));
+    window.rebuild();
+    QCOMPARE(redRows(), (QVector<int>{1, 4}));
+    window.setGroupTripped({QStringLiteral("DD00B"), QStringLiteral("1000A")}, false);
+    QCOMPARE(redRows(), QVector<int>());
+}
+
 void TestOverview::silentModuleGoesStaleAlone()
 {
     CrateRig rig({further(0x1000), further(0x2000)});
