@@ -247,12 +247,8 @@ void BrelkControl::showCrateEvent(const CrateEvent &event)
         event.kind == CrateEvent::GroupRecovered)
         qDebug().noquote() << event.text;
     if (event.kind == CrateEvent::GroupTripped || event.kind == CrateEvent::GroupRecovered) {
-        for (const ChannelGroup &group : runtime->channelGroups()) {
-            QStringList channels;
-            for (const GroupChannel &channel : group.channels)
-                channels << channel.text();
-            overview->setGroupTripped(channels, runtime->isGroupTripped(group.name));
-        }
+        for (const ChannelGroup &group : runtime->channelGroups())
+            overview->setGroupTripped(group.channels, runtime->isGroupTripped(group.name));
     }
     if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupRecovered)
         return;

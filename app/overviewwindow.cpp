@@ -300,13 +300,12 @@ void OverviewWindow::setText(Cell &cell, const QString &text)
     }
 }
 
-void OverviewWindow::setGroupTripped(const QStringList &channels, bool tripped)
+void OverviewWindow::setGroupTripped(const QVector<GroupChannel> &channels, bool tripped)
 {
-    for (const QString &channel : channels) {
+    for (const GroupChannel &channel : channels) {
+        trippedGroupChannels.removeAll(channel);
         if (tripped)
-            trippedGroupChannels.insert(channel);
-        else
-            trippedGroupChannels.remove(channel);
+            trippedGroupChannels << channel;
     }
     for (Row &row : rows)
         showGroupLook(row);
@@ -314,12 +313,10 @@ void OverviewWindow::setGroupTripped(const QStringList &channels, bool tripped)
 
 void OverviewWindow::showGroupLook(Row &row)
 {
-    const QString channel = QStringLiteral("%1%2")
-                                .arg(row.module->baseAddress(), 4, 16, QLatin1Char('0'))
-                                .toUpper()
-                                .arg(QChar('A' + row.channel));
     const AlarmLevel look =
-        trippedGroupChannels.contains(channel) ? AlarmLevel::Red : AlarmLevel::None;
+        trippedGroupChannels.contains(GroupChannel{row.module->baseAddress(), row.channel})
+            ? AlarmLevel::Red
+            : AlarmLevel::None;
     for (int column : {ModuleColumn, AddressColumn, ChannelColumn})
         setLook(row.cells[column], look, false);
 }

@@ -9,10 +9,10 @@
 #define OVERVIEWWINDOW_H
 
 #include "alarms.h"
+#include "channelgroup.h"
 #include "reading.h"
 
 #include <QHash>
-#include <QSet>
 #include <QVector>
 #include <QWidget>
 
@@ -51,8 +51,7 @@ public:
     void setVoltageTolerance(double volts);
     // The rows of a channel group's channels turn red (module, address and channel) while the
     // group is down after a trip, and back when none of its channels is tripped any more.
-    // `channels` are "DD00A" and the like.
-    void setGroupTripped(const QStringList &channels, bool tripped);
+    void setGroupTripped(const QVector<GroupChannel> &channels, bool tripped);
 
 public slots:
     // Shows the window, or brings it to the front when it is open.
@@ -114,8 +113,8 @@ private:
     // crate's tick, so that it is drawn once per tick and not once per module, and not at all
     // while the window is closed; it catches up when it is shown.
     QVector<ModuleSession *> ticked;
-    // The channels of groups that are down after a trip, as "DD00A".
-    QSet<QString> trippedGroupChannels;
+    // The channels of groups that are down after a trip.
+    QVector<GroupChannel> trippedGroupChannels;
     double tolerance = 0;
 };
 

@@ -32,8 +32,6 @@ public:
     // it, and closes the bridge.
     void stop();
 
-    CrateRuntime *runtime() { return &crate; }
-
     // Writes one line to standard error: with the local time as the data log writes it, or with
     // its priority when standard error is the journal.
     static void report(const QString &text,

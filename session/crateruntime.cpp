@@ -109,12 +109,6 @@ MqttPublisher *CrateRuntime::publisher(const ModuleSession *module) const
 #endif
 }
 
-Settings CrateRuntime::moduleKeys(const ModuleSession *module) const
-{
-    const ModuleParts *held = partsOf(module);
-    return held ? held->keys : file;
-}
-
 // The session's own signals become the crate's events; the store and the log take every tick
 // after whoever shows it.
 void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
@@ -219,11 +213,7 @@ bool CrateRuntime::connectBridge()
     bridgeLost = false;
     tell(CrateEvent::connecting());
     if (bus.connect(file.vmeController())) {
-        tell(CrateEvent::connected(bus.name()));
-        tell(CrateEvent::connectingModule(first()->baseAddress()));
-        modules->connected();
-        sinceAnswer.start();
-        ticks.start();
+        startPolling();
         return true;
     }
     modules->connectionFailed();
@@ -285,6 +275,11 @@ void CrateRuntime::reopenBridge()
         return;
     }
     bridgeLost = false;
+    startPolling();
+}
+
+void CrateRuntime::startPolling()
+{
     tell(CrateEvent::connected(bus.name()));
     tell(CrateEvent::connectingModule(first()->baseAddress()));
     modules->connected();

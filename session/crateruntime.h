@@ -90,9 +90,6 @@ public:
     void removeModule(ModuleSession *module);
     // Moves a module to a free address and keeps its parts; false when the address is taken.
     bool moveModule(ModuleSession *module, quint32 address);
-    // A module's keys after a move: its log's keys are those of its new address.
-    Settings moduleKeys(const ModuleSession *module) const;
-
     // The channel groups the runtime acts on, as the settings file gave them at start.
     QVector<ChannelGroup> channelGroups() const;
     // The group's channels are down after a trip of one of them, until the operator clears it.
@@ -120,6 +117,8 @@ private:
     void tick();
     void tickEnded();
     void reopenBridge();
+    // The bridge opened: the modules are told, and the poll starts.
+    void startPolling();
     void tell(const CrateEvent &event);
     void loadGroups();
     // After a module's complete tick: a channel of a group that newly reports a trip brings the

@@ -1,6 +1,7 @@
 #include "modulesession.h"
 
 #include "bridge.h"
+#include "channelgroup.h"
 #include "display.h"
 
 #include <QDateTime>
@@ -155,8 +156,7 @@ CommandOutcome ModuleSession::execute(const WriteList &writes)
             heldSetVoltage[ch] = readRegister(regVset[ch], &status);
             if (status < 0)
                 return fail(regVset[ch], true, status);
-            tripped[ch] = (channelByte(latch, ch) & (EventTRP | EventINH)) ||
-                          (channelByte(statusWord, ch) & StatusError);
+            tripped[ch] = channelTripped(statusWord, latch, ch);
         }
     }
 

@@ -315,12 +315,13 @@ void TestOverview::trippedGroupRowsTurnRed()
         }
         return red;
     };
-    window.setGroupTripped({QStringLiteral("DD00B"), QStringLiteral("1000A")}, true);
+    const QVector<GroupChannel> group{{0xDD00, 1}, {0x1000, 0}};
+    window.setGroupTripped(group, true);
     QCOMPARE(redRows(), (QVector<int>{1, 2}));
     rig.crate->addModule(further(0x0800));
     window.rebuild();
     QCOMPARE(redRows(), (QVector<int>{1, 4}));
-    window.setGroupTripped({QStringLiteral("DD00B"), QStringLiteral("1000A")}, false);
+    window.setGroupTripped(group, false);
     QCOMPARE(redRows(), QVector<int>());
 }
 
