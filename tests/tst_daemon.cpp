@@ -2,17 +2,16 @@
 // priority, the test whether standard error is the journal, and what sd_notify sends, received
 // on a notification socket of the test's own. Built without libsystemd, nothing is sent.
 #include "daemonnotify.h"
+#include "notifysocket.h"
 #include "serviceline.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
+#include <memory>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace Brelk;
@@ -65,7 +64,7 @@ private:
     QList<QByteArray> received();
 
     QTemporaryDir socketDir;
-    int notifySocket = -1;
+    std::unique_ptr<NotifySocket> notifySocket;
 };
 
 void TestDaemon::initTestCase()
@@ -75,15 +74,10 @@ void TestDaemon::initTestCase()
     tzset();
 
     QVERIFY(socketDir.isValid());
-    const QByteArray path = QFile::encodeName(socketDir.filePath(QStringLiteral("notify")));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    notifySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    QVERIFY(notifySocket >= 0);
-    QCOMPARE(bind(notifySocket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    qputenv("NOTIFY_SOCKET", path);
+    const QString path = socketDir.filePath(QStringLiteral("notify"));
+    notifySocket.reset(new NotifySocket(path));
+    QVERIFY(notifySocket->isBound());
+    qputenv("NOTIFY_SOCKET", QFile::encodeName(path));
 }
 
 void TestDaemon::init()
@@ -96,21 +90,12 @@ void TestDaemon::init()
 void TestDaemon::cleanupTestCase()
 {
     qunsetenv("NOTIFY_SOCKET");
-    if (notifySocket >= 0)
-        close(notifySocket);
+    notifySocket.reset();
 }
 
 QList<QByteArray> TestDaemon::received()
 {
-    QList<QByteArray> datagrams;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t size = recv(notifySocket, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (size < 0)
-            break;
-        datagrams << QByteArray(buffer, int(size));
-    }
-    return datagrams;
+    return notifySocket->received();
 }
 
 void TestDaemon::serviceLines_data()

@@ -2,6 +2,8 @@
 // missing at start and one that is unplugged and plugged back in while running, what it tells
 // systemd, the lines it writes once, the data log's last row at SIGINT, and a stop within 2 s with
 // eight modules whose broker never answers.
+#include "notifysocket.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,51 +17,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-
-// A datagram socket standing in for systemd's notification socket.
-class NotifySocket
-{
-public:
-    explicit NotifySocket(const QString &path) : path(path)
-    {
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        const QByteArray name = QFile::encodeName(path);
-        qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
-        descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        bound = descriptor >= 0 &&
-                bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    }
-    ~NotifySocket()
-    {
-        if (descriptor >= 0)
-            close(descriptor);
-    }
-    bool isBound() const { return bound; }
-    // Every assignment received so far, one per line of each datagram.
-    QStringList received()
-    {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t size = recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (size <= 0)
-                break;
-            all +=
-                QString::fromUtf8(buffer, int(size)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        }
-        return all;
-    }
-
-private:
-    QString path;
-    int descriptor = -1;
-    bool bound = false;
-    QStringList all;
-};
 
 // A broker that never answers: its listening queue is full, so a client's connect waits for an
 // answer to its SYN that never comes.
@@ -187,8 +147,15 @@ void TestService::bridgeMissingThenUnpluggedAndReplugged()
     QFile cord(unplug);
     QVERIFY(cord.open(QIODevice::WriteOnly));
     cord.close();
-    NotifySocket systemd(folder.filePath(QStringLiteral("notify")));
-    QVERIFY(systemd.isBound());
+    NotifySocket socket(folder.filePath(QStringLiteral("notify")));
+    QVERIFY(socket.isBound());
+    QStringList sent;
+    // Every assignment the service sent so far, one per line of each datagram.
+    const auto systemd = [&socket, &sent] {
+        for (const QByteArray &datagram : socket.received())
+            sent += QString::fromUtf8(datagram).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return sent;
+    };
     QProcessEnvironment extra;
     extra.insert(QStringLiteral("BRELKSIM_UNPLUG_FILE"), unplug);
     extra.insert(QStringLiteral("NOTIFY_SOCKET"), folder.filePath(QStringLiteral("notify")));
@@ -197,13 +164,12 @@ void TestService::bridgeMissingThenUnpluggedAndReplugged()
     const QString refused =
         QStringLiteral("Could not init VME controller Wiener VM-USB! Trying again in 10 s.");
     QVERIFY2(waitForLine(refused, 5000), output.constData());
-    QTRY_VERIFY_WITH_TIMEOUT(systemd.received().contains(QStringLiteral("READY=1")), 2000);
-    QVERIFY(systemd.received().contains(QStringLiteral(
+    QTRY_VERIFY_WITH_TIMEOUT(systemd().contains(QStringLiteral("READY=1")), 2000);
+    QVERIFY(systemd().contains(QStringLiteral(
         "STATUS=Could not open VME controller Wiener VM-USB; trying again every 10 s")));
     QFile::remove(unplug);
     QVERIFY2(waitForLine(QStringLiteral("Module serial number 2101"), 12000), output.constData());
-    QVERIFY(
-        systemd.received().contains(QStringLiteral("STATUS=Polling 1 module via Wiener VM-USB")));
+    QVERIFY(systemd().contains(QStringLiteral("STATUS=Polling 1 module via Wiener VM-USB")));
 
     // Ticks go on for a second; the serial number is said once, not at every tick.
     QTest::qWait(1000);
@@ -214,8 +180,8 @@ void TestService::bridgeMissingThenUnpluggedAndReplugged()
     QVERIFY2(waitForLine(QStringLiteral("Bridge lost; reopening every 10 s"), 6000),
              output.constData());
     QVERIFY2(lost.elapsed() >= 2500, qPrintable(QString::number(lost.elapsed())));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        systemd.received().contains(QStringLiteral("STATUS=Bridge lost; reopening")), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(systemd().contains(QStringLiteral("STATUS=Bridge lost; reopening")),
+                             2000);
     QFile::remove(unplug);
     output += service.readAllStandardError();
     const int connectedBefore =
