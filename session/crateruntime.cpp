@@ -109,8 +109,8 @@ MqttPublisher *CrateRuntime::publisher(const ModuleSession *module) const
 #endif
 }
 
-// The session's own signals become the crate's events; the store and the log take every tick
-// after whoever shows it.
+// The session's own signals become the crate's events; the store and the log take every tick,
+// and a trip in a group is acted on, before any view shows it.
 void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
 {
     parts.push_back(std::make_unique<ModuleParts>(keys));
@@ -387,7 +387,7 @@ void CrateRuntime::watchTrips(ModuleSession *module)
             const bool newly = tripped && !watch.tripped.at(i);
             watch.tripped[i] = tripped;
             if (newly)
-                bringGroupDown(g, i);
+                bringGroupDown(g, i, module->newestReading().time);
         }
         if (watch.down && !watch.tripped.contains(true)) {
             watch.down = false;
@@ -398,7 +398,7 @@ void CrateRuntime::watchTrips(ModuleSession *module)
     }
 }
 
-void CrateRuntime::bringGroupDown(int g, int tripped)
+void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
 {
     GroupWatch &watch = groups[std::size_t(g)];
     const ChannelGroup &group = watch.group;
@@ -422,8 +422,6 @@ void CrateRuntime::bringGroupDown(int g, int tripped)
                                       .arg(channel.text(), outcome.failure);
         }
     }
-    const QString by = group.channels.at(tripped).text();
-    ModuleSession *trippedModule = modules->module(group.channels.at(tripped).address);
     tell(CrateEvent::of(CrateEvent::GroupTripped, CrateEvent::Error, nullptr,
                         tripLine(group, tripped, broughtDown, notBroughtDown)));
 #ifdef BRELK_MQTT
@@ -432,15 +430,12 @@ void CrateRuntime::bringGroupDown(int g, int tripped)
             this->publisher(modules->module(group.channels.first().address))) {
         QJsonObject state;
         state.insert(QStringLiteral("state"), QStringLiteral("tripped"));
-        state.insert(QStringLiteral("by"), by);
-        state.insert(QStringLiteral("time"),
-                     isoLocalTime(trippedModule ? trippedModule->newestReading().time
-                                                : QDateTime::currentMSecsSinceEpoch()));
+        state.insert(QStringLiteral("by"), group.channels.at(tripped).text());
+        state.insert(QStringLiteral("time"), isoLocalTime(readAt));
         publisher->publishGroupState(group.name, state);
     }
 #else
-    Q_UNUSED(by)
-    Q_UNUSED(trippedModule)
+    Q_UNUSED(readAt)
 #endif
 }
 

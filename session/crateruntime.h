@@ -124,7 +124,8 @@ private:
     // After a module's complete tick: a channel of a group that newly reports a trip brings the
     // group's other channels down in the same tick, through each module's one write path.
     void watchTrips(ModuleSession *module);
-    void bringGroupDown(int group, int tripped);
+    // `readAt`: when the tick that read the trip was taken.
+    void bringGroupDown(int group, int tripped, qint64 readAt);
 
     Settings file;
     Options options;
