@@ -32,6 +32,8 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
 {
     runtime = new CrateRuntime(settingsFile, CrateRuntime::Options(), this);
     crate = runtime->crate();
+    // The window's writes are the runtime's file's: the runtime follows them.
+    settings = runtime->settings();
     session = runtime->first();
     ui->setupUi(this);
     connect(runtime, &CrateRuntime::happened, this, &BrelkControl::showCrateEvent);
@@ -57,9 +59,6 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     // The operator's switch holds for every module.
     connect(mqttControl, &MqttControl::remoteCommandsAllowedChanged, runtime,
             &CrateRuntime::setCommandsAllowed);
-    // New broker settings reach every module's publisher, each under its own prefix.
-    connect(mqttControl, &MqttControl::settingsApplied, runtime,
-            &CrateRuntime::applyFurtherMqttSettings);
 #endif
     addGlobalTools();
     runtime->start();

@@ -52,11 +52,13 @@ void MqttControl::configure()
     disconnect(update);
     if (result != QDialog::Accepted)
         return;
+    // The first module takes the dialog's settings, stored or not; the further modules' publishers
+    // follow the file when the store has rewritten it, after the first module has claimed its
+    // prefix.
     const MqttSettings chosen = dialog.settings();
+    publisher->apply(chosen);
     if (!storeMqttSettings(*settings, chosen, baseAddress))
         qDebug() << "MQTT: could not store the settings in" << settings->path();
-    publisher->apply(chosen);
-    emit settingsApplied(chosen);
 }
 
 void MqttControl::showFurtherRemoteCommand(quint32 baseAddress, const QString &text)

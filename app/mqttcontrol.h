@@ -39,8 +39,6 @@ public:
     void showFurtherRemoteCommand(quint32 baseAddress, const QString &text);
 
 signals:
-    // After the dialog's OK restarted publishing with `settings`.
-    void settingsApplied(const Brelk::MqttSettings &settings);
     // After the switch was stored and this module's publisher follows it; the other modules'
     // publishers are to follow as well.
     void remoteCommandsAllowedChanged(bool allowed);

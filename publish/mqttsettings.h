@@ -1,59 +1,13 @@
-// Where and how the panel publishes: the broker, the topic prefix, the credentials and TLS, as
-// kept in the settings file under the Mqtt* keys.
+// The topics under a module's MQTT prefix, and whether a prefix can be published under. The broker
+// settings themselves are keys of the settings file (settings.h).
 #ifndef MQTTSETTINGS_H
 #define MQTTSETTINGS_H
 
-#include <QMetaType>
+#include "settings.h"
+
 #include <QString>
 
 namespace Brelk {
-
-class Settings;
-
-struct MqttSettings
-{
-    static constexpr int DefaultPort = 1883;
-
-    QString host; // empty: publishing off
-    int port = DefaultPort;
-    QString topic; // prefix without a trailing "/"
-    QString user;
-    QString password;
-    bool rememberPassword = false;
-    QString caFile; // non-empty: TLS, verifying the broker against this CA
-    // Why the stored settings cannot be used: a value in the file that is not valid UTF-8, named
-    // by its key. Empty for settings that do not come from the file.
-    QString fileProblem;
-
-    bool enabled() const { return !host.isEmpty(); }
-    bool operator==(const MqttSettings &other) const;
-    bool operator!=(const MqttSettings &other) const { return !(*this == other); }
-};
-
-// "brelk/dd00": the prefix used when none is stored.
-QString defaultMqttTopic(int baseAddress);
-
-// Reads the Mqtt* keys; missing values and an unusable port take their defaults, so a file with
-// only "MqttHost" publishes to port 1883 under the default prefix. A prefix the broker would
-// refuse is kept as it is, for the publisher to report (see mqttTopicProblem); so is a value that
-// is not valid UTF-8 (see MqttSettings::fileProblem).
-MqttSettings loadMqttSettings(const Settings &settings, int baseAddress);
-// Writes the keys; empty values and defaults are removed (a prefix equal to the default one
-// follows the base address), and the password is written only when it is to be remembered, to a
-// file that others cannot read (see Settings::store).
-bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress);
-// The broker settings of the file with a further module's prefix: the "MqttTopic" of its group,
-// else the default prefix of its address.
-MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress);
-
-// "MqttCommands": "on" (in any case) allows remote commands; "off", no key or anything else does
-// not. Stored as "on" or "off".
-bool remoteCommandsAllowed(const Settings &settings);
-bool storeRemoteCommandsAllowed(Settings &settings, bool allowed);
-
-// "MqttCommandMaxAge": how far, in milliseconds, a command's "sent" time may lie from the clock
-// either way; 2000 when the key is missing or not a number from 1 to 3600000.
-qint64 remoteCommandMaxAgeMs(const Settings &settings);
 
 // Every topic under the prefix, published or subscribed to: the worker and the publisher name
 // their topics from these, and the prefix's length limit follows from the longest.
@@ -92,11 +46,7 @@ constexpr int MqttLongestSuffixBytes = 1 + longestMqttSubtopicBytes();
 // non-characters, no wildcard, no empty level, at most 65,535 bytes with the longest suffix
 // (65,526 bytes of prefix with "/a/result").
 QString mqttTopicProblem(const QString &topic);
-// The prefix with surrounding blanks and trailing "/" removed.
-QString normalizedMqttTopic(const QString &topic);
 
 } // namespace Brelk
-
-Q_DECLARE_METATYPE(Brelk::MqttSettings)
 
 #endif // MQTTSETTINGS_H

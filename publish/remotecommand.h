@@ -7,6 +7,7 @@
 
 #include "commandentry.h"
 #include "freshness.h"
+#include "settings.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -30,9 +31,6 @@ constexpr const char *Conflict = "conflict";
 constexpr const char *WrongModule = "wrong_module";
 constexpr const char *WriteFailed = "write_failed";
 } // namespace RemoteError
-
-// How far a command's "sent" time may lie from the clock, either way, when the settings name none.
-constexpr qint64 DefaultCommandMaxAgeMs = 2000;
 
 struct RemoteCommand
 {

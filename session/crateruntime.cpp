@@ -44,6 +44,10 @@ CrateRuntime::CrateRuntime(const QString &settingsFile, Options options, QObject
     qDebug("BaseAddress: 0x%X", file.baseAddress());
 #ifdef BRELK_MQTT
     commandsAllowed = remoteCommandsAllowed(file);
+    connect(file.changes(), &SettingsSignals::changed, this, [this](const QStringList &keys) {
+        if (touchesMqttSettings(keys))
+            followMqttSettings();
+    });
 #endif
     ticks.setInterval(PollIntervalMs);
     connect(&ticks, &QTimer::timeout, this, &CrateRuntime::tick);
@@ -332,11 +336,14 @@ void CrateRuntime::setCommandsAllowed(bool allowed)
         held->publisher->setCommandsAllowed(allowed);
 }
 
-void CrateRuntime::applyFurtherMqttSettings()
+void CrateRuntime::followMqttSettings()
 {
     for (const auto &held : parts) {
-        if (held != parts.front())
-            held->publisher->apply(loadModuleMqttSettings(file, held->session->baseAddress()));
+        if (held == parts.front())
+            continue;
+        const MqttSettings stored = loadModuleMqttSettings(file, held->session->baseAddress());
+        if (stored != held->publisher->currentSettings())
+            held->publisher->apply(stored);
     }
 }
 #endif

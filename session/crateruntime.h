@@ -98,9 +98,6 @@ public:
 #ifdef BRELK_MQTT
     // The operator's "Allow Remote Commands", for every module.
     void setCommandsAllowed(bool allowed);
-    // The further modules' publishers restart with the file's broker settings, each under its
-    // own prefix; the first module's publisher is the operator's to restart.
-    void applyFurtherMqttSettings();
 #endif
 
 signals:
@@ -109,6 +106,12 @@ signals:
     void moduleAdded(Brelk::ModuleSession *module);
 
 private:
+#ifdef BRELK_MQTT
+    // After a write to the settings file: a further module's publisher whose broker settings in
+    // the file are no longer those it runs with restarts with them, under its own prefix. The
+    // first module's publisher is the operator's to restart.
+    void followMqttSettings();
+#endif
     struct ModuleParts;
 
     ModuleParts *partsOf(const ModuleSession *module) const;

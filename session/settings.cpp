@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -39,6 +40,15 @@ const char *const SecondRangeKey = "SecondRange";
 const char *const LogFileKey = "LogFile";
 const char *const LogIntervalKey = "LogInterval";
 const char *const NameKey = "Name";
+const char *const MqttHostKey = "MqttHost";
+const char *const MqttPortKey = "MqttPort";
+const char *const MqttTopicKey = "MqttTopic";
+const char *const MqttUserKey = "MqttUser";
+const char *const MqttPasswordKey = "MqttPassword";
+const char *const MqttCaFileKey = "MqttCaFile";
+const char *const MqttCommandsKey = "MqttCommands";
+const char *const MqttCommandMaxAgeKey = "MqttCommandMaxAge";
+constexpr qint64 LongestCommandMaxAgeMs = 3600000;
 const char *const UnknownOption = "(not a known option); using the default";
 const quint32 HighestA16Address = 0xFFFF;
 const QLatin1String ModuleGroupPrefix("Module_");
@@ -323,9 +333,16 @@ bool replaceFile(const QString &path, const std::function<void(QSettings &)> &ch
 
 } // namespace
 
-Settings::Settings(const QString &path) : filePath(path) {}
+Settings::Settings(const QString &path)
+    : filePath(path), notifier(std::make_shared<SettingsSignals>())
+{
+}
 
-Settings::Settings(const QString &path, const QString &group) : filePath(path), group(group) {}
+Settings::Settings(const QString &path, const QString &group,
+                   const std::shared_ptr<SettingsSignals> &notifier)
+    : filePath(path), group(group), notifier(notifier)
+{
+}
 
 QString Settings::groupKey(const QString &key) const
 {
@@ -339,7 +356,7 @@ QString Settings::moduleGroupName(quint32 address)
 
 Settings Settings::moduleGroup(quint32 address) const
 {
-    return Settings(filePath, moduleGroupName(address));
+    return Settings(filePath, moduleGroupName(address), notifier);
 }
 
 QVector<ModuleConfig> Settings::furtherModules() const
@@ -448,63 +465,75 @@ QVector<ModuleConfig> Settings::readModuleGroups(bool reportIgnored) const
 bool Settings::storeFurtherModules(const QVector<ModuleConfig> &modules)
 {
     const QVector<ModuleConfig> before = readModuleGroups(false);
-    return edit([&](QSettings &settings) {
-        // Every kept module's keys are read before any group is rewritten, so that two modules may
-        // trade addresses.
-        QVector<QVariantMap> keptKeys;
-        for (const ModuleConfig &module : modules) {
-            QVariantMap keys;
-            const bool stored =
-                std::any_of(before.cbegin(), before.cend(), [&](const ModuleConfig &m) {
-                    return m.address == module.storedAddress;
-                });
-            if (stored) {
-                settings.beginGroup(moduleGroupName(module.storedAddress));
-                for (const QString &key : settings.allKeys())
-                    keys.insert(key, settings.value(key));
+    QStringList groups;
+    for (const ModuleConfig &module : before)
+        groups << moduleGroupName(module.address) + QLatin1Char('/');
+    for (const ModuleConfig &module : modules)
+        groups << moduleGroupName(module.address) + QLatin1Char('/');
+    groups.removeDuplicates();
+    return edit(
+        [&](QSettings &settings) {
+            // Every kept module's keys are read before any group is rewritten, so that two modules
+            // may trade addresses.
+            QVector<QVariantMap> keptKeys;
+            for (const ModuleConfig &module : modules) {
+                QVariantMap keys;
+                const bool stored =
+                    std::any_of(before.cbegin(), before.cend(), [&](const ModuleConfig &m) {
+                        return m.address == module.storedAddress;
+                    });
+                if (stored) {
+                    settings.beginGroup(moduleGroupName(module.storedAddress));
+                    for (const QString &key : settings.allKeys())
+                        keys.insert(key, settings.value(key));
+                    settings.endGroup();
+                }
+                keptKeys.push_back(keys);
+            }
+            for (const ModuleConfig &old : before)
+                settings.remove(moduleGroupName(old.address));
+            for (int i = 0; i < modules.size(); ++i) {
+                const ModuleConfig &module = modules.at(i);
+                settings.beginGroup(moduleGroupName(module.address));
+                for (auto it = keptKeys.at(i).cbegin(); it != keptKeys.at(i).cend(); ++it)
+                    settings.setValue(it.key(), it.value());
+                if (module.name.trimmed().isEmpty())
+                    settings.remove(QLatin1String(NameKey));
+                else
+                    settings.setValue(QLatin1String(NameKey), module.name.trimmed());
+                settings.setValue(QLatin1String(VoltageResolutionKey),
+                                  voltageResolutionName(module.selection.fineVoltage));
+                settings.setValue(QLatin1String(CurrentResolutionKey),
+                                  currentResolutionName(module.selection.currentResolution));
+                settings.setValue(QLatin1String(SecondRangeKey),
+                                  secondRangeName(module.selection.secondRange));
                 settings.endGroup();
             }
-            keptKeys.push_back(keys);
-        }
-        for (const ModuleConfig &old : before)
-            settings.remove(moduleGroupName(old.address));
-        for (int i = 0; i < modules.size(); ++i) {
-            const ModuleConfig &module = modules.at(i);
-            settings.beginGroup(moduleGroupName(module.address));
-            for (auto it = keptKeys.at(i).cbegin(); it != keptKeys.at(i).cend(); ++it)
-                settings.setValue(it.key(), it.value());
-            if (module.name.trimmed().isEmpty())
-                settings.remove(QLatin1String(NameKey));
-            else
-                settings.setValue(QLatin1String(NameKey), module.name.trimmed());
-            settings.setValue(QLatin1String(VoltageResolutionKey),
-                              voltageResolutionName(module.selection.fineVoltage));
-            settings.setValue(QLatin1String(CurrentResolutionKey),
-                              currentResolutionName(module.selection.currentResolution));
-            settings.setValue(QLatin1String(SecondRangeKey),
-                              secondRangeName(module.selection.secondRange));
-            settings.endGroup();
-        }
-    });
+        },
+        groups);
 }
 
 bool Settings::moveFurtherModule(quint32 oldAddress, quint32 newAddress)
 {
-    return edit([&](QSettings &settings) {
-        const QString from = moduleGroupName(oldAddress);
-        const QString to = moduleGroupName(newAddress);
-        settings.remove(to);
-        settings.beginGroup(from);
-        QVariantMap keys;
-        for (const QString &key : settings.allKeys())
-            keys.insert(key, settings.value(key));
-        settings.endGroup();
-        settings.remove(from);
-        settings.beginGroup(to);
-        for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-            settings.setValue(it.key(), it.value());
-        settings.endGroup();
-    });
+    const QStringList groups{moduleGroupName(oldAddress) + QLatin1Char('/'),
+                             moduleGroupName(newAddress) + QLatin1Char('/')};
+    return edit(
+        [&](QSettings &settings) {
+            const QString from = moduleGroupName(oldAddress);
+            const QString to = moduleGroupName(newAddress);
+            settings.remove(to);
+            settings.beginGroup(from);
+            QVariantMap keys;
+            for (const QString &key : settings.allKeys())
+                keys.insert(key, settings.value(key));
+            settings.endGroup();
+            settings.remove(from);
+            settings.beginGroup(to);
+            for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+                settings.setValue(it.key(), it.value());
+            settings.endGroup();
+        },
+        groups);
 }
 
 QString Settings::besideExecutable()
@@ -660,6 +689,9 @@ QString Settings::utf8Problem(const QString &key) const
 
 bool Settings::store(const QVariantMap &values, bool secret)
 {
+    QStringList keys;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        keys << groupKey(it.key());
     return edit(
         [&](QSettings &settings) {
             for (auto it = values.cbegin(); it != values.cend(); ++it) {
@@ -669,17 +701,149 @@ bool Settings::store(const QVariantMap &values, bool secret)
                     settings.setValue(groupKey(it.key()), it.value());
             }
         },
-        secret);
+        keys, secret);
 }
 
-bool Settings::edit(const std::function<void(QSettings &)> &change, bool secret)
+bool Settings::edit(const std::function<void(QSettings &)> &change, const QStringList &keys,
+                    bool secret)
 {
     QString problem;
-    if (replaceFile(filePath, change, secret, &problem))
+    if (replaceFile(filePath, change, secret, &problem)) {
+        emit notifier->changed(keys);
         return true;
+    }
     qDebug().noquote() << QStringLiteral("Could not store the settings in %1: %2")
                               .arg(QDir::toNativeSeparators(filePath), problem);
     return false;
+}
+
+// --- The broker settings -----------------------------------------------------------------
+
+namespace {
+
+// The first of `keys` whose value in the file is not valid UTF-8, as what is wrong; else empty.
+QString utf8Problem(const Settings &settings, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        const QString problem = settings.utf8Problem(QLatin1String(key));
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+// An empty value removes the key.
+void setOrRemove(QVariantMap &values, const char *key, const QString &value)
+{
+    values.insert(QLatin1String(key), value.isEmpty() ? QVariant() : QVariant(value));
+}
+
+} // namespace
+
+bool MqttSettings::operator==(const MqttSettings &other) const
+{
+    return host == other.host && port == other.port && topic == other.topic && user == other.user &&
+           password == other.password && rememberPassword == other.rememberPassword &&
+           caFile == other.caFile && fileProblem == other.fileProblem;
+}
+
+QString defaultMqttTopic(int baseAddress)
+{
+    return QStringLiteral("brelk/") + QString::asprintf("%04x", unsigned(baseAddress) & 0xFFFF);
+}
+
+QString normalizedMqttTopic(const QString &topic)
+{
+    QString text = topic.trimmed();
+    while (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    return text;
+}
+
+MqttSettings loadMqttSettings(const Settings &settings, int baseAddress)
+{
+    const auto text = [&settings](const char *key) {
+        return settings.value(QLatin1String(key)).toString();
+    };
+    MqttSettings mqtt;
+    mqtt.host = text(MqttHostKey).trimmed();
+    bool ok = false;
+    const int port = text(MqttPortKey).trimmed().toInt(&ok);
+    mqtt.port = ok && port > 0 && port < 65536 ? port : MqttSettings::DefaultPort;
+    mqtt.topic = normalizedMqttTopic(text(MqttTopicKey));
+    if (mqtt.topic.isEmpty())
+        mqtt.topic = defaultMqttTopic(baseAddress);
+    mqtt.user = text(MqttUserKey);
+    mqtt.password = text(MqttPasswordKey);
+    mqtt.rememberPassword = settings.contains(QLatin1String(MqttPasswordKey));
+    mqtt.caFile = text(MqttCaFileKey).trimmed();
+    mqtt.fileProblem = utf8Problem(settings, {MqttHostKey, MqttPortKey, MqttTopicKey, MqttUserKey,
+                                              MqttPasswordKey, MqttCaFileKey});
+    return mqtt;
+}
+
+MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress)
+{
+    MqttSettings mqtt = loadMqttSettings(settings, int(baseAddress));
+    const Settings group = settings.moduleGroup(baseAddress);
+    mqtt.topic = normalizedMqttTopic(group.value(QLatin1String(MqttTopicKey)).toString());
+    // The first module's prefix is not this module's.
+    mqtt.fileProblem = utf8Problem(
+        settings, {MqttHostKey, MqttPortKey, MqttUserKey, MqttPasswordKey, MqttCaFileKey});
+    if (mqtt.fileProblem.isEmpty())
+        mqtt.fileProblem = utf8Problem(group, {MqttTopicKey});
+    if (mqtt.topic.isEmpty())
+        mqtt.topic = defaultMqttTopic(int(baseAddress));
+    return mqtt;
+}
+
+bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress)
+{
+    QVariantMap values;
+    setOrRemove(values, MqttHostKey, mqtt.host);
+    setOrRemove(values, MqttPortKey,
+                mqtt.port == MqttSettings::DefaultPort ? QString() : QString::number(mqtt.port));
+    setOrRemove(values, MqttTopicKey,
+                mqtt.topic == defaultMqttTopic(baseAddress) ? QString() : mqtt.topic);
+    setOrRemove(values, MqttUserKey, mqtt.user);
+    values.insert(QLatin1String(MqttPasswordKey),
+                  mqtt.rememberPassword ? QVariant(mqtt.password) : QVariant());
+    setOrRemove(values, MqttCaFileKey, mqtt.caFile);
+    // The password is kept in clear: others lose every permission on the file before it is
+    // written, and later writes keep the mode.
+    return settings.store(values, mqtt.rememberPassword);
+}
+
+bool remoteCommandsAllowed(const Settings &settings)
+{
+    return settings.value(QLatin1String(MqttCommandsKey)).toString().trimmed().toLower() ==
+           QLatin1String("on");
+}
+
+bool storeRemoteCommandsAllowed(Settings &settings, bool allowed)
+{
+    return settings.store(
+        {{QLatin1String(MqttCommandsKey), allowed ? QStringLiteral("on") : QStringLiteral("off")}});
+}
+
+bool touchesMqttSettings(const QStringList &keys)
+{
+    static const QStringList brokerKeys{
+        QLatin1String(MqttHostKey), QLatin1String(MqttPortKey),     QLatin1String(MqttTopicKey),
+        QLatin1String(MqttUserKey), QLatin1String(MqttPasswordKey), QLatin1String(MqttCaFileKey)};
+    for (const QString &key : keys) {
+        if (brokerKeys.contains(key.section(QLatin1Char('/'), -1)))
+            return true;
+    }
+    return false;
+}
+
+qint64 remoteCommandMaxAgeMs(const Settings &settings)
+{
+    bool ok = false;
+    const qint64 ms =
+        settings.value(QLatin1String(MqttCommandMaxAgeKey)).toString().trimmed().toLongLong(&ok);
+    return ok && ms >= 1 && ms <= LongestCommandMaxAgeMs ? ms : DefaultCommandMaxAgeMs;
 }
 
 } // namespace Brelk

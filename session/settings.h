@@ -9,11 +9,14 @@
 #include "commands.h"
 #include "reading.h"
 
+#include <QMetaType>
+#include <QObject>
 #include <QString>
 #include <QVariant>
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 class QSettings;
 
@@ -35,6 +38,43 @@ struct ModuleConfig
     quint32 storedAddress = NewModule;
 };
 
+// Where and how a module publishes: the broker, the topic prefix, the credentials and TLS.
+struct MqttSettings
+{
+    static constexpr int DefaultPort = 1883;
+
+    QString host; // empty: publishing off
+    int port = DefaultPort;
+    QString topic; // prefix without a trailing "/"
+    QString user;
+    QString password;
+    bool rememberPassword = false;
+    QString caFile; // non-empty: TLS, verifying the broker against this CA
+    // Why the stored settings cannot be used: a value in the file that is not valid UTF-8, named
+    // by its key. Empty for settings that do not come from the file.
+    QString fileProblem;
+
+    bool enabled() const { return !host.isEmpty(); }
+    bool operator==(const MqttSettings &other) const;
+    bool operator!=(const MqttSettings &other) const { return !(*this == other); }
+};
+
+// How far a remote command's "sent" time may lie from the clock, either way, when the file names
+// no other span.
+constexpr qint64 DefaultCommandMaxAgeMs = 2000;
+
+// Told of every write to the file, by whichever copy of its Settings made it.
+class SettingsSignals : public QObject
+{
+    Q_OBJECT
+
+signals:
+    // The file was rewritten: `keys` are the keys written or removed, each with its group
+    // ("Module_DC00/Name"); a further module's group added, moved or removed is named as a group
+    // ("Module_DC00/").
+    void changed(const QStringList &keys);
+};
+
 class Settings
 {
 public:
@@ -46,6 +86,9 @@ public:
     static constexpr int MostModules = 16;
 
     explicit Settings(const QString &path);
+    // One object per file for all copies of this Settings and their module groups: its signal
+    // follows every write they make.
+    SettingsSignals *changes() const { return notifier.get(); }
     // brelkcontrol.ini in the executable's folder.
     static QString besideExecutable();
 
@@ -96,7 +139,7 @@ public:
     bool storeLog(const QString &path, qint64 intervalMs);
     bool removeLog();
 
-    // Any other key, for the settings of a capability that keeps its own key names (MQTT).
+    // Any key by its name, for the few callers that read a key as it stands in the file.
     QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
     bool contains(const QString &key) const;
     // Empty when the key's value in the file is valid UTF-8, or the key is absent; else what is
@@ -110,20 +153,53 @@ public:
     bool store(const QVariantMap &values, bool secret = false);
 
 private:
-    Settings(const QString &path, const QString &group);
+    Settings(const QString &path, const QString &group,
+             const std::shared_ptr<SettingsSignals> &notifier);
     QVector<ModuleConfig> readModuleGroups(bool reportIgnored) const;
     // "BaseAddress"; an out-of-range value is reported only when `report` is true, so that it is
     // said once however often the address is read.
     quint32 storedBaseAddress(bool report) const;
     QString groupKey(const QString &key) const;
     // Every write: `change` edits a copy of the file, which then replaces it (see store).
-    bool edit(const std::function<void(QSettings &)> &change, bool secret = false);
+    bool edit(const std::function<void(QSettings &)> &change, const QStringList &keys,
+              bool secret = false);
 
     QString filePath;
     // Empty for the first module's keys at the top of the file.
     QString group;
+    std::shared_ptr<SettingsSignals> notifier;
 };
 
+// The broker settings, as kept under the Mqtt* keys.
+// "brelk/dd00": the prefix used when none is stored.
+QString defaultMqttTopic(int baseAddress);
+// The prefix with surrounding blanks and trailing "/" removed.
+QString normalizedMqttTopic(const QString &topic);
+// Reads the Mqtt* keys; missing values and an unusable port take their defaults, so a file with
+// only "MqttHost" publishes to port 1883 under the default prefix. A prefix the broker would
+// refuse is kept as it is, for the publisher to report; so is a value that is not valid UTF-8
+// (see MqttSettings::fileProblem).
+MqttSettings loadMqttSettings(const Settings &settings, int baseAddress);
+// Writes the keys; empty values and defaults are removed (a prefix equal to the default one
+// follows the base address), and the password is written only when it is to be remembered, to a
+// file that others cannot read (see Settings::store).
+bool storeMqttSettings(Settings &settings, const MqttSettings &mqtt, int baseAddress);
+// The broker settings of the file with a further module's prefix: the "MqttTopic" of its group,
+// else the default prefix of its address.
+MqttSettings loadModuleMqttSettings(const Settings &settings, quint32 baseAddress);
+// "MqttCommands": "on" (in any case) allows remote commands; "off", no key or anything else does
+// not. Stored as "on" or "off".
+bool remoteCommandsAllowed(const Settings &settings);
+bool storeRemoteCommandsAllowed(Settings &settings, bool allowed);
+// Whether a write of these keys (as SettingsSignals::changed names them) changed the broker
+// settings of the first module or of any further module.
+bool touchesMqttSettings(const QStringList &keys);
+// "MqttCommandMaxAge": how far, in milliseconds, a command's "sent" time may lie from the clock
+// either way; 2000 when the key is missing or not a number from 1 to 3600000.
+qint64 remoteCommandMaxAgeMs(const Settings &settings);
+
 } // namespace Brelk
+
+Q_DECLARE_METATYPE(Brelk::MqttSettings)
 
 #endif // SETTINGS_H

@@ -5,6 +5,10 @@
 #include "crateruntime.h"
 #include "simcontrol.h"
 
+#ifdef BRELK_MQTT
+#include "mqttpublisher.h"
+#endif
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,6 +28,7 @@ private slots:
     void absentModuleIsSkippedAndSaid();
     void badGroupsAreIgnored_data();
     void badGroupsAreIgnored();
+    void furtherPublishersFollowTheBrokerKeys();
 
 private:
     // A runtime on the simulator with modules at 0xDD00, 0xDC00 and 0xDE00, and a configured
@@ -206,6 +211,35 @@ void TestRuntime::badGroupsAreIgnored()
             return; // the first of two groups, kept
     }
     QCOMPARE(sim->writes(), QVector<Write>());
+}
+
+// A write of the broker keys restarts a further module's publisher with them; a write of any
+// other key, or a module's group moved, leaves it running.
+void TestRuntime::furtherPublishersFollowTheBrokerKeys()
+{
+#ifndef BRELK_MQTT
+    QSKIP("built without MQTT");
+#else
+    start(QByteArray());
+    MqttPublisher *further = runtime->publisher(runtime->crate()->module(0xDC00));
+    QVERIFY(further && !further->isPublishing());
+    QSignalSpy restarts(further, &MqttPublisher::stateChanged);
+    Settings file = runtime->settings();
+
+    QVERIFY(file.moduleGroup(0xDC00).storeLog(folder.filePath(QStringLiteral("dc00.csv")), 1000));
+    QVERIFY(file.moveFurtherModule(0xDE00, 0xDB00));
+    QVERIFY(storeRemoteCommandsAllowed(file, true));
+    QCOMPARE(restarts.count(), 0);
+
+    MqttSettings broker;
+    broker.host = QStringLiteral("127.0.0.1");
+    broker.port = 1;
+    QVERIFY(storeMqttSettings(file, broker, 0xDD00));
+    QCOMPARE(restarts.count(), 1);
+    QCOMPARE(further->currentSettings().host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(further->currentSettings().topic, QStringLiteral("brelk/dc00"));
+    runtime->stop();
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestRuntime)
