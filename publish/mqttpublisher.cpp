@@ -462,6 +462,13 @@ void MqttPublisher::takeHistoryRequest(const QByteArray &payload, const QByteArr
 {
     if (!worker || sender() != worker)
         return;
+    if (responseTopic.isEmpty()) {
+        const quint32 address = session ? session->baseAddress() : quint32(context().baseAddress);
+        logCommand(QStringLiteral("History request: module %1: no response topic, not answered")
+                       .arg(baseAddressText(address)),
+                   true);
+        return;
+    }
     QJsonObject answer;
     HistoryRequest request;
     const QString problem = parseHistoryRequest(payload, &request);

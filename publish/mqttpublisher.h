@@ -100,7 +100,8 @@ public slots:
                      int connection, qint64 receivedMs);
 
     // A request on `<prefix>/history/get`: answered on its response topic with its correlation
-    // data, and no more than CommandRate::PerSecond a second.
+    // data, and no more than CommandRate::PerSecond a second. One without a response topic is
+    // written as a refusal line.
     void takeHistoryRequest(const QByteArray &payload, const QByteArray &responseTopic,
                             const QByteArray &correlation);
 

@@ -564,14 +564,9 @@ void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *m
         mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &responseTopic, false);
         mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
                                        &correlationLength, false);
-        if (responseTopic && *responseTopic) {
-            emit worker->historyRequested(
-                payload, QByteArray(responseTopic),
-                QByteArray(static_cast<const char *>(correlation), correlationLength));
-        } else {
-            qDebug().noquote() << QStringLiteral("MQTT: a history request without a response "
-                                                 "topic is not answered");
-        }
+        emit worker->historyRequested(
+            payload, QByteArray(responseTopic),
+            QByteArray(static_cast<const char *>(correlation), correlationLength));
         free(responseTopic);
         free(correlation);
     } else if (subtopic == QLatin1String(ModuleTopic)) {

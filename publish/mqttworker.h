@@ -75,8 +75,8 @@ signals:
     // connection number `connection` at `receivedMs` on the monotonic clock.
     void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained,
                         int connection, qint64 receivedMs);
-    // A request on `<prefix>/history/get` that names a response topic; `correlation` is the
-    // request's correlation data, empty when it has none.
+    // A request on `<prefix>/history/get`; `responseTopic` and `correlation` are the request's
+    // response topic and correlation data, empty when it has none.
     void historyRequested(const QByteArray &payload, const QByteArray &responseTopic,
                           const QByteArray &correlation);
     // A message on `<prefix>/module`: the own one, or another program's under the same prefix.

@@ -185,12 +185,14 @@ public:
         return mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1, 0, nullptr) ==
                MOSQ_ERR_SUCCESS;
     }
+    // Without a response topic when it is empty.
     bool request(const QByteArray &topic, const QByteArray &payload,
                  const QByteArray &responseTopic, const QByteArray &correlation)
     {
         mosquitto_property *properties = nullptr;
-        mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
-                                      responseTopic.constData());
+        if (!responseTopic.isEmpty())
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
+                                          responseTopic.constData());
         mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
                                       correlation.constData(), quint16(correlation.size()));
         const int code =
@@ -893,6 +895,18 @@ void TestRemoteMessages::throughTheBroker()
     QCOMPARE(answer.correlation, QByteArray("second"));
     QCOMPARE(parse(answer.payload).value(QLatin1String("error")).toString(),
              QStringLiteral("invalid"));
+
+    // Nowhere to answer: a line says so, and the next request is answered as before.
+    QTest::ignoreMessage(QtDebugMsg,
+                         "History request: module 0xDD00: no response topic, not answered");
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":3,"channel":"a","columns":3})", QByteArray(), "lost"));
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":3,"channel":"a","columns":1})", "panel/answers/3", "third"));
+    QVERIFY(client.waitFor(QStringLiteral("panel/answers/3"), &answer));
+    QCOMPARE(answer.correlation, QByteArray("third"));
+    QCOMPARE(columnTexts(parse(answer.payload).value(QLatin1String("vmeas")).toObject()),
+             QStringList{"99.9 99.9 99.9"});
     publisher.stop();
 }
 
