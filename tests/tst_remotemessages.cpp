@@ -330,7 +330,6 @@ void TestRemoteMessages::heartbeat_data()
     QTest::newRow("a message each second") << steady << "+---------+---------+-----";
     QTest::newRow("late ticks") << QList<qint64>{0, 950, 1150, 2100, 2150} << "+-+-+";
     QTest::newRow("the clock set back") << QList<qint64>{5000, 5100, 3000, 3100, 4000} << "+-+-+";
-    QTest::newRow("the clock set forward") << QList<qint64>{0, 100, 3600000, 3600100} << "+-+-";
 }
 
 void TestRemoteMessages::heartbeat()
@@ -438,61 +437,37 @@ void TestRemoteMessages::refusedChannelDocuments_data()
 
     QTest::newRow("not JSON") << "!{"
                               << "not a JSON object";
-    QTest::newRow("an array") << "![1]"
-                              << "not a JSON object";
     QTest::newRow("no words") << "words=-"
                               << "\"words\" is not an object";
-    QTest::newRow("words as a list") << "words=[\"03e8\"]"
-                                     << "\"words\" is not an object";
     QTest::newRow("fine measured voltage missing") << "words.16=-"
                                                    << "the word of register 0x16 is missing";
-    QTest::newRow("serial number missing") << "words.3c=-"
-                                           << "register 0x3c is missing";
     QTest::newRow("second range current missing") << "words.1e=-"
                                                   << "register 0x1e is missing";
-    QTest::newRow("status-2 missing") << "words.30=-"
-                                      << "register 0x30 is missing";
     QTest::newRow("three digits") << "words.04=\"3e8\""
                                   << "0x04 is not four hexadecimal";
-    QTest::newRow("five digits") << "words.04=\"003e8\""
-                                 << "0x04 is not four hexadecimal";
     QTest::newRow("a number") << "words.04=1000"
                               << "0x04 is not four hexadecimal";
     QTest::newRow("not hexadecimal") << "words.04=\"03g8\""
                                      << "0x04 is not four hexadecimal";
-    QTest::newRow("a sign") << "words.04=\"+3e8\""
-                            << "0x04 is not four hexadecimal";
     QTest::newRow("a prefix") << "words.04=\"0x12\""
                               << "0x04 is not four hexadecimal";
-    QTest::newRow("a blank") << "words.04=\" 3e8\""
-                             << "0x04 is not four hexadecimal";
     QTest::newRow("upper-case offset only") << "words.3c=-;words.3C=\"2101\""
                                             << "register 0x3c is missing";
     QTest::newRow("no resolution") << "resolution=-"
                                    << "\"resolution\" is not three";
     QTest::newRow("unknown voltage resolution") << "resolution=[\"10mV\",\"1uA\",\"1nA\"]"
                                                 << "\"resolution\" is not three";
-    QTest::newRow("two names") << "resolution=[\"1V\",\"1uA\"]"
-                               << "\"resolution\" is not three";
-    QTest::newRow("resolution as text") << "resolution=\"1V / 1uA / none\""
-                                        << "\"resolution\" is not three";
     // The words were read under 100 mV: under 1 V the coarse register's word is missing.
     QTest::newRow("resolution that does not match the words")
         << "resolution=[\"1V\",\"1uA\",\"1nA\"]"
         << "register 0x14 is missing";
     QTest::newRow("no latch") << "latched=-"
                               << "\"latched\" is not four";
-    QTest::newRow("latch as a list of names") << "latched=[\"TRP\"]"
-                                              << "\"latched\" is not four";
     QTest::newRow("no time") << "time=-"
                              << "\"time\" is not an ISO 8601 time";
-    QTest::newRow("time in milliseconds") << "time=1767225600000"
-                                          << "\"time\" is not an ISO";
     QTest::newRow("time not a date") << "time=\"yesterday\""
                                      << "\"time\" is not an ISO";
     QTest::newRow("no stale flag") << "stale=-"
-                                   << "\"stale\" is not true or false";
-    QTest::newRow("stale as text") << "stale=\"false\""
                                    << "\"stale\" is not true or false";
 }
 
@@ -608,25 +583,13 @@ void TestRemoteMessages::moduleDocuments_data()
         << doc(R"("serial":"21x1","voltage_resolution":"1V","current_resolution":"1uA",
                "second_range":"none","commands":false)")
         << "\"serial\" is not a hexadecimal" << false << 0 << "" << false;
-    QTest::newRow("serial as a number")
-        << doc(R"("serial":2101,"voltage_resolution":"1V","current_resolution":"1uA",
-               "second_range":"none","commands":false)")
-        << "\"serial\" is neither a text nor null" << false << 0 << "" << false;
     QTest::newRow("unknown current resolution")
         << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1mA",
                "second_range":"none","commands":false)")
         << "a resolution is missing or unknown" << false << 0 << "" << false;
-    QTest::newRow("no second range key")
-        << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
-               "commands":false)")
-        << "a resolution is missing or unknown" << false << 0 << "" << false;
     QTest::newRow("no commands key, as an older service")
         << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
                "second_range":"none")")
-        << "\"commands\" is not true or false" << false << 0 << "" << false;
-    QTest::newRow("commands as text")
-        << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
-               "second_range":"none","commands":"on")")
         << "\"commands\" is not true or false" << false << 0 << "" << false;
     QTest::newRow("no host")
         << QByteArray(R"({"serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
@@ -673,24 +636,16 @@ void TestRemoteMessages::historyRequests_data()
     QTest::newRow("the most columns")
         << QByteArray(R"({"span":60,"channel":"a","columns":4096})") << "" << 0 << 60 << 4096;
     QTest::newRow("not JSON") << QByteArray("span=60") << "not a JSON object" << 0 << 0 << 0;
-    QTest::newRow("no span") << QByteArray(R"({"channel":"a","columns":10})") << "\"span\"" << 0
-                             << 0 << 0;
     QTest::newRow("span 0") << QByteArray(R"({"span":0,"channel":"a","columns":10})") << "\"span\""
                             << 0 << 0 << 0;
     QTest::newRow("more than a day")
         << QByteArray(R"({"span":86401,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
     QTest::newRow("a fraction of a second")
         << QByteArray(R"({"span":1.5,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
-    QTest::newRow("span as text") << QByteArray(R"({"span":"60","channel":"a","columns":10})")
-                                  << "\"span\"" << 0 << 0 << 0;
-    QTest::newRow("no columns") << QByteArray(R"({"span":60,"channel":"a","columns":0})")
-                                << "\"columns\"" << 0 << 0 << 0;
     QTest::newRow("too many columns") << QByteArray(R"({"span":60,"channel":"a","columns":4097})")
                                       << "\"columns\"" << 0 << 0 << 0;
     QTest::newRow("channel C") << QByteArray(R"({"span":60,"channel":"c","columns":10})")
                                << "\"channel\"" << 0 << 0 << 0;
-    QTest::newRow("channel upper-case")
-        << QByteArray(R"({"span":60,"channel":"A","columns":10})") << "\"channel\"" << 0 << 0 << 0;
 }
 
 void TestRemoteMessages::historyRequests()
