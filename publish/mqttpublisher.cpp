@@ -2,8 +2,10 @@
 
 #include "bridge.h"
 #include "display.h"
+#include "historyanswer.h"
 #include "modulesession.h"
 #include "mqttprefixes.h"
+#include "readinghistory.h"
 #include "settings.h"
 
 #include <QCoreApplication>
@@ -184,6 +186,10 @@ void MqttPublisher::launchWorker()
     connect(this, &MqttPublisher::answerMessage, worker, &MqttWorker::answer, Qt::QueuedConnection);
     connect(worker, &MqttWorker::moduleMessageSeen, this, &MqttPublisher::takeModuleMessage,
             Qt::QueuedConnection);
+    connect(worker, &MqttWorker::historyRequested, this, &MqttPublisher::takeHistoryRequest,
+            Qt::QueuedConnection);
+    connect(this, &MqttPublisher::responseMessage, worker, &MqttWorker::respond,
+            Qt::QueuedConnection);
     connect(worker, &MqttWorker::offlineSeen, this, &MqttPublisher::otherProgramGone,
             Qt::QueuedConnection);
     // The worker goes with its thread, on that thread, whoever is still there to see it.
@@ -256,6 +262,7 @@ void MqttPublisher::setCommandsAllowed(bool allowed)
     if (allowed == allowCommands)
         return;
     allowCommands = allowed;
+    republishModule();
     emit stateChanged();
 }
 
@@ -389,7 +396,7 @@ void MqttPublisher::takeReading(const Reading &reading)
     publishModule(true, reading.serialNumber, &reading);
     for (int ch = 0; ch < 2; ++ch) {
         QJsonObject message;
-        if (channels[ch].takeReading(reading, &message))
+        if (channels[ch].takeReading(reading, session ? session->eventLatch() : 0, &message))
             send(QLatin1String(ChannelTopics[ch]), message);
     }
 }
@@ -430,11 +437,52 @@ void MqttPublisher::publishModule(bool hasModule, quint16 serialNumber, const Re
         now.currentResolution = reading->currentResolution;
         now.secondRange = reading->secondRange;
     }
-    const QJsonObject description = modulePayload(now, hasModule, serialNumber);
+    describedModule = hasModule;
+    describedSerial = serialNumber;
+    describedReading = reading != nullptr;
+    if (reading)
+        describedTick = *reading;
+    QJsonObject description = modulePayload(now, hasModule, serialNumber);
+    description.insert(QStringLiteral("commands"), allowCommands);
     if (module.take(description)) {
         moduleMessage = compactJson(description);
         emit publishMessage(QLatin1String(ModuleTopic), moduleMessage);
     }
+}
+
+void MqttPublisher::republishModule()
+{
+    if (worker)
+        publishModule(describedModule, describedSerial,
+                      describedReading ? &describedTick : nullptr);
+}
+
+void MqttPublisher::takeHistoryRequest(const QByteArray &payload, const QByteArray &responseTopic,
+                                       const QByteArray &correlation)
+{
+    if (!worker || sender() != worker)
+        return;
+    if (responseTopic.isEmpty()) {
+        const quint32 address = session ? session->baseAddress() : quint32(context().baseAddress);
+        logCommand(QStringLiteral("History request: module %1: no response topic, not answered")
+                       .arg(baseAddressText(address)),
+                   true);
+        return;
+    }
+    QJsonObject answer;
+    HistoryRequest request;
+    const QString problem = parseHistoryRequest(payload, &request);
+    if (!historyRate.take(commandClock.elapsed()))
+        answer = historyRefusal(
+            QStringLiteral("busy"),
+            QStringLiteral("more than %1 requests a second").arg(CommandRate::PerSecond));
+    else if (!problem.isEmpty())
+        answer = historyRefusal(QStringLiteral("invalid"), problem);
+    else if (!trend)
+        answer = historyRefusal(QStringLiteral("no_history"), QString());
+    else
+        answer = historyAnswer(trend->samples(), request, QDateTime::currentMSecsSinceEpoch());
+    emit responseMessage(responseTopic, correlation, compactJson(answer));
 }
 
 void MqttPublisher::send(const QString &subtopic, const QJsonObject &payload)

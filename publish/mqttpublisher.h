@@ -1,8 +1,9 @@
 // The module session's side of MQTT publishing: turns complete ticks and stale readings into
 // messages (see schedule.h), hands them to the worker thread and keeps the connection state for
 // whoever shows it. Commands from the module's command topics are judged and carried out here,
-// through the session, and answered (see remotecommand.h). Lives on the thread of the poll; never
-// waits on the network except for at most about a second when the panel quits.
+// through the session, and answered (see remotecommand.h); so are requests for the module's trend
+// store (see historyanswer.h). Lives on the thread of the poll; never waits on the network except
+// for at most about a second when the panel quits.
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
@@ -27,6 +28,7 @@ namespace Brelk {
 class Bridge;
 class ModuleSession;
 class MqttPrefixes;
+class ReadingHistory;
 class Settings;
 
 class MqttPublisher : public QObject
@@ -79,6 +81,9 @@ public:
     void setPrefixes(MqttPrefixes *prefixes) { programPrefixes = prefixes; }
     // A channel group's state on `<prefix>/group/<name>`, retained.
     void publishGroupState(const QString &group, const QJsonObject &state);
+    // The module's trend store, which history requests are answered from; without one they are
+    // refused "no_history".
+    void setHistory(const ReadingHistory *history) { trend = history; }
     // Another program publishes under this prefix: its host name; empty while none does.
     QString conflictHost() const { return otherHost; }
 
@@ -94,12 +99,20 @@ public slots:
     void takeCommand(const QString &subtopic, const QByteArray &payload, bool retained,
                      int connection, qint64 receivedMs);
 
+    // A request on `<prefix>/history/get`: answered on its response topic with its correlation
+    // data, and no more than CommandRate::PerSecond a second. One without a response topic is
+    // written as a refusal line.
+    void takeHistoryRequest(const QByteArray &payload, const QByteArray &responseTopic,
+                            const QByteArray &correlation);
+
 signals:
     void stateChanged();
     // Queued to the worker thread.
     void startWorker(const Brelk::MqttSettings &settings, const QString &clientId);
     void publishMessage(const QString &subtopic, const QByteArray &payload);
     void answerMessage(const QString &subtopic, const QByteArray &payload);
+    void responseMessage(const QByteArray &responseTopic, const QByteArray &correlation,
+                         const QByteArray &payload);
     // A command carried out, as "Remote command: channel A Vset 1500 V", followed by what the
     // operator must know ("; Ramp speed stored; channel A stays off until a new set voltage").
     void remoteCommandTaken(const QString &text);
@@ -112,7 +125,10 @@ private:
     void waitForEndingThread(qint64 ms);
     void workerEnded();
     void workerStateChanged(int state, const QString &error);
+    // The module's description, with whether commands are taken; the last one's arguments stand
+    // when only that changed.
     void publishModule(bool hasModule, quint16 serialNumber, const Reading *reading);
+    void republishModule();
     void send(const QString &subtopic, const QJsonObject &payload);
     void takeModuleMessage(const QByteArray &payload);
     void otherProgramGone();
@@ -139,6 +155,12 @@ private:
     // Since this module's description was last sent again for another program to see.
     QElapsedTimer sinceModuleResent;
     QByteArray moduleMessage;
+    bool describedModule = false;
+    quint16 describedSerial = 0;
+    bool describedReading = false;
+    Reading describedTick;
+    const ReadingHistory *trend = nullptr;
+    CommandRate historyRate;
     CommandRate commandRate;
     // Refusal lines, so that a flood of bad commands cannot flood the log; the accepted ones are
     // always written.

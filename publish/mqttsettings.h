@@ -20,6 +20,9 @@ constexpr const char CommandA[] = "a/set";
 constexpr const char CommandB[] = "b/set";
 constexpr const char ResultA[] = "a/result";
 constexpr const char ResultB[] = "b/result";
+// Requests for the trend store's columns, answered on each request's MQTT 5 response topic. Not
+// among the topics that bound the prefix's length: a prefix too long for it only goes without.
+constexpr const char HistoryGet[] = "history/get";
 } // namespace MqttTopic
 
 constexpr const char *const MqttSubtopics[] = {

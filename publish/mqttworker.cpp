@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -32,6 +33,9 @@ const char *const ModuleTopic = MqttTopic::Module;
 const char *const Online = "online";
 const char *const Offline = "offline";
 const char *const CommandTopics[2] = {MqttTopic::CommandA, MqttTopic::CommandB};
+const char *const HistoryTopic = MqttTopic::HistoryGet;
+// The longest topic MQTT allows, in bytes.
+const int LongestTopic = 65535;
 // The network loop runs this often while a session is open: it reads acknowledgements and keeps
 // the connection alive; publishing itself writes at once.
 const int LoopIntervalMs = 100;
@@ -273,6 +277,26 @@ void MqttWorker::answer(const QString &subtopic, const QByteArray &payload)
         dropSession(failure);
 }
 
+void MqttWorker::respond(const QByteArray &responseTopic, const QByteArray &correlation,
+                         const QByteArray &payload)
+{
+    if (state != MqttState::Connected)
+        return;
+    mosquitto_property *properties = nullptr;
+    int code = MOSQ_ERR_SUCCESS;
+    if (!correlation.isEmpty())
+        code = mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
+                                             correlation.constData(), quint16(correlation.size()));
+    if (code == MOSQ_ERR_SUCCESS)
+        code = mosquitto_publish_v5(client, nullptr, responseTopic.constData(), int(payload.size()),
+                                    payload.constData(), 1, false, properties);
+    mosquitto_property_free_all(&properties);
+    if (code != MOSQ_ERR_SUCCESS)
+        qDebug().noquote() << QStringLiteral("MQTT: the history answer on %1 is refused: %2")
+                                  .arg(QString::fromUtf8(responseTopic.left(200)),
+                                       failureText(code, errno));
+}
+
 void MqttWorker::stop()
 {
     stopping = true;
@@ -338,7 +362,7 @@ void MqttWorker::attempt()
     mosquitto_connect_callback_set(client, &MqttWorker::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttWorker::onDisconnect);
     mosquitto_publish_callback_set(client, &MqttWorker::onPublish);
-    mosquitto_message_callback_set(client, &MqttWorker::onMessage);
+    mosquitto_message_v5_callback_set(client, &MqttWorker::onMessage);
 
     const QByteArray willTopic =
         (settings.topic + QLatin1Char('/') + QLatin1String(StatusTopic)).toUtf8();
@@ -483,6 +507,19 @@ void MqttWorker::onConnect(mosquitto *client, void *object, int code)
             return;
         }
     }
+    // A prefix that leaves no room for it goes without history requests, not without a
+    // connection.
+    const QByteArray historyTopic =
+        (worker->settings.topic + QLatin1Char('/') + QLatin1String(HistoryTopic)).toUtf8();
+    if (historyTopic.size() <= LongestTopic) {
+        const int code =
+            mosquitto_subscribe_v5(client, nullptr, historyTopic.constData(), 1, 0, nullptr);
+        if (code != MOSQ_ERR_SUCCESS) {
+            worker->failure = QStringLiteral("subscribing to %1 is refused: %2")
+                                  .arg(QString::fromUtf8(historyTopic), failureText(code, errno));
+            return;
+        }
+    }
     worker->backoff.reset();
     worker->liveConnection = ++worker->connections;
     worker->setState(MqttState::Connected, QString());
@@ -500,7 +537,8 @@ void MqttWorker::onPublish(mosquitto *, void *object, int messageId)
     static_cast<MqttWorker *>(object)->ackedMessageId = messageId;
 }
 
-void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *message)
+void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *message,
+                           const mosquitto_property *properties)
 {
     auto *worker = static_cast<MqttWorker *>(object);
     const qint64 receivedMs = monotonicMs();
@@ -516,7 +554,22 @@ void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *m
                                         receivedMs);
         }
     }
-    if (subtopic == QLatin1String(ModuleTopic)) {
+    if (subtopic == QLatin1String(HistoryTopic)) {
+        // Retained, it was asked before this connection by someone who may be gone.
+        if (message->retain)
+            return;
+        char *responseTopic = nullptr;
+        void *correlation = nullptr;
+        uint16_t correlationLength = 0;
+        mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &responseTopic, false);
+        mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
+                                       &correlationLength, false);
+        emit worker->historyRequested(
+            payload, QByteArray(responseTopic),
+            QByteArray(static_cast<const char *>(correlation), correlationLength));
+        free(responseTopic);
+        free(correlation);
+    } else if (subtopic == QLatin1String(ModuleTopic)) {
         emit worker->moduleMessageSeen(payload);
     } else if (subtopic == QLatin1String(StatusTopic) && payload == Offline &&
                worker->state == MqttState::Connected && !worker->stopping &&

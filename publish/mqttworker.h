@@ -2,8 +2,8 @@
 // while it resolves the host and opens the socket), retries with a growing delay, runs the
 // client's network loop and keeps the latest retained message of every topic so that a new
 // connection brings the broker up to date at once. Every connection subscribes to the channels'
-// command topics, whose messages go to the panel as they are. The panel reaches it through queued
-// signals only.
+// command topics and the history requests, whose messages go to the panel as they are. The panel
+// reaches it through queued signals only.
 #ifndef MQTTWORKER_H
 #define MQTTWORKER_H
 
@@ -20,6 +20,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 class QSocketNotifier;
 class QTimer;
 
@@ -58,6 +60,11 @@ public slots:
     // Publishes `payload` on `<prefix>/<subtopic>`, not retained, QoS 1, if connected; an answer
     // that finds no connection is dropped, as its command would be delivered again.
     void answer(const QString &subtopic, const QByteArray &payload);
+    // Publishes `payload` on the whole topic `responseTopic` with the request's correlation data,
+    // not retained, QoS 1, if connected. A topic the library refuses is written as a debug line
+    // and costs the connection nothing.
+    void respond(const QByteArray &responseTopic, const QByteArray &correlation,
+                 const QByteArray &payload);
     // Publishes "offline" if connected, waits briefly for its acknowledgement, disconnects and
     // ends the thread's event loop.
     void stop();
@@ -68,6 +75,10 @@ signals:
     // connection number `connection` at `receivedMs` on the monotonic clock.
     void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained,
                         int connection, qint64 receivedMs);
+    // A request on `<prefix>/history/get`; `responseTopic` and `correlation` are the request's
+    // response topic and correlation data, empty when it has none.
+    void historyRequested(const QByteArray &payload, const QByteArray &responseTopic,
+                          const QByteArray &correlation);
     // A message on `<prefix>/module`: the own one, or another program's under the same prefix.
     void moduleMessageSeen(const QByteArray &payload);
     // "offline" on `<prefix>/status` while connected: a program that shared the prefix is gone
@@ -87,7 +98,8 @@ private:
     static void onConnect(mosquitto *client, void *worker, int code);
     static void onDisconnect(mosquitto *client, void *worker, int code);
     static void onPublish(mosquitto *client, void *worker, int messageId);
-    static void onMessage(mosquitto *client, void *worker, const struct mosquitto_message *message);
+    static void onMessage(mosquitto *client, void *worker, const struct mosquitto_message *message,
+                          const mosquitto_property *properties);
 
     MqttSettings settings;
     QString clientId;

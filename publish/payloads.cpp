@@ -44,6 +44,55 @@ QJsonObject channelPayload(const Reading &reading, int channel, quint8 events, b
     return object;
 }
 
+QVector<WordSlot> channelWordSlots(Reading &reading, int channel)
+{
+    QVector<WordSlot> table{
+        {regSerialNumber, &reading.serialNumber},
+        {regVset[channel], &reading.vset[channel]},
+        {regRamp[channel], &reading.ramp[channel]},
+        {reading.fineVoltage ? regVmeasFine[channel] : regVmeas[channel], &reading.vmeas[channel]},
+        {regImeas[channel], &reading.imeas[channel]},
+        {regStatus, &reading.status},
+        {regStatus2, &reading.events},
+        {regLimits[channel], &reading.limits[channel]},
+        {regSoftLimitI[channel], &reading.softLimitI[channel]},
+        {regSoftLimitI2[channel], &reading.softLimitI2[channel]},
+    };
+    if (reading.secondRange != SecondRange::None)
+        table.append({reading.secondRange == SecondRange::nA1 ? regImeas2_1nA[channel]
+                                                              : regImeas2_100pA[channel],
+                      &reading.imeas2[channel]});
+    return table;
+}
+
+QString wordText(quint16 word)
+{
+    return QString::asprintf("%04x", unsigned(word));
+}
+
+QString offsetText(Register reg)
+{
+    return QString::asprintf("%02x", unsigned(reg));
+}
+
+void addTickWords(QJsonObject *message, const Reading &reading, int channel, quint16 latched)
+{
+    const quint16 ownByte = channel == 0 ? 0x00FF : 0xFF00;
+    Reading copy = reading;
+    QJsonObject words;
+    for (const WordSlot &slot : channelWordSlots(copy, channel)) {
+        const bool shared = slot.reg == regStatus || slot.reg == regStatus2;
+        words.insert(offsetText(slot.reg),
+                     wordText(shared ? quint16(*slot.word & ownByte) : *slot.word));
+    }
+    message->insert(QStringLiteral("words"), words);
+    message->insert(QStringLiteral("latched"), wordText(quint16(latched & ownByte)));
+    message->insert(QStringLiteral("resolution"),
+                    QJsonArray{voltageResolutionName(reading.fineVoltage),
+                               currentResolutionName(reading.currentResolution),
+                               secondRangeName(reading.secondRange)});
+}
+
 QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 serialNumber)
 {
     QJsonObject object;

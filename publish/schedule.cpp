@@ -6,14 +6,17 @@
 
 namespace Brelk {
 
-bool ChannelSchedule::takeReading(const Reading &reading, QJsonObject *message)
+bool ChannelSchedule::takeReading(const Reading &reading, quint16 latched, QJsonObject *message)
 {
     pendingEvents |= channelByte(reading.events, channel);
     haveReading = true;
     lastReading = reading;
-    const QJsonObject candidate = channelPayload(reading, channel, pendingEvents, false);
+    lastLatched = latched;
+    QJsonObject candidate = channelPayload(reading, channel, pendingEvents, false);
+    addTickWords(&candidate, reading, channel, latched);
+    // Either way: a wall clock stepped back must not hold the messages back until it catches up.
     const bool due = !haveSent || !sameButTime(candidate, lastSent) ||
-                     reading.time - lastSentTime >= HeartbeatMs;
+                     qAbs(reading.time - lastSentTime) >= HeartbeatMs;
     if (!due)
         return false;
     *message = candidate;
@@ -30,6 +33,7 @@ bool ChannelSchedule::takeStale(QJsonObject *message)
         return false;
     // The last tick's values, with the events of the ticks since the previous message.
     *message = channelPayload(lastReading, channel, pendingEvents, true);
+    addTickWords(message, lastReading, channel, lastLatched);
     lastSent = *message;
     lastSentTime = lastReading.time;
     haveSent = true;

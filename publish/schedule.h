@@ -1,5 +1,5 @@
 // When the publisher sends what: the per-channel rule (a message when anything but the time
-// changed, at least every 10 s, events gathered between messages, one stale message), the
+// changed, at least every second, events gathered between messages, one stale message), the
 // module description (a message when it changed) and the delay between connection attempts.
 #ifndef SCHEDULE_H
 #define SCHEDULE_H
@@ -13,13 +13,15 @@ namespace Brelk {
 class ChannelSchedule
 {
 public:
-    static constexpr qint64 HeartbeatMs = 10000;
+    // A panel attached through the broker takes a channel without a message for this long as
+    // no longer published.
+    static constexpr qint64 HeartbeatMs = 1000;
 
     explicit ChannelSchedule(int channel) : channel(channel) {}
 
-    // Takes one complete tick; true when `*message` is to be published. At most one message per
-    // tick by construction.
-    bool takeReading(const Reading &reading, QJsonObject *message);
+    // Takes one complete tick and the session's event latch after it; true when `*message` is to
+    // be published. At most one message per tick by construction.
+    bool takeReading(const Reading &reading, quint16 latched, QJsonObject *message);
     // The readings turned stale: true (once) with the last values marked stale, false when
     // nothing was read yet or the last message already said so.
     bool takeStale(QJsonObject *message);
@@ -33,6 +35,7 @@ private:
     quint8 pendingEvents = 0;
     bool haveReading = false;
     Reading lastReading;
+    quint16 lastLatched = 0;
     bool haveSent = false;
     QJsonObject lastSent;
     qint64 lastSentTime = 0;

@@ -34,7 +34,9 @@ CrateRuntime::Options serviceOptions()
 {
     CrateRuntime::Options options;
     options.retryConnection = true;
-    options.keepHistory = false;
+    // Every module's last 24 hours, for the history requests of panels attached through the
+    // broker.
+    options.keepHistory = true;
     return options;
 }
 

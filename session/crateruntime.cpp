@@ -158,6 +158,7 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
     publisher->setPrefixes(&prefixes);
     publisher->setCommandMaxAge(remoteCommandMaxAgeMs(file));
     publisher->setCommandsAllowed(commandsAllowed);
+    publisher->setHistory(held->history.get());
     publisher->attach(module);
     connect(publisher, &MqttPublisher::stateChanged, this, [this, module, publisher] {
         if (publisher->isPublishing())

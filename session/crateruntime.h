@@ -45,7 +45,8 @@ public:
         // Tries again every 10 s when the bridge cannot be opened, as a service must with nobody
         // there to press OK; the window waits for its operator instead.
         bool retryConnection = false;
-        // Keeps the last 24 hours of every module for a trend window.
+        // Keeps the last 24 hours of every module for a trend window, or for the history
+        // requests over MQTT.
         bool keepHistory = true;
     };
 

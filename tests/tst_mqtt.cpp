@@ -610,6 +610,7 @@ void TestMqtt::retainedStateForALateSubscriber()
     QVERIFY(description.take(QStringLiteral("instance"))
                 .toString()
                 .startsWith(host + QStringLiteral(":%1:").arg(QCoreApplication::applicationPid())));
+    QCOMPARE(description.take(QStringLiteral("commands")), QJsonValue(false));
     QCOMPARE(description, QJsonDocument::fromJson(R"({"serial":"2101","base_address":"0xDD00",
                  "bridge":"Wiener VM-USB","version":"1.0.0.0","voltage_resolution":"1V",
                  "current_resolution":"1uA","second_range":"none"})")

@@ -1,0 +1,869 @@
+// What a panel attached through the broker rebuilds from a service's messages: the channel
+// documents decoded back into the tick they were published from, refusals of documents that would
+// give a wrong reading, the history requests and their answers, and both through a real broker.
+#include "historyanswer.h"
+#include "mqttpublisher.h"
+#include "mqttsettings.h"
+#include "payloads.h"
+#include "readinghistory.h"
+#include "remotereading.h"
+#include "schedule.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Brelk;
+
+namespace {
+
+const qint64 T0 = 1767225600000; // 2026-01-01 00:00:00 UTC, a whole number of seconds
+
+QJsonObject parse(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+// Channel A ramping up with a current limit, channel B stable, no second range.
+Reading baseReading()
+{
+    Reading reading;
+    reading.time = T0 + 123;
+    reading.serialNumber = 0x2101;
+    reading.vset[0] = 1000;
+    reading.vset[1] = 500;
+    reading.ramp[0] = 50;
+    reading.ramp[1] = 25;
+    reading.vmeas[0] = 999;
+    reading.vmeas[1] = 501;
+    reading.imeas[0] = 7;
+    reading.imeas[1] = 5;
+    reading.limits[0] = 0x0A5;
+    reading.limits[1] = 0x3FF;
+    reading.softLimitI[0] = 20;
+    reading.softLimitI2[1] = 3;
+    reading.status = (StatusPositive | StatusRampUp | StatusRamping) | (StatusPositive << 8);
+    return reading;
+}
+
+// The document of `channel` as the publisher sends it for `reading`, stale when asked.
+QByteArray publishedDocument(const Reading &reading, int channel, quint16 latched, bool stale)
+{
+    ChannelSchedule schedule(channel);
+    QJsonObject message;
+    schedule.takeReading(reading, latched, &message);
+    if (stale)
+        schedule.takeStale(&message);
+    return compactJson(message);
+}
+
+void compareReadings(const Reading &got, const Reading &want)
+{
+    QCOMPARE(got.time, want.time);
+    QCOMPARE(got.serialNumber, want.serialNumber);
+    QCOMPARE(got.status, want.status);
+    QCOMPARE(got.events, want.events);
+    QCOMPARE(got.fineVoltage, want.fineVoltage);
+    QCOMPARE(int(got.currentResolution), int(want.currentResolution));
+    QCOMPARE(int(got.secondRange), int(want.secondRange));
+    for (int ch = 0; ch < 2; ++ch) {
+        QCOMPARE(got.vset[ch], want.vset[ch]);
+        QCOMPARE(got.ramp[ch], want.ramp[ch]);
+        QCOMPARE(got.vmeas[ch], want.vmeas[ch]);
+        QCOMPARE(got.imeas[ch], want.imeas[ch]);
+        QCOMPARE(got.imeas2[ch], want.imeas2[ch]);
+        QCOMPARE(got.limits[ch], want.limits[ch]);
+        QCOMPARE(got.softLimitI[ch], want.softLimitI[ch]);
+        QCOMPARE(got.softLimitI2[ch], want.softLimitI2[ch]);
+    }
+}
+
+// A port on 127.0.0.1 that nothing listens on now.
+quint16 freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// Debian's broker on 127.0.0.1 with a configuration of its own, nothing kept on disk.
+class Broker
+{
+public:
+    Broker() : port(freePort()) {}
+    ~Broker()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+
+    bool start()
+    {
+        QFile conf(dir.filePath(QStringLiteral("mosquitto.conf")));
+        if (!conf.open(QIODevice::WriteOnly))
+            return false;
+        conf.write("listener " + QByteArray::number(port) +
+                   " 127.0.0.1\npersistence false\nallow_anonymous true\n");
+        conf.close();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(BRELK_MOSQUITTO_BROKER),
+                      {QStringLiteral("-c"), conf.fileName()});
+        return process.waitForStarted(5000);
+    }
+
+    const quint16 port;
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+// An MQTT 5 client of the test's own: what an attached panel does on the network.
+class Client
+{
+public:
+    struct Received
+    {
+        QString topic;
+        QByteArray payload;
+        QByteArray correlation;
+    };
+
+    Client()
+    {
+        mosquitto_lib_init();
+        client = mosquitto_new(nullptr, true, this);
+        mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_message_v5_callback_set(client, &Client::onMessage);
+    }
+    ~Client()
+    {
+        mosquitto_disconnect(client);
+        mosquitto_destroy(client);
+    }
+
+    // The broker may take a moment to listen after its start.
+    bool connect(quint16 port)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (mosquitto_connect(client, "127.0.0.1", port, 10) != MOSQ_ERR_SUCCESS) {
+            if (waited.elapsed() > 5000)
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+    bool subscribe(const QByteArray &topic)
+    {
+        return mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1, 0, nullptr) ==
+               MOSQ_ERR_SUCCESS;
+    }
+    // Without a response topic when it is empty.
+    bool request(const QByteArray &topic, const QByteArray &payload,
+                 const QByteArray &responseTopic, const QByteArray &correlation)
+    {
+        mosquitto_property *properties = nullptr;
+        if (!responseTopic.isEmpty())
+            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
+                                          responseTopic.constData());
+        mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
+                                      correlation.constData(), quint16(correlation.size()));
+        const int code =
+            mosquitto_publish_v5(client, nullptr, topic.constData(), int(payload.size()),
+                                 payload.constData(), 1, false, properties);
+        mosquitto_property_free_all(&properties);
+        return code == MOSQ_ERR_SUCCESS;
+    }
+    // Runs both the client's loop and the test's events until a message on `topic` for which
+    // `accept` holds arrives.
+    bool waitFor(const QString &topic, Received *out,
+                 const std::function<bool(const Received &)> &accept = nullptr,
+                 int timeoutMs = 5000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < timeoutMs) {
+            mosquitto_loop(client, 10, 1);
+            QCoreApplication::processEvents();
+            for (int i = 0; i < received.size(); ++i) {
+                if (received[i].topic == topic && (!accept || accept(received[i]))) {
+                    *out = received.takeAt(i);
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    static void onMessage(mosquitto *, void *object, const mosquitto_message *message,
+                          const mosquitto_property *properties)
+    {
+        Received in;
+        in.topic = QString::fromUtf8(message->topic);
+        in.payload = QByteArray(static_cast<const char *>(message->payload), message->payloadlen);
+        void *correlation = nullptr;
+        uint16_t length = 0;
+        if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
+                                           &length, false)) {
+            in.correlation = QByteArray(static_cast<const char *>(correlation), length);
+            free(correlation);
+        }
+        static_cast<Client *>(object)->received.append(in);
+    }
+
+    mosquitto *client = nullptr;
+    QList<Received> received;
+};
+
+} // namespace
+
+class TestRemoteMessages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addedKeys_data();
+    void addedKeys();
+    void heartbeat_data();
+    void heartbeat();
+    void channelRoundTrip_data();
+    void channelRoundTrip();
+    void refusedChannelDocuments_data();
+    void refusedChannelDocuments();
+    void toleratedChannelDocuments_data();
+    void toleratedChannelDocuments();
+    void moduleDocuments_data();
+    void moduleDocuments();
+    void historyRequests_data();
+    void historyRequests();
+    void historyColumns_data();
+    void historyColumns();
+    void throughTheBroker();
+};
+
+// The keys a channel's document gained, word for word, beside the keys it always had, which keep
+// their values.
+void TestRemoteMessages::addedKeys_data()
+{
+    QTest::addColumn<Reading>("reading");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("latched");
+    QTest::addColumn<QByteArray>("added");
+
+    QTest::newRow("A at 1 V, 1 uA, no second range")
+        << baseReading() << 0 << int(EventTRP | (EventILIM << 8))
+        << QByteArray(R"({"latched":"0002","resolution":["1V","1uA","none"],
+            "words":{"00":"0064","04":"03e8","0c":"0032","14":"03e7","1c":"0007","24":"00a5",
+            "30":"0000","3c":"2101","44":"0014","46":"0000"}})");
+    Reading fine = baseReading();
+    fine.fineVoltage = true;
+    fine.currentResolution = CurrentResolution::nA100;
+    fine.secondRange = SecondRange::pA100;
+    fine.vmeas[1] = 0xABCD;
+    fine.imeas2[1] = 0x0102;
+    fine.events = quint16(EventQUA | (EventVLIM << 8));
+    QTest::newRow("B at 100 mV, 100 nA, 100 pA second range")
+        << fine << 1 << int(EventTRP | (EventILIM << 8))
+        << QByteArray(R"({"latched":"4000","resolution":["100mV","100nA","100pA"],
+            "words":{"00":"0400","08":"01f4","10":"0019","1a":"abcd","20":"0005","28":"03ff",
+            "2a":"0102","30":"1000","3c":"2101","48":"0000","4a":"0003"}})");
+    fine.secondRange = SecondRange::nA1;
+    QTest::newRow("B with a 1 nA second range")
+        << fine << 1 << 0 << QByteArray(R"({"latched":"0000","resolution":["100mV","100nA","1nA"],
+            "words":{"00":"0400","08":"01f4","10":"0019","1a":"abcd","20":"0005","22":"0102",
+            "28":"03ff","30":"1000","3c":"2101","48":"0000","4a":"0003"}})");
+}
+
+void TestRemoteMessages::addedKeys()
+{
+    QFETCH(Reading, reading);
+    QFETCH(int, channel);
+    QFETCH(int, latched);
+    QFETCH(QByteArray, added);
+
+    QJsonObject published = parse(publishedDocument(reading, channel, quint16(latched), false));
+    const QJsonObject always = parse(
+        compactJson(channelPayload(reading, channel, channelByte(reading.events, channel), false)));
+    for (auto key = always.begin(); key != always.end(); ++key)
+        QCOMPARE(published.take(key.key()), key.value());
+    QCOMPARE(published, parse(added));
+}
+
+// Unchanged ticks at the given times after T0: which of them are published. An attached panel
+// hears of each channel at least once a second, whatever the wall clock does.
+void TestRemoteMessages::heartbeat_data()
+{
+    QTest::addColumn<QList<qint64>>("times");
+    QTest::addColumn<QString>("published"); // one character a tick: + sent, - not
+
+    QList<qint64> steady;
+    for (qint64 t = 0; t <= 2500; t += 100)
+        steady << t;
+    QTest::newRow("a message each second") << steady << "+---------+---------+-----";
+    QTest::newRow("late ticks") << QList<qint64>{0, 950, 1150, 2100, 2150} << "+-+-+";
+    QTest::newRow("the clock set back") << QList<qint64>{5000, 5100, 3000, 3100, 4000} << "+-+-+";
+}
+
+void TestRemoteMessages::heartbeat()
+{
+    QFETCH(QList<qint64>, times);
+    QFETCH(QString, published);
+    ChannelSchedule schedule[2] = {ChannelSchedule(0), ChannelSchedule(1)};
+    for (int ch = 0; ch < 2; ++ch) {
+        QString seen;
+        for (qint64 time : times) {
+            Reading reading = baseReading();
+            reading.time = T0 + time;
+            QJsonObject message;
+            seen += schedule[ch].takeReading(reading, 0, &message) ? QLatin1Char('+')
+                                                                   : QLatin1Char('-');
+        }
+        QCOMPARE(seen, published);
+    }
+}
+
+void TestRemoteMessages::channelRoundTrip_data()
+{
+    QTest::addColumn<Reading>("reading");
+    QTest::addColumn<int>("latched");
+    QTest::addColumn<bool>("stale");
+
+    QTest::newRow("1 V, 1 uA, no second range, steady") << baseReading() << 0 << false;
+
+    // A red alarm on A (an error state, a latched trip and current limit the module no longer
+    // reports), a kill enable and HV off on B, the module's own events of the tick on both.
+    Reading alarms = baseReading();
+    alarms.status = quint16(StatusError | StatusPositive |
+                            ((StatusHvOff | StatusKillEnable | StatusManual) << 8));
+    alarms.events = quint16(EventQUA | (EventVLIM << 8));
+    QTest::newRow("alarms and latched events")
+        << alarms << int(EventTRP | EventILIM | EventQUA | ((EventINH | EventVLIM) << 8)) << false;
+
+    Reading fine = baseReading();
+    fine.fineVoltage = true;
+    fine.currentResolution = CurrentResolution::nA10;
+    fine.secondRange = SecondRange::nA1;
+    fine.vmeas[0] = 12345;
+    fine.vmeas[1] = 65535;
+    fine.imeas2[0] = 3;
+    fine.imeas2[1] = 0xBEEF;
+    fine.softLimitI2[0] = 250;
+    QTest::newRow("100 mV, 10 nA, 1 nA second range") << fine << 0 << false;
+
+    Reading pico = fine;
+    pico.currentResolution = CurrentResolution::nA1;
+    pico.secondRange = SecondRange::pA100;
+    pico.time = T0 + 86399999;
+    QTest::newRow("100 pA second range, stale, latched trip")
+        << pico << int(EventTRP | (EventTRP << 8)) << true;
+
+    Reading extremes;
+    extremes.time = T0;
+    extremes.serialNumber = 0xFFFE;
+    for (int ch = 0; ch < 2; ++ch) {
+        extremes.vset[ch] = extremes.ramp[ch] = extremes.vmeas[ch] = extremes.imeas[ch] = 0xFFFF;
+        extremes.limits[ch] = extremes.softLimitI[ch] = extremes.softLimitI2[ch] = 0xFFFF;
+    }
+    extremes.status = extremes.events = 0xFFFF;
+    extremes.currentResolution = CurrentResolution::nA100;
+    QTest::newRow("every word at its largest, 1 V") << extremes << 0xFFFF << false;
+}
+
+// Each channel's document gives its own part of the tick and nothing of the other's; both merged
+// give the tick back, word for word, with the service's latch.
+void TestRemoteMessages::channelRoundTrip()
+{
+    QFETCH(Reading, reading);
+    QFETCH(int, latched);
+    QFETCH(bool, stale);
+
+    Reading merged;
+    merged.status = merged.events = 0x5A5A; // overwritten byte by byte
+    quint16 mergedLatch = 0x5A5A;
+    for (int ch = 0; ch < 2; ++ch) {
+        RemoteChannel channel;
+        QVERIFY(decodeChannelMessage(publishedDocument(reading, ch, quint16(latched), stale), ch,
+                                     &channel));
+        QCOMPARE(channel.stale, stale);
+        const quint16 own = ch == 0 ? 0x00FF : 0xFF00;
+        QCOMPARE(channel.latched, quint16(latched & own));
+        QCOMPARE(channel.reading.status, quint16(reading.status & own));
+        QCOMPARE(channel.reading.events, quint16(reading.events & own));
+        const int other = 1 - ch;
+        QCOMPARE(channel.reading.vset[other], quint16(0));
+        QCOMPARE(channel.reading.vmeas[other], quint16(0));
+        QCOMPARE(channel.reading.limits[other], quint16(0));
+        mergeChannel(channel, ch, &merged, &mergedLatch);
+    }
+    compareReadings(merged, reading);
+    QCOMPARE(mergedLatch, quint16(latched));
+}
+
+// A valid document of channel A of the "100 mV, 1 nA second range" kind, changed by `edit`
+// (key=JSON value, key=- removes it, words.key=... inside "words"), is refused for the reason
+// given.
+void TestRemoteMessages::refusedChannelDocuments_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("not JSON") << "!{"
+                              << "not a JSON object";
+    QTest::newRow("no words") << "words=-"
+                              << "\"words\" is not an object";
+    QTest::newRow("fine measured voltage missing") << "words.16=-"
+                                                   << "the word of register 0x16 is missing";
+    QTest::newRow("second range current missing") << "words.1e=-"
+                                                  << "register 0x1e is missing";
+    QTest::newRow("three digits") << "words.04=\"3e8\""
+                                  << "0x04 is not four hexadecimal";
+    QTest::newRow("a number") << "words.04=1000"
+                              << "0x04 is not four hexadecimal";
+    QTest::newRow("not hexadecimal") << "words.04=\"03g8\""
+                                     << "0x04 is not four hexadecimal";
+    QTest::newRow("a prefix") << "words.04=\"0x12\""
+                              << "0x04 is not four hexadecimal";
+    QTest::newRow("upper-case offset only") << "words.3c=-;words.3C=\"2101\""
+                                            << "register 0x3c is missing";
+    QTest::newRow("no resolution") << "resolution=-"
+                                   << "\"resolution\" is not three";
+    QTest::newRow("unknown voltage resolution") << "resolution=[\"10mV\",\"1uA\",\"1nA\"]"
+                                                << "\"resolution\" is not three";
+    // The words were read under 100 mV: under 1 V the coarse register's word is missing.
+    QTest::newRow("resolution that does not match the words")
+        << "resolution=[\"1V\",\"1uA\",\"1nA\"]"
+        << "register 0x14 is missing";
+    QTest::newRow("no latch") << "latched=-"
+                              << "\"latched\" is not four";
+    QTest::newRow("no time") << "time=-"
+                             << "\"time\" is not an ISO 8601 time";
+    QTest::newRow("time not a date") << "time=\"yesterday\""
+                                     << "\"time\" is not an ISO";
+    QTest::newRow("no stale flag") << "stale=-"
+                                   << "\"stale\" is not true or false";
+}
+
+namespace {
+
+QByteArray editedDocument(const QByteArray &document, const QString &edit)
+{
+    if (edit.startsWith(QLatin1Char('!')))
+        return edit.mid(1).toUtf8();
+    QJsonObject message = parse(document);
+    for (const QString &change : edit.split(QLatin1Char(';'))) {
+        const int equals = change.indexOf(QLatin1Char('='));
+        QString key = change.left(equals);
+        const QString value = change.mid(equals + 1);
+        QJsonObject words = message.value(QLatin1String("words")).toObject();
+        const bool inWords = key.startsWith(QLatin1String("words."));
+        QJsonObject &target = inWords ? words : message;
+        if (inWords)
+            key = key.mid(6);
+        if (value == QLatin1String("-"))
+            target.remove(key);
+        else
+            target.insert(key, QJsonDocument::fromJson("[" + value.toUtf8() + "]").array().at(0));
+        if (inWords)
+            message.insert(QStringLiteral("words"), words);
+    }
+    return compactJson(message);
+}
+
+Reading fineReading()
+{
+    Reading reading = baseReading();
+    reading.fineVoltage = true;
+    reading.secondRange = SecondRange::nA1;
+    reading.imeas2[0] = 42;
+    return reading;
+}
+
+} // namespace
+
+void TestRemoteMessages::refusedChannelDocuments()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, reason);
+    const QByteArray document = editedDocument(publishedDocument(fineReading(), 0, 0, false), edit);
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression(QStringLiteral("^Attached: a message refused: .*") +
+                                            QRegularExpression::escape(reason)));
+    RemoteChannel channel;
+    channel.latched = 0x1234;
+    QVERIFY(!decodeChannelMessage(document, 0, &channel));
+    QCOMPARE(channel.latched, quint16(0x1234)); // left as it was
+}
+
+// Keys that are merely extra change nothing: the reading is the one published.
+void TestRemoteMessages::toleratedChannelDocuments_data()
+{
+    QTest::addColumn<QString>("edit");
+
+    QTest::newRow("as published") << "";
+    QTest::newRow("a key of a newer service") << "future={\"x\":[1,2]}";
+    QTest::newRow("a register the tick does not need") << "words.14=\"zzzz\"";
+    QTest::newRow("the other channel's word") << "words.08=\"ffff\"";
+    QTest::newRow("a word under an unknown offset") << "words.7e=\"0001\";words.xy=1";
+    QTest::newRow("without the values a subscriber reads")
+        << "vset=-;vmeas=-;imeas=-;imeas2=-;ramp=-;state=-;hv=-;events=-";
+    QTest::newRow("values that disagree with the words") << "vset=1;state=\"Error\"";
+}
+
+void TestRemoteMessages::toleratedChannelDocuments()
+{
+    QFETCH(QString, edit);
+    const Reading reading = fineReading();
+    QByteArray document = publishedDocument(reading, 0, EventTRP, false);
+    if (!edit.isEmpty())
+        document = editedDocument(document, edit);
+    RemoteChannel channel;
+    QVERIFY(decodeChannelMessage(document, 0, &channel));
+    Reading merged;
+    quint16 latched = 0;
+    mergeChannel(channel, 0, &merged, &latched);
+    QCOMPARE(latched, quint16(EventTRP));
+    QCOMPARE(merged.vset[0], reading.vset[0]);
+    QCOMPARE(merged.vmeas[0], reading.vmeas[0]);
+    QCOMPARE(merged.imeas2[0], reading.imeas2[0]);
+    QCOMPARE(merged.status, quint16(reading.status & 0xFF));
+    QCOMPARE(merged.vset[1], quint16(0));
+}
+
+void TestRemoteMessages::moduleDocuments_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QString>("reason"); // empty: accepted
+    QTest::addColumn<bool>("hasModule");
+    QTest::addColumn<int>("serial");
+    QTest::addColumn<QString>("selection");
+    QTest::addColumn<bool>("commands");
+
+    const QByteArray rest = R"("base_address":"0xDD00","bridge":"Wiener VM-USB",
+        "version":"1.0.0.0","host":"crate-pc-1","instance":"crate-pc-1:812:1765000000000")";
+    const auto doc = [&rest](const char *keys) {
+        return "{" + QByteArray(keys) + "," + rest + "}";
+    };
+    QTest::newRow("commands on, fine options")
+        << doc(R"("serial":"abcd","voltage_resolution":"100mV","current_resolution":"1nA",
+               "second_range":"100pA","commands":true)")
+        << "" << true << 0xABCD << "100mV / 1nA / 100pA" << true;
+    QTest::newRow("no module answers, further keys")
+        << doc(R"("serial":null,"voltage_resolution":"1V","current_resolution":"1uA",
+               "second_range":"none","commands":false,"vset_max_a":1500,"later":{})")
+        << "" << false << 0 << "1V / 1uA / none" << false;
+    QTest::newRow("serial not hexadecimal")
+        << doc(R"("serial":"21x1","voltage_resolution":"1V","current_resolution":"1uA",
+               "second_range":"none","commands":false)")
+        << "\"serial\" is not a hexadecimal" << false << 0 << "" << false;
+    QTest::newRow("unknown current resolution")
+        << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1mA",
+               "second_range":"none","commands":false)")
+        << "a resolution is missing or unknown" << false << 0 << "" << false;
+    QTest::newRow("no commands key, as an older service")
+        << doc(R"("serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
+               "second_range":"none")")
+        << "\"commands\" is not true or false" << false << 0 << "" << false;
+    QTest::newRow("no host")
+        << QByteArray(R"({"serial":"2101","voltage_resolution":"1V","current_resolution":"1uA",
+               "second_range":"none","commands":true})")
+        << "\"host\" is missing" << false << 0 << "" << false;
+}
+
+void TestRemoteMessages::moduleDocuments()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(QString, reason);
+    RemoteModule module;
+    if (!reason.isEmpty()) {
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression(QStringLiteral("^Attached: module message refused: ") +
+                                           QRegularExpression::escape(reason)));
+        QVERIFY(!decodeModuleMessage(document, &module));
+        return;
+    }
+    QFETCH(bool, hasModule);
+    QFETCH(int, serial);
+    QFETCH(QString, selection);
+    QFETCH(bool, commands);
+    QVERIFY(decodeModuleMessage(document, &module));
+    QCOMPARE(module.hasModule, hasModule);
+    QCOMPARE(int(module.serialNumber), serial);
+    QCOMPARE(selectionText(module.selection), selection);
+    QCOMPARE(module.commands, commands);
+    QCOMPARE(module.host, QStringLiteral("crate-pc-1"));
+}
+
+void TestRemoteMessages::historyRequests_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("problem"); // a part of it; empty: accepted
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("span");
+    QTest::addColumn<int>("columns");
+
+    QTest::newRow("a day of channel B")
+        << QByteArray(R"({"span":86400,"channel":"b","columns":800})") << "" << 1 << 86400 << 800;
+    QTest::newRow("one second, one column, further keys")
+        << QByteArray(R"({"span":1,"channel":"a","columns":1,"id":7})") << "" << 0 << 1 << 1;
+    QTest::newRow("the most columns")
+        << QByteArray(R"({"span":60,"channel":"a","columns":4096})") << "" << 0 << 60 << 4096;
+    QTest::newRow("not JSON") << QByteArray("span=60") << "not a JSON object" << 0 << 0 << 0;
+    QTest::newRow("span 0") << QByteArray(R"({"span":0,"channel":"a","columns":10})") << "\"span\""
+                            << 0 << 0 << 0;
+    QTest::newRow("more than a day")
+        << QByteArray(R"({"span":86401,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
+    QTest::newRow("a fraction of a second")
+        << QByteArray(R"({"span":1.5,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
+    QTest::newRow("too many columns") << QByteArray(R"({"span":60,"channel":"a","columns":4097})")
+                                      << "\"columns\"" << 0 << 0 << 0;
+    QTest::newRow("channel C") << QByteArray(R"({"span":60,"channel":"c","columns":10})")
+                               << "\"channel\"" << 0 << 0 << 0;
+}
+
+void TestRemoteMessages::historyRequests()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, problem);
+    HistoryRequest request;
+    const QString found = parseHistoryRequest(payload, &request);
+    if (!problem.isEmpty()) {
+        QVERIFY2(found.contains(problem), qPrintable(found));
+        return;
+    }
+    QFETCH(int, channel);
+    QFETCH(int, span);
+    QFETCH(int, columns);
+    QVERIFY2(found.isEmpty(), qPrintable(found));
+    QCOMPARE(request.channel, channel);
+    QCOMPARE(request.spanSeconds, span);
+    QCOMPARE(request.columns, columns);
+}
+
+// Ticks every 100 ms from T0 (at T0 + ms, with channel B's words given, channel A's different);
+// the span ends with the column of the newest tick. Per column of the quantity: "min max last",
+// or "-" for a column without a tick.
+void TestRemoteMessages::historyColumns_data()
+{
+    QTest::addColumn<QList<qint64>>("offsets");
+    QTest::addColumn<QList<int>>("vmeasB");
+    QTest::addColumn<int>("span");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<QStringList>("vmeas");
+    QTest::addColumn<QStringList>("imeas"); // channel B's current: vmeasB counts at 1 nA
+
+    QTest::newRow("three columns of a second")
+        << QList<qint64>{0, 100, 900, 1000, 1500, 2000, 2900} << QList<int>{5, 9, 1, 4, 3, 8, 2}
+        << 3 << 3 << T0 << QStringList{"1 9 1", "3 4 3", "2 8 2"}
+        << QStringList{"1e-09 9e-09 1e-09", "3e-09 4e-09 3e-09", "2e-09 8e-09 2e-09"};
+    QTest::newRow("an empty column, and older ticks left out")
+        << QList<qint64>{0, 1100, 3100, 4000} << QList<int>{77, 6, 7, 65535} << 4 << 4 << T0 + 1000
+        << QStringList{"6 6 6", "-", "7 7 7", "65535 65535 65535"}
+        << QStringList{"6e-09 6e-09 6e-09", "-", "7e-09 7e-09 7e-09",
+                       "6.5535e-05 6.5535e-05 6.5535e-05"};
+}
+
+namespace {
+
+QStringList columnTexts(const QJsonObject &quantity)
+{
+    const QJsonArray minimum = quantity.value(QLatin1String("min")).toArray();
+    const QJsonArray maximum = quantity.value(QLatin1String("max")).toArray();
+    const QJsonArray last = quantity.value(QLatin1String("last")).toArray();
+    QStringList texts;
+    for (int c = 0; c < minimum.size(); ++c) {
+        if (minimum.at(c).isNull() && maximum.at(c).isNull() && last.at(c).isNull()) {
+            texts << QStringLiteral("-");
+            continue;
+        }
+        QStringList values;
+        for (const QJsonArray *array : {&minimum, &maximum, &last})
+            values << QString::fromLatin1(QJsonDocument(QJsonArray{array->at(c)})
+                                              .toJson(QJsonDocument::Compact)
+                                              .mid(1)
+                                              .chopped(1));
+        texts << values.join(QLatin1Char(' '));
+    }
+    return texts;
+}
+
+} // namespace
+
+void TestRemoteMessages::historyColumns()
+{
+    QFETCH(QList<qint64>, offsets);
+    QFETCH(QList<int>, vmeasB);
+    QFETCH(int, span);
+    QFETCH(int, columns);
+    QFETCH(qint64, start);
+    QFETCH(QStringList, vmeas);
+    QFETCH(QStringList, imeas);
+
+    SampleStore store(1000);
+    for (int i = 0; i < offsets.size(); ++i) {
+        Reading reading;
+        reading.time = T0 + offsets[i];
+        reading.currentResolution = CurrentResolution::nA1;
+        reading.vmeas[0] = 1000;
+        reading.vmeas[1] = quint16(vmeasB[i]);
+        reading.imeas[1] = quint16(vmeasB[i]);
+        reading.vset[1] = 1234;
+        store.append(reading, offsets[i]);
+    }
+    HistoryRequest request;
+    request.channel = 1;
+    request.spanSeconds = span;
+    request.columns = columns;
+    // Through the published bytes, as the requester reads them.
+    const QJsonObject answer =
+        parse(compactJson(historyAnswer(store, request, T0 + offsets.last())));
+    QCOMPARE(answer.value(QLatin1String("channel")).toString(), QStringLiteral("b"));
+    QCOMPARE(answer.value(QLatin1String("columns")).toInt(), columns);
+    QCOMPARE(qint64(answer.value(QLatin1String("start")).toDouble()), start);
+    QCOMPARE(answer.value(QLatin1String("ms_per_column")).toDouble(), span * 1000.0 / columns);
+    QCOMPARE(columnTexts(answer.value(QLatin1String("vmeas")).toObject()), vmeas);
+    QCOMPARE(columnTexts(answer.value(QLatin1String("imeas")).toObject()), imeas);
+    for (const QString &column : columnTexts(answer.value(QLatin1String("vset")).toObject()))
+        QVERIFY(column == QLatin1String("-") || column == QLatin1String("1234 1234 1234"));
+}
+
+// A publisher connected to a real broker: an attached client decodes its channel and module
+// documents back into the tick and the service's state, and a history request is answered on
+// its response topic with its correlation data and the store's columns.
+void TestRemoteMessages::throughTheBroker()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    const QString prefix = QStringLiteral("lab/hv1");
+
+    ReadingHistory history;
+    MqttPublisher publisher([] {
+        ModuleContext context;
+        context.bridge = QStringLiteral("Wiener VM-USB");
+        context.baseAddress = 0xDD00;
+        context.host = QSysInfo::machineHostName();
+        context.instance = mqttInstanceId();
+        return context;
+    });
+    publisher.setHistory(&history);
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker.port;
+    settings.topic = prefix;
+
+    Client client;
+    QVERIFY(client.connect(broker.port));
+    QVERIFY(client.subscribe(prefix.toUtf8() + "/#"));
+    QVERIFY(client.subscribe("panel/answers/#"));
+    publisher.apply(settings);
+    QElapsedTimer waited;
+    waited.start();
+    while (publisher.state() != MqttState::Connected && waited.elapsed() < 5000)
+        QTest::qWait(20);
+    QVERIFY(publisher.state() == MqttState::Connected);
+
+    // Ticks a second apart: each is published, as the heartbeat sends at least every second.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 running = history.samples().runningTime();
+    Reading reading = fineReading();
+    for (int i = 0; i < 3; ++i) {
+        reading.time = now - 2000 + i * 1000;
+        reading.vmeas[1] = quint16(5000 + i);
+        history.addEarlierReading(reading, running - 2000 + i * 1000);
+        publisher.takeReading(reading);
+    }
+    publisher.setCommandsAllowed(true);
+
+    Reading rebuilt;
+    quint16 latched = 0;
+    for (int ch = 0; ch < 2; ++ch) {
+        Client::Received message;
+        QVERIFY(client.waitFor(prefix + QLatin1Char('/') + QLatin1Char('a' + ch), &message,
+                               [&reading](const Client::Received &m) {
+                                   return parse(m.payload).value(QLatin1String("time")) ==
+                                          isoLocalTime(reading.time);
+                               }));
+        RemoteChannel channel;
+        QVERIFY(decodeChannelMessage(message.payload, ch, &channel));
+        QVERIFY(!channel.stale);
+        mergeChannel(channel, ch, &rebuilt, &latched);
+    }
+    compareReadings(rebuilt, reading);
+
+    Client::Received description;
+    QVERIFY(client.waitFor(
+        prefix + QStringLiteral("/module"), &description, [](const Client::Received &m) {
+            return parse(m.payload).value(QLatin1String("commands")) == QJsonValue(true);
+        }));
+    RemoteModule module;
+    QVERIFY(decodeModuleMessage(description.payload, &module));
+    QVERIFY(module.hasModule);
+    QCOMPARE(module.serialNumber, quint16(0x2101));
+    QCOMPARE(module.host, QSysInfo::machineHostName());
+    QCOMPARE(selectionText(module.selection), QStringLiteral("100mV / 1uA / 1nA"));
+
+    // Three one-second columns, the last holding the newest tick: channel B's measured voltage
+    // of each tick, at 100 mV a count.
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":3,"channel":"b","columns":3})", "panel/answers/1",
+                           QByteArray("\x00\x01req", 5)));
+    Client::Received answer;
+    QVERIFY(client.waitFor(QStringLiteral("panel/answers/1"), &answer));
+    QCOMPARE(answer.correlation, QByteArray("\x00\x01req", 5));
+    const QJsonObject columns = parse(answer.payload);
+    QCOMPARE(columnTexts(columns.value(QLatin1String("vmeas")).toObject()),
+             (QStringList{"500 500 500", "500.1 500.1 500.1", "500.2 500.2 500.2"}));
+
+    // A refused request is answered too, with why.
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":90000,"channel":"b","columns":3})", "panel/answers/2",
+                           "second"));
+    QVERIFY(client.waitFor(QStringLiteral("panel/answers/2"), &answer));
+    QCOMPARE(answer.correlation, QByteArray("second"));
+    QCOMPARE(parse(answer.payload).value(QLatin1String("error")).toString(),
+             QStringLiteral("invalid"));
+
+    // Nowhere to answer: a line says so, and the next request is answered as before.
+    QTest::ignoreMessage(QtDebugMsg,
+                         "History request: module 0xDD00: no response topic, not answered");
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":3,"channel":"a","columns":3})", QByteArray(), "lost"));
+    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
+                           R"({"span":3,"channel":"a","columns":1})", "panel/answers/3", "third"));
+    QVERIFY(client.waitFor(QStringLiteral("panel/answers/3"), &answer));
+    QCOMPARE(answer.correlation, QByteArray("third"));
+    QCOMPARE(columnTexts(parse(answer.payload).value(QLatin1String("vmeas")).toObject()),
+             QStringList{"99.9 99.9 99.9"});
+    publisher.stop();
+}
+
+QTEST_GUILESS_MAIN(TestRemoteMessages)
+#include "tst_remotemessages.moc"
