@@ -6,6 +6,7 @@
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
+#include "groupcommand.h"
 #include "mqttsettings.h"
 #include "mqttworker.h"
 #include "payloads.h"
@@ -79,6 +80,9 @@ public:
     void setPrefixes(MqttPrefixes *prefixes) { programPrefixes = prefixes; }
     // A channel group's state on `<prefix>/group/<name>`, retained.
     void publishGroupState(const QString &group, const QJsonObject &state);
+    // Carries out the commands on `<prefix>/group/<name>/set` that pass the common rules; without
+    // one, every group command is refused as naming no group.
+    void setGroupAction(GroupAction action) { groupAction = std::move(action); }
     // Another program publishes under this prefix: its host name; empty while none does.
     QString conflictHost() const { return otherHost; }
 
@@ -117,6 +121,8 @@ private:
     void takeModuleMessage(const QByteArray &payload);
     void otherProgramGone();
     void logCommand(const QString &line, bool refused);
+    void takeGroupCommandMessage(const QString &group, const QByteArray &payload, bool retained,
+                                 qint64 receivedMs);
     void reportHiddenRefusals();
 
     std::function<ModuleContext()> context;
@@ -134,6 +140,7 @@ private:
     bool allowCommands = false;
     qint64 commandMaxAgeMs = DefaultCommandMaxAgeMs;
     MqttPrefixes *programPrefixes = nullptr;
+    GroupAction groupAction;
     QString otherHost;
     QString otherInstance;
     // Since this module's description was last sent again for another program to see.
