@@ -384,8 +384,12 @@ void CrateRuntime::loadGroups()
     for (const QString &problem : problems)
         tell(CrateEvent::of(CrateEvent::GroupIgnored, CrateEvent::Warning, nullptr, problem));
     groups.clear();
-    for (const ChannelGroup &group : kept)
-        groups.push_back({group, QVector<bool>(group.channels.size(), false), false});
+    for (const ChannelGroup &group : kept) {
+        GroupWatch watch;
+        watch.group = group;
+        watch.tripped = QVector<bool>(group.channels.size(), false);
+        groups.push_back(watch);
+    }
 }
 
 QVector<ChannelGroup> CrateRuntime::channelGroups() const
