@@ -602,6 +602,13 @@ QString CrateRuntime::writeGroupStep(GroupWatch &watch)
         }
         watch.written[i] = writes.first().word;
     }
+    // The start of the ramp says how many steps it takes.
+    if (watch.step > 0)
+        tell(CrateEvent::of(CrateEvent::GroupRamp, CrateEvent::Information, nullptr,
+                            QStringLiteral("Group %1: %2 at step %3/%4")
+                                .arg(watch.group.name, rampName(watch.direction))
+                                .arg(watch.step + 1)
+                                .arg(watch.steps.size())));
     publishGroupRamp(watch);
     return QString();
 }
