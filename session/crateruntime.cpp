@@ -439,8 +439,9 @@ void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
     GroupWatch &watch = groups[std::size_t(g)];
     const ChannelGroup &group = watch.group;
     watch.down = true;
-    // A ramp under way stops where it is; the trip's own writes follow.
-    if (watch.rampState == RampState::Ramping)
+    // A ramp under way stops where it is, and a group that stood at its targets no longer does;
+    // the trip's own writes follow.
+    if (watch.rampState != RampState::Idle)
         watch.rampState = RampState::Stopped;
     QVector<int> broughtDown;
     QStringList notBroughtDown;

@@ -1,7 +1,9 @@
 // The crate as it runs, under every screen: the bridge, the crate of module sessions, and beside
 // each module its trend store, data log and MQTT publisher. It polls every 100 ms and owns the
 // whole life: connect, try again every 10 s while the bridge cannot be opened (when asked to),
-// reopen a bridge lost while running, pause one module, stop within 2 s. What happens is told as
+// reopen a bridge lost while running, pause one module, stop within 2 s. It keeps the channel
+// groups together: a trip of one channel brings the others down, and a group ramps up or down in
+// steps that keep neighbouring electrodes within the group's difference. What happens is told as
 // `CrateEvent`s; the main window, the module windows and the service attach to it and show them
 // their own way. Qt Core only.
 #ifndef CRATERUNTIME_H
