@@ -447,11 +447,13 @@ void TestRuntime::rampStopsWhereItIs()
 
     startRampGroup("Targets=1600, 1300, 1000\n");
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
-    while (
-        !runtime->groupStateText(QStringLiteral("GEM1")).startsWith(QLatin1String("ramping up 2/")))
+    for (int tick = 0; tick < 500 && !runtime->groupStateText(QStringLiteral("GEM1"))
+                                          .startsWith(QLatin1String("ramping up 2/"));
+         ++tick)
         rampTick();
-    for (int tick = 0; tick < 20; ++tick)
+    for (int tick = 0; tick < 20 && !QTest::currentTestFailed(); ++tick)
         rampTick();
+    QVERIFY(runtime->isGroupRamping(QStringLiteral("GEM1")));
     if (key.isEmpty())
         QVERIFY(runtime->stopGroupRamp(QStringLiteral("GEM1")));
     else
