@@ -62,6 +62,7 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
 #endif
     addGlobalTools();
     runtime->start();
+    overview->setGroups(runtime->channelGroups());
 }
 
 BrelkControl::~BrelkControl()
@@ -86,6 +87,18 @@ void BrelkControl::addGlobalTools()
     overview = new OverviewWindow(crate, this);
     overview->setVoltageTolerance(settings.voltageDeviationAlarm());
     connect(overview, &OverviewWindow::moduleWindowWanted, this, &BrelkControl::showModuleWindow);
+    connect(overview, &OverviewWindow::groupRampWanted, this,
+            [this](const QString &group, GroupRampDirection direction) {
+                const QString refusal = runtime->rampGroup(group, direction);
+                if (refusal.isEmpty())
+                    return;
+                QMessageBox::warning(overview, tr(ProgramName),
+                                     (direction == GroupRampDirection::Up
+                                          ? tr("Group %1 is not ramped up: %2.")
+                                          : tr("Group %1 is not ramped down: %2."))
+                                         .arg(group, refusal));
+            });
+    connect(overview, &OverviewWindow::groupRampStopWanted, runtime, &CrateRuntime::stopGroupRamp);
     actionOverview = tools->addAction(tr("Overview"), overview, &OverviewWindow::showAndRaise);
     actionOverview->setObjectName(QStringLiteral("actionOverview"));
     actionModules = tools->addAction(tr("Modules..."), this, &BrelkControl::editModules);
@@ -243,11 +256,15 @@ void BrelkControl::showCrateEvent(const CrateEvent &event)
     if (event.module)
         return;
     if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupTripped ||
-        event.kind == CrateEvent::GroupRecovered)
+        event.kind == CrateEvent::GroupRecovered || event.kind == CrateEvent::GroupRamp)
         qDebug().noquote() << event.text;
-    if (event.kind == CrateEvent::GroupTripped || event.kind == CrateEvent::GroupRecovered) {
-        for (const ChannelGroup &group : runtime->channelGroups())
+    if (event.kind == CrateEvent::GroupTripped || event.kind == CrateEvent::GroupRecovered ||
+        event.kind == CrateEvent::GroupRamp) {
+        for (const ChannelGroup &group : runtime->channelGroups()) {
             overview->setGroupTripped(group.channels, runtime->isGroupTripped(group.name));
+            overview->setGroupState(group.name, runtime->groupStateText(group.name),
+                                    runtime->isGroupRamping(group.name));
+        }
     }
     if (event.kind == CrateEvent::GroupIgnored || event.kind == CrateEvent::GroupRecovered)
         return;

@@ -45,6 +45,8 @@ HistoryWindow::HistoryWindow(ReadingHistory *history, QWidget *parent)
     tracePlot = new TracePlot(&history->samples(), this);
     tracePlot->setObjectName(QStringLiteral("historyPlot"));
     connect(history, &ReadingHistory::sampleAdded, tracePlot, &TracePlot::sampleAdded);
+    tracePlot->setEventMarks(&history->eventMarks());
+    connect(history, &ReadingHistory::markAdded, tracePlot, &TracePlot::marksChanged);
 
     auto *controls = new QHBoxLayout;
     for (int i = 0; i < SpanCount; ++i) {

@@ -10,7 +10,9 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -93,6 +95,14 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
         if (row >= 0 && row < rows.size() && rows.at(row).module)
             emit moduleWindowWanted(rows.at(row).module);
     });
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(table, &QWidget::customContextMenuRequested, this, [this](const QPoint &position) {
+        QMenu *menu = groupMenu(table->rowAt(position.y()));
+        if (!menu)
+            return;
+        menu->exec(table->viewport()->mapToGlobal(position));
+        delete menu;
+    });
 
     rampDownButton = new QPushButton(tr("Ramp Down All..."), this);
     rampDownButton->setObjectName(QStringLiteral("btnRampDownAll"));
@@ -100,7 +110,10 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     if (auto *mainWindow = qobject_cast<QMainWindow *>(parent))
         rampDownNotice = new StatusNotice(mainWindow->statusBar(), QStringLiteral("lblRampDown"));
 
+    groupStateLabel = new QLabel(this);
+    groupStateLabel->setObjectName(QStringLiteral("lblGroupStates"));
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(groupStateLabel);
     buttons->addStretch();
     buttons->addWidget(rampDownButton);
     auto *layout = new QVBoxLayout(this);
@@ -173,6 +186,7 @@ void OverviewWindow::rebuild()
                                      [this, module] { showNotAnswering(module); });
         showModule(module);
     }
+    showGroupStates();
 }
 
 // Shows what the module's window shows: the newest complete tick, stale or live; nothing before
@@ -309,6 +323,78 @@ void OverviewWindow::setGroupTripped(const QVector<GroupChannel> &channels, bool
     }
     for (Row &row : rows)
         showGroupLook(row);
+}
+
+void OverviewWindow::setGroups(const QVector<ChannelGroup> &newGroups)
+{
+    groups = newGroups;
+    showGroupStates();
+}
+
+void OverviewWindow::setGroupState(const QString &name, const QString &state, bool ramping)
+{
+    groupStates.insert(name, {state, ramping});
+    showGroupStates();
+}
+
+const ChannelGroup *OverviewWindow::groupOf(const Row &row) const
+{
+    if (!row.module)
+        return nullptr;
+    const GroupChannel channel{row.module->baseAddress(), row.channel};
+    for (const ChannelGroup &group : groups) {
+        if (group.channels.contains(channel))
+            return &group;
+    }
+    return nullptr;
+}
+
+// "GEM1: ramping up 3/7; GEM2: at targets" below the table, and each group's state in the tooltip
+// of its channels' cells.
+void OverviewWindow::showGroupStates()
+{
+    QStringList states;
+    for (const ChannelGroup &group : qAsConst(groups)) {
+        const QString state = groupStates.value(group.name).text;
+        if (!state.isEmpty())
+            states << tr("%1: %2").arg(group.name, state);
+    }
+    groupStateLabel->setText(states.join(QLatin1String("; ")));
+    for (Row &row : rows) {
+        const ChannelGroup *group = groupOf(row);
+        QString tip;
+        if (group) {
+            const QString state = groupStates.value(group->name).text;
+            tip = state.isEmpty() ? tr("Group %1").arg(group->name)
+                                  : tr("Group %1: %2").arg(group->name, state);
+        }
+        row.cells[ChannelColumn].item->setToolTip(tip);
+    }
+}
+
+QMenu *OverviewWindow::groupMenu(int row)
+{
+    if (row < 0 || row >= rows.size())
+        return nullptr;
+    const ChannelGroup *group = groupOf(rows.at(row));
+    if (!group)
+        return nullptr;
+    const QString name = group->name;
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("groupMenu"));
+    QAction *up = menu->addAction(tr("Ramp Group Up"), this, [this, name] {
+        emit groupRampWanted(name, GroupRampDirection::Up);
+    });
+    up->setObjectName(QStringLiteral("actionRampGroupUp"));
+    menu->addAction(tr("Ramp Group Down"), this,
+                    [this, name] { emit groupRampWanted(name, GroupRampDirection::Down); })
+        ->setObjectName(QStringLiteral("actionRampGroupDown"));
+    if (groupStates.value(name).ramping) {
+        menu->addAction(tr("Stop Group Ramp"), this,
+                        [this, name] { emit groupRampStopWanted(name); })
+            ->setObjectName(QStringLiteral("actionStopGroupRamp"));
+    }
+    return menu;
 }
 
 void OverviewWindow::showGroupLook(Row &row)

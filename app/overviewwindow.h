@@ -2,20 +2,25 @@
 // channels first, with the set and measured values, the channel state and the latched events in
 // the texts, alarm colours and stale look of the main window's fields, and "not answering" for a
 // module that does not answer; and "Ramp Down All...", which sets every channel of the crate to
-// 0 V after a confirmation. A top-level window owned by the main window, in whose status bar it
-// names the modules Ramp Down All passed over: closing it only hides it. It follows every tick
-// of every module but never takes the focus.
+// 0 V after a confirmation. The rows of a channel group's channels offer the group's ramp in their
+// context menu, and each group's state shows below the table and in its channels' tooltips. A
+// top-level window owned by the main window, in whose status bar it names the modules Ramp Down All
+// passed over: closing it only hides it. It follows every tick of every module but never takes the
+// focus.
 #ifndef OVERVIEWWINDOW_H
 #define OVERVIEWWINDOW_H
 
 #include "alarms.h"
 #include "channelgroup.h"
+#include "groupramp.h"
 #include "reading.h"
 
 #include <QHash>
 #include <QVector>
 #include <QWidget>
 
+class QLabel;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
@@ -52,6 +57,14 @@ public:
     // The rows of a channel group's channels turn red (module, address and channel) while the
     // group is down after a trip, and back when none of its channels is tripped any more.
     void setGroupTripped(const QVector<GroupChannel> &channels, bool tripped);
+    // The channel groups the runtime acts on, whose rows offer the group ramp.
+    void setGroups(const QVector<ChannelGroup> &groups);
+    // A group's state as the runtime words it ("ramping up 3/7", "at targets", "tripped");
+    // `ramping` offers "Stop Group Ramp" in its rows' menu.
+    void setGroupState(const QString &name, const QString &state, bool ramping);
+    // The context menu of a table row: the ramp of the row's group; null for a row of a channel
+    // in no group. The caller owns it.
+    QMenu *groupMenu(int row);
 
 public slots:
     // Shows the window, or brings it to the front when it is open.
@@ -65,6 +78,9 @@ public slots:
 signals:
     // The operator double-clicked a row of this module.
     void moduleWindowWanted(Brelk::ModuleSession *module);
+    // The operator chose "Ramp Group Up", "Ramp Group Down" or "Stop Group Ramp" in a group's row.
+    void groupRampWanted(const QString &group, Brelk::GroupRampDirection direction);
+    void groupRampStopWanted(const QString &group);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -99,10 +115,14 @@ private:
     void setText(Cell &cell, const QString &text);
     void setLook(Cell &cell, AlarmLevel alarm, bool stale);
     void showGroupLook(Row &row);
+    // The group that holds the row's channel; null for none.
+    const ChannelGroup *groupOf(const Row &row) const;
+    void showGroupStates();
 
     Crate *crate;
     QTableWidget *table;
     QPushButton *rampDownButton;
+    QLabel *groupStateLabel;
     // In the owning main window's status bar; null without one.
     StatusNotice *rampDownNotice = nullptr;
     QVector<Row> rows;
@@ -115,6 +135,13 @@ private:
     QVector<ModuleSession *> ticked;
     // The channels of groups that are down after a trip.
     QVector<GroupChannel> trippedGroupChannels;
+    QVector<ChannelGroup> groups;
+    struct GroupState
+    {
+        QString text;
+        bool ramping = false;
+    };
+    QHash<QString, GroupState> groupStates;
     double tolerance = 0;
 };
 

@@ -27,6 +27,7 @@ const int MarkLabelSpacing = 70;
 const QColor ChannelColour[2] = {QColor(0, 90, 200), QColor(200, 70, 0)};
 const QColor GridColour(225, 225, 225);
 const QColor FrameColour(150, 150, 150);
+const QColor EventMarkColour(120, 0, 120);
 
 // Nothing is drawn before the epoch or past the 48 bits the store keeps.
 qint64 clampTime(double time)
@@ -99,6 +100,18 @@ void TracePlot::layoutPlots()
     grid.reserve(plotWidth + plotsHeight);
     labels.reserve(plotWidth / 10 + plotsHeight / 10);
     marks.reserve(2 * plotWidth);
+    eventLines.reserve(EventMarks::MostMarks);
+}
+
+void TracePlot::setEventMarks(const EventMarks *newMarks)
+{
+    eventMarks = newMarks;
+    refresh();
+}
+
+void TracePlot::marksChanged()
+{
+    refresh();
 }
 
 void TracePlot::followNewest()
@@ -238,6 +251,7 @@ void TracePlot::buildLabels()
     grid.clear();
     labels.clear();
     marks.clear();
+    eventLines.clear();
     const QFontMetrics metrics = fontMetrics();
 
     for (Axis *axis : {&voltage, &current}) {
@@ -296,6 +310,21 @@ void TracePlot::buildLabels()
                              QStaticText(labelled ? eventText(rising) : QString())});
         }
     }
+
+    if (!eventMarks)
+        return;
+    int lastEventLabel = -MarkLabelSpacing;
+    for (const EventMark &mark : eventMarks->all()) {
+        const qint64 time = mark.running + store->axisOffset();
+        if (time < start || time >= viewEnd())
+            continue;
+        const int c = int((time - start) / ms);
+        const bool labelled = c - lastEventLabel >= MarkLabelSpacing;
+        if (labelled)
+            lastEventLabel = c;
+        eventLines.push_back(
+            {voltage.rect.left() + c, QStaticText(labelled ? mark.text : QString())});
+    }
 }
 
 void TracePlot::paintEvent(QPaintEvent *event)
@@ -340,7 +369,14 @@ void TracePlot::paintEvent(QPaintEvent *event)
                                    mark.text);
     }
 
-    QPen pen;
+    QPen pen(EventMarkColour);
+    pen.setStyle(Qt::DashLine);
+    painter.setPen(pen);
+    for (const EventLine &line : eventLines) {
+        painter.drawLine(line.x, voltage.rect.top(), line.x, current.rect.bottom());
+        painter.drawStaticText(line.x + 3, voltage.rect.bottom() - 18, line.text);
+    }
+
     for (int s = 0; s < SeriesCount; ++s) {
         const int channel = (s == VmeasA || s == VsetA || s == ImeasA) ? 0 : 1;
         pen.setColor(ChannelColour[channel]);

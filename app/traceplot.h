@@ -1,12 +1,14 @@
 // The two trend plots of the history window on one shared time axis in local wall-clock time:
 // measured (solid) and set (dashed) voltage of both channels above, measured current below, with
-// a vertical mark in the channel's colour where an event rose. Every redraw works from a
-// reduction of the visible span to one entry per pixel column, computed when the view or the
-// data changes; the paint itself only draws prepared points and texts.
+// a vertical mark in the channel's colour where an event rose, and a dashed one with its text
+// where the runtime marked something the registers do not show (a channel group's trip). Every
+// redraw works from a reduction of the visible span to one entry per pixel column, computed when
+// the view or the data changes; the paint itself only draws prepared points and texts.
 #ifndef TRACEPLOT_H
 #define TRACEPLOT_H
 
 #include "columnreduction.h"
+#include "eventmarks.h"
 
 #include <QStaticText>
 #include <QWidget>
@@ -38,6 +40,8 @@ public:
     double currentHigh() const { return current.high; }
     // The text for the pointer at widget position `x`: time and both channels' values there.
     QString valueText(int x) const;
+    // The marks beside the store's ticks, drawn from then on; none by default.
+    void setEventMarks(const EventMarks *marks);
 
 public slots:
     // The span of the time axis; live mode keeps following the newest tick, else the right
@@ -47,6 +51,8 @@ public slots:
     void setLogCurrent(bool on);
     // The store has taken a tick: repaints only when it changes what is drawn.
     void sampleAdded();
+    // A mark was added to the marks drawn.
+    void marksChanged();
 
 signals:
     void liveChanged(bool live);
@@ -116,6 +122,13 @@ private:
     std::vector<QLine> grid;
     std::vector<Label> labels;
     std::vector<Mark> marks;
+    const EventMarks *eventMarks = nullptr;
+    struct EventLine
+    {
+        int x;
+        QStaticText text;
+    };
+    std::vector<EventLine> eventLines;
     QStaticText voltageTitle;
     QStaticText currentTitle;
 

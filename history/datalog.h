@@ -28,6 +28,8 @@ public:
     // Ends the log. Events of ticks since the last row go into one last row at the newest tick.
     void stop();
     bool isLogging() const { return logging; }
+    // The module's next complete tick becomes a row whatever the interval.
+    void rowAtNextTick() { schedule.rowAtNextTick(); }
     QString path() const { return logPath; }
     qint64 interval() const { return schedule.interval(); }
 

@@ -38,9 +38,10 @@ bool LogSchedule::take(qint64 msecsSinceEpoch, int utcOffsetSeconds, quint16 eve
         // A different slot, not only a later one: when the clock or the UTC offset steps back
         // (end of daylight saving time) rows go on at once instead of waiting for the old slot to
         // come round again.
-        row = !rowWritten || slot != lastSlot;
+        row = !rowWritten || slot != lastSlot || rowWanted;
         lastSlot = slot;
     }
+    rowWanted = false;
     if (!row)
         return false;
     rowWritten = true;

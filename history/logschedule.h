@@ -29,6 +29,9 @@ public:
     bool take(qint64 msecsSinceEpoch, int utcOffsetSeconds, quint16 events, quint16 *rowEvents);
     // The same for a Reading, at the local clock's offset at its time.
     bool take(const Reading &reading, quint16 *rowEvents);
+    // The next tick taken gets a row whatever the interval, with the events since the last row:
+    // a trip that brings a group down is in the log at once, not at the next boundary.
+    void rowAtNextTick() { rowWanted = true; }
     // At the end of the log: true when a tick since the last row carried events; `rowEvents`
     // then receives them for one last row, so that a stop between two rows loses none.
     bool finish(quint16 *rowEvents);
@@ -38,6 +41,7 @@ public:
 private:
     qint64 intervalMs;
     bool rowWritten = false;
+    bool rowWanted = false;
     qint64 lastSlot = 0;
     quint16 pendingEvents = 0;
 };

@@ -1,8 +1,10 @@
 // The last 24 hours of a module's complete ticks, attached to its session: the store takes every
-// tick from start-up on, whether a trend window is open or not, and tells its views when it grew.
+// tick from start-up on, whether a trend window is open or not, and tells its views when it grew;
+// beside it the marks of what the ticks do not show by themselves.
 #ifndef READINGHISTORY_H
 #define READINGHISTORY_H
 
+#include "eventmarks.h"
 #include "reading.h"
 #include "samplestore.h"
 
@@ -15,9 +17,16 @@ class ReadingHistory : public QObject
     Q_OBJECT
 
 public:
-    explicit ReadingHistory(QObject *parent = nullptr) : QObject(parent) {}
+    explicit ReadingHistory(QObject *parent = nullptr) : QObject(parent), marks(store.keptMs()) {}
 
     const SampleStore &samples() const { return store; }
+    const EventMarks &eventMarks() const { return marks; }
+    // A mark in the trend now, such as "Group GEM1 tripped".
+    void addMark(const QString &text)
+    {
+        marks.add(store.runningTime(), text);
+        emit markAdded();
+    }
     // Stores a tick that was taken `runningMs` on the store's running clock, not now.
     void addEarlierReading(const Reading &reading, qint64 runningMs)
     {
@@ -34,9 +43,11 @@ public slots:
 
 signals:
     void sampleAdded();
+    void markAdded();
 
 private:
     SampleStore store;
+    EventMarks marks;
 };
 
 } // namespace Brelk

@@ -43,6 +43,15 @@ AlarmLevel stateAlarm(quint8 statusByte)
     return (statusByte & StatusError) ? AlarmLevel::Red : AlarmLevel::None;
 }
 
+bool withinVoltageTolerance(double measuredVolts, double setVolts, double configuredTolerance)
+{
+    const qint64 deviation = std::llabs(millivolts(measuredVolts) - millivolts(setVolts));
+    if (configuredTolerance > 0)
+        return deviation <= millivolts(configuredTolerance);
+    return deviation <= millivolts(MinimumVoltageTolerance) ||
+           deviation * RelativeToleranceDivisor <= millivolts(setVolts);
+}
+
 AlarmLevel voltageDeviationAlarm(quint8 statusByte, double measuredVolts, double setVolts,
                                  double configuredTolerance)
 {
@@ -50,15 +59,8 @@ AlarmLevel voltageDeviationAlarm(quint8 statusByte, double measuredVolts, double
     const bool hvOn = !(statusByte & StatusHvOff);
     if (!stable || !hvOn)
         return AlarmLevel::None;
-    const qint64 deviation = std::llabs(millivolts(measuredVolts) - millivolts(setVolts));
-    bool beyond = false;
-    if (configuredTolerance > 0) {
-        beyond = deviation > millivolts(configuredTolerance);
-    } else {
-        beyond = deviation > millivolts(MinimumVoltageTolerance) &&
-                 deviation * RelativeToleranceDivisor > millivolts(setVolts);
-    }
-    return beyond ? AlarmLevel::Amber : AlarmLevel::None;
+    return withinVoltageTolerance(measuredVolts, setVolts, configuredTolerance) ? AlarmLevel::None
+                                                                                : AlarmLevel::Amber;
 }
 
 ChannelAlarms channelAlarms(quint8 statusByte, quint8 latchedEvents, double measuredVolts,

@@ -30,10 +30,13 @@ AlarmLevel eventAlarm(quint8 latchedEvents);
 // Red while the channel reports an error.
 AlarmLevel stateAlarm(quint8 statusByte);
 
-// Amber while the channel is stable with HV on and its measured voltage is off by more than the
-// tolerance; a ramping channel is expected to be away from its set voltage. The tolerance is the
+// Whether a measured voltage lies within the tolerance of its set voltage. The tolerance is the
 // configured one when it is a positive number of volts, else the larger of 10 V and 1 % of the
-// set voltage. A deviation of exactly the tolerance is no alarm.
+// set voltage; a deviation of exactly the tolerance is within it.
+bool withinVoltageTolerance(double measuredVolts, double setVolts, double configuredTolerance);
+
+// Amber while the channel is stable with HV on and its measured voltage is off by more than the
+// tolerance; a ramping channel is expected to be away from its set voltage.
 AlarmLevel voltageDeviationAlarm(quint8 statusByte, double measuredVolts, double setVolts,
                                  double configuredTolerance);
 

@@ -283,6 +283,11 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
                    true);
         return;
     }
+    const QString group = groupOfCommandTopic(subtopic);
+    if (!group.isEmpty()) {
+        takeGroupCommandMessage(group, payload, retained, receivedMs);
+        return;
+    }
     RemoteConditions conditions;
     conditions.allowed = allowCommands && session;
     conditions.retained = retained;
@@ -328,6 +333,30 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
             text += QStringLiteral("; ") + verdict.message;
         emit remoteCommandTaken(text);
     }
+}
+
+void MqttPublisher::takeGroupCommandMessage(const QString &group, const QByteArray &payload,
+                                            bool retained, qint64 receivedMs)
+{
+    RemoteConditions conditions;
+    conditions.allowed = allowCommands && session;
+    conditions.retained = retained;
+    conditions.conflictHost = otherHost;
+    conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
+    conditions.maxAgeMs = commandMaxAgeMs;
+    if (session)
+        conditions.freshness = session->commandFreshness(receivedMs);
+    const GroupAction refuseAll = [](const QString &name, const QString &) {
+        return RemoteVerdict{QLatin1String(RemoteError::Invalid),
+                             QStringLiteral("there is no group %1").arg(name), CheckedEntry()};
+    };
+    const GroupCommandResult result =
+        takeGroupCommand(group, payload, conditions, &commandRate, commandClock.elapsed(),
+                         groupAction ? groupAction : refuseAll);
+    logCommand(result.logLine, result.refused);
+    emit answerMessage(groupResultTopic(group), compactJson(result.answer));
+    if (!result.refused)
+        emit remoteCommandTaken(result.takenText);
 }
 
 void MqttPublisher::logCommand(const QString &line, bool refused)

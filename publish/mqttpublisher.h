@@ -7,6 +7,7 @@
 #ifndef MQTTPUBLISHER_H
 #define MQTTPUBLISHER_H
 
+#include "groupcommand.h"
 #include "mqttsettings.h"
 #include "mqttworker.h"
 #include "payloads.h"
@@ -84,6 +85,9 @@ public:
     // The module's trend store, which history requests are answered from; without one they are
     // refused "no_history".
     void setHistory(const ReadingHistory *history) { trend = history; }
+    // Carries out the commands on `<prefix>/group/<name>/set` that pass the common rules; without
+    // one, every group command is refused as naming no group.
+    void setGroupAction(GroupAction action) { groupAction = std::move(action); }
     // Another program publishes under this prefix: its host name; empty while none does.
     QString conflictHost() const { return otherHost; }
 
@@ -133,6 +137,8 @@ private:
     void takeModuleMessage(const QByteArray &payload);
     void otherProgramGone();
     void logCommand(const QString &line, bool refused);
+    void takeGroupCommandMessage(const QString &group, const QByteArray &payload, bool retained,
+                                 qint64 receivedMs);
     void reportHiddenRefusals();
 
     std::function<ModuleContext()> context;
@@ -150,6 +156,7 @@ private:
     bool allowCommands = false;
     qint64 commandMaxAgeMs = DefaultCommandMaxAgeMs;
     MqttPrefixes *programPrefixes = nullptr;
+    GroupAction groupAction;
     QString otherHost;
     QString otherInstance;
     // Since this module's description was last sent again for another program to see.

@@ -1,6 +1,7 @@
 #include "mqttworker.h"
 
 #include "freshness.h"
+#include "groupcommand.h"
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -36,6 +37,8 @@ const char *const CommandTopics[2] = {MqttTopic::CommandA, MqttTopic::CommandB};
 const char *const HistoryTopic = MqttTopic::HistoryGet;
 // The longest topic MQTT allows, in bytes.
 const int LongestTopic = 65535;
+// The command topics of every channel group whose first channel is on the module.
+const char *const GroupCommandTopics = "group/+/set";
 // The network loop runs this often while a session is open: it reads acknowledgements and keeps
 // the connection alive; publishing itself writes at once.
 const int LoopIntervalMs = 100;
@@ -496,7 +499,8 @@ void MqttWorker::onConnect(mosquitto *client, void *object, int code)
     // A clean session forgets subscriptions, so every connection asks again. The module and
     // status topics show another program that publishes under the same prefix; the own
     // messages above are the broker's retained ones by the time these subscriptions are served.
-    for (const char *watched : {CommandTopics[0], CommandTopics[1], ModuleTopic, StatusTopic}) {
+    for (const char *watched :
+         {CommandTopics[0], CommandTopics[1], GroupCommandTopics, ModuleTopic, StatusTopic}) {
         const QByteArray topic =
             (worker->settings.topic + QLatin1Char('/') + QLatin1String(watched)).toUtf8();
         const int code = mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1,
@@ -548,12 +552,12 @@ void MqttWorker::onMessage(mosquitto *, void *object, const mosquitto_message *m
         return;
     const QString subtopic = topic.mid(prefix.size());
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
-    for (const char *command : CommandTopics) {
-        if (subtopic == QLatin1String(command)) {
-            emit worker->commandArrived(subtopic, payload, message->retain, worker->liveConnection,
-                                        receivedMs);
-        }
-    }
+    const bool command = subtopic == QLatin1String(CommandTopics[0]) ||
+                         subtopic == QLatin1String(CommandTopics[1]) ||
+                         !groupOfCommandTopic(subtopic).isEmpty();
+    if (command)
+        emit worker->commandArrived(subtopic, payload, message->retain, worker->liveConnection,
+                                    receivedMs);
     if (subtopic == QLatin1String(HistoryTopic)) {
         // Retained, it was asked before this connection by someone who may be gone.
         if (message->retain)

@@ -71,7 +71,8 @@ public slots:
 
 signals:
     void stateChanged(int state, const QString &error);
-    // A message on one of the command topics, `subtopic` "a/set" or "b/set", that came on
+    // A message on one of the command topics, `subtopic` "a/set", "b/set" or a group's
+    // "group/<name>/set", that came on
     // connection number `connection` at `receivedMs` on the monotonic clock.
     void commandArrived(const QString &subtopic, const QByteArray &payload, bool retained,
                         int connection, qint64 receivedMs);

@@ -40,8 +40,8 @@ const CommandKey &commandKey(RemoteAction action)
 
 const int LoggedPayloadBytes = 200;
 
-// The members of the top-level object as written, counted on text that is known to be valid
-// JSON: the parsed object keeps only one of two equal keys.
+} // namespace
+
 int writtenMemberCount(const QByteArray &json)
 {
     int depth = 0;
@@ -78,6 +78,8 @@ int writtenMemberCount(const QByteArray &json)
     }
     return members;
 }
+
+namespace {
 
 RemoteCommand invalid(RemoteCommand command, const QString &message)
 {

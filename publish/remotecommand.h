@@ -52,6 +52,10 @@ struct RemoteCommand
 // "serial".
 RemoteCommand parseRemoteCommand(const QByteArray &payload);
 
+// The members of a JSON object as written, counted on text that is known to be valid JSON: the
+// parsed object keeps only one of two equal keys, so that a payload that names one twice is told.
+int writtenMemberCount(const QByteArray &json);
+
 // At most so many events in any one second: accepted commands per module (5), refusal lines per
 // module (10).
 class CommandRate

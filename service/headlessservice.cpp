@@ -130,6 +130,7 @@ void HeadlessService::show(const CrateEvent &event)
     case CrateEvent::GroupIgnored:
     case CrateEvent::GroupTripped:
     case CrateEvent::GroupRecovered:
+    case CrateEvent::GroupRamp:
         break;
     case CrateEvent::RemoteCommand:
         // The publisher writes a line of its own for every command.

@@ -35,6 +35,8 @@ struct CrateEvent
         GroupTripped,
         // No channel of a group that was brought down is tripped any more.
         GroupRecovered,
+        // A group ramp started, went on to its next step, arrived, or was stopped.
+        GroupRamp,
     };
     // As syslog ranks them: the service's journal lines carry it.
     enum Priority { Error, Warning, Information };

@@ -2,6 +2,7 @@
 
 #include "crate.h"
 #include "datalog.h"
+#include "display.h"
 #include "freshness.h"
 #include "modulesession.h"
 #include "readinghistory.h"
@@ -14,6 +15,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cmath>
 
 namespace Brelk {
 
@@ -164,6 +166,9 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
         if (publisher->isPublishing())
             tell(CrateEvent::mqttState(module, publisher->stateText(), publisher->lastError()));
     });
+    publisher->setGroupAction([this, module](const QString &name, const QString &rampTo) {
+        return groupCommand(module, name, rampTo);
+    });
     connect(
         publisher, &MqttPublisher::remoteCommandTaken, this, [this, module](const QString &text) {
             tell(CrateEvent::of(CrateEvent::RemoteCommand, CrateEvent::Information, module, text));
@@ -257,6 +262,7 @@ void CrateRuntime::tick()
 // closed and opened again every 10 s, and the crate carries on as at start once it opens.
 void CrateRuntime::tickEnded()
 {
+    advanceGroupRamps();
     // A tick that polled nothing (every module paused for its address dialog) says nothing of the
     // bridge.
     const QVector<ModuleSession *> &all = modules->modules();
@@ -337,6 +343,32 @@ void CrateRuntime::setCommandsAllowed(bool allowed)
         held->publisher->setCommandsAllowed(allowed);
 }
 
+RemoteVerdict CrateRuntime::groupCommand(const ModuleSession *module, const QString &name,
+                                         const QString &rampTo)
+{
+    RemoteVerdict verdict;
+    const bool here = std::any_of(groups.cbegin(), groups.cend(), [&](const GroupWatch &watch) {
+        return watch.group.name == name &&
+               watch.group.channels.first().address == module->baseAddress();
+    });
+    if (!here) {
+        verdict.error = QLatin1String(RemoteError::Invalid);
+        verdict.message = QStringLiteral("no group %1 has its first channel on the module at %2")
+                              .arg(name, baseAddressText(module->baseAddress()));
+        return verdict;
+    }
+    if (rampTo == QLatin1String("stop")) {
+        if (!stopGroupRamp(name))
+            verdict.message = QStringLiteral("group %1 was not ramping").arg(name);
+        return verdict;
+    }
+    verdict.message = rampGroup(name,
+                                rampTo == QLatin1String("targets") ? GroupRampDirection::Up
+                                                                   : GroupRampDirection::Down,
+                                &verdict.error);
+    return verdict;
+}
+
 void CrateRuntime::followMqttSettings()
 {
     for (const auto &held : parts) {
@@ -360,8 +392,12 @@ void CrateRuntime::loadGroups()
     for (const QString &problem : problems)
         tell(CrateEvent::of(CrateEvent::GroupIgnored, CrateEvent::Warning, nullptr, problem));
     groups.clear();
-    for (const ChannelGroup &group : kept)
-        groups.push_back({group, QVector<bool>(group.channels.size(), false), false});
+    for (const ChannelGroup &group : kept) {
+        GroupWatch watch;
+        watch.group = group;
+        watch.tripped = QVector<bool>(group.channels.size(), false);
+        groups.push_back(watch);
+    }
 }
 
 QVector<ChannelGroup> CrateRuntime::channelGroups() const
@@ -411,6 +447,10 @@ void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
     GroupWatch &watch = groups[std::size_t(g)];
     const ChannelGroup &group = watch.group;
     watch.down = true;
+    // A ramp under way stops where it is, and a group that stood at its targets no longer does;
+    // the trip's own writes follow.
+    if (watch.rampState != RampState::Idle)
+        watch.rampState = RampState::Stopped;
     QVector<int> broughtDown;
     QStringList notBroughtDown;
     if (group.onTrip != OnTrip::None) {
@@ -432,6 +472,19 @@ void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
     }
     tell(CrateEvent::of(CrateEvent::GroupTripped, CrateEvent::Error, nullptr,
                         tripLine(group, tripped, broughtDown, notBroughtDown)));
+    // Every module of the group: a mark in its trend, and its next tick a row of its data log
+    // (for the tripped channel's module the tick that read the trip).
+    QVector<quint32> marked;
+    for (const GroupChannel &channel : group.channels) {
+        ModuleParts *held = partsOf(modules->module(channel.address));
+        if (!held || marked.contains(channel.address))
+            continue;
+        marked << channel.address;
+        if (held->history)
+            held->history->addMark(QStringLiteral("Group %1 tripped (%2)")
+                                       .arg(group.name, group.channels.at(tripped).text()));
+        held->dataLog->rowAtNextTick();
+    }
 #ifdef BRELK_MQTT
     // Under the prefix of the module of the group's first channel, retained for whoever comes.
     if (MqttPublisher *publisher =
@@ -444,6 +497,254 @@ void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
     }
 #else
     Q_UNUSED(readAt)
+#endif
+}
+
+namespace {
+
+QString rampName(GroupRampDirection direction)
+{
+    return direction == GroupRampDirection::Up ? QStringLiteral("ramp up")
+                                               : QStringLiteral("ramp down");
+}
+
+} // namespace
+
+QString CrateRuntime::unansweringModule(const ChannelGroup &group) const
+{
+    for (const GroupChannel &channel : group.channels) {
+        const ModuleSession *module = modules->module(channel.address);
+        if (!module || !module->lastReading() || module->isStale())
+            return QStringLiteral("module %1 does not answer")
+                .arg(baseAddressText(channel.address));
+    }
+    return QString();
+}
+
+QString CrateRuntime::rampGroup(const QString &name, GroupRampDirection direction, QString *error)
+{
+    const auto refuse = [error](const char *code, const QString &reason) {
+        if (error)
+            *error = QLatin1String(code);
+        return reason;
+    };
+    const auto found = std::find_if(groups.begin(), groups.end(),
+                                    [&name](const GroupWatch &w) { return w.group.name == name; });
+    if (found == groups.end())
+        return refuse("invalid", QStringLiteral("there is no group %1").arg(name));
+    GroupWatch &watch = *found;
+    const ChannelGroup &group = watch.group;
+    // A set voltage switches a tripped channel back on: only the operator's own may.
+    if (direction == GroupRampDirection::Up && watch.tripped.contains(true))
+        return refuse(
+            "tripped",
+            QStringLiteral("group %1 has a tripped channel; clear it first").arg(group.name));
+    const QString silent = unansweringModule(group);
+    if (!silent.isEmpty())
+        return refuse("stale", silent);
+    QVector<VoltageCeilings> ceilings;
+    for (const GroupChannel &channel : group.channels)
+        ceilings << modules->module(channel.address)->voltageCeilings();
+    if (direction == GroupRampDirection::Up) {
+        const QString problem = groupRampUpProblem(group, ceilings);
+        if (!problem.isEmpty())
+            return refuse("out_of_range", problem);
+    }
+
+    // A channel at its set voltage starts from it; one that is not (switched off, tripped, still
+    // ramping) from where its output stands.
+    const double tolerance = file.voltageDeviationAlarm();
+    QVector<double> start;
+    QVector<quint16> held;
+    for (const GroupChannel &channel : group.channels) {
+        const Reading &reading = modules->module(channel.address)->newestReading();
+        const double set = setVolts(reading, channel.channel);
+        const double measured = measuredVolts(reading, channel.channel);
+        start << (withinVoltageTolerance(measured, set, tolerance) ? set : std::round(measured));
+        held << reading.vset[channel.channel];
+    }
+    const QVector<double> targets = direction == GroupRampDirection::Up
+                                        ? group.targets
+                                        : QVector<double>(group.channels.size(), 0.0);
+    QVector<QVector<double>> steps;
+    if (!planGroupSteps(start, targets, group.maxDifference, &steps))
+        return refuse("out_of_range",
+                      QStringLiteral("no way to the targets keeps neighbours within "
+                                     "MaxDifference %1 V")
+                          .arg(group.maxDifference));
+
+    watch.direction = direction;
+    watch.steps = steps;
+    watch.step = 0;
+    watch.written = held;
+    watch.tolerance = tolerance;
+    watch.rampState = RampState::Ramping;
+    if (steps.isEmpty()) {
+        endGroupRamp(watch, QString());
+        return QString();
+    }
+    tell(CrateEvent::of(CrateEvent::GroupRamp, CrateEvent::Information, nullptr,
+                        QStringLiteral("Group %1: %2 in %3 steps")
+                            .arg(group.name, direction == GroupRampDirection::Up
+                                                 ? QStringLiteral("ramping up to the targets")
+                                                 : QStringLiteral("ramping down to zero"))
+                            .arg(steps.size())));
+    const QString failure = writeGroupStep(watch);
+    if (!failure.isEmpty())
+        return refuse("write_failed", failure);
+    return QString();
+}
+
+QString CrateRuntime::writeGroupStep(GroupWatch &watch)
+{
+    const QVector<double> &step = watch.steps.at(watch.step);
+    for (int i = 0; i < watch.group.channels.size(); ++i) {
+        const WriteList writes = groupStepWrites(watch.group, i, step.at(i));
+        if (writes.first().word == watch.written.at(i))
+            continue;
+        const GroupChannel &channel = watch.group.channels.at(i);
+        const CommandOutcome outcome = modules->module(channel.address)->execute(writes);
+        if (!outcome.done) {
+            const QString reason = QStringLiteral("%1: %2").arg(channel.text(), outcome.failure);
+            endGroupRamp(watch, reason);
+            return reason;
+        }
+        watch.written[i] = writes.first().word;
+    }
+    // The start of the ramp says how many steps it takes.
+    if (watch.step > 0)
+        tell(CrateEvent::of(CrateEvent::GroupRamp, CrateEvent::Information, nullptr,
+                            QStringLiteral("Group %1: %2 at step %3/%4")
+                                .arg(watch.group.name, rampName(watch.direction))
+                                .arg(watch.step + 1)
+                                .arg(watch.steps.size())));
+    publishGroupRamp(watch);
+    return QString();
+}
+
+void CrateRuntime::advanceGroupRamps()
+{
+    for (GroupWatch &watch : groups) {
+        if (watch.rampState != RampState::Ramping)
+            continue;
+        const QString silent = unansweringModule(watch.group);
+        if (!silent.isEmpty()) {
+            endGroupRamp(watch, silent);
+            continue;
+        }
+        QVector<double> measured;
+        for (const GroupChannel &channel : watch.group.channels)
+            measured << measuredVolts(modules->module(channel.address)->newestReading(),
+                                      channel.channel);
+        if (!groupStepReached(measured, watch.steps.at(watch.step), watch.tolerance))
+            continue;
+        if (watch.step + 1 == watch.steps.size()) {
+            endGroupRamp(watch, QString());
+            continue;
+        }
+        ++watch.step;
+        writeGroupStep(watch);
+    }
+}
+
+bool CrateRuntime::stopGroupRamp(const QString &name)
+{
+    for (GroupWatch &watch : groups) {
+        if (watch.group.name == name && watch.rampState == RampState::Ramping) {
+            endGroupRamp(watch, QStringLiteral("stopped by the operator"));
+            return true;
+        }
+    }
+    return false;
+}
+
+// `reason` empty: the ramp arrived.
+void CrateRuntime::endGroupRamp(GroupWatch &watch, const QString &reason)
+{
+    watch.rampState = reason.isEmpty() ? RampState::Arrived : RampState::Stopped;
+    const QString text = reason.isEmpty()
+                             ? QStringLiteral("Group %1: %2")
+                                   .arg(watch.group.name, watch.direction == GroupRampDirection::Up
+                                                              ? QStringLiteral("at the targets")
+                                                              : QStringLiteral("at zero"))
+                             : QStringLiteral("Group %1: %2 stopped at step %3/%4: %5")
+                                   .arg(watch.group.name, rampName(watch.direction))
+                                   .arg(watch.step + 1)
+                                   .arg(watch.steps.size())
+                                   .arg(reason);
+    tell(CrateEvent::of(CrateEvent::GroupRamp,
+                        reason.isEmpty() ? CrateEvent::Information : CrateEvent::Warning, nullptr,
+                        text));
+    publishGroupRamp(watch, reason);
+}
+
+bool CrateRuntime::isGroupRamping(const QString &name) const
+{
+    for (const GroupWatch &watch : groups) {
+        if (watch.group.name == name)
+            return watch.rampState == RampState::Ramping;
+    }
+    return false;
+}
+
+QString CrateRuntime::groupStateText(const QString &name) const
+{
+    for (const GroupWatch &watch : groups) {
+        if (watch.group.name != name)
+            continue;
+        if (watch.down)
+            return QStringLiteral("tripped");
+        const bool up = watch.direction == GroupRampDirection::Up;
+        switch (watch.rampState) {
+        case RampState::Idle:
+            return QString();
+        case RampState::Ramping:
+            return QStringLiteral("%1 %2/%3")
+                .arg(up ? QStringLiteral("ramping up") : QStringLiteral("ramping down"))
+                .arg(watch.step + 1)
+                .arg(watch.steps.size());
+        case RampState::Arrived:
+            return up ? QStringLiteral("at targets") : QStringLiteral("at zero");
+        case RampState::Stopped:
+            return QStringLiteral("stopped");
+        }
+    }
+    return QString();
+}
+
+// Retained under the prefix of the group's first module, as the trip's message is.
+void CrateRuntime::publishGroupRamp(const GroupWatch &watch, const QString &reason)
+{
+#ifdef BRELK_MQTT
+    MqttPublisher *publisher =
+        this->publisher(modules->module(watch.group.channels.first().address));
+    if (!publisher)
+        return;
+    const bool up = watch.direction == GroupRampDirection::Up;
+    QJsonObject state;
+    switch (watch.rampState) {
+    case RampState::Idle:
+        return;
+    case RampState::Ramping:
+        state.insert(QStringLiteral("state"),
+                     up ? QStringLiteral("ramping_up") : QStringLiteral("ramping_down"));
+        state.insert(QStringLiteral("step"), watch.step + 1);
+        state.insert(QStringLiteral("steps"), watch.steps.size());
+        break;
+    case RampState::Arrived:
+        state.insert(QStringLiteral("state"),
+                     up ? QStringLiteral("at_targets") : QStringLiteral("at_zero"));
+        break;
+    case RampState::Stopped:
+        state.insert(QStringLiteral("state"), QStringLiteral("stopped"));
+        state.insert(QStringLiteral("reason"), reason);
+        break;
+    }
+    state.insert(QStringLiteral("time"), isoLocalTime(QDateTime::currentMSecsSinceEpoch()));
+    publisher->publishGroupState(watch.group.name, state);
+#else
+    Q_UNUSED(watch)
+    Q_UNUSED(reason)
 #endif
 }
 

@@ -1,7 +1,9 @@
 // The crate as it runs, under every screen: the bridge, the crate of module sessions, and beside
 // each module its trend store, data log and MQTT publisher. It polls every 100 ms and owns the
 // whole life: connect, try again every 10 s while the bridge cannot be opened (when asked to),
-// reopen a bridge lost while running, pause one module, stop within 2 s. What happens is told as
+// reopen a bridge lost while running, pause one module, stop within 2 s. It keeps the channel
+// groups together: a trip of one channel brings the others down, and a group ramps up or down in
+// steps that keep neighbouring electrodes within the group's difference. What happens is told as
 // `CrateEvent`s; the main window, the module windows and the service attach to it and show them
 // their own way. Qt Core only.
 #ifndef CRATERUNTIME_H
@@ -10,8 +12,10 @@
 #include "bridge.h"
 #include "channelgroup.h"
 #include "crateevent.h"
+#include "groupramp.h"
 #include "settings.h"
 #ifdef BRELK_MQTT
+#include "groupcommand.h"
 #include "mqttprefixes.h"
 #endif
 
@@ -96,7 +100,25 @@ public:
     // The group's channels are down after a trip of one of them, until the operator clears it.
     bool isGroupTripped(const QString &name) const;
 
+    // Ramps a group to its targets or to zero in steps of at most its MaxDifference (see
+    // groupramp.h), the first step written at once and each further one at the first tick at
+    // which every channel has reached the step before. Empty when it started (or the group stands
+    // there already), else why not, and nothing was written; `error` then receives the refusal's
+    // code for a remote command's answer. A ramp of the group that is under way gives way to it.
+    QString rampGroup(const QString &name, GroupRampDirection direction, QString *error = nullptr);
+    // Stops a group's ramp where it stands: no further step is written. False when none runs.
+    bool stopGroupRamp(const QString &name);
+    bool isGroupRamping(const QString &name) const;
+    // "ramping up 3/7" (step 3 of 7 written), "ramping down 2/4", "at targets", "at zero",
+    // "stopped", or "tripped" while the group is down after a trip; empty before any ramp.
+    QString groupStateText(const QString &name) const;
+
 #ifdef BRELK_MQTT
+    // A remote command `{"ramp_to": ...}` that passed the common rules under the prefix of
+    // `module`, for the group `name`, which must have its first channel on that module: "targets"
+    // and "zero" ramp the group (see rampGroup), "stop" stops its ramp.
+    RemoteVerdict groupCommand(const ModuleSession *module, const QString &name,
+                               const QString &rampTo);
     // The operator's "Allow Remote Commands", for every module.
     void setCommandsAllowed(bool allowed);
 #endif
@@ -130,6 +152,18 @@ private:
     void watchTrips(ModuleSession *module);
     // `readAt`: when the tick that read the trip was taken.
     void bringGroupDown(int group, int tripped, qint64 readAt);
+    // At the end of every tick: each running group ramp goes on to its next step, arrives, or
+    // stops for a module that no longer answers.
+    void advanceGroupRamps();
+    struct GroupWatch;
+    // Writes the set voltages of the ramp's current step that differ from those written before;
+    // empty when every write went through, else why not (the ramp is stopped).
+    QString writeGroupStep(GroupWatch &watch);
+    void endGroupRamp(GroupWatch &watch, const QString &reason);
+    void publishGroupRamp(const GroupWatch &watch, const QString &reason = QString());
+    // The group's first module that is not there or does not answer, as "module 0xDC00 does not
+    // answer"; empty when all of them do.
+    QString unansweringModule(const ChannelGroup &group) const;
 
     Settings file;
     Options options;
@@ -147,12 +181,22 @@ private:
     bool bridgeLost = false;
     bool stopped = false;
     bool commandsAllowed = false;
+    enum class RampState { Idle, Ramping, Arrived, Stopped };
     struct GroupWatch
     {
         ChannelGroup group;
         // Per channel: tripped at its module's last complete tick.
         QVector<bool> tripped;
         bool down = false;
+        RampState rampState = RampState::Idle;
+        GroupRampDirection direction = GroupRampDirection::Up;
+        QVector<QVector<double>> steps;
+        // The step written last, from 0.
+        int step = 0;
+        // Per channel: the set voltage count the ramp wrote last, or the module held at its start.
+        QVector<quint16> written;
+        // The voltage deviation alarm's tolerance when the ramp started.
+        double tolerance = 0;
     };
     std::vector<GroupWatch> groups;
 };

@@ -14,6 +14,9 @@ struct ChannelConfig
     bool killEnabled = false;
     bool manual = false;
     bool inhibit = false;
+    // Fault: switched on, the channel trips at once as a kill by its current limit would trip it
+    // (ILIM and TRP, output at 0 V until a new set voltage); switched on again after off, again.
+    bool trip = false;
     // Front-panel limits in percent of full scale; the module reports them in steps of 10 %.
     int voltageLimitPercent = 100;
     int currentLimitPercent = 100;

@@ -48,6 +48,11 @@ void ModuleModel::applyConfig(const ModuleConfig &newConfig)
             setVoltage(c, newConfig.channels[c].setVoltage);
         if (newConfig.channels[c].rampSpeed != old.channels[c].rampSpeed)
             channels[c].rampSpeed = quint16(newConfig.channels[c].rampSpeed);
+        if (newConfig.channels[c].trip && !old.channels[c].trip) {
+            channels[c].tripped = true;
+            channels[c].events |= EventILIM | EventTRP;
+            channels[c].voltage = 0;
+        }
     }
     update();
 }

@@ -160,6 +160,10 @@ void addChannelKeys(std::vector<ModuleKey> &keys, int channel)
         {"BRELKSIM_INHIBIT" + suffix, switchSetter<SimModule>([field](SimModule &config) -> bool & {
              return field(config).inhibit;
          })});
+    keys.push_back(
+        {"BRELKSIM_TRIP" + suffix, switchSetter<SimModule>([field](SimModule &config) -> bool & {
+             return field(config).trip;
+         })});
     keys.push_back({"BRELKSIM_VLIMIT" + suffix,
                     numberSetter<SimModule>(100, [field](SimModule &config, uint n) {
                         field(config).voltageLimitPercent = int(n);

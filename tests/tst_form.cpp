@@ -434,7 +434,8 @@ void TestForm::noOtherNamedObjects()
                                                               "actionModules",
                                                               "overviewWindow",
                                                               "overviewTable",
-                                                              "btnRampDownAll"};
+                                                              "btnRampDownAll",
+                                                              "lblGroupStates"};
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {

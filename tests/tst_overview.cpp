@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -136,6 +137,7 @@ void clickDialogButton(QWidget *dialog, QDialogButtonBox::StandardButton which)
 } // namespace
 
 Q_DECLARE_METATYPE(Brelk::AlarmLevel)
+Q_DECLARE_METATYPE(Brelk::GroupRampDirection)
 
 class TestOverview : public QObject
 {
@@ -147,6 +149,9 @@ private slots:
     void alarmColours_data();
     void alarmColours();
     void trippedGroupRowsTurnRed();
+    void groupMenuOffersTheRamp_data();
+    void groupMenuOffersTheRamp();
+    void groupStateShowsBesideTheRows();
     void silentModuleGoesStaleAlone();
     void steadyTickRewritesNoCell();
     void newLanguageShowsAtTheNextSteadyTick();
@@ -323,6 +328,116 @@ void TestOverview::trippedGroupRowsTurnRed()
     QCOMPARE(redRows(), (QVector<int>{1, 4}));
     window.setGroupTripped(group, false);
     QCOMPARE(redRows(), QVector<int>());
+}
+
+namespace {
+
+// A group over channel B of the first module and channel A of the module at 0x1000.
+ChannelGroup gem1()
+{
+    ChannelGroup group;
+    group.name = QStringLiteral("GEM1");
+    group.channels = {{0xDD00, 1}, {0x1000, 0}};
+    group.maxDifference = 400;
+    group.targets = {1000, 800};
+    return group;
+}
+
+} // namespace
+
+void TestOverview::groupMenuOffersTheRamp_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("ramping");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QVariantList>("wanted"); // group, then the direction for a ramp
+
+    const QStringList upDown{"Ramp Group Up", "Ramp Group Down"};
+    QTest::newRow("channel in no group")
+        << 0 << false << QStringList() << QString() << QVariantList();
+    QTest::newRow("up") << 1 << false << upDown << "Ramp Group Up"
+                        << QVariantList{"GEM1", QVariant::fromValue(GroupRampDirection::Up)};
+    QTest::newRow("down, from the group's other module")
+        << 2 << false << upDown << "Ramp Group Down"
+        << QVariantList{"GEM1", QVariant::fromValue(GroupRampDirection::Down)};
+    QTest::newRow("stop while ramping") << 2 << true << upDown + QStringList{"Stop Group Ramp"}
+                                        << "Stop Group Ramp" << QVariantList{"GEM1"};
+}
+
+// A row of a group's channel offers the group's ramp, and Stop while it ramps; the choice is
+// handed on as the group's name and the direction.
+void TestOverview::groupMenuOffersTheRamp()
+{
+    QFETCH(int, row);
+    QFETCH(bool, ramping);
+    QFETCH(QStringList, actions);
+    QFETCH(QString, chosen);
+    QFETCH(QVariantList, wanted);
+
+    CrateRig rig({further(0x1000)});
+    OverviewWindow window(rig.crate.get(), nullptr);
+    window.setGroups({gem1()});
+    window.setGroupState(QStringLiteral("GEM1"), QStringLiteral("ramping up 1/3"), ramping);
+    QSignalSpy ramps(&window, &OverviewWindow::groupRampWanted);
+    QSignalSpy stops(&window, &OverviewWindow::groupRampStopWanted);
+    std::unique_ptr<QMenu> menu(window.groupMenu(row));
+    QCOMPARE(bool(menu), !actions.isEmpty());
+    if (!menu)
+        return;
+    QStringList texts;
+    for (QAction *action : menu->actions()) {
+        texts << action->text();
+        if (action->text() == chosen)
+            action->trigger();
+    }
+    QCOMPARE(texts, actions);
+    QList<QVariant> got = ramps.isEmpty() ? stops.value(0) : ramps.value(0);
+    QCOMPARE(ramps.size() + stops.size(), 1);
+    QCOMPARE(got.value(0).toString(), wanted.value(0).toString());
+    if (wanted.size() > 1)
+        QCOMPARE(got.value(1).value<GroupRampDirection>(),
+                 wanted.value(1).value<GroupRampDirection>());
+}
+
+// The states go below the table and into the tooltips of the group's channels, through a rebuild;
+// the cells' texts stay as they were.
+void TestOverview::groupStateShowsBesideTheRows()
+{
+    CrateRig rig({further(0x1000)});
+    OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
+    rig.crate->pollAll();
+    QTableWidget *table = tableOf(window);
+    const QStringList texts = rowTexts(table);
+    QVERIFY(texts.first().contains(QLatin1String("Stable")));
+    auto *label = window.findChild<QLabel *>(QStringLiteral("lblGroupStates"));
+    QVERIFY(label);
+    const auto tips = [table] {
+        QStringList tips;
+        for (int row = 0; row < table->rowCount(); ++row)
+            tips << table->item(row, OverviewWindow::ChannelColumn)->toolTip();
+        return tips;
+    };
+    ChannelGroup other = gem1();
+    other.name = QStringLiteral("Drift");
+    other.channels = {{0xDD00, 0}, {0x1000, 1}};
+    window.setGroups({gem1(), other});
+    QCOMPARE(label->text(), QString());
+    QCOMPARE(tips(), (QStringList{"Group Drift", "Group GEM1", "Group GEM1", "Group Drift"}));
+
+    window.setGroupState(QStringLiteral("GEM1"), QStringLiteral("ramping up 3/7"), true);
+    window.setGroupState(QStringLiteral("Drift"), QStringLiteral("tripped"), false);
+    QCOMPARE(label->text(), QStringLiteral("GEM1: ramping up 3/7; Drift: tripped"));
+    QCOMPARE(tips(), (QStringList{"Group Drift: tripped", "Group GEM1: ramping up 3/7",
+                                  "Group GEM1: ramping up 3/7", "Group Drift: tripped"}));
+    rig.crate->addModule(further(0x0800));
+    window.rebuild();
+    QCOMPARE(tips(), (QStringList{"Group Drift: tripped", "Group GEM1: ramping up 3/7", "", "",
+                                  "Group GEM1: ramping up 3/7", "Group Drift: tripped"}));
+    rig.crate->removeModule(rig.crate->module(0x0800));
+    rig.crate->pollAll();
+    QCOMPARE(rowTexts(table), texts);
 }
 
 void TestOverview::silentModuleGoesStaleAlone()

@@ -1,8 +1,16 @@
 // The crate runtime on the module simulator, without a window: channel groups as the settings
-// file gives them, and a trip that brings a group down on the bus in the tick that read it.
+// file gives them, a trip that brings a group down on the bus in the tick that read it, and a
+// group ramped in steps that keep neighbouring electrodes within the group's difference.
 #include "crate.h"
 #include "crateevent.h"
 #include "crateruntime.h"
+#include "groupramp.h"
+#include "modulesession.h"
+#ifdef BRELK_MQTT
+#include "groupcommand.h"
+#include "payloads.h"
+#endif
+#include "readinghistory.h"
 #include "simcontrol.h"
 
 #ifdef BRELK_MQTT
@@ -29,12 +37,38 @@ private slots:
     void badGroupsAreIgnored_data();
     void badGroupsAreIgnored();
     void furtherPublishersFollowTheBrokerKeys();
+    void stepsKeepNeighboursTogether_data();
+    void stepsKeepNeighboursTogether();
+    void groupRampReachesTheTargets_data();
+    void groupRampReachesTheTargets();
+    void rampStopsWhereItIs_data();
+    void rampStopsWhereItIs();
+    void refusedRampWritesNothing_data();
+    void refusedRampWritesNothing();
+    void tripLogsARowAndMarksTheTrend();
+#ifdef BRELK_MQTT
+    void groupCommandAnswers_data();
+    void groupCommandAnswers();
+#endif
 
 private:
     // A runtime on the simulator with modules at 0xDD00, 0xDC00 and 0xDE00, and a configured
-    // module at 0xDF00 that is not in the crate; the poll is the test's.
-    void start(const QByteArray &groups);
+    // module at 0xDF00 that is not in the crate; the poll is the test's. `general`, `dc00`
+    // and `de00`: further keys of the first module and of the modules at 0xDC00 and 0xDE00.
+    void start(const QByteArray &groups, const QByteArray &general = QByteArray(),
+               const QByteArray &dc00 = QByteArray(), const QByteArray &de00 = QByteArray());
     QStringList events(CrateEvent::Kind kind) const;
+    // The channels of the ramp test's group GEM1 (DD00A, DD00B, DC00A) at 0 V, ramping at
+    // 100, 40 and 255 V/s, on the simulator's clock, which the test moves.
+    void startRampGroup(const QByteArray &more = QByteArray(),
+                        const QByteArray &general = QByteArray(),
+                        const QByteArray &dc00 = QByteArray(),
+                        const QByteArray &de00 = QByteArray());
+    // One poll interval on the simulator's clock, then a tick of the crate. Every tick is
+    // checked: measured and set voltages of neighbours within MaxDifference 400 V (the measured
+    // ones plus the tolerance of 10 V).
+    void rampTick();
+    double volts(int channel, bool measured) const;
 
     std::unique_ptr<SimControl> sim;
     QTemporaryDir folder;
@@ -56,13 +90,14 @@ void TestRuntime::init()
         sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00,0xDE00")));
 }
 
-void TestRuntime::start(const QByteArray &groups)
+void TestRuntime::start(const QByteArray &groups, const QByteArray &general, const QByteArray &dc00,
+                        const QByteArray &de00)
 {
     const QString ini = folder.filePath(QStringLiteral("crate.ini"));
     QFile file(ini);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\nVmeController=VM-USB\n[Module_DC00]\n[Module_DE00]\n[Module_DF00]\n" +
-               groups);
+    file.write("[General]\nVmeController=VM-USB\n" + general + "[Module_DC00]\n" + dc00 +
+               "[Module_DE00]\n" + de00 + "[Module_DF00]\n" + groups);
     file.close();
     runtime.reset(new CrateRuntime(ini, CrateRuntime::Options()));
     happened.reset(new QSignalSpy(runtime.get(), &CrateRuntime::happened));
@@ -241,6 +276,386 @@ void TestRuntime::furtherPublishersFollowTheBrokerKeys()
     runtime->stop();
 #endif
 }
+
+namespace {
+
+using Volts = QVector<double>;
+using Steps = QVector<Volts>;
+
+} // namespace
+
+void TestRuntime::stepsKeepNeighboursTogether_data()
+{
+    QTest::addColumn<Volts>("start");
+    QTest::addColumn<Volts>("targets");
+    QTest::addColumn<double>("difference");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<Steps>("expected"); // empty: only the rules are checked
+
+    QTest::newRow("up from zero: the lowest target first")
+        << Volts{0, 0, 0} << Volts{3000, 2600, 2200} << 400.0 << true
+        << Steps{{400, 400, 400},    {800, 800, 800},    {1200, 1200, 1200}, {1600, 1600, 1600},
+                 {2000, 2000, 2000}, {2400, 2400, 2200}, {2800, 2600, 2200}, {3000, 2600, 2200}};
+    QTest::newRow("without a difference: the targets at once")
+        << Volts{0, 500} << Volts{3000, 100} << 0.0 << true << Steps{{3000, 100}};
+    QTest::newRow("at the targets: no step")
+        << Volts{100, 200} << Volts{100, 200} << 50.0 << true << Steps{};
+    QTest::newRow("down from uneven voltages")
+        << Volts{1000, 0, 500} << Volts{0, 0, 0} << 300.0 << true << Steps{};
+    QTest::newRow("up across a neighbour that starts high")
+        << Volts{0, 900, 0, 0} << Volts{1000, 1000, 1000, 1000} << 250.0 << true << Steps{};
+    QTest::newRow("fractional difference")
+        << Volts{0, 0} << Volts{1000, 990} << 333.3 << true << Steps{};
+    QTest::newRow("targets further apart than the difference")
+        << Volts{0, 0} << Volts{3000, 2000} << 400.0 << false << Steps{};
+}
+
+// Between two steps each channel goes its own way at its own speed: the neighbours' difference
+// is largest at one of the four corners of the two steps, which must all keep it (or, for a pair
+// that started further apart, keep at most the distance it had).
+void TestRuntime::stepsKeepNeighboursTogether()
+{
+    QFETCH(Volts, start);
+    QFETCH(Volts, targets);
+    QFETCH(double, difference);
+    QFETCH(bool, reachable);
+    QFETCH(Steps, expected);
+
+    Steps steps;
+    QCOMPARE(planGroupSteps(start, targets, difference, &steps), reachable);
+    if (!expected.isEmpty() || start == targets)
+        QCOMPARE(steps, expected);
+    if (!reachable)
+        return;
+    QVERIFY(steps.isEmpty() || steps.last() == targets);
+    Volts before = start;
+    for (const Volts &step : qAsConst(steps)) {
+        for (int i = 0; i < step.size(); ++i) {
+            if (difference > 0)
+                QVERIFY2(qAbs(step[i] - before[i]) <= difference + 1e-9, "a move beyond it");
+            if (i + 1 == step.size() || difference <= 0)
+                continue;
+            const double bound = qMax(difference, qAbs(before[i] - before[i + 1])) + 1e-9;
+            for (double a : {before[i], step[i]}) {
+                for (double b : {before[i + 1], step[i + 1]})
+                    QVERIFY2(qAbs(a - b) <= bound, qPrintable(QStringLiteral("%1 and %2 at "
+                                                                             "channels %3, %4")
+                                                                  .arg(a)
+                                                                  .arg(b)
+                                                                  .arg(i)
+                                                                  .arg(i + 1)));
+            }
+        }
+        before = step;
+    }
+}
+
+void TestRuntime::startRampGroup(const QByteArray &more, const QByteArray &general,
+                                 const QByteArray &dc00, const QByteArray &de00)
+{
+    for (const char *key : {"BRELKSIM_VSET_A", "BRELKSIM_VSET_B", "BRELKSIM_DC00_VSET_A"})
+        QVERIFY(sim->configure(QLatin1String(key), QStringLiteral("0")));
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_RAMP_A"), QStringLiteral("100")));
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_RAMP_B"), QStringLiteral("40")));
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_DC00_RAMP_A"), QStringLiteral("255")));
+    sim->setManualClock(true);
+    start("[Group_GEM1]\nChannels=DD00A, DD00B, DC00A\nMaxDifference=400\n" + more, general, dc00,
+          de00);
+}
+
+double TestRuntime::volts(int channel, bool measured) const
+{
+    static const GroupChannel channels[] = {{0xDD00, 0}, {0xDD00, 1}, {0xDC00, 0}};
+    const GroupChannel &which = channels[channel];
+    const Reading &reading = runtime->crate()->module(which.address)->newestReading();
+    return measured ? measuredVolts(reading, which.channel) : setVolts(reading, which.channel);
+}
+
+void TestRuntime::rampTick()
+{
+    sim->advance(PollIntervalMs);
+    runtime->crate()->pollAll();
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY2(qAbs(volts(i, true) - volts(i + 1, true)) <= 410,
+                 qPrintable(QStringLiteral("measured %1 V and %2 V")
+                                .arg(volts(i, true))
+                                .arg(volts(i + 1, true))));
+        QVERIFY2(
+            qAbs(volts(i, false) - volts(i + 1, false)) <= 400,
+            qPrintable(
+                QStringLiteral("set %1 V and %2 V").arg(volts(i, false)).arg(volts(i + 1, false))));
+    }
+}
+
+void TestRuntime::groupRampReachesTheTargets_data()
+{
+    QTest::addColumn<QByteArray>("targets");
+    QTest::addColumn<QString>("started");
+    QTest::addColumn<Volts>("reached");
+
+    QTest::newRow("a stack") << QByteArray("1600, 1300, 1000")
+                             << "Group GEM1: ramping up to the targets in 4 steps"
+                             << Volts{1600, 1300, 1000};
+    QTest::newRow("the slowest channel highest")
+        << QByteArray("900, 1200, 800") << "Group GEM1: ramping up to the targets in 3 steps"
+        << Volts{900, 1200, 800};
+}
+
+// Up to the targets and down to zero again, each step written once every channel reached the
+// one before, on channels that ramp at 40 to 255 V/s; every tick on the way keeps the neighbours
+// within the difference.
+void TestRuntime::groupRampReachesTheTargets()
+{
+    QFETCH(QByteArray, targets);
+    QFETCH(QString, started);
+    QFETCH(Volts, reached);
+
+    startRampGroup("Targets=" + targets + "\n");
+    QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QString());
+    QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
+    QCOMPARE(events(CrateEvent::GroupRamp), QStringList{started});
+    QVERIFY(
+        runtime->groupStateText(QStringLiteral("GEM1")).startsWith(QLatin1String("ramping up 1/")));
+    // The first step is on the bus before the next tick.
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD34, 400}, {0xDD38, 400}, {0xDC34, 400}}));
+
+    int ticks = 0;
+    while (runtime->isGroupRamping(QStringLiteral("GEM1")) && ticks++ < 2000) {
+        rampTick();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at targets"));
+    QCOMPARE(events(CrateEvent::GroupRamp).last(), QStringLiteral("Group GEM1: at the targets"));
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(volts(i, false), reached[i]);
+        QVERIFY(withinVoltageTolerance(volts(i, true), reached[i], 0));
+    }
+
+    QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Down), QString());
+    QVERIFY(runtime->groupStateText(QStringLiteral("GEM1"))
+                .startsWith(QLatin1String("ramping down 1/")));
+    ticks = 0;
+    while (runtime->isGroupRamping(QStringLiteral("GEM1")) && ticks++ < 2000) {
+        rampTick();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at zero"));
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(volts(i, false), 0.0);
+        QVERIFY(withinVoltageTolerance(volts(i, true), 0, 0));
+    }
+}
+
+void TestRuntime::rampStopsWhereItIs_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("trip of the middle channel") << "BRELKSIM_TRIP_B"
+                                                << "tripped"
+                                                << "Group GEM1: channel DD00B tripped, ramping "
+                                                   "DD00A, DC00A down";
+    QTest::newRow("operator's stop") << QString() << "stopped"
+                                     << "Group GEM1: ramp up stopped at step 2/4: stopped by the "
+                                        "operator";
+    QTest::newRow("module that stops answering")
+        << "BRELKSIM_DC00_NO_MODULE"
+        << "stopped"
+        << "Group GEM1: ramp up stopped at step 2/4: module 0xDC00 does not answer";
+    QTest::newRow("write that fails")
+        << "BRELKSIM_WRITES_FAIL"
+        << "stopped"
+        << "Group GEM1: ramp up stopped at step 3/4: DD00A: Write to the module at 0xDD00 failed "
+           "(register 0x34): Input/output error (error -5)";
+}
+
+// In the middle of the ramp: nothing raises a set voltage any more, whatever the ticks read.
+void TestRuntime::rampStopsWhereItIs()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, state);
+    QFETCH(QString, said);
+
+    startRampGroup("Targets=1600, 1300, 1000\n");
+    QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
+    for (int tick = 0; tick < 500 && !runtime->groupStateText(QStringLiteral("GEM1"))
+                                          .startsWith(QLatin1String("ramping up 2/"));
+         ++tick)
+        rampTick();
+    for (int tick = 0; tick < 20 && !QTest::currentTestFailed(); ++tick)
+        rampTick();
+    QVERIFY(runtime->isGroupRamping(QStringLiteral("GEM1")));
+    if (key.isEmpty())
+        QVERIFY(runtime->stopGroupRamp(QStringLiteral("GEM1")));
+    else
+        QVERIFY(sim->configure(key, QStringLiteral("on")));
+    for (int tick = 0; tick < 300 && runtime->isGroupRamping(QStringLiteral("GEM1")); ++tick)
+        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    QVERIFY(!runtime->isGroupRamping(QStringLiteral("GEM1")));
+    QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), state);
+    QVERIFY2((events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped)).contains(said),
+             qPrintable((events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped))
+                            .join(QLatin1Char('\n'))));
+    sim->clearLog();
+    for (int tick = 0; tick < 100; ++tick)
+        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    QCOMPARE(sim->writes(), QVector<Write>());
+    QVERIFY(!runtime->stopGroupRamp(QStringLiteral("GEM1")));
+}
+
+void TestRuntime::refusedRampWritesNothing_data()
+{
+    QTest::addColumn<QByteArray>("group");
+    QTest::addColumn<QByteArray>("general");
+    QTest::addColumn<QString>("refusal");
+
+    QTest::newRow("target above the ceiling")
+        << QByteArray("Targets=1600, 1300, 1000\n") << QByteArray("VsetMaxB=1200\n")
+        << "DD00B target 1300 V is above the ceiling of 1200 V (VsetMaxB)";
+    QTest::newRow("ceiling of a further module")
+        << QByteArray("Targets=1000, 1000, 1000\n") << QByteArray()
+        << "DC00A target 1000 V is above the ceiling of 900 V (VsetMaxA)";
+    QTest::newRow("no targets") << QByteArray() << QByteArray()
+                                << "group GEM1 has no Targets to ramp up to";
+    QTest::newRow("targets too far apart")
+        << QByteArray("Targets=1600, 1000, 800\n") << QByteArray()
+        << "the targets of DD00A and DD00B (1600 V, 1000 V) lie more than MaxDifference 400 V "
+           "apart";
+}
+
+// A ramp up that could not end at the targets as they stand is refused before any write.
+void TestRuntime::refusedRampWritesNothing()
+{
+    QFETCH(QByteArray, group);
+    QFETCH(QByteArray, general);
+    QFETCH(QString, refusal);
+
+    startRampGroup(group, general, "VsetMaxA=900\n");
+    QString error;
+    QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up, &error), refusal);
+    QCOMPARE(error, error == QLatin1String("invalid") ? error : QStringLiteral("out_of_range"));
+    for (int tick = 0; tick < 20; ++tick)
+        rampTick();
+    QCOMPARE(sim->writes(), QVector<Write>());
+    QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QString());
+}
+
+// The trip is in every module's data log at once, not at the next minute, and in its trend.
+void TestRuntime::tripLogsARowAndMarksTheTrend()
+{
+    const QString logA = folder.filePath(QStringLiteral("dd00.csv"));
+    const QString logC = folder.filePath(QStringLiteral("dc00.csv"));
+    const QString logE = folder.filePath(QStringLiteral("de00.csv"));
+    for (const QString &path : {logA, logC, logE})
+        QFile::remove(path);
+    const auto rows = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
+    };
+    sim->setManualClock(true);
+    start("[Group_GEM1]\nChannels=DD00A, DC00A\n",
+          "LogFile=" + logA.toUtf8() + "\nLogInterval=60\n",
+          "LogFile=" + logC.toUtf8() + "\nLogInterval=60\n",
+          "LogFile=" + logE.toUtf8() + "\nLogInterval=60\n");
+    // The header and the first tick's row.
+    QTRY_COMPARE(rows(logA), 2);
+    QTRY_COMPARE(rows(logC), 2);
+    QTRY_COMPARE(rows(logE), 2);
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_TRIP_A"), QStringLiteral("on")));
+    for (int tick = 0; tick < 2; ++tick)
+        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    QTRY_COMPARE(rows(logA), 3);
+    QTRY_COMPARE(rows(logC), 3);
+    QTest::qWait(50);
+    QCOMPARE(rows(logE), 2);
+    for (quint32 address : {0xDD00, 0xDC00}) {
+        const std::deque<EventMark> &marks =
+            runtime->history(runtime->crate()->module(address))->eventMarks().all();
+        QCOMPARE(int(marks.size()), 1);
+        QCOMPARE(marks.front().text, QStringLiteral("Group GEM1 tripped (DD00A)"));
+    }
+    QVERIFY(runtime->history(runtime->crate()->module(0xDE00))->eventMarks().all().empty());
+}
+
+#ifdef BRELK_MQTT
+void TestRuntime::groupCommandAnswers_data()
+{
+    QTest::addColumn<quint32>("prefixModule");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("writes");
+
+    QTest::newRow("targets") << 0xDD00u << "GEM1" << QByteArray(R"({"id":7,"ramp_to":"targets"})")
+                             << true
+                             << QByteArray(
+                                    R"({"command":"ramp_to","id":7,"ok":true,"value":"targets"})")
+                             << 3;
+    QTest::newRow("zero, at zero already")
+        << 0xDD00u << "GEM1" << QByteArray(R"({"id":"z","ramp_to":"zero"})") << true
+        << QByteArray(R"({"command":"ramp_to","id":"z","ok":true,"value":"zero"})") << 0;
+    QTest::newRow("stop without a ramp")
+        << 0xDD00u << "GEM1" << QByteArray(R"({"ramp_to":"stop"})") << true
+        << QByteArray(R"({"command":"ramp_to","id":null,"message":"group GEM1 was not ramping",)"
+                      R"("ok":true,"value":"stop"})")
+        << 0;
+    QTest::newRow("not allowed")
+        << 0xDD00u << "GEM1" << QByteArray(R"({"id":1,"ramp_to":"targets"})") << false
+        << QByteArray(R"({"error":"disabled","id":1,"message":"remote commands are not allowed )"
+                      R"(at the panel","ok":false})")
+        << 0;
+    QTest::newRow("unknown direction")
+        << 0xDD00u << "GEM1" << QByteArray(R"({"id":2,"ramp_to":"up"})") << true
+        << QByteArray(R"({"error":"invalid","id":2,"message":"\"ramp_to\" takes \"targets\", )"
+                      R"(\"zero\" or \"stop\"","ok":false})")
+        << 0;
+    QTest::newRow("a channel command's key")
+        << 0xDD00u << "GEM1" << QByteArray(R"({"id":3,"vset":100})") << true
+        << QByteArray(R"({"error":"invalid","id":3,"message":"unknown key \"vset\"","ok":false})")
+        << 0;
+    QTest::newRow("under the prefix of another module of the group")
+        << 0xDC00u << "GEM1" << QByteArray(R"({"id":4,"ramp_to":"targets"})") << true
+        << QByteArray(R"({"error":"invalid","id":4,"message":"no group GEM1 has its first )"
+                      R"(channel on the module at 0xDC00","ok":false})")
+        << 0;
+    QTest::newRow("target above the ceiling")
+        << 0xDE00u << "HIGH" << QByteArray(R"({"id":5,"ramp_to":"targets"})") << true
+        << QByteArray(R"x({"error":"out_of_range","id":5,"message":"DE00A target 2000 V is )x"
+                      R"x(above the ceiling of 1500 V (VsetMaxA)","ok":false})x")
+        << 0;
+}
+
+// What a client reads on `<prefix>/group/<name>/result`, and what reached the bus.
+void TestRuntime::groupCommandAnswers()
+{
+    QFETCH(quint32, prefixModule);
+    QFETCH(QString, group);
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, allowed);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, writes);
+
+    startRampGroup("Targets=1600, 1300, 1000\n[Group_HIGH]\nChannels=DE00A, DE00B\n"
+                   "Targets=2000, 1900\n",
+                   QByteArray(), QByteArray(), "VsetMaxA=1500\n");
+    ModuleSession *module = runtime->crate()->module(prefixModule);
+    RemoteConditions conditions;
+    conditions.allowed = allowed;
+    conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
+    conditions.freshness = module->commandFreshness(monotonicMs());
+    CommandRate rate;
+    const GroupCommandResult result = takeGroupCommand(
+        group, payload, conditions, &rate, 0, [&](const QString &name, const QString &rampTo) {
+            return runtime->groupCommand(module, name, rampTo);
+        });
+    QCOMPARE(compactJson(result.answer), answer);
+    QCOMPARE(sim->writes().size(), writes);
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestRuntime)
 #include "tst_runtime.moc"
