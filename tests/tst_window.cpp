@@ -83,8 +83,6 @@ private slots:
     void cleanup();
 
     void withoutSettingsFile();
-    void baseAddressSetting_data();
-    void baseAddressSetting();
     void resolutionOptionsCheckTheButtons_data();
     void resolutionOptionsCheckTheButtons();
     void titleFormatIsTranslated();
@@ -179,59 +177,6 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     QVERIFY(!Access::session(*window)->selection().fineVoltage);
     window.reset();
     QCOMPARE(settingsContents(), before);
-}
-
-void TestWindow::baseAddressSetting_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<QString>("debugLine");
-
-    QTest::newRow("hexadecimal, as the program writes it")
-        << QByteArray("0xDD00") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("decimal") << QByteArray("56576") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("octal") << QByteArray("0156400") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("lower-case hexadecimal")
-        << QByteArray("0xc000") << 0xC000 << "BaseAddress: 0xC000";
-    QTest::newRow("upper-case prefix") << QByteArray("0XC000") << 0xC000 << "BaseAddress: 0xC000";
-    QTest::newRow("no leading zeros in the line")
-        << QByteArray("0x100") << 0x100 << "BaseAddress: 0x100";
-    QTest::newRow("zero") << QByteArray("0") << 0 << "BaseAddress: 0x0";
-    QTest::newRow("hex digits without prefix")
-        << QByteArray("C000") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("not an octal digit") << QByteArray("09") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("binary is no prefix") << QByteArray("0b101") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("empty") << QByteArray("") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("garbage") << QByteArray("crate slot 3") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("trailing garbage") << QByteArray("0xDD00h") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("wider than an int")
-        << QByteArray("0x100000000") << 0xDD00 << "BaseAddress: 0xDD00";
-    // Numbers that parse but lie outside the A16 space: the default, and a line that says why.
-    QTest::newRow("highest A16 address") << QByteArray("0xFFFF") << 0xFFFF << "BaseAddress: 0xFFFF";
-    QTest::newRow("just above A16") << QByteArray("0x10000") << 0xDD00
-                                    << "The stored BaseAddress \"0x10000\" is out of range (0x0000 "
-                                       "to 0xFFFF); using 0xDD00";
-    QTest::newRow("negative") << QByteArray("-256") << 0xDD00
-                              << "The stored BaseAddress \"-256\" is out of range (0x0000 to "
-                                 "0xFFFF); using 0xDD00";
-}
-
-// The address is parsed by its prefix; a value that does not parse falls back to 0xDD00 without
-// touching the file.
-void TestWindow::baseAddressSetting()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(int, address);
-    QFETCH(QString, debugLine);
-
-    const QByteArray contents = "BaseAddress=" + stored + "\n";
-    writeSettings(contents);
-    construct();
-    QCOMPARE(Access::baseAddress(*window), address);
-    QVERIFY2(debugLines.contains(debugLine), qPrintable(debugLines.join(QLatin1Char('\n'))));
-
-    window.reset();
-    QCOMPARE(settingsContents(), contents);
 }
 
 // The format of the title goes through the translation call; the name and the version do not.
