@@ -128,33 +128,21 @@ void TestConnection::startWithoutSettingsFile()
 void TestConnection::storedControllerChoosesBackend_data()
 {
     QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("preselected");
+    QTest::addColumn<QString>("name"); // of the backend, and the item the dialog preselects
 
-    QTest::newRow("missing key") << QString() << "Wiener VM-USB"
-                                 << "Wiener VM-USB";
-    QTest::newRow("VM-USB") << "VM-USB"
-                            << "Wiener VM-USB"
-                            << "Wiener VM-USB";
-    QTest::newRow("V1718") << "V1718"
-                           << "CAEN V1718"
-                           << "CAEN V1718";
-    QTest::newRow("lower case v1718") << "v1718"
-                                      << "Wiener VM-USB"
-                                      << "Wiener VM-USB";
-    QTest::newRow("V1718 with a blank") << "V1718 "
-                                        << "Wiener VM-USB"
-                                        << "Wiener VM-USB";
-    QTest::newRow("something else") << "VME-PCI"
-                                    << "Wiener VM-USB"
-                                    << "Wiener VM-USB";
+    const QString vmUsb = QStringLiteral("Wiener VM-USB");
+    QTest::newRow("missing key") << QString() << vmUsb;
+    QTest::newRow("VM-USB") << QStringLiteral("VM-USB") << vmUsb;
+    QTest::newRow("V1718") << QStringLiteral("V1718") << QStringLiteral("CAEN V1718");
+    QTest::newRow("lower case v1718") << QStringLiteral("v1718") << vmUsb;
+    QTest::newRow("V1718 with a blank") << QStringLiteral("V1718 ") << vmUsb;
+    QTest::newRow("something else") << QStringLiteral("VME-PCI") << vmUsb;
 }
 
 void TestConnection::storedControllerChoosesBackend()
 {
     QFETCH(QString, stored);
     QFETCH(QString, name);
-    QFETCH(QString, preselected);
 
     if (!stored.isNull())
         writeSettings("VmeController", stored);
@@ -174,7 +162,7 @@ void TestConnection::storedControllerChoosesBackend()
     QCOMPARE(seen.title, QString("pavex BRELK Control"));
     QCOMPARE(seen.label, QString("Please select the VME controller to connect to:"));
     QCOMPARE(seen.items, (QStringList{"Wiener VM-USB", "CAEN V1718"}));
-    QCOMPARE(seen.currentItem, preselected);
+    QCOMPARE(seen.currentItem, name);
     QVERIFY(!seen.editable);
     QCOMPARE(seen.parent, window.get());
 
@@ -331,15 +319,11 @@ void TestConnection::addressDialogPreselects_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("preselected");
 
-    QTest::newRow("default") << QString() << "0xDD00";
-    QTest::newRow("0xDDFF") << "0xDDFF"
-                            << "0xDD00";
-    QTest::newRow("decimal 256") << "256"
-                                 << "0x0100";
-    QTest::newRow("0") << "0"
-                       << "0x0000";
-    QTest::newRow("0xFFFF") << "0xFFFF"
-                            << "0xFF00";
+    QTest::newRow("default") << QString() << QStringLiteral("0xDD00");
+    QTest::newRow("0xDDFF") << QStringLiteral("0xDDFF") << QStringLiteral("0xDD00");
+    QTest::newRow("decimal 256") << QStringLiteral("256") << QStringLiteral("0x0100");
+    QTest::newRow("0") << QStringLiteral("0") << QStringLiteral("0x0000");
+    QTest::newRow("0xFFFF") << QStringLiteral("0xFFFF") << QStringLiteral("0xFF00");
 }
 
 void TestConnection::addressDialogPreselects()

@@ -407,34 +407,17 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools",
-                                                              "actionHistory",
-                                                              "historyWindow",
-                                                              "historyPlot",
-                                                              "historySpan60",
-                                                              "historySpan600",
-                                                              "historySpan3600",
-                                                              "historySpan28800",
-                                                              "historySpan86400",
-                                                              "historyLive",
-                                                              "historyLogCurrent",
-                                                              "historySaveImage",
-                                                              "historyExportCsv",
-                                                              "historyPointer",
-                                                              "historyExportStatus",
-                                                              "historyExportProgress",
-                                                              "actionLogToFile",
-                                                              "actionSaveSetPoints",
-                                                              "actionRestoreSetPoints",
-                                                              "actionMqttPublishing",
-                                                              "actionRemoteCommands",
-                                                              "lblRemoteCommand",
-                                                              "lblCommand",
-                                                              "actionOverview",
-                                                              "actionModules",
-                                                              "overviewWindow",
-                                                              "overviewTable",
-                                                              "btnRampDownAll"};
+    // The objects the window adds to the form in code.
+    const QStringList table =
+        formObjectNames() +
+        QStringLiteral(
+            "menuTools actionHistory historyWindow historyPlot historySpan60 historySpan600 "
+            "historySpan3600 historySpan28800 historySpan86400 historyLive historyLogCurrent "
+            "historySaveImage historyExportCsv historyPointer historyExportStatus "
+            "historyExportProgress actionLogToFile actionSaveSetPoints actionRestoreSetPoints "
+            "actionMqttPublishing actionRemoteCommands lblRemoteCommand lblCommand actionOverview "
+            "actionModules overviewWindow overviewTable btnRampDownAll")
+            .split(QLatin1Char(' '));
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
