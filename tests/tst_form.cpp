@@ -210,7 +210,6 @@ private slots:
     void windowParts();
     void menus_data();
     void menus();
-    void statusBarBeforeFirstTick();
     void radioGroupsAreIndependent_data();
     void radioGroupsAreIndependent();
     void textsComeFromTheTranslator_data();
@@ -522,14 +521,6 @@ void TestForm::menus()
             seen << action->objectName();
     }
     QCOMPARE(seen, entries);
-}
-
-// Until the first tick shows the module's serial number, the status bar holds the last message of
-// the connection.
-void TestForm::statusBarBeforeFirstTick()
-{
-    QCOMPARE(window->statusBar()->currentMessage(),
-             QStringLiteral("Connecting to HV device at VME address dd00..."));
 }
 
 void TestForm::radioGroupsAreIndependent_data()

@@ -1,6 +1,5 @@
 // The main window's life: what it reads from the settings file next to the executable, the debug
-// lines it leaves, its title, the poll timer it sets up, a language change, File > Quit, and the
-// order in which it lets go of the controller.
+// lines it leaves, its title, the poll timer it sets up, a language change and File > Quit.
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
@@ -37,23 +36,6 @@ QByteArray settingsContents()
 // The debug lines written while the last window was constructed.
 QStringList debugLines;
 
-// Leaves the window and, on the way out, the order in which its controller was closed and
-// deleted.
-class LoggingController : public FakeController
-{
-public:
-    explicit LoggingController(QStringList *log) : log(log) {}
-    ~LoggingController() override { *log << QStringLiteral("deleted"); }
-    bool close() override
-    {
-        *log << QStringLiteral("closed");
-        return FakeController::close();
-    }
-
-private:
-    QStringList *log;
-};
-
 // Translates only the title's format, so the title shows which of its parts were translated.
 class TitleTranslator : public QTranslator
 {
@@ -89,7 +71,6 @@ private slots:
     void pollTimer();
     void languageChangeKeepsStates();
     void quitClosesTheWindow();
-    void controllerClosedBeforeDeleted();
 
 private:
     // Builds the window and collects the debug lines of its construction.
@@ -252,18 +233,6 @@ void TestWindow::quitClosesTheWindow()
 
     QCOMPARE(exitCode, 0);
     QVERIFY(!window->isVisible());
-}
-
-void TestWindow::controllerClosedBeforeDeleted()
-{
-    construct();
-    QStringList log;
-    Access::useController(*window, new LoggingController(&log));
-    QPointer<QTimer> timer = Access::timer(*window);
-
-    window.reset();
-    QCOMPARE(log, QStringList({"closed", "deleted"}));
-    QVERIFY(timer.isNull());
 }
 
 QTEST_MAIN(TestWindow)
