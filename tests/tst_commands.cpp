@@ -55,7 +55,7 @@ private:
 
 void TestCommands::initTestCase()
 {
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
     sim.reset(new SimControl("libxxusb"));
     QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
 }

@@ -3,6 +3,7 @@
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
 #include <QAction>
@@ -65,7 +66,7 @@ private:
 
 void TestConnection::initTestCase()
 {
-    iniPath = QCoreApplication::applicationDirPath() + "/brelkcontrol.ini";
+    iniPath = settingsPath();
     vmUsb.reset(new SimControl("libxxusb"));
     v1718.reset(new SimControl("CAENVMElib"));
     QVERIFY2(vmUsb->isLoaded() && v1718->isLoaded(),
@@ -152,10 +153,7 @@ void TestConnection::storedControllerChoosesBackend()
              QStringList{QString("Connected to VME controller \"%1\"").arg(name)});
     QCOMPARE(Access::controller(*window)->name(), name);
 
-    const QByteArray fileBefore = [this] {
-        QFile file(iniPath);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
+    const QByteArray fileBefore = readSettingsFile(iniPath);
     SeenDialog seen;
     DialogDriver::reject(&seen);
     trigger("actionVME_Controller");
@@ -166,8 +164,7 @@ void TestConnection::storedControllerChoosesBackend()
     QVERIFY(!seen.editable);
     QCOMPARE(seen.parent, window.get());
 
-    QFile file(iniPath);
-    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), fileBefore);
+    QCOMPARE(readSettingsFile(iniPath), fileBefore);
 }
 
 void TestConnection::reconnectShowsStatusTextsInOrder_data()

@@ -2,6 +2,7 @@
 // its name, class, parent, place in its layout, text and state, the keyboard focus order, the
 // menus, and the three independent groups of resolution radio buttons.
 #include "brelkcontroltestaccess.h"
+#include "settingsfile.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -227,7 +228,7 @@ void TestForm::initTestCase()
     // The window connects at construction; the simulated bridge keeps that quiet.
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
     // The connection's debug lines would drown the results of some three hundred rows.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }

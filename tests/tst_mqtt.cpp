@@ -1543,9 +1543,11 @@ void TestMqtt::retainedCommandIsNeverExecuted()
 {
     QVERIFY(publish(QStringLiteral("b/set"), R"({"vset":42,"id":"old"})", {QStringLiteral("-r")}));
     Subscriber subscriber(broker->port);
+    Message answer;
+    // Subscribed once the retained command reaches it: the first answer cannot come too early.
+    QVERIFY(subscriber.waitFor(QStringLiteral("b/set"), any, &answer));
     startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    Message answer;
     QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer));
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
     QCOMPARE(answer.json().value("id").toString(), QStringLiteral("old"));

@@ -4,6 +4,7 @@
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -75,7 +76,7 @@ void TestPoll::initTestCase()
     // The window connects at construction; the simulated bridge keeps that quiet.
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
 }
 
 void TestPoll::init()
@@ -412,13 +413,8 @@ void TestPoll::alarmsColourTheirFields()
 // The tolerance of the measured voltage comes from the settings file, read at start-up only.
 void TestPoll::voltageToleranceFromSettings()
 {
-    const QString ini = QCoreApplication::applicationDirPath() + "/brelkcontrol.ini";
     const QByteArray contents = "VoltageDeviationAlarm=150\n";
-    {
-        QFile file(ini);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(contents);
-    }
+    QVERIFY(writeSettingsFile(settingsPath(), contents));
     window.reset(new BrelkControl);
     bus = new FakeController;
     Access::useController(*window, bus);
@@ -433,11 +429,8 @@ void TestPoll::voltageToleranceFromSettings()
     QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
 
     window.reset();
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), contents);
-    file.close();
-    file.remove();
+    QCOMPARE(readSettingsFile(), contents);
+    QFile::remove(settingsPath());
 }
 
 void TestPoll::numbersIgnoreTheLocale()

@@ -31,17 +31,11 @@ bool plantSettings(const QByteArray &contents)
     return true;
 }
 
-QByteArray settingsContents()
-{
-    QFile file(settingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Written neither in its contents nor in its time.
 bool settingsUntouched(const QByteArray &contents)
 {
     const QFileInfo info(settingsPath());
-    return info.isFile() && info.lastModified() == plantedTime && settingsContents() == contents;
+    return info.isFile() && info.lastModified() == plantedTime && readSettingsFile() == contents;
 }
 
 int environmentCount(const char *name, int fallback)
@@ -118,7 +112,7 @@ void TestReliability::settingsDialogs()
         window->findChild<QAction *>(action)->trigger();
         window.reset();
         QVERIFY2(settingsUntouched(contents) != accept,
-                 qPrintable("BaseAddress=" + stored + ": " + settingsContents()));
+                 qPrintable("BaseAddress=" + stored + ": " + readSettingsFile()));
     }
 }
 

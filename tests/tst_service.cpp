@@ -4,6 +4,7 @@
 // eight modules whose broker never answers.
 #include "loopback.h"
 #include "notifysocket.h"
+#include "settingsfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -70,10 +71,7 @@ void TestService::cleanup()
 void TestService::start(const QByteArray &settings, const QProcessEnvironment &extra)
 {
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(settings);
-    file.close();
+    QVERIFY(writeSettingsFile(ini, settings));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));

@@ -27,12 +27,6 @@ void writeSettings(const QByteArray &contents)
     QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
-QByteArray settingsContents()
-{
-    QFile file(settingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The debug lines written while the last window was constructed.
 QStringList debugLines;
 
@@ -144,7 +138,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     QFETCH(QStringList, checked);
 
     writeSettings("[General]\nBaseAddress=0xDD00\n" + options);
-    const QByteArray before = settingsContents();
+    const QByteArray before = readSettingsFile();
     construct();
     for (const QString &name : checked)
         QVERIFY2(window->findChild<QRadioButton *>(name)->isChecked(), qPrintable(name));
@@ -157,7 +151,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     window->findChild<QRadioButton *>("chk_U_1V")->click();
     QVERIFY(!Access::session(*window)->selection().fineVoltage);
     window.reset();
-    QCOMPARE(settingsContents(), before);
+    QCOMPARE(readSettingsFile(), before);
 }
 
 // The format of the title goes through the translation call; the name and the version do not.
