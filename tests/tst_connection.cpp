@@ -172,9 +172,8 @@ void TestConnection::reconnectShowsStatusTextsInOrder_data()
     QTest::addColumn<QString>("storedAddress");
     QTest::addColumn<QString>("addressText");
 
-    QTest::newRow("default") << QString() << "dd00";
-    QTest::newRow("0x100") << "0x100"
-                           << "0100";
+    QTest::newRow("default") << QString() << QStringLiteral("dd00");
+    QTest::newRow("0x100") << QStringLiteral("0x100") << QStringLiteral("0100");
 }
 
 void TestConnection::reconnectShowsStatusTextsInOrder()
@@ -380,10 +379,9 @@ void TestConnection::cancelledAddressChangesNothing()
 void TestConnection::addressChangeMarksReadingsStale_data()
 {
     QTest::addColumn<QString>("chosen");
-    QTest::addColumn<bool>("stale");
 
-    QTest::newRow("another address") << "0xC000" << true;
-    QTest::newRow("the same address") << "0xDD00" << true;
+    QTest::newRow("another address") << "0xC000";
+    QTest::newRow("the same address") << "0xDD00";
 }
 
 // The dialog stops the poll: the readings are stale from then until the first complete tick at
@@ -391,15 +389,14 @@ void TestConnection::addressChangeMarksReadingsStale_data()
 void TestConnection::addressChangeMarksReadingsStale()
 {
     QFETCH(QString, chosen);
-    QFETCH(bool, stale);
 
     window.reset(new BrelkControl);
     QTRY_VERIFY(message().startsWith("Module serial number"));
     QSignalSpy staleSignals(window.get(), &BrelkControl::readingsStale);
     DialogDriver::acceptItem(chosen);
     trigger("actionModule_Address");
-    QCOMPARE(fieldsStale(), stale);
-    QCOMPARE(staleSignals.size(), stale ? 1 : 0);
+    QVERIFY(fieldsStale());
+    QCOMPARE(staleSignals.size(), 1);
 
     QVERIFY(vmUsb->configure("BRELKSIM_BASE", chosen));
     Access::tick(*window);
