@@ -210,7 +210,7 @@ void TestConnection::switchBridgesBothWays()
     vmUsb->setRegister(0x30, 0x1234);
     Access::tick(*window);
     vmUsb->setRegister(0x30, 0);
-    QCOMPARE(Access::cache(*window).status2Latch, quint16(0x1234));
+    QCOMPARE(Access::session(*window)->eventLatch(), quint16(0x1234));
 
     MessageCapture debug;
     DialogDriver::acceptItem("CAEN V1718");
@@ -218,7 +218,7 @@ void TestConnection::switchBridgesBothWays()
     QCOMPARE(storedValue("VmeController"), QString("V1718"));
     QCOMPARE(Access::controller(*window)->name(), QString("CAEN V1718"));
     QVERIFY(debug.lines().contains("Connected to VME controller \"CAEN V1718\""));
-    QCOMPARE(Access::cache(*window).status2Latch, quint16(0));
+    QCOMPARE(Access::session(*window)->eventLatch(), quint16(0));
     QVERIFY(Access::timer(*window)->isActive());
     v1718->clearLog();
     QTRY_VERIFY(!v1718->cycles().isEmpty());
