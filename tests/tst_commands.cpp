@@ -31,25 +31,18 @@ private slots:
     void init();
     void cleanup();
 
-    void setVoltage_data();
-    void setVoltage();
+    void dialogWrites_data();
+    void dialogWrites();
     void setVoltageStartsAtPolledValue();
-    void rampSpeed_data();
-    void rampSpeed();
     void rampSpeedFollowsTheHeldSetVoltage_data();
     void rampSpeedFollowsTheHeldSetVoltage();
     void rampSpeedOnATrippedChannel();
     void failedWriteIsShown();
     void cancelWritesNothing_data();
     void cancelWritesNothing();
-    void softLimitI_data();
-    void softLimitI();
     void softLimitIStartsAtPolledValue();
-    void softLimitI2_data();
-    void softLimitI2();
     void secondRangeButtonsFollowSelection();
     void pollRunsWhileDialogIsOpen();
-    void voltageRoundTrip();
 
 private:
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
@@ -62,7 +55,7 @@ private:
 
 void TestCommands::initTestCase()
 {
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
     sim.reset(new SimControl("libxxusb"));
     QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
 }
@@ -88,49 +81,107 @@ QVector<Write> TestCommands::writes()
     return sim->writes();
 }
 
-// The dialog's maximum is the channel's ceiling (VsetMaxA, VsetMaxB) where it has one below the
-// module's 6000 V, and the button's tooltip names it.
-void TestCommands::setVoltage_data()
+// Each command's dialog as the operator meets it, and the exact writes of the value entered. The
+// set voltage's maximum is the channel's ceiling (VsetMaxA, VsetMaxB) where it has one below the
+// module's 6000 V, and the button's tooltip names it; the current limits' range and decimals
+// follow the resolution; a ramp speed re-sends the set voltage read back from the module at the
+// command, not one taken from a tick.
+void TestCommands::dialogWrites_data()
 {
     QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("radio");  // a resolution to select first
+    QTest::addColumn<int>("polledVset"); // written to the module's Vset and ticked; -1: no tick
     QTest::addColumn<QString>("button");
     QTest::addColumn<double>("entered");
     QTest::addColumn<QString>("label");
+    QTest::addColumn<double>("minimum");
     QTest::addColumn<double>("maximum");
+    QTest::addColumn<int>("decimals");
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QVector<Write>>("expected");
+    QTest::addColumn<QStringList>("debugLines");
 
-    const QString labelA = "Input a Set Voltage (0...6000 V) for Channel A";
-    const QString labelB = "Input a Set Voltage (0...6000 V) for Channel B";
-    QTest::newRow("A 1234.5") << QByteArray() << "btnSetVset_A" << 1234.5 << labelA << 6000.0
-                              << QString() << QVector<Write>{{0xDD34, 1234}};
-    QTest::newRow("B 6000") << QByteArray() << "btnSetVset_B" << 6000.0 << labelB << 6000.0
-                            << QString() << QVector<Write>{{0xDD38, 6000}};
+    const QString vset = "Input a Set Voltage (0...%1 V) for Channel %2";
+    const QString ramp = "Input a Voltage Ramp Speed (2...255 V/s) for Channel %1";
+    const QString limit = "Input a Software current limit (0...%1) for Channel %2";
+    const QString limit2 =
+        "Input a Software current limit second range (0...%1 uA) for Channel %2:";
+    const QByteArray none;
+    QTest::newRow("Vset A 1234.5")
+        << none << QString() << -1 << "btnSetVset_A" << 1234.5 << vset.arg("6000", "A") << 0.0
+        << 6000.0 << 1 << QString() << QVector<Write>{{0xDD34, 1234}} << QStringList();
+    QTest::newRow("Vset B 6000") << none << QString() << -1 << "btnSetVset_B" << 6000.0
+                                 << vset.arg("6000", "B") << 0.0 << 6000.0 << 1 << QString()
+                                 << QVector<Write>{{0xDD38, 6000}} << QStringList();
     const QByteArray ceilingA("VsetMaxA=1500\n");
-    QTest::newRow("A under VsetMaxA: 1600 is held at the ceiling")
-        << ceilingA << "btnSetVset_A" << 1600.0 << "Input a Set Voltage (0...1500 V) for Channel A"
-        << 1500.0 << "Highest set voltage: 1500 V (VsetMaxA)" << QVector<Write>{{0xDD34, 1500}};
-    QTest::newRow("B beside VsetMaxA: 6000")
-        << ceilingA << "btnSetVset_B" << 6000.0 << labelB << 6000.0 << QString()
-        << QVector<Write>{{0xDD38, 6000}};
-    QTest::newRow("B under a ceiling of a fraction, to the dialog's step below")
-        << QByteArray("VsetMaxB=800.55\n") << "btnSetVset_B" << 900.0
-        << "Input a Set Voltage (0...800.5 V) for Channel B" << 800.5
-        << "Highest set voltage: 800.55 V (VsetMaxB)" << QVector<Write>{{0xDD38, 800}};
-    QTest::newRow("A under a ceiling above the module's 6000 V")
-        << QByteArray("VsetMaxA=8000\n") << "btnSetVset_A" << 6000.0 << labelA << 6000.0
-        << QString() << QVector<Write>{{0xDD34, 6000}};
+    QTest::newRow("Vset A under VsetMaxA: 1600 is held at the ceiling")
+        << ceilingA << QString() << -1 << "btnSetVset_A" << 1600.0 << vset.arg("1500", "A") << 0.0
+        << 1500.0 << 1 << "Highest set voltage: 1500 V (VsetMaxA)" << QVector<Write>{{0xDD34, 1500}}
+        << QStringList();
+    QTest::newRow("Vset B beside VsetMaxA: 6000")
+        << ceilingA << QString() << -1 << "btnSetVset_B" << 6000.0 << vset.arg("6000", "B") << 0.0
+        << 6000.0 << 1 << QString() << QVector<Write>{{0xDD38, 6000}} << QStringList();
+    QTest::newRow("Vset B under a ceiling of a fraction, to the dialog's step below")
+        << QByteArray("VsetMaxB=800.55\n") << QString() << -1 << "btnSetVset_B" << 900.0
+        << vset.arg("800.5", "B") << 0.0 << 800.5 << 1 << "Highest set voltage: 800.55 V (VsetMaxB)"
+        << QVector<Write>{{0xDD38, 800}} << QStringList();
+    QTest::newRow("Vset A under a ceiling above the module's 6000 V")
+        << QByteArray("VsetMaxA=8000\n") << QString() << -1 << "btnSetVset_A" << 6000.0
+        << vset.arg("6000", "A") << 0.0 << 6000.0 << 1 << QString()
+        << QVector<Write>{{0xDD34, 6000}} << QStringList();
+    QTest::newRow("Ramp B 50 at 800 V")
+        << none << QString() << 800 << "btnSetRamp_B" << 50.0 << ramp.arg("B") << 2.0 << 255.0 << 1
+        << QString() << QVector<Write>{{0xDD10, 50}, {0xDD38, 800}} << QStringList();
+    QTest::newRow("Ramp A before the first tick")
+        << none << QString() << -1 << "btnSetRamp_A" << 7.5 << ramp.arg("A") << 2.0 << 255.0 << 1
+        << QString() << QVector<Write>{{0xDD0C, 7}, {0xDD34, 1000}} << QStringList();
+    QTest::newRow("Limit I 1 uA, A 1.5 mA")
+        << none << "chk_I_1uA" << -1 << "btnSetSoftLimitI_A" << 1.5 << limit.arg("6 mA", "A") << 0.0
+        << 6.0 << 1 << QString() << QVector<Write>{{0xDD44, 1500}}
+        << QStringList{"Current Limit channel 0 = 1500"};
+    QTest::newRow("Limit I 100 nA, B 250 uA")
+        << none << "chk_I_100nA" << -1 << "btnSetSoftLimitI_B" << 250.0 << limit.arg("6000 uA", "B")
+        << 0.0 << 6000.0 << 1 << QString() << QVector<Write>{{0xDD48, 2500}}
+        << QStringList{"Current Limit channel 1 = 2500"};
+    QTest::newRow("Limit I 10 nA, A 0.3 uA")
+        << none << "chk_I_10nA" << -1 << "btnSetSoftLimitI_A" << 0.3 << limit.arg("655.3 uA", "A")
+        << 0.0 << 655.3 << 1 << QString() << QVector<Write>{{0xDD44, 30}}
+        << QStringList{"Current Limit channel 0 = 30"};
+    QTest::newRow("Limit I 1 nA, B 0.5 uA")
+        << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_B" << 0.5 << limit.arg("65.5 uA", "B")
+        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD48, 500}}
+        << QStringList{"Current Limit channel 1 = 500"};
+    QTest::newRow("Limit I 1 nA, entry above the register is held at its end")
+        << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_A" << 6000.0 << limit.arg("65.5 uA", "A")
+        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD44, 65500}}
+        << QStringList{"Current Limit channel 0 = 65500"};
+    QTest::newRow("Limit I2 1 nA, A 12.3")
+        << none << "chk_I2_1nA" << -1 << "btnSetSoftLimitI2_A" << 12.3 << limit2.arg("65.5", "A")
+        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD46, 12300}}
+        << QStringList{"Limit I2 A =  12300"};
+    QTest::newRow("Limit I2 100 pA, B 3.2")
+        << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_B" << 3.2 << limit2.arg("6.55", "B")
+        << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD4A, 32000}} << QStringList();
+    QTest::newRow("Limit I2 100 pA, A 0.3")
+        << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_A" << 0.3 << limit2.arg("6.55", "A")
+        << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD46, 3000}}
+        << QStringList{"Limit I2 A =  3000"};
 }
 
-void TestCommands::setVoltage()
+void TestCommands::dialogWrites()
 {
     QFETCH(QByteArray, settings);
+    QFETCH(QString, radio);
+    QFETCH(int, polledVset);
     QFETCH(QString, button);
     QFETCH(double, entered);
     QFETCH(QString, label);
+    QFETCH(double, minimum);
     QFETCH(double, maximum);
+    QFETCH(int, decimals);
     QFETCH(QString, toolTip);
     QFETCH(QVector<Write>, expected);
+    QFETCH(QStringList, debugLines);
 
     if (!settings.isEmpty()) {
         QVERIFY(writeSettingsFile(settingsPath(), settings));
@@ -138,21 +189,30 @@ void TestCommands::setVoltage()
         window.reset();
         window.reset(new BrelkControl);
         Access::timer(*window)->stop();
-        sim->clearLog();
     }
+    if (!radio.isEmpty())
+        click(radio.toLatin1());
+    if (polledVset >= 0) {
+        sim->setRegister(button.endsWith('A') ? 0x04 : 0x08, quint16(polledVset));
+        Access::tick(*window);
+    }
+    sim->clearLog();
     QCOMPARE(window->findChild<QPushButton *>(button)->toolTip(), toolTip);
+    MessageCapture debug;
     SeenDialog seen;
     DialogDriver::acceptDouble(entered, &seen);
     click(button.toLatin1());
     QVERIFY(seen.shown);
     QCOMPARE(seen.title, QString("pavex BRELK Control"));
     QCOMPARE(seen.label, label);
-    QCOMPARE(seen.minimum, 0.0);
+    QCOMPARE(seen.minimum, minimum);
     QCOMPARE(seen.maximum, maximum);
-    QCOMPARE(seen.decimals, 1);
+    QCOMPARE(seen.decimals, decimals);
     QCOMPARE(seen.parent, window.get());
     QCOMPARE(writes(), expected);
-    QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
+    QCOMPARE(debug.lines(), debugLines);
+    if (button.startsWith(QLatin1String("btnSetVset")))
+        QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
 }
 
 void TestCommands::setVoltageStartsAtPolledValue()
@@ -167,47 +227,6 @@ void TestCommands::setVoltageStartsAtPolledValue()
     DialogDriver::reject(&seen);
     click("btnSetVset_B");
     QCOMPARE(seen.value, 1500.0);
-}
-
-void TestCommands::rampSpeed_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("polledVset");
-    QTest::addColumn<double>("entered");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QVector<Write>>("expected");
-
-    const QString labelA = "Input a Voltage Ramp Speed (2...255 V/s) for Channel A";
-    const QString labelB = "Input a Voltage Ramp Speed (2...255 V/s) for Channel B";
-    QTest::newRow("B 50 at 800 V")
-        << "btnSetRamp_B" << 800 << 50.0 << labelB << QVector<Write>{{0xDD10, 50}, {0xDD38, 800}};
-    // The set voltage is read back from the module at the command, not taken from a tick.
-    QTest::newRow("A before the first tick")
-        << "btnSetRamp_A" << -1 << 7.5 << labelA << QVector<Write>{{0xDD0C, 7}, {0xDD34, 1000}};
-}
-
-void TestCommands::rampSpeed()
-{
-    QFETCH(QString, button);
-    QFETCH(int, polledVset);
-    QFETCH(double, entered);
-    QFETCH(QString, label);
-    QFETCH(QVector<Write>, expected);
-
-    if (polledVset >= 0) {
-        sim->setRegister(button.endsWith('A') ? 0x04 : 0x08, quint16(polledVset));
-        Access::tick(*window);
-        sim->clearLog();
-    }
-    SeenDialog seen;
-    DialogDriver::acceptDouble(entered, &seen);
-    click(button.toLatin1());
-    QCOMPARE(seen.label, label);
-    QCOMPARE(seen.title, QString("pavex BRELK Control"));
-    QCOMPARE(seen.minimum, 2.0);
-    QCOMPARE(seen.maximum, 255.0);
-    QCOMPARE(seen.decimals, 1);
-    QCOMPARE(writes(), expected);
 }
 
 // The set voltage a ramp speed re-sends is the one the module holds when it is written: a set
@@ -313,66 +332,6 @@ void TestCommands::cancelWritesNothing()
     QCOMPARE(debug.lines(), QStringList());
 }
 
-void TestCommands::softLimitI_data()
-{
-    QTest::addColumn<QString>("resolution");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<double>("entered");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<double>("maximum");
-    QTest::addColumn<QVector<Write>>("expected");
-    QTest::addColumn<QString>("debugLine");
-
-    QTest::newRow("1 uA, A 1.5 mA")
-        << "chk_I_1uA"
-        << "btnSetSoftLimitI_A" << 1.5 << "Input a Software current limit (0...6 mA) for Channel A"
-        << 6.0 << QVector<Write>{{0xDD44, 1500}} << "Current Limit channel 0 = 1500";
-    QTest::newRow("100 nA, B 250 uA")
-        << "chk_I_100nA"
-        << "btnSetSoftLimitI_B" << 250.0
-        << "Input a Software current limit (0...6000 uA) for Channel B" << 6000.0
-        << QVector<Write>{{0xDD48, 2500}} << "Current Limit channel 1 = 2500";
-    QTest::newRow("10 nA, A 0.3 uA")
-        << "chk_I_10nA"
-        << "btnSetSoftLimitI_A" << 0.3
-        << "Input a Software current limit (0...655.3 uA) for Channel A" << 655.3
-        << QVector<Write>{{0xDD44, 30}} << "Current Limit channel 0 = 30";
-    QTest::newRow("1 nA, B 0.5 uA")
-        << "chk_I_1nA"
-        << "btnSetSoftLimitI_B" << 0.5
-        << "Input a Software current limit (0...65.5 uA) for Channel B" << 65.5
-        << QVector<Write>{{0xDD48, 500}} << "Current Limit channel 1 = 500";
-    QTest::newRow("1 nA, entry above the register is held at its end")
-        << "chk_I_1nA"
-        << "btnSetSoftLimitI_A" << 6000.0
-        << "Input a Software current limit (0...65.5 uA) for Channel A" << 65.5
-        << QVector<Write>{{0xDD44, 65500}} << "Current Limit channel 0 = 65500";
-}
-
-void TestCommands::softLimitI()
-{
-    QFETCH(QString, resolution);
-    QFETCH(QString, button);
-    QFETCH(double, entered);
-    QFETCH(QString, label);
-    QFETCH(double, maximum);
-    QFETCH(QVector<Write>, expected);
-    QFETCH(QString, debugLine);
-
-    click(resolution.toLatin1());
-    MessageCapture debug;
-    SeenDialog seen;
-    DialogDriver::acceptDouble(entered, &seen);
-    click(button.toLatin1());
-    QCOMPARE(seen.title, QString("pavex BRELK Control"));
-    QCOMPARE(seen.label, label);
-    QCOMPARE(seen.minimum, 0.0);
-    QCOMPARE(seen.maximum, maximum);
-    QCOMPARE(seen.decimals, 1);
-    QCOMPARE(writes(), expected);
-    QCOMPARE(debug.lines(), QStringList{debugLine});
-}
-
 void TestCommands::softLimitIStartsAtPolledValue()
 {
     sim->setRegister(0x44, 2500);
@@ -393,53 +352,6 @@ void TestCommands::softLimitIStartsAtPolledValue()
     });
     click("btnSetSoftLimitI_A");
     QCOMPARE(writes(), (QVector<Write>{{0xDD44, 1200}}));
-}
-
-void TestCommands::softLimitI2_data()
-{
-    QTest::addColumn<QString>("range");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<double>("entered");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<QVector<Write>>("expected");
-    QTest::addColumn<QStringList>("debugLines");
-
-    const QString labelA = "Input a Software current limit second range (0...%1 uA) for Channel A:";
-    const QString labelB = "Input a Software current limit second range (0...%1 uA) for Channel B:";
-    QTest::newRow("1 nA, A 12.3") << "chk_I2_1nA"
-                                  << "btnSetSoftLimitI2_A" << 12.3 << labelA.arg("65.5") << 1
-                                  << QVector<Write>{{0xDD46, 12300}}
-                                  << QStringList{"Limit I2 A =  12300"};
-    QTest::newRow("100 pA, B 3.2") << "chk_I2_100pA"
-                                   << "btnSetSoftLimitI2_B" << 3.2 << labelB.arg("6.55") << 2
-                                   << QVector<Write>{{0xDD4A, 32000}} << QStringList{};
-    QTest::newRow("100 pA, A 0.3")
-        << "chk_I2_100pA"
-        << "btnSetSoftLimitI2_A" << 0.3 << labelA.arg("6.55") << 2 << QVector<Write>{{0xDD46, 3000}}
-        << QStringList{"Limit I2 A =  3000"};
-}
-
-void TestCommands::softLimitI2()
-{
-    QFETCH(QString, range);
-    QFETCH(QString, button);
-    QFETCH(double, entered);
-    QFETCH(QString, label);
-    QFETCH(int, decimals);
-    QFETCH(QVector<Write>, expected);
-    QFETCH(QStringList, debugLines);
-
-    click(range.toLatin1());
-    MessageCapture debug;
-    SeenDialog seen;
-    DialogDriver::acceptDouble(entered, &seen);
-    click(button.toLatin1());
-    QCOMPARE(seen.title, QString("pavex BRELK Control"));
-    QCOMPARE(seen.label, label);
-    QCOMPARE(seen.decimals, decimals);
-    QCOMPARE(writes(), expected);
-    QCOMPARE(debug.lines(), debugLines);
 }
 
 void TestCommands::secondRangeButtonsFollowSelection()
@@ -484,22 +396,6 @@ void TestCommands::pollRunsWhileDialogIsOpen()
     click("btnSetVset_A");
     QVERIFY2(readsWhileOpen >= 2 * 17, qPrintable(QString::number(readsWhileOpen)));
     QCOMPARE(writes().size(), 0);
-}
-
-void TestCommands::voltageRoundTrip()
-{
-    Access::tick(*window);
-    DialogDriver::acceptDouble(1500);
-    click("btnSetVset_A");
-    sim->advance(100);
-    Access::tick(*window);
-    QCOMPARE(field("txtVset_A"), QString("1500 V"));
-    QCOMPARE(field("txtStatus_A"), QString("Ramp up"));
-
-    sim->advance(120000);
-    Access::tick(*window);
-    QCOMPARE(field("txtStatus_A"), QString("Stable"));
-    QCOMPARE(field("txtVmeas_A"), QString("1500 V"));
 }
 
 QTEST_MAIN(TestCommands)

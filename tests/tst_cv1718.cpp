@@ -2,6 +2,7 @@
 // library that is missing or incomplete. Which of these the program tests depends on the library
 // search path it was started with, named in BRELK_LIBRARY_SETUP.
 #include "backendexpectations.h"
+#include "backendwithoutlibrary.h"
 #include "cv1718.h"
 #include "messagecapture.h"
 #include "simcontrol.h"
@@ -192,80 +193,6 @@ private:
     SimControl sim{libraryName};
 };
 
-// No library on the search path, or one that lacks an entry point: the backend exists but
-// attempts nothing.
-class TestCV1718WithoutLibrary : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit TestCV1718WithoutLibrary(bool incomplete) : incomplete(incomplete) {}
-
-private slots:
-    void initTestCase()
-    {
-        if (!incomplete && QLibrary(libraryName).load())
-            QSKIP("A CAEN library is installed on this machine");
-        QCOMPARE(sim.isLoaded(), incomplete);
-    }
-
-    void debugLinesAndErrorText()
-    {
-        QLibrary probe(libraryName);
-        QStringList expectedLines;
-        QString expectedError;
-        if (incomplete) {
-            QVERIFY(probe.load());
-            expectedLines = expectedLoadingLines(probe);
-            expectedError = QStringLiteral("Error while loading shared library 'CAENVMElib'!");
-        } else {
-            // The Linux file name is tried too, but the first name's failure is reported.
-            QVERIFY(!probe.load());
-            expectedError = probe.errorString();
-            expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
-        }
-        MessageCapture debug;
-        CV1718 controller;
-        QCOMPARE(debug.lines(), expectedLines);
-        QCOMPARE(controller.errorString(), expectedError);
-    }
-
-    void openAndCloseFail()
-    {
-        CV1718 controller;
-        const QString error = controller.errorString();
-        QVERIFY(!controller.open(0));
-        QVERIFY(!controller.close());
-        QCOMPARE(controller.errorString(), error);
-        QCOMPARE(controller.name(), QStringLiteral("CAEN V1718"));
-        QCOMPARE(controller.infoString(), QStringLiteral("Not connected to CAEN VME library!"));
-    }
-
-    void operationsReportGenericError()
-    {
-        sim.reset();
-        CV1718 controller;
-        int readStatus = 0;
-        int writeStatus = 0;
-        int resetStatus = 0;
-        QCOMPARE(controller.read16(base + 0x3C, am, &readStatus), quint16(0xFFFF));
-        controller.write16(base + 0x34, am, 100, &writeStatus);
-        controller.systemReset(&resetStatus);
-        QCOMPARE(readStatus, -3);
-        QCOMPARE(writeStatus, -3);
-        QCOMPARE(resetStatus, -3);
-
-        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0xFFFF));
-        controller.write16(base + 0x34, am, 100);
-        controller.systemReset();
-        QVERIFY(sim.cycles().isEmpty());
-    }
-
-private:
-    bool incomplete;
-    SimControl sim{libraryName};
-};
-
 // Only the file name CAEN's Linux installation uses is on the search path.
 class TestCV1718LinuxFileName : public QObject
 {
@@ -289,12 +216,26 @@ private slots:
     }
 };
 
+CVmeController *makeController()
+{
+    return new CV1718;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const BackendFacts facts{libraryName,
+                             makeController,
+                             expectedLoadingLines,
+                             QStringLiteral("CAEN V1718"),
+                             QStringLiteral("Not connected to CAEN VME library!"),
+                             false,
+                             -3,
+                             0xFFFF,
+                             true};
     const QByteArray setup = qgetenv("BRELK_LIBRARY_SETUP");
     if (setup == "absent" || setup == "incomplete") {
-        TestCV1718WithoutLibrary test(setup == "incomplete");
+        BackendWithoutLibrary test(facts, setup == "incomplete");
         return QTest::qExec(&test, argc, argv);
     }
     if (setup == "fallback") {

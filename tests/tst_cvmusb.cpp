@@ -2,6 +2,7 @@
 // a library that is missing or incomplete. Which of these the program tests depends on the
 // library search path it was started with, named in BRELK_LIBRARY_SETUP.
 #include "backendexpectations.h"
+#include "backendwithoutlibrary.h"
 #include "cv1718.h"
 #include "cvmusb.h"
 #include "messagecapture.h"
@@ -218,78 +219,6 @@ private:
     SimControl sim{libraryName};
 };
 
-// No library on the search path, or one that lacks an entry point: the backend exists but
-// attempts nothing.
-class TestCVmUsbWithoutLibrary : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit TestCVmUsbWithoutLibrary(bool incomplete) : incomplete(incomplete) {}
-
-private slots:
-    void initTestCase()
-    {
-        if (!incomplete && QLibrary(libraryName).load())
-            QSKIP("An xxusb library is installed on this machine");
-        QCOMPARE(sim.isLoaded(), incomplete);
-    }
-
-    void debugLinesAndErrorText()
-    {
-        QLibrary probe(libraryName);
-        QStringList expectedLines;
-        QString expectedError;
-        if (incomplete) {
-            QVERIFY(probe.load());
-            expectedLines = expectedLoadingLines(probe);
-            expectedError = QStringLiteral("Error while loading shared library 'libxxusb'!");
-        } else {
-            QVERIFY(!probe.load());
-            expectedError = probe.errorString();
-            expectedLines << QLatin1Char('"') + expectedError + QLatin1Char('"');
-        }
-        MessageCapture debug;
-        CVmUsb controller;
-        QCOMPARE(debug.lines(), expectedLines);
-        QCOMPARE(controller.errorString(), expectedError);
-    }
-
-    void openFailsAndCloseSucceeds()
-    {
-        CVmUsb controller;
-        const QString error = controller.errorString();
-        QVERIFY(!controller.open(0));
-        QVERIFY(controller.close());
-        QCOMPARE(controller.errorString(), error);
-        QCOMPARE(controller.name(), QStringLiteral("Wiener VM-USB"));
-        QCOMPARE(controller.infoString(), QStringLiteral("Not connected to Wiener XXUSB library!"));
-    }
-
-    void operationsAttemptNothing()
-    {
-        sim.reset();
-        CVmUsb controller;
-        int readStatus = 0;
-        int writeStatus = 0;
-        int resetStatus = 12345;
-        QCOMPARE(controller.read16(base + 0x3C, am, &readStatus), quint16(0));
-        controller.write16(base + 0x34, am, 100, &writeStatus);
-        controller.systemReset(&resetStatus);
-        QCOMPARE(readStatus, -1);
-        QCOMPARE(writeStatus, -1);
-        QCOMPARE(resetStatus, 12345);
-
-        QCOMPARE(controller.read16(base + 0x3C, am), quint16(0));
-        controller.write16(base + 0x34, am, 100);
-        QVERIFY(sim.cycles().isEmpty());
-    }
-
-private:
-    bool incomplete;
-    SimControl sim{libraryName};
-};
-
 // Runs before anything in this process holds a stand-in: both backends must give up a library
 // that lacks an entry point at once, not keep it mapped until they are destroyed.
 class TestIncompleteLibraryGivenUp : public QObject
@@ -310,9 +239,23 @@ private slots:
     }
 };
 
+CVmeController *makeController()
+{
+    return new CVmUsb;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const BackendFacts facts{libraryName,
+                             makeController,
+                             expectedLoadingLines,
+                             QStringLiteral("Wiener VM-USB"),
+                             QStringLiteral("Not connected to Wiener XXUSB library!"),
+                             true,
+                             -1,
+                             0,
+                             false};
     const QByteArray setup = qgetenv("BRELK_LIBRARY_SETUP");
     if (setup == "incomplete") {
         TestIncompleteLibraryGivenUp givenUp;
@@ -320,7 +263,7 @@ int main(int argc, char *argv[])
             return failures;
     }
     if (setup == "absent" || setup == "incomplete") {
-        TestCVmUsbWithoutLibrary test(setup == "incomplete");
+        BackendWithoutLibrary test(facts, setup == "incomplete");
         return QTest::qExec(&test, argc, argv);
     }
     TestCVmUsb test;

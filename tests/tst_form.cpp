@@ -2,6 +2,7 @@
 // its name, class, parent, place in its layout, text and state, the keyboard focus order, the
 // menus, and the three independent groups of resolution radio buttons.
 #include "brelkcontroltestaccess.h"
+#include "settingsfile.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -210,7 +211,6 @@ private slots:
     void windowParts();
     void menus_data();
     void menus();
-    void statusBarBeforeFirstTick();
     void radioGroupsAreIndependent_data();
     void radioGroupsAreIndependent();
     void textsComeFromTheTranslator_data();
@@ -228,7 +228,7 @@ void TestForm::initTestCase()
     // The window connects at construction; the simulated bridge keeps that quiet.
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
     // The connection's debug lines would drown the results of some three hundred rows.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
@@ -407,35 +407,17 @@ void TestForm::objectTree()
 void TestForm::noOtherNamedObjects()
 {
     QCOMPARE(window->objectName(), QStringLiteral("BrelkControl"));
-    const QStringList table = formObjectNames() + QStringList{"menuTools",
-                                                              "actionHistory",
-                                                              "historyWindow",
-                                                              "historyPlot",
-                                                              "historySpan60",
-                                                              "historySpan600",
-                                                              "historySpan3600",
-                                                              "historySpan28800",
-                                                              "historySpan86400",
-                                                              "historyLive",
-                                                              "historyLogCurrent",
-                                                              "historySaveImage",
-                                                              "historyExportCsv",
-                                                              "historyPointer",
-                                                              "historyExportStatus",
-                                                              "historyExportProgress",
-                                                              "actionLogToFile",
-                                                              "actionSaveSetPoints",
-                                                              "actionRestoreSetPoints",
-                                                              "actionMqttPublishing",
-                                                              "actionRemoteCommands",
-                                                              "lblRemoteCommand",
-                                                              "lblCommand",
-                                                              "actionOverview",
-                                                              "actionModules",
-                                                              "overviewWindow",
-                                                              "overviewTable",
-                                                              "btnRampDownAll",
-                                                              "lblGroupStates"};
+    // The objects the window adds to the form in code.
+    const QStringList table =
+        formObjectNames() +
+        QStringLiteral(
+            "menuTools actionHistory historyWindow historyPlot historySpan60 historySpan600 "
+            "historySpan3600 historySpan28800 historySpan86400 historyLive historyLogCurrent "
+            "historySaveImage historyExportCsv historyPointer historyExportStatus "
+            "historyExportProgress actionLogToFile actionSaveSetPoints actionRestoreSetPoints "
+            "actionMqttPublishing actionRemoteCommands lblRemoteCommand lblCommand actionOverview "
+            "actionModules overviewWindow overviewTable btnRampDownAll lblGroupStates")
+            .split(QLatin1Char(' '));
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
     for (QObject *o : all) {
@@ -540,14 +522,6 @@ void TestForm::menus()
             seen << action->objectName();
     }
     QCOMPARE(seen, entries);
-}
-
-// Until the first tick shows the module's serial number, the status bar holds the last message of
-// the connection.
-void TestForm::statusBarBeforeFirstTick()
-{
-    QCOMPARE(window->statusBar()->currentMessage(),
-             QStringLiteral("Connecting to HV device at VME address dd00..."));
 }
 
 void TestForm::radioGroupsAreIndependent_data()

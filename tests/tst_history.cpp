@@ -6,6 +6,7 @@
 #include "dialogdriver.h"
 #include "fakecontroller.h"
 #include "historywindow.h"
+#include "settingsfile.h"
 #include "traceplot.h"
 
 #include <QAction>
@@ -97,7 +98,7 @@ void TestHistory::initTestCase()
 {
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
 }
 
 void TestHistory::init()

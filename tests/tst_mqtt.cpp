@@ -9,8 +9,10 @@
 // address and in a frozen service, another program under the same prefix, a retained command, and
 // TLS with the broker's CA and host name checked, with the check that fails named.
 #include "brelkcontroltestaccess.h"
+#include "broker.h"
 #include "csvformat.h"
 #include "dialogdriver.h"
+#include "loopback.h"
 #include "messagecapture.h"
 #include "mqttcontrol.h"
 #include "mqttpublisher.h"
@@ -21,27 +23,19 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSysInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +43,7 @@
 
 using Access = BrelkControlTestAccess;
 using namespace Brelk;
+using Writes = QVector<SimControl::Write>;
 
 namespace {
 
@@ -59,62 +54,10 @@ void writeFile(const QString &path, const QByteArray &contents)
     QVERIFY(writeSettingsFile(path, contents));
 }
 
-// A TCP socket on 127.0.0.1 listening with the given backlog; port 0 picks a free one.
-int listenOnLoopback(quint16 *port, int backlog)
+QByteArray settingsFor(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(*port);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(fd, backlog) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return fd;
+    return "MqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(port) + "\n";
 }
-
-quint16 freePort()
-{
-    quint16 port = 0;
-    const int fd = listenOnLoopback(&port, 1);
-    ::close(fd);
-    return port;
-}
-
-bool connectToLoopback(int fd, quint16 port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-}
-
-// A listener whose one-place queue is full drops further connection requests, so a connect to
-// it waits for minutes.
-struct HungListener
-{
-    HungListener()
-    {
-        listener = listenOnLoopback(&port, 0);
-        filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        filled = listener >= 0 && connectToLoopback(filler, port);
-    }
-    ~HungListener()
-    {
-        ::close(filler);
-        ::close(listener);
-    }
-    quint16 port = 0;
-    int listener = -1;
-    int filler = -1;
-    bool filled = false;
-};
 
 // Threads of this process named after the publisher's client thread.
 int mqttThreads()
@@ -144,225 +87,6 @@ public:
                receivers(SIGNAL(answerMessage(QString, QByteArray)));
     }
 };
-
-// Debian's broker with a configuration written here: one listener on 127.0.0.1, nothing kept
-// on disk, optionally a password file.
-class Broker
-{
-public:
-    explicit Broker(quint16 port) : port(port) {}
-    ~Broker() { stop(); }
-
-    bool start()
-    {
-        return launch("listener " + QByteArray::number(port) +
-                      " 127.0.0.1\npersistence false\nallow_anonymous true\n");
-    }
-
-    // Users (name, password) in a password file made by mosquitto_passwd, an access-control
-    // list, and further options of the listener (TLS).
-    bool startGuarded(const QList<QPair<QString, QString>> &users, const QByteArray &acl,
-                      const QByteArray &listenerOptions = QByteArray())
-    {
-        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ReadOther |
-                                              QFileDevice::ExeOther);
-        const QString passwords = dir.filePath(QStringLiteral("passwords"));
-        for (const auto &user : users) {
-            QStringList arguments{QStringLiteral("-b"), passwords, user.first, user.second};
-            if (user == users.first())
-                arguments.prepend(QStringLiteral("-c"));
-            if (QProcess::execute(QStringLiteral(BRELK_MOSQUITTO_PASSWD), arguments) != 0)
-                return false;
-        }
-        const QString aclFile = dir.filePath(QStringLiteral("acl"));
-        writeFile(aclFile, acl);
-        return launch("listener " + QByteArray::number(port) + " 127.0.0.1\n" + listenerOptions +
-                      "persistence false\nallow_anonymous false\npassword_file " +
-                      passwords.toUtf8() + "\nacl_file " + aclFile.toUtf8() + "\n");
-    }
-
-    QString filePath(const QString &name) const { return dir.filePath(name); }
-    QString path() const { return dir.path(); }
-
-    bool launch(const QByteArray &conf)
-    {
-        writeFile(dir.filePath(QStringLiteral("mosquitto.conf")), conf);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(BRELK_MOSQUITTO_BROKER),
-                      {QStringLiteral("-c"), dir.filePath(QStringLiteral("mosquitto.conf"))});
-        if (!process.waitForStarted(5000))
-            return false;
-        // Ready once it accepts a connection.
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 5000) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            const bool up = connectToLoopback(fd, port);
-            ::close(fd);
-            if (up)
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
-    }
-
-    // What the broker wrote so far: one line per connection, disconnection and will.
-    QByteArray log()
-    {
-        output += process.readAll();
-        return output;
-    }
-    // Waits up to `timeoutMs` for a line of the log that `pattern` matches.
-    bool waitForLog(const QRegularExpression &pattern, int timeoutMs)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        do {
-            if (pattern.match(QString::fromUtf8(log())).hasMatch())
-                return true;
-            QTest::qWait(20);
-        } while (waited.elapsed() < timeoutMs);
-        return false;
-    }
-
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-
-    const quint16 port;
-
-private:
-    QTemporaryDir dir;
-    QProcess process;
-    QByteArray output;
-};
-
-struct Message
-{
-    bool retained;
-    QString topic;
-    QByteArray payload;
-    QJsonObject json() const { return QJsonDocument::fromJson(payload).object(); }
-};
-
-// mosquitto_sub on the panel's topics, one line per message: retain flag, topic, payload.
-class Subscriber
-{
-public:
-    // `options`: further options of mosquitto_sub (credentials, TLS).
-    explicit Subscriber(quint16 port, const QString &prefix = QLatin1String(Prefix),
-                        const QStringList &options = QStringList())
-        : port(port), prefix(prefix)
-    {
-        process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
-                      QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                  QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
-                                  QStringLiteral("1"), QStringLiteral("-t"),
-                                  prefix + QStringLiteral("/#"), QStringLiteral("-F"),
-                                  QStringLiteral("%r %t %p")} +
-                          options);
-        process.waitForStarted(5000);
-    }
-    ~Subscriber()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-
-    QVector<Message> messages()
-    {
-        buffer += process.readAllStandardOutput();
-        int end;
-        while ((end = buffer.indexOf('\n')) >= 0) {
-            const QByteArray line = buffer.left(end);
-            buffer.remove(0, end + 1);
-            const int first = line.indexOf(' ');
-            const int second = line.indexOf(' ', first + 1);
-            received.append(Message{line.left(first) == "1",
-                                    QString::fromUtf8(line.mid(first + 1, second - first - 1)),
-                                    line.mid(second + 1)});
-        }
-        return received;
-    }
-
-    // The first message since `from` (an index into messages()) on `<prefix>/<topic>` that
-    // `accept` takes, waiting up to `timeoutMs`.
-    bool waitFor(const QString &topic, std::function<bool(const Message &)> accept, Message *found,
-                 int timeoutMs = 5000, int from = 0)
-    {
-        const QString full = prefix + QLatin1Char('/') + topic;
-        QElapsedTimer waited;
-        waited.start();
-        do {
-            const QVector<Message> all = messages();
-            for (int i = from; i < all.size(); ++i) {
-                if (all[i].topic == full && accept(all[i])) {
-                    *found = all[i];
-                    return true;
-                }
-            }
-            QTest::qWait(20);
-        } while (waited.elapsed() < timeoutMs);
-        return false;
-    }
-
-    // Sends `payload` (one command a line) with mosquitto_pub to `<prefix>/<channel>/set` and
-    // waits for the first answer on `<prefix>/<channel>/result` after it.
-    bool command(const QString &channel, const QByteArray &payload, Message *answer,
-                 const QStringList &options = QStringList());
-
-private:
-    quint16 port;
-    QString prefix;
-    QProcess process;
-    QByteArray buffer;
-    QVector<Message> received;
-};
-
-bool any(const Message &)
-{
-    return true;
-}
-
-// mosquitto_pub: each line of `payloads` one message on `<prefix>/<subtopic>`, QoS 1.
-// `options`: credentials, TLS, "-r" for a retained message.
-bool publishLines(quint16 port, const QString &subtopic, const QByteArray &payloads,
-                  const QStringList &options = QStringList(),
-                  const QString &prefix = QLatin1String(Prefix))
-{
-    QProcess client;
-    client.start(QStringLiteral(BRELK_MOSQUITTO_PUB),
-                 QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                             QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
-                             QStringLiteral("1"), QStringLiteral("-t"),
-                             prefix + QLatin1Char('/') + subtopic, QStringLiteral("-l")} +
-                     options);
-    if (!client.waitForStarted(5000))
-        return false;
-    client.write(payloads + '\n');
-    client.closeWriteChannel();
-    // The poll goes on meanwhile: a command is judged by the ticks just before it arrives.
-    QElapsedTimer waited;
-    waited.start();
-    while (client.state() != QProcess::NotRunning && waited.elapsed() < 10000)
-        QTest::qWait(5);
-    return client.state() == QProcess::NotRunning && client.exitStatus() == QProcess::NormalExit &&
-           client.exitCode() == 0;
-}
-
-bool Subscriber::command(const QString &channel, const QByteArray &payload, Message *answer,
-                         const QStringList &options)
-{
-    const int from = messages().size();
-    return publishLines(port, channel + QStringLiteral("/set"), payload, options, prefix) &&
-           waitFor(channel + QStringLiteral("/result"), any, answer, 5000, from);
-}
 
 QStringList credentials(const char *user)
 {
@@ -455,12 +179,14 @@ bool makeCertificates(const QString &dir)
     return made;
 }
 
-// The options of a TLS listener that presents `certificate` (a name of makeCertificates()).
-QByteArray tlsListener(const Broker &broker, const QString &certificate)
+// The options of a TLS listener that presents `certificate` (a name of makeCertificates() in
+// `dir`).
+QByteArray tlsListener(const QString &dir, const QString &certificate)
 {
-    return "cafile " + broker.filePath(QStringLiteral("ca.pem")).toUtf8() + "\ncertfile " +
-           broker.filePath(certificate + QStringLiteral(".pem")).toUtf8() + "\nkeyfile " +
-           broker.filePath(certificate + QStringLiteral(".key")).toUtf8() + "\n";
+    const QString stem = dir + QLatin1Char('/');
+    return "cafile " + (stem + QStringLiteral("ca.pem")).toUtf8() + "\ncertfile " +
+           (stem + certificate + QStringLiteral(".pem")).toUtf8() + "\nkeyfile " +
+           (stem + certificate + QStringLiteral(".key")).toUtf8() + "\n";
 }
 
 // The environment of a service: no display of any kind, the simulator as the vendor library.
@@ -472,6 +198,20 @@ QProcessEnvironment withoutDisplay()
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(BRELK_SIM_DIR));
     return environment;
+}
+
+// The panel as a service ("--headless") or the service's own executable, reading `ini`.
+void startService(QProcess &process, const QString &ini, bool ownExecutable = false,
+                  const QProcessEnvironment &environment = withoutDisplay())
+{
+    process.setProcessEnvironment(environment);
+    if (ownExecutable)
+        process.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE),
+                      {QStringLiteral("--settings"), ini});
+    else
+        process.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
+                      {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
+    QVERIFY(process.waitForStarted(5000));
 }
 
 } // namespace
@@ -530,7 +270,7 @@ private slots:
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
-    bool waitForIndicator(const QString &text, int timeoutMs)
+    bool waitForIndicator(const QString &text, int timeoutMs = 5000)
     {
         QElapsedTimer waited;
         waited.start();
@@ -546,22 +286,38 @@ private:
         writeFile(settingsPath(), settings);
         window.reset(new BrelkControl);
     }
-    QByteArray settingsFor(quint16 port)
+    // A window publishing to the test's broker with commands allowed, `option` (a radio button)
+    // clicked at once; once a subscriber under the module's prefix is there, it is connected and
+    // subscribed, and a tick has been taken since.
+    void startCommands(const QByteArray &settings = QByteArray(), const QString &option = QString())
     {
-        return "MqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(port) + "\n";
-    }
-    // Connected with commands allowed, subscribed, and a tick taken since.
-    bool waitForCommands()
-    {
-        if (!waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000))
-            return false;
+        startWindow(settingsFor(broker->port) + "MqttCommands=on\n" + settings);
+        if (!option.isEmpty())
+            window->findChild<QAbstractButton *>(option)->click();
+        client.reset(new Subscriber(broker->port));
+        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
         QTest::qWait(300);
-        return Access::session(*window)->lastReading() != nullptr;
+        QVERIFY(Access::session(*window)->lastReading());
     }
+    bool publish(const QString &subtopic, const QByteArray &payloads,
+                 const QStringList &options = QStringList())
+    {
+        return publishLines(broker->port, QLatin1String(Prefix), subtopic, payloads, options);
+    }
+    QLabel *remoteCommandLabel()
+    {
+        return window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"));
+    }
+    // ca.pem and the certificates it signed, made once for every TLS test.
+    QString certificates();
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<Broker> broker;
     std::unique_ptr<BrelkControl> window;
+    std::unique_ptr<Subscriber> client;
+    // The README's accounts and list, shared by the rows that only publish and subscribe.
+    std::unique_ptr<Broker> guarded;
+    std::unique_ptr<QTemporaryDir> certificateDir;
 };
 
 void TestMqtt::initTestCase()
@@ -575,15 +331,26 @@ void TestMqtt::initTestCase()
 void TestMqtt::init()
 {
     sim->reset();
-    broker.reset(new Broker(freePort()));
+    broker.reset(new Broker);
     QVERIFY(broker->start());
 }
 
 void TestMqtt::cleanup()
 {
+    client.reset();
     window.reset();
     broker.reset();
     QFile::remove(settingsPath());
+}
+
+QString TestMqtt::certificates()
+{
+    if (!certificateDir) {
+        certificateDir.reset(new QTemporaryDir);
+        if (!makeCertificates(certificateDir->path()))
+            return QString();
+    }
+    return certificateDir->path();
 }
 
 void TestMqtt::retainedStateForALateSubscriber()
@@ -591,7 +358,7 @@ void TestMqtt::retainedStateForALateSubscriber()
     startWindow(settingsFor(broker->port));
     QVERIFY(indicator());
     QCOMPARE(indicator()->parent(), window->statusBar());
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
     QTest::qWait(300);
 
     Subscriber late(broker->port);
@@ -631,32 +398,26 @@ void TestMqtt::staleReadingsOnceThenFresh()
 {
     startWindow(settingsFor(broker->port));
     Subscriber subscriber(broker->port);
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
-    Message message;
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
+    Message message, module;
     QVERIFY(subscriber.waitFor(QStringLiteral("b"), any, &message));
 
     // Stop the poll so that no tick ends the stale state at once.
     Access::timer(*window)->stop();
     const int before = subscriber.messages().size();
     Access::session(*window)->pollStopped();
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("b"), [](const Message &m) { return m.json().value("stale") == true; },
-        &message, 5000, before));
+    QVERIFY(
+        subscriber.waitFor(QStringLiteral("b"), jsonHas("stale", true), &message, 5000, before));
     QCOMPARE(message.json().value("vset").toDouble(), 500.0);
-    Message module;
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("module"),
-        [](const Message &m) { return m.json().value("serial").isNull(); }, &module, 5000, before));
+    QVERIFY(subscriber.waitFor(QStringLiteral("module"), jsonHas("serial", QJsonValue()), &module,
+                               5000, before));
 
     const int afterStale = subscriber.messages().size();
     Access::tick(*window);
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("b"), [](const Message &m) { return m.json().value("stale") == false; },
-        &message, 5000, afterStale));
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("module"),
-        [](const Message &m) { return m.json().value("serial") == QStringLiteral("2101"); },
-        &module, 5000, afterStale));
+    QVERIFY(subscriber.waitFor(QStringLiteral("b"), jsonHas("stale", false), &message, 5000,
+                               afterStale));
+    QVERIFY(subscriber.waitFor(QStringLiteral("module"), jsonHas("serial", "2101"), &module, 5000,
+                               afterStale));
     QTest::qWait(200);
     int staleMessages = 0;
     for (const Message &m : subscriber.messages())
@@ -671,22 +432,17 @@ void TestMqtt::defaultPrefixFollowsTheAddress()
     startWindow(settingsFor(broker->port));
     Subscriber oldPrefix(broker->port);
     Subscriber newPrefix(broker->port, QStringLiteral("brelk/c000"));
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
     Message message;
     QVERIFY(oldPrefix.waitFor(QStringLiteral("a"), any, &message));
 
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_BASE"), QStringLiteral("0xC000")));
     DialogDriver::acceptItem(QStringLiteral("0xC000"));
     window->findChild<QAction *>(QStringLiteral("actionModule_Address"))->trigger();
-    QVERIFY(oldPrefix.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; },
-        &message));
-    QVERIFY(newPrefix.waitFor(
-        QStringLiteral("module"),
-        [](const Message &m) { return m.json().value("base_address") == "0xC000"; }, &message));
-    QVERIFY(newPrefix.waitFor(
-        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
-        &message));
+    QVERIFY(oldPrefix.waitFor(QStringLiteral("status"), payloadIs("offline"), &message));
+    QVERIFY(
+        newPrefix.waitFor(QStringLiteral("module"), jsonHas("base_address", "0xC000"), &message));
+    QVERIFY(newPrefix.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message));
 }
 
 void TestMqtt::dialogStoresAndStartsPublishing()
@@ -711,7 +467,7 @@ void TestMqtt::dialogStoresAndStartsPublishing()
     });
     action->trigger();
     QCOMPARE(shownTopic, QStringLiteral("brelk/dd00"));
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
 
     QSettings stored(settingsPath(), QSettings::IniFormat);
     QCOMPARE(stored.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
@@ -734,23 +490,16 @@ void TestMqtt::quitPublishesOffline()
     startWindow(settingsFor(broker->port));
     Subscriber subscriber(broker->port);
     Message message;
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; },
-        &message));
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message));
 
     QElapsedTimer quitting;
     quitting.start();
     window.reset();
     QVERIFY2(quitting.elapsed() < 1000, qPrintable(QString::number(quitting.elapsed())));
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
-        2000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 2000));
     // The broker's last will says "offline" too, but only for a connection that ends without a
     // DISCONNECT: this one said goodbye, so the "offline" above was the panel's own.
-    const QRegularExpression clean(QStringLiteral("Client brelkcontrol-\\S+ disconnected\\."));
-    const QRegularExpression will(QStringLiteral("Client brelkcontrol-\\S+ closed its connection"));
-    QVERIFY2(broker->waitForLog(clean, 2000), broker->log().constData());
-    QVERIFY2(!will.match(QString::fromUtf8(broker->log())).hasMatch(), broker->log().constData());
+    QVERIFY2(broker->clientLeftCleanly(), broker->log().constData());
 }
 
 void TestMqtt::lastWillWhenThePanelIsKilled()
@@ -769,17 +518,14 @@ void TestMqtt::lastWillWhenThePanelIsKilled()
     panel.start(executable, QStringList());
     QVERIFY(panel.waitForStarted(5000));
     Message message;
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &message,
-        10000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message, 5000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
 
     const int before = subscriber.messages().size();
     panel.kill();
     QVERIFY(panel.waitForFinished(5000));
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; }, &message,
-        10000, before));
+    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 10000,
+                               before));
     // A subscriber that comes later sees it too.
     Subscriber late(broker->port);
     QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
@@ -790,11 +536,11 @@ void TestMqtt::lastWillWhenThePanelIsKilled()
 void TestMqtt::brokerRestartIsSurvived()
 {
     startWindow(settingsFor(broker->port));
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
     QTest::qWait(300);
     const quint16 port = broker->port;
     broker.reset();
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 5000));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)")));
 
     // The new broker keeps nothing: what a subscriber sees was published anew.
     broker.reset(new Broker(port));
@@ -833,12 +579,6 @@ void TestMqtt::badConfigurationIsReported_data()
     QTest::newRow("missing CA file")
         << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false
         << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
-    QTest::newRow("user name the library refuses")
-        << QByteArray("MqttUser=\"pa\\tnel\"\nMqttPassword=right\n") << false << "user name"
-        << badConfiguration;
-    QTest::newRow("user name longer than MQTT allows")
-        << "MqttUser=" + QByteArray(65536, 'u') + "\nMqttPassword=right\n"
-        << false << "user name is refused" << badConfiguration;
     QTest::newRow("prefix that is not UTF-8")
         << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=labor/Pr\xfc"
                       "fstand\n")
@@ -855,16 +595,16 @@ void TestMqtt::badConfigurationIsReported()
     QFETCH(QString, error);
     QFETCH(QString, state);
 
-    Broker guarded(freePort());
+    Broker guarded;
     QVERIFY(guarded.startGuarded({{QStringLiteral("panel"), QStringLiteral("right")}},
                                  "user panel\ntopic readwrite #\n"));
     MessageCapture capture;
     startWindow(settingsFor(closedPort ? freePort() : guarded.port) + extra);
     if (error.isEmpty()) {
-        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 5000));
+        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
         return;
     }
-    QVERIFY2(waitForIndicator(state, 5000), qPrintable(indicator()->text()));
+    QVERIFY2(waitForIndicator(state), qPrintable(indicator()->text()));
     QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
              qPrintable(Access::mqttPublisher(*window)->lastError()));
     QVERIFY(indicator()->toolTip().contains(error));
@@ -937,7 +677,8 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
         << hv << a << QStringLiteral("panel") + QChar(0xFDD0) << QString() << "user name"
         << badConfiguration;
     QTest::newRow("user name longer than MQTT allows")
-        << hv << a << QString(65536, QLatin1Char('u')) << QString() << "user name"
+        << hv << a << QString(65536, QLatin1Char('u')) << QString()
+        << "the user name is refused: it is longer than the 65,535 bytes MQTT allows"
         << badConfiguration;
 }
 
@@ -999,35 +740,29 @@ void TestMqtt::utf8PrefixIsPublishedAsWritten()
     Subscriber subscriber(broker->port, QStringLiteral("labor"));
     startWindow(settingsFor(broker->port) + "MqttTopic=labor/Pr\xc3\xbc"
                                             "fstand/\xe9\xab\x98\n");
+    const QString prefix = QString::fromUtf8("labor/Pr\xc3\xbc"
+                                             "fstand/\xe9\xab\x98/");
     Message message;
-    QVERIFY(subscriber.waitFor(QString::fromUtf8("Pr\xc3\xbc"
-                                                 "fstand/\xe9\xab\x98/a"),
-                               any, &message, 10000));
+    QVERIFY(subscriber.waitFor(prefix.mid(6) + QLatin1Char('a'), any, &message, 10000));
     for (const Message &m : subscriber.messages())
-        QVERIFY2(m.topic.startsWith(QString::fromUtf8("labor/Pr\xc3\xbc"
-                                                      "fstand/\xe9\xab\x98/")),
-                 qPrintable(m.topic));
+        QVERIFY2(m.topic.startsWith(prefix), qPrintable(m.topic));
 }
 
 // Each topic the panel publishes or subscribes to is one of MqttSubtopics, from which the prefix's
 // length limit follows: a topic that is not there would make that limit too generous.
 void TestMqtt::everyTopicIsInTheListOfSubtopics()
 {
-    Subscriber subscriber(broker->port);
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    QVERIFY(waitForCommands());
+    startCommands();
     Message message;
-    for (const char *channel : {"a", "b"}) {
-        const QString id = QLatin1String(channel);
-        QVERIFY(subscriber.command(id, R"({"clear":true})", &message));
-    }
-    QVERIFY(subscriber.waitFor(QStringLiteral("module"), any, &message));
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), any, &message));
+    for (const char *channel : {"a", "b"})
+        QVERIFY(client->command(QLatin1String(channel), R"({"clear":true})", &message));
+    QVERIFY(client->waitFor(QStringLiteral("module"), any, &message));
+    QVERIFY(client->waitFor(QStringLiteral("status"), any, &message));
     QStringList listed;
     for (const char *subtopic : MqttSubtopics)
         listed << QLatin1String(subtopic);
     QSet<QString> seen;
-    for (const Message &m : subscriber.messages())
+    for (const Message &m : client->messages())
         seen.insert(m.topic.mid(qstrlen(Prefix) + 1));
     for (const QString &subtopic : seen)
         QVERIFY2(listed.contains(subtopic), qPrintable(subtopic));
@@ -1042,10 +777,7 @@ void TestMqtt::headlessServiceReportsABadConfiguration()
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
     writeFile(ini, settingsFor(broker->port) + "MqttCaFile=/nonexistent/ca.pem\n");
     QProcess panel;
-    panel.setProcessEnvironment(withoutDisplay());
-    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
-                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
-    QVERIFY(panel.waitForStarted(5000));
+    startService(panel, ini);
     QTest::qWait(3500);
     QCOMPARE(panel.state(), QProcess::Running);
     panel.terminate();
@@ -1194,20 +926,16 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QProcess panel;
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
-    panel.setProcessEnvironment(environment);
     QElapsedTimer running;
     running.start();
-    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
-                {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
-    QVERIFY(panel.waitForStarted(5000));
+    startService(panel, ini, false, environment);
     Message message;
-    const bool online = subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &message,
-        10000);
+    const bool online =
+        subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000);
     QByteArray errors = panel.readAllStandardError();
     QVERIFY2(online, errors.constData());
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message, 5000));
-    QVERIFY(further.waitFor(QStringLiteral("a"), any, &message, 5000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
+    QVERIFY(further.waitFor(QStringLiteral("a"), any, &message));
     QTest::qWait(int(qMax<qint64>(0, 3000 - running.elapsed())));
     QCOMPARE(panel.state(), QProcess::Running);
 
@@ -1237,10 +965,7 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
     QCOMPARE(message.payload, QByteArray("offline"));
     QVERIFY(message.retained);
-    const QRegularExpression clean(QStringLiteral("Client brelkcontrol-\\S+ disconnected\\."));
-    const QRegularExpression will(QStringLiteral("Client brelkcontrol-\\S+ closed its connection"));
-    QVERIFY2(broker->waitForLog(clean, 2000), broker->log().constData());
-    QVERIFY2(!will.match(QString::fromUtf8(broker->log())).hasMatch(), broker->log().constData());
+    QVERIFY2(broker->clientLeftCleanly(), broker->log().constData());
 
     const QRegularExpression stamped(QStringLiteral(
         "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d) \\S"));
@@ -1251,9 +976,7 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
         QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
     QVERIFY2(errors.contains(" Module serial number 2101\n"), errors.constData());
     QVERIFY2(errors.contains(" 0xDC00: Module serial number 2102\n"), errors.constData());
-    QVERIFY(further.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "offline"; },
-        &message));
+    QVERIFY(further.waitFor(QStringLiteral("status"), payloadIs("offline"), &message));
 }
 
 void TestMqtt::commandLineWithoutDisplay_data()
@@ -1365,7 +1088,8 @@ void TestMqtt::accountsKeepToTheirPrefixes_data()
 // The README's list on the real broker: a message published retained by `writer` on `topic`
 // reaches `reader` or not. The reader subscribes to the topic and then to a marker that the
 // operator published retained where the reader may read, so the marker's arrival says that the
-// topic's message would have come by then.
+// topic's message would have come by then. The rows share one broker; each row's message and
+// marker name the row, so that what an earlier row left retained is not taken for it.
 void TestMqtt::accountsKeepToTheirPrefixes()
 {
     QFETCH(QString, writer);
@@ -1373,23 +1097,25 @@ void TestMqtt::accountsKeepToTheirPrefixes()
     QFETCH(QString, reader);
     QFETCH(bool, delivered);
 
-    Broker guarded(freePort());
-    const QByteArray acl = readmeAcl();
-    QVERIFY(acl.contains("pattern"));
-    QVERIFY(guarded.startGuarded(commandUsers(), acl));
+    if (!guarded) {
+        const QByteArray acl = readmeAcl();
+        QVERIFY(acl.contains("pattern"));
+        guarded.reset(new Broker);
+        QVERIFY(guarded->startGuarded(commandUsers(), acl));
+    }
+    const QByteArray row = QTest::currentDataTag();
     const QString marker = reader == QLatin1String("de00") ? QStringLiteral("de00/b/set")
                                                            : QStringLiteral("dd00/b/set");
-    QVERIFY(publishLines(guarded.port, topic.section(QLatin1Char('/'), 1), "message",
-                         credentials(qPrintable(writer)) + QStringList{QStringLiteral("-r")},
-                         QStringLiteral("brelk")));
-    QVERIFY(publishLines(guarded.port, marker, "marker",
-                         credentials("operator") + QStringList{QStringLiteral("-r")},
-                         QStringLiteral("brelk")));
+    QVERIFY(publishLines(guarded->port, QStringLiteral("brelk"), topic.section(QLatin1Char('/'), 1),
+                         "message " + row,
+                         credentials(qPrintable(writer)) + QStringList{QStringLiteral("-r")}));
+    QVERIFY(publishLines(guarded->port, QStringLiteral("brelk"), marker, "marker " + row,
+                         credentials("operator") + QStringList{QStringLiteral("-r")}));
 
     QProcess subscriber;
     subscriber.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
                      QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                 QStringLiteral("-p"), QString::number(guarded.port),
+                                 QStringLiteral("-p"), QString::number(guarded->port),
                                  QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"),
                                  topic, QStringLiteral("-t"), QStringLiteral("brelk/") + marker,
                                  QStringLiteral("-v"), QStringLiteral("-W"), QStringLiteral("10")} +
@@ -1397,15 +1123,15 @@ void TestMqtt::accountsKeepToTheirPrefixes()
     QByteArray received;
     QElapsedTimer waited;
     waited.start();
-    while (!received.contains(" marker\n") && waited.elapsed() < 10000 &&
+    while (!received.contains(" marker " + row + '\n') && waited.elapsed() < 10000 &&
            subscriber.state() != QProcess::NotRunning) {
         subscriber.waitForReadyRead(100);
         received += subscriber.readAllStandardOutput();
     }
     subscriber.kill();
     subscriber.waitForFinished(5000);
-    QVERIFY2(received.contains(" marker\n"), received.constData());
-    QCOMPARE(received.contains((topic + QStringLiteral(" message\n")).toUtf8()), delivered);
+    QVERIFY2(received.contains(" marker " + row + '\n'), received.constData());
+    QCOMPARE(received.contains(topic.toUtf8() + " message " + row + '\n'), delivered);
 }
 
 void TestMqtt::commandWritesAsTheDialog_data()
@@ -1415,25 +1141,23 @@ void TestMqtt::commandWritesAsTheDialog_data()
     QTest::addColumn<QString>("option"); // a resolution radio button to click first
     QTest::addColumn<QString>("button");
     QTest::addColumn<double>("entered");
-    QTest::addColumn<QVector<SimControl::Write>>("writes");
+    QTest::addColumn<Writes>("writes");
     QTest::addColumn<QString>("shown");
 
     // The simulator's channel B stands at 500 V.
     QTest::newRow("ramp B, followed by the set voltage the module holds")
         << QByteArray(R"({"ramp":20.5})") << "b"
         << ""
-        << "btnSetRamp_B" << 20.5 << QVector<SimControl::Write>{{0xDD10, 20}, {0xDD38, 500}}
+        << "btnSetRamp_B" << 20.5 << Writes{{0xDD10, 20}, {0xDD38, 500}}
         << "Remote command: channel B Ramp 20 V/s";
-    QTest::newRow("limit_i A at 100 nA")
-        << QByteArray(R"({"limit_i":0.00025})") << "a"
-        << "chk_I_100nA"
-        << "btnSetSoftLimitI_A" << 250.0 << QVector<SimControl::Write>{{0xDD44, 2500}}
-        << "Remote command: channel A Limit I 250 uA";
-    QTest::newRow("limit_i2 B at 1 nA")
-        << QByteArray(R"({"limit_i2":1.23e-5})") << "b"
-        << "chk_I2_1nA"
-        << "btnSetSoftLimitI2_B" << 12.3 << QVector<SimControl::Write>{{0xDD4A, 12300}}
-        << "Remote command: channel B Limit I2 12.3 uA";
+    QTest::newRow("limit_i A at 100 nA") << QByteArray(R"({"limit_i":0.00025})") << "a"
+                                         << "chk_I_100nA"
+                                         << "btnSetSoftLimitI_A" << 250.0 << Writes{{0xDD44, 2500}}
+                                         << "Remote command: channel A Limit I 250 uA";
+    QTest::newRow("limit_i2 B at 1 nA") << QByteArray(R"({"limit_i2":1.23e-5})") << "b"
+                                        << "chk_I2_1nA"
+                                        << "btnSetSoftLimitI2_B" << 12.3 << Writes{{0xDD4A, 12300}}
+                                        << "Remote command: channel B Limit I2 12.3 uA";
 }
 
 void TestMqtt::commandWritesAsTheDialog()
@@ -1443,22 +1167,17 @@ void TestMqtt::commandWritesAsTheDialog()
     QFETCH(QString, option);
     QFETCH(QString, button);
     QFETCH(double, entered);
-    QFETCH(QVector<SimControl::Write>, writes);
+    QFETCH(Writes, writes);
     QFETCH(QString, shown);
 
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    if (!option.isEmpty())
-        window->findChild<QAbstractButton *>(option)->click();
-    Subscriber subscriber(broker->port);
-    QVERIFY(waitForCommands());
+    startCommands(QByteArray(), option);
     sim->clearLog();
     Message answer;
-    QVERIFY(subscriber.command(channel, payload, &answer));
+    QVERIFY(client->command(channel, payload, &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
     QCOMPARE(sim->writes(), writes);
-    const QLabel *label = window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"));
-    QVERIFY(label);
-    QCOMPARE(label->text(), shown);
+    QVERIFY(remoteCommandLabel());
+    QCOMPARE(remoteCommandLabel()->text(), shown);
 
     // The same value through the window's dialog.
     sim->clearLog();
@@ -1466,16 +1185,14 @@ void TestMqtt::commandWritesAsTheDialog()
     window->findChild<QPushButton *>(button)->click();
     QCOMPARE(sim->writes(), writes);
 }
-
 void TestMqtt::commandsActOnTheModuleAsItIs_data()
 {
     QTest::addColumn<QString>("prepare");
     QTest::addColumn<QList<QByteArray>>("steps"); // one publication each, one command a line
     QTest::addColumn<QStringList>("answers");     // "ok" or the error, in the order of the ids
     QTest::addColumn<QString>("message");         // part of the last answer's message
-    QTest::addColumn<QVector<SimControl::Write>>("writes");
+    QTest::addColumn<Writes>("writes");
 
-    using Writes = QVector<SimControl::Write>;
     const QByteArray vsetZero = R"({"vset":0,"id":"v"})";
     const QByteArray ramp = R"({"ramp":100,"id":"r"})";
     QTest::newRow("set voltage, then ramp 2 s later, poll stopped")
@@ -1502,11 +1219,9 @@ void TestMqtt::commandsActOnTheModuleAsItIs()
     QFETCH(QList<QByteArray>, steps);
     QFETCH(QStringList, answers);
     QFETCH(QString, message);
-    QFETCH(QVector<SimControl::Write>, writes);
+    QFETCH(Writes, writes);
 
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    Subscriber subscriber(broker->port);
-    QVERIFY(waitForCommands());
+    startCommands();
     if (prepare == QLatin1String("trip")) {
         sim->setRegister(0x30, 0x0002); // TRP of channel A
         QTRY_VERIFY(Access::session(*window)->eventLatch() & 0x0002);
@@ -1522,51 +1237,36 @@ void TestMqtt::commandsActOnTheModuleAsItIs()
         if (prepare == QLatin1String("address dialog")) {
             // Sent while the dialog is open; the dialog is cancelled once the answer is in.
             QTimer::singleShot(0, this, [&] {
-                QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), steps[i]));
-                QTRY_VERIFY(!subscriber.messages().isEmpty() &&
-                            subscriber.messages().last().topic.endsWith(QLatin1String("result")));
+                QVERIFY(publish(QStringLiteral("a/set"), steps[i]));
+                QTRY_VERIFY(!client->messages().isEmpty() &&
+                            client->messages().last().topic.endsWith(QLatin1String("result")));
                 QApplication::activeModalWidget()->close();
             });
             window->findChild<QAction *>(QStringLiteral("actionModule_Address"))->trigger();
         } else {
-            QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), steps[i]));
+            QVERIFY(publish(QStringLiteral("a/set"), steps[i]));
         }
     }
+    QTRY_COMPARE_WITH_TIMEOUT(client->answers(QStringLiteral("a")).size(), answers.size(), 5000);
     QStringList seen;
-    QString lastMessage;
-    QTRY_COMPARE_WITH_TIMEOUT(
-        [&] {
-            seen.clear();
-            for (const Message &m : subscriber.messages()) {
-                if (!m.topic.endsWith(QLatin1String("/a/result")))
-                    continue;
-                const QJsonObject answer = m.json();
-                seen << (answer.value("ok").toBool() ? QStringLiteral("ok")
-                                                     : answer.value("error").toString());
-                lastMessage = answer.value("message").toString();
-            }
-            return seen.size();
-        }(),
-        answers.size(), 5000);
+    for (const QJsonObject &answer : client->answers(QStringLiteral("a")))
+        seen << (answer.value("ok").toBool() ? QStringLiteral("ok")
+                                             : answer.value("error").toString());
     QCOMPARE(seen, answers);
+    const QString lastMessage =
+        client->answers(QStringLiteral("a")).last().value("message").toString();
     QVERIFY2(lastMessage.contains(message), qPrintable(lastMessage));
     QCOMPARE(sim->writes(), writes);
-    if (prepare == QLatin1String("trip")) {
-        const QLabel *label = window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"));
-        QVERIFY(label);
-        QCOMPARE(label->text(),
+    if (prepare == QLatin1String("trip"))
+        QCOMPARE(remoteCommandLabel()->text(),
                  QStringLiteral("Remote command: channel A Ramp 50 V/s; ") + message);
-    }
 }
 
 // Another program that publishes under the same prefix would take every command as well: while
 // it is online neither takes one, and the label says who it is.
 void TestMqtt::prefixOfAnotherProgram()
 {
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    Subscriber subscriber(broker->port);
-    QVERIFY(waitForCommands());
-
+    startCommands();
     MqttSettings shared;
     shared.host = QStringLiteral("127.0.0.1");
     shared.port = broker->port;
@@ -1582,25 +1282,24 @@ void TestMqtt::prefixOfAnotherProgram()
     other->apply(shared);
     const QString conflict =
         QStringLiteral("MQTT: prefix %1 also used by crate-pc-2").arg(QLatin1String(Prefix));
-    QVERIFY(waitForIndicator(conflict, 5000));
+    QVERIFY(waitForIndicator(conflict));
     QCOMPARE(indicator()->styleSheet(), QStringLiteral("color: red"));
     // The other program learns of this one too.
     QTRY_COMPARE(other->conflictHost(), QSysInfo::machineHostName());
 
     sim->clearLog();
     Message answer;
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":5})", &answer));
+    QVERIFY(client->command(QStringLiteral("a"), R"({"vset":5})", &answer));
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("conflict"));
-    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+    QCOMPARE(sim->writes(), Writes());
 
     other.reset(); // says "offline" as it goes
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 5000));
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("status"), [](const Message &m) { return m.payload == "online"; }, &answer));
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on")));
+    QVERIFY(client->waitFor(QStringLiteral("status"), payloadIs("online"), &answer));
     QTest::qWait(300);
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":5})", &answer));
+    QVERIFY(client->command(QStringLiteral("a"), R"({"vset":5})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
-    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 5}}));
+    QCOMPARE(sim->writes(), (Writes{{0xDD34, 5}}));
 }
 
 // A further module whose group names the first module's prefix does not publish: one command
@@ -1608,10 +1307,7 @@ void TestMqtt::prefixOfAnotherProgram()
 void TestMqtt::prefixUsedTwiceInOneProgram()
 {
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00")));
-    startWindow(settingsFor(broker->port) +
-                "MqttCommands=on\n[Module_DC00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
-    Subscriber subscriber(broker->port);
-    QVERIFY(waitForCommands());
+    startCommands("[Module_DC00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
     const Brelk::CrateRuntime *runtime = Access::runtime(*window);
     const MqttPublisher *further = runtime->publisher(runtime->crate()->module(0xDC00));
     QCOMPARE(further->stateText(), QStringLiteral("MQTT: bad topic prefix"));
@@ -1620,13 +1316,10 @@ void TestMqtt::prefixUsedTwiceInOneProgram()
 
     sim->clearLog();
     Message answer;
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":7})", &answer));
+    QVERIFY(client->command(QStringLiteral("a"), R"({"vset":7})", &answer));
     QTest::qWait(300);
-    int answers = 0;
-    for (const Message &m : subscriber.messages())
-        answers += m.topic.endsWith(QLatin1String("/a/result"));
-    QCOMPARE(answers, 1);
-    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDD34, 7}}));
+    QCOMPARE(client->answers(QStringLiteral("a")).size(), 1);
+    QCOMPARE(sim->writes(), (Writes{{0xDD34, 7}}));
 }
 
 void TestMqtt::clearForgetsOnlyItsChannelsEvents_data()
@@ -1642,6 +1335,7 @@ void TestMqtt::clearForgetsOnlyItsChannelsEvents_data()
 }
 
 // {"clear": true} forgets the latched events of its own channel and not the other's, as that
+// {"clear": true} forgets the latched events of its own channel and not the other's, as that
 // channel's Clear button does, and writes nothing to the module.
 void TestMqtt::clearForgetsOnlyItsChannelsEvents()
 {
@@ -1649,9 +1343,7 @@ void TestMqtt::clearForgetsOnlyItsChannelsEvents()
     QFETCH(QString, button);
     QFETCH(int, kept);
 
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    Subscriber subscriber(broker->port);
-    QVERIFY(waitForCommands());
+    startCommands();
     const ModuleSession *session = Access::session(*window);
     // Events the module reports for a while and no longer: the panel keeps them latched.
     const auto latchEvents = [this, session] {
@@ -1667,10 +1359,10 @@ void TestMqtt::clearForgetsOnlyItsChannelsEvents()
         return;
     sim->clearLog();
     Message answer;
-    QVERIFY(subscriber.command(channel, R"({"clear":true})", &answer));
+    QVERIFY(client->command(channel, R"({"clear":true})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
     QCOMPARE(int(session->eventLatch()), kept);
-    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+    QCOMPARE(sim->writes(), Writes());
 
     latchEvents();
     if (QTest::currentTestFailed())
@@ -1687,15 +1379,15 @@ void TestMqtt::furtherModuleTakesCommandsUnderItsPrefix()
     startWindow(settingsFor(broker->port) + "[Module_DC00]\n");
     QAction *allow = window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"));
     allow->trigger();
-    QVERIFY(waitForCommands());
-    const QString further = QStringLiteral("brelk/dc00");
-    Subscriber subscriber(broker->port, further);
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
+    QTest::qWait(300);
+    Subscriber subscriber(broker->port, QStringLiteral("brelk/dc00"));
     sim->clearLog();
     Message answer;
     QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1200})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
-    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{0xDC34, 1200}}));
-    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text(),
+    QCOMPARE(sim->writes(), (Writes{{0xDC34, 1200}}));
+    QCOMPARE(remoteCommandLabel()->text(),
              QStringLiteral("0xDC00: Remote command: channel A Vset 1200 V"));
 
     allow->trigger();
@@ -1722,10 +1414,6 @@ void TestMqtt::refusalsWriteNothing_data()
         << on << "uncheck" << vset << QStringList() << "disabled" << 0;
     QTest::newRow("retained") << on << "" << vset << QStringList{QStringLiteral("-r")} << "retained"
                               << 0;
-    QTest::newRow("invalid") << on << "" << QByteArray(R"({"vset":"1200","id":"x"})")
-                             << QStringList() << "invalid" << 0;
-    QTest::newRow("out of range") << on << "" << QByteArray(R"({"vset":6000.1,"id":"x"})")
-                                  << QStringList() << "out_of_range" << 0;
     QTest::newRow("above the channel's ceiling")
         << on + "VsetMaxA=1000\n"
         << "" << vset << QStringList() << "out_of_range" << 0;
@@ -1778,22 +1466,12 @@ void TestMqtt::refusalsWriteNothing()
     }
     sim->clearLog();
     MessageCapture debug;
-    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), payloads, options));
+    QVERIFY(publish(QStringLiteral("a/set"), payloads, options));
 
     const int messages = payloads.count('\n') + 1;
-    QTRY_COMPARE_WITH_TIMEOUT(
-        [&subscriber] {
-            int answers = 0;
-            for (const Message &m : subscriber.messages())
-                answers += m.topic.endsWith(QLatin1String("/a/result"));
-            return answers;
-        }(),
-        messages, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(subscriber.answers(QStringLiteral("a")).size(), messages, 5000);
     int ok = 0;
-    for (const Message &m : subscriber.messages()) {
-        if (!m.topic.endsWith(QLatin1String("/a/result")))
-            continue;
-        const QJsonObject answer = m.json();
+    for (const QJsonObject &answer : subscriber.answers(QStringLiteral("a"))) {
         QCOMPARE(answer.value("id").toString(), QStringLiteral("x"));
         if (answer.value("ok").toBool()) {
             ++ok;
@@ -1830,7 +1508,6 @@ void TestMqtt::staleUntilATickAtTheAddress_data()
 void TestMqtt::staleUntilATickAtTheAddress()
 {
     QFETCH(bool, moved);
-    const QString prefix = QStringLiteral("lab/hv");
     startWindow(settingsFor(broker->port) + "MqttCommands=on\nMqttTopic=lab/hv\n");
     Access::timer(*window)->stop();
     QVERIFY(!Access::session(*window)->lastReading());
@@ -1842,7 +1519,7 @@ void TestMqtt::staleUntilATickAtTheAddress()
         QVERIFY(sim->configure(QStringLiteral("BRELKSIM_BASE"), QStringLiteral("0xC000")));
         Access::setBaseAddress(*window, int(base));
     }
-    Subscriber subscriber(broker->port, prefix);
+    Subscriber subscriber(broker->port, QStringLiteral("lab/hv"));
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
     QTest::qWait(300);
 
@@ -1850,7 +1527,7 @@ void TestMqtt::staleUntilATickAtTheAddress()
     Message answer;
     QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1500})", &answer));
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("stale"));
-    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+    QCOMPARE(sim->writes(), Writes());
 
     // A command relies on a tick that started shortly before it arrived: the poll runs again.
     Access::timer(*window)->start();
@@ -1858,19 +1535,20 @@ void TestMqtt::staleUntilATickAtTheAddress()
     sim->clearLog();
     QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1500})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
-    QCOMPARE(sim->writes(), (QVector<SimControl::Write>{{base + 0x34, 1500}}));
+    QCOMPARE(sim->writes(), (Writes{{base + 0x34, 1500}}));
 }
 
 // A retained command waits on the broker for every new subscription: it is refused at the
 // connection and again at the next one, and never written.
 void TestMqtt::retainedCommandIsNeverExecuted()
 {
-    QVERIFY(publishLines(broker->port, QStringLiteral("b/set"), R"({"vset":42,"id":"old"})",
-                         {QStringLiteral("-r")}));
+    QVERIFY(publish(QStringLiteral("b/set"), R"({"vset":42,"id":"old"})", {QStringLiteral("-r")}));
     Subscriber subscriber(broker->port);
+    Message answer;
+    // Subscribed once the retained command reaches it: the first answer cannot come too early.
+    QVERIFY(subscriber.waitFor(QStringLiteral("b/set"), any, &answer));
     startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    Message answer;
     QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer));
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
     QCOMPARE(answer.json().value("id").toString(), QStringLiteral("old"));
@@ -1889,22 +1567,25 @@ void TestMqtt::retainedCommandIsNeverExecuted()
 // takes commands over it with the README's accounts.
 void TestMqtt::commandsOverTls()
 {
-    Broker tls(freePort());
-    QVERIFY(makeCertificates(tls.path()));
+    const QString dir = certificates();
+    QVERIFY(!dir.isEmpty());
+    Broker tls;
     QVERIFY(
-        tls.startGuarded(commandUsers(), readmeAcl(), tlsListener(tls, QStringLiteral("server"))));
+        tls.startGuarded(commandUsers(), readmeAcl(), tlsListener(dir, QStringLiteral("server"))));
+    const QString ca = dir + QStringLiteral("/ca.pem");
     startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
-                "MqttCaFile=" + tls.filePath(QStringLiteral("ca.pem")).toUtf8() + "\n");
-    const QStringList tlsOptions{QStringLiteral("--cafile"),
-                                 tls.filePath(QStringLiteral("ca.pem"))};
+                "MqttCaFile=" + ca.toUtf8() + "\n");
+    const QStringList tlsOptions{QStringLiteral("--cafile"), ca};
     Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("viewer") + tlsOptions);
-    QVERIFY(waitForCommands());
+    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
+    QTest::qWait(300);
+    QVERIFY(Access::session(*window)->lastReading());
     sim->clearLog();
     Message answer;
     QVERIFY(subscriber.command(QStringLiteral("a"), R"({"clear":true})", &answer,
                                credentials("operator") + tlsOptions));
     QCOMPARE(answer.json().value("ok"), QJsonValue(true));
-    QCOMPARE(sim->writes(), QVector<SimControl::Write>());
+    QCOMPARE(sim->writes(), Writes());
 }
 
 void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
@@ -1914,26 +1595,20 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
     QTest::addColumn<QString>("caFile");
     QTest::addColumn<QString>("error"); // empty: connected
 
-    const QString ip = QStringLiteral("127.0.0.1");
-    QTest::newRow("certificate for another host name")
-        << "wrong-host" << ip << "ca.pem"
-        << "TLS: host name mismatch: the broker's certificate is not for 127.0.0.1";
-    QTest::newRow("certificate for 127.0.0.1 reached as localhost")
-        << "server"
-        << "localhost"
-        << "ca.pem"
-        << "TLS: host name mismatch: the broker's certificate is not for localhost";
-    QTest::newRow("certificate of another CA") << "server" << ip << "other-ca.pem"
-                                               << "TLS: unknown CA";
-    QTest::newRow("expired certificate") << "expired" << ip << "ca.pem"
-                                         << "TLS: expired certificate";
-    QTest::newRow("certificate for localhost, for comparison") << "wrong-host"
-                                                               << "localhost"
-                                                               << "ca.pem"
-                                                               << "";
-    QTest::newRow("address only in the common name, for comparison")
-        << "common-name" << ip << "ca.pem"
-        << "";
+    const auto row = [](const char *name, const char *certificate, const char *host,
+                        const char *caFile, const char *error) {
+        QTest::newRow(name) << QString::fromLatin1(certificate) << QString::fromLatin1(host)
+                            << QString::fromLatin1(caFile) << QString::fromLatin1(error);
+    };
+    row("certificate for another host name", "wrong-host", "127.0.0.1", "ca.pem",
+        "TLS: host name mismatch: the broker's certificate is not for 127.0.0.1");
+    row("certificate for 127.0.0.1 reached as localhost", "server", "localhost", "ca.pem",
+        "TLS: host name mismatch: the broker's certificate is not for localhost");
+    row("certificate of another CA", "server", "127.0.0.1", "other-ca.pem", "TLS: unknown CA");
+    row("expired certificate", "expired", "127.0.0.1", "ca.pem", "TLS: expired certificate");
+    row("certificate for localhost, for comparison", "wrong-host", "localhost", "ca.pem", "");
+    row("address only in the common name, for comparison", "common-name", "127.0.0.1", "ca.pem",
+        "");
 }
 
 // A TLS broker whose certificate fails one of the panel's checks: the error names the check, and
@@ -1944,14 +1619,15 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed()
     QFETCH(QString, host);
     QFETCH(QString, caFile);
     QFETCH(QString, error);
-    Broker tls(freePort());
-    QVERIFY(makeCertificates(tls.path()));
+    const QString dir = certificates();
+    QVERIFY(!dir.isEmpty());
+    Broker tls;
     QVERIFY(tls.launch("listener " + QByteArray::number(tls.port) + " 127.0.0.1\n" +
-                       tlsListener(tls, certificate) +
+                       tlsListener(dir, certificate) +
                        "persistence false\nallow_anonymous true\n"));
     MessageCapture capture;
     startWindow("MqttHost=" + host.toUtf8() + "\nMqttPort=" + QByteArray::number(tls.port) +
-                "\nMqttCaFile=" + tls.filePath(caFile).toUtf8() + "\n");
+                "\nMqttCaFile=" + (dir + QLatin1Char('/') + caFile).toUtf8() + "\n");
     if (error.isEmpty()) {
         QVERIFY2(waitForIndicator(QStringLiteral("MQTT: connected"), 10000),
                  qPrintable(Access::mqttPublisher(*window)->lastError()));
@@ -1978,23 +1654,17 @@ void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
     writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
     Subscriber subscriber(broker->port);
-    QProcess panel;
-    panel.setProcessEnvironment(withoutDisplay());
-    panel.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE), {QStringLiteral("--settings"), ini});
-    QVERIFY(panel.waitForStarted(5000));
+    QProcess service;
+    startService(service, ini, true);
     Message message;
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
-        &message, 10000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message, 10000));
     QTest::qWait(300);
     QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1234})", &message));
     QCOMPARE(message.json().value("ok"), QJsonValue(true));
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("a"), [](const Message &m) { return m.json().value("vset") == 1234; },
-        &message));
-    panel.terminate();
-    QVERIFY(panel.waitForFinished(5000));
-    const QByteArray errors = panel.readAllStandardError();
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("vset", 1234), &message));
+    service.terminate();
+    QVERIFY(service.waitForFinished(5000));
+    const QByteArray errors = service.readAllStandardError();
     QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
              errors.constData());
 }
@@ -2014,18 +1684,13 @@ void TestMqtt::frozenServiceWritesNothingLate()
     // is in.
     environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
     QProcess service;
-    service.setProcessEnvironment(environment);
-    service.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
-                  {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
-    QVERIFY(service.waitForStarted(5000));
+    startService(service, ini, false, environment);
     Message message;
-    QVERIFY(subscriber.waitFor(
-        QStringLiteral("a"), [](const Message &m) { return m.json().value("stale") == false; },
-        &message, 10000));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message, 10000));
     QTest::qWait(300);
 
     QCOMPARE(::kill(pid_t(service.processId()), SIGSTOP), 0);
-    QVERIFY(publishLines(broker->port, QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
+    QVERIFY(publish(QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
     QTest::qWait(1500);
     QCOMPARE(::kill(pid_t(service.processId()), SIGCONT), 0);
     QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));

@@ -407,65 +407,50 @@ void TestMqttLogic::settingsFileIsUtf8_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("fileProblem"); // a part of what is wrong; empty: none
 
-    const QByteArray host = "MqttHost=h\n";
+    const QString dd00 = QStringLiteral("brelk/dd00");
+    const auto row = [](const char *name, const QByteArray &lines, quint32 module,
+                        const QString &topic, const QString &user, const char *fileProblem) {
+        QTest::newRow(name) << "MqttHost=h\n" + lines << module << topic << user
+                            << QString::fromLatin1(fileProblem);
+    };
     const QString pruefstand = QString::fromUtf8("labor/Pr\xC3\xBC"
                                                  "fstand");
-    QTest::newRow("umlaut in the prefix") << host + "MqttTopic=labor/Pr\xC3\xBC"
-                                                    "fstand\n"
-                                          << 0u << pruefstand << ""
-                                          << "";
-    QTest::newRow("four-byte character, quoted")
-        << host + "MqttTopic=\"lab/\xF0\x9F\x94\x8C\"\n"
-        << 0u << QString::fromUtf8("lab/\xF0\x9F\x94\x8C") << ""
-        << "";
-    QTest::newRow("umlaut in the user name")
-        << host + "MqttUser=bediener-\xC3\xBC\n"
-        << 0u << "brelk/dd00" << QString::fromUtf8("bediener-\xC3\xBC") << "";
-    QTest::newRow("escaped character, not a byte")
-        << host + "MqttTopic=labor/gr\\xfcn\n"
-        << 0u << QString::fromUtf8("labor/gr\xC3\xBCn") << ""
-        << "";
-    QTest::newRow("further module's UTF-8 prefix")
-        << host + "[Module_C000]\nMqttTopic=labor/Pr\xC3\xBC"
-                  "fstand\n"
-        << 0xC000u << pruefstand << ""
-        << "";
+    row("umlaut in the prefix",
+        "MqttTopic=labor/Pr\xC3\xBC"
+        "fstand\n",
+        0, pruefstand, "", "");
+    row("four-byte character, quoted", "MqttTopic=\"lab/\xF0\x9F\x94\x8C\"\n", 0,
+        QString::fromUtf8("lab/\xF0\x9F\x94\x8C"), "", "");
+    row("umlaut in the user name", "MqttUser=bediener-\xC3\xBC\n", 0, dd00,
+        QString::fromUtf8("bediener-\xC3\xBC"), "");
+    row("escaped character, not a byte", "MqttTopic=labor/gr\\xfcn\n", 0,
+        QString::fromUtf8("labor/gr\xC3\xBCn"), "", "");
+    row("further module's UTF-8 prefix",
+        "[Module_C000]\nMqttTopic=labor/Pr\xC3\xBC"
+        "fstand\n",
+        0xC000, pruefstand, "", "");
 
-    QTest::newRow("Latin-1 byte in the prefix") << host + "MqttTopic=labor/Pr\xFC"
-                                                          "fstand\n"
-                                                << 0u << QString() << ""
-                                                << "MqttTopic";
-    QTest::newRow("Latin-1 byte in the password") << host + "MqttUser=panel\nMqttPassword=gr\xFC"
-                                                            "n\n"
-                                                  << 0u << "brelk/dd00"
-                                                  << "panel"
-                                                  << "MqttPassword";
-    QTest::newRow("sequence cut short at the end of the user name")
-        << host + "MqttUser=panel\xE9\xAB\n"
-        << 0u << "brelk/dd00" << QString() << "MqttUser";
-    QTest::newRow("overlong encoding of /") << host + "MqttTopic=lab\xC0\xAFhv\n"
-                                            << 0u << QString() << ""
-                                            << "MqttTopic";
-    QTest::newRow("surrogate in UTF-8") << host + "MqttTopic=lab\xED\xA0\x80\n"
-                                        << 0u << QString() << ""
-                                        << "MqttTopic";
-    QTest::newRow("past U+10FFFF") << host + "MqttCaFile=/ca\xF4\x90\x80\x80.pem\n"
-                                   << 0u << "brelk/dd00"
-                                   << ""
-                                   << "MqttCaFile";
-    QTest::newRow("further module's prefix") << host + "[Module_C000]\nMqttTopic=lab/\xFC\n"
-                                             << 0xC000u << QString() << ""
-                                             << "Module_C000/MqttTopic";
-    QTest::newRow("the first module's prefix is not a further module's")
-        << host + "MqttTopic=lab/\xFC\n[Module_C000]\nMqttTopic=lab/c000\n"
-        << 0xC000u << "lab/c000"
-        << ""
-        << "";
-    QTest::newRow("a key that is not MQTT's") << host + "LogFile=/data/m\xFC"
-                                                        "ller.csv\n"
-                                              << 0u << "brelk/dd00"
-                                              << ""
-                                              << "";
+    row("Latin-1 byte in the prefix",
+        "MqttTopic=labor/Pr\xFC"
+        "fstand\n",
+        0, QString(), "", "MqttTopic");
+    row("Latin-1 byte in the password",
+        "MqttUser=panel\nMqttPassword=gr\xFC"
+        "n\n",
+        0, dd00, "panel", "MqttPassword");
+    row("sequence cut short at the end of the user name", "MqttUser=panel\xE9\xAB\n", 0, dd00,
+        QString(), "MqttUser");
+    row("overlong encoding of /", "MqttTopic=lab\xC0\xAFhv\n", 0, QString(), "", "MqttTopic");
+    row("surrogate in UTF-8", "MqttTopic=lab\xED\xA0\x80\n", 0, QString(), "", "MqttTopic");
+    row("past U+10FFFF", "MqttCaFile=/ca\xF4\x90\x80\x80.pem\n", 0, dd00, "", "MqttCaFile");
+    row("further module's prefix", "[Module_C000]\nMqttTopic=lab/\xFC\n", 0xC000, QString(), "",
+        "Module_C000/MqttTopic");
+    row("the first module's prefix is not a further module's",
+        "MqttTopic=lab/\xFC\n[Module_C000]\nMqttTopic=lab/c000\n", 0xC000, "lab/c000", "", "");
+    row("a key that is not MQTT's",
+        "LogFile=/data/m\xFC"
+        "ller.csv\n",
+        0, dd00, "", "");
 }
 
 // The file is UTF-8 with Qt 5 as with Qt 6: a prefix reads back exactly, and a value that is not

@@ -4,6 +4,7 @@
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
+#include "settingsfile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -75,7 +76,7 @@ void TestPoll::initTestCase()
     // The window connects at construction; the simulated bridge keeps that quiet.
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
 }
 
 void TestPoll::init()
@@ -120,89 +121,59 @@ void TestPoll::fieldTexts_data()
 {
     QTest::addColumn<QString>("selection"); // radio buttons to click, comma separated
     QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("word");
     QTest::addColumn<QString>("fieldName");
+    QTest::addColumn<int>("word");
     QTest::addColumn<QString>("text");
 
     // Measured current: unit follows the resolution, decimals from the resolution too.
-    QTest::newRow("Imeas 1 uA") << "chk_I_1uA" << 0x1C << 1234 << "txtImeas_A"
-                                << "1.234 mA";
-    QTest::newRow("Imeas 100 nA") << "chk_I_100nA" << 0x1C << 1234 << "txtImeas_A"
-                                  << "123.40 uA";
-    QTest::newRow("Imeas 10 nA") << "chk_I_10nA" << 0x1C << 1234 << "txtImeas_A"
-                                 << "12.340 uA";
-    QTest::newRow("Imeas 1 nA") << "chk_I_1nA" << 0x1C << 1234 << "txtImeas_A"
-                                << "1.2340 uA";
-    QTest::newRow("Imeas B 1 uA") << "chk_I_1uA" << 0x20 << 1 << "txtImeas_B"
-                                  << "0.001 mA";
+    QTest::newRow("Imeas 1 uA") << "chk_I_1uA" << 0x1C << "txtImeas_A" << 1234 << "1.234 mA";
+    QTest::newRow("Imeas 100 nA") << "chk_I_100nA" << 0x1C << "txtImeas_A" << 1234 << "123.40 uA";
+    QTest::newRow("Imeas 10 nA") << "chk_I_10nA" << 0x1C << "txtImeas_A" << 1234 << "12.340 uA";
+    QTest::newRow("Imeas 1 nA") << "chk_I_1nA" << 0x1C << "txtImeas_A" << 1234 << "1.2340 uA";
+    QTest::newRow("Imeas B 1 uA") << "chk_I_1uA" << 0x20 << "txtImeas_B" << 1 << "0.001 mA";
     // Software limits in the general format.
-    QTest::newRow("limit 1 uA") << "chk_I_1uA" << 0x44 << 500 << "txtSoftLimitI_A"
-                                << "0.5 mA";
-    QTest::newRow("limit B 10 nA") << "chk_I_10nA" << 0x48 << 65535 << "txtSoftLimitI_B"
-                                   << "655.35 uA";
+    QTest::newRow("limit 1 uA") << "chk_I_1uA" << 0x44 << "txtSoftLimitI_A" << 500 << "0.5 mA";
+    QTest::newRow("limit B 10 nA")
+        << "chk_I_10nA" << 0x48 << "txtSoftLimitI_B" << 65535 << "655.35 uA";
     // Voltages.
-    QTest::newRow("Vmeas standard") << "chk_U_1V" << 0x14 << 1234 << "txtVmeas_A"
-                                    << "1234 V";
-    QTest::newRow("Vmeas fine") << "chk_U_100mV" << 0x16 << 12345 << "txtVmeas_A"
-                                << "1234.5 V";
-    QTest::newRow("Vset") << "" << 0x04 << 6000 << "txtVset_A"
-                          << "6000 V";
-    QTest::newRow("Vset B") << "" << 0x08 << 1500 << "txtVset_B"
-                            << "1500 V";
-    QTest::newRow("Ramp") << "" << 0x0C << 255 << "txtRamp_A"
-                          << "255 V/s";
-    QTest::newRow("Ramp B") << "" << 0x10 << 2 << "txtRamp_B"
-                            << "2 V/s";
+    QTest::newRow("Vmeas standard") << "chk_U_1V" << 0x14 << "txtVmeas_A" << 1234 << "1234 V";
+    QTest::newRow("Vmeas fine") << "chk_U_100mV" << 0x16 << "txtVmeas_A" << 12345 << "1234.5 V";
+    QTest::newRow("Vset") << "" << 0x04 << "txtVset_A" << 6000 << "6000 V";
+    QTest::newRow("Vset B") << "" << 0x08 << "txtVset_B" << 1500 << "1500 V";
+    QTest::newRow("Ramp") << "" << 0x0C << "txtRamp_A" << 255 << "255 V/s";
+    QTest::newRow("Ramp B") << "" << 0x10 << "txtRamp_B" << 2 << "2 V/s";
     // Second range.
-    QTest::newRow("Imeas2 1 nA") << "chk_I2_1nA" << 0x1E << 12345 << "txtImeas2_A"
-                                 << "12.345 uA";
-    QTest::newRow("Imeas2 100 pA") << "chk_I2_100pA" << 0x26 << 12345 << "txtImeas2_A"
-                                   << "1.2345 uA";
-    QTest::newRow("Imeas2 B 1 nA") << "chk_I2_1nA" << 0x22 << 65535 << "txtImeas2_B"
-                                   << "65.535 uA";
-    QTest::newRow("Imeas2 none") << "chk_I2_None" << 0x1E << 12345 << "txtImeas2_A"
-                                 << "----";
-    QTest::newRow("limit2 100 pA") << "chk_I2_100pA" << 0x46 << 500 << "txtSoftLimitI2_A"
-                                   << "0.05 uA";
-    QTest::newRow("limit2 B 1 nA") << "chk_I2_1nA" << 0x4A << 12300 << "txtSoftLimitI2_B"
-                                   << "12.3 uA";
-    QTest::newRow("limit2 none") << "chk_I2_None" << 0x46 << 500 << "txtSoftLimitI2_A"
-                                 << "----";
+    QTest::newRow("Imeas2 1 nA") << "chk_I2_1nA" << 0x1E << "txtImeas2_A" << 12345 << "12.345 uA";
+    QTest::newRow("Imeas2 100 pA")
+        << "chk_I2_100pA" << 0x26 << "txtImeas2_A" << 12345 << "1.2345 uA";
+    QTest::newRow("Imeas2 B 1 nA") << "chk_I2_1nA" << 0x22 << "txtImeas2_B" << 65535 << "65.535 uA";
+    QTest::newRow("Imeas2 none") << "chk_I2_None" << 0x1E << "txtImeas2_A" << 12345 << "----";
+    QTest::newRow("limit2 100 pA")
+        << "chk_I2_100pA" << 0x46 << "txtSoftLimitI2_A" << 500 << "0.05 uA";
+    QTest::newRow("limit2 B 1 nA")
+        << "chk_I2_1nA" << 0x4A << "txtSoftLimitI2_B" << 12300 << "12.3 uA";
+    QTest::newRow("limit2 none") << "chk_I2_None" << 0x46 << "txtSoftLimitI2_A" << 500 << "----";
     // Limits word: bits above 7 are not masked.
-    QTest::newRow("limit V 0x00A5") << "" << 0x24 << 0x00A5 << "txtLimitV_A"
-                                    << "V: 100 %";
-    QTest::newRow("limit I 0x00A5") << "" << 0x24 << 0x00A5 << "txtLimitI_A"
-                                    << "I: 50 %";
+    QTest::newRow("limit V 0x00A5") << "" << 0x24 << "txtLimitV_A" << 0x00A5 << "V: 100 %";
+    QTest::newRow("limit I 0x00A5") << "" << 0x24 << "txtLimitI_A" << 0x00A5 << "I: 50 %";
     // Status word: channel A low byte, channel B high byte.
-    QTest::newRow("ramp up") << "" << 0x00 << 0x0060 << "txtStatus_A"
-                             << "Ramp up";
-    QTest::newRow("B ramp up") << "" << 0x00 << 0x6000 << "txtStatus_B"
-                               << "Ramp up";
-    QTest::newRow("B not from A") << "" << 0x00 << 0x00FF << "txtStatus_B"
-                                  << "Stable";
-    QTest::newRow("negative") << "" << 0x00 << 0x0000 << "txtPolarity_A"
-                              << "Negative";
-    QTest::newRow("positive B") << "" << 0x00 << 0x0400 << "txtPolarity_B"
-                                << "Positive";
-    QTest::newRow("kill disable") << "" << 0x00 << 0x0000 << "txtKill_A"
-                                  << "Kill Disable";
-    QTest::newRow("kill enable B") << "" << 0x00 << 0x1000 << "txtKill_B"
-                                   << "Kill Enable";
-    QTest::newRow("HV on") << "" << 0x00 << 0x0000 << "txtHVON_A"
-                           << "HV On";
-    QTest::newRow("HV off B") << "" << 0x00 << 0x0800 << "txtHVON_B"
-                              << "HV Off";
+    QTest::newRow("ramp up") << "" << 0x00 << "txtStatus_A" << 0x0060 << "Ramp up";
+    QTest::newRow("B ramp up") << "" << 0x00 << "txtStatus_B" << 0x6000 << "Ramp up";
+    QTest::newRow("B not from A") << "" << 0x00 << "txtStatus_B" << 0x00FF << "Stable";
+    QTest::newRow("negative") << "" << 0x00 << "txtPolarity_A" << 0x0000 << "Negative";
+    QTest::newRow("positive B") << "" << 0x00 << "txtPolarity_B" << 0x0400 << "Positive";
+    QTest::newRow("kill disable") << "" << 0x00 << "txtKill_A" << 0x0000 << "Kill Disable";
+    QTest::newRow("kill enable B") << "" << 0x00 << "txtKill_B" << 0x1000 << "Kill Enable";
+    QTest::newRow("HV on") << "" << 0x00 << "txtHVON_A" << 0x0000 << "HV On";
+    QTest::newRow("HV off B") << "" << 0x00 << "txtHVON_B" << 0x0800 << "HV Off";
     // Event flags.
-    QTest::newRow("events 0x92") << "" << 0x30 << 0x0092 << "txtStatus2_A"
-                                 << "QUA+VLIM+TRP";
-    QTest::newRow("events all B") << "" << 0x30 << 0xFF00 << "txtStatus2_B"
+    QTest::newRow("events 0x92") << "" << 0x30 << "txtStatus2_A" << 0x0092 << "QUA+VLIM+TRP";
+    QTest::newRow("events all B") << "" << 0x30 << "txtStatus2_B" << 0xFF00
                                   << "QUA+VLIM+ILIM+TRP+INH";
-    QTest::newRow("events A only") << "" << 0x30 << 0x00FF << "txtStatus2_B"
-                                   << "";
+    QTest::newRow("events A only") << "" << 0x30 << "txtStatus2_B" << 0x00FF << "";
     // Serial number in the status bar, lower-case hex without leading zeros.
-    QTest::newRow("serial") << "" << 0x3C << 0x00A3 << "statusBar"
-                            << "Module serial number a3";
-    QTest::newRow("serial fffe") << "" << 0x3C << 0xFFFE << "statusBar"
+    QTest::newRow("serial") << "" << 0x3C << "statusBar" << 0x00A3 << "Module serial number a3";
+    QTest::newRow("serial fffe") << "" << 0x3C << "statusBar" << 0xFFFE
                                  << "Module serial number fffe";
 }
 
@@ -210,8 +181,8 @@ void TestPoll::fieldTexts()
 {
     QFETCH(QString, selection);
     QFETCH(int, offset);
-    QFETCH(int, word);
     QFETCH(QString, fieldName);
+    QFETCH(int, word);
     QFETCH(QString, text);
 
     for (const QString &radio : selection.split(',', Qt::SkipEmptyParts))
@@ -230,14 +201,14 @@ void TestPoll::secondRangeNoneKeepsLastReading()
     bus->registers[at(0x1E)] = 1000;
     bus->registers[at(0x46)] = 2000;
     Access::tick(*window);
-    QCOMPARE(Access::cache(*window).imeas2[0], 1000 * 1e-9);
-    QCOMPARE(Access::cache(*window).softLimitI2[0], 2000 * 1e-9);
+    QCOMPARE(Access::shown(*window).imeas2[0], 1000 * 1e-9);
+    QCOMPARE(Access::shown(*window).softLimitI2[0], 2000 * 1e-9);
 
     check("chk_I2_None");
     bus->registers[at(0x1E)] = 3000;
     Access::tick(*window);
-    QCOMPARE(Access::cache(*window).imeas2[0], 1000 * 1e-9);
-    QCOMPARE(Access::cache(*window).softLimitI2[0], 0.0);
+    QCOMPARE(Access::shown(*window).imeas2[0], 1000 * 1e-9);
+    QCOMPARE(Access::shown(*window).softLimitI2[0], 0.0);
     QCOMPARE(field("txtImeas2_A"), QString("----"));
     QCOMPARE(field("txtSoftLimitI2_B"), QString("----"));
 }
@@ -290,7 +261,7 @@ void TestPoll::silentTickChangesNothing()
     Access::tick(*window);
     const QString heardAfter = QTime::currentTime().toString("hh:mm:ss");
     const QStringList textsBefore = allFieldTexts();
-    auto cacheBefore = Access::cache(*window);
+    QVector<double> stateBefore = Access::state(*window);
 
     for (quint32 offset = 0; offset <= 0x4A; offset += 2)
         bus->registers[at(offset)] = quint16(0x0202 * (offset + 3));
@@ -303,8 +274,8 @@ void TestPoll::silentTickChangesNothing()
     QCOMPARE(bus->cycles[0].address, at(0x3C));
     QCOMPARE(allFieldTexts(), textsBefore);
     if (serialStored)
-        cacheBefore.serialNumber = quint16(serial);
-    QVERIFY(Access::cache(*window) == cacheBefore);
+        stateBefore.last() = quint16(serial);
+    QCOMPARE(Access::state(*window), stateBefore);
 
     Access::tick(*window);
     QCOMPARE(staleFields(), QStringList());
@@ -442,13 +413,8 @@ void TestPoll::alarmsColourTheirFields()
 // The tolerance of the measured voltage comes from the settings file, read at start-up only.
 void TestPoll::voltageToleranceFromSettings()
 {
-    const QString ini = QCoreApplication::applicationDirPath() + "/brelkcontrol.ini";
     const QByteArray contents = "VoltageDeviationAlarm=150\n";
-    {
-        QFile file(ini);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(contents);
-    }
+    QVERIFY(writeSettingsFile(settingsPath(), contents));
     window.reset(new BrelkControl);
     bus = new FakeController;
     Access::useController(*window, bus);
@@ -463,11 +429,8 @@ void TestPoll::voltageToleranceFromSettings()
     QCOMPARE(vmeasA->palette().color(QPalette::Text), QColor(Qt::black));
 
     window.reset();
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), contents);
-    file.close();
-    file.remove();
+    QCOMPARE(readSettingsFile(), contents);
+    QFile::remove(settingsPath());
 }
 
 void TestPoll::numbersIgnoreTheLocale()

@@ -1,14 +1,14 @@
-// What the panel survives away from the usual path: a settings file of any content, which it
-// reads but never writes unless the operator accepts a settings dialog; and hundreds of
+// What the panel survives away from the usual path: a settings file with an address it cannot
+// use, which it never writes unless the operator accepts a settings dialog; and hundreds of
 // reconnections alternating the two bridges on the module simulator, after which it holds no
 // more memory, open files or loaded libraries than after the first few.
 #include "brelkcontroltestaccess.h"
 #include "dialogdriver.h"
 #include "messagecapture.h"
 #include "processfigures.h"
+#include "settingsfile.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -16,59 +16,26 @@
 #include <QtTest>
 
 #include <memory>
-#include <random>
 
 using Access = BrelkControlTestAccess;
 
 namespace {
 
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/brelkcontrol.ini");
-}
-
-// Each planted file gets a modification time no run of this test can produce, so that any
-// rewrite shows. The times differ from file to file: the toolkit keeps a parsed settings file
-// while its time and size stay the same, and two rows' files may have the same size.
 QDateTime plantedTime;
-
-void removeSettings()
-{
-    QFile::remove(settingsPath());
-    QDir().rmdir(settingsPath());
-}
 
 bool plantSettings(const QByteArray &contents)
 {
-    QFile file(settingsPath());
-    plantedTime = plantedTime.isValid() ? plantedTime.addSecs(1)
-                                        : QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6), Qt::UTC);
-    // Flushed first: writing out the buffer at close would move the time again.
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
-           file.flush() && file.setFileTime(plantedTime, QFileDevice::FileModificationTime);
+    if (!writeSettingsFile(settingsPath(), contents))
+        return false;
+    plantedTime = QFileInfo(settingsPath()).lastModified();
+    return true;
 }
 
-QByteArray settingsContents()
-{
-    QFile file(settingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+// Written neither in its contents nor in its time.
 bool settingsUntouched(const QByteArray &contents)
 {
     const QFileInfo info(settingsPath());
-    return info.isFile() && info.lastModified() == plantedTime && settingsContents() == contents;
-}
-
-QByteArray binaryGarbage()
-{
-    std::mt19937 random(7u);
-    QByteArray bytes(4096, '\0');
-    for (char &byte : bytes)
-        byte = char(random() % 256);
-    bytes[100] = '\0';
-    bytes[101] = '\n';
-    return bytes;
+    return info.isFile() && info.lastModified() == plantedTime && readSettingsFile() == contents;
 }
 
 int environmentCount(const char *name, int fallback)
@@ -86,11 +53,8 @@ class TestReliability : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
-    void badSettingsFile_data();
-    void badSettingsFile();
     void settingsDialogs_data();
     void settingsDialogs();
     void reconnects();
@@ -105,98 +69,14 @@ void TestReliability::initTestCase()
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
     simulator.unload();
-}
-
-void TestReliability::init()
-{
-    removeSettings();
+    QFile::remove(settingsPath());
 }
 
 void TestReliability::cleanup()
 {
     window.reset();
     QLoggingCategory::setFilterRules(QString());
-    removeSettings();
-}
-
-void TestReliability::badSettingsFile_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<bool>("directory"); // the settings path is a folder: nothing can be read
-    QTest::addColumn<int>("address");
-    QTest::addColumn<QString>("debugLine");
-
-    const QString fallback = QStringLiteral("BaseAddress: 0xDD00");
-    QTest::newRow("binary garbage") << binaryGarbage() << false << 0xDD00 << fallback;
-    QTest::newRow("1 MB of digits") << "BaseAddress=" + QByteArray(1 << 20, '7') + '\n'
-                                    << false << 0xDD00 << fallback;
-    QTest::newRow("1 MB of leading zeros") << "BaseAddress=" + QByteArray(1 << 20, '0') + "100\n"
-                                           << false << 0x40 << "BaseAddress: 0x40";
-    // Numbers outside the A16 space would reach the bus as wider addresses.
-    QTest::newRow("largest int") << QByteArray("BaseAddress=0x7FFFFFFF\n") << false << 0xDD00
-                                 << fallback;
-    QTest::newRow("0xFFFFFFFF") << QByteArray("BaseAddress=0xFFFFFFFF\n") << false << 0xDD00
-                                << fallback;
-    QTest::newRow("20 digits") << QByteArray("BaseAddress=99999999999999999999\n") << false
-                               << 0xDD00 << fallback;
-    // The toolkit's INI reading decides the rest: the last of two keys counts, [General] is the
-    // top level, a key in another group or under an escaped name is not "BaseAddress".
-    QTest::newRow("duplicate keys") << QByteArray("BaseAddress=0x1000\nBaseAddress=0x2000\n")
-                                    << false << 0x2000 << "BaseAddress: 0x2000";
-    QTest::newRow("[General] group") << QByteArray("[General]\nBaseAddress=0x1000\n") << false
-                                     << 0x1000 << "BaseAddress: 0x1000";
-    QTest::newRow("another group")
-        << QByteArray("[Crate]\nBaseAddress=0x1000\n") << false << 0xDD00 << fallback;
-    QTest::newRow("key with an invalid escape")
-        << QByteArray("Base%GGAddress=0x1000\n") << false << 0xDD00 << fallback;
-    QTest::newRow("value with an unknown escape")
-        << QByteArray("BaseAddress=0x1\\q00\n") << false << 0x100 << "BaseAddress: 0x100";
-    QTest::newRow("unterminated quote")
-        << QByteArray("BaseAddress=\"0x1000\n") << false << 0x1000 << "BaseAddress: 0x1000";
-    QTest::newRow("list value") << QByteArray("BaseAddress=0x1000, 0x2000\n") << false << 0xDD00
-                                << fallback;
-    // Not numbers under the prefix rule, though Qt 6's own parser would read them: it ends a
-    // number at a NUL character and takes "0b" after a sign as binary.
-    QTest::newRow("NUL inside the value")
-        << QByteArray("BaseAddress=0x1000\0\x01\xff\n", 22) << false << 0xDD00 << fallback;
-    QTest::newRow("signed binary")
-        << QByteArray("BaseAddress=-0b101\n") << false << 0xDD00 << fallback;
-    QTest::newRow("plus-signed binary")
-        << QByteArray("BaseAddress=+0b100\n") << false << 0xDD00 << fallback;
-    QTest::newRow("unreadable") << QByteArray() << true << 0xDD00 << fallback;
-}
-
-void TestReliability::badSettingsFile()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(bool, directory);
-    QFETCH(int, address);
-    QFETCH(QString, debugLine);
-
-    if (directory)
-        QVERIFY(QDir().mkdir(settingsPath()));
-    else
-        QVERIFY(plantSettings(contents));
-
-    QStringList lines;
-    {
-        MessageCapture capture;
-        window.reset(new BrelkControl);
-        lines = capture.linesStartingWith(QStringLiteral("BaseAddress:"));
-    }
-    QCOMPARE(Access::baseAddress(*window), address);
-    QCOMPARE(lines, QStringList{debugLine});
-
-    // Whatever the address, a tick on the simulated bridge goes through.
-    Access::tick(*window);
-    window.reset();
-
-    if (directory) {
-        QVERIFY(QFileInfo(settingsPath()).isDir());
-        QVERIFY(QDir(settingsPath()).isEmpty());
-    } else {
-        QVERIFY2(settingsUntouched(contents), "the settings file was written");
-    }
+    QFile::remove(settingsPath());
 }
 
 void TestReliability::settingsDialogs_data()
@@ -232,7 +112,7 @@ void TestReliability::settingsDialogs()
         window->findChild<QAction *>(action)->trigger();
         window.reset();
         QVERIFY2(settingsUntouched(contents) != accept,
-                 qPrintable("BaseAddress=" + stored + ": " + settingsContents()));
+                 qPrintable("BaseAddress=" + stored + ": " + readSettingsFile()));
     }
 }
 

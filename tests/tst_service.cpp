@@ -2,7 +2,9 @@
 // missing at start and one that is unplugged and plugged back in while running, what it tells
 // systemd, the lines it writes once, the data log's last row at SIGINT, and a stop within 2 s with
 // eight modules whose broker never answers.
+#include "loopback.h"
 #include "notifysocket.h"
+#include "settingsfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,49 +16,9 @@
 
 #include <csignal>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/types.h>
-#include <unistd.h>
 
 namespace {
-
-// A broker that never answers: its listening queue is full, so a client's connect waits for an
-// answer to its SYN that never comes.
-class SilentBroker
-{
-public:
-    SilentBroker()
-    {
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(listener, 0) != 0 ||
-            getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        port = ntohs(address.sin_port);
-        // Fills the queue; nothing is ever accepted.
-        for (int &client : fillers) {
-            client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        }
-        QThread::msleep(100);
-    }
-    ~SilentBroker()
-    {
-        for (int client : fillers)
-            close(client);
-        close(listener);
-    }
-    quint16 port = 0;
-
-private:
-    int listener = -1;
-    int fillers[4] = {-1, -1, -1, -1};
-};
 
 QStringList linesOf(const QByteArray &output)
 {
@@ -109,10 +71,7 @@ void TestService::cleanup()
 void TestService::start(const QByteArray &settings, const QProcessEnvironment &extra)
 {
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(settings);
-    file.close();
+    QVERIFY(writeSettingsFile(ini, settings));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -223,8 +182,9 @@ void TestService::bridgeMissingThenUnpluggedAndReplugged()
 // modules stop as fast as one.
 void TestService::stopsWithinTwoSecondsWhenTheBrokerNeverAnswers()
 {
-    SilentBroker broker;
-    QVERIFY(broker.port != 0);
+    // A broker that never answers.
+    HungListener broker;
+    QVERIFY(broker.filled);
     QByteArray settings = "[General]\nVmeController=VM-USB\nMqttHost=127.0.0.1\nMqttPort=" +
                           QByteArray::number(broker.port) + "\n";
     QStringList addresses{QStringLiteral("0xDD00")};

@@ -5,15 +5,20 @@
 #include "bridge.h"
 #include "commandline.h"
 #include "crate.h"
+#include "crateruntime.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
 #include "modulesession.h"
 #include "settings.h"
 #include "settingsfile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <random>
 
 using namespace Brelk;
 
@@ -76,6 +81,8 @@ private slots:
     void ceilingRefusesBeforeAnyCycle_data();
     void ceilingRefusesBeforeAnyCycle();
     void bridgeClosesBeforeDeleting();
+    void baseAddressSetting_data();
+    void baseAddressSetting();
     void moduleOptions_data();
     void moduleOptions();
     void commandLine_data();
@@ -408,6 +415,111 @@ void TestSession::bridgeClosesBeforeDeleting()
 }
 
 // The options of the module's keys: the resolution options and the ceilings.
+void TestSession::baseAddressSetting_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("folder"); // the settings path is a folder: nothing can be read
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("note"); // a further debug line, if any
+
+    const QString outOfRange =
+        QStringLiteral("The stored BaseAddress \"%1\" is out of range (0x0000 to 0xFFFF); using "
+                       "0xDD00");
+    const auto row = [](const char *name, const QByteArray &stored, int address,
+                        const QString &note = QString()) {
+        QTest::newRow(name) << "BaseAddress=" + stored + "\n" << false << address << note;
+    };
+    // Parsed by its prefix; what does not parse is the default.
+    row("hexadecimal, as the program writes it", "0xDD00", 0xDD00);
+    row("decimal", "56576", 0xDD00);
+    row("octal", "0156400", 0xDD00);
+    row("lower-case hexadecimal", "0xc000", 0xC000);
+    row("upper-case prefix", "0XC000", 0xC000);
+    row("no leading zeros in the line", "0x100", 0x100);
+    row("zero", "0", 0);
+    row("hex digits without prefix", "C000", 0xDD00);
+    row("not an octal digit", "09", 0xDD00);
+    row("binary is no prefix", "0b101", 0xDD00);
+    row("empty", "", 0xDD00);
+    row("garbage", "crate slot 3", 0xDD00);
+    row("trailing garbage", "0xDD00h", 0xDD00);
+    row("1 MB of digits", QByteArray(1 << 20, '7'), 0xDD00);
+    row("1 MB of leading zeros", QByteArray(1 << 20, '0') + "100", 0x40);
+    // Numbers outside the A16 space would reach the bus as wider addresses.
+    row("highest A16 address", "0xFFFF", 0xFFFF);
+    row("just above A16", "0x10000", 0xDD00, outOfRange.arg("0x10000"));
+    row("negative", "-256", 0xDD00, outOfRange.arg("-256"));
+    row("largest int", "0x7FFFFFFF", 0xDD00, outOfRange.arg("0x7FFFFFFF"));
+    row("wider than an int", "0x100000000", 0xDD00);
+    row("0xFFFFFFFF", "0xFFFFFFFF", 0xDD00);
+    row("20 digits", "99999999999999999999", 0xDD00);
+    // The toolkit's INI reading decides the rest: the last of two keys counts, [General] is the
+    // top level, a key in another group or under an escaped name is not "BaseAddress".
+    row("duplicate keys", "0x1000\nBaseAddress=0x2000", 0x2000);
+    row("value with an unknown escape", "0x1\\q00", 0x100);
+    row("unterminated quote", "\"0x1000", 0x1000);
+    row("list value", "0x1000, 0x2000", 0xDD00);
+    // Not numbers under the prefix rule, though Qt 6's own parser would read them: it ends a
+    // number at a NUL character and takes "0b" after a sign as binary.
+    row("NUL inside the value", QByteArray("0x1000\0\x01\xff", 9), 0xDD00);
+    row("signed binary", "-0b101", 0xDD00);
+    row("plus-signed binary", "+0b100", 0xDD00);
+    QTest::newRow("[General] group")
+        << QByteArray("[General]\nBaseAddress=0x1000\n") << false << 0x1000 << QString();
+    QTest::newRow("another group")
+        << QByteArray("[Crate]\nBaseAddress=0x1000\n") << false << 0xDD00 << QString();
+    QTest::newRow("key with an invalid escape")
+        << QByteArray("Base%GGAddress=0x1000\n") << false << 0xDD00 << QString();
+    std::mt19937 random(7u);
+    QByteArray garbage(4096, '\0');
+    for (char &byte : garbage)
+        byte = char(random() % 256);
+    garbage[100] = '\0';
+    garbage[101] = '\n';
+    QTest::newRow("binary garbage") << garbage << false << 0xDD00 << QString();
+    QTest::newRow("unreadable") << QByteArray() << true << 0xDD00 << QString();
+}
+
+// The crate's first module as the settings file places it: one line names the address, the
+// first tick reads there, and reading the file never writes it.
+void TestSession::baseAddressSetting()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, folder);
+    QFETCH(int, address);
+    QFETCH(QString, note);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("brelkcontrol.ini");
+    if (folder)
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(writeSettingsFile(path, contents));
+    const QDateTime written = QFileInfo(path).lastModified();
+    {
+        MessageCapture debug;
+        CrateRuntime runtime(path, CrateRuntime::Options());
+        QCOMPARE(debug.linesStartingWith("BaseAddress:"),
+                 QStringList{QString::asprintf("BaseAddress: 0x%X", unsigned(address))});
+        QStringList notes = debug.linesStartingWith("The stored BaseAddress");
+        notes.removeDuplicates();
+        QCOMPARE(notes, note.isEmpty() ? QStringList() : QStringList{note});
+        auto *fake = new FakeController;
+        runtime.bridge()->adopt(fake, true);
+        runtime.crate()->pollAll();
+        QVERIFY(!fake->cycles.isEmpty());
+        QCOMPARE(fake->cycles.first().address, quint32(address) + 0x3C);
+    }
+    QCOMPARE(QFileInfo(path).lastModified(), written);
+    if (folder) {
+        QVERIFY(QDir(path).isEmpty());
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), contents);
+    }
+}
+
 void TestSession::moduleOptions_data()
 {
     QTest::addColumn<QByteArray>("contents");

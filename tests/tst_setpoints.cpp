@@ -151,7 +151,7 @@ private:
 
 void TestSetPoints::initTestCase()
 {
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
     sim.reset(new SimControl("libxxusb"));
     QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
 }
@@ -261,12 +261,9 @@ void TestSetPoints::saveAddsTheExtension_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("saved");
 
-    QTest::newRow("no extension") << "detector"
-                                  << "detector.brelk";
-    QTest::newRow("its own extension") << "detector.brelk"
-                                       << "detector.brelk";
-    QTest::newRow("another extension") << "detector.ini"
-                                       << "detector.ini";
+    QTest::newRow("no extension") << "detector" << QStringLiteral("detector.brelk");
+    QTest::newRow("its own extension") << "detector.brelk" << QStringLiteral("detector.brelk");
+    QTest::newRow("another extension") << "detector.ini" << QStringLiteral("detector.ini");
 }
 
 void TestSetPoints::saveAddsTheExtension()

@@ -6,6 +6,7 @@
 #include "fakecontroller.h"
 #include "processfigures.h"
 #include "readinghistory.h"
+#include "settingsfile.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -128,7 +129,7 @@ void TestSoak::initTestCase()
     // The window connects at construction; the simulated bridge keeps that quiet.
     QLibrary simulator("libxxusb");
     QVERIFY2(simulator.load(), "the module simulator is not on the library search path");
-    QFile::remove(QCoreApplication::applicationDirPath() + "/brelkcontrol.ini");
+    QFile::remove(settingsPath());
 }
 
 void TestSoak::init()

@@ -1,6 +1,5 @@
 // The main window's life: what it reads from the settings file next to the executable, the debug
-// lines it leaves, its title, the poll timer it sets up, a language change, File > Quit, and the
-// order in which it lets go of the controller.
+// lines it leaves, its title, the poll timer it sets up, a language change and File > Quit.
 #include "brelkcontroltestaccess.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
@@ -28,31 +27,8 @@ void writeSettings(const QByteArray &contents)
     QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
-QByteArray settingsContents()
-{
-    QFile file(settingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The debug lines written while the last window was constructed.
 QStringList debugLines;
-
-// Leaves the window and, on the way out, the order in which its controller was closed and
-// deleted.
-class LoggingController : public FakeController
-{
-public:
-    explicit LoggingController(QStringList *log) : log(log) {}
-    ~LoggingController() override { *log << QStringLiteral("deleted"); }
-    bool close() override
-    {
-        *log << QStringLiteral("closed");
-        return FakeController::close();
-    }
-
-private:
-    QStringList *log;
-};
 
 // Translates only the title's format, so the title shows which of its parts were translated.
 class TitleTranslator : public QTranslator
@@ -83,15 +59,12 @@ private slots:
     void cleanup();
 
     void withoutSettingsFile();
-    void baseAddressSetting_data();
-    void baseAddressSetting();
     void resolutionOptionsCheckTheButtons_data();
     void resolutionOptionsCheckTheButtons();
     void titleFormatIsTranslated();
     void pollTimer();
     void languageChangeKeepsStates();
     void quitClosesTheWindow();
-    void controllerClosedBeforeDeleted();
 
 private:
     // Builds the window and collects the debug lines of its construction.
@@ -165,7 +138,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     QFETCH(QStringList, checked);
 
     writeSettings("[General]\nBaseAddress=0xDD00\n" + options);
-    const QByteArray before = settingsContents();
+    const QByteArray before = readSettingsFile();
     construct();
     for (const QString &name : checked)
         QVERIFY2(window->findChild<QRadioButton *>(name)->isChecked(), qPrintable(name));
@@ -178,60 +151,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     window->findChild<QRadioButton *>("chk_U_1V")->click();
     QVERIFY(!Access::session(*window)->selection().fineVoltage);
     window.reset();
-    QCOMPARE(settingsContents(), before);
-}
-
-void TestWindow::baseAddressSetting_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<QString>("debugLine");
-
-    QTest::newRow("hexadecimal, as the program writes it")
-        << QByteArray("0xDD00") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("decimal") << QByteArray("56576") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("octal") << QByteArray("0156400") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("lower-case hexadecimal")
-        << QByteArray("0xc000") << 0xC000 << "BaseAddress: 0xC000";
-    QTest::newRow("upper-case prefix") << QByteArray("0XC000") << 0xC000 << "BaseAddress: 0xC000";
-    QTest::newRow("no leading zeros in the line")
-        << QByteArray("0x100") << 0x100 << "BaseAddress: 0x100";
-    QTest::newRow("zero") << QByteArray("0") << 0 << "BaseAddress: 0x0";
-    QTest::newRow("hex digits without prefix")
-        << QByteArray("C000") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("not an octal digit") << QByteArray("09") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("binary is no prefix") << QByteArray("0b101") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("empty") << QByteArray("") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("garbage") << QByteArray("crate slot 3") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("trailing garbage") << QByteArray("0xDD00h") << 0xDD00 << "BaseAddress: 0xDD00";
-    QTest::newRow("wider than an int")
-        << QByteArray("0x100000000") << 0xDD00 << "BaseAddress: 0xDD00";
-    // Numbers that parse but lie outside the A16 space: the default, and a line that says why.
-    QTest::newRow("highest A16 address") << QByteArray("0xFFFF") << 0xFFFF << "BaseAddress: 0xFFFF";
-    QTest::newRow("just above A16") << QByteArray("0x10000") << 0xDD00
-                                    << "The stored BaseAddress \"0x10000\" is out of range (0x0000 "
-                                       "to 0xFFFF); using 0xDD00";
-    QTest::newRow("negative") << QByteArray("-256") << 0xDD00
-                              << "The stored BaseAddress \"-256\" is out of range (0x0000 to "
-                                 "0xFFFF); using 0xDD00";
-}
-
-// The address is parsed by its prefix; a value that does not parse falls back to 0xDD00 without
-// touching the file.
-void TestWindow::baseAddressSetting()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(int, address);
-    QFETCH(QString, debugLine);
-
-    const QByteArray contents = "BaseAddress=" + stored + "\n";
-    writeSettings(contents);
-    construct();
-    QCOMPARE(Access::baseAddress(*window), address);
-    QVERIFY2(debugLines.contains(debugLine), qPrintable(debugLines.join(QLatin1Char('\n'))));
-
-    window.reset();
-    QCOMPARE(settingsContents(), contents);
+    QCOMPARE(readSettingsFile(), before);
 }
 
 // The format of the title goes through the translation call; the name and the version do not.
@@ -307,18 +227,6 @@ void TestWindow::quitClosesTheWindow()
 
     QCOMPARE(exitCode, 0);
     QVERIFY(!window->isVisible());
-}
-
-void TestWindow::controllerClosedBeforeDeleted()
-{
-    construct();
-    QStringList log;
-    Access::useController(*window, new LoggingController(&log));
-    QPointer<QTimer> timer = Access::timer(*window);
-
-    window.reset();
-    QCOMPARE(log, QStringList({"closed", "deleted"}));
-    QVERIFY(timer.isNull());
 }
 
 QTEST_MAIN(TestWindow)

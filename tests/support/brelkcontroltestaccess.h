@@ -1,4 +1,4 @@
-// The tests' window into BrelkControl: hand it a controller, run a tick, read its cached values.
+// The tests' window into BrelkControl: hand it a controller, run a tick, read what it holds.
 // The main window declares this class its friend; nothing else uses it.
 #ifndef BRELKCONTROLTESTACCESS_H
 #define BRELKCONTROLTESTACCESS_H
@@ -13,6 +13,7 @@
 #include "readinglooks.h"
 
 #include <QTimer>
+#include <QVector>
 
 class BrelkControlTestAccess
 {
@@ -40,44 +41,19 @@ public:
         window.session->setBaseAddress(quint32(address));
     }
 
-    struct Cache
+    // The values the form shows.
+    static const ReadingForm::Values &shown(BrelkControl &w) { return w.view->form()->values(); }
+    // All the window holds of the module: the values of the form, then the status word of the
+    // last complete tick, the latch and the last serial-number word read.
+    static QVector<double> state(BrelkControl &w)
     {
-        double vset[2], rampSpeed[2], softLimitI[2], softLimitI2[2], vmeas[2], imeas[2], imeas2[2];
-        quint16 statusWord, status2Latch;
-        unsigned int serialNumber;
-
-        bool operator==(const Cache &o) const
-        {
-            for (int ch = 0; ch < 2; ++ch) {
-                if (vset[ch] != o.vset[ch] || rampSpeed[ch] != o.rampSpeed[ch] ||
-                    softLimitI[ch] != o.softLimitI[ch] || softLimitI2[ch] != o.softLimitI2[ch] ||
-                    vmeas[ch] != o.vmeas[ch] || imeas[ch] != o.imeas[ch] ||
-                    imeas2[ch] != o.imeas2[ch])
-                    return false;
-            }
-            return statusWord == o.statusWord && status2Latch == o.status2Latch &&
-                   serialNumber == o.serialNumber;
-        }
-    };
-    // What the window shows and the session holds: the values of the form, the status word of
-    // the last complete tick, the latch and the last serial-number word read.
-    static Cache cache(BrelkControl &w)
-    {
-        Cache c;
-        const ReadingForm::Values &shown = w.view->form()->values();
-        for (int ch = 0; ch < 2; ++ch) {
-            c.vset[ch] = shown.vset[ch];
-            c.rampSpeed[ch] = shown.rampSpeed[ch];
-            c.softLimitI[ch] = shown.softLimitI[ch];
-            c.softLimitI2[ch] = shown.softLimitI2[ch];
-            c.vmeas[ch] = shown.vmeas[ch];
-            c.imeas[ch] = shown.imeas[ch];
-            c.imeas2[ch] = shown.imeas2[ch];
-        }
-        c.statusWord = w.session->newestReading().status;
-        c.status2Latch = w.session->eventLatch();
-        c.serialNumber = w.session->serialWord();
-        return c;
+        const ReadingForm::Values &v = shown(w);
+        QVector<double> all;
+        for (int ch = 0; ch < 2; ++ch)
+            all << v.vset[ch] << v.rampSpeed[ch] << v.softLimitI[ch] << v.softLimitI2[ch]
+                << v.vmeas[ch] << v.imeas[ch] << v.imeas2[ch];
+        return all << w.session->newestReading().status << w.session->eventLatch()
+                   << w.session->serialWord();
     }
     // Clears the latch of both channels, as their Clear buttons do.
     static void clearStatus2Latch(BrelkControl &w)

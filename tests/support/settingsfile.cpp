@@ -19,3 +19,9 @@ bool writeSettingsFile(const QString &path, const QByteArray &contents)
            file.write(contents) == contents.size() && file.flush() &&
            file.setFileTime(fileTime, QFileDevice::FileModificationTime);
 }
+
+QByteArray readSettingsFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

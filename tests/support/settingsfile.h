@@ -11,5 +11,7 @@
 QString settingsPath();
 // False when the file could not be written or its time not set.
 bool writeSettingsFile(const QString &path, const QByteArray &contents);
+// Empty when there is no file to read.
+QByteArray readSettingsFile(const QString &path = settingsPath());
 
 #endif // SETTINGSFILE_H
