@@ -2,10 +2,7 @@
 
 #include "display.h"
 
-#include <QJsonDocument>
 #include <QRegularExpression>
-
-#include <cmath>
 
 namespace Brelk {
 
@@ -25,33 +22,17 @@ GroupCommand invalid(GroupCommand command, const QString &message)
 GroupCommand parseGroupCommand(const QByteArray &payload)
 {
     GroupCommand command;
-    command.id = QJsonValue(QJsonValue::Null);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return invalid(command, QStringLiteral("not JSON: %1").arg(parseError.errorString()));
-    if (!document.isObject())
-        return invalid(command, QStringLiteral("not a JSON object"));
-    const QJsonObject object = document.object();
-    const QJsonValue id = object.value(QLatin1String("id"));
-    const bool usableId = id.isString() || id.isDouble();
-    if (usableId)
-        command.id = id;
-    if (writtenMemberCount(payload) != object.size())
-        return invalid(command, QStringLiteral("a key appears more than once"));
-    if (!id.isUndefined() && !usableId)
-        return invalid(command, QStringLiteral("\"id\" must be a string or a number"));
+    CommandEnvelope envelope;
+    const QString problem = parseCommandEnvelope(payload, &envelope);
+    command.id = envelope.id;
+    command.sentMs = envelope.sentMs;
+    if (!problem.isEmpty())
+        return invalid(command, problem);
+    const QJsonObject &object = envelope.object;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         if (it.key() != QLatin1String("id") && it.key() != QLatin1String("sent") &&
             it.key() != QLatin1String("ramp_to"))
             return invalid(command, QStringLiteral("unknown key \"%1\"").arg(it.key().left(40)));
-    }
-    const QJsonValue sent = object.value(QLatin1String("sent"));
-    if (!sent.isUndefined()) {
-        const double sentMs = sent.toDouble(-1);
-        if (!sent.isDouble() || !(sentMs >= 0 && sentMs < 1e15) || sentMs != std::floor(sentMs))
-            return invalid(command, QStringLiteral("\"sent\" takes milliseconds since 1970 UTC"));
-        command.sentMs = qint64(sentMs);
     }
     const QString rampTo = object.value(QLatin1String("ramp_to")).toString();
     if (rampTo != QLatin1String("targets") && rampTo != QLatin1String("zero") &&

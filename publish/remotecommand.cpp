@@ -40,8 +40,8 @@ const CommandKey &commandKey(RemoteAction action)
 
 const int LoggedPayloadBytes = 200;
 
-} // namespace
-
+// The members of the top-level object as written, counted on text that is known to be valid
+// JSON: the parsed object keeps only one of two equal keys.
 int writtenMemberCount(const QByteArray &json)
 {
     int depth = 0;
@@ -79,8 +79,6 @@ int writtenMemberCount(const QByteArray &json)
     return members;
 }
 
-namespace {
-
 RemoteCommand invalid(RemoteCommand command, const QString &message)
 {
     command.error = QLatin1String(RemoteError::Invalid);
@@ -90,34 +88,43 @@ RemoteCommand invalid(RemoteCommand command, const QString &message)
 
 } // namespace
 
-RemoteCommand parseRemoteCommand(const QByteArray &payload)
+QString parseCommandEnvelope(const QByteArray &payload, CommandEnvelope *envelope)
 {
-    RemoteCommand command;
-    command.id = QJsonValue(QJsonValue::Null);
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return invalid(command, QStringLiteral("not JSON: %1").arg(parseError.errorString()));
+        return QStringLiteral("not JSON: %1").arg(parseError.errorString());
     if (!document.isObject())
-        return invalid(command, QStringLiteral("not a JSON object"));
-    const QJsonObject object = document.object();
-
-    const QJsonValue id = object.value(QLatin1String("id"));
+        return QStringLiteral("not a JSON object");
+    envelope->object = document.object();
+    const QJsonValue id = envelope->object.value(QLatin1String("id"));
     const bool usableId = id.isString() || id.isDouble();
     if (usableId)
-        command.id = id;
-    if (writtenMemberCount(payload) != object.size())
-        return invalid(command, QStringLiteral("a key appears more than once"));
+        envelope->id = id;
+    if (writtenMemberCount(payload) != envelope->object.size())
+        return QStringLiteral("a key appears more than once");
     if (!id.isUndefined() && !usableId)
-        return invalid(command, QStringLiteral("\"id\" must be a string or a number"));
-
-    const QJsonValue sent = object.value(QLatin1String("sent"));
+        return QStringLiteral("\"id\" must be a string or a number");
+    const QJsonValue sent = envelope->object.value(QLatin1String("sent"));
     if (!sent.isUndefined()) {
         const double sentMs = sent.toDouble(-1);
         if (!sent.isDouble() || !(sentMs >= 0 && sentMs < 1e15) || sentMs != std::floor(sentMs))
-            return invalid(command, QStringLiteral("\"sent\" takes milliseconds since 1970 UTC"));
-        command.sentMs = qint64(sentMs);
+            return QStringLiteral("\"sent\" takes milliseconds since 1970 UTC");
+        envelope->sentMs = qint64(sentMs);
     }
+    return QString();
+}
+
+RemoteCommand parseRemoteCommand(const QByteArray &payload)
+{
+    RemoteCommand command;
+    CommandEnvelope envelope;
+    const QString problem = parseCommandEnvelope(payload, &envelope);
+    command.id = envelope.id;
+    command.sentMs = envelope.sentMs;
+    if (!problem.isEmpty())
+        return invalid(command, problem);
+    const QJsonObject &object = envelope.object;
     const QJsonValue serial = object.value(QLatin1String("serial"));
     if (!serial.isUndefined()) {
         bool hex = false;

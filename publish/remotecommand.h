@@ -32,6 +32,19 @@ constexpr const char *WrongModule = "wrong_module";
 constexpr const char *WriteFailed = "write_failed";
 } // namespace RemoteError
 
+// What every command's payload holds besides its action: one JSON object in which each key stands
+// once, with the optional "id" (a string or a number) and "sent" (milliseconds since 1970 UTC).
+struct CommandEnvelope
+{
+    QJsonObject object;
+    // Set whenever the payload's id is usable, so that even a refusal echoes it; else null.
+    QJsonValue id = QJsonValue(QJsonValue::Null);
+    qint64 sentMs = -1;
+};
+
+// Empty when the envelope is well-formed, else why not (the refusal is "invalid").
+QString parseCommandEnvelope(const QByteArray &payload, CommandEnvelope *envelope);
+
 struct RemoteCommand
 {
     QJsonValue id; // a string or a number, echoed in the answer; null when absent or unusable
@@ -51,10 +64,6 @@ struct RemoteCommand
 // One compact JSON object with exactly one command key and the optional "id", "sent" and
 // "serial".
 RemoteCommand parseRemoteCommand(const QByteArray &payload);
-
-// The members of a JSON object as written, counted on text that is known to be valid JSON: the
-// parsed object keeps only one of two equal keys, so that a payload that names one twice is told.
-int writtenMemberCount(const QByteArray &json);
 
 // At most so many events in any one second: accepted commands per module (5), refusal lines per
 // module (10).
