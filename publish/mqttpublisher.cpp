@@ -288,20 +288,8 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
         takeGroupCommandMessage(group, payload, retained, receivedMs);
         return;
     }
-    RemoteConditions conditions;
-    conditions.allowed = allowCommands && session;
-    conditions.retained = retained;
-    conditions.conflictHost = otherHost;
-    conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
-    conditions.maxAgeMs = commandMaxAgeMs;
+    RemoteConditions conditions = commandConditions(retained, receivedMs);
     conditions.channel = channel;
-    if (session) {
-        conditions.freshness = session->commandFreshness(receivedMs);
-        conditions.selection = session->selection();
-        conditions.ceilings = session->voltageCeilings();
-        if (const Reading *newest = session->lastReading())
-            conditions.serialNumber = newest->serialNumber;
-    }
     const RemoteCommand command = parseRemoteCommand(payload);
     RemoteVerdict verdict =
         judgeRemoteCommand(command, conditions, &commandRate, commandClock.elapsed());
@@ -335,8 +323,7 @@ void MqttPublisher::takeCommand(const QString &subtopic, const QByteArray &paylo
     }
 }
 
-void MqttPublisher::takeGroupCommandMessage(const QString &group, const QByteArray &payload,
-                                            bool retained, qint64 receivedMs)
+RemoteConditions MqttPublisher::commandConditions(bool retained, qint64 receivedMs) const
 {
     RemoteConditions conditions;
     conditions.allowed = allowCommands && session;
@@ -344,8 +331,20 @@ void MqttPublisher::takeGroupCommandMessage(const QString &group, const QByteArr
     conditions.conflictHost = otherHost;
     conditions.wallClockMs = QDateTime::currentMSecsSinceEpoch();
     conditions.maxAgeMs = commandMaxAgeMs;
-    if (session)
+    if (session) {
         conditions.freshness = session->commandFreshness(receivedMs);
+        conditions.selection = session->selection();
+        conditions.ceilings = session->voltageCeilings();
+        if (const Reading *newest = session->lastReading())
+            conditions.serialNumber = newest->serialNumber;
+    }
+    return conditions;
+}
+
+void MqttPublisher::takeGroupCommandMessage(const QString &group, const QByteArray &payload,
+                                            bool retained, qint64 receivedMs)
+{
+    const RemoteConditions conditions = commandConditions(retained, receivedMs);
     const GroupAction refuseAll = [](const QString &name, const QString &) {
         return RemoteVerdict{QLatin1String(RemoteError::Invalid),
                              QStringLiteral("there is no group %1").arg(name), CheckedEntry()};

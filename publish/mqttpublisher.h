@@ -137,6 +137,8 @@ private:
     void takeModuleMessage(const QByteArray &payload);
     void otherProgramGone();
     void logCommand(const QString &line, bool refused);
+    // What a command arriving now is judged against, but for its channel.
+    RemoteConditions commandConditions(bool retained, qint64 receivedMs) const;
     void takeGroupCommandMessage(const QString &group, const QByteArray &payload, bool retained,
                                  qint64 receivedMs);
     void reportHiddenRefusals();
