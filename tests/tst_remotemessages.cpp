@@ -1,6 +1,7 @@
 // What a panel attached through the broker rebuilds from a service's messages: the channel
 // documents decoded back into the tick they were published from, refusals of documents that would
 // give a wrong reading, the history requests and their answers, and both through a real broker.
+#include "broker.h"
 #include "historyanswer.h"
 #include "mqttpublisher.h"
 #include "mqttsettings.h"
@@ -24,10 +25,6 @@
 
 #include <functional>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Brelk;
 
@@ -93,56 +90,6 @@ void compareReadings(const Reading &got, const Reading &want)
         QCOMPARE(got.softLimitI2[ch], want.softLimitI2[ch]);
     }
 }
-
-// A port on 127.0.0.1 that nothing listens on now.
-quint16 freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-// Debian's broker on 127.0.0.1 with a configuration of its own, nothing kept on disk.
-class Broker
-{
-public:
-    Broker() : port(freePort()) {}
-    ~Broker()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-
-    bool start()
-    {
-        QFile conf(dir.filePath(QStringLiteral("mosquitto.conf")));
-        if (!conf.open(QIODevice::WriteOnly))
-            return false;
-        conf.write("listener " + QByteArray::number(port) +
-                   " 127.0.0.1\npersistence false\nallow_anonymous true\n");
-        conf.close();
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(BRELK_MOSQUITTO_BROKER),
-                      {QStringLiteral("-c"), conf.fileName()});
-        return process.waitForStarted(5000);
-    }
-
-    const quint16 port;
-
-private:
-    QTemporaryDir dir;
-    QProcess process;
-};
 
 // An MQTT 5 client of the test's own: what an attached panel does on the network.
 class Client
