@@ -25,7 +25,6 @@
 
 #include <functional>
 
-
 using namespace Brelk;
 
 namespace {
