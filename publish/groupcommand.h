@@ -17,11 +17,13 @@
 
 namespace Brelk {
 
-// A refusal code of the group commands beside the channel commands' ones: a channel of the group
-// is tripped, and only the operator switches it on again.
+// Refusal codes of the group commands beside the channel commands' ones: a channel of the group
+// is tripped, and only the operator switches it on again; a channel's HV switch is off, so that it
+// could never reach a step of a ramp up.
 namespace RemoteError {
 constexpr const char *Tripped = "tripped";
-}
+constexpr const char *HvOff = "hv_off";
+} // namespace RemoteError
 
 struct GroupCommand
 {

@@ -542,6 +542,17 @@ QString CrateRuntime::rampGroup(const QString &name, GroupRampDirection directio
     const QString silent = unansweringModule(group);
     if (!silent.isEmpty())
         return refuse("stale", silent);
+    // A channel whose HV switch is off never reaches a step above 0 V: the ramp would wait on it
+    // for ever.
+    if (direction == GroupRampDirection::Up) {
+        for (const GroupChannel &channel : group.channels) {
+            const Reading &reading = modules->module(channel.address)->newestReading();
+            if (channelByte(reading.status, channel.channel) & StatusHvOff)
+                return refuse("hv_off",
+                              QStringLiteral("channel %1 of group %2 has its HV switch off")
+                                  .arg(channel.text(), group.name));
+        }
+    }
     QVector<VoltageCeilings> ceilings;
     for (const GroupChannel &channel : group.channels)
         ceilings << modules->module(channel.address)->voltageCeilings();

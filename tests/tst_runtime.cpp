@@ -510,20 +510,31 @@ void TestRuntime::refusedRampWritesNothing_data()
 {
     QTest::addColumn<QByteArray>("group");
     QTest::addColumn<QByteArray>("general");
+    QTest::addColumn<QString>("switchedOff"); // the simulator's key of an HV switch turned off
     QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("code");
 
+    const QByteArray targets("Targets=1000, 800, 600\n");
     QTest::newRow("target above the ceiling")
-        << QByteArray("Targets=1600, 1300, 1000\n") << QByteArray("VsetMaxB=1200\n")
-        << "DD00B target 1300 V is above the ceiling of 1200 V (VsetMaxB)";
+        << QByteArray("Targets=1600, 1300, 1000\n") << QByteArray("VsetMaxB=1200\n") << QString()
+        << "DD00B target 1300 V is above the ceiling of 1200 V (VsetMaxB)"
+        << "out_of_range";
     QTest::newRow("ceiling of a further module")
-        << QByteArray("Targets=1000, 1000, 1000\n") << QByteArray()
-        << "DC00A target 1000 V is above the ceiling of 900 V (VsetMaxA)";
-    QTest::newRow("no targets") << QByteArray() << QByteArray()
-                                << "group GEM1 has no Targets to ramp up to";
+        << QByteArray("Targets=1000, 1000, 1000\n") << QByteArray() << QString()
+        << "DC00A target 1000 V is above the ceiling of 900 V (VsetMaxA)"
+        << "out_of_range";
+    QTest::newRow("no targets") << QByteArray() << QByteArray() << QString()
+                                << "group GEM1 has no Targets to ramp up to"
+                                << "out_of_range";
     QTest::newRow("targets too far apart")
-        << QByteArray("Targets=1600, 1000, 800\n") << QByteArray()
+        << QByteArray("Targets=1600, 1000, 800\n") << QByteArray() << QString()
         << "the targets of DD00A and DD00B (1600 V, 1000 V) lie more than MaxDifference 400 V "
-           "apart";
+           "apart"
+        << "out_of_range";
+    QTest::newRow("HV switch off on a further module")
+        << targets << QByteArray() << "BRELKSIM_DC00_HV_A"
+        << "channel DC00A of group GEM1 has its HV switch off"
+        << "hv_off";
 }
 
 // A ramp up that could not end at the targets as they stand is refused before any write.
@@ -531,12 +542,16 @@ void TestRuntime::refusedRampWritesNothing()
 {
     QFETCH(QByteArray, group);
     QFETCH(QByteArray, general);
+    QFETCH(QString, switchedOff);
     QFETCH(QString, refusal);
+    QFETCH(QString, code);
 
+    if (!switchedOff.isEmpty())
+        QVERIFY(sim->configure(switchedOff, QStringLiteral("off")));
     startRampGroup(group, general, "VsetMaxA=900\n");
     QString error;
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up, &error), refusal);
-    QCOMPARE(error, error == QLatin1String("invalid") ? error : QStringLiteral("out_of_range"));
+    QCOMPARE(error, code);
     for (int tick = 0; tick < 20; ++tick)
         rampTick();
     QCOMPARE(sim->writes(), QVector<Write>());
