@@ -243,9 +243,20 @@ void CrateRuntime::stopForChoice()
     bus.close();
 }
 
+// A paused module is not read, so a group ramp through it could not see its steps reached: the
+// ramp stops where it is rather than wait behind the dialog.
 void CrateRuntime::pause(ModuleSession *module)
 {
     modules->pause(module);
+    for (GroupWatch &watch : groups) {
+        const bool holds = std::any_of(watch.group.channels.cbegin(), watch.group.channels.cend(),
+                                       [module](const GroupChannel &channel) {
+                                           return channel.address == module->baseAddress();
+                                       });
+        if (holds && watch.rampState == RampState::Ramping)
+            endGroupRamp(watch, QStringLiteral("the module at %1 is paused")
+                                    .arg(baseAddressText(module->baseAddress())));
+    }
 }
 
 void CrateRuntime::resume(ModuleSession *module)

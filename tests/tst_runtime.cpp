@@ -465,6 +465,10 @@ void TestRuntime::rampStopsWhereItIs_data()
         << "BRELKSIM_DC00_NO_MODULE"
         << "stopped"
         << "Group GEM1: ramp up stopped at step 2/4: module 0xDC00 does not answer";
+    QTest::newRow("module paused for its address dialog")
+        << "paused"
+        << "stopped"
+        << "Group GEM1: ramp up stopped at step 2/4: the module at 0xDC00 is paused";
     QTest::newRow("write that fails")
         << "BRELKSIM_WRITES_FAIL"
         << "stopped"
@@ -490,6 +494,8 @@ void TestRuntime::rampStopsWhereItIs()
     QVERIFY(runtime->isGroupRamping(QStringLiteral("GEM1")));
     if (key.isEmpty())
         QVERIFY(runtime->stopGroupRamp(QStringLiteral("GEM1")));
+    else if (key == QLatin1String("paused"))
+        runtime->pause(runtime->crate()->module(0xDC00));
     else
         QVERIFY(sim->configure(key, QStringLiteral("on")));
     for (int tick = 0; tick < 300 && runtime->isGroupRamping(QStringLiteral("GEM1")); ++tick)
