@@ -358,11 +358,8 @@ RemoteVerdict CrateRuntime::groupCommand(const ModuleSession *module, const QStr
                                          const QString &rampTo)
 {
     RemoteVerdict verdict;
-    const bool here = std::any_of(groups.cbegin(), groups.cend(), [&](const GroupWatch &watch) {
-        return watch.group.name == name &&
-               watch.group.channels.first().address == module->baseAddress();
-    });
-    if (!here) {
+    const GroupWatch *watch = findGroup(name);
+    if (!watch || watch->group.channels.first().address != module->baseAddress()) {
         verdict.error = QLatin1String(RemoteError::Invalid);
         verdict.message = QStringLiteral("no group %1 has its first channel on the module at %2")
                               .arg(name, baseAddressText(module->baseAddress()));
@@ -419,13 +416,22 @@ QVector<ChannelGroup> CrateRuntime::channelGroups() const
     return list;
 }
 
+CrateRuntime::GroupWatch *CrateRuntime::findGroup(const QString &name)
+{
+    const auto found = std::find_if(groups.begin(), groups.end(),
+                                    [&name](const GroupWatch &w) { return w.group.name == name; });
+    return found == groups.end() ? nullptr : &*found;
+}
+
+const CrateRuntime::GroupWatch *CrateRuntime::findGroup(const QString &name) const
+{
+    return const_cast<CrateRuntime *>(this)->findGroup(name);
+}
+
 bool CrateRuntime::isGroupTripped(const QString &name) const
 {
-    for (const GroupWatch &watch : groups) {
-        if (watch.group.name == name)
-            return watch.down;
-    }
-    return false;
+    const GroupWatch *watch = findGroup(name);
+    return watch && watch->down;
 }
 
 void CrateRuntime::watchTrips(ModuleSession *module)
@@ -498,8 +504,7 @@ void CrateRuntime::bringGroupDown(int g, int tripped, qint64 readAt)
     }
 #ifdef BRELK_MQTT
     // Under the prefix of the module of the group's first channel, retained for whoever comes.
-    if (MqttPublisher *publisher =
-            this->publisher(modules->module(group.channels.first().address))) {
+    if (MqttPublisher *publisher = groupPublisher(group)) {
         QJsonObject state;
         state.insert(QStringLiteral("state"), QStringLiteral("tripped"));
         state.insert(QStringLiteral("by"), group.channels.at(tripped).text());
@@ -539,9 +544,8 @@ QString CrateRuntime::rampGroup(const QString &name, GroupRampDirection directio
             *error = QLatin1String(code);
         return reason;
     };
-    const auto found = std::find_if(groups.begin(), groups.end(),
-                                    [&name](const GroupWatch &w) { return w.group.name == name; });
-    if (found == groups.end())
+    GroupWatch *found = findGroup(name);
+    if (!found)
         return refuse("invalid", QStringLiteral("there is no group %1").arg(name));
     GroupWatch &watch = *found;
     const ChannelGroup &group = watch.group;
@@ -671,13 +675,11 @@ void CrateRuntime::advanceGroupRamps()
 
 bool CrateRuntime::stopGroupRamp(const QString &name)
 {
-    for (GroupWatch &watch : groups) {
-        if (watch.group.name == name && watch.rampState == RampState::Ramping) {
-            endGroupRamp(watch, QStringLiteral("stopped by the operator"));
-            return true;
-        }
-    }
-    return false;
+    GroupWatch *watch = findGroup(name);
+    if (!watch || watch->rampState != RampState::Ramping)
+        return false;
+    endGroupRamp(*watch, QStringLiteral("stopped by the operator"));
+    return true;
 }
 
 // `reason` empty: the ramp arrived.
@@ -702,44 +704,46 @@ void CrateRuntime::endGroupRamp(GroupWatch &watch, const QString &reason)
 
 bool CrateRuntime::isGroupRamping(const QString &name) const
 {
-    for (const GroupWatch &watch : groups) {
-        if (watch.group.name == name)
-            return watch.rampState == RampState::Ramping;
-    }
-    return false;
+    const GroupWatch *watch = findGroup(name);
+    return watch && watch->rampState == RampState::Ramping;
 }
 
 QString CrateRuntime::groupStateText(const QString &name) const
 {
-    for (const GroupWatch &watch : groups) {
-        if (watch.group.name != name)
-            continue;
-        if (watch.down)
-            return QStringLiteral("tripped");
-        const bool up = watch.direction == GroupRampDirection::Up;
-        switch (watch.rampState) {
-        case RampState::Idle:
-            return QString();
-        case RampState::Ramping:
-            return QStringLiteral("%1 %2/%3")
-                .arg(up ? QStringLiteral("ramping up") : QStringLiteral("ramping down"))
-                .arg(watch.step + 1)
-                .arg(watch.steps.size());
-        case RampState::Arrived:
-            return up ? QStringLiteral("at targets") : QStringLiteral("at zero");
-        case RampState::Stopped:
-            return QStringLiteral("stopped");
-        }
+    const GroupWatch *watch = findGroup(name);
+    if (!watch)
+        return QString();
+    if (watch->down)
+        return QStringLiteral("tripped");
+    const bool up = watch->direction == GroupRampDirection::Up;
+    switch (watch->rampState) {
+    case RampState::Idle:
+        return QString();
+    case RampState::Ramping:
+        return QStringLiteral("%1 %2/%3")
+            .arg(up ? QStringLiteral("ramping up") : QStringLiteral("ramping down"))
+            .arg(watch->step + 1)
+            .arg(watch->steps.size());
+    case RampState::Arrived:
+        return up ? QStringLiteral("at targets") : QStringLiteral("at zero");
+    case RampState::Stopped:
+        return QStringLiteral("stopped");
     }
     return QString();
 }
+
+#ifdef BRELK_MQTT
+MqttPublisher *CrateRuntime::groupPublisher(const ChannelGroup &group) const
+{
+    return publisher(modules->module(group.channels.first().address));
+}
+#endif
 
 // Retained under the prefix of the group's first module, as the trip's message is.
 void CrateRuntime::publishGroupRamp(const GroupWatch &watch, const QString &reason)
 {
 #ifdef BRELK_MQTT
-    MqttPublisher *publisher =
-        this->publisher(modules->module(watch.group.channels.first().address));
+    MqttPublisher *publisher = groupPublisher(watch.group);
     if (!publisher)
         return;
     const bool up = watch.direction == GroupRampDirection::Up;

@@ -164,6 +164,13 @@ private:
     // The group's first module that is not there or does not answer, as "module 0xDC00 does not
     // answer"; empty when all of them do.
     QString unansweringModule(const ChannelGroup &group) const;
+    GroupWatch *findGroup(const QString &name);
+    const GroupWatch *findGroup(const QString &name) const;
+#ifdef BRELK_MQTT
+    // The publisher under whose prefix the group's messages stand: that of its first channel's
+    // module.
+    MqttPublisher *groupPublisher(const ChannelGroup &group) const;
+#endif
 
     Settings file;
     Options options;
