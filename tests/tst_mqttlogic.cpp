@@ -223,6 +223,10 @@ void TestMqttLogic::schedule_data()
         << QStringList{"0", "100", "200:1001", "300:1001"} << QStringList{"[]", "-", "[]", "-"};
     QTest::newRow("at least every second") << QStringList{"0", "900", "1000", "1100", "2000"}
                                            << QStringList{"[]", "-", "[]", "-", "[]"};
+    QTest::newRow("late ticks") << QStringList{"0", "950", "1150", "2100", "2150"}
+                                << QStringList{"[]", "-", "[]", "-", "[]"};
+    QTest::newRow("the clock set back") << QStringList{"5000", "5100", "3000", "3100", "4000"}
+                                        << QStringList{"[]", "-", "[]", "-", "[]"};
     QTest::newRow("an event is published at once")
         << QStringList{"0", "100:1000:2", "200"} << QStringList{"[]", "[TRP]", "[]"};
     QTest::newRow("events between messages are gathered")

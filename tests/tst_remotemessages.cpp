@@ -198,8 +198,6 @@ class TestRemoteMessages : public QObject
 private slots:
     void addedKeys_data();
     void addedKeys();
-    void heartbeat_data();
-    void heartbeat();
     void channelRoundTrip_data();
     void channelRoundTrip();
     void refusedChannelDocuments_data();
@@ -261,39 +259,6 @@ void TestRemoteMessages::addedKeys()
     for (auto key = always.begin(); key != always.end(); ++key)
         QCOMPARE(published.take(key.key()), key.value());
     QCOMPARE(published, parse(added));
-}
-
-// Unchanged ticks at the given times after T0: which of them are published. An attached panel
-// hears of each channel at least once a second, whatever the wall clock does.
-void TestRemoteMessages::heartbeat_data()
-{
-    QTest::addColumn<QList<qint64>>("times");
-    QTest::addColumn<QString>("published"); // one character a tick: + sent, - not
-
-    QList<qint64> steady;
-    for (qint64 t = 0; t <= 2500; t += 100)
-        steady << t;
-    QTest::newRow("a message each second") << steady << "+---------+---------+-----";
-    QTest::newRow("late ticks") << QList<qint64>{0, 950, 1150, 2100, 2150} << "+-+-+";
-    QTest::newRow("the clock set back") << QList<qint64>{5000, 5100, 3000, 3100, 4000} << "+-+-+";
-}
-
-void TestRemoteMessages::heartbeat()
-{
-    QFETCH(QList<qint64>, times);
-    QFETCH(QString, published);
-    ChannelSchedule schedule[2] = {ChannelSchedule(0), ChannelSchedule(1)};
-    for (int ch = 0; ch < 2; ++ch) {
-        QString seen;
-        for (qint64 time : times) {
-            Reading reading = baseReading();
-            reading.time = T0 + time;
-            QJsonObject message;
-            seen += schedule[ch].takeReading(reading, 0, &message) ? QLatin1Char('+')
-                                                                   : QLatin1Char('-');
-        }
-        QCOMPARE(seen, published);
-    }
 }
 
 void TestRemoteMessages::channelRoundTrip_data()
