@@ -1,0 +1,86 @@
+// The MQTT client of a panel attached through the broker to the services: it subscribes to what
+// the services publish and sends them commands and history requests. The network runs on a thread
+// of its own (connecting blocks while the host name resolves); every signal arrives on the thread
+// that owns the client.
+#ifndef BROKERCLIENT_H
+#define BROKERCLIENT_H
+
+#include "settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QThread;
+
+namespace Brelk {
+
+class BrokerLink;
+struct BrokerShared;
+
+class BrokerClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Seconds between keep-alive exchanges; also how long an answer to a connection may take.
+    static constexpr int KeepAliveSeconds = 10;
+    // How long the destructor waits for the network thread to say goodbye to the broker.
+    static constexpr int StopWaitMs = 1000;
+
+    explicit BrokerClient(QObject *parent = nullptr);
+    // Disconnects; waits at most StopWaitMs, leaving a connection attempt that still blocks behind.
+    ~BrokerClient() override;
+
+    // Connects (MQTT 5, clean start) with the host, port, user, password and CA file of `settings`
+    // (its topic is unused), and subscribes `filters` with QoS 1 on every connection; retries with
+    // a growing delay (1 s doubling to 30 s) while the broker is away. A filter that is not a valid
+    // topic filter is refused at once (subscriptionRefused, 0x8F). Replaces an earlier start.
+    void start(const MqttSettings &settings, const QStringList &filters);
+    void stop();
+    bool isConnected() const;
+    // "brelkcontrol-view-<host>-<pid>-<n>", the same for every connection of this client.
+    QString clientId() const;
+    // Adds a subscription now (if connected) and on every later connection.
+    void subscribe(const QString &filter);
+    // Publishes, not retained, QoS 1; with a response topic and correlation data (MQTT 5
+    // properties) when given. False, publishing nothing, while not connected or when the library
+    // refuses the topic, the payload or the properties.
+    bool publish(const QString &topic, const QByteArray &payload,
+                 const QString &responseTopic = QString(),
+                 const QByteArray &correlation = QByteArray());
+
+signals:
+    // On connection, on its loss and on every attempt that failed; `error` says why in words
+    // (empty on connection and on stop()).
+    void connectedChanged(bool connected, const QString &error);
+    // `retained`: the broker's stored message, sent because a subscription was made; a message
+    // published while subscribed arrives unflagged.
+    void messageArrived(const QString &topic, const QByteArray &payload, bool retained,
+                        const QByteArray &correlation);
+    // The broker refused a publish on `topic` (PUBACK reason code >= 0x80, 0x87 not authorized).
+    void publishRefused(const QString &topic, int reasonCode);
+    // The broker refused a subscription (SUBACK reason code >= 0x80), or the library refused the
+    // filter before it was sent (0x8F, topic filter invalid).
+    void subscriptionRefused(const QString &filter, int reasonCode);
+
+private:
+    void retireLink();
+    void refuseFilterLater(const QString &filter);
+
+    const QString id;
+    QStringList filters;
+    QThread *thread = nullptr;
+    BrokerLink *link = nullptr;
+    std::shared_ptr<BrokerShared> shared;
+    // Counts the links started: a queued signal of a retired link is recognised and dropped.
+    int generation = 0;
+    bool connected = false;
+};
+
+} // namespace Brelk
+
+#endif // BROKERCLIENT_H

@@ -1,0 +1,260 @@
+#include "brokerlink.h"
+
+#include "mosquittosetup.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace Brelk {
+
+namespace {
+
+// The network loop runs this often while a session is open: it sends what the socket could not
+// take at once and keeps the connection alive.
+const int LoopIntervalMs = 100;
+const int KeepAliveSeconds = 10;
+
+} // namespace
+
+BrokerLink::BrokerLink(std::shared_ptr<BrokerShared> shared) : shared(std::move(shared))
+{
+    initMosquittoLibrary();
+}
+
+BrokerLink::~BrokerLink()
+{
+    closeSession();
+}
+
+void BrokerLink::start(const MqttSettings &newSettings, const QString &newClientId)
+{
+    settings = newSettings;
+    clientId = newClientId;
+    loopTimer = new QTimer(this);
+    loopTimer->setInterval(LoopIntervalMs);
+    connect(loopTimer, &QTimer::timeout, this, &BrokerLink::loopOnce);
+    retryTimer = new QTimer(this);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &BrokerLink::attempt);
+    attempt();
+}
+
+void BrokerLink::stop()
+{
+    stopping = true;
+    if (retryTimer)
+        retryTimer->stop();
+    {
+        QMutexLocker lock(&shared->mutex);
+        // The broker then drops the session without further ado.
+        if (client && shared->connected)
+            mosquitto_disconnect(client);
+    }
+    closeSession();
+    thread()->quit();
+}
+
+void BrokerLink::attempt()
+{
+    if (stopping || stopRequested)
+        return;
+    closeSession();
+    failure.clear();
+    connackSeen = false;
+
+    const int initCode = initMosquittoLibrary();
+    if (initCode != MOSQ_ERR_SUCCESS) {
+        dropSession(QStringLiteral("could not set up the MQTT library: %1")
+                        .arg(mosquittoFailureText(initCode, errno)));
+        return;
+    }
+    client = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    if (!client) {
+        dropSession(QStringLiteral("could not create the client: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    // MQTT 5 for the refusals' reason codes, the correlation data and the retained flag, which
+    // then tells a stored message from one published while subscribed.
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_callback_set(client, &BrokerLink::onConnect);
+    mosquitto_disconnect_callback_set(client, &BrokerLink::onDisconnect);
+    mosquitto_publish_v5_callback_set(client, &BrokerLink::onPublish);
+    mosquitto_subscribe_v5_callback_set(client, &BrokerLink::onSubscribe);
+    mosquitto_message_v5_callback_set(client, &BrokerLink::onMessage);
+
+    const QString accountProblem = applyMqttAccount(client, settings, &failure);
+    if (!accountProblem.isEmpty()) {
+        // Settings that the library refuses would be refused again: no retry until new ones.
+        closeSession();
+        qDebug().noquote() << QStringLiteral(
+                                  "MQTT: %1:%2: %3; a bad configuration, not tried again")
+                                  .arg(settings.host)
+                                  .arg(settings.port)
+                                  .arg(accountProblem);
+        emit connectedChanged(false, accountProblem);
+        return;
+    }
+
+    // Blocks while the host name resolves and the socket connects; the owner does not touch the
+    // client meanwhile, as it is not connected.
+    errno = 0;
+    const int code = mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port,
+                                       KeepAliveSeconds);
+    const int savedErrno = errno;
+    if (stopRequested) {
+        closeSession();
+        return;
+    }
+    if (code != MOSQ_ERR_SUCCESS) {
+        dropSession(failure.isEmpty() ? mosquittoFailureText(code, savedErrno) : failure);
+        return;
+    }
+    sinceConnect.start();
+    loopTimer->start();
+    const int socket = mosquitto_socket(client);
+    if (socket >= 0) {
+        incoming = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+        connect(incoming, &QSocketNotifier::activated, this, &BrokerLink::loopOnce);
+    }
+}
+
+void BrokerLink::loopOnce()
+{
+    if (!client)
+        return;
+    int code;
+    {
+        QMutexLocker lock(&shared->mutex);
+        code = mosquitto_loop(client, 0, 1);
+    }
+    if (!failure.isEmpty())
+        dropSession(failure);
+    else if (code != MOSQ_ERR_SUCCESS)
+        dropSession(mosquittoFailureText(code, errno));
+    else if (!connackSeen && sinceConnect.elapsed() > KeepAliveSeconds * 1000)
+        dropSession(QStringLiteral("the broker does not answer"));
+}
+
+// The callbacks run inside mosquitto_loop(), with the shared mutex held.
+void BrokerLink::onConnect(mosquitto *client, void *object, int code)
+{
+    auto *link = static_cast<BrokerLink *>(object);
+    link->connackSeen = true;
+    if (code != 0) {
+        link->failure = mosquittoConnackText(code);
+        return;
+    }
+    BrokerShared &shared = *link->shared;
+    // A clean start forgets subscriptions, so every connection asks again.
+    for (const QString &filter : std::as_const(shared.filters)) {
+        int messageId = 0;
+        const QByteArray bytes = filter.toUtf8();
+        const int subscribed =
+            mosquitto_subscribe_v5(client, &messageId, bytes.constData(), 1, 0, nullptr);
+        if (subscribed != MOSQ_ERR_SUCCESS) {
+            link->failure = QStringLiteral("subscribing to %1 is refused: %2")
+                                .arg(filter, mosquittoFailureText(subscribed, errno));
+            return;
+        }
+        shared.subscriptions.insert(messageId, filter);
+    }
+    shared.client = client;
+    shared.connected = true;
+    link->backoff.reset();
+    emit link->connectedChanged(true, QString());
+}
+
+void BrokerLink::onDisconnect(mosquitto *, void *object, int code)
+{
+    auto *link = static_cast<BrokerLink *>(object);
+    if (!link->stopping && link->failure.isEmpty())
+        link->failure =
+            QStringLiteral("connection lost: %1").arg(mosquittoFailureText(code, errno));
+}
+
+void BrokerLink::onPublish(mosquitto *, void *object, int messageId, int reasonCode,
+                           const mosquitto_property *)
+{
+    auto *link = static_cast<BrokerLink *>(object);
+    const QString topic = link->shared->publishes.take(messageId);
+    if (reasonCode >= 0x80)
+        emit link->publishRefused(topic, reasonCode);
+}
+
+void BrokerLink::onSubscribe(mosquitto *, void *object, int messageId, int count,
+                             const int *reasonCodes, const mosquitto_property *)
+{
+    auto *link = static_cast<BrokerLink *>(object);
+    const QString filter = link->shared->subscriptions.take(messageId);
+    // One filter per request, so one reason code.
+    if (count > 0 && reasonCodes[0] >= 0x80)
+        emit link->subscriptionRefused(filter, reasonCodes[0]);
+}
+
+void BrokerLink::onMessage(mosquitto *, void *object, const mosquitto_message *message,
+                           const mosquitto_property *properties)
+{
+    auto *link = static_cast<BrokerLink *>(object);
+    void *correlation = nullptr;
+    uint16_t correlationLength = 0;
+    mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
+                                   &correlationLength, false);
+    emit link->messageArrived(
+        QString::fromUtf8(message->topic),
+        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+        message->retain, QByteArray(static_cast<const char *>(correlation), correlationLength));
+    free(correlation);
+}
+
+void BrokerLink::dropSession(const QString &reason)
+{
+    closeSession();
+    if (stopping || stopRequested)
+        return;
+    const int delay = backoff.nextDelayMs();
+    qDebug().noquote() << QStringLiteral("MQTT: %1:%2: %3; retrying in %4 s")
+                              .arg(settings.host)
+                              .arg(settings.port)
+                              .arg(reason)
+                              .arg(delay / 1000);
+    emit connectedChanged(false, reason);
+    retryTimer->start(delay);
+}
+
+void BrokerLink::closeSession()
+{
+    {
+        QMutexLocker lock(&shared->mutex);
+        shared->connected = false;
+        shared->client = nullptr;
+        shared->publishes.clear();
+        shared->subscriptions.clear();
+    }
+    if (loopTimer)
+        loopTimer->stop();
+    if (incoming) {
+        // Possibly called from the notifier's own signal.
+        incoming->setEnabled(false);
+        incoming->deleteLater();
+        incoming = nullptr;
+    }
+    if (client) {
+        mosquitto_destroy(client);
+        client = nullptr;
+    }
+}
+
+} // namespace Brelk
