@@ -1,0 +1,426 @@
+// The attached panel's MQTT client against Debian's broker started on 127.0.0.1: what arrives,
+// what the library and the broker refuse, a broker that goes away and comes back, and how quickly
+// the client lets go.
+#include "brokerclient.h"
+
+#include "broker.h"
+#include "loopback.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSysInfo>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Brelk;
+
+namespace {
+
+const QString Probe = QStringLiteral("brelk/probe");
+
+MqttSettings local(quint16 port, const QString &user = QString(),
+                   const QString &password = QString())
+{
+    MqttSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = port;
+    settings.user = user;
+    settings.password = password;
+    return settings;
+}
+
+bool waitConnected(const BrokerClient &client, int timeoutMs = 5000)
+{
+    return QTest::qWaitFor([&client] { return client.isConnected(); }, timeoutMs);
+}
+
+// The messages a spy on messageArrived caught on `topic`.
+QList<QList<QVariant>> on(const QSignalSpy &spy, const QString &topic)
+{
+    QList<QList<QVariant>> found;
+    for (const QList<QVariant> &arguments : spy) {
+        if (arguments.at(0).toString() == topic)
+            found << arguments;
+    }
+    return found;
+}
+
+// Publishes on the probe topic until `client` receives it back: its subscriptions of the same
+// connection (all sent before) and its publishes before it have then been served by the broker.
+bool roundTrip(BrokerClient &client, QSignalSpy &arrived)
+{
+    const int before = on(arrived, Probe).size();
+    return client.publish(Probe, "probe") &&
+           QTest::qWaitFor([&] { return on(arrived, Probe).size() > before; }, 5000);
+}
+
+// mosquitto_sub on brelk/#, one line per message: topic and response topic.
+class RawSubscriber
+{
+public:
+    explicit RawSubscriber(quint16 port)
+    {
+        process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
+                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                       QString::number(port), QStringLiteral("-V"), QStringLiteral("mqttv5"),
+                       QStringLiteral("-t"), QStringLiteral("brelk/#"), QStringLiteral("-F"),
+                       QStringLiteral("%t|%R")});
+        process.waitForStarted(5000);
+    }
+    ~RawSubscriber()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QStringList lines()
+    {
+        output += process.readAllStandardOutput();
+        return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private:
+    QProcess process;
+    QByteArray output;
+};
+
+} // namespace
+
+class BrokerClientTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void delivery_data();
+    void delivery();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
+    void invalidFilters_data();
+    void invalidFilters();
+    void brokerRefusals_data();
+    void brokerRefusals();
+    void subscriptionRefusals();
+    void reconnects();
+    void destructionIsQuick_data();
+    void destructionIsQuick();
+};
+
+void BrokerClientTest::delivery_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("responseTopic");
+    QTest::addColumn<QByteArray>("correlation");
+
+    QTest::newRow("stored before subscribing")
+        << true << QByteArray("kept") << QString() << QByteArray();
+    QTest::newRow("published while subscribed")
+        << false << QByteArray("live") << QString() << QByteArray();
+    QTest::newRow("empty") << false << QByteArray() << QString() << QByteArray();
+    QTest::newRow("binary") << false << QByteArray("\0\x01\xff\n", 4) << QString() << QByteArray();
+    QTest::newRow("request") << false << QByteArray("{\"get\":1}")
+                             << QStringLiteral("brelk/view/reply") << QByteArray("\0\x07id", 4);
+}
+
+void BrokerClientTest::delivery()
+{
+    QFETCH(bool, stored);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, responseTopic);
+    QFETCH(QByteArray, correlation);
+    const QString topic = QStringLiteral("brelk/x/a");
+
+    Broker broker;
+    QVERIFY(broker.start());
+    if (stored)
+        QVERIFY(publishLines(broker.port, QStringLiteral("brelk/x"), QStringLiteral("a"), payload,
+                             {QStringLiteral("-r")}));
+    RawSubscriber raw(broker.port);
+    BrokerClient viewer;
+    QSignalSpy arrived(&viewer, &BrokerClient::messageArrived);
+    viewer.start(local(broker.port), {QStringLiteral("brelk/#")});
+    QVERIFY(waitConnected(viewer));
+    QVERIFY(roundTrip(viewer, arrived));
+    // mosquitto_sub says nothing when it has subscribed: probes until it shows one.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            viewer.publish(Probe, "probe");
+            QTest::qWait(50);
+            return raw.lines().contains(Probe + QLatin1Char('|'));
+        },
+        5000));
+
+    BrokerClient sender;
+    QSignalSpy refused(&sender, &BrokerClient::publishRefused);
+    if (!stored) {
+        sender.start(local(broker.port), {});
+        QVERIFY(waitConnected(sender));
+        QVERIFY(sender.publish(topic, payload, responseTopic, correlation));
+    }
+    QTRY_COMPARE(on(arrived, topic).size(), 1);
+    const QList<QVariant> message = on(arrived, topic).first();
+    QCOMPARE(message.at(1).toByteArray(), payload);
+    QCOMPARE(message.at(2).toBool(), stored);
+    QCOMPARE(message.at(3).toByteArray(), correlation);
+    QTRY_VERIFY(raw.lines().contains(topic + QLatin1Char('|') + responseTopic));
+    QVERIFY(refused.isEmpty());
+}
+
+void BrokerClientTest::refusedBeforeSending_data()
+{
+    QTest::addColumn<bool>("connect");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("responseTopic");
+    QTest::addColumn<QByteArray>("correlation");
+    QTest::addColumn<bool>("sent");
+
+    const QString topic = QStringLiteral("brelk/x/history/get");
+    QTest::newRow("accepted") << true << topic << QStringLiteral("brelk/view/1")
+                              << QByteArray(65535, 'c') << true;
+    QTest::newRow("not connected") << false << topic << QString() << QByteArray() << false;
+    QTest::newRow("wildcard in the topic")
+        << true << QStringLiteral("brelk/+/a/set") << QString() << QByteArray() << false;
+    QTest::newRow("empty topic") << true << QString() << QString() << QByteArray() << false;
+    QTest::newRow("control character in the topic")
+        << true << QStringLiteral("brelk/x\x01/a") << QString() << QByteArray() << false;
+    QTest::newRow("wildcard in the response topic")
+        << true << topic << QStringLiteral("brelk/view/#") << QByteArray() << false;
+    QTest::newRow("correlation data too long")
+        << true << topic << QStringLiteral("brelk/view/1") << QByteArray(65536, 'c') << false;
+}
+
+void BrokerClientTest::refusedBeforeSending()
+{
+    QFETCH(bool, connect);
+    QFETCH(QString, topic);
+    QFETCH(QString, responseTopic);
+    QFETCH(QByteArray, correlation);
+    QFETCH(bool, sent);
+
+    Broker broker;
+    QVERIFY(broker.start());
+    BrokerClient client;
+    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
+    if (connect) {
+        client.start(local(broker.port), {QStringLiteral("brelk/#")});
+        QVERIFY(waitConnected(client));
+    }
+    QCOMPARE(client.publish(topic, "payload", responseTopic, correlation), sent);
+    if (!connect)
+        return;
+    QVERIFY(roundTrip(client, arrived));
+    QCOMPARE(on(arrived, topic).size(), sent ? 1 : 0);
+    if (sent)
+        QCOMPARE(on(arrived, topic).first().at(3).toByteArray(), correlation);
+}
+
+void BrokerClientTest::invalidFilters_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("multi-level wildcard not last") << QStringLiteral("brelk/#/a");
+    QTest::newRow("wildcard inside a level") << QStringLiteral("brelk/x+/a");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("control character") << QStringLiteral("brelk/\x7f");
+}
+
+// Refused by the library before reaching the broker, at start and when added; the valid filters
+// of the same start are subscribed all the same.
+void BrokerClientTest::invalidFilters()
+{
+    QFETCH(QString, filter);
+    Broker broker;
+    QVERIFY(broker.start());
+    BrokerClient client;
+    QSignalSpy refused(&client, &BrokerClient::subscriptionRefused);
+    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
+    QSignalSpy connection(&client, &BrokerClient::connectedChanged);
+    client.start(local(broker.port), {filter, QStringLiteral("brelk/#")});
+    QVERIFY(waitConnected(client));
+    QVERIFY(roundTrip(client, arrived));
+    client.subscribe(filter);
+    QTRY_COMPARE(refused.size(), 2);
+    for (const QList<QVariant> &refusal : refused) {
+        QCOMPARE(refusal.at(0).toString(), filter);
+        QCOMPARE(refusal.at(1).toInt(), 0x8F);
+    }
+    QVERIFY(client.isConnected());
+    QCOMPARE(connection.size(), 1);
+}
+
+void BrokerClientTest::brokerRefusals_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("reason");
+
+    QTest::newRow("viewer sends a command")
+        << QStringLiteral("viewer") << QStringLiteral("view") << 0x87;
+    QTest::newRow("operator sends a command")
+        << QStringLiteral("operator") << QStringLiteral("operate") << 0;
+    QTest::newRow("wrong password") << QStringLiteral("viewer") << QStringLiteral("guess") << -1;
+}
+
+// Users and an access-control list: the broker (mosquitto 2) answers a publish it does not allow
+// with reason code 0x87 and refuses a wrong password.
+void BrokerClientTest::brokerRefusals()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(int, reason);
+    const QString command = QStringLiteral("brelk/x/a/set");
+
+    Broker broker;
+    QVERIFY(broker.startGuarded({{QStringLiteral("viewer"), QStringLiteral("view")},
+                                 {QStringLiteral("operator"), QStringLiteral("operate")}},
+                                "user viewer\ntopic read brelk/#\n\n"
+                                "user operator\ntopic readwrite brelk/#\n"));
+    BrokerClient client;
+    QSignalSpy connection(&client, &BrokerClient::connectedChanged);
+    QSignalSpy refused(&client, &BrokerClient::publishRefused);
+    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
+    client.start(local(broker.port, user, password), {QStringLiteral("brelk/#")});
+
+    if (reason < 0) {
+        QTRY_VERIFY(!connection.isEmpty());
+        QCOMPARE(connection.first().at(0).toBool(), false);
+        QVERIFY2(connection.first().at(1).toString().contains(QLatin1String("Connection Refused")),
+                 qPrintable(connection.first().at(1).toString()));
+        QVERIFY(!client.isConnected());
+        return;
+    }
+    QVERIFY(waitConnected(client));
+    QVERIFY(client.publish(command, "{\"on\":true}"));
+    if (reason) {
+        QTRY_COMPARE(refused.size(), 1);
+        QCOMPARE(refused.first(), (QList<QVariant>{command, reason}));
+    } else {
+        // Served in order: the command came back before the probe did, and was acknowledged.
+        QVERIFY(roundTrip(client, arrived));
+        QCOMPARE(on(arrived, command).size(), 1);
+        QVERIFY(refused.isEmpty());
+    }
+    QVERIFY(client.isConnected());
+}
+
+// mosquitto 2's access-control list grants every subscription (and filters what it delivers);
+// its dynamic security plugin refuses one outside the roles with 0x87. Each refusal names its own
+// filter, those of start() and one added later alike, and costs neither the connection nor the
+// subscriptions granted.
+void BrokerClientTest::subscriptionRefusals()
+{
+    const QString plugin = QStringLiteral(BRELK_MOSQUITTO_DYNSEC);
+    if (!QFileInfo(plugin).isFile())
+        QSKIP("mosquitto's dynamic security plugin is not installed");
+    Broker broker;
+    // The broker reads the plugin's file as the user it changes to.
+    QFile::setPermissions(broker.path(), QFile::permissions(broker.path()) |
+                                             QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString roles = broker.filePath(QStringLiteral("dynsec.json"));
+    QFile file(roles);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"defaultACLAccess": {"publishClientSend": true, "publishClientReceive": true,
+                   "subscribe": false, "unsubscribe": true},
+                   "clients": [], "anonymousGroup": "anonymous",
+                   "groups": [{"groupname": "anonymous", "roles": [{"rolename": "viewer"}]}],
+                   "roles": [{"rolename": "viewer", "acls": [
+                       {"acltype": "subscribePattern", "topic": "brelk/#", "allow": true}]}]})");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ReadOther);
+    QVERIFY(broker.launch("listener " + QByteArray::number(broker.port) +
+                          " 127.0.0.1\npersistence false\nallow_anonymous true\nplugin " +
+                          plugin.toUtf8() + "\nplugin_opt_config_file " + roles.toUtf8() + "\n"));
+
+    BrokerClient client;
+    QSignalSpy refused(&client, &BrokerClient::subscriptionRefused);
+    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
+    client.start(local(broker.port), {QStringLiteral("secret/#"), QStringLiteral("brelk/#"),
+                                      QStringLiteral("other/a")});
+    QVERIFY(waitConnected(client));
+    QVERIFY(roundTrip(client, arrived));
+    client.subscribe(QStringLiteral("other/b"));
+    QTRY_COMPARE(refused.size(), 3);
+    QCOMPARE(refused.at(0), (QList<QVariant>{QStringLiteral("secret/#"), 0x87}));
+    QCOMPARE(refused.at(1), (QList<QVariant>{QStringLiteral("other/a"), 0x87}));
+    QCOMPARE(refused.at(2), (QList<QVariant>{QStringLiteral("other/b"), 0x87}));
+    QVERIFY(roundTrip(client, arrived));
+    QVERIFY(client.isConnected());
+}
+
+// The broker goes away and comes back on the same port: the client says why it lost the
+// connection, connects again on its own and subscribes again, the filters of start() and the one
+// added later.
+void BrokerClientTest::reconnects()
+{
+    auto broker = std::make_unique<Broker>();
+    const quint16 port = broker->port;
+    QVERIFY(broker->start());
+    BrokerClient client;
+    QVERIFY(QRegularExpression(QStringLiteral("^brelkcontrol-view-%1-%2-\\d+$")
+                                   .arg(QRegularExpression::escape(QSysInfo::machineHostName()))
+                                   .arg(QCoreApplication::applicationPid()))
+                .match(client.clientId())
+                .hasMatch());
+    QVERIFY(client.clientId() != BrokerClient().clientId());
+    QSignalSpy connection(&client, &BrokerClient::connectedChanged);
+    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
+    client.start(local(port), {QStringLiteral("brelk/#")});
+    QVERIFY(waitConnected(client));
+    client.subscribe(QStringLiteral("extra/#"));
+    QVERIFY(roundTrip(client, arrived));
+    QVERIFY(broker->log().contains(client.clientId().toUtf8()));
+
+    broker.reset();
+    QTRY_VERIFY(!client.isConnected());
+    QCOMPARE(connection.last().at(0).toBool(), false);
+    QVERIFY(!connection.last().at(1).toString().isEmpty());
+    QVERIFY(!client.publish(QStringLiteral("brelk/x/a/set"), "while away"));
+
+    broker = std::make_unique<Broker>(port);
+    QVERIFY(broker->start());
+    QVERIFY(waitConnected(client, 5000));
+    QVERIFY(roundTrip(client, arrived));
+    QVERIFY(publishLines(port, QStringLiteral("extra"), QStringLiteral("x"), "again"));
+    QTRY_COMPARE(on(arrived, QStringLiteral("extra/x")).size(), 1);
+    QCOMPARE(connection.last(), (QList<QVariant>{true, QString()}));
+}
+
+void BrokerClientTest::destructionIsQuick_data()
+{
+    QTest::addColumn<bool>("hung");
+    QTest::newRow("connected") << false;
+    QTest::newRow("connect that never returns") << true;
+}
+
+// Connected, the client says goodbye (no last will, no lingering session); a connection attempt
+// that blocks is left behind rather than waited for.
+void BrokerClientTest::destructionIsQuick()
+{
+    QFETCH(bool, hung);
+    Broker broker;
+    HungListener listener;
+    if (hung)
+        QVERIFY(listener.filled);
+    else
+        QVERIFY(broker.start());
+    auto client = std::make_unique<BrokerClient>();
+    client->start(local(hung ? listener.port : broker.port), {QStringLiteral("brelk/#")});
+    if (hung)
+        QTest::qWait(300);
+    else
+        QVERIFY(waitConnected(*client));
+
+    QElapsedTimer ending;
+    ending.start();
+    client.reset();
+    QVERIFY2(ending.elapsed() < 1300, qPrintable(QString::number(ending.elapsed())));
+    if (!hung)
+        QVERIFY(broker.clientLeftCleanly());
+}
+
+QTEST_GUILESS_MAIN(BrokerClientTest)
+#include "tst_brokerclient.moc"
