@@ -5,15 +5,12 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
-#include <QDebug>
 #include <QMutexLocker>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 namespace Brelk {
@@ -73,22 +70,12 @@ void BrokerLink::attempt()
     failure.clear();
     connackSeen = false;
 
-    const int initCode = initMosquittoLibrary();
-    if (initCode != MOSQ_ERR_SUCCESS) {
-        dropSession(QStringLiteral("could not set up the MQTT library: %1")
-                        .arg(mosquittoFailureText(initCode, errno)));
-        return;
-    }
-    client = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    QString problem;
+    client = newMqtt5Client(clientId, this, &problem);
     if (!client) {
-        dropSession(QStringLiteral("could not create the client: %1")
-                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        dropSession(problem);
         return;
     }
-    // MQTT 5 for the refusals' reason codes, the correlation data and the retained flag, which
-    // then tells a stored message from one published while subscribed.
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, &BrokerLink::onConnect);
     mosquitto_disconnect_callback_set(client, &BrokerLink::onDisconnect);
     mosquitto_publish_v5_callback_set(client, &BrokerLink::onPublish);
@@ -99,11 +86,8 @@ void BrokerLink::attempt()
     if (!accountProblem.isEmpty()) {
         // Settings that the library refuses would be refused again: no retry until new ones.
         closeSession();
-        qDebug().noquote() << QStringLiteral(
-                                  "MQTT: %1:%2: %3; a bad configuration, not tried again")
-                                  .arg(settings.host)
-                                  .arg(settings.port)
-                                  .arg(accountProblem);
+        debugMqtt(settings,
+                  QStringLiteral("%1; a bad configuration, not tried again").arg(accountProblem));
         emit connectedChanged(false, accountProblem);
         return;
     }
@@ -123,12 +107,7 @@ void BrokerLink::attempt()
         return;
     }
     sinceConnect.start();
-    loopTimer->start();
-    const int socket = mosquitto_socket(client);
-    if (socket >= 0) {
-        incoming = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-        connect(incoming, &QSocketNotifier::activated, this, &BrokerLink::loopOnce);
-    }
+    incoming = watchMqttSocket(client, loopTimer, this, [this] { loopOnce(); });
 }
 
 void BrokerLink::loopOnce()
@@ -225,11 +204,7 @@ void BrokerLink::dropSession(const QString &reason)
     if (stopping || stopRequested)
         return;
     const int delay = backoff.nextDelayMs();
-    qDebug().noquote() << QStringLiteral("MQTT: %1:%2: %3; retrying in %4 s")
-                              .arg(settings.host)
-                              .arg(settings.port)
-                              .arg(reason)
-                              .arg(delay / 1000);
+    debugMqtt(settings, QStringLiteral("%1; retrying in %2 s").arg(reason).arg(delay / 1000));
     emit connectedChanged(false, reason);
     retryTimer->start(delay);
 }
@@ -243,18 +218,7 @@ void BrokerLink::closeSession()
         shared->publishes.clear();
         shared->subscriptions.clear();
     }
-    if (loopTimer)
-        loopTimer->stop();
-    if (incoming) {
-        // Possibly called from the notifier's own signal.
-        incoming->setEnabled(false);
-        incoming->deleteLater();
-        incoming = nullptr;
-    }
-    if (client) {
-        mosquitto_destroy(client);
-        client = nullptr;
-    }
+    closeMqttClient(&client, &incoming, loopTimer);
 }
 
 } // namespace Brelk

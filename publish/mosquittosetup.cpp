@@ -3,8 +3,11 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -199,6 +202,61 @@ QString mosquittoConnackText(int code)
     return code < 128 ? QString::fromUtf8(mosquitto_connack_string(code))
                       : QStringLiteral("Connection Refused: %1")
                             .arg(QString::fromUtf8(mosquitto_reason_string(code)));
+}
+
+mosquitto *newMqtt5Client(const QString &clientId, void *object, QString *problem)
+{
+    const int initCode = initMosquittoLibrary();
+    if (initCode != MOSQ_ERR_SUCCESS) {
+        *problem = QStringLiteral("could not set up the MQTT library: %1")
+                       .arg(mosquittoFailureText(initCode, errno));
+        return nullptr;
+    }
+    mosquitto *client = mosquitto_new(clientId.toUtf8().constData(), true, object);
+    if (!client) {
+        *problem = QStringLiteral("could not create the client: %1")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return nullptr;
+    }
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A message that follows another at once, as an answer follows the acknowledgement of its
+    // command, goes out at once; without this the kernel holds it back until the broker
+    // acknowledges the first (tens of milliseconds).
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+    return client;
+}
+
+void debugMqtt(const MqttSettings &settings, const QString &text)
+{
+    qDebug().noquote()
+        << QStringLiteral("MQTT: %1:%2: %3").arg(settings.host).arg(settings.port).arg(text);
+}
+
+QSocketNotifier *watchMqttSocket(mosquitto *client, QTimer *loopTimer, QObject *owner,
+                                 const std::function<void()> &loop)
+{
+    loopTimer->start();
+    const int socket = mosquitto_socket(client);
+    if (socket < 0)
+        return nullptr;
+    auto *incoming = new QSocketNotifier(socket, QSocketNotifier::Read, owner);
+    QObject::connect(incoming, &QSocketNotifier::activated, owner, loop);
+    return incoming;
+}
+
+void closeMqttClient(mosquitto **client, QSocketNotifier **incoming, QTimer *loopTimer)
+{
+    if (loopTimer)
+        loopTimer->stop();
+    if (*incoming) {
+        (*incoming)->setEnabled(false);
+        (*incoming)->deleteLater();
+        *incoming = nullptr;
+    }
+    if (*client) {
+        mosquitto_destroy(*client);
+        *client = nullptr;
+    }
 }
 
 QString applyMqttAccount(mosquitto *client, const MqttSettings &settings, QString *tlsFailure)

@@ -8,7 +8,12 @@
 
 #include <QString>
 
+#include <functional>
+
 struct mosquitto;
+class QObject;
+class QSocketNotifier;
+class QTimer;
 
 namespace Brelk {
 
@@ -21,6 +26,23 @@ QString mosquittoFailureText(int code, int savedErrno);
 // Why the broker refused the connection. MQTT 5 reason codes, in the words of the 3.1.1 return
 // codes where there is one, so that a refusal reads the same whatever the broker speaks.
 QString mosquittoConnackText(int code);
+
+// A new client of MQTT 5 (reason codes, properties, the retained flag as MQTT 5 has it) with
+// Nagle's algorithm off, calling back with `object`; null, with why in `*problem`, when the library
+// cannot be set up or cannot make one.
+mosquitto *newMqtt5Client(const QString &clientId, void *object, QString *problem);
+
+// Writes the debug line "MQTT: <host>:<port>: <text>".
+void debugMqtt(const MqttSettings &settings, const QString &text);
+
+// Serves the connection `client` has just opened, on `owner`'s thread: `loopTimer` runs, and
+// `loop` runs as soon as the broker sends something. The notifier returned is `owner`'s child.
+QSocketNotifier *watchMqttSocket(mosquitto *client, QTimer *loopTimer, QObject *owner,
+                                 const std::function<void()> &loop);
+
+// Stops serving a connection and destroys its client; each may be null. It may be called from
+// the notifier's own signal.
+void closeMqttClient(mosquitto **client, QSocketNotifier **incoming, QTimer *loopTimer);
 
 // Sets the user name, password and CA file of `settings` on `client`. Empty when the library took
 // them; else why they cannot be used, which would be refused again on a retry. When a TLS

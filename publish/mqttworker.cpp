@@ -8,13 +8,11 @@
 #include <mqtt_protocol.h>
 
 #include <QDebug>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 namespace Brelk {
 
@@ -145,32 +143,16 @@ void MqttWorker::attempt()
         closeSession();
         if (stopping || stopRequested)
             return;
-        qDebug().noquote() << QStringLiteral(
-                                  "MQTT: %1:%2: %3; a bad configuration, not tried again")
-                                  .arg(settings.host)
-                                  .arg(settings.port)
-                                  .arg(reason);
+        debugMqtt(settings, QStringLiteral("%1; a bad configuration, not tried again").arg(reason));
         setState(MqttState::BadConfiguration, reason);
     };
 
-    const int initCode = initMosquittoLibrary();
-    if (initCode != MOSQ_ERR_SUCCESS) {
-        dropSession(QStringLiteral("could not set up the MQTT library: %1")
-                        .arg(mosquittoFailureText(initCode, errno)));
-        return;
-    }
-    client = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    QString problem;
+    client = newMqtt5Client(clientId, this, &problem);
     if (!client) {
-        dropSession(QStringLiteral("could not create the client: %1")
-                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        dropSession(problem);
         return;
     }
-    // MQTT 5, so that a retained command published while the panel is subscribed still arrives
-    // flagged as retained (version 3.1.1 clears the flag on live delivery).
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    // An answer follows the acknowledgement of its command at once; without this the kernel
-    // holds it back until the broker acknowledges the first (tens of milliseconds).
-    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client, &MqttWorker::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttWorker::onDisconnect);
     mosquitto_publish_callback_set(client, &MqttWorker::onPublish);
@@ -206,12 +188,7 @@ void MqttWorker::attempt()
         return;
     }
     sinceConnect.start();
-    loopTimer->start();
-    const int socket = mosquitto_socket(client);
-    if (socket >= 0) {
-        incoming = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-        connect(incoming, &QSocketNotifier::activated, this, &MqttWorker::loopOnce);
-    }
+    incoming = watchMqttSocket(client, loopTimer, this, [this] { loopOnce(); });
 }
 
 void MqttWorker::loopOnce()
@@ -247,6 +224,8 @@ void MqttWorker::onConnect(mosquitto *client, void *object, int code)
     // A clean session forgets subscriptions, so every connection asks again. The module and
     // status topics show another program that publishes under the same prefix; the own
     // messages above are the broker's retained ones by the time these subscriptions are served.
+    // Retained as published: a retained command published while the panel is subscribed still
+    // arrives flagged as retained (MQTT 3.1.1 would clear the flag on live delivery).
     for (const char *watched :
          {CommandTopics[0], CommandTopics[1], GroupCommandTopics, ModuleTopic, StatusTopic}) {
         const QByteArray topic =
@@ -343,11 +322,7 @@ void MqttWorker::dropSession(const QString &reason)
     if (stopping || stopRequested)
         return;
     const int delay = backoff.nextDelayMs();
-    qDebug().noquote() << QStringLiteral("MQTT: %1:%2: %3; retrying in %4 s")
-                              .arg(settings.host)
-                              .arg(settings.port)
-                              .arg(reason)
-                              .arg(delay / 1000);
+    debugMqtt(settings, QStringLiteral("%1; retrying in %2 s").arg(reason).arg(delay / 1000));
     setState(MqttState::Retrying, reason);
     retryTimer->start(delay);
 }
@@ -355,18 +330,7 @@ void MqttWorker::dropSession(const QString &reason)
 void MqttWorker::closeSession()
 {
     liveConnection = 0;
-    if (loopTimer)
-        loopTimer->stop();
-    if (incoming) {
-        // Possibly called from the notifier's own signal.
-        incoming->setEnabled(false);
-        incoming->deleteLater();
-        incoming = nullptr;
-    }
-    if (client) {
-        mosquitto_destroy(client);
-        client = nullptr;
-    }
+    closeMqttClient(&client, &incoming, loopTimer);
     if (state == MqttState::Connected)
         state = MqttState::Retrying;
 }
