@@ -11,7 +11,9 @@
 #include "overviewwindow.h"
 #include "readinglooks.h"
 #ifdef BRELK_MQTT
+#include "attachment.h"
 #include "mqttcontrol.h"
+#include "mqttdialog.h"
 #include "mqttpublisher.h"
 #endif
 
@@ -27,10 +29,21 @@ using namespace Brelk;
 BrelkControl::BrelkControl(QWidget *parent) : BrelkControl(Settings::besideExecutable(), parent) {}
 
 BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
+    : BrelkControl(settingsFile, false, parent)
+{
+}
+
+BrelkControl::BrelkControl(const QString &settingsFile, bool attach, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::BrelkControl), settings(settingsFile), runtime(nullptr),
       crate(nullptr), session(nullptr)
 {
-    runtime = new CrateRuntime(settingsFile, CrateRuntime::Options(), this);
+    CrateRuntime::Options options;
+#ifdef BRELK_MQTT
+    options.attached = attach || loadAttachSettings(settings).attached;
+#else
+    Q_UNUSED(attach)
+#endif
+    runtime = new CrateRuntime(settingsFile, options, this);
     crate = runtime->crate();
     // The window's writes are the runtime's file's: the runtime follows them.
     settings = runtime->settings();
@@ -51,6 +64,14 @@ BrelkControl::BrelkControl(const QString &settingsFile, QWidget *parent)
     connect(view, &ModuleView::readingsStale, this, &BrelkControl::readingsStale);
 
 #ifdef BRELK_MQTT
+    addAttachAction();
+    if (runtime->isAttached()) {
+        connect(runtime, &CrateRuntime::serviceFound, this, &BrelkControl::showAttached);
+        showAttached(nullptr);
+        addGlobalTools();
+        runtime->start();
+        return;
+    }
     actionMqttPublishing = view->toolsMenu()->addAction(tr("MQTT Publishing..."));
     actionMqttPublishing->setObjectName(QStringLiteral("actionMqttPublishing"));
     mqttControl = new MqttControl(runtime->publisher(session), &settings, statusBar(), this);
@@ -200,6 +221,8 @@ void BrelkControl::addModuleWindow(ModuleSession *module)
     // A trip on a module whose window is closed must still make the panel's taskbar entry flash.
     connect(module, &ModuleSession::alarmRaised, this, [this] { view->looks()->alert(this); });
 #ifdef BRELK_MQTT
+    if (!mqttControl)
+        return;
     connect(runtime->publisher(module), &MqttPublisher::remoteCommandTaken, mqttControl,
             [this, module](const QString &text) {
                 mqttControl->showFurtherRemoteCommand(module->baseAddress(), text);
@@ -335,3 +358,69 @@ void BrelkControl::storeSetting(bool stored, const QString &key)
 {
     ModuleView::warnUnsaved(this, stored, key, settings.path());
 }
+
+// --- Attached through the broker ----------------------------------------------------------
+
+#ifdef BRELK_MQTT
+void BrelkControl::addAttachAction()
+{
+    actionAttach = new QAction(tr("Attach to Services..."), this);
+    actionAttach->setObjectName(QStringLiteral("actionAttach"));
+    ui->menuFile->insertAction(ui->actionVME_Controller, actionAttach);
+    connect(actionAttach, &QAction::triggered, this, &BrelkControl::askAttach);
+    if (!runtime->isAttached())
+        return;
+    // The bridges are the services': the attached panel neither chooses one nor moves a module.
+    ui->menuFile->setToolTipsVisible(true);
+    const QString why = tr("Attached to the services through the broker: each crate's service "
+                           "holds its VME controller and module addresses");
+    for (QAction *action : {ui->actionVME_Controller, ui->actionModule_Address}) {
+        action->setEnabled(false);
+        action->setToolTip(why);
+    }
+}
+
+void BrelkControl::askAttach()
+{
+    AttachSettings attach = loadAttachSettings(settings);
+    MqttSettings broker = loadMqttSettings(settings, int(settings.baseAddress()));
+    if (!askAttachSettings(this, &attach, &broker))
+        return;
+    storeSetting(storeMqttSettings(settings, broker, int(settings.baseAddress())),
+                 QStringLiteral("MqttHost"));
+    storeSetting(storeAttachSettings(settings, attach), QStringLiteral("Source"));
+    if (attach.attached != runtime->isAttached()) {
+        QMessageBox::information(
+            this, tr(ProgramName),
+            attach.attached ? tr("The panel attaches to the services at its next start.")
+                            : tr("The panel polls its own VME controller at its next start."));
+    }
+}
+
+// "brelk/dc00 on broker.lab - pavex BRELK Control"; the filter until the first module is found.
+// A module's service found also names its crate in the overview.
+void BrelkControl::showAttached(ModuleSession *module)
+{
+    const Attachment *services = runtime->attachment();
+    const QString broker = services ? services->brokerHost() : loadMqttSettings(settings, 0).host;
+    const auto title = [&](const QString &prefix) {
+        return tr("%1 on %2 - %3").arg(prefix, broker, QLatin1String(ProgramName));
+    };
+    if (!module) {
+        setWindowTitle(title(loadAttachSettings(settings).filter));
+        return;
+    }
+    const QString prefix = services->prefixOf(module);
+    overview->setCrateName(module, services->hostOf(module), prefix);
+    if (module == session)
+        setWindowTitle(title(prefix));
+    for (ModuleWindow *window : qAsConst(moduleWindows)) {
+        if (window->session() == module)
+            window->setWindowTitle(title(prefix));
+    }
+}
+#else
+void BrelkControl::addAttachAction() {}
+void BrelkControl::askAttach() {}
+void BrelkControl::showAttached(ModuleSession *) {}
+#endif

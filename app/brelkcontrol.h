@@ -35,6 +35,8 @@ public:
     explicit BrelkControl(QWidget *parent = nullptr);
     // `settingsFile`: the settings file to use instead of brelkcontrol.ini next to the executable.
     explicit BrelkControl(const QString &settingsFile, QWidget *parent = nullptr);
+    // `attach`: attached through the broker to the crates' services whatever "Source" says.
+    BrelkControl(const QString &settingsFile, bool attach, QWidget *parent = nullptr);
     ~BrelkControl() override;
 
 signals:
@@ -64,6 +66,10 @@ private:
     void removeFurtherModule(Brelk::ModuleWindow *window);
     void showModuleWindow(Brelk::ModuleSession *session);
     void storeSetting(bool stored, const QString &key);
+    // The File menu's "Attach to Services...", and the attached panel's title and menus.
+    void addAttachAction();
+    void askAttach();
+    void showAttached(Brelk::ModuleSession *module);
 
     Ui::BrelkControl *ui;
     Brelk::Settings settings;
@@ -78,6 +84,7 @@ private:
     // The first module's publisher's dialog and status-bar label; null in a build without MQTT.
     Brelk::MqttControl *mqttControl = nullptr;
     QAction *actionMqttPublishing = nullptr;
+    QAction *actionAttach = nullptr;
 
     // Lets the tests hand the window an in-memory controller and look at what it shows.
     friend class BrelkControlTestAccess;

@@ -69,7 +69,7 @@ int main(int argc, char *argv[])
     const QString settingsFile = settingsFileOf(line);
     if (headless)
         return runHeadless(settingsFile);
-    BrelkControl window(settingsFile);
+    BrelkControl window(settingsFile, line.attach);
     window.show();
     return QApplication::exec();
 }

@@ -44,15 +44,22 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *
     // change, so that the next tick scales by them.
     selectResolution(settings.resolutionOptions());
     session->setSelection(formSelection());
-    for (QRadioButton *option :
-         {ui->chk_U_1V, ui->chk_U_100mV, ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA,
-          ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA}) {
+    for (QRadioButton *option : resolutionButtons()) {
         connect(option, &QRadioButton::toggled, this,
                 [this] { moduleSession->setSelection(formSelection()); });
     }
     connectForm();
 
     connect(session, &ModuleSession::readingTaken, this, &ModuleView::showReading);
+    connect(session, &ModuleSession::commandBlockChanged, this, &ModuleView::showCommandBlock);
+    showCommandBlock(session->commandBlock());
+    if (runtime->isAttached()) {
+        // The service reads the module under its own selection, which the buttons show.
+        for (QRadioButton *option : resolutionButtons()) {
+            option->setEnabled(false);
+            option->setToolTip(tr("The resolution selection of the module's service"));
+        }
+    }
     connect(session, &ModuleSession::staleChanged, this, &ModuleView::showStale);
     connect(runtime, &CrateRuntime::happened, this, &ModuleView::showModuleEvent);
     // A further module's window is seldom open: the main window flashes for every module, and
@@ -162,6 +169,12 @@ void ModuleView::showReading(const Reading &reading)
 
 void ModuleView::showOnForm(const Reading &reading)
 {
+    if (moduleSession->isRemote()) {
+        const ResolutionSelection read{reading.fineVoltage, reading.currentResolution,
+                                       reading.secondRange};
+        if (read != formSelection())
+            selectResolution(read);
+    }
     if (serialMessage.isEmpty() || reading.serialNumber != messageSerial) {
         messageSerial = reading.serialNumber;
         serialMessage = serialNumberMessage(reading.serialNumber);
@@ -229,10 +242,46 @@ void ModuleView::askModuleAddress()
     runtime->resume(moduleSession);
 }
 
+// A remote module's service may refuse commands: every command button says why it is off.
+void ModuleView::showCommandBlock(const QString &why)
+{
+    QPushButton *const buttons[] = {ui->btnClearStatus2_A,   ui->btnClearStatus2_B,
+                                    ui->btnSetVset_A,        ui->btnSetVset_B,
+                                    ui->btnSetRamp_A,        ui->btnSetRamp_B,
+                                    ui->btnSetSoftLimitI_A,  ui->btnSetSoftLimitI_B,
+                                    ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
+    if (why.isEmpty() && blockedTips.isEmpty())
+        return;
+    for (QPushButton *button : buttons) {
+        if (why.isEmpty()) {
+            button->setToolTip(blockedTips.value(button));
+        } else {
+            if (!blockedTips.contains(button))
+                blockedTips.insert(button, button->toolTip());
+            button->setToolTip(tr("Not available: %1").arg(why));
+        }
+    }
+    if (why.isEmpty())
+        blockedTips.clear();
+    commandsBlocked = !why.isEmpty();
+    for (QPushButton *button : buttons)
+        button->setEnabled(!commandsBlocked);
+    if (!commandsBlocked)
+        setSecondRangeLimitButtonsEnabled(formSelection().secondRange != SecondRange::None);
+    actionRestoreSetPoints->setEnabled(!commandsBlocked);
+}
+
+QVector<QRadioButton *> ModuleView::resolutionButtons() const
+{
+    return {ui->chk_U_1V,  ui->chk_U_100mV, ui->chk_I_1uA,  ui->chk_I_100nA, ui->chk_I_10nA,
+            ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
+}
+
 // --- Resolution selection -----------------------------------------------------------------
 
 void ModuleView::setSecondRangeLimitButtonsEnabled(bool enabled)
 {
+    enabled = enabled && !commandsBlocked;
     ui->btnSetSoftLimitI2_A->setEnabled(enabled);
     ui->btnSetSoftLimitI2_B->setEnabled(enabled);
 }

@@ -9,7 +9,9 @@
 #include "reading.h"
 #include "settings.h"
 
+#include <QHash>
 #include <QObject>
+#include <QVector>
 
 #include <functional>
 
@@ -18,6 +20,8 @@ class DataLogControl;
 class QAction;
 class QMainWindow;
 class QMenu;
+class QPushButton;
+class QRadioButton;
 class ReadingForm;
 class ReadingLooks;
 
@@ -93,6 +97,8 @@ private:
     void askModuleAddress();
     ResolutionSelection formSelection() const;
     void setSecondRangeLimitButtonsEnabled(bool enabled);
+    void showCommandBlock(const QString &why);
+    QVector<QRadioButton *> resolutionButtons() const;
 
     QMainWindow *window;
     Ui::BrelkControl *ui;
@@ -118,6 +124,10 @@ private:
     DataLogControl *dataLogControl = nullptr;
     // What a command of this module's did beyond what was asked, or why it failed.
     StatusNotice *commandNotice = nullptr;
+    // While a remote module's service takes no commands: the command buttons are off, and their
+    // own tooltips wait here.
+    bool commandsBlocked = false;
+    QHash<QPushButton *, QString> blockedTips;
 };
 
 } // namespace Brelk

@@ -13,10 +13,11 @@
 
 namespace Brelk {
 
-MqttDialog::MqttDialog(QWidget *parent) : QDialog(parent)
+MqttDialog::MqttDialog(QWidget *parent, Purpose purpose) : QDialog(parent), purpose(purpose)
 {
-    setObjectName(QStringLiteral("MqttDialog"));
-    setWindowTitle(tr("MQTT Publishing"));
+    const bool attaching = purpose == Purpose::Attaching;
+    setObjectName(QLatin1String(attaching ? "AttachDialog" : "MqttDialog"));
+    setWindowTitle(attaching ? tr("Attach to Services") : tr("MQTT Publishing"));
 
     host = new QLineEdit(this);
     host->setObjectName(QStringLiteral("txtMqttHost"));
@@ -53,15 +54,26 @@ MqttDialog::MqttDialog(QWidget *parent) : QDialog(parent)
     problem->setTextFormat(Qt::PlainText);
 
     auto *form = new QFormLayout;
+    if (attaching) {
+        attachToServices =
+            new QCheckBox(tr("Attach to the crates' services through the broker"), this);
+        attachToServices->setObjectName(QStringLiteral("chkAttach"));
+        host->setPlaceholderText(QString());
+        topic->setObjectName(QStringLiteral("txtAttachFilter"));
+        form->addRow(QString(), attachToServices);
+    }
     form->addRow(tr("Broker host:"), host);
     form->addRow(tr("Port:"), port);
-    form->addRow(tr("Topic prefix:"), topic);
+    form->addRow(attaching ? tr("Services (topic filter):") : tr("Topic prefix:"), topic);
     form->addRow(tr("User name:"), user);
     form->addRow(tr("Password:"), password);
     form->addRow(QString(), rememberPassword);
     form->addRow(QString(), useTls);
     form->addRow(tr("CA file:"), caRow);
-    form->addRow(tr("State:"), state);
+    if (attaching)
+        state->hide();
+    else
+        form->addRow(tr("State:"), state);
 
     buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto *layout = new QVBoxLayout(this);
@@ -75,6 +87,8 @@ MqttDialog::MqttDialog(QWidget *parent) : QDialog(parent)
     for (QLineEdit *edit : {host, topic, caFile})
         connect(edit, &QLineEdit::textChanged, this, &MqttDialog::updateEnabled);
     connect(useTls, &QCheckBox::toggled, this, &MqttDialog::updateEnabled);
+    if (attachToServices)
+        connect(attachToServices, &QCheckBox::toggled, this, &MqttDialog::updateEnabled);
     updateEnabled();
 }
 
@@ -115,7 +129,14 @@ void MqttDialog::updateEnabled()
 {
     caFile->setEnabled(useTls->isChecked());
     QString why;
-    if (!host->text().trimmed().isEmpty()) {
+    if (purpose == Purpose::Attaching) {
+        if (attachToServices->isChecked() && host->text().trimmed().isEmpty())
+            why = tr("Attaching needs the broker's host");
+        else
+            why = mqttFilterProblem(normalizedMqttTopic(topic->text()));
+        if (why.isEmpty() && useTls->isChecked() && caFile->text().trimmed().isEmpty())
+            why = tr("TLS needs the CA file that signed the broker's certificate");
+    } else if (!host->text().trimmed().isEmpty()) {
         why = mqttTopicProblem(normalizedMqttTopic(topic->text()));
         if (why.isEmpty() && useTls->isChecked() && caFile->text().trimmed().isEmpty())
             why = tr("TLS needs the CA file that signed the broker's certificate");
@@ -123,6 +144,38 @@ void MqttDialog::updateEnabled()
     problem->setText(why);
     problem->setVisible(!why.isEmpty());
     buttons->button(QDialogButtonBox::Ok)->setEnabled(why.isEmpty());
+}
+
+void MqttDialog::setAttach(const AttachSettings &attach)
+{
+    attachToServices->setChecked(attach.attached);
+    topic->setText(attach.filter);
+    updateEnabled();
+}
+
+AttachSettings MqttDialog::attach() const
+{
+    AttachSettings chosen;
+    chosen.attached = attachToServices->isChecked();
+    chosen.filter = normalizedMqttTopic(topic->text());
+    return chosen;
+}
+
+bool askAttachSettings(QWidget *parent, AttachSettings *attach, MqttSettings *broker)
+{
+    MqttDialog dialog(parent, MqttDialog::Purpose::Attaching);
+    dialog.setSettings(*broker);
+    dialog.setAttach(*attach);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QString prefix = broker->topic;
+    *broker = dialog.settings();
+    // The field held the filter: the publishing prefix stays.
+    broker->topic = prefix;
+    const QString module = attach->module;
+    *attach = dialog.attach();
+    attach->module = module;
+    return true;
 }
 
 void MqttDialog::browseCaFile()

@@ -36,12 +36,13 @@ const char *const ColumnTitles[OverviewWindow::ColumnCount] = {
     QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Imeas"),
     QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "State"),
     QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Events"),
+    QT_TRANSLATE_NOOP("Brelk::OverviewWindow", "Crate"),
 };
 
 // The columns that show a reading, and so turn stale with it.
 bool isReadingColumn(int column)
 {
-    return column >= OverviewWindow::VsetColumn;
+    return column >= OverviewWindow::VsetColumn && column <= OverviewWindow::EventsColumn;
 }
 
 // The module's name, and how many of its commands failed on the bus since the start.
@@ -91,6 +92,7 @@ OverviewWindow::OverviewWindow(Crate *crate, QWidget *parent)
     const int widths[] = {140, 70, 60, 80, 80, 90, 100};
     for (int column = 0; column < int(std::size(widths)); ++column)
         table->setColumnWidth(column, widths[column]);
+    table->setColumnHidden(CrateColumn, true);
     connect(table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         if (row >= 0 && row < rows.size() && rows.at(row).module)
             emit moduleWindowWanted(rows.at(row).module);
@@ -142,6 +144,24 @@ void OverviewWindow::setVoltageTolerance(double volts)
         showModule(module);
 }
 
+void OverviewWindow::setCrateName(ModuleSession *module, const QString &host, const QString &prefix)
+{
+    const QString name = tr("%1 (%2)").arg(host, prefix);
+    crateNames.insert(module, name);
+    if (table->isColumnHidden(CrateColumn)) {
+        // The crate says more than the events, which the last column stretches for.
+        table->setColumnHidden(CrateColumn, false);
+        table->setColumnWidth(EventsColumn, 160);
+    }
+    const int row = firstRow.value(module, -1);
+    if (row < 0)
+        return;
+    for (int r = row; r < row + 2; ++r) {
+        setText(rows[r].cells[CrateColumn], name);
+        setText(rows[r].cells[AddressColumn], baseAddressText(module->baseAddress()));
+    }
+}
+
 void OverviewWindow::showAndRaise()
 {
     show();
@@ -171,6 +191,7 @@ void OverviewWindow::rebuild()
             }
             setText(row.cells[AddressColumn], baseAddressText(module->baseAddress()));
             setText(row.cells[ChannelColumn], QString(QLatin1Char(char('A' + ch))));
+            setText(row.cells[CrateColumn], crateNames.value(module));
             showGroupLook(row);
             rows.push_back(row);
         }

@@ -46,6 +46,8 @@ public:
         ImeasColumn,
         StateColumn,
         EventsColumn,
+        // The crate's host and the module's prefix, shown only while attached to services.
+        CrateColumn,
         ColumnCount
     };
 
@@ -62,6 +64,9 @@ public:
     // A group's state as the runtime words it ("ramping up 3/7", "at targets", "tripped");
     // `ramping` offers "Stop Group Ramp" in its rows' menu.
     void setGroupState(const QString &name, const QString &state, bool ramping);
+    // Attached: the module's service runs on `host` and publishes under `prefix`; the "Crate"
+    // column appears with the first.
+    void setCrateName(ModuleSession *module, const QString &host, const QString &prefix);
     // The context menu of a table row: the ramp of the row's group; null for a row of a channel
     // in no group. The caller owns it.
     QMenu *groupMenu(int row);
@@ -143,6 +148,7 @@ private:
     };
     QHash<QString, GroupState> groupStates;
     double tolerance = 0;
+    QHash<const ModuleSession *, QString> crateNames;
 };
 
 } // namespace Brelk

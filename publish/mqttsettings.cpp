@@ -30,4 +30,21 @@ QString mqttTopicProblem(const QString &topic)
     return QString();
 }
 
+QString mqttFilterProblem(const QString &filter)
+{
+    if (filter.isEmpty())
+        return QStringLiteral("the topic filter is empty");
+    if (filter.contains(QLatin1Char('#')))
+        return QStringLiteral("the topic filter may not hold \"#\": use \"+\" for one level");
+    const QStringList levels = filter.split(QLatin1Char('/'));
+    for (const QString &level : levels) {
+        if (level.contains(QLatin1Char('+')) && level != QLatin1String("+"))
+            return QStringLiteral("\"+\" stands for a whole level of the topic filter");
+    }
+    // The levels that "+" holds are checked as the prefix they stand for.
+    QString sample = filter;
+    sample.replace(QLatin1Char('+'), QLatin1Char('x'));
+    return mqttTopicProblem(sample);
+}
+
 } // namespace Brelk

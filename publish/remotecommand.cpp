@@ -350,4 +350,72 @@ QString remoteLogLine(quint32 baseAddress, int channel, const RemoteCommand &com
         .arg(what, result);
 }
 
+QVector<OutgoingCommand> outgoingCommands(const WriteList &writes,
+                                          const ResolutionSelection &selection)
+{
+    QVector<OutgoingCommand> commands;
+    for (const RegisterWrite &write : writes) {
+        OutgoingCommand outgoing;
+        RemoteCommand &command = outgoing.command;
+        bool found = false;
+        for (int ch = 0; ch < 2 && !found; ++ch) {
+            outgoing.channel = ch;
+            found = true;
+            if (write.reg == regVsetWrite[ch] && !write.resendsSetVoltage) {
+                command.action = RemoteAction::SetVoltage;
+                command.value = write.word;
+            } else if (write.reg == regRamp[ch]) {
+                command.action = RemoteAction::RampSpeed;
+                command.value = write.word;
+            } else if (write.reg == regSoftLimitI[ch]) {
+                command.action = RemoteAction::SoftLimitI;
+                command.value = write.word * amperesPerCount(selection.currentResolution);
+            } else if (write.reg == regSoftLimitI2[ch]) {
+                command.action = RemoteAction::SoftLimitI2;
+                command.value = write.word * amperesPerCount(selection.secondRange);
+            } else {
+                found = false;
+            }
+        }
+        if (!found)
+            continue;
+        command.key = QLatin1String(commandKey(command.action).key);
+        commands.push_back(outgoing);
+    }
+    return commands;
+}
+
+OutgoingCommand outgoingClear(int channel)
+{
+    OutgoingCommand outgoing;
+    outgoing.channel = channel;
+    outgoing.command.action = RemoteAction::Clear;
+    outgoing.command.key = QLatin1String(commandKey(RemoteAction::Clear).key);
+    return outgoing;
+}
+
+QByteArray outgoingPayload(const RemoteCommand &command, qint64 sentMs, quint16 serialNumber)
+{
+    QJsonObject object{{QStringLiteral("sent"), double(sentMs)},
+                       {QStringLiteral("serial"), QString::number(serialNumber, 16)}};
+    if (!command.id.isNull())
+        object.insert(QStringLiteral("id"), command.id);
+    if (command.action == RemoteAction::Clear) {
+        object.insert(command.key, true);
+    } else {
+        // Twelve significant digits: a count times the resolution, such as 123 x 1 uA, reads back
+        // as 0.000123 and not as the binary neighbour that rounds down to 122 counts.
+        object.insert(command.key, QString::number(command.value, 'g', 12).toDouble());
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString outgoingText(const OutgoingCommand &outgoing, const ResolutionSelection &selection)
+{
+    RemoteVerdict verdict;
+    if (outgoing.command.action != RemoteAction::Clear)
+        verdict.entry.range = entryRange(commandKey(outgoing.command.action).quantity, selection);
+    return remoteCommandText(outgoing.command, outgoing.channel, verdict, outgoing.command.value);
+}
+
 } // namespace Brelk

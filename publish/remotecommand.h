@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <QVector>
 
 namespace Brelk {
 
@@ -138,6 +139,26 @@ QString remoteCommandText(const RemoteCommand &command, int channel, const Remot
 // a command shows itself only up to 200 bytes; every text from the network is escaped.
 QString remoteLogLine(quint32 baseAddress, int channel, const RemoteCommand &command,
                       const QByteArray &payload, const RemoteVerdict &verdict);
+
+// A command an attached panel sends to a module's service: what the local dialog's writes would
+// be, as the values the service turns back into the same register words.
+struct OutgoingCommand
+{
+    int channel = 0;
+    RemoteCommand command;
+};
+
+// The commands that make the service write `writes`: a set voltage, a ramp speed (with the
+// set voltage it re-sends), a current limit in amperes of the selection's resolution. A re-sent
+// set voltage on its own is no command.
+QVector<OutgoingCommand> outgoingCommands(const WriteList &writes,
+                                          const ResolutionSelection &selection);
+OutgoingCommand outgoingClear(int channel);
+// One compact JSON object with the command's key, its "id", "sent" and the module's "serial" in
+// hexadecimal as the module message gives it.
+QByteArray outgoingPayload(const RemoteCommand &command, qint64 sentMs, quint16 serialNumber);
+// "channel A Vset 1500 V", as the service's status bar says it when the command is done.
+QString outgoingText(const OutgoingCommand &outgoing, const ResolutionSelection &selection);
 
 } // namespace Brelk
 

@@ -140,6 +140,9 @@ bool decodeModuleMessage(const QByteArray &payload, RemoteModule *out)
     if (!host.isString() || host.toString().isEmpty())
         return refuse(topic, QStringLiteral("\"host\" is missing"));
     decoded.host = host.toString();
+    const QString address = message.value(QLatin1String("base_address")).toString();
+    if (address.startsWith(QLatin1String("0x")))
+        decoded.baseAddress = address.mid(2).toUInt(nullptr, 16);
     *out = decoded;
     return true;
 }

@@ -40,6 +40,8 @@ struct RemoteModule
     // The service takes remote commands.
     bool commands = false;
     QString host;
+    // The module's VME base address at its crate; 0 when the message names none.
+    quint32 baseAddress = 0;
 };
 
 // `channel` 0 for `<prefix>/a`, 1 for `<prefix>/b`.

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
 using namespace Brelk;
 
 int main(int argc, char *argv[])
@@ -14,6 +16,10 @@ int main(int argc, char *argv[])
     const int answered = answerCommandLine(line, QStringLiteral("brelkcontrold"));
     if (answered >= 0)
         return answered;
+    if (line.attach) {
+        std::fputs("brelkcontrold: --attach is an option of the panel, brelkcontrol\n", stderr);
+        return UsageExitCode;
+    }
     if (!settingsFileUsable(line, QStringLiteral("brelkcontrold")))
         return UsageExitCode;
     return runHeadless(settingsFileOf(line));

@@ -23,8 +23,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption settings(QLatin1String(SettingsOption), QString(),
                                       QStringLiteral("FILE"));
     const QCommandLineOption headless{QLatin1String(HeadlessOption)};
+    const QCommandLineOption attach{QStringLiteral("attach")};
     parser.addOption(settings);
     parser.addOption(headless);
+    parser.addOption(attach);
 
     // Written here rather than by the parser, which needs an application object for it.
     const QString usage =
@@ -38,7 +40,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "                     executable.\n"
                        "  --headless         Run without a window: poll, log and publish as the\n"
                        "                     settings say, report on standard error, stop on\n"
-                       "                     SIGTERM or SIGINT.\n")
+                       "                     SIGTERM or SIGINT.\n"
+                       "  --attach           Show the crates' services through the broker of the\n"
+                       "                     settings file instead of polling a VME bridge.\n")
             .arg(QFileInfo(arguments.value(0)).fileName());
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -64,7 +68,15 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return line;
     }
     line.headless = parser.isSet(headless);
+    line.attach = parser.isSet(attach);
     line.settingsFile = parser.value(settings);
+    if (line.headless && line.attach) {
+        line.action = CommandLine::UsageError;
+        line.text = QStringLiteral("The options --headless and --attach exclude each other: an "
+                                   "attached panel is a window.\n") +
+                    usage;
+        return line;
+    }
     if (parser.isSet(settings) && line.settingsFile.isEmpty()) {
         line.action = CommandLine::UsageError;
         line.text = QStringLiteral("The option --settings needs the name of a file.\n") + usage;

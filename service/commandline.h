@@ -1,5 +1,6 @@
-// The program's options: --settings FILE, --headless, --help and --version. Without options the
-// panel starts as it always has; anything it does not know is a usage error (exit code 2).
+// The program's options: --settings FILE, --headless, --attach, --help and --version. Without
+// options the panel starts as it always has; anything it does not know is a usage error (exit code
+// 2).
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
@@ -14,6 +15,8 @@ struct CommandLine
 
     Action action = Run;
     bool headless = false;
+    // The window attached through the broker to the crates' services, whatever "Source" says.
+    bool attach = false;
     // Empty: brelkcontrol.ini next to the executable. "--settings" with an empty name is a usage
     // error, not the default file.
     QString settingsFile;

@@ -25,13 +25,16 @@ ModuleSession *Crate::module(quint32 address) const
 
 bool Crate::isAddressTaken(quint32 address, const ModuleSession *except) const
 {
+    if (sharedAddresses)
+        return false;
     const ModuleSession *holder = module(address);
     return holder && holder != except;
 }
 
 ModuleSession *Crate::addModule(const ModuleConfig &config)
 {
-    if (isAddressTaken(config.address) || sessions.size() >= Settings::MostModules)
+    if (isAddressTaken(config.address) ||
+        sessions.size() >= (sharedAddresses ? MostSharedModules : Settings::MostModules))
         return nullptr;
     auto *session = new ModuleSession(bus, config.address, this);
     session->setFurtherModule(true);

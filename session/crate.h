@@ -31,6 +31,11 @@ public:
     ModuleSession *module(quint32 address) const;
     bool isAddressTaken(quint32 address, const ModuleSession *except = nullptr) const;
 
+    // Modules of several crates, seen through the broker: two of them may stand at one address,
+    // and there may be up to 64.
+    void setAddressesShared(bool shared) { sharedAddresses = shared; }
+    static constexpr int MostSharedModules = 64;
+
     // A further module; null when the address is taken or the crate holds 16 modules already.
     ModuleSession *addModule(const ModuleConfig &config);
     void removeModule(ModuleSession *module);
@@ -75,6 +80,7 @@ private:
     QVector<QPointer<ModuleSession>> pending;
     QVector<const ModuleSession *> paused;
     bool tickAsked = false;
+    bool sharedAddresses = false;
 };
 
 } // namespace Brelk

@@ -69,6 +69,50 @@ CrateEvent CrateEvent::moduleSilent(ModuleSession *module, qint64 silentSince)
                   .arg(baseAddressText(module->baseAddress()), localTimeText(silentSince)));
 }
 
+CrateEvent CrateEvent::serviceSilent(ModuleSession *module, const QString &prefix,
+                                     qint64 silentSince)
+{
+    return of(ModuleSilent, Warning, module,
+              tr("No messages from %1 since %2").arg(prefix, localTimeText(silentSince)));
+}
+
+CrateEvent CrateEvent::commandSent(ModuleSession *module, const QString &what)
+{
+    return of(CommandNote, Information, module, tr("Sent: %1").arg(what));
+}
+
+CrateEvent CrateEvent::commandDone(ModuleSession *module, const QString &message)
+{
+    return of(CommandNote, Information, module,
+              message.isEmpty() ? tr("Done") : tr("Done; %1").arg(message));
+}
+
+CrateEvent CrateEvent::commandRefused(ModuleSession *module, const QString &error,
+                                      const QString &message)
+{
+    return of(CommandFailed, Warning, module, tr("Refused, %1: %2").arg(error, message));
+}
+
+CrateEvent CrateEvent::commandUnanswered(ModuleSession *module, const QString &prefix)
+{
+    return of(
+        CommandFailed, Warning, module,
+        tr("No answer from %1: the broker may not allow this user to send commands").arg(prefix));
+}
+
+CrateEvent CrateEvent::commandNotSent(ModuleSession *module, const QString &why)
+{
+    return of(CommandFailed, Warning, module, tr("Not sent: %1").arg(why));
+}
+
+CrateEvent CrateEvent::brokerState(const QString &host, bool connected, const QString &error)
+{
+    if (connected)
+        return of(MqttState, Information, nullptr, tr("Attached to the broker at %1").arg(host));
+    return of(MqttState, Warning, nullptr,
+              tr("No connection to the broker at %1: %2; trying again").arg(host, error));
+}
+
 CrateEvent CrateEvent::logStarted(ModuleSession *module, const QString &path, qint64 intervalMs)
 {
     return of(LogStarted, Information, module,

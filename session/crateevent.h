@@ -56,6 +56,18 @@ struct CrateEvent
     static CrateEvent pollStopped(qint64 msecsSinceEpoch);
     static CrateEvent moduleAnswering(ModuleSession *module, quint16 serialNumber);
     static CrateEvent moduleSilent(ModuleSession *module, qint64 silentSince);
+    // A module seen through the broker whose service sent nothing for a while, or said "offline".
+    static CrateEvent serviceSilent(ModuleSession *module, const QString &prefix,
+                                    qint64 silentSince);
+    // A command sent to a module's service, and its answer: "Done", or the refusal.
+    static CrateEvent commandSent(ModuleSession *module, const QString &what);
+    static CrateEvent commandDone(ModuleSession *module, const QString &message);
+    static CrateEvent commandRefused(ModuleSession *module, const QString &error,
+                                     const QString &message);
+    static CrateEvent commandUnanswered(ModuleSession *module, const QString &prefix);
+    static CrateEvent commandNotSent(ModuleSession *module, const QString &why);
+    // The attached panel's connection to the broker.
+    static CrateEvent brokerState(const QString &host, bool connected, const QString &error);
     static CrateEvent logStarted(ModuleSession *module, const QString &path, qint64 intervalMs);
     static CrateEvent logFailed(ModuleSession *module, const QString &path, const QString &reason);
     static CrateEvent mqttState(ModuleSession *module, const QString &state, const QString &error);

@@ -7,6 +7,7 @@
 #include "modulesession.h"
 #include "readinghistory.h"
 #ifdef BRELK_MQTT
+#include "attachment.h"
 #include "mqttpublisher.h"
 #endif
 
@@ -62,6 +63,7 @@ CrateRuntime::CrateRuntime(const QString &settingsFile, Options options, QObject
         else
             connectBridge();
     });
+    modules->setAddressesShared(options.attached);
     ModuleSession *const firstModule = modules->first();
     firstModule->setSelection(file.resolutionOptions());
     // Before any view, which shows the ceilings and bounds its dialogs by them.
@@ -155,6 +157,9 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
             });
 
 #ifdef BRELK_MQTT
+    // An attached panel shows what the services publish and publishes nothing itself.
+    if (options.attached)
+        return;
     held->publisher = std::make_unique<MqttPublisher>(sessionContext(&bus, module));
     MqttPublisher *const publisher = held->publisher.get();
     publisher->setPrefixes(&prefixes);
@@ -178,6 +183,12 @@ void CrateRuntime::attachParts(ModuleSession *module, const Settings &keys)
 
 void CrateRuntime::start()
 {
+#ifdef BRELK_MQTT
+    if (options.attached) {
+        startAttached();
+        return;
+    }
+#endif
     resumeLog(parts.front().get());
 #ifdef BRELK_MQTT
     // The first module claims its prefix before any further module can.
@@ -188,6 +199,23 @@ void CrateRuntime::start()
     loadGroups();
     connectBridge();
 }
+
+#ifdef BRELK_MQTT
+void CrateRuntime::startAttached()
+{
+    services = new Attachment(modules, this);
+    connect(services, &Attachment::happened, this, &CrateRuntime::tell);
+    connect(services, &Attachment::moduleFound, this, [this](ModuleSession *module) {
+        if (!partsOf(module)) {
+            attachParts(module, file);
+            emit moduleAdded(module);
+        }
+        emit serviceFound(module);
+    });
+    const AttachSettings attach = loadAttachSettings(file);
+    services->start(loadMqttSettings(file, int(file.baseAddress())), attach.filter, attach.module);
+}
+#endif
 
 void CrateRuntime::resumeLog(ModuleParts *held)
 {
@@ -209,9 +237,13 @@ void CrateRuntime::stop()
     for (const auto &held : parts)
         held->dataLog->stop();
 #ifdef BRELK_MQTT
+    if (services)
+        services->stop();
     QVector<MqttPublisher *> publishers;
-    for (const auto &held : parts)
-        publishers.push_back(held->publisher.get());
+    for (const auto &held : parts) {
+        if (held->publisher)
+            publishers.push_back(held->publisher.get());
+    }
     MqttPublisher::stopTogether(publishers);
 #endif
     bus.close();
@@ -350,8 +382,10 @@ bool CrateRuntime::moveModule(ModuleSession *module, quint32 address)
 void CrateRuntime::setCommandsAllowed(bool allowed)
 {
     commandsAllowed = allowed;
-    for (const auto &held : parts)
-        held->publisher->setCommandsAllowed(allowed);
+    for (const auto &held : parts) {
+        if (held->publisher)
+            held->publisher->setCommandsAllowed(allowed);
+    }
 }
 
 RemoteVerdict CrateRuntime::groupCommand(const ModuleSession *module, const QString &name,
@@ -380,7 +414,7 @@ RemoteVerdict CrateRuntime::groupCommand(const ModuleSession *module, const QStr
 void CrateRuntime::followMqttSettings()
 {
     for (const auto &held : parts) {
-        if (held == parts.front())
+        if (held == parts.front() || !held->publisher)
             continue;
         const MqttSettings stored = loadModuleMqttSettings(file, held->session->baseAddress());
         if (stored != held->publisher->currentSettings())

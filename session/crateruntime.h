@@ -30,6 +30,7 @@ class DataLog;
 
 namespace Brelk {
 
+class Attachment;
 class Crate;
 class ModuleSession;
 class MqttPublisher;
@@ -52,6 +53,9 @@ public:
         // Keeps the last 24 hours of every module for a trend window, or for the history
         // requests over MQTT.
         bool keepHistory = true;
+        // The modules are the crates' services' seen through the broker (see attachment.h): no
+        // bridge is opened, nothing is logged or published unless the operator asks.
+        bool attached = false;
     };
 
     CrateRuntime(const QString &settingsFile, Options options, QObject *parent = nullptr);
@@ -67,6 +71,10 @@ public:
     DataLog *dataLog(const ModuleSession *module) const;
     ReadingHistory *history(const ModuleSession *module) const;
     MqttPublisher *publisher(const ModuleSession *module) const;
+
+    bool isAttached() const { return options.attached; }
+    // The services the attached panel follows; null when the panel polls its own bridge.
+    Attachment *attachment() const { return services; }
 
     // Adds the further modules of the settings file, resumes every stored data log, opens the
     // bridge and starts publishing.
@@ -127,9 +135,12 @@ signals:
     void happened(const Brelk::CrateEvent &event);
     // A further module and its parts exist; views attach to them here.
     void moduleAdded(Brelk::ModuleSession *module);
+    // Attached: the service of a module was found, the first module's too.
+    void serviceFound(Brelk::ModuleSession *module);
 
 private:
 #ifdef BRELK_MQTT
+    void startAttached();
     // After a write to the settings file: a further module's publisher whose broker settings in
     // the file are no longer those it runs with restarts with them, under its own prefix. The
     // first module's publisher is the operator's to restart.
@@ -176,6 +187,7 @@ private:
     Options options;
     Bridge bus;
     Crate *modules;
+    Attachment *services = nullptr;
     std::vector<std::unique_ptr<ModuleParts>> parts;
 #ifdef BRELK_MQTT
     MqttPrefixes prefixes;

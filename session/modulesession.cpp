@@ -69,17 +69,61 @@ bool ModuleSession::poll()
     newest = reading;
     recentTicks.add(started, monotonicMs());
     emit readingTaken(reading);
+    takeRedAlarms(reading);
+    updateStale();
+    return true;
+}
+
+void ModuleSession::takeRedAlarms(const Reading &reading)
+{
     const QStringList newlyRed = redAlarms.take(reading.status, latch);
     for (const QString &line : newlyRed)
         qDebug().noquote() << linePrefix() + line;
     if (!newlyRed.isEmpty())
         emit alarmRaised();
+}
+
+void ModuleSession::setRemoteLink(const RemoteLink &link)
+{
+    remote = link;
     updateStale();
-    return true;
+}
+
+void ModuleSession::takeRemoteReading(const Reading &reading, quint16 latched, bool stale)
+{
+    serial = reading.serialNumber;
+    latch = latched;
+    lastAnswerMs = reading.time;
+    newest = reading;
+    const qint64 now = monotonicMs();
+    recentTicks.add(now, now);
+    freshness.completeTick(reading.time);
+    remoteStale = stale;
+    emit readingTaken(reading);
+    takeRedAlarms(reading);
+    updateStale();
+}
+
+void ModuleSession::remoteSilent()
+{
+    remoteStale = true;
+    updateStale();
+}
+
+void ModuleSession::setCommandBlock(const QString &why)
+{
+    if (why == blockedBecause)
+        return;
+    blockedBecause = why;
+    emit commandBlockChanged(why);
 }
 
 void ModuleSession::clearEvents(int channel)
 {
+    if (isRemote()) {
+        remote.clearEvents(channel);
+        return;
+    }
     latch &= channel == 0 ? 0xFF00 : 0x00FF;
 }
 
@@ -106,6 +150,14 @@ int channelOf(Register setVoltageWrite)
 CommandOutcome ModuleSession::execute(const WriteList &writes)
 {
     CommandOutcome outcome;
+    if (isRemote()) {
+        // Not done yet: the service writes it, and its answer comes as a note or a failure.
+        outcome.done = false;
+        outcome.sent = !writes.isEmpty();
+        if (outcome.sent)
+            remote.execute(writes);
+        return outcome;
+    }
     // Not counted among the failed commands: the bus was never asked.
     const QString aboveCeiling = ceilingProblem(writes, ceilings);
     if (!aboveCeiling.isEmpty()) {
@@ -239,11 +291,16 @@ quint16 ModuleSession::readRegister(Register reg, int *status)
     return bridge->read16(address + reg, AddressModifier, status);
 }
 
+bool ModuleSession::isStale() const
+{
+    return isRemote() ? remoteStale : freshness.isStale();
+}
+
 void ModuleSession::updateStale()
 {
-    if (freshness.isStale() == staleShown)
+    if (isStale() == staleShown)
         return;
-    staleShown = freshness.isStale();
+    staleShown = isStale();
     emit staleChanged(staleShown);
 }
 

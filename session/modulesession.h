@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 namespace Brelk {
 
 class Bridge;
@@ -26,6 +28,8 @@ struct CommandOutcome
     // Not done, and nothing was read or written: the list asked for more than the session allows
     // (a set voltage above the channel's ceiling). `failure` says why.
     bool refused = false;
+    // Not done yet: handed to the service of a remote module, whose answer comes later.
+    bool sent = false;
     // The writes that reached the module, with every re-sent set voltage as it was written.
     WriteList written;
     // On a failure: the register whose cycle failed and whether it was the read-back of a set
@@ -37,6 +41,16 @@ struct CommandOutcome
     // What the operator must know although everything was written: "Ramp speed stored; channel
     // A stays off until a new set voltage".
     QStringList notes;
+};
+
+// A module that another program polls, seen through the broker: its service's messages bring its
+// ticks, and its commands go to the service instead of the bus.
+struct RemoteLink
+{
+    // Sends a command's writes; the service's answer comes later, as the session's
+    // `commandNote` or `commandFailed`.
+    std::function<void(const WriteList &writes)> execute;
+    std::function<void(int channel)> clearEvents;
 };
 
 class ModuleSession : public QObject
@@ -77,6 +91,20 @@ public:
     // One tick: the module's registers in their fixed order. True when the tick completed.
     bool poll();
 
+    // Makes the session a remote module's: from now on its ticks come from `takeRemoteReading`
+    // and its commands go to `link`.
+    void setRemoteLink(const RemoteLink &link);
+    bool isRemote() const { return bool(remote.execute); }
+    // A tick the service read, with the service's event latch; `stale`: the service itself marks
+    // the reading stale, and so does the session until a live one comes.
+    void takeRemoteReading(const Reading &reading, quint16 latched, bool stale);
+    // The service went silent or offline: the readings are stale until its next message.
+    void remoteSilent();
+    // Why the operator cannot command the module now ("remote commands are off at the
+    // service"); empty when they can. Only a remote module is ever blocked.
+    QString commandBlock() const { return blockedBecause; }
+    void setCommandBlock(const QString &why);
+
     // The last complete tick at the current address on this connection; null before one.
     const Reading *lastReading() const { return recentTicks.isEmpty() ? nullptr : &newest; }
     // The last complete tick of any connection or address; a zero reading before the first.
@@ -86,7 +114,7 @@ public:
     // Every event the module reported since the connection or the channel's last clear.
     quint16 eventLatch() const { return latch; }
     void clearEvents(int channel);
-    bool isStale() const { return freshness.isStale(); }
+    bool isStale() const;
     // When the module was last heard of: its last complete tick, or the connection.
     qint64 silentSince() const { return freshness.silentSince(); }
     // Three ticks in a row did not complete: the module does not answer.
@@ -127,9 +155,12 @@ signals:
     void commandFailed(const QString &text);
     // A command did what was asked, and the operator must know more (CommandOutcome::notes).
     void commandNote(const QString &text);
+    void commandBlockChanged(const QString &why);
 
 private:
     bool takeReading(Reading *reading);
+    // The debug lines and `alarmRaised` for the channels that newly turned red.
+    void takeRedAlarms(const Reading &reading);
     quint16 readRegister(Register reg, int *status = nullptr);
     void updateStale();
 
@@ -152,6 +183,10 @@ private:
     RedAlarmWatch redAlarms;
     quint16 serial = 0;
     quint16 latch = 0;
+    RemoteLink remote;
+    // A remote module's readings are stale as its service says, or while the service is silent.
+    bool remoteStale = true;
+    QString blockedBecause;
 };
 
 } // namespace Brelk

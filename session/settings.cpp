@@ -48,6 +48,9 @@ const char *const MqttPasswordKey = "MqttPassword";
 const char *const MqttCaFileKey = "MqttCaFile";
 const char *const MqttCommandsKey = "MqttCommands";
 const char *const MqttCommandMaxAgeKey = "MqttCommandMaxAge";
+const char *const SourceKey = "Source";
+const char *const AttachFilterKey = "AttachFilter";
+const char *const AttachModuleKey = "AttachModule";
 constexpr qint64 LongestCommandMaxAgeMs = 3600000;
 const char *const UnknownOption = "(not a known option); using the default";
 const quint32 HighestA16Address = 0xFFFF;
@@ -844,6 +847,30 @@ qint64 remoteCommandMaxAgeMs(const Settings &settings)
     const qint64 ms =
         settings.value(QLatin1String(MqttCommandMaxAgeKey)).toString().trimmed().toLongLong(&ok);
     return ok && ms >= 1 && ms <= LongestCommandMaxAgeMs ? ms : DefaultCommandMaxAgeMs;
+}
+
+AttachSettings loadAttachSettings(const Settings &settings)
+{
+    AttachSettings attach;
+    attach.attached =
+        settings.value(QLatin1String(SourceKey)).toString().trimmed() == QLatin1String("broker");
+    const QString filter = settings.value(QLatin1String(AttachFilterKey)).toString().trimmed();
+    if (!filter.isEmpty())
+        attach.filter = normalizedMqttTopic(filter);
+    attach.module = normalizedMqttTopic(settings.value(QLatin1String(AttachModuleKey)).toString());
+    return attach;
+}
+
+bool storeAttachSettings(Settings &settings, const AttachSettings &attach)
+{
+    const auto orNull = [](const QString &value, const QString &fallback = QString()) {
+        return value.isEmpty() || value == fallback ? QVariant() : QVariant(value);
+    };
+    return settings.store(
+        {{QLatin1String(SourceKey), QLatin1String(attach.attached ? "broker" : "bridge")},
+         {QLatin1String(AttachFilterKey),
+          orNull(attach.filter, QLatin1String(AttachSettings::DefaultFilter))},
+         {QLatin1String(AttachModuleKey), orNull(attach.module)}});
 }
 
 } // namespace Brelk

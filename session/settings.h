@@ -170,6 +170,20 @@ private:
     std::shared_ptr<SettingsSignals> notifier;
 };
 
+// Where the panel's modules come from: "Source" = "bridge" (the crate behind the panel's own
+// VME bridge; also for no key or any other value) or "broker" (the crates' services, through the
+// broker of the Mqtt* keys); "AttachFilter", the topic filter under which services are found
+// (default "brelk/+"); "AttachModule", the prefix of the module the main window shows.
+struct AttachSettings
+{
+    static constexpr const char *DefaultFilter = "brelk/+";
+    bool attached = false;
+    QString filter = QLatin1String(DefaultFilter);
+    QString module;
+};
+AttachSettings loadAttachSettings(const Settings &settings);
+bool storeAttachSettings(Settings &settings, const AttachSettings &attach);
+
 // The broker settings, as kept under the Mqtt* keys.
 // "brelk/dd00": the prefix used when none is stored.
 QString defaultMqttTopic(int baseAddress);

@@ -7,6 +7,7 @@
 #include "mqttsettings.h"
 #include "payloads.h"
 #include "readinghistory.h"
+#include "remotecommand.h"
 #include "remotereading.h"
 #include "schedule.h"
 
@@ -211,6 +212,8 @@ private slots:
     void historyColumns_data();
     void historyColumns();
     void throughTheBroker();
+    void dialogWritesThroughTheService_data();
+    void dialogWritesThroughTheService();
 };
 
 // The keys a channel's document gained, word for word, beside the keys it always had, which keep
@@ -774,6 +777,88 @@ void TestRemoteMessages::throughTheBroker()
     QCOMPARE(columnTexts(parse(answer.payload).value(QLatin1String("vmeas")).toObject()),
              QStringList{"99.9 99.9 99.9"});
     publisher.stop();
+}
+
+// Every value a dialog takes, sent by an attached panel, reaches the bus as the very words the
+// local dialog writes: the value in the command reads back, in the service's units and rounding,
+// as the same count.
+void TestRemoteMessages::dialogWritesThroughTheService_data()
+{
+    QTest::addColumn<int>("quantity");
+    QTest::addColumn<ResolutionSelection>("selection");
+    QTest::addColumn<int>("channel");
+
+    const ResolutionSelection plain;
+    QTest::newRow("vset A") << int(Quantity::SetVoltage) << plain << 0;
+    ResolutionSelection fine;
+    fine.fineVoltage = true;
+    QTest::newRow("vset B, 100 mV") << int(Quantity::SetVoltage) << fine << 1;
+    QTest::newRow("ramp A") << int(Quantity::RampSpeed) << plain << 0;
+    for (CurrentResolution resolution : {CurrentResolution::uA1, CurrentResolution::nA100,
+                                         CurrentResolution::nA10, CurrentResolution::nA1}) {
+        ResolutionSelection selection;
+        selection.currentResolution = resolution;
+        QTest::newRow(
+            qPrintable(QStringLiteral("limit_i B, %1").arg(currentResolutionName(resolution))))
+            << int(Quantity::SoftLimitI) << selection << 1;
+    }
+    for (SecondRange range : {SecondRange::nA1, SecondRange::pA100}) {
+        ResolutionSelection selection;
+        selection.secondRange = range;
+        QTest::newRow(qPrintable(QStringLiteral("limit_i2 A, %1").arg(secondRangeName(range))))
+            << int(Quantity::SoftLimitI2) << selection << 0;
+    }
+}
+
+void TestRemoteMessages::dialogWritesThroughTheService()
+{
+    QFETCH(int, quantity);
+    QFETCH(ResolutionSelection, selection);
+    QFETCH(int, channel);
+    const auto what = Quantity(quantity);
+    const EntryRange range = entryRange(what, selection);
+    const double step = std::pow(10.0, -range.decimals);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const quint16 serial = 0x2101;
+    int checked = 0;
+    for (int i = 0;; ++i) {
+        const double entered =
+            heldEntry(qMin(range.minimum + i * step, range.maximum), range.decimals);
+        const WriteList local = entryWrites(what, channel, entered, selection);
+        const QVector<OutgoingCommand> outgoing = outgoingCommands(local, selection);
+        QCOMPARE(outgoing.size(), 1);
+        QCOMPARE(outgoing.first().channel, channel);
+
+        const RemoteCommand received =
+            parseRemoteCommand(outgoingPayload(outgoing.first().command, now, serial));
+        QVERIFY2(received.error.isEmpty(), qPrintable(received.message));
+        QCOMPARE(received.serial, QStringLiteral("2101"));
+        RemoteConditions conditions;
+        conditions.allowed = true;
+        conditions.freshness = CommandFreshness::Current;
+        conditions.serialNumber = serial;
+        conditions.wallClockMs = now;
+        conditions.selection = selection;
+        conditions.channel = channel;
+        CommandRate rate;
+        const RemoteVerdict verdict = judgeRemoteCommand(received, conditions, &rate, i * 1000);
+        QVERIFY2(
+            verdict.error.isEmpty(),
+            qPrintable(QStringLiteral("%1 %2: %3").arg(entered).arg(range.unit, verdict.message)));
+        const WriteList remote = remoteCommandWrites(received, verdict, channel, selection);
+        if (!(remote == local)) {
+            QFAIL(qPrintable(QStringLiteral("%1 %2 writes %3 from the dialog, %4 through the "
+                                            "service")
+                                 .arg(entered)
+                                 .arg(range.unit)
+                                 .arg(local.first().word)
+                                 .arg(remote.value(0).word)));
+        }
+        ++checked;
+        if (entered >= range.maximum || checked >= 5000)
+            break;
+    }
+    QVERIFY(checked > 50);
 }
 
 QTEST_GUILESS_MAIN(TestRemoteMessages)

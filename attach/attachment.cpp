@@ -1,0 +1,348 @@
+#include "attachment.h"
+
+#include "brokerclient.h"
+#include "crate.h"
+#include "modulesession.h"
+#include "mqttsettings.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Brelk {
+
+namespace {
+
+constexpr int ClockMs = 100;
+
+QString topicOf(const QString &prefix, const char *subtopic)
+{
+    return prefix + QLatin1Char('/') + QLatin1String(subtopic);
+}
+
+} // namespace
+
+Attachment::Attachment(Crate *crate, QObject *parent) : QObject(parent), crate(crate)
+{
+    monotonic.start();
+    clock.setInterval(ClockMs);
+    connect(&clock, &QTimer::timeout, this, &Attachment::onClock);
+}
+
+Attachment::~Attachment() = default;
+
+void Attachment::start(const MqttSettings &broker, const QString &topicFilter,
+                       const QString &storedPrefix)
+{
+    brokerSettings = broker;
+    filter = topicFilter;
+    wanted = storedPrefix;
+    mqtt.reset(new BrokerClient);
+    connect(mqtt.get(), &BrokerClient::messageArrived, this,
+            [this](const QString &topic, const QByteArray &payload, bool retained,
+                   const QByteArray &) { takeMessage(topic, payload, retained); });
+    connect(mqtt.get(), &BrokerClient::publishRefused, this,
+            [this](const QString &topic, int) { takePublishRefusal(topic); });
+    connect(mqtt.get(), &BrokerClient::connectedChanged, this, &Attachment::takeConnection);
+    mqtt->start(broker, {topicOf(filter, MqttTopic::Module)});
+    clock.start();
+}
+
+void Attachment::stop()
+{
+    clock.stop();
+    if (mqtt)
+        mqtt->stop();
+}
+
+QString Attachment::prefixOf(const ModuleSession *module) const
+{
+    const Remote *remote = remoteOf(module);
+    return remote ? remote->prefix : QString();
+}
+
+QString Attachment::hostOf(const ModuleSession *module) const
+{
+    const Remote *remote = remoteOf(module);
+    return remote ? remote->info.host : QString();
+}
+
+Attachment::Remote *Attachment::findRemote(const QString &prefix)
+{
+    for (const auto &remote : remotes) {
+        if (remote->prefix == prefix)
+            return remote.get();
+    }
+    return nullptr;
+}
+
+Attachment::Remote *Attachment::remoteOf(const ModuleSession *module)
+{
+    for (const auto &remote : remotes) {
+        if (remote->session == module)
+            return remote.get();
+    }
+    return nullptr;
+}
+
+const Attachment::Remote *Attachment::remoteOf(const ModuleSession *module) const
+{
+    return const_cast<Attachment *>(this)->remoteOf(module);
+}
+
+void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bool retained)
+{
+    const QString moduleSuffix = QLatin1Char('/') + QLatin1String(MqttTopic::Module);
+    if (topic.endsWith(moduleSuffix)) {
+        takeModuleMessage(topic.chopped(moduleSuffix.size()), payload);
+        return;
+    }
+    const char *const suffixes[] = {MqttTopic::ChannelA, MqttTopic::ChannelB, MqttTopic::Status,
+                                    MqttTopic::ResultA, MqttTopic::ResultB};
+    for (const char *subtopic : suffixes) {
+        const QString suffix = QLatin1Char('/') + QLatin1String(subtopic);
+        if (!topic.endsWith(suffix))
+            continue;
+        Remote *remote = findRemote(topic.chopped(suffix.size()));
+        if (!remote || !remote->session)
+            return;
+        if (subtopic == MqttTopic::ChannelA || subtopic == MqttTopic::ChannelB) {
+            const int channel = subtopic == MqttTopic::ChannelA ? 0 : 1;
+            // A retained reading may be a service's that is long gone: it is shown, stale, until
+            // the service's next message says that it is there.
+            if (retained) {
+                RemoteChannel decoded;
+                if (decodeChannelMessage(payload, channel, &decoded)) {
+                    mergeChannel(decoded, channel, &remote->reading, &remote->latched);
+                    remote->session->takeRemoteReading(remote->reading, remote->latched, true);
+                    ticked = true;
+                }
+            } else {
+                takeChannelMessage(*remote, channel, payload);
+            }
+        } else if (subtopic == MqttTopic::Status) {
+            if (payload == "offline")
+                goSilent(*remote);
+        } else if (!retained) {
+            takeAnswer(*remote, payload);
+        }
+        return;
+    }
+}
+
+void Attachment::takeModuleMessage(const QString &prefix, const QByteArray &payload)
+{
+    // An empty retained message clears the topic: nothing to decode.
+    if (payload.isEmpty())
+        return;
+    RemoteModule info;
+    if (!decodeModuleMessage(payload, &info))
+        return;
+    Remote *remote = findRemote(prefix);
+    if (!remote) {
+        remotes.emplace_back(new Remote);
+        remote = remotes.back().get();
+        remote->prefix = prefix;
+        mqtt->subscribe(prefix + QStringLiteral("/+"));
+        mqtt->subscribe(prefix + QStringLiteral("/+/result"));
+    }
+    remote->info = info;
+    remote->infoKnown = true;
+    if (!remote->session) {
+        const bool firstFree =
+            std::none_of(remotes.cbegin(), remotes.cend(),
+                         [this](const auto &r) { return r->session == crate->first(); });
+        if (firstFree && (wanted.isEmpty() || wanted == prefix)) {
+            bind(*remote, crate->first());
+        } else {
+            ModuleConfig config;
+            config.address = config.storedAddress = info.baseAddress;
+            config.selection = info.selection;
+            if (ModuleSession *session = crate->addModule(config))
+                bind(*remote, session);
+        }
+    } else {
+        remote->session->setSelection(info.selection);
+    }
+    if (remote->session)
+        updateCommandBlock(*remote);
+}
+
+void Attachment::bind(Remote &remote, ModuleSession *session)
+{
+    remote.session = session;
+    session->setBaseAddress(remote.info.baseAddress);
+    session->setSelection(remote.info.selection);
+    RemoteLink link;
+    link.execute = [this, session](const WriteList &writes) {
+        const Remote *remote = remoteOf(session);
+        if (remote)
+            send(session, outgoingCommands(writes, remote->info.selection));
+    };
+    link.clearEvents = [this, session](int channel) { send(session, {outgoingClear(channel)}); };
+    session->setRemoteLink(link);
+    updateCommandBlock(remote);
+    emit moduleFound(session);
+}
+
+void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArray &payload)
+{
+    RemoteChannel decoded;
+    if (!decodeChannelMessage(payload, channel, &decoded)) {
+        // The last reading stays, marked stale, until a message that can be read.
+        remote.session->remoteSilent();
+        updateCommandBlock(remote);
+        return;
+    }
+    mergeChannel(decoded, channel, &remote.reading, &remote.latched);
+    remote.heardAt = now();
+    remote.heardAtWall = QDateTime::currentMSecsSinceEpoch();
+    remote.silent = false;
+    remote.session->takeRemoteReading(remote.reading, remote.latched, decoded.stale);
+    ticked = true;
+    updateCommandBlock(remote);
+}
+
+void Attachment::goSilent(Remote &remote)
+{
+    const bool wasSilent = remote.silent;
+    remote.silent = true;
+    remote.session->remoteSilent();
+    updateCommandBlock(remote);
+    if (!wasSilent) {
+        emit happened(CrateEvent::serviceSilent(remote.session, remote.prefix, remote.heardAtWall));
+    }
+}
+
+void Attachment::updateCommandBlock(Remote &remote)
+{
+    QString why;
+    if (!mqtt || !mqtt->isConnected())
+        why = tr("not connected to the broker at %1").arg(brokerSettings.host);
+    else if (remote.commandTopicRefused)
+        why = tr("the broker does not allow this user to send commands to %1").arg(remote.prefix);
+    else if (!remote.infoKnown || !remote.info.commands)
+        why = tr("the service of %1 does not take remote commands").arg(remote.prefix);
+    else if (remote.session->isStale())
+        why = tr("the readings of %1 are not current").arg(remote.prefix);
+    remote.session->setCommandBlock(why);
+}
+
+void Attachment::send(ModuleSession *module, const QVector<OutgoingCommand> &commands)
+{
+    Remote *remote = remoteOf(module);
+    if (!remote || commands.isEmpty())
+        return;
+    if (!module->commandBlock().isEmpty()) {
+        emit happened(CrateEvent::commandNotSent(module, module->commandBlock()));
+        return;
+    }
+    for (const OutgoingCommand &outgoing : commands) {
+        Pending pending;
+        pending.outgoing = outgoing;
+        pending.id = QStringLiteral("%1-%2").arg(mqtt->clientId()).arg(++nextId);
+        pending.outgoing.command.id = pending.id;
+        pending.text = outgoingText(outgoing, remote->info.selection);
+        remote->queue.push_back(pending);
+    }
+    sendNext(*remote);
+}
+
+void Attachment::sendNext(Remote &remote)
+{
+    if (remote.queue.empty())
+        return;
+    Pending &next = remote.queue.front();
+    if (next.sentAt != 0 || now() - remote.lastSentAt < CommandSpacingMs)
+        return;
+    const QByteArray payload = outgoingPayload(
+        next.outgoing.command, QDateTime::currentMSecsSinceEpoch(), remote.info.serialNumber);
+    const QString topic = topicOf(remote.prefix, next.outgoing.channel == 0 ? MqttTopic::CommandA
+                                                                            : MqttTopic::CommandB);
+    if (!mqtt->publish(topic, payload)) {
+        emit happened(CrateEvent::commandNotSent(
+            remote.session, tr("not connected to the broker at %1").arg(brokerSettings.host)));
+        dropQueue(remote);
+        return;
+    }
+    next.sentAt = qMax<qint64>(1, now());
+    remote.lastSentAt = next.sentAt;
+    emit happened(CrateEvent::commandSent(remote.session, next.text));
+}
+
+void Attachment::dropQueue(Remote &remote)
+{
+    remote.queue.clear();
+}
+
+void Attachment::takeAnswer(Remote &remote, const QByteArray &payload)
+{
+    if (remote.queue.empty())
+        return;
+    const QJsonObject answer = QJsonDocument::fromJson(payload).object();
+    if (answer.value(QLatin1String("id")).toString() != remote.queue.front().id)
+        return;
+    remote.queue.erase(remote.queue.begin());
+    const QString message = answer.value(QLatin1String("message")).toString();
+    if (answer.value(QLatin1String("ok")).toBool()) {
+        emit happened(CrateEvent::commandDone(remote.session, message));
+        sendNext(remote);
+        return;
+    }
+    // The rest of a batch is not sent: a restore stops at its first refusal, as on the bus.
+    dropQueue(remote);
+    emit happened(CrateEvent::commandRefused(
+        remote.session, answer.value(QLatin1String("error")).toString(), message));
+}
+
+void Attachment::takePublishRefusal(const QString &topic)
+{
+    for (const auto &remote : remotes) {
+        if (topic != topicOf(remote->prefix, MqttTopic::CommandA) &&
+            topic != topicOf(remote->prefix, MqttTopic::CommandB))
+            continue;
+        remote->commandTopicRefused = true;
+        dropQueue(*remote);
+        if (remote->session) {
+            updateCommandBlock(*remote);
+            emit happened(
+                CrateEvent::commandNotSent(remote->session, remote->session->commandBlock()));
+        }
+    }
+}
+
+void Attachment::takeConnection(bool connected, const QString &error)
+{
+    emit happened(CrateEvent::brokerState(brokerSettings.host, connected, error));
+    for (const auto &remote : remotes) {
+        if (remote->session)
+            updateCommandBlock(*remote);
+    }
+}
+
+void Attachment::onClock()
+{
+    const qint64 at = now();
+    for (const auto &remote : remotes) {
+        if (!remote->session)
+            continue;
+        if (!remote->silent && at - remote->heardAt > SilentAfterMs)
+            goSilent(*remote);
+        if (!remote->queue.empty()) {
+            const Pending &front = remote->queue.front();
+            if (front.sentAt != 0 && at - front.sentAt > AnswerWaitMs) {
+                dropQueue(*remote);
+                emit happened(CrateEvent::commandUnanswered(remote->session, remote->prefix));
+            } else {
+                sendNext(*remote);
+            }
+        }
+    }
+    // The overview changes once per turn, as after a crate's tick.
+    if (ticked) {
+        ticked = false;
+        emit crate->tickEnded();
+    }
+}
+
+} // namespace Brelk
