@@ -44,7 +44,12 @@ void Attachment::start(const MqttSettings &broker, const QString &topicFilter,
     connect(mqtt.get(), &BrokerClient::publishRefused, this,
             [this](const QString &topic, int) { takePublishRefusal(topic); });
     connect(mqtt.get(), &BrokerClient::connectedChanged, this, &Attachment::takeConnection);
-    mqtt->start(broker, {topicOf(filter, MqttTopic::Module)});
+    // Several filters, separated by commas, find first and further modules' prefixes alike
+    // ("brelk/+, brelk/+/+").
+    QStringList subscriptions;
+    for (const QString &each : filter.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        subscriptions << topicOf(each.trimmed(), MqttTopic::Module);
+    mqtt->start(broker, subscriptions);
     clock.start();
 }
 

@@ -30,8 +30,18 @@ QString mqttTopicProblem(const QString &topic)
     return QString();
 }
 
-QString mqttFilterProblem(const QString &filter)
+QString mqttFilterProblem(const QString &filters)
 {
+    const QStringList each = filters.split(QLatin1Char(','));
+    if (each.size() > 1) {
+        for (const QString &filter : each) {
+            const QString problem = mqttFilterProblem(filter.trimmed());
+            if (!problem.isEmpty())
+                return problem;
+        }
+        return QString();
+    }
+    const QString filter = filters.trimmed();
     if (filter.isEmpty())
         return QStringLiteral("the topic filter is empty");
     if (filter.contains(QLatin1Char('#')))

@@ -50,9 +50,10 @@ constexpr int MqttLongestSuffixBytes = 1 + longestMqttSubtopicBytes();
 // (65,526 bytes of prefix with "/a/result").
 QString mqttTopicProblem(const QString &topic);
 
-// Empty when services can be found under the topic filter, else why not: a topic as above in
-// which "+" may stand for a whole level; no "#", as the services' topics follow it.
-QString mqttFilterProblem(const QString &filter);
+// Empty when services can be found under the topic filters (one, or several separated by commas),
+// else why not: each a topic as above in which "+" may stand for a whole level; no "#", as the
+// services' topics follow it.
+QString mqttFilterProblem(const QString &filters);
 
 } // namespace Brelk
 

@@ -153,8 +153,10 @@ CommandOutcome ModuleSession::execute(const WriteList &writes)
     if (isRemote()) {
         // Not done yet: the service writes it, and its answer comes as a note or a failure.
         outcome.done = false;
-        outcome.sent = !writes.isEmpty();
-        if (outcome.sent)
+        outcome.sent = !writes.isEmpty() && blockedBecause.isEmpty();
+        outcome.refused = !blockedBecause.isEmpty();
+        outcome.failure = blockedBecause;
+        if (!writes.isEmpty())
             remote.execute(writes);
         return outcome;
     }

@@ -172,7 +172,7 @@ private:
 
 // Where the panel's modules come from: "Source" = "bridge" (the crate behind the panel's own
 // VME bridge; also for no key or any other value) or "broker" (the crates' services, through the
-// broker of the Mqtt* keys); "AttachFilter", the topic filter under which services are found
+// broker of the Mqtt* keys); "AttachFilter", the topic filters (separated by commas) under which services are found
 // (default "brelk/+"); "AttachModule", the prefix of the module the main window shows.
 struct AttachSettings
 {

@@ -1,0 +1,256 @@
+// A panel attached through the broker, as its runtime sees it, against a service's runtime on the
+// simulator in the same process and a broker started here with the README's accounts and access
+// list: the attached module's readings are the service's, its commands reach the bus as the local
+// ones do or are refused with their reason, and a service that stops makes it stale at once.
+#include "attachment.h"
+#include "broker.h"
+#include "commands.h"
+#include "crate.h"
+#include "crateruntime.h"
+#include "modulesession.h"
+#include "simcontrol.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Brelk;
+
+namespace {
+
+QByteArray readmeAcl()
+{
+    QFile readme(QStringLiteral(BRELK_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray text = readme.readAll();
+    const int start = text.indexOf("# /etc/mosquitto/acl\n");
+    const int end = text.indexOf("```", start);
+    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
+}
+
+// The words of a tick, without its time.
+QVector<quint16> words(const Reading &reading)
+{
+    QVector<quint16> all{reading.serialNumber, reading.status, reading.events};
+    for (int ch = 0; ch < 2; ++ch) {
+        all << reading.vset[ch] << reading.ramp[ch] << reading.vmeas[ch] << reading.imeas[ch]
+            << reading.limits[ch] << reading.softLimitI[ch] << reading.softLimitI2[ch];
+    }
+    return all;
+}
+
+} // namespace
+
+class TestAttach : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void commandsOfOperatorAndViewer_data();
+    void commandsOfOperatorAndViewer();
+    void serviceWithoutCommandsAndGone();
+    void unreadableMessageKeepsTheReadingStale();
+
+private:
+    void startService(bool commands);
+    void attach(const QByteArray &user);
+    QStringList events(CrateEvent::Kind kind) const;
+
+    std::unique_ptr<SimControl> sim;
+    std::unique_ptr<Broker> broker;
+    QTemporaryDir folder;
+    std::unique_ptr<CrateRuntime> service;
+    std::unique_ptr<CrateRuntime> panel;
+    std::unique_ptr<QSignalSpy> happened;
+};
+
+void TestAttach::initTestCase()
+{
+    sim.reset(new SimControl(QStringLiteral("libxxusb")));
+    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
+    const QByteArray acl = readmeAcl();
+    QVERIFY(acl.contains("user operator"));
+    broker.reset(new Broker);
+    QList<QPair<QString, QString>> users;
+    for (const char *user : {"dd00", "viewer", "operator"})
+        users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-pw")});
+    QVERIFY(broker->startGuarded(users, acl));
+}
+
+void TestAttach::init()
+{
+    sim->reset();
+    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00")));
+}
+
+void TestAttach::cleanup()
+{
+    happened.reset();
+    panel.reset();
+    service.reset();
+}
+
+void TestAttach::startService(bool commands)
+{
+    const QString ini = folder.filePath(QStringLiteral("service.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(
+        "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
+        QByteArray::number(broker->port) + "\nMqttUser=dd00\nMqttPassword=dd00-pw\n" +
+        (commands ? "MqttCommands=on\n" : ""));
+    file.close();
+    CrateRuntime::Options options;
+    options.retryConnection = true;
+    service.reset(new CrateRuntime(ini, options));
+    service->start();
+    QVERIFY(service->bridge()->isOpen());
+}
+
+void TestAttach::attach(const QByteArray &user)
+{
+    const QString ini = folder.filePath(QStringLiteral("panel.ini"));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[General]\nSource=broker\nMqttHost=127.0.0.1\nMqttPort=" +
+               QByteArray::number(broker->port) + "\nMqttUser=" + user + "\nMqttPassword=" + user +
+               "-pw\n");
+    file.close();
+    panel.reset(new CrateRuntime(ini, CrateRuntime::Options{false, true, true}));
+    happened.reset(new QSignalSpy(panel.get(), &CrateRuntime::happened));
+    panel->start();
+    ModuleSession *module = panel->first();
+    QTRY_COMPARE_WITH_TIMEOUT(panel->attachment()->prefixOf(module), QStringLiteral("brelk/dd00"),
+                              5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!module->isStale(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(words(module->newestReading()),
+                              words(service->first()->newestReading()), 3000);
+}
+
+QStringList TestAttach::events(CrateEvent::Kind kind) const
+{
+    QStringList texts;
+    for (const QList<QVariant> &arguments : qAsConst(*happened)) {
+        const CrateEvent event = arguments.first().value<CrateEvent>();
+        if (event.kind == kind)
+            texts << event.text;
+    }
+    return texts;
+}
+
+// The operator's set voltage and ramp speed reach the bus as the very writes of the local
+// commands (the ramp speed with the set voltage the module holds); the viewer's reach nothing,
+// and its panel says why and offers no command any more.
+void TestAttach::commandsOfOperatorAndViewer_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("operator") << QByteArray("operator") << true;
+    QTest::newRow("viewer") << QByteArray("viewer") << false;
+}
+
+void TestAttach::commandsOfOperatorAndViewer()
+{
+    QFETCH(QByteArray, user);
+    QFETCH(bool, written);
+    startService(true);
+    attach(user);
+    ModuleSession *remote = panel->first();
+    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
+
+    const WriteList setVoltage = setVoltageWrites(0, 1500);
+    const WriteList rampSpeed = rampSpeedWrites(1, 40);
+    // The local writes, on the service's own session.
+    sim->clearLog();
+    QVERIFY(service->first()->execute(setVoltage).done);
+    QVERIFY(service->first()->execute(rampSpeed).done);
+    const QVector<SimControl::Write> local = sim->writes();
+    QCOMPARE(local.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
+                              words(service->first()->newestReading()), 3000);
+    sim->clearLog();
+
+    QVERIFY(remote->execute(setVoltage).sent);
+    QVERIFY(remote->execute(rampSpeed).sent);
+    if (written) {
+        QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
+                                  3000);
+        QCOMPARE(sim->writes(), local);
+        QCOMPARE(events(CrateEvent::CommandNote).first(),
+                 QStringLiteral("Sent: channel A Vset 1500 V"));
+        QVERIFY(remote->commandBlock().isEmpty());
+    } else {
+        const QString refused =
+            QStringLiteral("the broker does not allow this user to send commands to brelk/dd00");
+        QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), refused, 3000);
+        QVERIFY(events(CrateEvent::CommandFailed).contains(QStringLiteral("Not sent: ") + refused));
+        QVERIFY(remote->execute(setVoltage).sent == false);
+        QTest::qWait(500);
+        QVERIFY(sim->writes().isEmpty());
+    }
+}
+
+// The service's own switch turns the attached panel's commands off; when the service stops, its
+// "offline" makes the module stale at once, with the time of its last message.
+void TestAttach::serviceWithoutCommandsAndGone()
+{
+    startService(false);
+    attach("operator");
+    ModuleSession *remote = panel->first();
+    const QString off = QStringLiteral("the service of brelk/dd00 does not take remote commands");
+    QCOMPARE(remote->commandBlock(), off);
+    sim->clearLog();
+    remote->execute(setVoltageWrites(0, 1500));
+    QCOMPARE(events(CrateEvent::CommandFailed), QStringList{QStringLiteral("Not sent: ") + off});
+
+    service->setCommandsAllowed(true);
+    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
+
+    QElapsedTimer stopped;
+    stopped.start();
+    service->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
+    QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
+    const QStringList silent = events(CrateEvent::ModuleSilent);
+    QCOMPARE(silent.size(), 1);
+    QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
+             qPrintable(silent.first()));
+    QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
+    QVERIFY(sim->writes().isEmpty());
+}
+
+// A channel message that cannot be read leaves the last reading as it was, marked stale, with a
+// debug line; the service's next message makes it live again.
+void TestAttach::unreadableMessageKeepsTheReadingStale()
+{
+    startService(true);
+    attach("operator");
+    ModuleSession *remote = panel->first();
+    const Reading before = remote->newestReading();
+    service->pollTimer()->stop();
+    QTest::qWait(300);
+    QSignalSpy ticks(remote, &ModuleSession::readingTaken);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Attached: a message refused: "));
+    QProcess publish;
+    publish.start(QStringLiteral(BRELK_MOSQUITTO_PUB),
+                  {QStringLiteral("-p"), QString::number(broker->port), QStringLiteral("-u"),
+                   QStringLiteral("dd00"), QStringLiteral("-P"), QStringLiteral("dd00-pw"),
+                   QStringLiteral("-t"), QStringLiteral("brelk/dd00/a"), QStringLiteral("-m"),
+                   QStringLiteral("{\"words\":{\"04\":\"12\"}}")});
+    QVERIFY(publish.waitForFinished(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 3000);
+    QCOMPARE(ticks.count(), 0);
+    QCOMPARE(words(remote->newestReading()), words(before));
+    service->pollTimer()->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
+}
+
+QTEST_GUILESS_MAIN(TestAttach)
+#include "tst_attach.moc"
