@@ -416,7 +416,7 @@ void TestForm::noOtherNamedObjects()
             "historySaveImage historyExportCsv historyPointer historyExportStatus "
             "historyExportProgress actionLogToFile actionSaveSetPoints actionRestoreSetPoints "
             "actionMqttPublishing actionRemoteCommands lblRemoteCommand lblCommand actionOverview "
-            "actionModules overviewWindow overviewTable btnRampDownAll lblGroupStates")
+            "actionModules overviewWindow overviewTable btnRampDownAll lblGroupStates actionAttach")
             .split(QLatin1Char(' '));
     QStringList others;
     const QList<QObject *> all = window->findChildren<QObject *>();
@@ -486,8 +486,13 @@ void TestForm::menus_data()
     QTest::addColumn<QStringList>("entries"); // "-" is a separator
 
     QTest::newRow("menuBar") << QStringList{"menuFile", "menuTools", "menuHelp"};
+#ifdef BRELK_MQTT
+    QTest::newRow("menuFile") << QStringList{"actionAttach", "actionVME_Controller",
+                                             "actionModule_Address", "-", "actionQuit"};
+#else
     QTest::newRow("menuFile") << QStringList{"actionVME_Controller", "actionModule_Address", "-",
                                              "actionQuit"};
+#endif
     QTest::newRow("menuHelp") << QStringList{"actionAbout", "actionAbout_Qt"};
 #ifdef BRELK_MQTT
     QTest::newRow("menuTools") << QStringList{"actionHistory",
