@@ -293,6 +293,15 @@ quint16 ModuleSession::readRegister(Register reg, int *status)
     return bridge->read16(address + reg, AddressModifier, status);
 }
 
+bool ModuleSession::newestTickEnd(qint64 *monotonic) const
+{
+    if (!recentTicks.newestCompleted(monotonic))
+        return false;
+    if (isRemote() && !isStale())
+        *monotonic = monotonicMs();
+    return true;
+}
+
 bool ModuleSession::isStale() const
 {
     return isRemote() ? remoteStale : freshness.isStale();

@@ -123,8 +123,9 @@ public:
     // epoch); 0 when it never did.
     qint64 lastAnswer() const { return lastAnswerMs; }
     // When the newest complete tick on this connection at this address ended (see monotonicMs);
-    // false before one.
-    bool newestTickEnd(qint64 *monotonic) const { return recentTicks.newestCompleted(monotonic); }
+    // false before one. A remote module that is not stale counts as read now: its service judges
+    // every command against its own newest tick, and refuses it when that is not current.
+    bool newestTickEnd(qint64 *monotonic) const;
 
     // Carries out a command's writes in order. A re-sent set voltage is the one the module holds
     // at that moment, read back on the bus before anything is written (or the one this list wrote
