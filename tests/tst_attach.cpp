@@ -21,17 +21,6 @@ using namespace Brelk;
 
 namespace {
 
-QByteArray readmeAcl()
-{
-    QFile readme(QStringLiteral(BRELK_README));
-    if (!readme.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray text = readme.readAll();
-    const int start = text.indexOf("# /etc/mosquitto/acl\n");
-    const int end = text.indexOf("```", start);
-    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
-}
-
 // The words of a tick, without its time.
 QVector<quint16> words(const Reading &reading)
 {
@@ -75,7 +64,7 @@ void TestAttach::initTestCase()
 {
     sim.reset(new SimControl(QStringLiteral("libxxusb")));
     QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
-    const QByteArray acl = readmeAcl();
+    const QByteArray acl = readmeAcl(QStringLiteral(BRELK_README));
     QVERIFY(acl.contains("user operator"));
     broker.reset(new Broker);
     QList<QPair<QString, QString>> users;

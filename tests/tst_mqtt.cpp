@@ -94,20 +94,6 @@ QStringList credentials(const char *user)
             QLatin1String(user) + QStringLiteral("-pw")};
 }
 
-// The access-control list of the README's "Remote commands", as it stands there: each panel's or
-// service's account publishes under its own prefixes and reads its own command topics, a viewer
-// only reads, an operator may also write commands.
-QByteArray readmeAcl()
-{
-    QFile readme(QStringLiteral(BRELK_README));
-    if (!readme.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray text = readme.readAll();
-    const int start = text.indexOf("# /etc/mosquitto/acl\n");
-    const int end = text.indexOf("```", start);
-    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
-}
-
 // The accounts of the README's list: the service of the module at 0xDD00, another crate's
 // service, a viewer and an operator; each password is the name and "-pw".
 QList<QPair<QString, QString>> commandUsers()
@@ -1098,7 +1084,7 @@ void TestMqtt::accountsKeepToTheirPrefixes()
     QFETCH(bool, delivered);
 
     if (!guarded) {
-        const QByteArray acl = readmeAcl();
+        const QByteArray acl = readmeAcl(QStringLiteral(BRELK_README));
         QVERIFY(acl.contains("pattern"));
         guarded.reset(new Broker);
         QVERIFY(guarded->startGuarded(commandUsers(), acl));
@@ -1570,8 +1556,8 @@ void TestMqtt::commandsOverTls()
     const QString dir = certificates();
     QVERIFY(!dir.isEmpty());
     Broker tls;
-    QVERIFY(
-        tls.startGuarded(commandUsers(), readmeAcl(), tlsListener(dir, QStringLiteral("server"))));
+    QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(QStringLiteral(BRELK_README)),
+                             tlsListener(dir, QStringLiteral("server"))));
     const QString ca = dir + QStringLiteral("/ca.pem");
     startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
                 "MqttCaFile=" + ca.toUtf8() + "\n");

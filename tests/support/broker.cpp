@@ -217,3 +217,14 @@ bool Subscriber::command(const QString &channel, const QByteArray &payload, Mess
     return publishLines(port, prefix, channel + QStringLiteral("/set"), payload, options) &&
            waitFor(channel + QStringLiteral("/result"), any, answer, 5000, from);
 }
+
+QByteArray readmeAcl(const QString &readmePath)
+{
+    QFile readme(readmePath);
+    if (!readme.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray text = readme.readAll();
+    const int start = text.indexOf("# /etc/mosquitto/acl\n");
+    const int end = text.indexOf("```", start);
+    return start < 0 || end < 0 ? QByteArray() : text.mid(start, end - start);
+}

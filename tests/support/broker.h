@@ -100,4 +100,8 @@ private:
     QVector<Message> received;
 };
 
+// The access-control list of the README at `readmePath`, as the README shows it; empty when the
+// file cannot be read or holds none.
+QByteArray readmeAcl(const QString &readmePath);
+
 #endif // BROKER_H
