@@ -28,6 +28,8 @@
 
 using namespace Brelk;
 
+Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
+
 namespace {
 
 const qint64 T0 = 1767225600000; // 2026-01-01 00:00:00 UTC, a whole number of seconds
