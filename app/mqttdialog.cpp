@@ -65,6 +65,12 @@ MqttDialog::MqttDialog(QWidget *parent, Purpose purpose) : QDialog(parent), purp
     form->addRow(tr("Broker host:"), host);
     form->addRow(tr("Port:"), port);
     form->addRow(attaching ? tr("Services (topic filter):") : tr("Topic prefix:"), topic);
+    if (attaching) {
+        mainModule = new QLineEdit(this);
+        mainModule->setObjectName(QStringLiteral("txtAttachModule"));
+        mainModule->setPlaceholderText(tr("the first module found"));
+        form->addRow(tr("Main window shows:"), mainModule);
+    }
     form->addRow(tr("User name:"), user);
     form->addRow(tr("Password:"), password);
     form->addRow(QString(), rememberPassword);
@@ -150,6 +156,7 @@ void MqttDialog::setAttach(const AttachSettings &attach)
 {
     attachToServices->setChecked(attach.attached);
     topic->setText(attach.filter);
+    mainModule->setText(attach.module);
     updateEnabled();
 }
 
@@ -158,6 +165,7 @@ AttachSettings MqttDialog::attach() const
     AttachSettings chosen;
     chosen.attached = attachToServices->isChecked();
     chosen.filter = normalizedMqttTopic(topic->text());
+    chosen.module = normalizedMqttTopic(mainModule->text());
     return chosen;
 }
 
@@ -172,9 +180,7 @@ bool askAttachSettings(QWidget *parent, AttachSettings *attach, MqttSettings *br
     *broker = dialog.settings();
     // The field held the filter: the publishing prefix stays.
     broker->topic = prefix;
-    const QString module = attach->module;
     *attach = dialog.attach();
-    attach->module = module;
     return true;
 }
 

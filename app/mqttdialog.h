@@ -45,6 +45,8 @@ private:
     QCheckBox *useTls;
     QLineEdit *caFile;
     QCheckBox *attachToServices = nullptr;
+    // The prefix of the module the main window shows; empty for the first found.
+    QLineEdit *mainModule = nullptr;
     Purpose purpose;
     QLabel *state;
     QLabel *problem;

@@ -854,7 +854,11 @@ AttachSettings loadAttachSettings(const Settings &settings)
     AttachSettings attach;
     attach.attached =
         settings.value(QLatin1String(SourceKey)).toString().trimmed() == QLatin1String("broker");
-    const QString filter = settings.value(QLatin1String(AttachFilterKey)).toString().trimmed();
+    // Written by hand without quotes, filters separated by commas read as a list.
+    const QString filter = settings.value(QLatin1String(AttachFilterKey))
+                               .toStringList()
+                               .join(QLatin1Char(','))
+                               .trimmed();
     if (!filter.isEmpty())
         attach.filter = normalizedMqttTopic(filter);
     attach.module = normalizedMqttTopic(settings.value(QLatin1String(AttachModuleKey)).toString());

@@ -108,9 +108,11 @@ void TestAttach::attach(const QByteArray &user)
     const QString ini = folder.filePath(QStringLiteral("panel.ini"));
     QFile file(ini);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\nSource=broker\nMqttHost=127.0.0.1\nMqttPort=" +
-               QByteArray::number(broker->port) + "\nMqttUser=" + user + "\nMqttPassword=" + user +
-               "-pw\n");
+    // The filters as an operator writes them by hand: several, unquoted.
+    file.write(
+        "[General]\nSource=broker\nAttachFilter=brelk/+, brelk/+/+\nMqttHost=127.0.0.1\nMqttPort=" +
+        QByteArray::number(broker->port) + "\nMqttUser=" + user + "\nMqttPassword=" + user +
+        "-pw\n");
     file.close();
     panel.reset(new CrateRuntime(ini, CrateRuntime::Options{false, true, true}));
     happened.reset(new QSignalSpy(panel.get(), &CrateRuntime::happened));

@@ -23,6 +23,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -215,6 +216,7 @@ private slots:
     void staleReadingsOnceThenFresh();
     void defaultPrefixFollowsTheAddress();
     void dialogStoresAndStartsPublishing();
+    void attachDialogStoresTheChoice();
     void quitPublishesOffline();
     void lastWillWhenThePanelIsKilled();
     void brokerRestartIsSurvived();
@@ -469,6 +471,45 @@ void TestMqtt::dialogStoresAndStartsPublishing()
     action->trigger();
     QVERIFY(!indicator());
     QVERIFY(!Access::mqttPublisher(*window)->isPublishing());
+}
+
+// Attach to Services offers OK only for filters the services can be found under, stores the
+// choice with the broker's keys, and says that it takes effect at the next start.
+void TestMqtt::attachDialogStoresTheChoice()
+{
+    startWindow(QByteArray());
+    QString refusal;
+    const quint16 port = broker->port;
+    DialogDriver::onNextModal([&refusal, port](QWidget *dialog) {
+        auto *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        dialog->findChild<QCheckBox *>(QStringLiteral("chkAttach"))->setChecked(true);
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtMqttHost"))
+            ->setText(QStringLiteral("127.0.0.1"));
+        dialog->findChild<QSpinBox *>(QStringLiteral("spnMqttPort"))->setValue(port);
+        auto *filter = dialog->findChild<QLineEdit *>(QStringLiteral("txtAttachFilter"));
+        filter->setText(QStringLiteral("brelk/#"));
+        if (!ok->isEnabled())
+            refusal = dialog->findChild<QLabel *>(QStringLiteral("lblMqttProblem"))->text();
+        filter->setText(QStringLiteral("brelk/+, brelk/+/+"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("txtAttachModule"))
+            ->setText(QStringLiteral("brelk/dd00/dc00/"));
+        if (ok->isEnabled())
+            static_cast<QDialog *>(dialog)->accept();
+    });
+    UnexpectedBoxes boxes;
+    window->findChild<QAction *>(QStringLiteral("actionAttach"))->trigger();
+    QCOMPARE(refusal,
+             QStringLiteral("the topic filter may not hold \"#\": use \"+\" for one level"));
+    QCOMPARE(boxes.texts(),
+             QStringList{QStringLiteral("The panel attaches to the services at its next start.")});
+
+    QSettings stored(settingsPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value("Source").toString(), QStringLiteral("broker"));
+    QCOMPARE(stored.value("AttachFilter").toString(), QStringLiteral("brelk/+, brelk/+/+"));
+    QCOMPARE(stored.value("AttachModule").toString(), QStringLiteral("brelk/dd00/dc00"));
+    QCOMPARE(stored.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
+    // The publishing prefix is not the filter.
+    QVERIFY(!stored.contains("MqttTopic"));
 }
 
 void TestMqtt::quitPublishesOffline()
