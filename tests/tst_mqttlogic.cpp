@@ -71,6 +71,10 @@ private slots:
     void topicProblem();
     void remoteCommandsSetting_data();
     void remoteCommandsSetting();
+    void attachSettings_data();
+    void attachSettings();
+    void filterProblem_data();
+    void filterProblem();
     void parseCommand_data();
     void parseCommand();
     void verdict_data();
@@ -565,6 +569,86 @@ void TestMqttLogic::topicProblem()
     QFETCH(QString, topic);
     QFETCH(QString, problem);
     const QString found = mqttTopicProblem(topic);
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
+}
+
+// Where the panel's modules come from, as read from the file and as stored back.
+void TestMqttLogic::attachSettings_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("attached");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("module");
+    QTest::newRow("no key") << QByteArray("MqttHost=h\n") << false << "brelk/+"
+                            << "";
+    QTest::newRow("bridge") << QByteArray("Source=bridge\n") << false << "brelk/+"
+                            << "";
+    QTest::newRow("unknown source") << QByteArray("Source=Broker\n") << false << "brelk/+"
+                                    << "";
+    QTest::newRow("broker, trailing slashes")
+        << QByteArray("Source=broker\nAttachFilter=lab/+/\nAttachModule=lab/dc00/\n") << true
+        << "lab/+"
+        << "lab/dc00";
+    QTest::newRow("filters unquoted")
+        << QByteArray("Source= broker\nAttachFilter=brelk/+, brelk/+/+\n") << true
+        << "brelk/+,brelk/+/+"
+        << "";
+    QTest::newRow("filters quoted")
+        << QByteArray("Source=broker\nAttachFilter=\"brelk/+, brelk/+/+\"\n") << true
+        << "brelk/+, brelk/+/+"
+        << "";
+}
+
+void TestMqttLogic::attachSettings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, attached);
+    QFETCH(QString, filter);
+    QFETCH(QString, module);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
+    QVERIFY(writeSettingsFile(path, file));
+    Settings settings(path);
+    const AttachSettings read = loadAttachSettings(settings);
+    QCOMPARE(read.attached, attached);
+    QCOMPARE(read.filter, filter);
+    QCOMPARE(read.module, module);
+    QCOMPARE(mqttFilterProblem(read.filter), QString());
+
+    QVERIFY(storeAttachSettings(settings, read));
+    const AttachSettings again = loadAttachSettings(settings);
+    QCOMPARE(again.attached, attached);
+    QCOMPARE(again.filter, filter);
+    QCOMPARE(again.module, module);
+}
+
+void TestMqttLogic::filterProblem_data()
+{
+    QTest::addColumn<QString>("filters");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("one level") << "brelk/+"
+                               << "";
+    QTest::newRow("two filters") << "brelk/+, lab/+/+"
+                                 << "";
+    QTest::newRow("a prefix") << "brelk/dd00"
+                              << "";
+    QTest::newRow("empty") << ""
+                           << "empty";
+    QTest::newRow("empty second") << "brelk/+,"
+                                  << "empty";
+    QTest::newRow("#") << "brelk/#"
+                       << "\"#\"";
+    QTest::newRow("+ inside a level") << "brelk/dd+"
+                                      << "whole level";
+    QTest::newRow("empty level") << "brelk//+"
+                                 << "empty level";
+}
+
+void TestMqttLogic::filterProblem()
+{
+    QFETCH(QString, filters);
+    QFETCH(QString, problem);
+    const QString found = mqttFilterProblem(filters);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
 }
 
