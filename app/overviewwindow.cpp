@@ -149,9 +149,12 @@ void OverviewWindow::setCrateName(ModuleSession *module, const QString &host, co
     const QString name = tr("%1 (%2)").arg(host, prefix);
     crateNames.insert(module, name);
     if (table->isColumnHidden(CrateColumn)) {
-        // The crate says more than the events, which the last column stretches for.
+        // The crate comes first, before the module it holds; the events keep the stretch.
         table->setColumnHidden(CrateColumn, false);
-        table->setColumnWidth(EventsColumn, 160);
+        table->horizontalHeader()->moveSection(table->horizontalHeader()->visualIndex(CrateColumn),
+                                               0);
+        table->setColumnWidth(CrateColumn, 170);
+        resize(width() + 170, height());
     }
     const int row = firstRow.value(module, -1);
     if (row < 0)

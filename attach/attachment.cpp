@@ -168,6 +168,7 @@ void Attachment::takeModuleMessage(const QString &prefix, const QByteArray &payl
         }
     } else {
         remote->session->setSelection(info.selection);
+        remote->session->setName(info.name);
     }
     if (remote->session)
         updateCommandBlock(*remote);
@@ -178,6 +179,7 @@ void Attachment::bind(Remote &remote, ModuleSession *session)
     remote.session = session;
     session->setBaseAddress(remote.info.baseAddress);
     session->setSelection(remote.info.selection);
+    session->setName(remote.info.name);
     RemoteLink link;
     link.execute = [this, session](const WriteList &writes) {
         const Remote *remote = remoteOf(session);

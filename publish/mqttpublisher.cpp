@@ -38,7 +38,8 @@ std::function<ModuleContext()> sessionContext(const Bridge *bridge, const Module
         return ModuleContext{bridge->name(),      int(session->baseAddress()),
                              options.fineVoltage, options.currentResolution,
                              options.secondRange, host,
-                             mqttInstanceId(),    session->voltageCeilings()};
+                             mqttInstanceId(),    session->voltageCeilings(),
+                             session->name()};
     };
 }
 

@@ -111,6 +111,8 @@ QJsonObject modulePayload(const ModuleContext &context, bool hasModule, quint16 
         if (context.ceilings.volts[ch])
             object.insert(QLatin1String(ceilingKeys[ch]), *context.ceilings.volts[ch]);
     }
+    if (!context.name.isEmpty())
+        object.insert(QStringLiteral("name"), context.name);
     if (!context.instance.isEmpty()) {
         object.insert(QStringLiteral("host"), context.host);
         object.insert(QStringLiteral("instance"), context.instance);

@@ -29,6 +29,8 @@ struct ModuleContext
     QString instance;
     // The operator's ceilings on the set voltages; published only where there is one.
     VoltageCeilings ceilings{};
+    // The operator's name for the module ("Drift chamber"); published only where there is one.
+    QString name{};
 };
 
 // `<prefix>/a` or `<prefix>/b`: the channel's values of one tick. `events` is a channel event

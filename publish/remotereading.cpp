@@ -143,6 +143,7 @@ bool decodeModuleMessage(const QByteArray &payload, RemoteModule *out)
     const QString address = message.value(QLatin1String("base_address")).toString();
     if (address.startsWith(QLatin1String("0x")))
         decoded.baseAddress = address.mid(2).toUInt(nullptr, 16);
+    decoded.name = message.value(QLatin1String("name")).toString();
     *out = decoded;
     return true;
 }

@@ -42,6 +42,8 @@ struct RemoteModule
     QString host;
     // The module's VME base address at its crate; 0 when the message names none.
     quint32 baseAddress = 0;
+    // The operator's name for the module at its service; empty when it has none.
+    QString name;
 };
 
 // `channel` 0 for `<prefix>/a`, 1 for `<prefix>/b`.

@@ -190,11 +190,13 @@ void TestMqttLogic::modulePayload_data()
                           QString(),
                           QString()};
     limited.ceilings.volts[0] = 1500;
-    QTest::newRow("a ceiling on channel A only")
+    limited.name = QStringLiteral("Drift chamber");
+    QTest::newRow("a ceiling on channel A only, a name")
         << limited << true << 0x2101
         << parse(R"({"serial":"2101","base_address":"0xDD00","bridge":"Wiener VM-USB",
             "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"1uA",
-            "second_range":"none","vset_max_a":1500})");
+            "second_range":"none","vset_max_a":1500,"name":"Drift chamber"})");
+    limited.name.clear();
     limited.ceilings.volts[0] = 0;
     limited.ceilings.volts[1] = 800.5;
     QTest::newRow("ceilings of 0 and a fraction")

@@ -487,9 +487,9 @@ void TestRemoteMessages::moduleDocuments_data()
     const auto doc = [&rest](const char *keys) {
         return "{" + QByteArray(keys) + "," + rest + "}";
     };
-    QTest::newRow("commands on, fine options")
+    QTest::newRow("commands on, fine options, a name")
         << doc(R"("serial":"abcd","voltage_resolution":"100mV","current_resolution":"1nA",
-               "second_range":"100pA","commands":true)")
+               "second_range":"100pA","commands":true,"name":"Drift chamber")")
         << "" << true << 0xABCD << "100mV / 1nA / 100pA" << true;
     QTest::newRow("no module answers, further keys")
         << doc(R"("serial":null,"voltage_resolution":"1V","current_resolution":"1uA",
@@ -535,6 +535,8 @@ void TestRemoteMessages::moduleDocuments()
     QCOMPARE(selectionText(module.selection), selection);
     QCOMPARE(module.commands, commands);
     QCOMPARE(module.host, QStringLiteral("crate-pc-1"));
+    QCOMPARE(module.baseAddress, 0xDD00u);
+    QCOMPARE(module.name, QString(hasModule ? "Drift chamber" : ""));
 }
 
 void TestRemoteMessages::historyRequests_data()
