@@ -9,6 +9,7 @@
 #include "samplestore.h"
 
 #include <QObject>
+#include <QVector>
 
 namespace Brelk {
 
@@ -33,6 +34,10 @@ public:
         store.append(reading, runningMs);
         emit sampleAdded();
     }
+    // Puts ticks taken before the stored ones in front of them: `earlier` in time order, each at
+    // its time on the trend's time axis; those not before the first stored record are left out,
+    // so that nothing stored is repeated or reordered. The stored records keep their times.
+    void addEarlierReadings(const QVector<Reading> &earlier);
 
 public slots:
     void takeReading(const Brelk::Reading &reading)
@@ -43,6 +48,8 @@ public slots:
 
 signals:
     void sampleAdded();
+    // Records were put in front of the stored ones: every view of the store redraws.
+    void samplesReplaced();
     void markAdded();
 
 private:
