@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 namespace Brelk {
 
 namespace {
@@ -212,7 +214,7 @@ void Attachment::startFetch(Remote &remote)
     fetch = Fetch();
     fetch.generation = ++fetches;
     fetch.asks = historyAsks();
-    fetch.answered.fill(false, fetch.asks.size());
+    fetch.answered.assign(fetch.asks.size(), false);
     fetch.lastSentAt = now();
     fetch.running = true;
     mqtt->subscribe(answerTopic(remote));
@@ -223,7 +225,7 @@ void Attachment::startFetch(Remote &remote)
 void Attachment::fetchNext(Remote &remote)
 {
     Fetch &fetch = remote.fetch;
-    if (fetch.sent == fetch.asks.size()) {
+    if (fetch.sent == int(fetch.asks.size())) {
         if (now() - fetch.lastSentAt > HistoryWaitMs)
             endFetch(remote);
         return;
@@ -235,7 +237,8 @@ void Attachment::fetchNext(Remote &remote)
         QByteArray::number(fetch.generation) + '-' + QByteArray::number(fetch.sent);
     // Not connected: the request waits for the connection.
     if (!mqtt->publish(topicOf(remote.prefix, MqttTopic::HistoryGet),
-                       historyAskPayload(fetch.asks[fetch.sent]), answerTopic(remote), correlation))
+                       historyAskPayload(fetch.asks[size_t(fetch.sent)]), answerTopic(remote),
+                       correlation))
         return;
     ++fetch.sent;
     fetch.lastSentAt = now();
@@ -251,14 +254,17 @@ void Attachment::takeHistoryAnswer(Remote &remote, const QByteArray &payload,
     const int generation = parts.value(0).toInt(&numbers);
     const int which = parts.value(1).toInt(&index);
     if (!fetch.running || !remote.session || parts.size() != 2 || !numbers || !index ||
-        generation != fetch.generation || which < 0 || which >= fetch.sent || fetch.answered[which])
+        generation != fetch.generation || which < 0 || which >= fetch.sent ||
+        fetch.answered[size_t(which)])
         return;
-    fetch.answered[which] = true;
-    const HistoryAsk &ask = fetch.asks[which];
-    QVector<FetchedRecord> records;
-    if (fetchedRecords(payload, ask.channel, remote.info.selection, &records))
-        (ask.fine ? fetch.fine : fetch.coarse) += records;
-    if (!fetch.answered.contains(false))
+    fetch.answered[size_t(which)] = true;
+    const HistoryAsk &ask = fetch.asks[size_t(which)];
+    std::vector<FetchedRecord> records;
+    if (fetchedRecords(payload, ask.channel, remote.info.selection, &records)) {
+        std::vector<FetchedRecord> &into = ask.fine ? fetch.fine : fetch.coarse;
+        into.insert(into.end(), records.begin(), records.end());
+    }
+    if (std::find(fetch.answered.begin(), fetch.answered.end(), false) == fetch.answered.end())
         endFetch(remote);
 }
 
@@ -266,11 +272,11 @@ void Attachment::endFetch(Remote &remote)
 {
     Fetch &fetch = remote.fetch;
     fetch.running = false;
-    const QVector<Reading> readings =
+    const std::vector<Reading> readings =
         joinFetched(fetch.coarse, fetch.fine, remote.info.selection, remote.firstLive);
     fetch.coarse.clear();
     fetch.fine.clear();
-    if (remote.session && !readings.isEmpty())
+    if (remote.session && !readings.empty())
         emit earlierReadings(remote.session, readings);
 }
 

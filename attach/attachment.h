@@ -67,7 +67,7 @@ signals:
     void moduleFound(Brelk::ModuleSession *module);
     // The service's stored ticks from before the first live one, in time order, at their times on
     // the service's time axis; once per module found, when the fetch has ended.
-    void earlierReadings(Brelk::ModuleSession *module, const QVector<Brelk::Reading> &readings);
+    void earlierReadings(Brelk::ModuleSession *module, const std::vector<Brelk::Reading> &readings);
 
 private:
     struct Pending
@@ -84,12 +84,12 @@ private:
     {
         // Tells this fetch's answers from those of an earlier one.
         int generation = 0;
-        QVector<HistoryAsk> asks;
-        QVector<bool> answered;
+        std::vector<HistoryAsk> asks;
+        std::vector<bool> answered;
         int sent = 0;
         qint64 lastSentAt = 0;
-        QVector<FetchedRecord> coarse;
-        QVector<FetchedRecord> fine;
+        std::vector<FetchedRecord> coarse;
+        std::vector<FetchedRecord> fine;
         bool running = false;
     };
     struct Remote

@@ -40,16 +40,16 @@ bool wordOf(double value, double perCount, quint16 *word)
 
 } // namespace
 
-QVector<HistoryAsk> historyAsks()
+std::vector<HistoryAsk> historyAsks()
 {
-    QVector<HistoryAsk> asks;
+    std::vector<HistoryAsk> asks;
     for (int span = 0; span < FineSpans; ++span) {
         for (int channel = 0; channel < 2; ++channel)
-            asks.append({channel, FineSpanSeconds, FineSpanSeconds * 1000 / TickMs,
-                         span * FineSpanSeconds, true});
+            asks.push_back({channel, FineSpanSeconds, FineSpanSeconds * 1000 / TickMs,
+                            span * FineSpanSeconds, true});
     }
     for (int channel = 0; channel < 2; ++channel)
-        asks.append({channel, 24 * 60 * 60, 4096, 0, false});
+        asks.push_back({channel, 24 * 60 * 60, 4096, 0, false});
     return asks;
 }
 
@@ -65,7 +65,7 @@ QByteArray historyAskPayload(const HistoryAsk &ask)
 }
 
 bool fetchedRecords(const QByteArray &payload, int channel, const ResolutionSelection &selection,
-                    QVector<FetchedRecord> *records)
+                    std::vector<FetchedRecord> *records)
 {
     const QJsonDocument document = QJsonDocument::fromJson(payload);
     if (!document.isObject())
@@ -103,7 +103,7 @@ bool fetchedRecords(const QByteArray &payload, int channel, const ResolutionSele
     const double perCount[QuantityCount] = {
         selection.fineVoltage ? FineVoltsPerCount : VoltsPerCount, VoltsPerCount,
         amperesPerCount(selection.currentResolution)};
-    QVector<FetchedRecord> found;
+    std::vector<FetchedRecord> found;
     for (int c = 0; c < arrays[0][0].size(); ++c) {
         quint16 words[ValueCount][QuantityCount];
         int present = 0;
@@ -141,21 +141,21 @@ bool fetchedRecords(const QByteArray &payload, int channel, const ResolutionSele
             record.reading.fineVoltage = selection.fineVoltage;
             record.reading.currentResolution = selection.currentResolution;
             record.reading.secondRange = selection.secondRange;
-            found.append(record);
+            found.push_back(record);
         }
     }
     *records = found;
     return true;
 }
 
-QVector<Reading> joinFetched(const QVector<FetchedRecord> &coarse,
-                             const QVector<FetchedRecord> &fine,
-                             const ResolutionSelection &selection, qint64 firstLive)
+std::vector<Reading> joinFetched(const std::vector<FetchedRecord> &coarse,
+                                 const std::vector<FetchedRecord> &fine,
+                                 const ResolutionSelection &selection, qint64 firstLive)
 {
     const auto byTime = [](const FetchedRecord &a, const FetchedRecord &b) {
         return a.reading.time < b.reading.time;
     };
-    QVector<FetchedRecord> records = fine;
+    std::vector<FetchedRecord> records = fine;
     std::stable_sort(records.begin(), records.end(), byTime);
     // Spans fetched one after the other overlap by the ticks taken between the requests: their
     // columns lie on the same grid, so a tick fetched twice has the same time and channel.
@@ -165,19 +165,20 @@ QVector<Reading> joinFetched(const QVector<FetchedRecord> &coarse,
                               }),
                   records.end());
     const qint64 fineFrom =
-        records.isEmpty() ? std::numeric_limits<qint64>::max() : records.front().reading.time;
+        records.empty() ? std::numeric_limits<qint64>::max() : records.front().reading.time;
+    // A coarse column that ends after the first fine tick holds ticks the fine ones show.
     for (const FetchedRecord &record : coarse) {
-        if (record.reading.time < fineFrom)
-            records.append(record);
+        if (record.until <= fineFrom)
+            records.push_back(record);
     }
     std::stable_sort(records.begin(), records.end(), byTime);
 
-    QVector<Reading> ticks;
+    std::vector<Reading> ticks;
     Reading tick;
     tick.fineVoltage = selection.fineVoltage;
     tick.currentResolution = selection.currentResolution;
     tick.secondRange = selection.secondRange;
-    for (int i = 0; i < records.size(); ++i) {
+    for (size_t i = 0; i < records.size(); ++i) {
         const FetchedRecord &record = records[i];
         if (record.until > firstLive)
             continue;
@@ -189,7 +190,7 @@ QVector<Reading> joinFetched(const QVector<FetchedRecord> &coarse,
         if (i + 1 < records.size() && records[i + 1].reading.time == tick.time &&
             records[i + 1].until <= firstLive)
             continue;
-        ticks.append(tick);
+        ticks.push_back(tick);
     }
     return ticks;
 }

@@ -11,7 +11,8 @@
 #include "reading.h"
 
 #include <QByteArray>
-#include <QVector>
+
+#include <vector>
 
 namespace Brelk {
 
@@ -27,7 +28,7 @@ struct HistoryAsk
 
 // Per channel the last hour in spans of 400 s at 100 ms a column, the newest first, then the
 // whole day at 4096 columns; the channels alternate, so that both see the store alike.
-QVector<HistoryAsk> historyAsks();
+std::vector<HistoryAsk> historyAsks();
 // {"span":..., "channel":..., "columns":...[, "before":...]}
 QByteArray historyAskPayload(const HistoryAsk &ask);
 
@@ -45,15 +46,15 @@ struct FetchedRecord
 // they were read from under `selection`; none for a column without a tick. False, with a debug
 // line, for a refusal ({"error":...}) and for an answer that cannot be read.
 bool fetchedRecords(const QByteArray &payload, int channel, const ResolutionSelection &selection,
-                    QVector<FetchedRecord> *records);
+                    std::vector<FetchedRecord> *records);
 
 // The complete ticks, in time order, of the answers' records: the fine records of each channel
-// once, the coarse ones before the first fine one, both channels' words in every tick (a channel
-// keeps the words of its latest tick until its next), and only ticks whose column ended by
-// `firstLive` (the first live tick's time on the same axis).
-QVector<Reading> joinFetched(const QVector<FetchedRecord> &coarse,
-                             const QVector<FetchedRecord> &fine,
-                             const ResolutionSelection &selection, qint64 firstLive);
+// once, the coarse ones of columns that end by the first fine one, both channels' words in every
+// tick (a channel keeps the words of its latest tick until its next), and only ticks whose column
+// ended by `firstLive` (the first live tick's time on the same axis).
+std::vector<Reading> joinFetched(const std::vector<FetchedRecord> &coarse,
+                                 const std::vector<FetchedRecord> &fine,
+                                 const ResolutionSelection &selection, qint64 firstLive);
 
 } // namespace Brelk
 

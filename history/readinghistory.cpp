@@ -8,7 +8,7 @@
 
 namespace Brelk {
 
-void ReadingHistory::addEarlierReadings(const QVector<Reading> &earlier)
+void ReadingHistory::addEarlierReadings(const std::vector<Reading> &earlier)
 {
     // Axis time minus running time: the store's own, or the wall clock's before its first record.
     const qint64 offset = store.isEmpty()
@@ -16,7 +16,7 @@ void ReadingHistory::addEarlierReadings(const QVector<Reading> &earlier)
                               : store.axisOffset();
     const qint64 firstTime =
         store.isEmpty() ? std::numeric_limits<qint64>::max() : store.time(store.first());
-    if (earlier.isEmpty() || earlier.front().time >= firstTime)
+    if (earlier.empty() || earlier.front().time >= firstTime)
         return;
     // The store only appends: its records are taken out and appended again after the earlier
     // ones, at their own running times.

@@ -9,7 +9,8 @@
 #include "samplestore.h"
 
 #include <QObject>
-#include <QVector>
+
+#include <vector>
 
 namespace Brelk {
 
@@ -37,7 +38,7 @@ public:
     // Puts ticks taken before the stored ones in front of them: `earlier` in time order, each at
     // its time on the trend's time axis; those not before the first stored record are left out,
     // so that nothing stored is repeated or reordered. The stored records keep their times.
-    void addEarlierReadings(const QVector<Reading> &earlier);
+    void addEarlierReadings(const std::vector<Reading> &earlier);
 
 public slots:
     void takeReading(const Brelk::Reading &reading)

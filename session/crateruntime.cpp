@@ -214,7 +214,7 @@ void CrateRuntime::startAttached()
     });
     // The service's stored trend goes in front of the live ticks; a module gone takes nothing.
     connect(services, &Attachment::earlierReadings, this,
-            [this](ModuleSession *module, const QVector<Reading> &readings) {
+            [this](ModuleSession *module, const std::vector<Reading> &readings) {
                 const ModuleParts *held = partsOf(module);
                 if (held && held->history)
                     held->history->addEarlierReadings(readings);

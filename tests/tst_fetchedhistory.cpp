@@ -10,11 +10,14 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <vector>
+
 using namespace Brelk;
 
 Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
 Q_DECLARE_METATYPE(Brelk::FetchedRecord)
-Q_DECLARE_METATYPE(QVector<Brelk::FetchedRecord>)
+using Records = std::vector<Brelk::FetchedRecord>;
+Q_DECLARE_METATYPE(Records)
 
 namespace {
 
@@ -29,7 +32,7 @@ ResolutionSelection selectionOf(bool fine, CurrentResolution current)
 }
 
 // "ms-after-T0 until-after-T0 vmeas vset imeas" of the record's channel, one text a record.
-QStringList texts(const QVector<FetchedRecord> &records)
+QStringList texts(const Records &records)
 {
     QStringList out;
     for (const FetchedRecord &r : records) {
@@ -133,12 +136,12 @@ void TestFetchedHistory::answers()
     if (!debug.isEmpty())
         QTest::ignoreMessage(
             QtDebugMsg, QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(debug)));
-    QVector<FetchedRecord> found{record(1, 0, 0, 99)};
+    Records found{record(1, 0, 0, 99)};
     QCOMPARE(fetchedRecords(payload, 1, selectionOf(false, CurrentResolution::nA1), &found), read);
     if (read)
         QCOMPARE(texts(found), records);
     else
-        QCOMPARE(found.size(), 1); // left as it was
+        QCOMPARE(int(found.size()), 1); // left as it was
 }
 
 // The service's store answers for one-tick columns; the words read back are the stored words,
@@ -169,7 +172,7 @@ void TestFetchedHistory::serviceAnswersReadBack()
     QFETCH(int, imeas);
 
     SampleStore store(100);
-    QVector<Reading> stored;
+    std::vector<Reading> stored;
     for (int i = 0; i < 3; ++i) {
         Reading reading;
         reading.time = T0 + 100 * i + 50;
@@ -179,14 +182,14 @@ void TestFetchedHistory::serviceAnswersReadBack()
         reading.vset[0] = quint16(vset);
         reading.imeas[0] = quint16(imeas - 2 * i);
         store.append(reading, 100 * i + 50);
-        stored << reading;
+        stored.push_back(reading);
     }
     HistoryRequest request;
     request.spanSeconds = 1;
     request.columns = 10;
-    QVector<FetchedRecord> records;
+    Records records;
     QVERIFY(fetchedRecords(compactJson(historyAnswer(store, request, T0)), 0, selection, &records));
-    QCOMPARE(records.size(), 3);
+    QCOMPARE(int(records.size()), 3);
     for (int i = 0; i < 3; ++i) {
         const Reading &back = records[i].reading;
         QCOMPARE(back.time, T0 + 100 * i);
@@ -203,37 +206,33 @@ void TestFetchedHistory::serviceAnswersReadBack()
 // Records "channel ms until vmeas"; the joined ticks "ms vmeasA vmeasB".
 void TestFetchedHistory::joined_data()
 {
-    QTest::addColumn<QVector<FetchedRecord>>("coarse");
-    QTest::addColumn<QVector<FetchedRecord>>("fine");
+    QTest::addColumn<Records>("coarse");
+    QTest::addColumn<Records>("fine");
     QTest::addColumn<qint64>("firstLive");
     QTest::addColumn<QStringList>("ticks");
 
     QTest::newRow("both channels in one tick, a channel keeps its words until its next")
-        << QVector<FetchedRecord>{}
-        << QVector<FetchedRecord>{record(1, 0, 100, 5), record(0, 0, 100, 1),
-                                  record(0, 100, 200, 2)}
+        << Records{} << Records{record(1, 0, 100, 5), record(0, 0, 100, 1), record(0, 100, 200, 2)}
         << T0 + 1000 << QStringList{"0 1 5", "100 2 5"};
     QTest::newRow("spans fetched twice overlap: each tick once")
-        << QVector<FetchedRecord>{}
-        << QVector<FetchedRecord>{record(0, 100, 200, 2), record(0, 200, 300, 3),
-                                  record(0, 0, 100, 1), record(0, 100, 200, 2)}
+        << Records{}
+        << Records{record(0, 100, 200, 2), record(0, 200, 300, 3), record(0, 0, 100, 1),
+                   record(0, 100, 200, 2)}
         << T0 + 1000 << QStringList{"0 1 0", "100 2 0", "200 3 0"};
-    QTest::newRow("coarse columns only before the first fine one")
-        << QVector<FetchedRecord>{record(0, -20000, -10000, 7), record(0, -10000, 0, 8),
-                                  record(0, 0, 10000, 9)}
-        << QVector<FetchedRecord>{record(0, -5000, -4900, 1)} << T0 + 1000
-        << QStringList{"-20000 7 0", "-10000 8 0", "-5000 1 0"};
+    QTest::newRow("coarse columns only where they end by the first fine tick")
+        << Records{record(0, -20000, -10000, 7), record(0, -10000, 0, 8), record(0, 0, 10000, 9)}
+        << Records{record(0, -5000, -4900, 1)} << T0 + 1000
+        << QStringList{"-20000 7 0", "-5000 1 0"};
     QTest::newRow("nothing whose column ends after the first live tick")
-        << QVector<FetchedRecord>{}
-        << QVector<FetchedRecord>{record(0, 0, 100, 1), record(0, 100, 200, 2),
-                                  record(1, 100, 200, 6)}
-        << T0 + 150 << QStringList{"0 1 0"};
+        << Records{}
+        << Records{record(0, 0, 100, 1), record(0, 100, 200, 2), record(1, 100, 200, 6)} << T0 + 150
+        << QStringList{"0 1 0"};
 }
 
 void TestFetchedHistory::joined()
 {
-    QFETCH(QVector<FetchedRecord>, coarse);
-    QFETCH(QVector<FetchedRecord>, fine);
+    QFETCH(Records, coarse);
+    QFETCH(Records, fine);
     QFETCH(qint64, firstLive);
     QFETCH(QStringList, ticks);
     const ResolutionSelection selection = selectionOf(true, CurrentResolution::nA10);

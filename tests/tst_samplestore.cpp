@@ -678,9 +678,9 @@ void TestSampleStore::earlierReadingsGoInFront()
     ReadingHistory history;
     for (qint64 ms : live)
         history.addEarlierReading(tick(T0 + ms, 2), ms);
-    QVector<Reading> fetched;
+    std::vector<Reading> fetched;
     for (qint64 ms : earlier)
-        fetched << tick(T0 + ms, 1);
+        fetched.push_back(tick(T0 + ms, 1));
     QSignalSpy replaced(&history, &ReadingHistory::samplesReplaced);
     history.addEarlierReadings(fetched);
     QCOMPARE(replaced.count(), records.size() == live.size() ? 0 : 1);
