@@ -45,6 +45,7 @@ HistoryWindow::HistoryWindow(ReadingHistory *history, QWidget *parent)
     tracePlot = new TracePlot(&history->samples(), this);
     tracePlot->setObjectName(QStringLiteral("historyPlot"));
     connect(history, &ReadingHistory::sampleAdded, tracePlot, &TracePlot::sampleAdded);
+    connect(history, &ReadingHistory::samplesReplaced, tracePlot, &TracePlot::samplesReplaced);
     tracePlot->setEventMarks(&history->eventMarks());
     connect(history, &ReadingHistory::markAdded, tracePlot, &TracePlot::marksChanged);
 

@@ -114,6 +114,11 @@ void TracePlot::marksChanged()
     refresh();
 }
 
+void TracePlot::samplesReplaced()
+{
+    refresh();
+}
+
 void TracePlot::followNewest()
 {
     if (!live)

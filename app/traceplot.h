@@ -53,6 +53,8 @@ public slots:
     void sampleAdded();
     // A mark was added to the marks drawn.
     void marksChanged();
+    // Records were put in front of the store's others: everything is drawn again.
+    void samplesReplaced();
 
 signals:
     void liveChanged(bool live);

@@ -9,11 +9,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 namespace Brelk {
 
 namespace {
 
 constexpr int ClockMs = 100;
+constexpr char HistoryAnswer[] = "history/answer/";
 
 QString topicOf(const QString &prefix, const char *subtopic)
 {
@@ -40,7 +43,9 @@ void Attachment::start(const MqttSettings &broker, const QString &topicFilter,
     mqtt.reset(new BrokerClient);
     connect(mqtt.get(), &BrokerClient::messageArrived, this,
             [this](const QString &topic, const QByteArray &payload, bool retained,
-                   const QByteArray &) { takeMessage(topic, payload, retained); });
+                   const QByteArray &correlation) {
+                takeMessage(topic, payload, retained, correlation);
+            });
     connect(mqtt.get(), &BrokerClient::publishRefused, this,
             [this](const QString &topic, int) { takePublishRefusal(topic); });
     connect(mqtt.get(), &BrokerClient::connectedChanged, this, &Attachment::takeConnection);
@@ -95,8 +100,16 @@ const Attachment::Remote *Attachment::remoteOf(const ModuleSession *module) cons
     return const_cast<Attachment *>(this)->remoteOf(module);
 }
 
-void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bool retained)
+void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bool retained,
+                             const QByteArray &correlation)
 {
+    const QString answerSuffix = QLatin1Char('/') + QLatin1String(HistoryAnswer) + mqtt->clientId();
+    if (topic.endsWith(answerSuffix)) {
+        Remote *remote = findRemote(topic.chopped(answerSuffix.size()));
+        if (remote && !retained)
+            takeHistoryAnswer(*remote, payload, correlation);
+        return;
+    }
     const QString moduleSuffix = QLatin1Char('/') + QLatin1String(MqttTopic::Module);
     if (topic.endsWith(moduleSuffix)) {
         takeModuleMessage(topic.chopped(moduleSuffix.size()), payload);
@@ -119,8 +132,7 @@ void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bo
                 RemoteChannel decoded;
                 if (decodeChannelMessage(payload, channel, &decoded)) {
                     mergeChannel(decoded, channel, &remote->reading, &remote->latched);
-                    remote->session->takeRemoteReading(remote->reading, remote->latched, true);
-                    ticked = true;
+                    feed(*remote, true);
                 }
             } else {
                 takeChannelMessage(*remote, channel, payload);
@@ -190,6 +202,84 @@ void Attachment::bind(Remote &remote, ModuleSession *session)
     session->setRemoteLink(link);
     updateCommandBlock(remote);
     emit moduleFound(session);
+    startFetch(remote);
+}
+
+QString Attachment::answerTopic(const Remote &remote) const
+{
+    return topicOf(remote.prefix, HistoryAnswer) + mqtt->clientId();
+}
+
+void Attachment::startFetch(Remote &remote)
+{
+    Fetch &fetch = remote.fetch;
+    fetch = Fetch();
+    fetch.generation = ++fetches;
+    fetch.asks = historyAsks();
+    fetch.answered.assign(fetch.asks.size(), false);
+    fetch.lastSentAt = now();
+    fetch.running = true;
+    mqtt->subscribe(answerTopic(remote));
+}
+
+// Sends the next request when its turn has come; ends the fetch when the answers are in or the
+// last ones are overdue.
+void Attachment::fetchNext(Remote &remote)
+{
+    Fetch &fetch = remote.fetch;
+    if (fetch.sent == int(fetch.asks.size())) {
+        if (now() - fetch.lastSentAt > HistoryWaitMs)
+            endFetch(remote);
+        return;
+    }
+    if (now() - fetch.lastSentAt < HistorySpacingMs)
+        return;
+    // The index of the request in the fetch, after the fetch's own number.
+    const QByteArray correlation =
+        QByteArray::number(fetch.generation) + '-' + QByteArray::number(fetch.sent);
+    // Not connected: the request waits for the connection.
+    if (!mqtt->publish(topicOf(remote.prefix, MqttTopic::HistoryGet),
+                       historyAskPayload(fetch.asks[size_t(fetch.sent)]), answerTopic(remote),
+                       correlation))
+        return;
+    ++fetch.sent;
+    fetch.lastSentAt = now();
+}
+
+void Attachment::takeHistoryAnswer(Remote &remote, const QByteArray &payload,
+                                   const QByteArray &correlation)
+{
+    Fetch &fetch = remote.fetch;
+    const QList<QByteArray> parts = correlation.split('-');
+    bool numbers = false;
+    bool index = false;
+    const int generation = parts.value(0).toInt(&numbers);
+    const int which = parts.value(1).toInt(&index);
+    if (!fetch.running || !remote.session || parts.size() != 2 || !numbers || !index ||
+        generation != fetch.generation || which < 0 || which >= fetch.sent ||
+        fetch.answered[size_t(which)])
+        return;
+    fetch.answered[size_t(which)] = true;
+    const HistoryAsk &ask = fetch.asks[size_t(which)];
+    std::vector<FetchedRecord> records;
+    if (fetchedRecords(payload, ask.channel, remote.info.selection, &records)) {
+        std::vector<FetchedRecord> &into = ask.fine ? fetch.fine : fetch.coarse;
+        into.insert(into.end(), records.begin(), records.end());
+    }
+    if (std::find(fetch.answered.begin(), fetch.answered.end(), false) == fetch.answered.end())
+        endFetch(remote);
+}
+
+void Attachment::endFetch(Remote &remote)
+{
+    Fetch &fetch = remote.fetch;
+    fetch.running = false;
+    const std::vector<Reading> readings =
+        joinFetched(fetch.coarse, fetch.fine, remote.info.selection, remote.firstLive);
+    fetch.coarse.clear();
+    fetch.fine.clear();
+    if (remote.session && !readings.empty())
+        emit earlierReadings(remote.session, readings);
 }
 
 void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArray &payload)
@@ -205,9 +295,15 @@ void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArra
     remote.heardAt = now();
     remote.heardAtWall = QDateTime::currentMSecsSinceEpoch();
     remote.silent = false;
-    remote.session->takeRemoteReading(remote.reading, remote.latched, decoded.stale);
-    ticked = true;
+    feed(remote, decoded.stale);
     updateCommandBlock(remote);
+}
+
+void Attachment::feed(Remote &remote, bool stale)
+{
+    remote.firstLive = std::min(remote.firstLive, remote.reading.time);
+    remote.session->takeRemoteReading(remote.reading, remote.latched, stale);
+    ticked = true;
 }
 
 void Attachment::goSilent(Remote &remote)
@@ -333,6 +429,8 @@ void Attachment::onClock()
     for (const auto &remote : remotes) {
         if (!remote->session)
             continue;
+        if (remote->fetch.running)
+            fetchNext(*remote);
         if (!remote->silent && at - remote->heardAt > SilentAfterMs)
             goSilent(*remote);
         if (!remote->queue.empty()) {

@@ -3,11 +3,14 @@
 // `<prefix>/b` messages become the module session's ticks, decoded by the code the local panel
 // uses; a service that sends nothing for 3 s, or says "offline", makes its module stale. The
 // session's commands go to the service as remote commands, one after the other, each answered by
-// the service or, after 2 s without an answer, reported as unanswered. Qt Core only.
+// the service or, after 2 s without an answer, reported as unanswered. When a module's service is
+// found, its stored trend of the last 24 hours is fetched (see fetchedhistory.h) and handed on to
+// go in front of the live ticks. Qt Core only.
 #ifndef ATTACHMENT_H
 #define ATTACHMENT_H
 
 #include "crateevent.h"
+#include "fetchedhistory.h"
 #include "reading.h"
 #include "remotecommand.h"
 #include "remotereading.h"
@@ -17,6 +20,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -36,6 +40,11 @@ public:
     // The service takes at most five commands a second per module: the next command of a batch
     // (a set-point restore) waits at least this long after the one before.
     static constexpr int CommandSpacingMs = 250;
+    // The service answers at most five history requests a second per module: the fetch of its
+    // stored trend keeps below that with room for the network's jitter.
+    static constexpr int HistorySpacingMs = 300;
+    // How long after its last request a fetch waits for the answers still missing.
+    static constexpr int HistoryWaitMs = 5000;
 
     // The crate's first module is the one whose prefix is `storedPrefix`, or else the first found;
     // every other module found is added to the crate.
@@ -56,6 +65,9 @@ signals:
     // A module's prefix is known: the first module when its service is found, a further one when
     // it is added.
     void moduleFound(Brelk::ModuleSession *module);
+    // The service's stored ticks from before the first live one, in time order, at their times on
+    // the service's time axis; once per module found, when the fetch has ended.
+    void earlierReadings(Brelk::ModuleSession *module, const std::vector<Brelk::Reading> &readings);
 
 private:
     struct Pending
@@ -65,6 +77,20 @@ private:
         QString text;
         // When it was sent on the monotonic clock; 0 while it waits its turn.
         qint64 sentAt = 0;
+    };
+    // The fetch of a service's stored trend: its requests, sent one after the other, and the
+    // ticks of the answers so far.
+    struct Fetch
+    {
+        // Tells this fetch's answers from those of an earlier one.
+        int generation = 0;
+        std::vector<HistoryAsk> asks;
+        std::vector<bool> answered;
+        int sent = 0;
+        qint64 lastSentAt = 0;
+        std::vector<FetchedRecord> coarse;
+        std::vector<FetchedRecord> fine;
+        bool running = false;
     };
     struct Remote
     {
@@ -81,12 +107,24 @@ private:
         bool commandTopicRefused = false;
         std::vector<Pending> queue;
         qint64 lastSentAt = -CommandSpacingMs;
+        Fetch fetch;
+        // The time of the first reading the session took from the service; the fetched ticks
+        // stop before it.
+        qint64 firstLive = std::numeric_limits<qint64>::max();
     };
 
-    void takeMessage(const QString &topic, const QByteArray &payload, bool retained);
+    void takeMessage(const QString &topic, const QByteArray &payload, bool retained,
+                     const QByteArray &correlation);
     void takeModuleMessage(const QString &prefix, const QByteArray &payload);
     void takeChannelMessage(Remote &remote, int channel, const QByteArray &payload);
     void takeAnswer(Remote &remote, const QByteArray &payload);
+    void startFetch(Remote &remote);
+    void fetchNext(Remote &remote);
+    void takeHistoryAnswer(Remote &remote, const QByteArray &payload,
+                           const QByteArray &correlation);
+    void endFetch(Remote &remote);
+    void feed(Remote &remote, bool stale);
+    QString answerTopic(const Remote &remote) const;
     Remote *findRemote(const QString &prefix);
     Remote *remoteOf(const ModuleSession *module);
     const Remote *remoteOf(const ModuleSession *module) const;
@@ -113,6 +151,7 @@ private:
     // Some message arrived since the crate's last tick was told.
     bool ticked = false;
     int nextId = 0;
+    int fetches = 0;
 };
 
 } // namespace Brelk

@@ -10,6 +10,8 @@
 
 #include <QObject>
 
+#include <vector>
+
 namespace Brelk {
 
 class ReadingHistory : public QObject
@@ -33,6 +35,10 @@ public:
         store.append(reading, runningMs);
         emit sampleAdded();
     }
+    // Puts ticks taken before the stored ones in front of them: `earlier` in time order, each at
+    // its time on the trend's time axis; those not before the first stored record are left out,
+    // so that nothing stored is repeated or reordered. The stored records keep their times.
+    void addEarlierReadings(const std::vector<Reading> &earlier);
 
 public slots:
     void takeReading(const Brelk::Reading &reading)
@@ -43,6 +49,8 @@ public slots:
 
 signals:
     void sampleAdded();
+    // Records were put in front of the stored ones: every view of the store redraws.
+    void samplesReplaced();
     void markAdded();
 
 private:

@@ -51,6 +51,11 @@ QString parseHistoryRequest(const QByteArray &payload, HistoryRequest *request)
                      &parsed.columns))
         return QStringLiteral("\"columns\" is not a whole number from 1 to %1")
             .arg(HistoryRequest::MaxColumns);
+    const QJsonValue before = object.value(QLatin1String("before"));
+    const int mostBefore = HistoryRequest::MaxSpanSeconds - parsed.spanSeconds;
+    if (!before.isUndefined() && !wholeNumber(before, 0, mostBefore, &parsed.beforeSeconds))
+        return QStringLiteral("\"before\" is not a whole number of seconds from 0 to %1")
+            .arg(mostBefore);
     const QJsonValue channel = object.value(QLatin1String("channel"));
     if (channel == QJsonValue(QStringLiteral("a")))
         parsed.channel = 0;
@@ -65,7 +70,8 @@ QString parseHistoryRequest(const QByteArray &payload, HistoryRequest *request)
 QJsonObject historyAnswer(const SampleStore &store, const HistoryRequest &request, qint64 nowMs)
 {
     const double msPerColumn = double(request.spanSeconds) * 1000.0 / request.columns;
-    const qint64 newest = store.isEmpty() ? nowMs : store.time(store.end() - 1);
+    const qint64 newest = (store.isEmpty() ? nowMs : store.time(store.end() - 1)) -
+                          qint64(request.beforeSeconds) * 1000;
     const qint64 firstColumn =
         qint64(std::floor(double(newest) / msPerColumn)) + 1 - request.columns;
     const double start = double(firstColumn) * msPerColumn;

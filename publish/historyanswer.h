@@ -22,13 +22,18 @@ struct HistoryRequest
     int channel = 0;
     int spanSeconds = 0;
     int columns = 0;
+    // The span ends this many seconds before the newest record, so that a day can be fetched at
+    // full resolution in several spans.
+    int beforeSeconds = 0;
 };
 
-// {"span": seconds (1 to 86400), "channel": "a" or "b", "columns": 1 to 4096}; further keys are
-// ignored. Empty when the request is usable, else why not.
+// {"span": seconds (1 to 86400), "channel": "a" or "b", "columns": 1 to 4096} and optionally
+// "before": seconds (0 to 86400 minus the span); further keys are ignored. Empty when the request
+// is usable, else why not.
 QString parseHistoryRequest(const QByteArray &payload, HistoryRequest *request);
 
-// The span ends with the column that holds the newest record (or now, with none), its columns
+// The span ends with the column that holds the newest record (or now, with none), or the time
+// `beforeSeconds` earlier, its columns
 // placed on the time axis as the live trend places them. "start" is the first column's start on
 // the axis and "ms_per_column" each column's width, both in milliseconds; "vmeas", "vset" and
 // "imeas" each hold "min", "max" and "last" arrays of one value per column, null for a column

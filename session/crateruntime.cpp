@@ -212,6 +212,13 @@ void CrateRuntime::startAttached()
         }
         emit serviceFound(module);
     });
+    // The service's stored trend goes in front of the live ticks; a module gone takes nothing.
+    connect(services, &Attachment::earlierReadings, this,
+            [this](ModuleSession *module, const std::vector<Reading> &readings) {
+                const ModuleParts *held = partsOf(module);
+                if (held && held->history)
+                    held->history->addEarlierReadings(readings);
+            });
     const AttachSettings attach = loadAttachSettings(file);
     services->start(loadMqttSettings(file, int(file.baseAddress())), attach.filter, attach.module);
 }

@@ -1,13 +1,15 @@
 // A panel attached through the broker, as its runtime sees it, against a service's runtime on the
 // simulator in the same process and a broker started here with the README's accounts and access
 // list: the attached module's readings are the service's, its commands reach the bus as the local
-// ones do or are refused with their reason, and a service that stops makes it stale at once.
+// ones do or are refused with their reason, a service that stops makes it stale at once, and the
+// service's stored trend goes in front of the attached module's live ticks.
 #include "attachment.h"
 #include "broker.h"
 #include "commands.h"
 #include "crate.h"
 #include "crateruntime.h"
 #include "modulesession.h"
+#include "readinghistory.h"
 #include "simcontrol.h"
 
 #include <QFile>
@@ -46,6 +48,7 @@ private slots:
     void commandsOfOperatorAndViewer();
     void serviceWithoutCommandsAndGone();
     void unreadableMessageKeepsTheReadingStale();
+    void storedTrendFetched();
 
 private:
     void startService(bool commands);
@@ -241,6 +244,37 @@ void TestAttach::unreadableMessageKeepsTheReadingStale()
     QCOMPARE(words(remote->newestReading()), words(before));
     service->pollTimer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
+}
+
+// A viewer attached to a service that has polled for a while: the service's stored ticks from
+// before the attach come first in the attached module's store, tick by tick as the service holds
+// them, and the live ticks follow, nothing repeated or reordered.
+void TestAttach::storedTrendFetched()
+{
+    startService(true);
+    const SampleStore &stored = service->history(service->first())->samples();
+    QTRY_VERIFY_WITH_TIMEOUT(stored.size() >= 20, 5000);
+    const qint64 attachedAt = QDateTime::currentMSecsSinceEpoch();
+    const qint64 serviceFirst = stored.time(stored.first());
+    attach("viewer");
+    QSignalSpy replaced(panel->history(panel->first()), &ReadingHistory::samplesReplaced);
+    QTRY_COMPARE_WITH_TIMEOUT(replaced.count(), 1, 15000);
+    const SampleStore &fetched = panel->history(panel->first())->samples();
+    // The service's first tick is in the first column fetched.
+    QVERIFY(qAbs(fetched.time(fetched.first()) - serviceFirst) < 100);
+    qint64 before = 0;
+    for (qint64 seq = fetched.first(); seq < fetched.end(); ++seq) {
+        QVERIFY(fetched.time(seq) >= fetched.time(qMax(seq - 1, fetched.first())));
+        if (fetched.time(seq) < attachedAt) {
+            ++before;
+            const qint64 same = stored.lowerBound(fetched.time(seq));
+            QCOMPARE(fetched.reading(seq).vset[0], stored.reading(same).vset[0]);
+        }
+    }
+    // One record a tick of 100 ms; a column that held two ticks shows as three.
+    const qint64 serviceBefore = stored.lowerBound(attachedAt) - stored.first();
+    QVERIFY2(before >= serviceBefore - 2 && before <= serviceBefore + 8,
+             qPrintable(QStringLiteral("%1 %2").arg(before).arg(serviceBefore)));
 }
 
 QTEST_GUILESS_MAIN(TestAttach)

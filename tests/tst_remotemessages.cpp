@@ -546,24 +546,39 @@ void TestRemoteMessages::historyRequests_data()
     QTest::addColumn<int>("channel");
     QTest::addColumn<int>("span");
     QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("before");
 
     QTest::newRow("a day of channel B")
-        << QByteArray(R"({"span":86400,"channel":"b","columns":800})") << "" << 1 << 86400 << 800;
+        << QByteArray(R"({"span":86400,"channel":"b","columns":800})") << "" << 1 << 86400 << 800
+        << 0;
     QTest::newRow("one second, one column, further keys")
-        << QByteArray(R"({"span":1,"channel":"a","columns":1,"id":7})") << "" << 0 << 1 << 1;
+        << QByteArray(R"({"span":1,"channel":"a","columns":1,"id":7})") << "" << 0 << 1 << 1 << 0;
     QTest::newRow("the most columns")
-        << QByteArray(R"({"span":60,"channel":"a","columns":4096})") << "" << 0 << 60 << 4096;
-    QTest::newRow("not JSON") << QByteArray("span=60") << "not a JSON object" << 0 << 0 << 0;
+        << QByteArray(R"({"span":60,"channel":"a","columns":4096})") << "" << 0 << 60 << 4096 << 0;
+    QTest::newRow("not JSON") << QByteArray("span=60") << "not a JSON object" << 0 << 0 << 0 << 0;
     QTest::newRow("span 0") << QByteArray(R"({"span":0,"channel":"a","columns":10})") << "\"span\""
-                            << 0 << 0 << 0;
-    QTest::newRow("more than a day")
-        << QByteArray(R"({"span":86401,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
+                            << 0 << 0 << 0 << 0;
+    QTest::newRow("more than a day") << QByteArray(R"({"span":86401,"channel":"a","columns":10})")
+                                     << "\"span\"" << 0 << 0 << 0 << 0;
     QTest::newRow("a fraction of a second")
-        << QByteArray(R"({"span":1.5,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0;
+        << QByteArray(R"({"span":1.5,"channel":"a","columns":10})") << "\"span\"" << 0 << 0 << 0
+        << 0;
     QTest::newRow("too many columns") << QByteArray(R"({"span":60,"channel":"a","columns":4097})")
-                                      << "\"columns\"" << 0 << 0 << 0;
+                                      << "\"columns\"" << 0 << 0 << 0 << 0;
     QTest::newRow("channel C") << QByteArray(R"({"span":60,"channel":"c","columns":10})")
-                               << "\"channel\"" << 0 << 0 << 0;
+                               << "\"channel\"" << 0 << 0 << 0 << 0;
+    QTest::newRow("the hour before the last")
+        << QByteArray(R"({"span":3600,"channel":"a","columns":3600,"before":3600})") << "" << 0
+        << 3600 << 3600 << 3600;
+    QTest::newRow("before, to the day's start")
+        << QByteArray(R"({"span":400,"channel":"a","columns":4000,"before":86000})") << "" << 0
+        << 400 << 4000 << 86000;
+    QTest::newRow("before, beyond the day")
+        << QByteArray(R"({"span":400,"channel":"a","columns":4000,"before":86001})") << "\"before\""
+        << 0 << 0 << 0 << 0;
+    QTest::newRow("before, negative")
+        << QByteArray(R"({"span":400,"channel":"a","columns":4000,"before":-1})") << "\"before\""
+        << 0 << 0 << 0 << 0;
 }
 
 void TestRemoteMessages::historyRequests()
@@ -583,6 +598,7 @@ void TestRemoteMessages::historyRequests()
     QCOMPARE(request.channel, channel);
     QCOMPARE(request.spanSeconds, span);
     QCOMPARE(request.columns, columns);
+    QTEST(request.beforeSeconds, "before");
 }
 
 // Ticks every 100 ms from T0 (at T0 + ms, with channel B's words given, channel A's different);
@@ -594,19 +610,24 @@ void TestRemoteMessages::historyColumns_data()
     QTest::addColumn<QList<int>>("vmeasB");
     QTest::addColumn<int>("span");
     QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("before");
     QTest::addColumn<qint64>("start");
     QTest::addColumn<QStringList>("vmeas");
     QTest::addColumn<QStringList>("imeas"); // channel B's current: vmeasB counts at 1 nA
 
     QTest::newRow("three columns of a second")
         << QList<qint64>{0, 100, 900, 1000, 1500, 2000, 2900} << QList<int>{5, 9, 1, 4, 3, 8, 2}
-        << 3 << 3 << T0 << QStringList{"1 9 1", "3 4 3", "2 8 2"}
+        << 3 << 3 << 0 << T0 << QStringList{"1 9 1", "3 4 3", "2 8 2"}
         << QStringList{"1e-09 9e-09 1e-09", "3e-09 4e-09 3e-09", "2e-09 8e-09 2e-09"};
     QTest::newRow("an empty column, and older ticks left out")
-        << QList<qint64>{0, 1100, 3100, 4000} << QList<int>{77, 6, 7, 65535} << 4 << 4 << T0 + 1000
-        << QStringList{"6 6 6", "-", "7 7 7", "65535 65535 65535"}
+        << QList<qint64>{0, 1100, 3100, 4000} << QList<int>{77, 6, 7, 65535} << 4 << 4 << 0
+        << T0 + 1000 << QStringList{"6 6 6", "-", "7 7 7", "65535 65535 65535"}
         << QStringList{"6e-09 6e-09 6e-09", "-", "7e-09 7e-09 7e-09",
                        "6.5535e-05 6.5535e-05 6.5535e-05"};
+    QTest::newRow("a span ending a second before the newest tick")
+        << QList<qint64>{0, 1100, 3100, 4000} << QList<int>{77, 6, 7, 65535} << 3 << 3 << 1
+        << T0 + 1000 << QStringList{"6 6 6", "-", "7 7 7"}
+        << QStringList{"6e-09 6e-09 6e-09", "-", "7e-09 7e-09 7e-09"};
 }
 
 namespace {
@@ -641,6 +662,7 @@ void TestRemoteMessages::historyColumns()
     QFETCH(QList<int>, vmeasB);
     QFETCH(int, span);
     QFETCH(int, columns);
+    QFETCH(int, before);
     QFETCH(qint64, start);
     QFETCH(QStringList, vmeas);
     QFETCH(QStringList, imeas);
@@ -660,6 +682,7 @@ void TestRemoteMessages::historyColumns()
     request.channel = 1;
     request.spanSeconds = span;
     request.columns = columns;
+    request.beforeSeconds = before;
     // Through the published bytes, as the requester reads them.
     const QJsonObject answer =
         parse(compactJson(historyAnswer(store, request, T0 + offsets.last())));

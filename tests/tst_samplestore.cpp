@@ -10,6 +10,7 @@
 #include "columnreduction.h"
 #include "csvformat.h"
 #include "localzone.h"
+#include "readinghistory.h"
 #include "samplestore.h"
 
 #include <QRandomGenerator>
@@ -174,6 +175,8 @@ private slots:
     void memoryFollowsTheTicksHeld_data();
     void memoryFollowsTheTicksHeld();
     void expiryFreesChunks();
+    void earlierReadingsGoInFront_data();
+    void earlierReadingsGoInFront();
     void reduceColumns_data();
     void reduceColumns();
     void siText_data();
@@ -646,6 +649,52 @@ void TestSampleStore::expiryFreesChunks()
     QCOMPARE(store.size(), 1);
     QCOMPARE(store.chunkCount(), 1);
     QVERIFY(store.memoryBytes() < SampleStore::ChunkBytes + 64 * 1024);
+}
+
+// Live ticks at T0 + running time; earlier ticks at their axis times (ms after T0). The store
+// afterwards: "ms-after-T0 vmeasA" per record.
+void TestSampleStore::earlierReadingsGoInFront_data()
+{
+    QTest::addColumn<QList<qint64>>("live");
+    QTest::addColumn<QList<qint64>>("earlier");
+    QTest::addColumn<QStringList>("records");
+
+    QTest::newRow("all before the first live tick")
+        << QList<qint64>{1000, 1100} << QList<qint64>{-500, 0, 900}
+        << QStringList{"-500 1", "0 1", "900 1", "1000 2", "1100 2"};
+    QTest::newRow("those at or after the first live tick left out")
+        << QList<qint64>{1000, 1100} << QList<qint64>{900, 1000, 1050}
+        << QStringList{"900 1", "1000 2", "1100 2"};
+    QTest::newRow("none before: unchanged")
+        << QList<qint64>{1000} << QList<qint64>{1000, 2000} << QStringList{"1000 2"};
+}
+
+void TestSampleStore::earlierReadingsGoInFront()
+{
+    QFETCH(QList<qint64>, live);
+    QFETCH(QList<qint64>, earlier);
+    QFETCH(QStringList, records);
+
+    ReadingHistory history;
+    for (qint64 ms : live)
+        history.addEarlierReading(tick(T0 + ms, 2), ms);
+    std::vector<Reading> fetched;
+    for (qint64 ms : earlier)
+        fetched.push_back(tick(T0 + ms, 1));
+    QSignalSpy replaced(&history, &ReadingHistory::samplesReplaced);
+    history.addEarlierReadings(fetched);
+    QCOMPARE(replaced.count(), records.size() == live.size() ? 0 : 1);
+
+    const SampleStore &store = history.samples();
+    QStringList found;
+    for (qint64 seq = store.first(); seq < store.end(); ++seq) {
+        QCOMPARE(store.reading(seq).time, store.time(seq));
+        found << QStringLiteral("%1 %2").arg(store.time(seq) - T0).arg(store.reading(seq).vmeas[0]);
+    }
+    QCOMPARE(found, records);
+    // The live ticks keep their running times.
+    for (int i = 0; i < live.size(); ++i)
+        QCOMPARE(store.runningTime(store.end() - live.size() + i), live[i]);
 }
 
 void TestSampleStore::reduceColumns_data()
