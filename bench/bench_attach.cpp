@@ -37,21 +37,21 @@ qint64 percentile(const std::vector<qint64> &sorted, double fraction)
 }
 
 // `seconds` of ticks, 10 per second, ending now: a module at its set voltages, with noise on the
-// measured voltage and current, as the trend benchmark stores it.
+// measured voltage and current (computed in 64 bits: the products outgrow an int within a day).
 void fillSpan(Brelk::HistoryWindow *history, int seconds)
 {
-    const int Ticks = seconds * 10;
+    const int ticks = seconds * 10;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 runningNow = history->samples().runningTime();
-    for (int i = 0; i < Ticks; ++i) {
+    for (int i = 0; i < ticks; ++i) {
         Brelk::Reading r;
-        const qint64 ago = qint64(Ticks - i) * 100;
+        const qint64 ago = qint64(ticks - i) * 100;
         r.time = now - ago;
         r.vset[0] = 1000;
         r.vset[1] = 500;
-        r.vmeas[0] = quint16(990 + (i * 7919) % 21);
+        r.vmeas[0] = quint16(990 + qint64(i) * 7919 % 21);
         r.vmeas[1] = quint16(480 + int(20 * std::sin(i / 3000.0)));
-        r.imeas[0] = quint16(10 + (i * 104729) % 5);
+        r.imeas[0] = quint16(10 + qint64(i) * 104729 % 5);
         r.imeas[1] = quint16(5 + (i / 600) % 7);
         history->addEarlierReading(r, runningNow - ago);
     }
