@@ -1,12 +1,13 @@
 // The attached panel against real services through a real broker: starts the main window attached
 // (`--attach`) with the settings file given, and for every reading its form shows records the delay
 // from the service's tick (the reading's wall-clock time, taken by the service on the same machine)
-// to the moment the form showed it. Readings older than the program, the broker's retained ones,
-// are passed over. After SECONDS it prints the count, median, 99th percentile and largest delay
-// and, with --history, opens the trend window at 24 h and prints how long it took to be drawn;
-// with --fill=SECONDS the first module's trend store first gets that many seconds of ticks (the
-// trend of a day, as a panel at the crate would hold it). Then it quits, unless --stay keeps the
-// windows up until the program is ended (for measuring CPU and memory from outside).
+// to the moment the form showed it. Readings taken before the window was built (and filled), the
+// broker's retained ones among them, are passed over. After SECONDS it prints the count, median,
+// 99th percentile and largest delay and, with --history, opens the trend window at 24 h and prints
+// how long it took to be drawn; with --fill=SECONDS the first module's trend store first gets that
+// many seconds of ticks (the trend of a day, as a panel at the crate would hold it). Then it quits,
+// unless --stay keeps the windows up until the program is ended (for measuring CPU and memory from
+// outside).
 //
 // Usage: bench_attach SETTINGS SECONDS [--overview] [--history [--fill=SECONDS]] [--stay]
 #include "brelkcontrol.h"
@@ -102,7 +103,6 @@ int main(int argc, char *argv[])
     const int seconds = atoi(argv[2]);
     const QStringList options = app.arguments().mid(3);
 
-    const qint64 startedAt = QDateTime::currentMSecsSinceEpoch();
     BrelkControl panel(settings, true);
     panel.show();
     if (options.contains(QStringLiteral("--overview")))
@@ -115,6 +115,9 @@ int main(int argc, char *argv[])
         std::printf("%d s of ticks stored in %lld ms\n", fillSeconds, qint64(filling.elapsed()));
     }
 
+    // Ticks taken while the window was still being built or filled wait for the event loop;
+    // they are not what a running panel shows.
+    const qint64 startedAt = QDateTime::currentMSecsSinceEpoch();
     std::vector<qint64> delays;
     delays.reserve(std::size_t(seconds) * 40);
     QObject::connect(&panel, &BrelkControl::readingTaken, &panel,
