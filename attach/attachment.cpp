@@ -160,7 +160,12 @@ void Attachment::takeModuleMessage(const QString &prefix, const QByteArray &payl
         remotes.emplace_back(new Remote);
         remote = remotes.back().get();
         remote->prefix = prefix;
-        mqtt->subscribe(prefix + QStringLiteral("/+"));
+        // A lost reading is replaced by the next one within a second, and a service silent for
+        // 3 s is marked as such: readings come at QoS 0, without an acknowledgement each. The
+        // module messages come through the filter's subscription.
+        mqtt->subscribe(topicOf(prefix, MqttTopic::ChannelA), true);
+        mqtt->subscribe(topicOf(prefix, MqttTopic::ChannelB), true);
+        mqtt->subscribe(topicOf(prefix, MqttTopic::Status));
         mqtt->subscribe(prefix + QStringLiteral("/+/result"));
     }
     remote->info = info;

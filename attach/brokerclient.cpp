@@ -147,7 +147,7 @@ QString BrokerClient::clientId() const
     return id;
 }
 
-void BrokerClient::subscribe(const QString &filter)
+void BrokerClient::subscribe(const QString &filter, bool lossy)
 {
     if (!validFilter(filter)) {
         refuseFilterLater(filter);
@@ -161,12 +161,14 @@ void BrokerClient::subscribe(const QString &filter)
     const QByteArray bytes = filter.toUtf8();
     QMutexLocker lock(&shared->mutex);
     shared->filters << filter;
+    if (lossy)
+        shared->lossyFilters << filter;
     if (!shared->connected)
         return;
     int messageId = 0;
     // Failing, the connection is about to be lost; the next one subscribes.
-    if (mosquitto_subscribe_v5(shared->client, &messageId, bytes.constData(), 1, 0, nullptr) ==
-        MOSQ_ERR_SUCCESS)
+    if (mosquitto_subscribe_v5(shared->client, &messageId, bytes.constData(),
+                               shared->qualityOf(filter), 0, nullptr) == MOSQ_ERR_SUCCESS)
         shared->subscriptions.insert(messageId, filter);
 }
 

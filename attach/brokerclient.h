@@ -44,8 +44,9 @@ public:
     bool isConnected() const;
     // "brelkcontrol-view-<host>-<pid>-<n>", the same for every connection of this client.
     QString clientId() const;
-    // Adds a subscription now (if connected) and on every later connection.
-    void subscribe(const QString &filter);
+    // Adds a subscription now (if connected) and on every later connection; `lossy` at QoS 0,
+    // for messages that the next one replaces, which spares an acknowledgement each.
+    void subscribe(const QString &filter, bool lossy = false);
     // Publishes, not retained, QoS 1; with a response topic and correlation data (MQTT 5
     // properties) when given. False, publishing nothing, while not connected or when the library
     // refuses the topic, the payload or the properties.

@@ -141,8 +141,8 @@ void BrokerLink::onConnect(mosquitto *client, void *object, int code)
     for (const QString &filter : std::as_const(shared.filters)) {
         int messageId = 0;
         const QByteArray bytes = filter.toUtf8();
-        const int subscribed =
-            mosquitto_subscribe_v5(client, &messageId, bytes.constData(), 1, 0, nullptr);
+        const int subscribed = mosquitto_subscribe_v5(client, &messageId, bytes.constData(),
+                                                      shared.qualityOf(filter), 0, nullptr);
         if (subscribed != MOSQ_ERR_SUCCESS) {
             link->failure = QStringLiteral("subscribing to %1 is refused: %2")
                                 .arg(filter, mosquittoFailureText(subscribed, errno));

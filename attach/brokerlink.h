@@ -37,6 +37,9 @@ struct BrokerShared
     // The broker accepted the connection and the filters were subscribed.
     bool connected = false;
     QStringList filters;
+    // The filters whose messages may be lost (QoS 0): readings that the next one replaces.
+    QStringList lossyFilters;
+    int qualityOf(const QString &filter) const { return lossyFilters.contains(filter) ? 0 : 1; }
     // Message ids of the publishes and subscriptions that wait for the broker's acknowledgement.
     QHash<int, QString> publishes;
     QHash<int, QString> subscriptions;
