@@ -83,6 +83,8 @@ private slots:
     void bridgeClosesBeforeDeleting();
     void baseAddressSetting_data();
     void baseAddressSetting();
+    void attachFilterSetting_data();
+    void attachFilterSetting();
     void moduleOptions_data();
     void moduleOptions();
     void commandLine_data();
@@ -518,6 +520,35 @@ void TestSession::baseAddressSetting()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), contents);
     }
+}
+
+// The topic filters under which an attached panel finds services: one, or several separated by
+// commas as the README writes them by hand (the toolkit reads those as a list) or as the dialog
+// stores them (quoted); nothing, or only spaces, is the default.
+void TestSession::attachFilterSetting_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("one filter") << QByteArray("AttachFilter=lab/+\n") << "lab/+";
+    QTest::newRow("two, as the README writes them")
+        << QByteArray("AttachFilter=brelk/+, brelk/+/+\n") << "brelk/+, brelk/+/+";
+    QTest::newRow("two, quoted as the dialog stores them")
+        << QByteArray("AttachFilter=\"brelk/+, brelk/+/+\"\n") << "brelk/+, brelk/+/+";
+    QTest::newRow("trailing slash") << QByteArray("AttachFilter=lab/+/\n") << "lab/+";
+    QTest::newRow("none") << QByteArray() << "brelk/+";
+    QTest::newRow("only spaces") << QByteArray("AttachFilter=   \n") << "brelk/+";
+}
+
+void TestSession::attachFilterSetting()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, filter);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("brelkcontrol.ini");
+    QVERIFY(writeSettingsFile(path, "[General]\nSource=broker\n" + line));
+    const AttachSettings attach = loadAttachSettings(Settings(path));
+    QVERIFY(attach.attached);
+    QCOMPARE(attach.filter, filter);
 }
 
 void TestSession::moduleOptions_data()
