@@ -396,8 +396,9 @@ void TestAttachWindow::dialogCommands()
 }
 
 // The service killed outright says nothing: the broker's last will for it makes every field of
-// both windows stale within 3 s, the status bar tells since when, and the commands are off. The
-// service started again brings the fields and the commands back.
+// both windows stale within 3 s, the status bar tells since when, and the commands are off. A
+// panel attached meanwhile shows the last readings stale; the service started again brings the
+// fields and the commands back.
 void TestAttachWindow::killedServiceTurnsTheFieldsStale()
 {
     UnexpectedBoxes boxes;
@@ -448,6 +449,19 @@ void TestAttachWindow::killedServiceTurnsTheFieldsStale()
                        .arg(QLatin1String(name));
     }
     QCOMPARE(buttonStates(attached.get()), blocked);
+
+    // A panel attached while the service is away shows the broker's retained readings in both
+    // windows, stale.
+    attached.reset(new BrelkControl(folder.filePath(QStringLiteral("attached.ini")), true));
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(*attached, QStringLiteral("moduleWindow_DC00")), 5000);
+    further = windowOf(*attached, QStringLiteral("moduleWindow_DC00"));
+    further->show();
+    for (QMainWindow *window : {static_cast<QMainWindow *>(attached.get()), further}) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<QLineEdit *>("txtVmeas_A")->text().isEmpty(),
+                                 5000);
+        QVERIFY2(staleFields(window).size() == formFieldCount(window),
+                 qPrintable(window->windowTitle()));
+    }
 
     startService();
     if (QTest::currentTestFailed())
