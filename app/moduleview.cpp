@@ -61,6 +61,10 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *
         }
     }
     connect(session, &ModuleSession::staleChanged, this, &ModuleView::showStale);
+    // A further module's window opens once its service is found, after the session turned stale
+    // for want of the service's first message: its fields start stale too.
+    if (session->isRemote() && session->isStale())
+        readingLooks->showStale(true);
     connect(runtime, &CrateRuntime::happened, this, &ModuleView::showModuleEvent);
     // A further module's window is seldom open: the main window flashes for every module, and
     // this one too while it is shown.

@@ -854,10 +854,11 @@ AttachSettings loadAttachSettings(const Settings &settings)
     AttachSettings attach;
     attach.attached =
         settings.value(QLatin1String(SourceKey)).toString().trimmed() == QLatin1String("broker");
-    // Written by hand without quotes, filters separated by commas read as a list.
-    const QString filter = settings.value(QLatin1String(AttachFilterKey))
-                               .toStringList()
-                               .join(QLatin1Char(','))
+    // The toolkit reads "brelk/+, brelk/+/+", as the README writes it, as a list of two texts.
+    const QVariant stored = settings.value(QLatin1String(AttachFilterKey));
+    const QString filter = (stored.userType() == QMetaType::QStringList
+                                ? stored.toStringList().join(QLatin1String(", "))
+                                : stored.toString())
                                .trimmed();
     if (!filter.isEmpty())
         attach.filter = normalizedMqttTopic(filter);

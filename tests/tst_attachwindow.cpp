@@ -1,0 +1,476 @@
+// The attached panel's windows end to end: a real broker with the README's accounts and access
+// list, the service's own executable polling two simulated modules (0xDD00 under brelk/dd00,
+// 0xDC00 under brelk/dd00/dc00) in a process of its own, and the main window attached in this
+// process. Its fields show what a local panel on an equally configured simulator shows, its
+// command dialogs reach the service's bus with the local dialogs' writes or are refused with the
+// reason on every button, and a killed service turns its fields stale until the service is back.
+#include "brelkcontroltestaccess.h"
+#include "broker.h"
+#include "dialogdriver.h"
+#include "modulewindow.h"
+#include "settingsfile.h"
+#include "simcontrol.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/types.h>
+
+#include <memory>
+
+using Access = BrelkControlTestAccess;
+using Writes = QVector<SimControl::Write>;
+
+namespace {
+
+const char *const CommandButtons[] = {
+    "btnClearStatus2_A",   "btnClearStatus2_B",  "btnSetVset_A",       "btnSetVset_B",
+    "btnSetRamp_A",        "btnSetRamp_B",       "btnSetSoftLimitI_A", "btnSetSoftLimitI_B",
+    "btnSetSoftLimitI2_A", "btnSetSoftLimitI2_B"};
+
+// The simulated crate of the service and of the local panel alike: both modules' channels ramp to
+// their own set voltages within a second, so that both simulators reach the same steady state
+// soon after power-on.
+const char *const Crate[][2] = {{"BRELKSIM_MODULES", "0xDD00,0xDC00"},
+                                {"BRELKSIM_VSET_A", "200"},
+                                {"BRELKSIM_VSET_B", "100"},
+                                {"BRELKSIM_RAMP_A", "255"},
+                                {"BRELKSIM_RAMP_B", "255"},
+                                {"BRELKSIM_DC00_VSET_A", "300"},
+                                {"BRELKSIM_DC00_VSET_B", "150"},
+                                {"BRELKSIM_DC00_RAMP_A", "255"},
+                                {"BRELKSIM_DC00_RAMP_B", "255"}};
+
+const char *const WindowTitle = "%1 on 127.0.0.1 - pavex BRELK Control";
+
+// The window showing the module: the main window, or the further module's window by its name.
+QMainWindow *windowOf(BrelkControl &main, const QString &name)
+{
+    return name.isEmpty() ? &main : main.findChild<QMainWindow *>(name);
+}
+
+// "txtVmeas_A=200 V" for every field of the window's form, in the order of their names.
+QStringList fieldTexts(QMainWindow *window)
+{
+    QStringList texts;
+    if (!window)
+        return texts;
+    for (const QLineEdit *field : window->centralWidget()->findChildren<QLineEdit *>())
+        texts << field->objectName() + QLatin1Char('=') + field->text();
+    texts.sort();
+    return texts;
+}
+
+// The fields of the window's form drawn as a stale reading: italic, in the disabled text colour.
+QStringList staleFields(QMainWindow *window)
+{
+    QStringList stale;
+    const QColor disabled = window->palette().color(QPalette::Disabled, QPalette::Text);
+    for (const QLineEdit *field : window->centralWidget()->findChildren<QLineEdit *>()) {
+        if (field->font().italic() && field->palette().color(QPalette::Text) == disabled)
+            stale << field->objectName();
+    }
+    return stale;
+}
+
+int formFieldCount(QMainWindow *window)
+{
+    return window->centralWidget()->findChildren<QLineEdit *>().size();
+}
+
+// The command buttons as "name: enabled|disabled: tooltip".
+QStringList buttonStates(QMainWindow *window)
+{
+    QStringList states;
+    for (const char *name : CommandButtons) {
+        const QPushButton *button = window->findChild<QPushButton *>(QLatin1String(name));
+        states << QStringLiteral("%1: %2: %3")
+                      .arg(QLatin1String(name),
+                           QLatin1String(button->isEnabled() ? "enabled" : "disabled"),
+                           button->toolTip());
+    }
+    return states;
+}
+
+QString commandNotice(QMainWindow *window)
+{
+    const QLabel *label = window->statusBar()->findChild<QLabel *>(QStringLiteral("lblCommand"));
+    return label ? label->text() : QStringLiteral("(no command label)");
+}
+
+// The writes in the service simulator's cycle log ("0xDD34 0x29 0x012C W 0 <ms>" a line) from
+// byte `from` on; `reads` counts the read cycles among them.
+Writes loggedWrites(const QString &path, qint64 from, int *reads = nullptr)
+{
+    Writes writes;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        return writes;
+    int readCycles = 0;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        if (words.size() < 4)
+            continue;
+        if (words.at(3) == "R") {
+            ++readCycles;
+            continue;
+        }
+        writes.append({words.at(0).mid(2).toUInt(nullptr, 16),
+                       quint16(words.at(2).mid(2).toUInt(nullptr, 16))});
+    }
+    if (reads)
+        *reads = readCycles;
+    return writes;
+}
+
+} // namespace
+
+class TestAttachWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void fieldsAsTheLocalPanelShows_data();
+    void fieldsAsTheLocalPanelShows();
+    void dialogCommands_data();
+    void dialogCommands();
+    void killedServiceTurnsTheFieldsStale();
+
+private:
+    void startService();
+    void attach(const QByteArray &user);
+    void startLocal();
+    qint64 busLogSize() const { return QFileInfo(busLog).size(); }
+
+    std::unique_ptr<SimControl> sim;
+    std::unique_ptr<Broker> broker;
+    QTemporaryDir folder;
+    QString busLog;
+    QProcess service;
+    std::unique_ptr<BrelkControl> attached;
+    std::unique_ptr<BrelkControl> local;
+};
+
+void TestAttachWindow::initTestCase()
+{
+    if (!QFile::exists(QStringLiteral(BRELK_MOSQUITTO_BROKER)))
+        QSKIP("the mosquitto broker is not installed");
+    QVERIFY(folder.isValid());
+    // The simulator in this process reads the same crate from the environment at every reset.
+    for (const auto &setting : Crate)
+        qputenv(setting[0], setting[1]);
+    sim.reset(new SimControl(QStringLiteral("libxxusb")));
+    QVERIFY2(sim->isLoaded(), "the module simulator is not on the library search path");
+
+    const QByteArray acl = readmeAcl(QStringLiteral(BRELK_README));
+    QVERIFY(acl.contains("user viewer"));
+    QList<QPair<QString, QString>> users;
+    for (const char *user : {"dd00", "viewer", "operator"})
+        users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-pw")});
+    broker.reset(new Broker);
+    QVERIFY(broker->startGuarded(users, acl));
+
+    busLog = folder.filePath(QStringLiteral("bus.log"));
+    QVERIFY(writeSettingsFile(
+        folder.filePath(QStringLiteral("service.ini")),
+        "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
+            QByteArray::number(broker->port) +
+            "\nMqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n"
+            "[Module_DC00]\nMqttTopic=brelk/dd00/dc00\n"));
+    QVERIFY(writeSettingsFile(folder.filePath(QStringLiteral("local.ini")),
+                              "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\n"
+                              "[Module_DC00]\n"));
+    startService();
+}
+
+void TestAttachWindow::cleanupTestCase()
+{
+    if (service.state() != QProcess::NotRunning) {
+        service.terminate();
+        if (!service.waitForFinished(5000))
+            service.kill();
+        service.waitForFinished(2000);
+    }
+}
+
+void TestAttachWindow::cleanup()
+{
+    attached.reset();
+    local.reset();
+}
+
+// The service's executable, its simulator logging every bus cycle to `busLog`.
+void TestAttachWindow::startService()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(BRELK_SIM_DIR));
+    for (const auto &setting : Crate)
+        environment.insert(QLatin1String(setting[0]), QLatin1String(setting[1]));
+    environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
+    service.setProcessEnvironment(environment);
+    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE),
+                  {QStringLiteral("--settings"), folder.filePath(QStringLiteral("service.ini"))});
+    QVERIFY(service.waitForStarted(5000));
+}
+
+// The main window attached as `user`, once it shows brelk/dd00 live and the window of
+// brelk/dd00/dc00 is there.
+void TestAttachWindow::attach(const QByteArray &user)
+{
+    const QString ini = folder.filePath(QStringLiteral("attached.ini"));
+    QVERIFY(writeSettingsFile(
+        ini, "[General]\nMqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(broker->port) +
+                 "\nMqttUser=" + user + "\nMqttPassword=" + user +
+                 "-pw\n"
+                 "AttachFilter=brelk/+, brelk/+/+\n"
+                 "AttachModule=brelk/dd00\n"));
+    attached.reset(new BrelkControl(ini, true));
+    QTRY_COMPARE_WITH_TIMEOUT(attached->windowTitle(),
+                              QString::fromLatin1(WindowTitle).arg(QLatin1String("brelk/dd00")),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(*attached, QStringLiteral("moduleWindow_DC00")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!Access::session(*attached)->isStale(), 5000);
+    QVERIFY(staleFields(attached.get()).isEmpty());
+}
+
+// A panel of this process polling its own simulator, freshly powered on.
+void TestAttachWindow::startLocal()
+{
+    sim->reset();
+    local.reset(new BrelkControl(folder.filePath(QStringLiteral("local.ini"))));
+    QTRY_VERIFY_WITH_TIMEOUT(Access::session(*local)->lastReading(), 5000);
+}
+
+// Once both simulators stand still, every field of the attached window reads as the local one;
+// the further module shows in its own window, titled by its prefix, and the attached panel
+// offers neither a VME controller nor a module address.
+void TestAttachWindow::fieldsAsTheLocalPanelShows_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("vsetA");
+    QTest::newRow("main window, 0xDD00") << QString() << "brelk/dd00"
+                                         << "200";
+    QTest::newRow("further module's window, 0xDC00") << "moduleWindow_DC00"
+                                                     << "brelk/dd00/dc00"
+                                                     << "300";
+}
+
+void TestAttachWindow::fieldsAsTheLocalPanelShows()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, prefix);
+    QFETCH(QString, vsetA);
+    UnexpectedBoxes boxes;
+    attach("operator");
+    if (QTest::currentTestFailed())
+        return;
+    startLocal();
+    if (QTest::currentTestFailed())
+        return;
+    QMainWindow *remote = windowOf(*attached, window);
+    QMainWindow *own = windowOf(*local, window);
+    QVERIFY(remote && own);
+    // A further module's window follows its module while it is open, as the operator opens it.
+    remote->show();
+    own->show();
+    QCOMPARE(remote->windowTitle(), QString::fromLatin1(WindowTitle).arg(prefix));
+    QTRY_COMPARE_WITH_TIMEOUT(fieldTexts(remote), fieldTexts(own), 5000);
+    // Not two empty forms, nor one module's readings in the other's window.
+    QVERIFY2(remote->findChild<QLineEdit *>(QStringLiteral("txtVset_A"))->text().contains(vsetA),
+             qPrintable(fieldTexts(remote).join(QLatin1Char('\n'))));
+    QCOMPARE(formFieldCount(remote), 28);
+    QVERIFY(staleFields(remote).isEmpty());
+
+    const QString why = QStringLiteral("Attached to the services through the broker: each "
+                                       "crate's service holds its VME controller and module "
+                                       "addresses");
+    for (const char *name : {"actionVME_Controller", "actionModule_Address"}) {
+        const QAction *action = attached->findChild<QAction *>(QLatin1String(name));
+        QVERIFY2(action && !action->isEnabled(), name);
+        QCOMPARE(action->toolTip(), why);
+    }
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+// A command entered in the attached window's dialog, as an operator would: the dialog opens as
+// the local one does, the status bar says what was sent, then what came of it. The operator's
+// command reaches the service's bus as the very writes of the local dialog (a ramp speed with the
+// set voltage the module holds); the viewer's reaches nothing, and every command button ends
+// disabled, saying why. The viewer comes first: the others change the service's module.
+void TestAttachWindow::dialogCommands_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<double>("entered");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("viewer, set voltage A")
+        << QByteArray("viewer") << "btnSetVset_A" << 250.0 << "Sent: channel A Vset 250 V" << false;
+    QTest::newRow("operator, ramp speed B") << QByteArray("operator") << "btnSetRamp_B" << 120.0
+                                            << "Sent: channel B Ramp 120 V/s" << true;
+    QTest::newRow("operator, set voltage A") << QByteArray("operator") << "btnSetVset_A" << 250.0
+                                             << "Sent: channel A Vset 250 V" << true;
+}
+
+void TestAttachWindow::dialogCommands()
+{
+    QFETCH(QByteArray, user);
+    QFETCH(QString, button);
+    QFETCH(double, entered);
+    QFETCH(QString, sent);
+    QFETCH(bool, written);
+    UnexpectedBoxes boxes;
+
+    startLocal();
+    if (QTest::currentTestFailed())
+        return;
+    SeenDialog localDialog;
+    sim->clearLog();
+    DialogDriver::acceptDouble(entered, &localDialog);
+    local->findChild<QPushButton *>(button)->click();
+    const Writes expected = sim->writes();
+    QVERIFY(localDialog.shown);
+    QVERIFY(!expected.isEmpty());
+
+    attach(user);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(attached->findChild<QPushButton *>(button)->isEnabled(), 3000);
+    const qint64 mark = busLogSize();
+    SeenDialog remoteDialog;
+    DialogDriver::acceptDouble(entered, &remoteDialog);
+    attached->findChild<QPushButton *>(button)->click();
+    QVERIFY(remoteDialog.shown);
+    QCOMPARE(remoteDialog.label, localDialog.label);
+    QCOMPARE(remoteDialog.value, localDialog.value);
+    QCOMPARE(remoteDialog.minimum, localDialog.minimum);
+    QCOMPARE(remoteDialog.maximum, localDialog.maximum);
+    QCOMPARE(remoteDialog.decimals, localDialog.decimals);
+    QCOMPARE(commandNotice(attached.get()), sent);
+
+    if (written) {
+        QTRY_COMPARE_WITH_TIMEOUT(commandNotice(attached.get()), QStringLiteral("Done"), 3000);
+        QCOMPARE(loggedWrites(busLog, mark), expected);
+        QVERIFY(attached->findChild<QPushButton *>(button)->isEnabled());
+    } else {
+        const QString why =
+            QStringLiteral("the broker does not allow this user to send commands to brelk/dd00");
+        QTRY_COMPARE_WITH_TIMEOUT(commandNotice(attached.get()), QStringLiteral("Not sent: ") + why,
+                                  3000);
+        QStringList blocked;
+        for (const char *name : CommandButtons)
+            blocked
+                << QStringLiteral("%1: disabled: Not available: %2").arg(QLatin1String(name), why);
+        QCOMPARE(buttonStates(attached.get()), blocked);
+        // The service goes on polling and writes nothing.
+        const qint64 refused = busLogSize();
+        QTRY_VERIFY_WITH_TIMEOUT(busLogSize() > refused, 2000);
+        QTest::qWait(300);
+        int reads = 0;
+        QCOMPARE(loggedWrites(busLog, mark, &reads), Writes());
+        QVERIFY(reads > 0);
+    }
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+// The service killed outright says nothing: the broker's last will for it makes every field of
+// both windows stale within 3 s, the status bar tells since when, and the commands are off. A
+// panel attached meanwhile shows the last readings stale; the service started again brings the
+// fields and the commands back.
+void TestAttachWindow::killedServiceTurnsTheFieldsStale()
+{
+    UnexpectedBoxes boxes;
+    attach("operator");
+    if (QTest::currentTestFailed())
+        return;
+    QMainWindow *further = windowOf(*attached, QStringLiteral("moduleWindow_DC00"));
+    // Both windows open and live: the further module's readings come in too.
+    further->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!further->findChild<QLineEdit *>("txtVmeas_A")->text().isEmpty(),
+                             3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!static_cast<Brelk::ModuleWindow *>(further)->session()->isStale(),
+                             3000);
+    QVERIFY(staleFields(further).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(attached->findChild<QPushButton *>("btnSetVset_A")->isEnabled(), 3000);
+
+    QElapsedTimer killed;
+    killed.start();
+    QCOMPARE(::kill(pid_t(service.processId()), SIGKILL), 0);
+    QVERIFY(service.waitForFinished(3000));
+    const QVector<QMainWindow *> windows{attached.get(), further};
+    // "<window>: <stale fields> of <fields>" for each window.
+    const auto staleness = [&windows] {
+        QStringList counts;
+        for (QMainWindow *window : windows) {
+            counts << QStringLiteral("%1: %2 of %3")
+                          .arg(window->windowTitle())
+                          .arg(staleFields(window).size())
+                          .arg(formFieldCount(window));
+        }
+        return counts;
+    };
+    QStringList allStale;
+    for (QMainWindow *window : windows)
+        allStale << QStringLiteral("%1: %2 of %2").arg(window->windowTitle()).arg(28);
+    while (staleness() != allStale && killed.elapsed() < 3000)
+        QTest::qWait(20);
+    QVERIFY2(killed.elapsed() < 3000, qPrintable(QStringLiteral("after %1 ms: %2")
+                                                     .arg(killed.elapsed())
+                                                     .arg(staleness().join(QStringLiteral("; ")))));
+    const QString message = attached->statusBar()->currentMessage();
+    QVERIFY2(message.startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
+             qPrintable(message));
+    QStringList blocked;
+    for (const char *name : CommandButtons) {
+        blocked << QStringLiteral("%1: disabled: Not available: the readings of brelk/dd00 are "
+                                  "not current")
+                       .arg(QLatin1String(name));
+    }
+    QCOMPARE(buttonStates(attached.get()), blocked);
+
+    // A panel attached while the service is away shows the broker's retained readings in both
+    // windows, stale.
+    attached.reset(new BrelkControl(folder.filePath(QStringLiteral("attached.ini")), true));
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(*attached, QStringLiteral("moduleWindow_DC00")), 5000);
+    further = windowOf(*attached, QStringLiteral("moduleWindow_DC00"));
+    further->show();
+    for (QMainWindow *window : {static_cast<QMainWindow *>(attached.get()), further}) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<QLineEdit *>("txtVmeas_A")->text().isEmpty(),
+                                 5000);
+        QVERIFY2(staleFields(window).size() == formFieldCount(window),
+                 qPrintable(window->windowTitle()));
+    }
+
+    startService();
+    if (QTest::currentTestFailed())
+        return;
+    for (QMainWindow *window : {static_cast<QMainWindow *>(attached.get()), further})
+        QTRY_COMPARE_WITH_TIMEOUT(staleFields(window), QStringList(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(attached->findChild<QPushButton *>("btnSetVset_A")->isEnabled(), 3000);
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+QTEST_MAIN(TestAttachWindow)
+#include "tst_attachwindow.moc"
