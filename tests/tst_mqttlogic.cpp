@@ -593,8 +593,11 @@ void TestMqttLogic::attachSettings_data()
         << "lab/dc00";
     QTest::newRow("filters unquoted")
         << QByteArray("Source= broker\nAttachFilter=brelk/+, brelk/+/+\n") << true
-        << "brelk/+,brelk/+/+"
+        << "brelk/+, brelk/+/+"
         << "";
+    QTest::newRow("only spaces") << QByteArray("Source=broker\nAttachFilter=   \n") << true
+                                 << "brelk/+"
+                                 << "";
     QTest::newRow("filters quoted")
         << QByteArray("Source=broker\nAttachFilter=\"brelk/+, brelk/+/+\"\n") << true
         << "brelk/+, brelk/+/+"
