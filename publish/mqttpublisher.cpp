@@ -226,7 +226,8 @@ void MqttPublisher::publishGroupState(const QString &group, const QJsonObject &s
 
 void MqttPublisher::workerEnded()
 {
-    if (sender() != endingThread)
+    // A stop that waited for the thread has deleted it already; its "finished" may still come.
+    if (!endingThread || sender() != endingThread)
         return;
     endingThread->wait();
     delete endingThread;
