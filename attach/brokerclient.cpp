@@ -38,7 +38,12 @@ bool validFilter(const QString &filter)
 
 } // namespace
 
-BrokerClient::BrokerClient(QObject *parent) : QObject(parent), id(nextClientId()) {}
+BrokerClient::BrokerClient(QObject *parent) : QObject(parent), id(nextClientId())
+{
+    batch.setSingleShot(true);
+    batch.setInterval(BatchMs);
+    connect(&batch, &QTimer::timeout, this, &BrokerClient::takeArrived);
+}
 
 BrokerClient::~BrokerClient()
 {
@@ -79,11 +84,10 @@ void BrokerClient::start(const MqttSettings &settings, const QStringList &newFil
         },
         Qt::QueuedConnection);
     connect(
-        link, &BrokerLink::messageArrived, this,
-        [this, current](const QString &topic, const QByteArray &payload, bool retained,
-                        const QByteArray &correlation) {
-            if (current == generation)
-                emit messageArrived(topic, payload, retained, correlation);
+        link, &BrokerLink::messagesWaiting, this,
+        [this, current] {
+            if (current == generation && !batch.isActive())
+                batch.start();
         },
         Qt::QueuedConnection);
     connect(
@@ -140,6 +144,19 @@ void BrokerClient::retireLink()
 bool BrokerClient::isConnected() const
 {
     return connected;
+}
+
+void BrokerClient::takeArrived()
+{
+    if (!shared)
+        return;
+    std::vector<BrokerShared::Arrived> taken;
+    {
+        QMutexLocker lock(&shared->mutex);
+        taken.swap(shared->arrived);
+    }
+    for (const BrokerShared::Arrived &message : taken)
+        emit messageArrived(message.topic, message.payload, message.retained, message.correlation);
 }
 
 QString BrokerClient::clientId() const

@@ -191,11 +191,14 @@ void BrokerLink::onMessage(mosquitto *, void *object, const mosquitto_message *m
     uint16_t correlationLength = 0;
     mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
                                    &correlationLength, false);
-    emit link->messageArrived(
-        QString::fromUtf8(message->topic),
-        QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-        message->retain, QByteArray(static_cast<const char *>(correlation), correlationLength));
+    std::vector<BrokerShared::Arrived> &arrived = link->shared->arrived;
+    arrived.push_back({QString::fromUtf8(message->topic),
+                       QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
+                       message->retain,
+                       QByteArray(static_cast<const char *>(correlation), correlationLength)});
     free(correlation);
+    if (arrived.size() == 1)
+        emit link->messagesWaiting();
 }
 
 void BrokerLink::dropSession(const QString &reason)

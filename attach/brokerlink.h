@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -43,6 +44,15 @@ struct BrokerShared
     // Message ids of the publishes and subscriptions that wait for the broker's acknowledgement.
     QHash<int, QString> publishes;
     QHash<int, QString> subscriptions;
+    // The messages the owner has not taken yet, oldest first.
+    struct Arrived
+    {
+        QString topic;
+        QByteArray payload;
+        bool retained;
+        QByteArray correlation;
+    };
+    std::vector<Arrived> arrived;
 };
 
 class BrokerLink : public QObject
@@ -63,8 +73,9 @@ public:
 
 signals:
     void connectedChanged(bool connected, const QString &error);
-    void messageArrived(const QString &topic, const QByteArray &payload, bool retained,
-                        const QByteArray &correlation);
+    // The first message is waiting in `arrived`: the owner takes it, and those that follow it
+    // meanwhile, at its own pace.
+    void messagesWaiting();
     void publishRefused(const QString &topic, int reasonCode);
     void subscriptionRefused(const QString &filter, int reasonCode);
 
