@@ -110,40 +110,34 @@ void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bo
             takeHistoryAnswer(*remote, payload, correlation);
         return;
     }
-    const QString moduleSuffix = QLatin1Char('/') + QLatin1String(MqttTopic::Module);
-    if (topic.endsWith(moduleSuffix)) {
-        takeModuleMessage(topic.chopped(moduleSuffix.size()), payload);
+    // "<prefix>/a", "<prefix>/status", "<prefix>/a/result": the last level, and for an answer
+    // the one before it, name what the message is.
+    const int last = topic.lastIndexOf(QLatin1Char('/'));
+    if (last <= 0)
+        return;
+    const QStringView level = QStringView(topic).mid(last + 1);
+    if (level == QLatin1String(MqttTopic::Module)) {
+        takeModuleMessage(topic.left(last), payload);
         return;
     }
-    const char *const suffixes[] = {MqttTopic::ChannelA, MqttTopic::ChannelB, MqttTopic::Status,
-                                    MqttTopic::ResultA, MqttTopic::ResultB};
-    for (const char *subtopic : suffixes) {
-        const QString suffix = QLatin1Char('/') + QLatin1String(subtopic);
-        if (!topic.endsWith(suffix))
-            continue;
-        Remote *remote = findRemote(topic.chopped(suffix.size()));
-        if (!remote || !remote->session)
-            return;
-        if (subtopic == MqttTopic::ChannelA || subtopic == MqttTopic::ChannelB) {
-            const int channel = subtopic == MqttTopic::ChannelA ? 0 : 1;
-            // A retained reading may be a service's that is long gone: it is shown, stale, until
-            // the service's next message says that it is there.
-            if (retained) {
-                RemoteChannel decoded;
-                if (decodeChannelMessage(payload, channel, &decoded)) {
-                    mergeChannel(decoded, channel, &remote->reading, &remote->latched);
-                    feed(*remote, true);
-                }
-            } else {
-                takeChannelMessage(*remote, channel, payload);
-            }
-        } else if (subtopic == MqttTopic::Status) {
-            if (payload == "offline")
-                goSilent(*remote);
-        } else if (!retained) {
-            takeAnswer(*remote, payload);
-        }
+    const bool answer = level == QLatin1String("result");
+    const int prefixEnd = answer ? topic.lastIndexOf(QLatin1Char('/'), last - 1) : last;
+    if (prefixEnd <= 0)
         return;
+    Remote *remote = findRemote(topic.left(prefixEnd));
+    if (!remote || !remote->session)
+        return;
+    const QStringView channelLevel =
+        answer ? QStringView(topic).mid(prefixEnd + 1, last - prefixEnd - 1) : level;
+    const bool channelA = channelLevel == QLatin1String(MqttTopic::ChannelA);
+    const bool channelB = channelLevel == QLatin1String(MqttTopic::ChannelB);
+    if (answer) {
+        if ((channelA || channelB) && !retained)
+            takeAnswer(*remote, payload);
+    } else if (channelA || channelB) {
+        takeChannelMessage(*remote, channelA ? 0 : 1, payload, retained);
+    } else if (level == QLatin1String(MqttTopic::Status) && payload == "offline") {
+        goSilent(*remote);
     }
 }
 
@@ -287,16 +281,25 @@ void Attachment::endFetch(Remote &remote)
         emit earlierReadings(remote.session, readings);
 }
 
-void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArray &payload)
+void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArray &payload,
+                                    bool retained)
 {
     RemoteChannel decoded;
     if (!decodeChannelMessage(payload, channel, &decoded)) {
         // The last reading stays, marked stale, until a message that can be read.
-        remote.session->remoteSilent();
-        updateCommandBlock(remote);
+        if (!retained) {
+            remote.session->remoteSilent();
+            updateCommandBlock(remote);
+        }
         return;
     }
     mergeChannel(decoded, channel, &remote.reading, &remote.latched);
+    // A retained reading may be a service's that is long gone: it is shown, stale, until the
+    // service's next message says that it is there.
+    if (retained) {
+        feed(remote, true);
+        return;
+    }
     remote.heardAt = now();
     remote.heardAtWall = QDateTime::currentMSecsSinceEpoch();
     remote.silent = false;
@@ -370,17 +373,12 @@ void Attachment::sendNext(Remote &remote)
     if (!mqtt->publish(topic, payload)) {
         emit happened(CrateEvent::commandNotSent(
             remote.session, tr("not connected to the broker at %1").arg(brokerSettings.host)));
-        dropQueue(remote);
+        remote.queue.clear();
         return;
     }
     next.sentAt = qMax<qint64>(1, now());
     remote.lastSentAt = next.sentAt;
     emit happened(CrateEvent::commandSent(remote.session, next.text));
-}
-
-void Attachment::dropQueue(Remote &remote)
-{
-    remote.queue.clear();
 }
 
 void Attachment::takeAnswer(Remote &remote, const QByteArray &payload)
@@ -398,7 +396,7 @@ void Attachment::takeAnswer(Remote &remote, const QByteArray &payload)
         return;
     }
     // The rest of a batch is not sent: a restore stops at its first refusal, as on the bus.
-    dropQueue(remote);
+    remote.queue.clear();
     emit happened(CrateEvent::commandRefused(
         remote.session, answer.value(QLatin1String("error")).toString(), message));
 }
@@ -410,7 +408,7 @@ void Attachment::takePublishRefusal(const QString &topic)
             topic != topicOf(remote->prefix, MqttTopic::CommandB))
             continue;
         remote->commandTopicRefused = true;
-        dropQueue(*remote);
+        remote->queue.clear();
         if (remote->session) {
             updateCommandBlock(*remote);
             emit happened(
@@ -441,7 +439,7 @@ void Attachment::onClock()
         if (!remote->queue.empty()) {
             const Pending &front = remote->queue.front();
             if (front.sentAt != 0 && at - front.sentAt > AnswerWaitMs) {
-                dropQueue(*remote);
+                remote->queue.clear();
                 emit happened(CrateEvent::commandUnanswered(remote->session, remote->prefix));
             } else {
                 sendNext(*remote);

@@ -116,7 +116,7 @@ private:
     void takeMessage(const QString &topic, const QByteArray &payload, bool retained,
                      const QByteArray &correlation);
     void takeModuleMessage(const QString &prefix, const QByteArray &payload);
-    void takeChannelMessage(Remote &remote, int channel, const QByteArray &payload);
+    void takeChannelMessage(Remote &remote, int channel, const QByteArray &payload, bool retained);
     void takeAnswer(Remote &remote, const QByteArray &payload);
     void startFetch(Remote &remote);
     void fetchNext(Remote &remote);
@@ -133,7 +133,6 @@ private:
     void takePublishRefusal(const QString &topic);
     void takeConnection(bool connected, const QString &error);
     void sendNext(Remote &remote);
-    void dropQueue(Remote &remote);
     void goSilent(Remote &remote);
     void onClock();
     qint64 now() const { return monotonic.elapsed(); }
