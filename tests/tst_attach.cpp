@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "crate.h"
 #include "crateruntime.h"
+#include "eventtexts.h"
 #include "modulesession.h"
 #include "readinghistory.h"
 #include "simcontrol.h"
@@ -130,13 +131,7 @@ void TestAttach::attach(const QByteArray &user)
 
 QStringList TestAttach::events(CrateEvent::Kind kind) const
 {
-    QStringList texts;
-    for (const QList<QVariant> &arguments : qAsConst(*happened)) {
-        const CrateEvent event = arguments.first().value<CrateEvent>();
-        if (event.kind == kind)
-            texts << event.text;
-    }
-    return texts;
+    return eventTexts(*happened, kind);
 }
 
 // The operator's set voltage and ramp speed reach the bus as the very writes of the local

@@ -10,6 +10,7 @@
 #include "groupcommand.h"
 #include "payloads.h"
 #endif
+#include "eventtexts.h"
 #include "readinghistory.h"
 #include "simcontrol.h"
 
@@ -111,13 +112,7 @@ void TestRuntime::start(const QByteArray &groups, const QByteArray &general, con
 
 QStringList TestRuntime::events(CrateEvent::Kind kind) const
 {
-    QStringList texts;
-    for (const QList<QVariant> &arguments : qAsConst(*happened)) {
-        const CrateEvent event = arguments.first().value<CrateEvent>();
-        if (event.kind == kind)
-            texts << event.text;
-    }
-    return texts;
+    return eventTexts(*happened, kind);
 }
 
 void TestRuntime::tripBringsTheGroupDown_data()
