@@ -111,8 +111,7 @@ private slots:
     void refusedBeforeSending();
     void invalidFilters_data();
     void invalidFilters();
-    void brokerRefusals_data();
-    void brokerRefusals();
+    void wrongPasswordIsRefused();
     void subscriptionRefusals();
     void reconnects();
     void destructionIsQuick_data();
@@ -261,59 +260,22 @@ void BrokerClientTest::invalidFilters()
     QCOMPARE(connection.size(), 1);
 }
 
-void BrokerClientTest::brokerRefusals_data()
+// A wrong password: the broker refuses the connection, and the client says why. (What the access
+// list refuses on a connection is tested with the attached panel's accounts.)
+void BrokerClientTest::wrongPasswordIsRefused()
 {
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("reason");
-
-    QTest::newRow("viewer sends a command")
-        << QStringLiteral("viewer") << QStringLiteral("view") << 0x87;
-    QTest::newRow("operator sends a command")
-        << QStringLiteral("operator") << QStringLiteral("operate") << 0;
-    QTest::newRow("wrong password") << QStringLiteral("viewer") << QStringLiteral("guess") << -1;
-}
-
-// Users and an access-control list: the broker (mosquitto 2) answers a publish it does not allow
-// with reason code 0x87 and refuses a wrong password.
-void BrokerClientTest::brokerRefusals()
-{
-    QFETCH(QString, user);
-    QFETCH(QString, password);
-    QFETCH(int, reason);
-    const QString command = QStringLiteral("brelk/x/a/set");
-
     Broker broker;
-    QVERIFY(broker.startGuarded({{QStringLiteral("viewer"), QStringLiteral("view")},
-                                 {QStringLiteral("operator"), QStringLiteral("operate")}},
-                                "user viewer\ntopic read brelk/#\n\n"
-                                "user operator\ntopic readwrite brelk/#\n"));
+    QVERIFY(broker.startGuarded({{QStringLiteral("viewer"), QStringLiteral("view")}},
+                                "user viewer\ntopic read brelk/#\n"));
     BrokerClient client;
     QSignalSpy connection(&client, &BrokerClient::connectedChanged);
-    QSignalSpy refused(&client, &BrokerClient::publishRefused);
-    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
-    client.start(local(broker.port, user, password), {QStringLiteral("brelk/#")});
-
-    if (reason < 0) {
-        QTRY_VERIFY(!connection.isEmpty());
-        QCOMPARE(connection.first().at(0).toBool(), false);
-        QVERIFY2(connection.first().at(1).toString().contains(QLatin1String("Connection Refused")),
-                 qPrintable(connection.first().at(1).toString()));
-        QVERIFY(!client.isConnected());
-        return;
-    }
-    QVERIFY(waitConnected(client));
-    QVERIFY(client.publish(command, "{\"on\":true}"));
-    if (reason) {
-        QTRY_COMPARE(refused.size(), 1);
-        QCOMPARE(refused.first(), (QList<QVariant>{command, reason}));
-    } else {
-        // Served in order: the command came back before the probe did, and was acknowledged.
-        QVERIFY(roundTrip(client, arrived));
-        QCOMPARE(on(arrived, command).size(), 1);
-        QVERIFY(refused.isEmpty());
-    }
-    QVERIFY(client.isConnected());
+    client.start(local(broker.port, QStringLiteral("viewer"), QStringLiteral("guess")),
+                 {QStringLiteral("brelk/#")});
+    QTRY_VERIFY(!connection.isEmpty());
+    QCOMPARE(connection.first().at(0).toBool(), false);
+    QVERIFY2(connection.first().at(1).toString().contains(QLatin1String("Connection Refused")),
+             qPrintable(connection.first().at(1).toString()));
+    QVERIFY(!client.isConnected());
 }
 
 // mosquitto 2's access-control list grants every subscription (and filters what it delivers);
