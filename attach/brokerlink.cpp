@@ -13,6 +13,10 @@
 #include <cstdlib>
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#endif
+
 namespace Brelk {
 
 namespace {
@@ -21,6 +25,21 @@ namespace {
 // take at once and keeps the connection alive.
 const int LoopIntervalMs = 100;
 const int KeepAliveSeconds = 10;
+// At most this many further packets are read at one wake-up, so that the loop's own timers and
+// the stop request are never starved.
+const int MaxPacketsPerWake = 512;
+
+// Whether the socket holds bytes not read yet; where that cannot be asked, none.
+bool bytesWaiting(int socket)
+{
+#ifdef Q_OS_UNIX
+    int waiting = 0;
+    return socket >= 0 && ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
+#else
+    Q_UNUSED(socket);
+    return false;
+#endif
+}
 
 } // namespace
 
@@ -118,6 +137,13 @@ void BrokerLink::loopOnce()
     {
         QMutexLocker lock(&shared->mutex);
         code = mosquitto_loop(client, 0, 1);
+        // The library reads one packet per call: 320 readings a second would be 320 wake-ups
+        // of this thread, each with its own select. What has arrived meanwhile is read now.
+        const int socket = mosquitto_socket(client);
+        for (int packets = 0; code == MOSQ_ERR_SUCCESS && failure.isEmpty() &&
+                              packets < MaxPacketsPerWake && bytesWaiting(socket);
+             ++packets)
+            code = mosquitto_loop_read(client, 1);
     }
     if (!failure.isEmpty())
         dropSession(failure);
