@@ -25,8 +25,15 @@ bool parseWord(const QJsonValue &value, quint16 *word)
         return false;
     quint16 parsed = 0;
     for (const QChar c : text) {
-        const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
-        if (digit < 0 || c.unicode() > 0x7F)
+        const char16_t unit = c.unicode();
+        int digit;
+        if (unit >= u'0' && unit <= u'9')
+            digit = unit - u'0';
+        else if (unit >= u'a' && unit <= u'f')
+            digit = unit - u'a' + 10;
+        else if (unit >= u'A' && unit <= u'F')
+            digit = unit - u'A' + 10;
+        else
             return false;
         parsed = quint16(parsed << 4 | digit);
     }
@@ -90,9 +97,10 @@ bool decodeChannelMessage(const QByteArray &payload, int channel, RemoteChannel 
     const QJsonObject words = wordsValue.toObject();
     for (const WordSlot &slot : channelWordSlots(reading, channel)) {
         const QString key = offsetText(slot.reg);
-        if (!words.contains(key))
+        const QJsonValue word = words.value(key);
+        if (word.isUndefined())
             return refuse(topic, QStringLiteral("the word of register 0x%1 is missing").arg(key));
-        if (!parseWord(words.value(key), slot.word))
+        if (!parseWord(word, slot.word))
             return refuse(topic, QStringLiteral("the word of register 0x%1 is not four "
                                                 "hexadecimal digits")
                                      .arg(key));
