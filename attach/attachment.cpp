@@ -46,6 +46,10 @@ void Attachment::start(const MqttSettings &broker, const QString &topicFilter,
                    const QByteArray &correlation) {
                 takeMessage(topic, payload, retained, correlation);
             });
+    connect(mqtt.get(), &BrokerClient::batchEnded, this, [this] {
+        for (const auto &remote : remotes)
+            feedPending(*remote);
+    });
     connect(mqtt.get(), &BrokerClient::publishRefused, this,
             [this](const QString &topic, int) { takePublishRefusal(topic); });
     connect(mqtt.get(), &BrokerClient::connectedChanged, this, &Attachment::takeConnection);
@@ -288,22 +292,33 @@ void Attachment::takeChannelMessage(Remote &remote, int channel, const QByteArra
     if (!decodeChannelMessage(payload, channel, &decoded)) {
         // The last reading stays, marked stale, until a message that can be read.
         if (!retained) {
+            feedPending(remote);
             remote.session->remoteSilent();
             updateCommandBlock(remote);
         }
         return;
     }
+    // The sibling's message of an earlier tick will not come in this batch any more.
+    if (decoded.reading.time != remote.reading.time)
+        feedPending(remote);
     mergeChannel(decoded, channel, &remote.reading, &remote.latched);
     // A retained reading may be a service's that is long gone: it is shown, stale, until the
     // service's next message says that it is there.
-    if (retained) {
-        feed(remote, true);
-        return;
+    if (!retained) {
+        remote.heardAt = now();
+        remote.heardAtWall = QDateTime::currentMSecsSinceEpoch();
+        remote.silent = false;
     }
-    remote.heardAt = now();
-    remote.heardAtWall = QDateTime::currentMSecsSinceEpoch();
-    remote.silent = false;
-    feed(remote, decoded.stale);
+    remote.pendingStale = (remote.feedPending && remote.pendingStale) || retained || decoded.stale;
+    remote.feedPending = true;
+}
+
+void Attachment::feedPending(Remote &remote)
+{
+    if (!remote.feedPending)
+        return;
+    remote.feedPending = false;
+    feed(remote, remote.pendingStale);
     updateCommandBlock(remote);
 }
 
@@ -316,6 +331,7 @@ void Attachment::feed(Remote &remote, bool stale)
 
 void Attachment::goSilent(Remote &remote)
 {
+    feedPending(remote);
     const bool wasSilent = remote.silent;
     remote.silent = true;
     remote.session->remoteSilent();

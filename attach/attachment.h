@@ -111,6 +111,10 @@ private:
         // The time of the first reading the session took from the service; the fetched ticks
         // stop before it.
         qint64 firstLive = std::numeric_limits<qint64>::max();
+        // A channel's message is merged at once and handed to the session with its sibling of
+        // the same tick: one reading per tick, as the local panel takes it.
+        bool feedPending = false;
+        bool pendingStale = false;
     };
 
     void takeMessage(const QString &topic, const QByteArray &payload, bool retained,
@@ -124,6 +128,7 @@ private:
                            const QByteArray &correlation);
     void endFetch(Remote &remote);
     void feed(Remote &remote, bool stale);
+    void feedPending(Remote &remote);
     QString answerTopic(const Remote &remote) const;
     Remote *findRemote(const QString &prefix);
     Remote *remoteOf(const ModuleSession *module);

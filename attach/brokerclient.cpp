@@ -157,6 +157,8 @@ void BrokerClient::takeArrived()
     }
     for (const BrokerShared::Arrived &message : taken)
         emit messageArrived(message.topic, message.payload, message.retained, message.correlation);
+    if (!taken.empty())
+        emit batchEnded();
 }
 
 QString BrokerClient::clientId() const

@@ -64,6 +64,8 @@ signals:
     // published while subscribed arrives unflagged.
     void messageArrived(const QString &topic, const QByteArray &payload, bool retained,
                         const QByteArray &correlation);
+    // After the messages of one batch: what a reader gathered from them may be acted on once.
+    void batchEnded();
     // The broker refused a publish on `topic` (PUBACK reason code >= 0x80, 0x87 not authorized).
     void publishRefused(const QString &topic, int reasonCode);
     // The broker refused a subscription (SUBACK reason code >= 0x80), or the library refused the

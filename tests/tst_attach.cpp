@@ -243,7 +243,7 @@ void TestAttach::unreadableMessageKeepsTheReadingStale()
 
 // A viewer attached to a service that has polled for a while: the service's stored ticks from
 // before the attach come first in the attached module's store, tick by tick as the service holds
-// them, and the live ticks follow, nothing repeated or reordered.
+// them, and the live ticks follow, one record a tick, nothing repeated or reordered.
 void TestAttach::storedTrendFetched()
 {
     startService(true);
@@ -264,6 +264,9 @@ void TestAttach::storedTrendFetched()
             ++before;
             const qint64 same = stored.lowerBound(fetched.time(seq));
             QCOMPARE(fetched.reading(seq).vset[0], stored.reading(same).vset[0]);
+        } else {
+            // The live ticks: both channels' messages of a tick make one record.
+            QVERIFY(fetched.time(seq) > fetched.time(seq - 1));
         }
     }
     // One record a tick of 100 ms; a column that held two ticks shows as three.
