@@ -258,6 +258,7 @@ void TestAttach::storedTrendFetched()
     // The service's first tick is in the first column fetched.
     QVERIFY(qAbs(fetched.time(fetched.first()) - serviceFirst) < 100);
     qint64 before = 0;
+    int repeated = 0;
     for (qint64 seq = fetched.first(); seq < fetched.end(); ++seq) {
         QVERIFY(fetched.time(seq) >= fetched.time(qMax(seq - 1, fetched.first())));
         if (fetched.time(seq) < attachedAt) {
@@ -265,10 +266,12 @@ void TestAttach::storedTrendFetched()
             const qint64 same = stored.lowerBound(fetched.time(seq));
             QCOMPARE(fetched.reading(seq).vset[0], stored.reading(same).vset[0]);
         } else {
-            // The live ticks: both channels' messages of a tick make one record.
-            QVERIFY(fetched.time(seq) > fetched.time(seq - 1));
+            // The live ticks: both channels' messages of a tick make one record. The first
+            // tick may come as one channel's live message and its sibling's retained one.
+            repeated += fetched.time(seq) == fetched.time(seq - 1) ? 1 : 0;
         }
     }
+    QVERIFY2(repeated <= 1, qPrintable(QString::number(repeated)));
     // One record a tick of 100 ms; a column that held two ticks shows as three.
     const qint64 serviceBefore = stored.lowerBound(attachedAt) - stored.first();
     QVERIFY2(before >= serviceBefore - 2 && before <= serviceBefore + 8,
