@@ -16,6 +16,9 @@ namespace Brelk {
 namespace {
 
 constexpr int ClockMs = 100;
+// The overview's rows follow the readings this often. Sixteen modules' rows at every tick would
+// cost the panel more than all else it does; the main and module windows still show every tick.
+constexpr int OverviewMs = 300;
 constexpr char HistoryAnswer[] = "history/answer/";
 
 QString topicOf(const QString &prefix, const char *subtopic)
@@ -462,9 +465,10 @@ void Attachment::onClock()
             }
         }
     }
-    // The overview changes once per turn, as after a crate's tick.
-    if (ticked) {
+    // The overview changes as after a crate's tick.
+    if (ticked && at - overviewShownAt >= OverviewMs) {
         ticked = false;
+        overviewShownAt = at;
         emit crate->tickEnded();
     }
 }

@@ -154,6 +154,7 @@ private:
     QElapsedTimer monotonic;
     // Some message arrived since the crate's last tick was told.
     bool ticked = false;
+    qint64 overviewShownAt = 0;
     int nextId = 0;
     int fetches = 0;
 };
