@@ -27,14 +27,14 @@ namespace Brelk {
 
 ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *runtime,
                        ModuleSession *session, const Settings &settings, MoveModule moveModule)
-    : QObject(window), window(window), ui(ui), moduleSession(session), settings(settings),
-      runtime(runtime), moveModule(std::move(moveModule))
+    : QObject(window), window(window), ui(ui), fields(ui), moduleSession(session),
+      settings(settings), runtime(runtime), moveModule(std::move(moveModule))
 {
     // The runtime's store records every complete tick, whether the history window is open or not.
     readings = runtime->history(session);
     buildToolsMenu();
 
-    readingForm = new ReadingForm(ui);
+    readingForm = new ReadingForm(fields);
     const ReadingLooks::ChannelFields alarmFields[2] = {readingForm->alarmFields(0),
                                                         readingForm->alarmFields(1)};
     readingLooks = new ReadingLooks(readingForm->tickFields(), alarmFields,
@@ -43,10 +43,10 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *
     // The radio buttons start at the options the settings name and tell the session every
     // change, so that the next tick scales by them.
     selectResolution(settings.resolutionOptions());
-    session->setSelection(formSelection());
-    for (QRadioButton *option : resolutionButtons()) {
+    session->setSelection(fields.selection());
+    for (QRadioButton *option : fields.resolutionButtons()) {
         connect(option, &QRadioButton::toggled, this,
-                [this] { moduleSession->setSelection(formSelection()); });
+                [this] { moduleSession->setSelection(fields.selection()); });
     }
     connectForm();
 
@@ -55,7 +55,7 @@ ModuleView::ModuleView(QMainWindow *window, Ui::BrelkControl *ui, CrateRuntime *
     showCommandBlock(session->commandBlock());
     if (runtime->isAttached()) {
         // The service reads the module under its own selection, which the buttons show.
-        for (QRadioButton *option : resolutionButtons()) {
+        for (QRadioButton *option : fields.resolutionButtons()) {
             option->setEnabled(false);
             option->setToolTip(tr("The resolution selection of the module's service"));
         }
@@ -126,33 +126,30 @@ void ModuleView::connectForm()
     const ReadingForm *const shown = readingForm;
     QWidget *const parent = window;
     for (int ch = 0; ch < 2; ++ch) {
-        QPushButton *const clear[] = {ui->btnClearStatus2_A, ui->btnClearStatus2_B};
-        QPushButton *const vset[] = {ui->btnSetVset_A, ui->btnSetVset_B};
-        QPushButton *const ramp[] = {ui->btnSetRamp_A, ui->btnSetRamp_B};
-        QPushButton *const limitI[] = {ui->btnSetSoftLimitI_A, ui->btnSetSoftLimitI_B};
-        QPushButton *const limitI2[] = {ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
-        connect(clear[ch], &QPushButton::clicked, this, [=] { session->clearEvents(ch); });
-        connect(vset[ch], &QPushButton::clicked, this, [=] {
+        const ModuleForm::Channel &buttons = fields.channels[ch];
+        connect(buttons.clearStatus2, &QPushButton::clicked, this,
+                [=] { session->clearEvents(ch); });
+        connect(buttons.setVset, &QPushButton::clicked, this, [=] {
             session->execute(
                 askSetVoltage(parent, ch, shown->values(), session->voltageCeilings()));
         });
         const QString ceiling = setVoltageToolTip(ch, session->voltageCeilings());
         if (!ceiling.isEmpty())
-            vset[ch]->setToolTip(ceiling);
-        connect(ramp[ch], &QPushButton::clicked, this,
+            buttons.setVset->setToolTip(ceiling);
+        connect(buttons.setRamp, &QPushButton::clicked, this,
                 [=] { session->execute(askRampSpeed(parent, ch, shown->values())); });
-        connect(limitI[ch], &QPushButton::clicked, this, [=] {
+        connect(buttons.setSoftLimitI, &QPushButton::clicked, this, [=] {
             session->execute(
                 askSoftLimitI(parent, ch, shown->values(), session->selection().currentResolution));
         });
-        connect(limitI2[ch], &QPushButton::clicked, this, [=] {
+        connect(buttons.setSoftLimitI2, &QPushButton::clicked, this, [=] {
             session->execute(
                 askSoftLimitI2(parent, ch, shown->values(), session->selection().secondRange));
         });
     }
-    connect(ui->chk_I2_None, &QRadioButton::clicked, this,
+    connect(fields.secondRange[0], &QRadioButton::clicked, this,
             [this] { setSecondRangeLimitButtonsEnabled(false); });
-    for (QRadioButton *range : {ui->chk_I2_1nA, ui->chk_I2_100pA}) {
+    for (QRadioButton *range : {fields.secondRange[1], fields.secondRange[2]}) {
         connect(range, &QRadioButton::clicked, this,
                 [this] { setSecondRangeLimitButtonsEnabled(true); });
     }
@@ -176,7 +173,7 @@ void ModuleView::showOnForm(const Reading &reading)
     if (moduleSession->isRemote()) {
         const ResolutionSelection read{reading.fineVoltage, reading.currentResolution,
                                        reading.secondRange};
-        if (read != formSelection())
+        if (read != fields.selection())
             selectResolution(read);
     }
     if (serialMessage.isEmpty() || reading.serialNumber != messageSerial) {
@@ -249,11 +246,7 @@ void ModuleView::askModuleAddress()
 // A remote module's service may refuse commands: every command button says why it is off.
 void ModuleView::showCommandBlock(const QString &why)
 {
-    QPushButton *const buttons[] = {ui->btnClearStatus2_A,   ui->btnClearStatus2_B,
-                                    ui->btnSetVset_A,        ui->btnSetVset_B,
-                                    ui->btnSetRamp_A,        ui->btnSetRamp_B,
-                                    ui->btnSetSoftLimitI_A,  ui->btnSetSoftLimitI_B,
-                                    ui->btnSetSoftLimitI2_A, ui->btnSetSoftLimitI2_B};
+    const std::vector<QPushButton *> buttons = fields.commandButtons();
     if (why.isEmpty() && blockedTips.isEmpty())
         return;
     for (QPushButton *button : buttons) {
@@ -271,14 +264,8 @@ void ModuleView::showCommandBlock(const QString &why)
     for (QPushButton *button : buttons)
         button->setEnabled(!commandsBlocked);
     if (!commandsBlocked)
-        setSecondRangeLimitButtonsEnabled(formSelection().secondRange != SecondRange::None);
+        setSecondRangeLimitButtonsEnabled(fields.selection().secondRange != SecondRange::None);
     actionRestoreSetPoints->setEnabled(!commandsBlocked);
-}
-
-QVector<QRadioButton *> ModuleView::resolutionButtons() const
-{
-    return {ui->chk_U_1V,  ui->chk_U_100mV, ui->chk_I_1uA,  ui->chk_I_100nA, ui->chk_I_10nA,
-            ui->chk_I_1nA, ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
 }
 
 // --- Resolution selection -----------------------------------------------------------------
@@ -286,39 +273,15 @@ QVector<QRadioButton *> ModuleView::resolutionButtons() const
 void ModuleView::setSecondRangeLimitButtonsEnabled(bool enabled)
 {
     enabled = enabled && !commandsBlocked;
-    ui->btnSetSoftLimitI2_A->setEnabled(enabled);
-    ui->btnSetSoftLimitI2_B->setEnabled(enabled);
+    for (const ModuleForm::Channel &channel : fields.channels)
+        channel.setSoftLimitI2->setEnabled(enabled);
 }
 
 void ModuleView::selectResolution(const ResolutionSelection &selection)
 {
-    (selection.fineVoltage ? ui->chk_U_100mV : ui->chk_U_1V)->setChecked(true);
-    QRadioButton *const current[] = {ui->chk_I_1uA, ui->chk_I_100nA, ui->chk_I_10nA, ui->chk_I_1nA};
-    current[int(selection.currentResolution)]->setChecked(true);
-    QRadioButton *const second[] = {ui->chk_I2_None, ui->chk_I2_1nA, ui->chk_I2_100pA};
-    second[int(selection.secondRange)]->setChecked(true);
+    for (QRadioButton *button : fields.buttonsOf(selection))
+        button->setChecked(true);
     setSecondRangeLimitButtonsEnabled(selection.secondRange != SecondRange::None);
-}
-
-ResolutionSelection ModuleView::formSelection() const
-{
-    ResolutionSelection selection;
-    selection.fineVoltage = !ui->chk_U_1V->isChecked();
-    if (ui->chk_I_1uA->isChecked())
-        selection.currentResolution = CurrentResolution::uA1;
-    else if (ui->chk_I_100nA->isChecked())
-        selection.currentResolution = CurrentResolution::nA100;
-    else if (ui->chk_I_10nA->isChecked())
-        selection.currentResolution = CurrentResolution::nA10;
-    else
-        selection.currentResolution = CurrentResolution::nA1;
-    if (ui->chk_I2_None->isChecked())
-        selection.secondRange = SecondRange::None;
-    else if (ui->chk_I2_1nA->isChecked())
-        selection.secondRange = SecondRange::nA1;
-    else
-        selection.secondRange = SecondRange::pA100;
-    return selection;
 }
 
 // A value that could not be written is still used for this run, but the operator learns that

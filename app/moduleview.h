@@ -6,6 +6,7 @@
 #ifndef MODULEVIEW_H
 #define MODULEVIEW_H
 
+#include "moduleform.h"
 #include "reading.h"
 #include "settings.h"
 
@@ -95,13 +96,12 @@ private:
     // The runtime's events about this module: the status bar, the command notice, the log.
     void showModuleEvent(const CrateEvent &event);
     void askModuleAddress();
-    ResolutionSelection formSelection() const;
     void setSecondRangeLimitButtonsEnabled(bool enabled);
     void showCommandBlock(const QString &why);
-    QVector<QRadioButton *> resolutionButtons() const;
 
     QMainWindow *window;
     Ui::BrelkControl *ui;
+    const ModuleForm fields;
     ModuleSession *moduleSession;
     Settings settings;
     CrateRuntime *runtime;

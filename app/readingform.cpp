@@ -1,7 +1,8 @@
 #include "readingform.h"
-#include "ui_brelkcontrol.h"
 
 #include "display.h"
+
+#include <QLineEdit>
 
 using namespace Brelk;
 
@@ -16,13 +17,7 @@ void setFieldText(QLineEdit *field, const QString &text)
 
 } // namespace
 
-ReadingForm::ReadingForm(Ui::BrelkControl *ui)
-    : fields{{ui->txtVset_A, ui->txtRamp_A, ui->txtVmeas_A, ui->txtImeas_A, ui->txtImeas2_A,
-              ui->txtStatus_A, ui->txtPolarity_A, ui->txtKill_A, ui->txtHVON_A, ui->txtStatus2_A,
-              ui->txtLimitV_A, ui->txtLimitI_A, ui->txtSoftLimitI_A, ui->txtSoftLimitI2_A},
-             {ui->txtVset_B, ui->txtRamp_B, ui->txtVmeas_B, ui->txtImeas_B, ui->txtImeas2_B,
-              ui->txtStatus_B, ui->txtPolarity_B, ui->txtKill_B, ui->txtHVON_B, ui->txtStatus2_B,
-              ui->txtLimitV_B, ui->txtLimitI_B, ui->txtSoftLimitI_B, ui->txtSoftLimitI2_B}}
+ReadingForm::ReadingForm(const ModuleForm &form) : form(form)
 {
     for (QLineEdit *field : tickFields()) {
         fieldWatches << QObject::connect(field, &QLineEdit::textChanged, field,
@@ -30,20 +25,9 @@ ReadingForm::ReadingForm(Ui::BrelkControl *ui)
     }
 }
 
-std::vector<QLineEdit *> ReadingForm::tickFields() const
-{
-    std::vector<QLineEdit *> all;
-    for (const ChannelFields &f : fields) {
-        all.insert(all.end(),
-                   {f.vset, f.ramp, f.vmeas, f.imeas, f.imeas2, f.status, f.polarity, f.kill,
-                    f.hvOn, f.status2, f.limitV, f.limitI, f.softLimitI, f.softLimitI2});
-    }
-    return all;
-}
-
 ReadingLooks::ChannelFields ReadingForm::alarmFields(int channel) const
 {
-    const ChannelFields &f = fields[channel];
+    const ModuleForm::Channel &f = form.channels[channel];
     return {f.status2, f.status, f.vmeas};
 }
 
@@ -70,7 +54,7 @@ void ReadingForm::show(const Reading &reading, quint16 latchedEvents)
         shown.softLimitI[ch] = softLimitAmperes(reading, ch);
         shown.softLimitI2[ch] = secondRangeLimitAmperes(reading, ch);
 
-        const ChannelFields &f = fields[ch];
+        const ModuleForm::Channel &f = form.channels[ch];
         const ChannelTexts texts = channelTexts(reading, ch, latchedEvents);
         setFieldText(f.vset, texts.vset);
         setFieldText(f.ramp, texts.ramp);

@@ -6,17 +6,12 @@
 #ifndef READINGFORM_H
 #define READINGFORM_H
 
+#include "moduleform.h"
 #include "reading.h"
 #include "readinglooks.h"
 
 #include <QMetaObject>
 #include <QVector>
-
-class QLineEdit;
-
-namespace Ui {
-class BrelkControl;
-}
 
 class ReadingForm
 {
@@ -33,7 +28,7 @@ public:
         double imeas2[2] = {0, 0};
     };
 
-    explicit ReadingForm(Ui::BrelkControl *ui);
+    explicit ReadingForm(const ModuleForm &form);
     ~ReadingForm();
     ReadingForm(const ReadingForm &) = delete;
     ReadingForm &operator=(const ReadingForm &) = delete;
@@ -42,9 +37,8 @@ public:
     void show(const Brelk::Reading &reading, quint16 latchedEvents);
     const Values &values() const { return shown; }
 
-    // Every field a complete tick writes, channel A's then channel B's: the one list of the
-    // module's fields that the form's looks and texts share.
-    std::vector<QLineEdit *> tickFields() const;
+    // Every field a complete tick writes, channel A's then channel B's.
+    std::vector<QLineEdit *> tickFields() const { return form.tickFields(); }
     // The channel's "Status 2", state and measured voltage fields, which show its alarm colours.
     ReadingLooks::ChannelFields alarmFields(int channel) const;
     // The next tick writes its texts even when it read what the form shows: after a change of
@@ -52,13 +46,7 @@ public:
     void forget() { current = false; }
 
 private:
-    struct ChannelFields
-    {
-        QLineEdit *vset, *ramp, *vmeas, *imeas, *imeas2, *status, *polarity, *kill, *hvOn, *status2,
-            *limitV, *limitI, *softLimitI, *softLimitI2;
-    };
-
-    ChannelFields fields[2];
+    const ModuleForm form;
     Values shown;
     // The tick the fields show, valid while `current`.
     Brelk::Reading shownReading;
