@@ -21,9 +21,6 @@
 
 using namespace Brelk;
 
-Q_DECLARE_METATYPE(CurrentResolution)
-Q_DECLARE_METATYPE(SecondRange)
-
 namespace {
 
 const qint64 T0 = 1796640133000; // 2026-12-07 10:42:13 UTC
@@ -163,8 +160,6 @@ private slots:
     void fullRingDropsOldest();
     void clockSteps_data();
     void clockSteps();
-    void recordKeepsTheWords_data();
-    void recordKeepsTheWords();
     void risingEdges_data();
     void risingEdges();
     void summariesAgreeWithRecords();
@@ -295,64 +290,6 @@ void TestSampleStore::clockSteps()
         QCOMPARE(store.gapBefore(seq), i == 0);
         QCOMPARE(int(columns[i].endSeq - columns[i].firstSeq), 1);
         QCOMPARE(columns[i].joinsPrevious, i > 0);
-    }
-}
-
-void TestSampleStore::recordKeepsTheWords_data()
-{
-    QTest::addColumn<bool>("fine");
-    QTest::addColumn<CurrentResolution>("resolution");
-    QTest::addColumn<SecondRange>("range");
-    QTest::newRow("1V 1uA none") << false << CurrentResolution::uA1 << SecondRange::None;
-    QTest::newRow("100mV 100nA 1nA") << true << CurrentResolution::nA100 << SecondRange::nA1;
-    QTest::newRow("1V 10nA 100pA") << false << CurrentResolution::nA10 << SecondRange::pA100;
-    QTest::newRow("100mV 1nA 100pA") << true << CurrentResolution::nA1 << SecondRange::pA100;
-}
-
-void TestSampleStore::recordKeepsTheWords()
-{
-    QFETCH(bool, fine);
-    QFETCH(CurrentResolution, resolution);
-    QFETCH(SecondRange, range);
-    Reading in;
-    // A time beyond 32 bits of milliseconds, and words with their top bits set.
-    in.time = T0 + 987;
-    in.fineVoltage = fine;
-    in.currentResolution = resolution;
-    in.secondRange = range;
-    in.vset[0] = 6000;
-    in.vset[1] = 0x8001;
-    in.vmeas[0] = 0xFFFF;
-    in.vmeas[1] = 12345;
-    in.imeas[0] = 0x7FFF;
-    in.imeas[1] = 1;
-    in.imeas2[0] = 0xFFFE;
-    in.imeas2[1] = 3;
-    in.status = 0xA5C3;
-    in.events = 0x00F2;
-
-    SampleStore store(4);
-    add(store, in);
-    const Reading out = store.reading(store.first());
-    QCOMPARE(out.time, in.time);
-    QCOMPARE(out.fineVoltage, fine);
-    QCOMPARE(out.currentResolution, resolution);
-    QCOMPARE(out.secondRange, range);
-    for (int ch = 0; ch < 2; ++ch) {
-        QCOMPARE(out.vset[ch], in.vset[ch]);
-        QCOMPARE(out.vmeas[ch], in.vmeas[ch]);
-        QCOMPARE(out.imeas[ch], in.imeas[ch]);
-        QCOMPARE(out.imeas2[ch], in.imeas2[ch]);
-    }
-    QCOMPARE(out.status, in.status);
-    QCOMPARE(out.events, in.events);
-
-    float v[SeriesCount];
-    store.values(store.first(), v);
-    for (int ch = 0; ch < 2; ++ch) {
-        QCOMPARE(v[vmeasSeries(ch)], float(measuredVolts(in, ch)));
-        QCOMPARE(v[vsetSeries(ch)], float(setVolts(in, ch)));
-        QCOMPARE(v[imeasSeries(ch)], float(measuredAmperes(in, ch)));
     }
 }
 
