@@ -48,7 +48,6 @@ private slots:
     void fieldTexts_data();
     void fieldTexts();
     void secondRangeNoneKeepsLastReading();
-    void eventsStayLatchedUntilCleared();
     void silentTickChangesNothing_data();
     void silentTickChangesNothing();
     void operatorTextIsOverwritten_data();
@@ -211,26 +210,6 @@ void TestPoll::secondRangeNoneKeepsLastReading()
     QCOMPARE(Access::shown(*window).softLimitI2[0], 0.0);
     QCOMPARE(field("txtImeas2_A"), QString("----"));
     QCOMPARE(field("txtSoftLimitI2_B"), QString("----"));
-}
-
-void TestPoll::eventsStayLatchedUntilCleared()
-{
-    bus->registers[at(0x30)] = 0x0040; // ILIM on A
-    Access::tick(*window);
-    bus->registers[at(0x30)] = 0x0002; // gone, TRP now
-    Access::tick(*window);
-    QCOMPARE(field("txtStatus2_A"), QString("ILIM+TRP"));
-
-    bus->registers[at(0x30)] = 0x0002; // TRP still reported: reappears at once after Clear
-    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_A"), Qt::LeftButton);
-    QCOMPARE(field("txtStatus2_A"), QString("ILIM+TRP")); // Clear itself touches no field
-    Access::tick(*window);
-    QCOMPARE(field("txtStatus2_A"), QString("TRP"));
-
-    bus->registers[at(0x30)] = 0;
-    QTest::mouseClick(window->findChild<QPushButton *>("btnClearStatus2_A"), Qt::LeftButton);
-    Access::tick(*window);
-    QCOMPARE(field("txtStatus2_A"), QString());
 }
 
 void TestPoll::silentTickChangesNothing_data()
