@@ -110,9 +110,6 @@ void TestCommands::dialogWrites_data()
     QTest::newRow("Vset A 1234.5")
         << none << QString() << -1 << "btnSetVset_A" << 1234.5 << vset.arg("6000", "A") << 0.0
         << 6000.0 << 1 << QString() << QVector<Write>{{0xDD34, 1234}} << QStringList();
-    QTest::newRow("Vset B 6000") << none << QString() << -1 << "btnSetVset_B" << 6000.0
-                                 << vset.arg("6000", "B") << 0.0 << 6000.0 << 1 << QString()
-                                 << QVector<Write>{{0xDD38, 6000}} << QStringList();
     const QByteArray ceilingA("VsetMaxA=1500\n");
     QTest::newRow("Vset A under VsetMaxA: 1600 is held at the ceiling")
         << ceilingA << QString() << -1 << "btnSetVset_A" << 1600.0 << vset.arg("1500", "A") << 0.0
@@ -143,14 +140,6 @@ void TestCommands::dialogWrites_data()
         << none << "chk_I_100nA" << -1 << "btnSetSoftLimitI_B" << 250.0 << limit.arg("6000 uA", "B")
         << 0.0 << 6000.0 << 1 << QString() << QVector<Write>{{0xDD48, 2500}}
         << QStringList{"Current Limit channel 1 = 2500"};
-    QTest::newRow("Limit I 10 nA, A 0.3 uA")
-        << none << "chk_I_10nA" << -1 << "btnSetSoftLimitI_A" << 0.3 << limit.arg("655.3 uA", "A")
-        << 0.0 << 655.3 << 1 << QString() << QVector<Write>{{0xDD44, 30}}
-        << QStringList{"Current Limit channel 0 = 30"};
-    QTest::newRow("Limit I 1 nA, B 0.5 uA")
-        << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_B" << 0.5 << limit.arg("65.5 uA", "B")
-        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD48, 500}}
-        << QStringList{"Current Limit channel 1 = 500"};
     QTest::newRow("Limit I 1 nA, entry above the register is held at its end")
         << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_A" << 6000.0 << limit.arg("65.5 uA", "A")
         << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD44, 65500}}
@@ -162,10 +151,6 @@ void TestCommands::dialogWrites_data()
     QTest::newRow("Limit I2 100 pA, B 3.2")
         << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_B" << 3.2 << limit2.arg("6.55", "B")
         << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD4A, 32000}} << QStringList();
-    QTest::newRow("Limit I2 100 pA, A 0.3")
-        << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_A" << 0.3 << limit2.arg("6.55", "A")
-        << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD46, 3000}}
-        << QStringList{"Limit I2 A =  3000"};
 }
 
 void TestCommands::dialogWrites()
