@@ -47,7 +47,6 @@ private slots:
 private:
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
     QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
-    QVector<Write> writes();
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<BrelkControl> window;
@@ -74,11 +73,6 @@ void TestCommands::cleanup()
 {
     window.reset();
     QFile::remove(settingsPath());
-}
-
-QVector<Write> TestCommands::writes()
-{
-    return sim->writes();
 }
 
 // Each command's dialog as the operator meets it, and the exact writes of the value entered. The
@@ -194,7 +188,7 @@ void TestCommands::dialogWrites()
     QCOMPARE(seen.maximum, maximum);
     QCOMPARE(seen.decimals, decimals);
     QCOMPARE(seen.parent, window.get());
-    QCOMPARE(writes(), expected);
+    QCOMPARE(sim->writes(), expected);
     QCOMPARE(debug.lines(), debugLines);
     if (button.startsWith(QLatin1String("btnSetVset")))
         QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
@@ -247,7 +241,7 @@ void TestCommands::rampSpeedFollowsTheHeldSetVoltage()
         if (i == 0)
             QTest::qWait(gapMs);
     }
-    QCOMPARE(writes(), expected);
+    QCOMPARE(sim->writes(), expected);
 }
 
 void TestCommands::rampSpeedOnATrippedChannel()
@@ -257,7 +251,7 @@ void TestCommands::rampSpeedOnATrippedChannel()
     sim->clearLog();
     DialogDriver::acceptDouble(50);
     click("btnSetRamp_A");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD0C, 50}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD0C, 50}}));
     const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
     QVERIFY(notice);
     QCOMPARE(notice->text(),
@@ -270,7 +264,7 @@ void TestCommands::rampSpeedOnATrippedChannel()
     sim->clearLog();
     DialogDriver::acceptDouble(50);
     click("btnSetRamp_B");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
 }
 
 // A write the module does not acknowledge ends the command, on the bus and in the status bar.
@@ -336,7 +330,7 @@ void TestCommands::softLimitIStartsAtPolledValue()
         input->accept();
     });
     click("btnSetSoftLimitI_A");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD44, 1200}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD44, 1200}}));
 }
 
 void TestCommands::secondRangeButtonsFollowSelection()
@@ -380,7 +374,7 @@ void TestCommands::pollRunsWhileDialogIsOpen()
     });
     click("btnSetVset_A");
     QVERIFY2(readsWhileOpen >= 2 * 17, qPrintable(QString::number(readsWhileOpen)));
-    QCOMPARE(writes().size(), 0);
+    QCOMPARE(sim->writes().size(), 0);
 }
 
 QTEST_MAIN(TestCommands)
