@@ -309,26 +309,20 @@ void TestDataLog::intervalSetting()
 
 void TestDataLog::headerOnlyForAnEmptyFile_data()
 {
-    QTest::addColumn<bool>("exists");
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<bool>("header");
 
-    const QByteArray earlier = Brelk::csvHeader().toUtf8() + "\nearlier row\n";
-    QTest::newRow("new file") << false << QByteArray() << true;
-    QTest::newRow("empty file") << true << QByteArray() << true;
-    QTest::newRow("earlier log") << true << earlier << false;
-    QTest::newRow("rows without a header") << true << QByteArray("earlier row\n") << false;
+    QTest::newRow("empty file") << QByteArray() << true;
+    QTest::newRow("rows without a header") << QByteArray("earlier row\n") << false;
 }
 
 void TestDataLog::headerOnlyForAnEmptyFile()
 {
-    QFETCH(bool, exists);
     QFETCH(QByteArray, before);
     QFETCH(bool, header);
 
     const QString path = dir.filePath(QStringLiteral("%1.csv").arg(QTest::currentDataTag()));
-    if (exists)
-        writeFile(path, before);
+    writeFile(path, before);
     const Reading first = readingAt(Base + 100, 1500, 0x0002);
     const Reading second = readingAt(Base + 200, 1501);
     {
@@ -651,8 +645,6 @@ void TestDataLog::resumesAfterRestart_data()
 
     QTest::newRow("every tick") << QByteArray("LogInterval=0.1\n") << "0.1" << 3;
     QTest::newRow("1 s") << QByteArray("LogInterval=1\n") << "1" << 1;
-    QTest::newRow("missing interval") << QByteArray() << "1" << 1;
-    QTest::newRow("unknown interval") << QByteArray("LogInterval=2\n") << "1" << 1;
 }
 
 void TestDataLog::resumesAfterRestart()
