@@ -132,8 +132,6 @@ void TestSession::readsOfOneTick_data()
     const QList<int> nA1{0x1E, 0x22}, pA100{0x26, 0x2A};
     const auto uA1 = CurrentResolution::uA1;
 
-    QTest::newRow("1 V, none") << ResolutionSelection{false, uA1, SecondRange::None} << 0xDD00
-                               << head + standard + currents + tail;
     QTest::newRow("100 mV, 1 nA") << ResolutionSelection{true, uA1, SecondRange::nA1} << 0xDD00
                                   << head + fine + currents + nA1 + tail;
     QTest::newRow("1 V, 100 pA at an address wider than 16 bits")
