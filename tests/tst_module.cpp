@@ -448,15 +448,6 @@ void TestModule::channelAlarms_data()
                            << "Error";
     QTest::newRow("error and trip") << int(StatusError) << int(EventTRP) << 0.0 << 0.0 << 0.0 << red
                                     << red << none << "TRP+Error";
-    // 1 % of 3000 V is 30 V, more than the 10 V floor.
-    QTest::newRow("30 V off at 3000 V")
-        << 0 << 0 << 2970.0 << 3000.0 << 0.0 << none << none << none << "";
-    QTest::newRow("31 V off at 3000 V")
-        << 0 << 0 << 2969.0 << 3000.0 << 0.0 << none << none << amber << "";
-    QTest::newRow("10 V off at 500 V")
-        << 0 << 0 << 510.0 << 500.0 << 0.0 << none << none << none << "";
-    QTest::newRow("11 V off at 500 V")
-        << 0 << 0 << 489.0 << 500.0 << 0.0 << none << none << amber << "";
     QTest::newRow("configured 50 V")
         << 0 << 0 << 2960.0 << 3000.0 << 50.0 << none << none << none << "";
     QTest::newRow("configured 5 V")
