@@ -51,7 +51,6 @@ private slots:
     void cleanup();
 
     void recordsFromStartUpAndReopens();
-    void incompleteTicksAreNotRecorded();
     void repaintsOnlyForWhatItDraws();
     void partOfThePlotDrawsAsTheWhole();
     void panZoomAndLive_data();
@@ -144,16 +143,6 @@ void TestHistory::recordsFromStartUpAndReopens()
     QVERIFY(h->isVisible());
     QCOMPARE(h->samples().size(), 8);
     QCOMPARE(h->samples().reading(h->samples().end() - 1).vmeas[0], quint16(1000));
-}
-
-void TestHistory::incompleteTicksAreNotRecorded()
-{
-    ticks(2);
-    bus->registers[0xDD00 + regSerialNumber] = NoModule;
-    ticks(3);
-    bus->status = -1;
-    ticks(3);
-    QCOMPARE(history()->samples().size(), 2);
 }
 
 void TestHistory::repaintsOnlyForWhatItDraws()
