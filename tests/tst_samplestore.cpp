@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 using namespace Brelk;
 
@@ -43,22 +44,19 @@ void add(SampleStore &store, const Reading &reading)
 // The words a record keeps, as text that names the differing word when a comparison fails.
 QString wordsOf(const Reading &r)
 {
-    return QStringLiteral("time %1 vset %2 %3 vmeas %4 %5 imeas %6 %7 imeas2 %8 %9 status %10 "
-                          "events %11 selection %12 %13 %14")
-        .arg(r.time)
-        .arg(r.vset[0])
-        .arg(r.vset[1])
-        .arg(r.vmeas[0])
-        .arg(r.vmeas[1])
-        .arg(r.imeas[0])
-        .arg(r.imeas[1])
-        .arg(r.imeas2[0])
-        .arg(r.imeas2[1])
-        .arg(r.status)
-        .arg(r.events)
-        .arg(r.fineVoltage)
-        .arg(int(r.currentResolution))
-        .arg(int(r.secondRange));
+    QString text = QStringLiteral("time %1 selection %2 %3 %4")
+                       .arg(r.time)
+                       .arg(r.fineVoltage)
+                       .arg(int(r.currentResolution))
+                       .arg(int(r.secondRange));
+    const std::pair<const char *, const quint16 *> pairs[] = {
+        {"vset", r.vset}, {"vmeas", r.vmeas}, {"imeas", r.imeas}, {"imeas2", r.imeas2}};
+    for (const auto &pair : pairs)
+        text += QStringLiteral(" %1 %2 %3")
+                    .arg(QLatin1String(pair.first))
+                    .arg(pair.second[0])
+                    .arg(pair.second[1]);
+    return text + QStringLiteral(" status %1 events %2").arg(r.status).arg(r.events);
 }
 
 // What the plots and the export show of a record: the words without the status and event bits
