@@ -238,11 +238,7 @@ void TestPoll::silentTickChangesNothing()
         bus->registers[at(offset)] = quint16(0x0202 * (offset + 3));
     bus->registers[at(0x3C)] = quint16(serial);
     bus->status = status;
-    bus->cycles.clear();
     Access::tick(*window);
-
-    QCOMPARE(bus->cycles.size(), 1);
-    QCOMPARE(bus->cycles[0].address, at(0x3C));
     QCOMPARE(allFieldTexts(), textsBefore);
     if (serialStored)
         stateBefore.last() = quint16(serial);
