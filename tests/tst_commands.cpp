@@ -47,7 +47,6 @@ private slots:
 private:
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
     QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
-    QVector<Write> writes();
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<BrelkControl> window;
@@ -74,11 +73,6 @@ void TestCommands::cleanup()
 {
     window.reset();
     QFile::remove(settingsPath());
-}
-
-QVector<Write> TestCommands::writes()
-{
-    return sim->writes();
 }
 
 // Each command's dialog as the operator meets it, and the exact writes of the value entered. The
@@ -110,9 +104,6 @@ void TestCommands::dialogWrites_data()
     QTest::newRow("Vset A 1234.5")
         << none << QString() << -1 << "btnSetVset_A" << 1234.5 << vset.arg("6000", "A") << 0.0
         << 6000.0 << 1 << QString() << QVector<Write>{{0xDD34, 1234}} << QStringList();
-    QTest::newRow("Vset B 6000") << none << QString() << -1 << "btnSetVset_B" << 6000.0
-                                 << vset.arg("6000", "B") << 0.0 << 6000.0 << 1 << QString()
-                                 << QVector<Write>{{0xDD38, 6000}} << QStringList();
     const QByteArray ceilingA("VsetMaxA=1500\n");
     QTest::newRow("Vset A under VsetMaxA: 1600 is held at the ceiling")
         << ceilingA << QString() << -1 << "btnSetVset_A" << 1600.0 << vset.arg("1500", "A") << 0.0
@@ -143,14 +134,6 @@ void TestCommands::dialogWrites_data()
         << none << "chk_I_100nA" << -1 << "btnSetSoftLimitI_B" << 250.0 << limit.arg("6000 uA", "B")
         << 0.0 << 6000.0 << 1 << QString() << QVector<Write>{{0xDD48, 2500}}
         << QStringList{"Current Limit channel 1 = 2500"};
-    QTest::newRow("Limit I 10 nA, A 0.3 uA")
-        << none << "chk_I_10nA" << -1 << "btnSetSoftLimitI_A" << 0.3 << limit.arg("655.3 uA", "A")
-        << 0.0 << 655.3 << 1 << QString() << QVector<Write>{{0xDD44, 30}}
-        << QStringList{"Current Limit channel 0 = 30"};
-    QTest::newRow("Limit I 1 nA, B 0.5 uA")
-        << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_B" << 0.5 << limit.arg("65.5 uA", "B")
-        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD48, 500}}
-        << QStringList{"Current Limit channel 1 = 500"};
     QTest::newRow("Limit I 1 nA, entry above the register is held at its end")
         << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_A" << 6000.0 << limit.arg("65.5 uA", "A")
         << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD44, 65500}}
@@ -162,10 +145,6 @@ void TestCommands::dialogWrites_data()
     QTest::newRow("Limit I2 100 pA, B 3.2")
         << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_B" << 3.2 << limit2.arg("6.55", "B")
         << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD4A, 32000}} << QStringList();
-    QTest::newRow("Limit I2 100 pA, A 0.3")
-        << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_A" << 0.3 << limit2.arg("6.55", "A")
-        << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD46, 3000}}
-        << QStringList{"Limit I2 A =  3000"};
 }
 
 void TestCommands::dialogWrites()
@@ -209,7 +188,7 @@ void TestCommands::dialogWrites()
     QCOMPARE(seen.maximum, maximum);
     QCOMPARE(seen.decimals, decimals);
     QCOMPARE(seen.parent, window.get());
-    QCOMPARE(writes(), expected);
+    QCOMPARE(sim->writes(), expected);
     QCOMPARE(debug.lines(), debugLines);
     if (button.startsWith(QLatin1String("btnSetVset")))
         QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
@@ -240,7 +219,6 @@ void TestCommands::rampSpeedFollowsTheHeldSetVoltage_data()
     const QVector<Write> setThenRamp{{0xDD34, 0}, {0xDD0C, 100}, {0xDD34, 0}};
     const QVector<Write> rampThenSet{{0xDD0C, 100}, {0xDD34, 1000}, {0xDD34, 0}};
     QTest::newRow("set voltage, then ramp in one tick") << false << 0 << setThenRamp;
-    QTest::newRow("ramp, then set voltage in one tick") << true << 0 << rampThenSet;
     QTest::newRow("set voltage, then ramp 2 s later, poll stopped") << false << 2000 << setThenRamp;
     QTest::newRow("ramp, then set voltage 2 s later, poll stopped") << true << 2000 << rampThenSet;
 }
@@ -262,7 +240,7 @@ void TestCommands::rampSpeedFollowsTheHeldSetVoltage()
         if (i == 0)
             QTest::qWait(gapMs);
     }
-    QCOMPARE(writes(), expected);
+    QCOMPARE(sim->writes(), expected);
 }
 
 void TestCommands::rampSpeedOnATrippedChannel()
@@ -272,7 +250,7 @@ void TestCommands::rampSpeedOnATrippedChannel()
     sim->clearLog();
     DialogDriver::acceptDouble(50);
     click("btnSetRamp_A");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD0C, 50}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD0C, 50}}));
     const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
     QVERIFY(notice);
     QCOMPARE(notice->text(),
@@ -285,7 +263,7 @@ void TestCommands::rampSpeedOnATrippedChannel()
     sim->clearLog();
     DialogDriver::acceptDouble(50);
     click("btnSetRamp_B");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
 }
 
 // A write the module does not acknowledge ends the command, on the bus and in the status bar.
@@ -351,7 +329,7 @@ void TestCommands::softLimitIStartsAtPolledValue()
         input->accept();
     });
     click("btnSetSoftLimitI_A");
-    QCOMPARE(writes(), (QVector<Write>{{0xDD44, 1200}}));
+    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD44, 1200}}));
 }
 
 void TestCommands::secondRangeButtonsFollowSelection()
@@ -395,7 +373,7 @@ void TestCommands::pollRunsWhileDialogIsOpen()
     });
     click("btnSetVset_A");
     QVERIFY2(readsWhileOpen >= 2 * 17, qPrintable(QString::number(readsWhileOpen)));
-    QCOMPARE(writes().size(), 0);
+    QCOMPARE(sim->writes().size(), 0);
 }
 
 QTEST_MAIN(TestCommands)
