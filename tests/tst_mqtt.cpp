@@ -1,13 +1,13 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
-// late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
-// the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
-// bad configuration (not retried), a prefix beyond ASCII, a quit and restarts while the connection
-// attempt hangs; the panel as a service without a display, stopped by SIGTERM, and its command
-// line. Remote commands: the broker's access control with the README's list (each service's
-// account kept to its own prefixes), the writes compared with the dialog's and acting on the
-// module as it holds it, Clear on one channel, each refusal, stale before the first tick at the
-// address and in a frozen service, another program under the same prefix, a retained command, and
-// TLS with the broker's CA and host name checked, with the check that fails named.
+// late subscriber sees, a changed value, stale readings, the configuration dialog, a broker
+// restart, wrong credentials, a refused connection, a bad configuration (not retried), a prefix
+// beyond ASCII, a quit and restarts while the connection attempt hangs; the panel as a service
+// without a display, stopped by SIGTERM, and its command line. Remote commands: the broker's access
+// control with the README's list (each service's account kept to its own prefixes), the writes
+// compared with the dialog's and acting on the module as it holds it, Clear on one channel, each
+// refusal, stale before the first tick at the address and in a frozen service, another program
+// under the same prefix; TLS with the broker's CA and host name checked, with the check that fails
+// named.
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
 #include "csvformat.h"
@@ -217,8 +217,6 @@ private slots:
     void defaultPrefixFollowsTheAddress();
     void dialogStoresAndStartsPublishing();
     void attachDialogStoresTheChoice();
-    void quitPublishesOffline();
-    void lastWillWhenThePanelIsKilled();
     void brokerRestartIsSurvived();
     void badConfigurationIsReported_data();
     void badConfigurationIsReported();
@@ -249,11 +247,8 @@ private slots:
     void refusalsWriteNothing();
     void staleUntilATickAtTheAddress_data();
     void staleUntilATickAtTheAddress();
-    void retainedCommandIsNeverExecuted();
-    void commandsOverTls();
     void tlsRefusalSaysWhichCheckFailed_data();
     void tlsRefusalSaysWhichCheckFailed();
-    void headlessServiceTakesCommandsWhenAllowed();
     void frozenServiceWritesNothingLate();
 
 private:
@@ -510,54 +505,6 @@ void TestMqtt::attachDialogStoresTheChoice()
     QCOMPARE(stored.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
     // The publishing prefix is not the filter.
     QVERIFY(!stored.contains("MqttTopic"));
-}
-
-void TestMqtt::quitPublishesOffline()
-{
-    startWindow(settingsFor(broker->port));
-    Subscriber subscriber(broker->port);
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message));
-
-    QElapsedTimer quitting;
-    quitting.start();
-    window.reset();
-    QVERIFY2(quitting.elapsed() < 1000, qPrintable(QString::number(quitting.elapsed())));
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 2000));
-    // The broker's last will says "offline" too, but only for a connection that ends without a
-    // DISCONNECT: this one said goodbye, so the "offline" above was the panel's own.
-    QVERIFY2(broker->clientLeftCleanly(), broker->log().constData());
-}
-
-void TestMqtt::lastWillWhenThePanelIsKilled()
-{
-    // The panel as installed: a copy of the executable with its settings file beside it.
-    QTemporaryDir folder;
-    const QString executable = folder.filePath(QStringLiteral("brelkcontrol"));
-    QVERIFY(QFile::copy(QStringLiteral(BRELK_PANEL_EXECUTABLE), executable));
-    writeFile(folder.filePath(QStringLiteral("brelkcontrol.ini")), settingsFor(broker->port));
-
-    Subscriber subscriber(broker->port);
-    QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
-    panel.start(executable, QStringList());
-    QVERIFY(panel.waitForStarted(5000));
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
-
-    const int before = subscriber.messages().size();
-    panel.kill();
-    QVERIFY(panel.waitForFinished(5000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 10000,
-                               before));
-    // A subscriber that comes later sees it too.
-    Subscriber late(broker->port);
-    QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
-    QCOMPARE(message.payload, QByteArray("offline"));
-    QVERIFY(message.retained);
 }
 
 void TestMqtt::brokerRestartIsSurvived()
@@ -1565,56 +1512,6 @@ void TestMqtt::staleUntilATickAtTheAddress()
     QCOMPARE(sim->writes(), (Writes{{base + 0x34, 1500}}));
 }
 
-// A retained command waits on the broker for every new subscription: it is refused at the
-// connection and again at the next one, and never written.
-void TestMqtt::retainedCommandIsNeverExecuted()
-{
-    QVERIFY(publish(QStringLiteral("b/set"), R"({"vset":42,"id":"old"})", {QStringLiteral("-r")}));
-    Subscriber subscriber(broker->port);
-    Message answer;
-    // Subscribed once the retained command reaches it: the first answer cannot come too early.
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/set"), any, &answer));
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer));
-    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
-    QCOMPARE(answer.json().value("id").toString(), QStringLiteral("old"));
-
-    MqttPublisher *publisher = Access::mqttPublisher(*window);
-    const int before = subscriber.messages().size();
-    publisher->apply(publisher->currentSettings());
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer, 10000, before));
-    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
-    QTest::qWait(500);
-    for (const SimControl::Write &write : sim->writes())
-        QVERIFY2(write.data != 42, qPrintable(QString::number(write.address, 16)));
-}
-
-// A TLS listener with a certificate made here: the panel verifies it against "MqttCaFile" and
-// takes commands over it with the README's accounts.
-void TestMqtt::commandsOverTls()
-{
-    const QString dir = certificates();
-    QVERIFY(!dir.isEmpty());
-    Broker tls;
-    QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(QStringLiteral(BRELK_README)),
-                             tlsListener(dir, QStringLiteral("server"))));
-    const QString ca = dir + QStringLiteral("/ca.pem");
-    startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
-                "MqttCaFile=" + ca.toUtf8() + "\n");
-    const QStringList tlsOptions{QStringLiteral("--cafile"), ca};
-    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("viewer") + tlsOptions);
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    QTest::qWait(300);
-    QVERIFY(Access::session(*window)->lastReading());
-    sim->clearLog();
-    Message answer;
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"clear":true})", &answer,
-                               credentials("operator") + tlsOptions));
-    QCOMPARE(answer.json().value("ok"), QJsonValue(true));
-    QCOMPARE(sim->writes(), Writes());
-}
-
 void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
 {
     QTest::addColumn<QString>("certificate");
@@ -1671,29 +1568,6 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed()
     const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
     QVERIFY(!lines.isEmpty());
     QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
-}
-
-// The service's own executable reads "MqttCommands" at start-up and writes each command as a line
-// on standard error.
-void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
-{
-    QTemporaryDir folder;
-    const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
-    Subscriber subscriber(broker->port);
-    QProcess service;
-    startService(service, ini, true);
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message, 10000));
-    QTest::qWait(300);
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1234})", &message));
-    QCOMPARE(message.json().value("ok"), QJsonValue(true));
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("vset", 1234), &message));
-    service.terminate();
-    QVERIFY(service.waitForFinished(5000));
-    const QByteArray errors = service.readAllStandardError();
-    QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
-             errors.constData());
 }
 
 // A command that reaches a process which was frozen (a debugger, a paused machine) is judged by
