@@ -66,7 +66,6 @@ private slots:
     void storeSettings();
     void settingsFileIsUtf8_data();
     void settingsFileIsUtf8();
-    void storedSettingsAreUtf8();
     void topicProblem_data();
     void topicProblem();
     void remoteCommandsSetting_data();
@@ -83,7 +82,6 @@ private slots:
     void answerAndTexts_data();
     void answerAndTexts();
     void logLineKeepsLongPayloadsOut();
-    void refusalLinesPerSecond();
 };
 
 void TestMqttLogic::channelPayload_data()
@@ -377,6 +375,14 @@ void TestMqttLogic::storeSettings_data()
     QTest::newRow("everything") << full << QStringList{"MqttCaFile", "MqttHost",  "MqttPassword",
                                                        "MqttPort",   "MqttTopic", "MqttUser"};
     QTest::newRow("off") << MqttSettings() << QStringList{};
+
+    MqttSettings utf8 = full;
+    utf8.topic = QString::fromUtf8("labor/Pr\xC3\xBC"
+                                   "fstand/\xE9\xAB\x98\xE5\x8E\x8B");
+    utf8.user = QString::fromUtf8("bediener-\xC3\xBC");
+    utf8.password = QString::fromUtf8("gr\xC3\xBCn");
+    QTest::newRow("beyond ASCII") << utf8 << QStringList{"MqttCaFile", "MqttHost",  "MqttPassword",
+                                                         "MqttPort",   "MqttTopic", "MqttUser"};
 }
 
 void TestMqttLogic::storeSettings()
@@ -493,30 +499,6 @@ void TestMqttLogic::settingsFileIsUtf8()
         QVERIFY2(mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
                  qPrintable(mqtt.fileProblem));
     }
-}
-
-// What the dialog stores is UTF-8 in the file, and reads back as it was.
-void TestMqttLogic::storedSettingsAreUtf8()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("brelkcontrol.ini"));
-    MqttSettings mqtt;
-    mqtt.host = QStringLiteral("broker.lab");
-    mqtt.topic = QString::fromUtf8("labor/Pr\xC3\xBC"
-                                   "fstand/\xE9\xAB\x98\xE5\x8E\x8B");
-    mqtt.user = QString::fromUtf8("bediener-\xC3\xBC");
-    mqtt.password = QString::fromUtf8("gr\xC3\xBCn");
-    mqtt.rememberPassword = true;
-    Settings settings(path);
-    QVERIFY(storeMqttSettings(settings, mqtt, 0xDD00));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray contents = file.readAll();
-    QVERIFY2(contents.contains("MqttTopic=labor/Pr\xC3\xBC"
-                               "fstand/\xE9\xAB\x98\xE5\x8E\x8B\n"),
-             contents.constData());
-    QVERIFY2(contents.contains("MqttUser=bediener-\xC3\xBC\n"), contents.constData());
-    QCOMPARE(loadMqttSettings(settings, 0xDD00), mqtt);
 }
 
 void TestMqttLogic::topicProblem_data()
@@ -1147,22 +1129,6 @@ void TestMqttLogic::logLineKeepsLongPayloadsOut()
              QStringLiteral("Remote command: module 0xDD00 channel A {\"id\":\"\\x1b]0;x\\x07\"}: "
                             "refused, invalid: a\\nb\\x1b[2J\\x85\\u2028c\\td"));
     QCOMPARE(accepts, QStringLiteral("Remote command: module 0xDD00 channel A vset 1: done"));
-}
-
-// Refusal lines are held to ten in any second; the eleventh waits for the next free place.
-void TestMqttLogic::refusalLinesPerSecond()
-{
-    CommandRate lines(10);
-    for (int i = 0; i < 10; ++i)
-        QVERIFY(lines.take(i * 10));
-    QVERIFY(!lines.take(500));
-    QVERIFY(!lines.take(999));
-    QVERIFY(lines.take(1000));
-    QVERIFY(!lines.take(1005));
-    CommandRate commands;
-    for (int i = 0; i < CommandRate::PerSecond; ++i)
-        QVERIFY(commands.take(0));
-    QVERIFY(!commands.take(0));
 }
 
 QTEST_APPLESS_MAIN(TestMqttLogic)
