@@ -10,7 +10,6 @@
 // named.
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
-#include "csvformat.h"
 #include "dialogdriver.h"
 #include "loopback.h"
 #include "messagecapture.h"
@@ -855,19 +854,13 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
 {
     QTemporaryDir folder;
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    const QString csv = folder.filePath(QStringLiteral("service.csv"));
-    const QString furtherCsv = folder.filePath(QStringLiteral("dc00.csv"));
-    // A crate of two modules: the second one logs and publishes on its own too.
-    writeFile(ini, settingsFor(broker->port) + "LogFile=" + csv.toUtf8() +
-                       "\nLogInterval=0.1\n[Module_DC00]\nLogFile=" + furtherCsv.toUtf8() +
-                       "\nLogInterval=0.1\n");
+    // A crate of two modules: the second one publishes on its own too.
+    writeFile(ini, settingsFor(broker->port) + "[Module_DC00]\n");
 
     Subscriber subscriber(broker->port), further(broker->port, QStringLiteral("brelk/dc00"));
     QProcess panel;
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
-    QElapsedTimer running;
-    running.start();
     startService(panel, ini, false, environment);
     Message message;
     const bool online =
@@ -876,8 +869,6 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QVERIFY2(online, errors.constData());
     QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
     QVERIFY(further.waitFor(QStringLiteral("a"), any, &message));
-    QTest::qWait(int(qMax<qint64>(0, 3000 - running.elapsed())));
-    QCOMPARE(panel.state(), QProcess::Running);
 
     QElapsedTimer stopping;
     stopping.start();
@@ -888,17 +879,6 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QVERIFY2(panel.exitCode() == 0, errors.constData());
     QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
-
-    // About ten rows a second for three seconds in each module's log, each one complete.
-    for (const QString &path : {csv, furtherCsv}) {
-        QFile log(path);
-        QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QByteArray rows = log.readAll();
-        QVERIFY(rows.endsWith('\n'));
-        const QList<QByteArray> lines = rows.trimmed().split('\n');
-        QCOMPARE(QString::fromUtf8(lines.first()), csvHeader());
-        QVERIFY2(lines.size() - 1 >= 15, qPrintable(QString::number(lines.size() - 1)));
-    }
 
     // The retained "offline" is the panel's own: it said goodbye, so the broker's will never fired.
     Subscriber late(broker->port);
