@@ -525,8 +525,6 @@ void TestMqtt::badConfigurationIsReported_data()
     const QString retrying = QStringLiteral("MQTT: no broker (retrying)");
     const QString badPrefix = QStringLiteral("MQTT: bad topic prefix");
     const QString badConfiguration = QStringLiteral("MQTT: bad configuration");
-    QTest::newRow("right password, for comparison")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << QString() << QString();
     QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
                                     << "not authorised" << retrying;
     QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
@@ -554,10 +552,6 @@ void TestMqtt::badConfigurationIsReported()
                                  "user panel\ntopic readwrite #\n"));
     MessageCapture capture;
     startWindow(settingsFor(closedPort ? freePort() : guarded.port) + extra);
-    if (error.isEmpty()) {
-        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
-        return;
-    }
     QVERIFY2(waitForIndicator(state), qPrintable(indicator()->text()));
     QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
              qPrintable(Access::mqttPublisher(*window)->lastError()));
@@ -608,21 +602,15 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<int>("state");
 
-    const int connected = int(MqttState::Connected);
     const int retrying = int(MqttState::Retrying);
     const int badConfiguration = int(MqttState::BadConfiguration);
     const QString hv = QStringLiteral("lab/hv");
     const QString a = QStringLiteral("a");
-    QTest::newRow("a prefix that passes, for comparison")
-        << hv << a << QString() << QString() << QString() << connected;
     QTest::newRow("last will under a non-character")
         << QStringLiteral("lab/") + QChar(0xFFFF) << a << QString() << QString() << "last will"
         << badConfiguration;
     QTest::newRow("message under a control character")
         << hv << QStringLiteral("a\tb") << QString() << QString() << "publishing on" << retrying;
-    QTest::newRow("missing CA file")
-        << hv << a << QString() << QStringLiteral("/nonexistent/ca.pem")
-        << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
     QTest::newRow("CA file that is a folder") << hv << a << QString() << QStringLiteral("/")
                                               << "CA file is a folder: /" << badConfiguration;
     QTest::newRow("user name with a control character")
@@ -678,7 +666,7 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses()
     const MqttState expected = MqttState(state);
     QTRY_VERIFY_WITH_TIMEOUT(states.contains(expected), 5000);
     QVERIFY2(lastError.contains(error), qPrintable(lastError));
-    QCOMPARE(states.contains(MqttState::Connected), error.isEmpty());
+    QVERIFY(!states.contains(MqttState::Connected));
     if (expected != MqttState::BadConfiguration)
         return;
     // A retry would come after 1 s, and another 2 s later.
