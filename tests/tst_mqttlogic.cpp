@@ -150,18 +150,6 @@ void TestMqttLogic::modulePayload_data()
     QTest::addColumn<int>("serial");
     QTest::addColumn<QJsonObject>("expected");
 
-    QTest::newRow("VM-USB, module 2101")
-        << ModuleContext{QStringLiteral("Wiener VM-USB"),
-                         0xDD00,
-                         false,
-                         CurrentResolution::uA1,
-                         SecondRange::None,
-                         QStringLiteral("crate1"),
-                         QStringLiteral("crate1:812:1765000000000")}
-        << true << 0x2101
-        << parse(R"({"serial":"2101","base_address":"0xDD00","bridge":"Wiener VM-USB",
-            "version":"1.0.0.0","voltage_resolution":"1V","current_resolution":"1uA",
-            "second_range":"none","host":"crate1","instance":"crate1:812:1765000000000"})");
     QTest::newRow("V1718, lower-case hex serial, fine options")
         << ModuleContext{QStringLiteral("CAEN V1718"), 0x0100,    true,     CurrentResolution::nA1,
                          SecondRange::pA100,           QString(), QString()}
