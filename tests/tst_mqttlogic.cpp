@@ -840,12 +840,6 @@ void TestMqttLogic::verdict_data()
                                 << "out_of_range" << WriteList();
     QTest::newRow("huge vset") << QByteArray(R"({"vset":1e300})") << usable() << 0 << "out_of_range"
                                << WriteList();
-    QTest::newRow("vset above the channel's ceiling")
-        << QByteArray(R"({"vset":1600})") << ceiling(0, 0, 1500) << 0 << "out_of_range"
-        << WriteList();
-    QTest::newRow("a typo of 15000 under a ceiling")
-        << QByteArray(R"({"vset":15000})") << ceiling(1, 1, 1500) << 1 << "out_of_range"
-        << WriteList();
     QTest::newRow("vset a step above the ceiling")
         << QByteArray(R"({"vset":1500.1})") << ceiling(0, 0, 1500) << 0 << "out_of_range"
         << WriteList();
