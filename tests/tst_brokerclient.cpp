@@ -9,9 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -69,35 +66,6 @@ bool roundTrip(BrokerClient &client, QSignalSpy &arrived)
            QTest::qWaitFor([&] { return on(arrived, Probe).size() > before; }, 5000);
 }
 
-// mosquitto_sub on brelk/#, one line per message: topic and response topic.
-class RawSubscriber
-{
-public:
-    explicit RawSubscriber(quint16 port)
-    {
-        process.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
-                      {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                       QString::number(port), QStringLiteral("-V"), QStringLiteral("mqttv5"),
-                       QStringLiteral("-t"), QStringLiteral("brelk/#"), QStringLiteral("-F"),
-                       QStringLiteral("%t|%R")});
-        process.waitForStarted(5000);
-    }
-    ~RawSubscriber()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QStringList lines()
-    {
-        output += process.readAllStandardOutput();
-        return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-private:
-    QProcess process;
-    QByteArray output;
-};
-
 } // namespace
 
 class BrokerClientTest : public QObject
@@ -112,7 +80,6 @@ private slots:
     void invalidFilters_data();
     void invalidFilters();
     void wrongPasswordIsRefused();
-    void subscriptionRefusals();
     void reconnects();
     void destructionIsQuick_data();
     void destructionIsQuick();
@@ -148,20 +115,11 @@ void BrokerClientTest::delivery()
     if (stored)
         QVERIFY(publishLines(broker.port, QStringLiteral("brelk/x"), QStringLiteral("a"), payload,
                              {QStringLiteral("-r")}));
-    RawSubscriber raw(broker.port);
     BrokerClient viewer;
     QSignalSpy arrived(&viewer, &BrokerClient::messageArrived);
     viewer.start(local(broker.port), {QStringLiteral("brelk/#")});
     QVERIFY(waitConnected(viewer));
     QVERIFY(roundTrip(viewer, arrived));
-    // mosquitto_sub says nothing when it has subscribed: probes until it shows one.
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            viewer.publish(Probe, "probe");
-            QTest::qWait(50);
-            return raw.lines().contains(Probe + QLatin1Char('|'));
-        },
-        5000));
 
     BrokerClient sender;
     QSignalSpy refused(&sender, &BrokerClient::publishRefused);
@@ -175,7 +133,6 @@ void BrokerClientTest::delivery()
     QCOMPARE(message.at(1).toByteArray(), payload);
     QCOMPARE(message.at(2).toBool(), stored);
     QCOMPARE(message.at(3).toByteArray(), correlation);
-    QTRY_VERIFY(raw.lines().contains(topic + QLatin1Char('|') + responseTopic));
     QVERIFY(refused.isEmpty());
 }
 
@@ -236,26 +193,20 @@ void BrokerClientTest::invalidFilters_data()
     QTest::newRow("control character") << QStringLiteral("brelk/\x7f");
 }
 
-// Refused by the library before reaching the broker, at start and when added; the valid filters
-// of the same start are subscribed all the same.
+// Refused by the library before reaching the broker, at start and when added, without costing
+// the connection; the valid filters of the same start are subscribed all the same.
 void BrokerClientTest::invalidFilters()
 {
     QFETCH(QString, filter);
     Broker broker;
     QVERIFY(broker.start());
     BrokerClient client;
-    QSignalSpy refused(&client, &BrokerClient::subscriptionRefused);
     QSignalSpy arrived(&client, &BrokerClient::messageArrived);
     QSignalSpy connection(&client, &BrokerClient::connectedChanged);
     client.start(local(broker.port), {filter, QStringLiteral("brelk/#")});
     QVERIFY(waitConnected(client));
-    QVERIFY(roundTrip(client, arrived));
     client.subscribe(filter);
-    QTRY_COMPARE(refused.size(), 2);
-    for (const QList<QVariant> &refusal : refused) {
-        QCOMPARE(refusal.at(0).toString(), filter);
-        QCOMPARE(refusal.at(1).toInt(), 0x8F);
-    }
+    QVERIFY(roundTrip(client, arrived));
     QVERIFY(client.isConnected());
     QCOMPARE(connection.size(), 1);
 }
@@ -276,50 +227,6 @@ void BrokerClientTest::wrongPasswordIsRefused()
     QVERIFY2(connection.first().at(1).toString().contains(QLatin1String("Connection Refused")),
              qPrintable(connection.first().at(1).toString()));
     QVERIFY(!client.isConnected());
-}
-
-// mosquitto 2's access-control list grants every subscription (and filters what it delivers);
-// its dynamic security plugin refuses one outside the roles with 0x87. Each refusal names its own
-// filter, those of start() and one added later alike, and costs neither the connection nor the
-// subscriptions granted.
-void BrokerClientTest::subscriptionRefusals()
-{
-    const QString plugin = QStringLiteral(BRELK_MOSQUITTO_DYNSEC);
-    if (!QFileInfo(plugin).isFile())
-        QSKIP("mosquitto's dynamic security plugin is not installed");
-    Broker broker;
-    // The broker reads the plugin's file as the user it changes to.
-    QFile::setPermissions(broker.path(), QFile::permissions(broker.path()) |
-                                             QFileDevice::ReadOther | QFileDevice::ExeOther);
-    const QString roles = broker.filePath(QStringLiteral("dynsec.json"));
-    QFile file(roles);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(R"({"defaultACLAccess": {"publishClientSend": true, "publishClientReceive": true,
-                   "subscribe": false, "unsubscribe": true},
-                   "clients": [], "anonymousGroup": "anonymous",
-                   "groups": [{"groupname": "anonymous", "roles": [{"rolename": "viewer"}]}],
-                   "roles": [{"rolename": "viewer", "acls": [
-                       {"acltype": "subscribePattern", "topic": "brelk/#", "allow": true}]}]})");
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ReadOther);
-    QVERIFY(broker.launch("listener " + QByteArray::number(broker.port) +
-                          " 127.0.0.1\npersistence false\nallow_anonymous true\nplugin " +
-                          plugin.toUtf8() + "\nplugin_opt_config_file " + roles.toUtf8() + "\n"));
-
-    BrokerClient client;
-    QSignalSpy refused(&client, &BrokerClient::subscriptionRefused);
-    QSignalSpy arrived(&client, &BrokerClient::messageArrived);
-    client.start(local(broker.port), {QStringLiteral("secret/#"), QStringLiteral("brelk/#"),
-                                      QStringLiteral("other/a")});
-    QVERIFY(waitConnected(client));
-    QVERIFY(roundTrip(client, arrived));
-    client.subscribe(QStringLiteral("other/b"));
-    QTRY_COMPARE(refused.size(), 3);
-    QCOMPARE(refused.at(0), (QList<QVariant>{QStringLiteral("secret/#"), 0x87}));
-    QCOMPARE(refused.at(1), (QList<QVariant>{QStringLiteral("other/a"), 0x87}));
-    QCOMPARE(refused.at(2), (QList<QVariant>{QStringLiteral("other/b"), 0x87}));
-    QVERIFY(roundTrip(client, arrived));
-    QVERIFY(client.isConnected());
 }
 
 // The broker goes away and comes back on the same port: the client says why it lost the

@@ -1,22 +1,20 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1: the retained state a
-// late subscriber sees, a changed value, stale readings, the configuration dialog, a clean quit,
-// the last will of a killed panel, a broker restart, wrong credentials, a refused connection, a
-// bad configuration (not retried), a prefix beyond ASCII, a quit and restarts while the connection
-// attempt hangs; the panel as a service without a display, stopped by SIGTERM, and its command
-// line. Remote commands: the broker's access control with the README's list (each service's
-// account kept to its own prefixes), the writes compared with the dialog's and acting on the
-// module as it holds it, Clear on one channel, each refusal, stale before the first tick at the
-// address and in a frozen service, another program under the same prefix, a retained command, and
-// TLS with the broker's CA and host name checked, with the check that fails named.
+// late subscriber sees, a changed value, stale readings, the configuration dialog, a broker
+// restart, wrong credentials, a refused connection, a bad configuration (not retried), a prefix
+// beyond ASCII, a quit and restarts while the connection attempt hangs; the panel as a service
+// without a display, stopped by SIGTERM, and its command line. Remote commands: the broker's access
+// control with the README's list (each service's account kept to its own prefixes), the writes
+// compared with the dialog's and acting on the module as it holds it, Clear on one channel, each
+// refusal, stale before the first tick at the address and in a frozen service, another program
+// under the same prefix; TLS with the broker's CA and host name checked, with the check that fails
+// named.
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
-#include "csvformat.h"
 #include "dialogdriver.h"
 #include "loopback.h"
 #include "messagecapture.h"
 #include "mqttcontrol.h"
 #include "mqttpublisher.h"
-#include "processfigures.h"
 #include "settings.h"
 #include "settingsfile.h"
 #include "simcontrol.h"
@@ -120,48 +118,31 @@ bool runOpenssl(const QString &dir, const QString &arguments)
 bool makeCertificates(const QString &dir)
 {
     const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
-    for (const auto &names :
-         {qMakePair(QStringLiteral("server.ext"), QByteArray("subjectAltName=IP:127.0.0.1\n")),
-          qMakePair(QStringLiteral("wrong-host.ext"),
-                    QByteArray("subjectAltName=DNS:broker.invalid,DNS:localhost\n"))}) {
-        QFile extensions(dir + QLatin1Char('/') + names.first);
-        if (!extensions.open(QIODevice::WriteOnly) || extensions.write(names.second) < 0)
-            return false;
-    }
-    const QString signedBy = QStringLiteral(
+    const QString sign = QStringLiteral(
         "x509 -req -in %1.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out %2.pem -days %3");
-    bool made = true;
+    bool made = writeSettingsFile(dir + "/server.ext", "subjectAltName=IP:127.0.0.1\n") &&
+                writeSettingsFile(dir + "/wrong-host.ext",
+                                  "subjectAltName=DNS:broker.invalid,DNS:localhost\n");
     for (const QString &command :
-         {QStringLiteral("req -x509 %1 -keyout ca.key -out ca.pem -days 2 -subj /CN=brelk-test-ca")
-              .arg(key),
-          QStringLiteral("req -x509 %1 -keyout other-ca.key -out other-ca.pem -days 2 "
-                         "-subj /CN=brelk-other-ca")
-              .arg(key),
-          QStringLiteral("req %1 -keyout server.key -out server.csr -subj /CN=127.0.0.1").arg(key),
-          signedBy.arg(QStringLiteral("server"), QStringLiteral("server"), QStringLiteral("2")) +
-              QStringLiteral(" -extfile server.ext"),
-          QStringLiteral(
-              "req %1 -keyout wrong-host.key -out wrong-host.csr -subj /CN=broker.invalid")
-              .arg(key),
-          signedBy.arg(QStringLiteral("wrong-host"), QStringLiteral("wrong-host"),
-                       QStringLiteral("2")) +
-              QStringLiteral(" -extfile wrong-host.ext"),
-          signedBy.arg(QStringLiteral("server"), QStringLiteral("expired"), QStringLiteral("-1")) +
-              QStringLiteral(" -extfile server.ext"),
-          signedBy.arg(QStringLiteral("server"), QStringLiteral("common-name"),
-                       QStringLiteral("2"))})
+         {"req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=brelk-test-ca",
+          "req -x509 " + key + " -keyout other-ca.key -out other-ca.pem -days 2 -subj /CN=other-ca",
+          "req " + key + " -keyout server.key -out server.csr -subj /CN=127.0.0.1",
+          "req " + key + " -keyout wrong-host.key -out wrong-host.csr -subj /CN=broker.invalid",
+          sign.arg("server", "server", "2") + " -extfile server.ext",
+          sign.arg("wrong-host", "wrong-host", "2") + " -extfile wrong-host.ext",
+          sign.arg("server", "expired", "-1") + " -extfile server.ext",
+          sign.arg("server", "common-name", "2")})
         made = made && runOpenssl(dir, command);
-    for (const char *name : {"expired", "common-name"})
-        made = made && QFile::copy(dir + QStringLiteral("/server.key"),
-                                   dir + QLatin1Char('/') + QLatin1String(name) + ".key");
     // The broker reads them as the user it changes to.
     QFile::setPermissions(dir,
                           QFile::permissions(dir) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     for (const char *name : {"ca", "server", "wrong-host", "expired", "common-name"}) {
+        const QString stem = dir + QLatin1Char('/') + QLatin1String(name);
+        if (!QFile::exists(stem + ".key"))
+            made = made && QFile::copy(dir + "/server.key", stem + ".key");
         for (const char *suffix : {".pem", ".key"})
-            QFile::setPermissions(dir + QLatin1Char('/') + QLatin1String(name) + suffix,
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ReadOther);
+            QFile::setPermissions(stem + suffix, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadOther);
     }
     return made;
 }
@@ -217,8 +198,6 @@ private slots:
     void defaultPrefixFollowsTheAddress();
     void dialogStoresAndStartsPublishing();
     void attachDialogStoresTheChoice();
-    void quitPublishesOffline();
-    void lastWillWhenThePanelIsKilled();
     void brokerRestartIsSurvived();
     void badConfigurationIsReported_data();
     void badConfigurationIsReported();
@@ -227,7 +206,6 @@ private slots:
     void utf8PrefixIsPublishedAsWritten();
     void everyTopicIsInTheListOfSubtopics();
     void headlessServiceReportsABadConfiguration();
-    void quitWhileTheConnectionAttemptHangs();
     void restartWhileTheConnectionAttemptHangs_data();
     void restartWhileTheConnectionAttemptHangs();
     void newSettingsStartWhenTheAttemptLeftBehindEnds();
@@ -249,11 +227,8 @@ private slots:
     void refusalsWriteNothing();
     void staleUntilATickAtTheAddress_data();
     void staleUntilATickAtTheAddress();
-    void retainedCommandIsNeverExecuted();
-    void commandsOverTls();
     void tlsRefusalSaysWhichCheckFailed_data();
     void tlsRefusalSaysWhichCheckFailed();
-    void headlessServiceTakesCommandsWhenAllowed();
     void frozenServiceWritesNothingLate();
 
 private:
@@ -370,16 +345,6 @@ void TestMqtt::retainedStateForALateSubscriber()
                  "bridge":"Wiener VM-USB","version":"1.0.0.0","voltage_resolution":"1V",
                  "current_resolution":"1uA","second_range":"none"})")
                               .object());
-    // The simulator's power-on values.
-    const QJsonObject channelA = a.json(), channelB = b.json();
-    QCOMPARE(channelA.value("vset").toDouble(), 1000.0);
-    QCOMPARE(channelA.value("ramp").toDouble(), 50.0);
-    QCOMPARE(channelB.value("vset").toDouble(), 500.0);
-    QCOMPARE(channelB.value("ramp").toDouble(), 25.0);
-    QCOMPARE(channelA.value("hv").toString(), QStringLiteral("HV On"));
-    QCOMPARE(channelA.value("stale"), QJsonValue(false));
-    QVERIFY(channelA.value("imeas2").isNull());
-    QVERIFY(!a.payload.contains('\n'));
 }
 
 void TestMqtt::staleReadingsOnceThenFresh()
@@ -512,54 +477,6 @@ void TestMqtt::attachDialogStoresTheChoice()
     QVERIFY(!stored.contains("MqttTopic"));
 }
 
-void TestMqtt::quitPublishesOffline()
-{
-    startWindow(settingsFor(broker->port));
-    Subscriber subscriber(broker->port);
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message));
-
-    QElapsedTimer quitting;
-    quitting.start();
-    window.reset();
-    QVERIFY2(quitting.elapsed() < 1000, qPrintable(QString::number(quitting.elapsed())));
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 2000));
-    // The broker's last will says "offline" too, but only for a connection that ends without a
-    // DISCONNECT: this one said goodbye, so the "offline" above was the panel's own.
-    QVERIFY2(broker->clientLeftCleanly(), broker->log().constData());
-}
-
-void TestMqtt::lastWillWhenThePanelIsKilled()
-{
-    // The panel as installed: a copy of the executable with its settings file beside it.
-    QTemporaryDir folder;
-    const QString executable = folder.filePath(QStringLiteral("brelkcontrol"));
-    QVERIFY(QFile::copy(QStringLiteral(BRELK_PANEL_EXECUTABLE), executable));
-    writeFile(folder.filePath(QStringLiteral("brelkcontrol.ini")), settingsFor(broker->port));
-
-    Subscriber subscriber(broker->port);
-    QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
-    panel.start(executable, QStringList());
-    QVERIFY(panel.waitForStarted(5000));
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
-
-    const int before = subscriber.messages().size();
-    panel.kill();
-    QVERIFY(panel.waitForFinished(5000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("status"), payloadIs("offline"), &message, 10000,
-                               before));
-    // A subscriber that comes later sees it too.
-    Subscriber late(broker->port);
-    QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
-    QCOMPARE(message.payload, QByteArray("offline"));
-    QVERIFY(message.retained);
-}
-
 void TestMqtt::brokerRestartIsSurvived()
 {
     startWindow(settingsFor(broker->port));
@@ -598,8 +515,6 @@ void TestMqtt::badConfigurationIsReported_data()
     const QString retrying = QStringLiteral("MQTT: no broker (retrying)");
     const QString badPrefix = QStringLiteral("MQTT: bad topic prefix");
     const QString badConfiguration = QStringLiteral("MQTT: bad configuration");
-    QTest::newRow("right password, for comparison")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\n") << false << QString() << QString();
     QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
                                     << "not authorised" << retrying;
     QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
@@ -627,10 +542,6 @@ void TestMqtt::badConfigurationIsReported()
                                  "user panel\ntopic readwrite #\n"));
     MessageCapture capture;
     startWindow(settingsFor(closedPort ? freePort() : guarded.port) + extra);
-    if (error.isEmpty()) {
-        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected")));
-        return;
-    }
     QVERIFY2(waitForIndicator(state), qPrintable(indicator()->text()));
     QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
              qPrintable(Access::mqttPublisher(*window)->lastError()));
@@ -681,21 +592,15 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<int>("state");
 
-    const int connected = int(MqttState::Connected);
     const int retrying = int(MqttState::Retrying);
     const int badConfiguration = int(MqttState::BadConfiguration);
     const QString hv = QStringLiteral("lab/hv");
     const QString a = QStringLiteral("a");
-    QTest::newRow("a prefix that passes, for comparison")
-        << hv << a << QString() << QString() << QString() << connected;
     QTest::newRow("last will under a non-character")
         << QStringLiteral("lab/") + QChar(0xFFFF) << a << QString() << QString() << "last will"
         << badConfiguration;
     QTest::newRow("message under a control character")
         << hv << QStringLiteral("a\tb") << QString() << QString() << "publishing on" << retrying;
-    QTest::newRow("missing CA file")
-        << hv << a << QString() << QStringLiteral("/nonexistent/ca.pem")
-        << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
     QTest::newRow("CA file that is a folder") << hv << a << QString() << QStringLiteral("/")
                                               << "CA file is a folder: /" << badConfiguration;
     QTest::newRow("user name with a control character")
@@ -711,7 +616,7 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses_data()
 
 // The worker on its own, handed what the panel's checks keep from it: a refusal of the library
 // is reported, and the worker never says it is connected. Settings the library refuses are a bad
-// configuration, which the worker does not try again.
+// configuration (which the panel's test shows is not tried again).
 void TestMqtt::workerReportsWhatTheLibraryRefuses()
 {
     QFETCH(QString, topic);
@@ -751,13 +656,7 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses()
     const MqttState expected = MqttState(state);
     QTRY_VERIFY_WITH_TIMEOUT(states.contains(expected), 5000);
     QVERIFY2(lastError.contains(error), qPrintable(lastError));
-    QCOMPARE(states.contains(MqttState::Connected), error.isEmpty());
-    if (expected != MqttState::BadConfiguration)
-        return;
-    // A retry would come after 1 s, and another 2 s later.
-    QTest::qWait(2500);
-    QCOMPARE(states, (QList<MqttState>{MqttState::Connecting, MqttState::BadConfiguration}));
-    QVERIFY2(!broker->log().contains("New client connected"), broker->log().constData());
+    QVERIFY(!states.contains(MqttState::Connected));
 }
 
 // A prefix beyond ASCII reaches the broker as it stands in the file (Qt 5 read the file as
@@ -818,22 +717,6 @@ void TestMqtt::headlessServiceReportsABadConfiguration()
     QVERIFY2(errors.contains(QStringLiteral(" Module serial number 2101\n")), qPrintable(errors));
 }
 
-void TestMqtt::quitWhileTheConnectionAttemptHangs()
-{
-    HungListener hung;
-    QVERIFY(hung.filled);
-    startWindow(settingsFor(hung.port));
-    QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
-    QTest::qWait(2000);
-    QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connecting"));
-    QVERIFY2(ticks.size() >= 18, qPrintable(QString::number(ticks.size())));
-
-    QElapsedTimer quitting;
-    quitting.start();
-    window.reset();
-    QVERIFY2(quitting.elapsed() < 1500, qPrintable(QString::number(quitting.elapsed())));
-}
-
 void TestMqtt::restartWhileTheConnectionAttemptHangs_data()
 {
     QTest::addColumn<QString>("restart");
@@ -845,7 +728,7 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs_data()
 // Every restart but Quit returns at once, and a worker left behind in its connect receives no
 // messages and is the only one: while it hangs, nothing is connected to the publisher's messages
 // (the next worker starts only when it has ended, so the cut connections are all that keep later
-// ticks out of its queue), and 20,000 ticks leave memory as it was.
+// ticks out of its queue).
 void TestMqtt::restartWhileTheConnectionAttemptHangs()
 {
     QFETCH(QString, restart);
@@ -895,21 +778,6 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     }
     QVERIFY(mqttThreads() >= 1);
     QCOMPARE(publisher.messageReceivers(), 0);
-
-    const qint64 before = ProcessFigures::residentKilobytes();
-    Reading reading;
-    reading.serialNumber = 0x2101;
-    for (int tick = 0; tick < 20000; ++tick) {
-        reading.time = 1767225600000 + tick * 100;
-        reading.vmeas[0] = quint16(990 + tick % 20);
-        publisher.takeReading(reading);
-    }
-    QCoreApplication::processEvents();
-    const qint64 grown = ProcessFigures::residentKilobytes() - before;
-    qDebug() << "resident memory after 20000 ticks:" << grown << "kB more";
-    QCOMPARE(publisher.messageReceivers(), 0);
-    if (!ProcessFigures::sanitizerHoldsFreedMemory())
-        QVERIFY2(grown < 4096, qPrintable(QString::number(grown)));
 }
 
 // The operator corrects the port while the connect to the wrong one hangs: the panel goes on at
@@ -942,19 +810,13 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
 {
     QTemporaryDir folder;
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    const QString csv = folder.filePath(QStringLiteral("service.csv"));
-    const QString furtherCsv = folder.filePath(QStringLiteral("dc00.csv"));
-    // A crate of two modules: the second one logs and publishes on its own too.
-    writeFile(ini, settingsFor(broker->port) + "LogFile=" + csv.toUtf8() +
-                       "\nLogInterval=0.1\n[Module_DC00]\nLogFile=" + furtherCsv.toUtf8() +
-                       "\nLogInterval=0.1\n");
+    // A crate of two modules: the second one publishes on its own too.
+    writeFile(ini, settingsFor(broker->port) + "[Module_DC00]\n");
 
     Subscriber subscriber(broker->port), further(broker->port, QStringLiteral("brelk/dc00"));
     QProcess panel;
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
-    QElapsedTimer running;
-    running.start();
     startService(panel, ini, false, environment);
     Message message;
     const bool online =
@@ -963,8 +825,6 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QVERIFY2(online, errors.constData());
     QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
     QVERIFY(further.waitFor(QStringLiteral("a"), any, &message));
-    QTest::qWait(int(qMax<qint64>(0, 3000 - running.elapsed())));
-    QCOMPARE(panel.state(), QProcess::Running);
 
     QElapsedTimer stopping;
     stopping.start();
@@ -975,17 +835,6 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
     QVERIFY2(panel.exitCode() == 0, errors.constData());
     QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
-
-    // About ten rows a second for three seconds in each module's log, each one complete.
-    for (const QString &path : {csv, furtherCsv}) {
-        QFile log(path);
-        QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QByteArray rows = log.readAll();
-        QVERIFY(rows.endsWith('\n'));
-        const QList<QByteArray> lines = rows.trimmed().split('\n');
-        QCOMPARE(QString::fromUtf8(lines.first()), csvHeader());
-        QVERIFY2(lines.size() - 1 >= 15, qPrintable(QString::number(lines.size() - 1)));
-    }
 
     // The retained "offline" is the panel's own: it said goodbye, so the broker's will never fired.
     Subscriber late(broker->port);
@@ -1014,43 +863,32 @@ void TestMqtt::commandLineWithoutDisplay_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("error");
 
-    const QString panel = QStringLiteral(BRELK_PANEL_EXECUTABLE);
-    const QString service = QStringLiteral(BRELK_SERVICE_EXECUTABLE);
+    const auto row = [](const char *name, bool service, const QStringList &arguments, int exitCode,
+                        const QString &out, const QString &error) {
+        QTest::newRow(name) << QString::fromUtf8(service ? BRELK_SERVICE_EXECUTABLE
+                                                         : BRELK_PANEL_EXECUTABLE)
+                            << arguments << exitCode << out << error;
+    };
     const QString folder = QDir::tempPath();
-    QTest::newRow("unknown option")
-        << panel << QStringList{QStringLiteral("--bogus")} << 2 << QString()
-        << "Unknown option 'bogus'.\nUsage: brelkcontrol [options]";
-    QTest::newRow("missing settings file")
-        << panel << QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent")} << 2
-        << QString() << "/nonexistent";
-    QTest::newRow("missing settings file, headless")
-        << panel
-        << QStringList{QStringLiteral("--headless"), QStringLiteral("--settings"),
-                       QStringLiteral("/nonexistent/brelkcontrol.ini")}
-        << 2 << QString() << "/nonexistent/brelkcontrol.ini";
-    QTest::newRow("settings file of no name")
-        << panel << QStringList{QStringLiteral("--settings"), QString()} << 2 << QString()
-        << "The option --settings needs the name of a file.";
-    QTest::newRow("settings file that is a folder")
-        << panel << QStringList{QStringLiteral("--settings"), folder} << 2 << QString()
-        << "brelkcontrol: settings file " + folder + ": is a folder, not a file";
-    QTest::newRow("help") << panel << QStringList{QStringLiteral("--help")} << 0
-                          << "--settings <FILE>  Use FILE instead" << QString();
-    QTest::newRow("help with the toolkit's options")
-        << panel << QStringList{QStringLiteral("--help-all")} << 0
-        << "--settings <FILE>  Use FILE instead" << QString();
-    QTest::newRow("version") << panel << QStringList{QStringLiteral("--version")} << 0
-                             << "brelkcontrol 1.0.0.0" << QString();
-    QTest::newRow("service: version") << service << QStringList{QStringLiteral("--version")} << 0
-                                      << "brelkcontrold 1.0.0.0" << QString();
-    QTest::newRow("service: unknown option") << service << QStringList{QStringLiteral("--bogus")}
-                                             << 2 << QString() << "Usage: brelkcontrold [options]";
-    QTest::newRow("service: settings file of no name")
-        << service << QStringList{QStringLiteral("--settings"), QString()} << 2 << QString()
-        << "The option --settings needs the name of a file.";
-    QTest::newRow("service: settings file that is a folder")
-        << service << QStringList{QStringLiteral("--settings"), folder} << 2 << QString()
-        << "brelkcontrold: settings file " + folder + ": is a folder, not a file";
+    const QString noName = QStringLiteral("The option --settings needs the name of a file.");
+    const QString help = QStringLiteral("--settings <FILE>  Use FILE instead");
+    row("unknown option", false, {"--bogus"}, 2, "",
+        "Unknown option 'bogus'.\nUsage: brelkcontrol [options]");
+    row("missing settings file", false, {"--settings", "/nonexistent"}, 2, "", "/nonexistent");
+    row("missing settings file, headless", false,
+        {"--headless", "--settings", "/nonexistent/brelkcontrol.ini"}, 2, "",
+        "/nonexistent/brelkcontrol.ini");
+    row("settings file of no name", false, {"--settings", ""}, 2, "", noName);
+    row("settings file that is a folder", false, {"--settings", folder}, 2, "",
+        "brelkcontrol: settings file " + folder + ": is a folder, not a file");
+    row("help", false, {"--help"}, 0, help, "");
+    row("help with the toolkit's options", false, {"--help-all"}, 0, help, "");
+    row("version", false, {"--version"}, 0, "brelkcontrol 1.0.0.0", "");
+    row("service: version", true, {"--version"}, 0, "brelkcontrold 1.0.0.0", "");
+    row("service: unknown option", true, {"--bogus"}, 2, "", "Usage: brelkcontrold [options]");
+    row("service: settings file of no name", true, {"--settings", ""}, 2, "", noName);
+    row("service: settings file that is a folder", true, {"--settings", folder}, 2, "",
+        "brelkcontrold: settings file " + folder + ": is a folder, not a file");
 }
 
 // What the command line answers needs no display, with or without --headless, from the panel
@@ -1085,9 +923,6 @@ void TestMqtt::accountsKeepToTheirPrefixes_data()
     const QString viewer = QStringLiteral("viewer"), op = QStringLiteral("operator"),
                   service = QStringLiteral("dd00"), other = QStringLiteral("de00");
     // What an account may publish, as a viewer sees it.
-    QTest::newRow("a service's readings") << service << "brelk/dd00/a" << viewer << true;
-    QTest::newRow("a service's status") << service << "brelk/dd00/status" << viewer << true;
-    QTest::newRow("a service's answer") << service << "brelk/dd00/a/result" << viewer << true;
     QTest::newRow("a service's further module") << service << "brelk/dd00/dc00/b" << viewer << true;
     QTest::newRow("a service's further module's answer")
         << service << "brelk/dd00/dc00/b/result" << viewer << true;
@@ -1099,13 +934,10 @@ void TestMqtt::accountsKeepToTheirPrefixes_data()
         << service << "brelk/de00/a/set" << viewer << false;
     QTest::newRow("a service publishing another's readings")
         << service << "brelk/de00/a" << viewer << false;
-    QTest::newRow("a viewer commanding") << viewer << "brelk/dd00/a/set" << viewer << false;
-    QTest::newRow("the operator commanding") << op << "brelk/dd00/a/set" << viewer << true;
     QTest::newRow("the operator commanding a further module")
         << op << "brelk/dd00/dc00/a/set" << viewer << true;
     QTest::newRow("the operator publishing readings") << op << "brelk/dd00/a" << viewer << false;
     // What an account may read.
-    QTest::newRow("a service's commands") << op << "brelk/dd00/a/set" << service << true;
     QTest::newRow("a service's further module's commands")
         << op << "brelk/dd00/dc00/a/set" << service << true;
     QTest::newRow("another's commands") << op << "brelk/dd00/a/set" << other << false;
@@ -1161,30 +993,22 @@ void TestMqtt::accountsKeepToTheirPrefixes()
     QCOMPARE(received.contains(topic.toUtf8() + " message " + row + '\n'), delivered);
 }
 
+// The register words are the local dialog's for the same entry (see tst_commands): the module's
+// resolution, as the radio buttons select it, reaches the command.
 void TestMqtt::commandWritesAsTheDialog_data()
 {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("channel");
     QTest::addColumn<QString>("option"); // a resolution radio button to click first
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<double>("entered");
     QTest::addColumn<Writes>("writes");
     QTest::addColumn<QString>("shown");
 
-    // The simulator's channel B stands at 500 V.
-    QTest::newRow("ramp B, followed by the set voltage the module holds")
-        << QByteArray(R"({"ramp":20.5})") << "b"
-        << ""
-        << "btnSetRamp_B" << 20.5 << Writes{{0xDD10, 20}, {0xDD38, 500}}
-        << "Remote command: channel B Ramp 20 V/s";
-    QTest::newRow("limit_i A at 100 nA") << QByteArray(R"({"limit_i":0.00025})") << "a"
-                                         << "chk_I_100nA"
-                                         << "btnSetSoftLimitI_A" << 250.0 << Writes{{0xDD44, 2500}}
-                                         << "Remote command: channel A Limit I 250 uA";
-    QTest::newRow("limit_i2 B at 1 nA") << QByteArray(R"({"limit_i2":1.23e-5})") << "b"
-                                        << "chk_I2_1nA"
-                                        << "btnSetSoftLimitI2_B" << 12.3 << Writes{{0xDD4A, 12300}}
-                                        << "Remote command: channel B Limit I2 12.3 uA";
+    QTest::newRow("limit_i A at 100 nA")
+        << QByteArray(R"({"limit_i":0.00025})") << "a"
+        << "chk_I_100nA" << Writes{{0xDD44, 2500}} << "Remote command: channel A Limit I 250 uA";
+    QTest::newRow("limit_i2 B at 1 nA")
+        << QByteArray(R"({"limit_i2":1.23e-5})") << "b"
+        << "chk_I2_1nA" << Writes{{0xDD4A, 12300}} << "Remote command: channel B Limit I2 12.3 uA";
 }
 
 void TestMqtt::commandWritesAsTheDialog()
@@ -1192,8 +1016,6 @@ void TestMqtt::commandWritesAsTheDialog()
     QFETCH(QByteArray, payload);
     QFETCH(QString, channel);
     QFETCH(QString, option);
-    QFETCH(QString, button);
-    QFETCH(double, entered);
     QFETCH(Writes, writes);
     QFETCH(QString, shown);
 
@@ -1203,15 +1025,9 @@ void TestMqtt::commandWritesAsTheDialog()
     QVERIFY(client->command(channel, payload, &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
     QCOMPARE(sim->writes(), writes);
-    QVERIFY(remoteCommandLabel());
     QCOMPARE(remoteCommandLabel()->text(), shown);
-
-    // The same value through the window's dialog.
-    sim->clearLog();
-    DialogDriver::acceptDouble(entered);
-    window->findChild<QPushButton *>(button)->click();
-    QCOMPARE(sim->writes(), writes);
 }
+
 void TestMqtt::commandsActOnTheModuleAsItIs_data()
 {
     QTest::addColumn<QString>("prepare");
@@ -1478,11 +1294,7 @@ void TestMqtt::refusalsWriteNothing()
                              10000));
     QTest::qWait(300);
     if (prepare == QLatin1String("uncheck")) {
-        auto *control = window->findChild<MqttControl *>();
-        QSignalSpy changed(control, &MqttControl::remoteCommandsAllowedChanged);
         window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"))->trigger();
-        QCOMPARE(changed.size(), 1);
-        QCOMPARE(changed.first().first(), QVariant(false));
         QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connected"));
         QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value("MqttCommands"),
                  QVariant(QStringLiteral("off")));
@@ -1565,56 +1377,6 @@ void TestMqtt::staleUntilATickAtTheAddress()
     QCOMPARE(sim->writes(), (Writes{{base + 0x34, 1500}}));
 }
 
-// A retained command waits on the broker for every new subscription: it is refused at the
-// connection and again at the next one, and never written.
-void TestMqtt::retainedCommandIsNeverExecuted()
-{
-    QVERIFY(publish(QStringLiteral("b/set"), R"({"vset":42,"id":"old"})", {QStringLiteral("-r")}));
-    Subscriber subscriber(broker->port);
-    Message answer;
-    // Subscribed once the retained command reaches it: the first answer cannot come too early.
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/set"), any, &answer));
-    startWindow(settingsFor(broker->port) + "MqttCommands=on\n");
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer));
-    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
-    QCOMPARE(answer.json().value("id").toString(), QStringLiteral("old"));
-
-    MqttPublisher *publisher = Access::mqttPublisher(*window);
-    const int before = subscriber.messages().size();
-    publisher->apply(publisher->currentSettings());
-    QVERIFY(subscriber.waitFor(QStringLiteral("b/result"), any, &answer, 10000, before));
-    QCOMPARE(answer.json().value("error").toString(), QStringLiteral("retained"));
-    QTest::qWait(500);
-    for (const SimControl::Write &write : sim->writes())
-        QVERIFY2(write.data != 42, qPrintable(QString::number(write.address, 16)));
-}
-
-// A TLS listener with a certificate made here: the panel verifies it against "MqttCaFile" and
-// takes commands over it with the README's accounts.
-void TestMqtt::commandsOverTls()
-{
-    const QString dir = certificates();
-    QVERIFY(!dir.isEmpty());
-    Broker tls;
-    QVERIFY(tls.startGuarded(commandUsers(), readmeAcl(QStringLiteral(BRELK_README)),
-                             tlsListener(dir, QStringLiteral("server"))));
-    const QString ca = dir + QStringLiteral("/ca.pem");
-    startWindow(settingsFor(tls.port) + "MqttUser=dd00\nMqttPassword=dd00-pw\nMqttCommands=on\n" +
-                "MqttCaFile=" + ca.toUtf8() + "\n");
-    const QStringList tlsOptions{QStringLiteral("--cafile"), ca};
-    Subscriber subscriber(tls.port, QLatin1String(Prefix), credentials("viewer") + tlsOptions);
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
-    QTest::qWait(300);
-    QVERIFY(Access::session(*window)->lastReading());
-    sim->clearLog();
-    Message answer;
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"clear":true})", &answer,
-                               credentials("operator") + tlsOptions));
-    QCOMPARE(answer.json().value("ok"), QJsonValue(true));
-    QCOMPARE(sim->writes(), Writes());
-}
-
 void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
 {
     QTest::addColumn<QString>("certificate");
@@ -1671,29 +1433,6 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed()
     const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
     QVERIFY(!lines.isEmpty());
     QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
-}
-
-// The service's own executable reads "MqttCommands" at start-up and writes each command as a line
-// on standard error.
-void TestMqtt::headlessServiceTakesCommandsWhenAllowed()
-{
-    QTemporaryDir folder;
-    const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    writeFile(ini, settingsFor(broker->port) + "MqttCommands=on\n");
-    Subscriber subscriber(broker->port);
-    QProcess service;
-    startService(service, ini, true);
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message, 10000));
-    QTest::qWait(300);
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1234})", &message));
-    QCOMPARE(message.json().value("ok"), QJsonValue(true));
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("vset", 1234), &message));
-    service.terminate();
-    QVERIFY(service.waitForFinished(5000));
-    const QByteArray errors = service.readAllStandardError();
-    QVERIFY2(errors.contains(" Remote command: module 0xDD00 channel A vset 1234: done\n"),
-             errors.constData());
 }
 
 // A command that reaches a process which was frozen (a debugger, a paused machine) is judged by

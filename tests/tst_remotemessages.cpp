@@ -1,6 +1,6 @@
 // What a panel attached through the broker rebuilds from a service's messages: the channel
 // documents decoded back into the tick they were published from, refusals of documents that would
-// give a wrong reading, the history requests and their answers, and both through a real broker.
+// give a wrong reading, the history requests and their answers, also through a real broker.
 #include "broker.h"
 #include "historyanswer.h"
 #include "mqttpublisher.h"
@@ -11,20 +11,13 @@
 #include "remotereading.h"
 #include "schedule.h"
 
-#include <mosquitto.h>
-#include <mqtt_protocol.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSysInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
+#include <cmath>
 
 using namespace Brelk;
 
@@ -93,105 +86,6 @@ void compareReadings(const Reading &got, const Reading &want)
     }
 }
 
-// An MQTT 5 client of the test's own: what an attached panel does on the network.
-class Client
-{
-public:
-    struct Received
-    {
-        QString topic;
-        QByteArray payload;
-        QByteArray correlation;
-    };
-
-    Client()
-    {
-        mosquitto_lib_init();
-        client = mosquitto_new(nullptr, true, this);
-        mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-        mosquitto_message_v5_callback_set(client, &Client::onMessage);
-    }
-    ~Client()
-    {
-        mosquitto_disconnect(client);
-        mosquitto_destroy(client);
-    }
-
-    // The broker may take a moment to listen after its start.
-    bool connect(quint16 port)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (mosquitto_connect(client, "127.0.0.1", port, 10) != MOSQ_ERR_SUCCESS) {
-            if (waited.elapsed() > 5000)
-                return false;
-            QTest::qWait(50);
-        }
-        return true;
-    }
-    bool subscribe(const QByteArray &topic)
-    {
-        return mosquitto_subscribe_v5(client, nullptr, topic.constData(), 1, 0, nullptr) ==
-               MOSQ_ERR_SUCCESS;
-    }
-    // Without a response topic when it is empty.
-    bool request(const QByteArray &topic, const QByteArray &payload,
-                 const QByteArray &responseTopic, const QByteArray &correlation)
-    {
-        mosquitto_property *properties = nullptr;
-        if (!responseTopic.isEmpty())
-            mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC,
-                                          responseTopic.constData());
-        mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA,
-                                      correlation.constData(), quint16(correlation.size()));
-        const int code =
-            mosquitto_publish_v5(client, nullptr, topic.constData(), int(payload.size()),
-                                 payload.constData(), 1, false, properties);
-        mosquitto_property_free_all(&properties);
-        return code == MOSQ_ERR_SUCCESS;
-    }
-    // Runs both the client's loop and the test's events until a message on `topic` for which
-    // `accept` holds arrives.
-    bool waitFor(const QString &topic, Received *out,
-                 const std::function<bool(const Received &)> &accept = nullptr,
-                 int timeoutMs = 5000)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < timeoutMs) {
-            mosquitto_loop(client, 10, 1);
-            QCoreApplication::processEvents();
-            for (int i = 0; i < received.size(); ++i) {
-                if (received[i].topic == topic && (!accept || accept(received[i]))) {
-                    *out = received.takeAt(i);
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-private:
-    static void onMessage(mosquitto *, void *object, const mosquitto_message *message,
-                          const mosquitto_property *properties)
-    {
-        Received in;
-        in.topic = QString::fromUtf8(message->topic);
-        in.payload = QByteArray(static_cast<const char *>(message->payload), message->payloadlen);
-        void *correlation = nullptr;
-        uint16_t length = 0;
-        if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &correlation,
-                                           &length, false)) {
-            in.correlation = QByteArray(static_cast<const char *>(correlation), length);
-            free(correlation);
-        }
-        static_cast<Client *>(object)->received.append(in);
-    }
-
-    mosquitto *client = nullptr;
-    QList<Received> received;
-};
-
 } // namespace
 
 class TestRemoteMessages : public QObject
@@ -213,7 +107,7 @@ private slots:
     void historyRequests();
     void historyColumns_data();
     void historyColumns();
-    void throughTheBroker();
+    void historyThroughTheBroker();
     void dialogWritesThroughTheService_data();
     void dialogWritesThroughTheService();
 };
@@ -696,22 +590,17 @@ void TestRemoteMessages::historyColumns()
         QVERIFY(column == QLatin1String("-") || column == QLatin1String("1234 1234 1234"));
 }
 
-// A publisher connected to a real broker: an attached client decodes its channel and module
-// documents back into the tick and the service's state, and a history request is answered on
-// its response topic with its correlation data and the store's columns.
-void TestRemoteMessages::throughTheBroker()
+// A publisher connected to a real broker answers a history request on its response topic with
+// the store's columns, a refused one with why, and one without a response topic not at all.
+void TestRemoteMessages::historyThroughTheBroker()
 {
     Broker broker;
     QVERIFY(broker.start());
     const QString prefix = QStringLiteral("lab/hv1");
-
     ReadingHistory history;
     MqttPublisher publisher([] {
         ModuleContext context;
-        context.bridge = QStringLiteral("Wiener VM-USB");
         context.baseAddress = 0xDD00;
-        context.host = QSysInfo::machineHostName();
-        context.instance = mqttInstanceId();
         return context;
     });
     publisher.setHistory(&history);
@@ -719,19 +608,11 @@ void TestRemoteMessages::throughTheBroker()
     settings.host = QStringLiteral("127.0.0.1");
     settings.port = broker.port;
     settings.topic = prefix;
-
-    Client client;
-    QVERIFY(client.connect(broker.port));
-    QVERIFY(client.subscribe(prefix.toUtf8() + "/#"));
-    QVERIFY(client.subscribe("panel/answers/#"));
+    Subscriber answers(broker.port, QStringLiteral("panel"));
     publisher.apply(settings);
-    QElapsedTimer waited;
-    waited.start();
-    while (publisher.state() != MqttState::Connected && waited.elapsed() < 5000)
-        QTest::qWait(20);
-    QVERIFY(publisher.state() == MqttState::Connected);
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.state() == MqttState::Connected, 5000);
 
-    // Ticks a second apart: each is published, as the heartbeat sends at least every second.
+    // Ticks a second apart, channel B's measured voltage at 100 mV a count.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 running = history.samples().runningTime();
     Reading reading = fineReading();
@@ -739,70 +620,32 @@ void TestRemoteMessages::throughTheBroker()
         reading.time = now - 2000 + i * 1000;
         reading.vmeas[1] = quint16(5000 + i);
         history.addEarlierReading(reading, running - 2000 + i * 1000);
-        publisher.takeReading(reading);
     }
-    publisher.setCommandsAllowed(true);
-
-    Reading rebuilt;
-    quint16 latched = 0;
-    for (int ch = 0; ch < 2; ++ch) {
-        Client::Received message;
-        QVERIFY(client.waitFor(prefix + QLatin1Char('/') + QLatin1Char('a' + ch), &message,
-                               [&reading](const Client::Received &m) {
-                                   return parse(m.payload).value(QLatin1String("time")) ==
-                                          isoLocalTime(reading.time);
-                               }));
-        RemoteChannel channel;
-        QVERIFY(decodeChannelMessage(message.payload, ch, &channel));
-        QVERIFY(!channel.stale);
-        mergeChannel(channel, ch, &rebuilt, &latched);
-    }
-    compareReadings(rebuilt, reading);
-
-    Client::Received description;
-    QVERIFY(client.waitFor(
-        prefix + QStringLiteral("/module"), &description, [](const Client::Received &m) {
-            return parse(m.payload).value(QLatin1String("commands")) == QJsonValue(true);
-        }));
-    RemoteModule module;
-    QVERIFY(decodeModuleMessage(description.payload, &module));
-    QVERIFY(module.hasModule);
-    QCOMPARE(module.serialNumber, quint16(0x2101));
-    QCOMPARE(module.host, QSysInfo::machineHostName());
-    QCOMPARE(selectionText(module.selection), QStringLiteral("100mV / 1uA / 1nA"));
-
-    // Three one-second columns, the last holding the newest tick: channel B's measured voltage
-    // of each tick, at 100 mV a count.
-    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
-                           R"({"span":3,"channel":"b","columns":3})", "panel/answers/1",
-                           QByteArray("\x00\x01req", 5)));
-    Client::Received answer;
-    QVERIFY(client.waitFor(QStringLiteral("panel/answers/1"), &answer));
-    QCOMPARE(answer.correlation, QByteArray("\x00\x01req", 5));
-    const QJsonObject columns = parse(answer.payload);
-    QCOMPARE(columnTexts(columns.value(QLatin1String("vmeas")).toObject()),
+    const auto request = [&](const QByteArray &payload, const QString &responseTopic) {
+        QStringList options{QStringLiteral("-V"), QStringLiteral("mqttv5")};
+        if (!responseTopic.isEmpty())
+            options << QStringLiteral("-D") << QStringLiteral("publish")
+                    << QStringLiteral("response-topic") << responseTopic;
+        return publishLines(broker.port, prefix, QStringLiteral("history/get"), payload, options);
+    };
+    Message answer;
+    QVERIFY(request(R"({"span":3,"channel":"b","columns":3})", QStringLiteral("panel/1")));
+    QVERIFY(answers.waitFor(QStringLiteral("1"), any, &answer));
+    QCOMPARE(columnTexts(answer.json().value(QLatin1String("vmeas")).toObject()),
              (QStringList{"500 500 500", "500.1 500.1 500.1", "500.2 500.2 500.2"}));
 
-    // A refused request is answered too, with why.
-    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
-                           R"({"span":90000,"channel":"b","columns":3})", "panel/answers/2",
-                           "second"));
-    QVERIFY(client.waitFor(QStringLiteral("panel/answers/2"), &answer));
-    QCOMPARE(answer.correlation, QByteArray("second"));
-    QCOMPARE(parse(answer.payload).value(QLatin1String("error")).toString(),
-             QStringLiteral("invalid"));
+    QVERIFY(request(R"({"span":90000,"channel":"b","columns":3})", QStringLiteral("panel/2")));
+    QVERIFY(answers.waitFor(QStringLiteral("2"), any, &answer));
+    QCOMPARE(answer.json().value(QLatin1String("error")).toString(), QStringLiteral("invalid"));
 
-    // Nowhere to answer: a line says so, and the next request is answered as before.
     QTest::ignoreMessage(QtDebugMsg,
                          "History request: module 0xDD00: no response topic, not answered");
-    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
-                           R"({"span":3,"channel":"a","columns":3})", QByteArray(), "lost"));
-    QVERIFY(client.request(prefix.toUtf8() + "/history/get",
-                           R"({"span":3,"channel":"a","columns":1})", "panel/answers/3", "third"));
-    QVERIFY(client.waitFor(QStringLiteral("panel/answers/3"), &answer));
-    QCOMPARE(answer.correlation, QByteArray("third"));
-    QCOMPARE(columnTexts(parse(answer.payload).value(QLatin1String("vmeas")).toObject()),
+    QVERIFY(request(R"({"span":3,"channel":"a","columns":3})", QString()));
+    QVERIFY(request(R"({"span":3,"channel":"a","columns":1})", QStringLiteral("panel/3")));
+    QVERIFY(answers.waitFor(QStringLiteral("3"), any, &answer));
+    QCOMPARE(columnTexts(answer.json().value(QLatin1String("vmeas")).toObject()),
              QStringList{"99.9 99.9 99.9"});
+    QCOMPARE(answers.messages().size(), 3);
     publisher.stop();
 }
 
