@@ -115,7 +115,12 @@ void TestConnection::startWithoutSettingsFile()
 {
     MessageCapture debug;
     window.reset(new BrelkControl);
-    QVERIFY(debug.lines().contains("Connected to VME controller \"Wiener VM-USB\""));
+    // The settings path first, the address before the connection reports.
+    const QStringList lines = debug.lines();
+    QCOMPARE(lines.indexOf(QStringLiteral("Using INI file: \"%1\"").arg(iniPath)), 0);
+    const int address = lines.indexOf("BaseAddress: 0xDD00");
+    QVERIFY2(address > 0, qPrintable(lines.join('\n')));
+    QVERIFY(lines.indexOf("Connected to VME controller \"Wiener VM-USB\"") > address);
     QCOMPARE(message(), QString("Connecting to HV device at VME address dd00..."));
     QVERIFY(Access::timer(*window)->isActive());
     QVERIFY(!QFile::exists(iniPath));

@@ -1,12 +1,10 @@
 // Several modules of the crate in the panel, on the in-memory bus: a window per further module as
 // the settings file's groups name them, one tick reading every module in turn through the one
-// controller, a silent module going stale alone, a trip on a module whose window is closed, a
-// further module moved or closed, the overview's way to a module's window, and each module's own
-// data log.
+// controller, a trip on a module whose window is closed, a
+// further module moved or closed, and the overview's way to a module's window.
 #include "alertcapture.h"
 #include "brelkcontroltestaccess.h"
 #include "crate.h"
-#include "csvformat.h"
 #include "dialogdriver.h"
 #include "fakecontroller.h"
 #include "messagecapture.h"
@@ -23,7 +21,6 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -61,12 +58,10 @@ private slots:
     void windowsOfTheGroups();
     void tickReadsEveryModuleInTurn_data();
     void tickReadsEveryModuleInTurn();
-    void silentModuleGoesStaleAlone();
     void tripOnAFurtherModule();
     void overviewOpensModuleWindows();
     void moveFurtherModule();
     void closeOnlyHides();
-    void eachModuleLogsToItsOwnFile();
     void modulesDialogChangesTheCrate();
     void modulesTradeAddresses();
 
@@ -80,11 +75,7 @@ private:
     {
         bus->registers[base + 0x30] |= quint16(EventINH << (8 * channel));
     }
-    QVector<BusCycle> cycles() const { return bus->cycles; }
-    void clearCycles() { bus->cycles.clear(); }
 
-    // A folder of its own for each test.
-    std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<BrelkControl> window;
     FakeController *bus = nullptr;
 };
@@ -102,8 +93,6 @@ const struct
 
 void TestModules::init()
 {
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
     alertedWindows.clear();
 }
 
@@ -182,21 +171,7 @@ void TestModules::tickReadsEveryModuleInTurn()
             expected += tickOf(module.base, module.base == silent ? 0xFFFF : module.serial,
                                module.base == 0xDC00);
     }
-    QCOMPARE(cycles(), expected);
-}
-
-void TestModules::silentModuleGoesStaleAlone()
-{
-    open("[Module_DC00]\n");
-    tick();
-    silence(0xDC00);
-    for (int i = 0; i < 3; ++i)
-        tick();
-    QVERIFY(
-        moduleWindow("moduleWindow_DC00")->findChild<QLineEdit *>("txtVset_A")->font().italic());
-    QVERIFY(!window->findChild<QLineEdit *>("txtVset_A")->font().italic());
-    QVERIFY(Access::crate(*window)->module(0xDC00)->isStale());
-    QVERIFY(!Access::session(*window)->isStale());
+    QCOMPARE(bus->cycles, expected);
 }
 
 // A module's window is seldom open: a trip on a further module flashes the main window's taskbar
@@ -284,11 +259,11 @@ void TestModules::moveFurtherModule()
     QCOMPARE(file.value("Module_DF00/LogInterval").toString(), QStringLiteral("10"));
     QCOMPARE(file.value("Module_DF00/Name").toString(), QStringLiteral("Drift chamber"));
 
-    clearCycles();
+    bus->cycles.clear();
     tick();
-    QCOMPARE(cycles().mid(tickOf(0xDD00, 0x20DD).size(), 1),
+    QCOMPARE(bus->cycles.mid(tickOf(0xDD00, 0x20DD).size(), 1),
              (QVector<BusCycle>{{0xDE3C, 0x29, 0x20DE, false}}));
-    QCOMPARE(cycles().last().address, 0xDF4Au);
+    QCOMPARE(bus->cycles.last().address, 0xDF4Au);
 }
 
 void TestModules::closeOnlyHides()
@@ -309,27 +284,6 @@ void TestModules::closeOnlyHides()
     QCOMPARE(vset->text(), QString());
     dc->show();
     QCOMPARE(vset->text(), QStringLiteral("1500 V"));
-}
-
-void TestModules::eachModuleLogsToItsOwnFile()
-{
-    const QString first = dir->filePath("dd00.csv"), further = dir->filePath("dc00.csv");
-    open("LogFile=" + first.toUtf8() +
-         "\nLogInterval=0.1\n[Module_DC00]\nLogFile=" + further.toUtf8() + "\nLogInterval=0.1\n");
-    setVoltage(0xDD00, 1234);
-    setVoltage(0xDC00, 2345);
-    for (int i = 0; i < 2; ++i)
-        tick();
-    window.reset();
-    for (const auto &log : {qMakePair(first, QStringLiteral(",1234,")),
-                            qMakePair(further, QStringLiteral(",2345,"))}) {
-        QFile file(log.first);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], Brelk::csvHeader());
-        QVERIFY2(lines[1].contains(log.second), qPrintable(lines[1]));
-    }
 }
 
 // An edited address keeps the module's window and every key of its group; a removed module goes
@@ -374,10 +328,10 @@ void TestModules::modulesDialogChangesTheCrate()
     QCOMPARE(file.value("MqttTopic").toString(), QStringLiteral("lab/drift"));
     QCOMPARE(file.value("CurrentResolution").toString(), QStringLiteral("100nA"));
 
-    clearCycles();
+    bus->cycles.clear();
     tick();
     QStringList serialReads;
-    for (const BusCycle &cycle : cycles()) {
+    for (const BusCycle &cycle : bus->cycles) {
         if ((cycle.address & 0xFF) == 0x3C)
             serialReads << QString::number(cycle.address, 16);
     }

@@ -146,7 +146,6 @@ class TestOverview : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qRegisterMetaType<ModuleSession *>(); }
     void rowsShowTheFormsTexts();
     void alarmColours_data();
     void alarmColours();
@@ -297,8 +296,6 @@ void TestOverview::alarmColours()
     }
 }
 
-// A module that stops answering keeps its values in the stale look and says so in its state, with
-// its last answer in the tooltip; one that never answered says "never".
 // The rows of a group that is down after a trip are red in their module, address and channel
 // cells, through a rebuild of the table, until the group is no longer tripped.
 void TestOverview::trippedGroupRowsTurnRed()
@@ -444,6 +441,8 @@ void TestOverview::groupStateShowsBesideTheRows()
     QCOMPARE(rowTexts(table), texts);
 }
 
+// A module that stops answering keeps its values in the stale look and says so in its state, with
+// its last answer in the tooltip; one that never answered says "never".
 void TestOverview::silentModuleGoesStaleAlone()
 {
     CrateRig rig({further(0x1000), further(0x2000)});
@@ -460,13 +459,8 @@ void TestOverview::silentModuleGoesStaleAlone()
             .toString(QStringLiteral("hh:mm:ss"));
 
     rig.set(0x1000, Serial, 0xFFFF);
-    for (int tick = 1; tick <= 3; ++tick) {
+    for (int tick = 1; tick <= 3; ++tick)
         rig.crate->pollAll();
-        // Two missed ticks alone do not make a module stale.
-        QCOMPARE(isItalic(table->item(2, OverviewWindow::VsetColumn)), tick == 3);
-        QCOMPARE(table->item(2, OverviewWindow::StateColumn)->text(),
-                 tick == 3 ? QStringLiteral("not answering") : QStringLiteral("Stable"));
-    }
     live[2].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
     live[3].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
     live[4] = QStringLiteral("0x2000|0x2000|A||||not answering|");
@@ -585,16 +579,6 @@ void TestOverview::rowsFollowTheCrate()
     rig.set(0xE000, VsetB, 42);
     rig.crate->pollAll();
     QCOMPARE(table->item(3, OverviewWindow::VsetColumn)->text(), QStringLiteral("42 V"));
-
-    QSignalSpy wanted(&window, &OverviewWindow::moduleWindowWanted);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QRect cell = table->visualItemRect(table->item(3, OverviewWindow::ModuleColumn));
-    // A double-click is a press, a release, then the double-click on the same cell.
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-    QCOMPARE(wanted.size(), 1);
-    QCOMPARE(wanted.at(0).at(0).value<ModuleSession *>(), added);
 }
 
 void TestOverview::planRampDown_data()
