@@ -292,6 +292,7 @@ void TestSettingsFile::ownerGroupAndModeAreKept_data()
     QTest::newRow("password, 0664") << "password" << 0664 << 0660;
     QTest::newRow("other key, 0644") << "key" << 0644 << 0644;
     QTest::newRow("other key, 0640") << "key" << 0640 << 0640;
+    QTest::newRow("further modules, 0640") << "modules" << 0640 << 0640;
     QTest::newRow("module moved, 0664") << "move" << 0664 << 0664;
 }
 
@@ -317,6 +318,12 @@ void TestSettingsFile::ownerGroupAndModeAreKept()
         stored = storePassword(settings, QStringLiteral("store"));
     } else if (write == QLatin1String("key")) {
         stored = settings.storeBaseAddress(0xC100);
+    } else if (write == QLatin1String("modules")) {
+        ModuleConfig module;
+        module.address = 0xC000;
+        module.storedAddress = 0xC000;
+        module.name = QStringLiteral("Drift chamber");
+        stored = settings.storeFurtherModules({module});
     } else {
         stored = settings.moveFurtherModule(0xC000, 0xB000);
     }
@@ -334,6 +341,8 @@ void TestSettingsFile::ownerGroupAndModeAreKept()
         QVERIFY(contents.contains(Password));
     else if (write == QLatin1String("key"))
         QCOMPARE(settings.baseAddress(), 0xC100u);
+    else if (write == QLatin1String("modules"))
+        QVERIFY(contents.contains("Drift chamber"));
     else
         QVERIFY(contents.contains("[Module_B000]"));
 }
