@@ -331,12 +331,8 @@ void TestRuntime::stepsKeepNeighboursTogether()
             const double bound = qMax(difference, qAbs(before[i] - before[i + 1])) + 1e-9;
             for (double a : {before[i], step[i]}) {
                 for (double b : {before[i + 1], step[i + 1]})
-                    QVERIFY2(qAbs(a - b) <= bound, qPrintable(QStringLiteral("%1 and %2 at "
-                                                                             "channels %3, %4")
-                                                                  .arg(a)
-                                                                  .arg(b)
-                                                                  .arg(i)
-                                                                  .arg(i + 1)));
+                    QVERIFY2(qAbs(a - b) <= bound,
+                             qPrintable(QString::asprintf("%g and %g at channel %d", a, b, i)));
             }
         }
         before = step;
@@ -369,14 +365,11 @@ void TestRuntime::rampTick()
     sim->advance(PollIntervalMs);
     runtime->crate()->pollAll();
     for (int i = 0; i < 2; ++i) {
-        QVERIFY2(qAbs(volts(i, true) - volts(i + 1, true)) <= 410,
-                 qPrintable(QStringLiteral("measured %1 V and %2 V")
-                                .arg(volts(i, true))
-                                .arg(volts(i + 1, true))));
-        QVERIFY2(
-            qAbs(volts(i, false) - volts(i + 1, false)) <= 400,
-            qPrintable(
-                QStringLiteral("set %1 V and %2 V").arg(volts(i, false)).arg(volts(i + 1, false))));
+        for (bool measured : {true, false}) {
+            const double a = volts(i, measured), b = volts(i + 1, measured);
+            QVERIFY2(qAbs(a - b) <= (measured ? 410 : 400),
+                     qPrintable(QString::asprintf("%g V and %g V at channel %d", a, b, i)));
+        }
     }
 }
 

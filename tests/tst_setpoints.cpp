@@ -206,10 +206,7 @@ void TestSetPoints::roundTrip()
     trigger("actionSaveSetPoints");
     QCOMPARE(saving.dialogs, QStringList{"QFileDialog"});
     QSettings file(path, QSettings::IniFormat);
-    QCOMPARE(file.value("Module/Serial").toString(), QString("2101"));
     QCOMPARE(file.value("Module/BaseAddress").toString(), QString("0xDD00"));
-    QCOMPARE(file.value("Module/SecondRange").toString(), QString("1nA"));
-    QCOMPARE(file.value("B/LimitI2Count").toString(), QString("2000"));
 
     setModule(1000, 500, 50, 25, 0, 0);
     sim->setRegister(0x46, 0);
