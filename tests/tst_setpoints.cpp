@@ -125,14 +125,12 @@ private slots:
     void roundTrip();
     void saveAddsTheExtension_data();
     void saveAddsTheExtension();
-    void nothingBeforeTheFirstTick_data();
-    void nothingBeforeTheFirstTick();
+    void writesNothing_data();
+    void writesNothing();
     void refused_data();
     void refused();
     void restoreWritesNothing_data();
     void restoreWritesNothing();
-    void cancelWritesNothing_data();
-    void cancelWritesNothing();
     void confirmationNotes_data();
     void confirmationNotes();
 
@@ -280,38 +278,53 @@ void TestSetPoints::saveAddsTheExtension()
         QString("2101"));
 }
 
-void TestSetPoints::nothingBeforeTheFirstTick_data()
+void TestSetPoints::writesNothing_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("addressChanged");
+    QTest::addColumn<int>("before"); // ticks: 0 none, 1 one, 2 one and then an address change
+    QTest::addColumn<QStringList>("dialogs"); // the last one is cancelled, a message box taken
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("save") << "actionSaveSetPoints" << false << "nothing to save yet";
-    QTest::newRow("restore") << "actionRestoreSetPoints" << false << "nothing to compare";
+    const QString save = "actionSaveSetPoints", restore = "actionRestoreSetPoints";
+    QTest::newRow("save before a tick")
+        << save << 0 << QStringList{"QMessageBox"} << "nothing to save yet";
+    QTest::newRow("restore before a tick")
+        << restore << 0 << QStringList{"QMessageBox"} << "nothing to compare";
     QTest::newRow("restore after an address change")
-        << "actionRestoreSetPoints" << true << "nothing to compare";
+        << restore << 2 << QStringList{"QMessageBox"} << "nothing to compare";
+    QTest::newRow("save, file dialog cancelled") << save << 1 << QStringList{"QFileDialog"} << "";
+    QTest::newRow("restore, file dialog cancelled")
+        << restore << 1 << QStringList{"QFileDialog"} << "";
+    QTest::newRow("restore, confirmation cancelled")
+        << restore << 1 << QStringList{"QFileDialog", "SetPointDialog"} << "";
 }
 
-void TestSetPoints::nothingBeforeTheFirstTick()
+void TestSetPoints::writesNothing()
 {
     QFETCH(QString, action);
-    QFETCH(bool, addressChanged);
+    QFETCH(int, before);
+    QFETCH(QStringList, dialogs);
     QFETCH(QString, message);
 
-    if (addressChanged) {
+    if (before > 0)
         Access::tick(*window);
+    if (before == 2) {
         DialogDriver::acceptItem("0xDD00");
         trigger("actionModule_Address");
         Access::timer(*window)->stop();
     }
     sim->clearLog();
+    const QString path = writeFile(Valid);
     Seen seen;
-    drive({pressOk()}, &seen);
+    if (dialogs.size() == 2)
+        drive({chooseFile(path), pressCancel()}, &seen);
+    else
+        drive({message.isEmpty() ? pressCancel() : pressOk()}, &seen);
     trigger(action.toLatin1());
-    QCOMPARE(seen.dialogs, QStringList{"QMessageBox"});
+    QCOMPARE(seen.dialogs, dialogs);
     QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
     QCOMPARE(sim->cycles().size(), 0);
-    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"hand-made.brelk"});
 }
 
 void TestSetPoints::refused_data()
@@ -432,35 +445,6 @@ void TestSetPoints::restoreWritesNothing()
     QCOMPARE(int(seen.icon), icon);
     QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
     QCOMPARE(sim->writes(), QVector<Write>());
-}
-
-void TestSetPoints::cancelWritesNothing_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("inConfirmation");
-
-    QTest::newRow("save, file dialog") << "actionSaveSetPoints" << false;
-    QTest::newRow("restore, file dialog") << "actionRestoreSetPoints" << false;
-    QTest::newRow("restore, confirmation") << "actionRestoreSetPoints" << true;
-}
-
-void TestSetPoints::cancelWritesNothing()
-{
-    QFETCH(QString, action);
-    QFETCH(bool, inConfirmation);
-
-    Access::tick(*window);
-    sim->clearLog();
-    const QString path = writeFile(Valid);
-    Seen seen;
-    if (inConfirmation)
-        drive({chooseFile(path), pressCancel()}, &seen);
-    else
-        drive({pressCancel()}, &seen);
-    trigger(action.toLatin1());
-    QCOMPARE(seen.dialogs.size(), inConfirmation ? 2 : 1);
-    QCOMPARE(sim->cycles().size(), 0);
-    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"hand-made.brelk"});
 }
 
 void TestSetPoints::confirmationNotes_data()
