@@ -206,10 +206,7 @@ void TestConnection::switchBridgesBothWays()
     DialogDriver::acceptItem("CAEN V1718");
     trigger("actionVME_Controller");
     QCOMPARE(storedValue("VmeController"), QString("V1718"));
-    QCOMPARE(Access::controller(*window)->name(), QString("CAEN V1718"));
-    QVERIFY(debug.lines().contains("Connected to VME controller \"CAEN V1718\""));
     QCOMPARE(Access::session(*window)->eventLatch(), quint16(0));
-    QVERIFY(Access::timer(*window)->isActive());
     v1718->clearLog();
     QTRY_VERIFY(!v1718->cycles().isEmpty());
 
