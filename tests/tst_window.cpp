@@ -93,9 +93,6 @@ void TestWindow::resolutionOptionsCheckTheButtons_data()
     QTest::newRow("every option")
         << QByteArray("VoltageResolution=100mV\nCurrentResolution=1nA\nSecondRange=100pA\n")
         << QStringList{"chk_U_100mV", "chk_I_1nA", "chk_I2_100pA"};
-    QTest::newRow("a bad value keeps its default")
-        << QByteArray("CurrentResolution=10nA\nSecondRange=10pA\n")
-        << QStringList{"chk_U_1V", "chk_I_10nA", "chk_I2_None"};
 }
 
 // The options of the settings file check the radio buttons before the first tick, which reads
