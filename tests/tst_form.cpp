@@ -305,22 +305,16 @@ QString textOf(QObject *object)
 }
 
 // Everything about an object that its kind lets the form set, written as the table writes it:
-// only what differs from the toolkit's defaults for widgets, and always the spacing and margins of
-// a layout.
+// only what differs from the toolkit's defaults for widgets, and always the spacing and (even)
+// margins of a layout.
 QString stateOf(QObject *object)
 {
     QStringList state;
     if (auto *layout = qobject_cast<QLayout *>(object)) {
         const QMargins m = layout->contentsMargins();
         state << QStringLiteral("spacing %1").arg(layout->spacing());
-        if (m.left() == m.top() && m.top() == m.right() && m.right() == m.bottom())
+        if (m == QMargins(m.left(), m.left(), m.left(), m.left()))
             state << QStringLiteral("margins %1").arg(m.left());
-        else
-            state << QStringLiteral("margins %1,%2,%3,%4")
-                         .arg(m.left())
-                         .arg(m.top())
-                         .arg(m.right())
-                         .arg(m.bottom());
     }
     if (auto *widget = qobject_cast<QWidget *>(object)) {
         if (!widget->isEnabled())
@@ -348,20 +342,12 @@ QString stateOf(QObject *object)
     } else if (auto *frame = qobject_cast<QFrame *>(object)) {
         if (frame->frameShape() == QFrame::HLine && frame->frameShadow() == QFrame::Sunken)
             state << QStringLiteral("sunken horizontal line");
-        else if (frame->frameShape() != QFrame::NoFrame)
-            state << QStringLiteral("frame shape %1 shadow %2")
-                         .arg(frame->frameShape())
-                         .arg(frame->frameShadow());
         if (frame->lineWidth() != 1)
             state << QStringLiteral("line width %1").arg(frame->lineWidth());
     }
     if (auto *menuBar = qobject_cast<QMenuBar *>(object)) {
         const QRect r = menuBar->geometry();
-        state << QStringLiteral("at %1,%2 size %3x%4")
-                     .arg(r.x())
-                     .arg(r.y())
-                     .arg(r.width())
-                     .arg(r.height());
+        state << QString::asprintf("at %d,%d size %dx%d", r.x(), r.y(), r.width(), r.height());
     }
     return state.join(QLatin1String(", "));
 }

@@ -146,7 +146,6 @@ class TestOverview : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qRegisterMetaType<ModuleSession *>(); }
     void rowsShowTheFormsTexts();
     void alarmColours_data();
     void alarmColours();
@@ -297,8 +296,6 @@ void TestOverview::alarmColours()
     }
 }
 
-// A module that stops answering keeps its values in the stale look and says so in its state, with
-// its last answer in the tooltip; one that never answered says "never".
 // The rows of a group that is down after a trip are red in their module, address and channel
 // cells, through a rebuild of the table, until the group is no longer tripped.
 void TestOverview::trippedGroupRowsTurnRed()
@@ -307,31 +304,32 @@ void TestOverview::trippedGroupRowsTurnRed()
     OverviewWindow window(rig.crate.get(), nullptr);
     rig.crate->pollAll();
     QTableWidget *table = tableOf(window);
+    // Per row whose module, address or channel cell is red: the row and which of the three.
     const auto redRows = [table] {
-        QVector<int> red;
+        QStringList red;
         for (int row = 0; row < table->rowCount(); ++row) {
-            int cells = 0;
+            QString cells = QString::number(row);
             for (int column : {OverviewWindow::ModuleColumn, OverviewWindow::AddressColumn,
                                OverviewWindow::ChannelColumn}) {
                 const QTableWidgetItem *item = table->item(row, column);
                 cells += item->data(Qt::BackgroundRole).isValid() &&
-                         item->background().color() == fieldColours(AlarmLevel::Red).first;
+                                 item->background().color() == fieldColours(AlarmLevel::Red).first
+                             ? QLatin1Char('R')
+                             : QLatin1Char('-');
             }
-            if (cells == 3)
-                red << row;
-            else if (cells != 0)
-                qWarning("row %d is red in %d of its 3 cells", row, cells);
+            if (cells.contains(QLatin1Char('R')))
+                red << cells;
         }
         return red;
     };
     const QVector<GroupChannel> group{{0xDD00, 1}, {0x1000, 0}};
     window.setGroupTripped(group, true);
-    QCOMPARE(redRows(), (QVector<int>{1, 2}));
+    QCOMPARE(redRows(), (QStringList{"1RRR", "2RRR"}));
     rig.crate->addModule(further(0x0800));
     window.rebuild();
-    QCOMPARE(redRows(), (QVector<int>{1, 4}));
+    QCOMPARE(redRows(), (QStringList{"1RRR", "4RRR"}));
     window.setGroupTripped(group, false);
-    QCOMPARE(redRows(), QVector<int>());
+    QCOMPARE(redRows(), QStringList());
 }
 
 namespace {
@@ -444,6 +442,8 @@ void TestOverview::groupStateShowsBesideTheRows()
     QCOMPARE(rowTexts(table), texts);
 }
 
+// A module that stops answering keeps its values in the stale look and says so in its state, with
+// its last answer in the tooltip; one that never answered says "never".
 void TestOverview::silentModuleGoesStaleAlone()
 {
     CrateRig rig({further(0x1000), further(0x2000)});
@@ -460,13 +460,8 @@ void TestOverview::silentModuleGoesStaleAlone()
             .toString(QStringLiteral("hh:mm:ss"));
 
     rig.set(0x1000, Serial, 0xFFFF);
-    for (int tick = 1; tick <= 3; ++tick) {
+    for (int tick = 1; tick <= 3; ++tick)
         rig.crate->pollAll();
-        // Two missed ticks alone do not make a module stale.
-        QCOMPARE(isItalic(table->item(2, OverviewWindow::VsetColumn)), tick == 3);
-        QCOMPARE(table->item(2, OverviewWindow::StateColumn)->text(),
-                 tick == 3 ? QStringLiteral("not answering") : QStringLiteral("Stable"));
-    }
     live[2].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
     live[3].replace(QStringLiteral("|Stable|"), QStringLiteral("|not answering|"));
     live[4] = QStringLiteral("0x2000|0x2000|A||||not answering|");
@@ -585,16 +580,6 @@ void TestOverview::rowsFollowTheCrate()
     rig.set(0xE000, VsetB, 42);
     rig.crate->pollAll();
     QCOMPARE(table->item(3, OverviewWindow::VsetColumn)->text(), QStringLiteral("42 V"));
-
-    QSignalSpy wanted(&window, &OverviewWindow::moduleWindowWanted);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QRect cell = table->visualItemRect(table->item(3, OverviewWindow::ModuleColumn));
-    // A double-click is a press, a release, then the double-click on the same cell.
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-    QCOMPARE(wanted.size(), 1);
-    QCOMPARE(wanted.at(0).at(0).value<ModuleSession *>(), added);
 }
 
 void TestOverview::planRampDown_data()
@@ -865,12 +850,7 @@ void TestOverview::modulesDialogRoundTrip()
 
         table->selectRow(1);
         child<QPushButton>(dialog, "btnRemoveModule")->click();
-        for (int row = 0; row < table->rowCount(); ++row) {
-            QStringList cells;
-            for (int column = 0; column < table->columnCount(); ++column)
-                cells << table->item(row, column)->text();
-            tableRows << cells.join(QLatin1Char('|'));
-        }
+        tableRows = rowTexts(table);
         clickDialogButton(dialog, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     });
     QCOMPARE(editFurtherModules(nullptr, 0xDD00, &modules), confirm);

@@ -38,13 +38,6 @@ bool settingsUntouched(const QByteArray &contents)
     return info.isFile() && info.lastModified() == plantedTime && readSettingsFile() == contents;
 }
 
-int environmentCount(const char *name, int fallback)
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok && value > 0 ? value : fallback;
-}
-
 } // namespace
 
 class TestReliability : public QObject
@@ -123,7 +116,8 @@ void TestReliability::reconnects()
     // Each connection prints its library's entry points; hundreds of them only hide the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
-    const int total = environmentCount("BRELK_RECONNECTS", 200);
+    const int asked = qEnvironmentVariableIntValue("BRELK_RECONNECTS");
+    const int total = asked > 0 ? asked : 200;
     const int warmUp = 10;
     const QString items[2] = {QStringLiteral("CAEN V1718"), QStringLiteral("Wiener VM-USB")};
     window.reset(new BrelkControl);

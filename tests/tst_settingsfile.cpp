@@ -1,11 +1,9 @@
-// The settings file on disk: a password that is stored never sits in a file that others may read,
-// neither in the file nor in any file written on the way to it; a file that exists keeps its owner,
-// its group and its group's permissions (others lose theirs); a failure to make the file private is
-// reported and leaves the file as it was; each write replaces the file in one step.
+// The settings file on disk: a stored password never sits in a file others may read, on the way
+// or in the end; a file keeps its owner, group and group permissions; a failure to make it private
+// is reported and leaves it as it was; each write replaces the file in one step.
 //
-// This program watches the file system calls of its own process: it defines write, rename, chmod
-// and fchmod, which pass each call on to the C library's and note every file that holds the
-// password while others may read it; on request chmod and fchmod fail instead.
+// This program defines write, rename, chmod and fchmod: each passes the call on to the C library's
+// and notes a file others may read that holds the password; chmod and fchmod can be made to fail.
 #include "settings.h"
 #ifdef BRELK_MQTT
 #include "mqttsettings.h"
