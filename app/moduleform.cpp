@@ -1,6 +1,8 @@
 #include "moduleform.h"
 #include "ui_brelkcontrol.h"
 
+#include <algorithm>
+
 using namespace Brelk;
 
 ModuleForm::ModuleForm(Ui::BrelkControl *ui)
@@ -31,24 +33,25 @@ std::array<QPushButton *, 5> ModuleForm::Channel::buttons() const
     return {clearStatus2, setVset, setRamp, setSoftLimitI, setSoftLimitI2};
 }
 
+// Channel A's items, then channel B's.
+template <typename Items>
+static auto bothChannels(const ModuleForm::Channel (&channels)[2], Items items)
+{
+    const auto a = items(channels[0]);
+    const auto b = items(channels[1]);
+    std::vector<typename decltype(a)::value_type> all(a.begin(), a.end());
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
 std::vector<QLineEdit *> ModuleForm::tickFields() const
 {
-    std::vector<QLineEdit *> all;
-    for (const Channel &channel : channels) {
-        const auto fields = channel.fields();
-        all.insert(all.end(), fields.begin(), fields.end());
-    }
-    return all;
+    return bothChannels(channels, [](const Channel &channel) { return channel.fields(); });
 }
 
 std::vector<QPushButton *> ModuleForm::commandButtons() const
 {
-    std::vector<QPushButton *> all;
-    for (const Channel &channel : channels) {
-        const auto buttons = channel.buttons();
-        all.insert(all.end(), buttons.begin(), buttons.end());
-    }
-    return all;
+    return bothChannels(channels, [](const Channel &channel) { return channel.buttons(); });
 }
 
 std::vector<QRadioButton *> ModuleForm::resolutionButtons() const
@@ -65,26 +68,21 @@ std::array<QRadioButton *, 3> ModuleForm::buttonsOf(const ResolutionSelection &s
             secondRange[int(selection.secondRange)]};
 }
 
+// The index of the group's checked button; an unchecked group reads as its last option, as the
+// form has always read it.
+template <std::size_t N> static int checkedIndex(QRadioButton *const (&group)[N])
+{
+    const auto checked =
+        std::find_if(std::begin(group), std::end(group) - 1,
+                     [](const QRadioButton *button) { return button->isChecked(); });
+    return int(checked - std::begin(group));
+}
+
 ResolutionSelection ModuleForm::selection() const
 {
     ResolutionSelection selection;
     selection.fineVoltage = !voltage[0]->isChecked();
-    // An unchecked group reads as its last option, as the form has always read it.
-    int currentIndex = 3;
-    for (int i = 0; i < 3; ++i) {
-        if (current[i]->isChecked()) {
-            currentIndex = i;
-            break;
-        }
-    }
-    selection.currentResolution = CurrentResolution(currentIndex);
-    int rangeIndex = 2;
-    for (int i = 0; i < 2; ++i) {
-        if (secondRange[i]->isChecked()) {
-            rangeIndex = i;
-            break;
-        }
-    }
-    selection.secondRange = SecondRange(rangeIndex);
+    selection.currentResolution = CurrentResolution(checkedIndex(current));
+    selection.secondRange = SecondRange(checkedIndex(secondRange));
     return selection;
 }
