@@ -44,6 +44,7 @@ void Attachment::start(const MqttSettings &broker, const QString &topicFilter,
     filter = topicFilter;
     wanted = storedPrefix;
     mqtt.reset(new BrokerClient);
+    answerSuffix = QLatin1Char('/') + QLatin1String(HistoryAnswer) + mqtt->clientId();
     connect(mqtt.get(), &BrokerClient::messageArrived, this,
             [this](const QString &topic, const QByteArray &payload, bool retained,
                    const QByteArray &correlation) {
@@ -110,7 +111,6 @@ const Attachment::Remote *Attachment::remoteOf(const ModuleSession *module) cons
 void Attachment::takeMessage(const QString &topic, const QByteArray &payload, bool retained,
                              const QByteArray &correlation)
 {
-    const QString answerSuffix = QLatin1Char('/') + QLatin1String(HistoryAnswer) + mqtt->clientId();
     if (topic.endsWith(answerSuffix)) {
         Remote *remote = findRemote(topic.chopped(answerSuffix.size()));
         if (remote && !retained)
@@ -213,7 +213,7 @@ void Attachment::bind(Remote &remote, ModuleSession *session)
 
 QString Attachment::answerTopic(const Remote &remote) const
 {
-    return topicOf(remote.prefix, HistoryAnswer) + mqtt->clientId();
+    return remote.prefix + answerSuffix;
 }
 
 void Attachment::startFetch(Remote &remote)

@@ -148,6 +148,8 @@ private:
     QString filter;
     QString wanted;
     std::unique_ptr<BrokerClient> mqtt;
+    // "/history/answer/<client id>": a service's answers to this panel's history requests.
+    QString answerSuffix;
     std::vector<std::unique_ptr<Remote>> remotes;
     // Every 100 ms: services gone silent, commands unanswered or due, the crate's tick.
     QTimer clock;

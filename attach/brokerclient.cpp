@@ -6,6 +6,7 @@
 #include <mqtt_protocol.h>
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QMutexLocker>
 #include <QSysInfo>
 #include <QThread>
@@ -36,6 +37,13 @@ bool validFilter(const QString &filter)
            mosquitto_validate_utf8(bytes.constData(), int(bytes.size())) == MOSQ_ERR_SUCCESS;
 }
 
+// The library would refuse it before it reached the broker; the other filters go on.
+void debugInvalidFilter(const QString &filter)
+{
+    qDebug().noquote()
+        << QStringLiteral("MQTT: %1 is not a topic filter; not subscribed").arg(filter);
+}
+
 } // namespace
 
 BrokerClient::BrokerClient(QObject *parent) : QObject(parent), id(nextClientId())
@@ -63,7 +71,7 @@ void BrokerClient::start(const MqttSettings &settings, const QStringList &newFil
     filters.clear();
     for (const QString &filter : newFilters) {
         if (!validFilter(filter))
-            refuseFilterLater(filter);
+            debugInvalidFilter(filter);
         else if (!filters.contains(filter))
             filters << filter;
     }
@@ -95,13 +103,6 @@ void BrokerClient::start(const MqttSettings &settings, const QStringList &newFil
         [this, current](const QString &topic, int reasonCode) {
             if (current == generation)
                 emit publishRefused(topic, reasonCode);
-        },
-        Qt::QueuedConnection);
-    connect(
-        link, &BrokerLink::subscriptionRefused, this,
-        [this, current](const QString &filter, int reasonCode) {
-            if (current == generation)
-                emit subscriptionRefused(filter, reasonCode);
         },
         Qt::QueuedConnection);
     // The link goes with its thread, on that thread, whoever is still there to see it.
@@ -169,7 +170,7 @@ QString BrokerClient::clientId() const
 void BrokerClient::subscribe(const QString &filter, bool lossy)
 {
     if (!validFilter(filter)) {
-        refuseFilterLater(filter);
+        debugInvalidFilter(filter);
         return;
     }
     if (filters.contains(filter))
@@ -184,11 +185,9 @@ void BrokerClient::subscribe(const QString &filter, bool lossy)
         shared->lossyFilters << filter;
     if (!shared->connected)
         return;
-    int messageId = 0;
     // Failing, the connection is about to be lost; the next one subscribes.
-    if (mosquitto_subscribe_v5(shared->client, &messageId, bytes.constData(),
-                               shared->qualityOf(filter), 0, nullptr) == MOSQ_ERR_SUCCESS)
-        shared->subscriptions.insert(messageId, filter);
+    mosquitto_subscribe_v5(shared->client, nullptr, bytes.constData(), shared->qualityOf(filter), 0,
+                           nullptr);
 }
 
 bool BrokerClient::publish(const QString &topic, const QByteArray &payload,
@@ -231,13 +230,6 @@ bool BrokerClient::publish(const QString &topic, const QByteArray &payload,
     }
     mosquitto_property_free_all(&properties);
     return code == MOSQ_ERR_SUCCESS;
-}
-
-void BrokerClient::refuseFilterLater(const QString &filter)
-{
-    QMetaObject::invokeMethod(
-        this, [this, filter] { emit subscriptionRefused(filter, MQTT_RC_TOPIC_FILTER_INVALID); },
-        Qt::QueuedConnection);
 }
 
 } // namespace Brelk

@@ -40,7 +40,7 @@ public:
     // Connects (MQTT 5, clean start) with the host, port, user, password and CA file of `settings`
     // (its topic is unused), and subscribes `filters` with QoS 1 on every connection; retries with
     // a growing delay (1 s doubling to 30 s) while the broker is away. A filter that is not a valid
-    // topic filter is refused at once (subscriptionRefused, 0x8F). Replaces an earlier start.
+    // topic filter is left out, with a debug line. Replaces an earlier start.
     void start(const MqttSettings &settings, const QStringList &filters);
     void stop();
     bool isConnected() const;
@@ -68,15 +68,11 @@ signals:
     void batchEnded();
     // The broker refused a publish on `topic` (PUBACK reason code >= 0x80, 0x87 not authorized).
     void publishRefused(const QString &topic, int reasonCode);
-    // The broker refused a subscription (SUBACK reason code >= 0x80), or the library refused the
-    // filter before it was sent (0x8F, topic filter invalid).
-    void subscriptionRefused(const QString &filter, int reasonCode);
 
 private:
     void retireLink();
     // Hands on the messages the network thread gathered.
     void takeArrived();
-    void refuseFilterLater(const QString &filter);
 
     const QString id;
     QStringList filters;

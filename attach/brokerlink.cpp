@@ -98,7 +98,6 @@ void BrokerLink::attempt()
     mosquitto_connect_callback_set(client, &BrokerLink::onConnect);
     mosquitto_disconnect_callback_set(client, &BrokerLink::onDisconnect);
     mosquitto_publish_v5_callback_set(client, &BrokerLink::onPublish);
-    mosquitto_subscribe_v5_callback_set(client, &BrokerLink::onSubscribe);
     mosquitto_message_v5_callback_set(client, &BrokerLink::onMessage);
 
     const QString accountProblem = applyMqttAccount(client, settings, &failure);
@@ -165,16 +164,14 @@ void BrokerLink::onConnect(mosquitto *client, void *object, int code)
     BrokerShared &shared = *link->shared;
     // A clean start forgets subscriptions, so every connection asks again.
     for (const QString &filter : std::as_const(shared.filters)) {
-        int messageId = 0;
         const QByteArray bytes = filter.toUtf8();
-        const int subscribed = mosquitto_subscribe_v5(client, &messageId, bytes.constData(),
+        const int subscribed = mosquitto_subscribe_v5(client, nullptr, bytes.constData(),
                                                       shared.qualityOf(filter), 0, nullptr);
         if (subscribed != MOSQ_ERR_SUCCESS) {
             link->failure = QStringLiteral("subscribing to %1 is refused: %2")
                                 .arg(filter, mosquittoFailureText(subscribed, errno));
             return;
         }
-        shared.subscriptions.insert(messageId, filter);
     }
     shared.client = client;
     shared.connected = true;
@@ -197,16 +194,6 @@ void BrokerLink::onPublish(mosquitto *, void *object, int messageId, int reasonC
     const QString topic = link->shared->publishes.take(messageId);
     if (reasonCode >= 0x80)
         emit link->publishRefused(topic, reasonCode);
-}
-
-void BrokerLink::onSubscribe(mosquitto *, void *object, int messageId, int count,
-                             const int *reasonCodes, const mosquitto_property *)
-{
-    auto *link = static_cast<BrokerLink *>(object);
-    const QString filter = link->shared->subscriptions.take(messageId);
-    // One filter per request, so one reason code.
-    if (count > 0 && reasonCodes[0] >= 0x80)
-        emit link->subscriptionRefused(filter, reasonCodes[0]);
 }
 
 void BrokerLink::onMessage(mosquitto *, void *object, const mosquitto_message *message,
@@ -245,7 +232,6 @@ void BrokerLink::closeSession()
         shared->connected = false;
         shared->client = nullptr;
         shared->publishes.clear();
-        shared->subscriptions.clear();
     }
     closeMqttClient(&client, &incoming, loopTimer);
 }

@@ -41,9 +41,8 @@ struct BrokerShared
     // The filters whose messages may be lost (QoS 0): readings that the next one replaces.
     QStringList lossyFilters;
     int qualityOf(const QString &filter) const { return lossyFilters.contains(filter) ? 0 : 1; }
-    // Message ids of the publishes and subscriptions that wait for the broker's acknowledgement.
+    // Message ids of the publishes that wait for the broker's acknowledgement.
     QHash<int, QString> publishes;
-    QHash<int, QString> subscriptions;
     // The messages the owner has not taken yet, oldest first.
     struct Arrived
     {
@@ -77,7 +76,6 @@ signals:
     // meanwhile, at its own pace.
     void messagesWaiting();
     void publishRefused(const QString &topic, int reasonCode);
-    void subscriptionRefused(const QString &filter, int reasonCode);
 
 private:
     void attempt();
@@ -89,8 +87,6 @@ private:
     static void onDisconnect(mosquitto *client, void *link, int code);
     static void onPublish(mosquitto *client, void *link, int messageId, int reasonCode,
                           const mosquitto_property *properties);
-    static void onSubscribe(mosquitto *client, void *link, int messageId, int count,
-                            const int *reasonCodes, const mosquitto_property *properties);
     static void onMessage(mosquitto *client, void *link, const mosquitto_message *message,
                           const mosquitto_property *properties);
 
