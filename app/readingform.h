@@ -28,6 +28,7 @@ public:
         double imeas2[2] = {0, 0};
     };
 
+    // `form` outlives this object.
     explicit ReadingForm(const ModuleForm &form);
     ~ReadingForm();
     ReadingForm(const ReadingForm &) = delete;
@@ -46,7 +47,7 @@ public:
     void forget() { current = false; }
 
 private:
-    const ModuleForm form;
+    const ModuleForm &form;
     Values shown;
     // The tick the fields show, valid while `current`.
     Brelk::Reading shownReading;
