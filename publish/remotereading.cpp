@@ -242,16 +242,12 @@ bool decodePlainChannelMessage(const QByteArray &payload, int channel, RemoteCha
     PlainJson json(payload);
     std::string_view time, latched, resolution[3];
     bool stale = false;
-    // The words keyed by their offset of two digits; a key given twice is left to the parser.
+    // The words keyed by their offset of two digits. Of a key given twice the last counts, as it
+    // does for the parser.
     std::string_view words[256];
     std::bitset<256> wordSeen;
     std::bitset<5> keySeen;
-    const auto once = [&keySeen](int key) {
-        if (keySeen[size_t(key)])
-            return false;
-        keySeen.set(size_t(key));
-        return true;
-    };
+    const auto seen = [&keySeen](int key) { return keySeen.set(size_t(key)), true; };
     const auto word = [&](std::string_view key) {
         const auto digit = [](char c) {
             return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
@@ -260,25 +256,24 @@ bool decodePlainChannelMessage(const QByteArray &payload, int channel, RemoteCha
         const int low = key.size() == 2 ? digit(key[1]) : -1;
         if (high < 0 || low < 0)
             return json.skipValue(1);
-        const size_t offset = size_t(high << 4 | low);
-        if (wordSeen[offset])
-            return false;
-        wordSeen.set(offset);
-        return json.string(&words[offset]);
+        wordSeen.set(size_t(high << 4 | low));
+        return json.string(&words[high << 4 | low]);
     };
     const auto member = [&](std::string_view key) {
-        if (key == "words")
-            return once(0) && json.object(word);
+        if (key == "words") {
+            wordSeen.reset();
+            return seen(0) && json.object(word);
+        }
         if (key == "resolution")
-            return once(1) && json.take('[') && json.string(&resolution[0]) && json.take(',') &&
+            return seen(1) && json.take('[') && json.string(&resolution[0]) && json.take(',') &&
                    json.string(&resolution[1]) && json.take(',') && json.string(&resolution[2]) &&
                    json.take(']');
         if (key == "time")
-            return once(2) && json.string(&time);
+            return seen(2) && json.string(&time);
         if (key == "latched")
-            return once(3) && json.string(&latched);
+            return seen(3) && json.string(&latched);
         if (key == "stale")
-            return once(4) && json.boolean(&stale);
+            return seen(4) && json.boolean(&stale);
         return json.skipValue();
     };
     if (!json.object(member) || !json.atEnd() || !keySeen.all())

@@ -238,8 +238,8 @@ void TestRemoteMessages::channelRoundTrip()
 }
 
 // A valid document of channel A of the "100 mV, 1 nA second range" kind, changed by `edit`
-// (key=JSON value, key=- removes it, words.key=... inside "words"), is refused for the reason
-// given.
+// (key=JSON value, key=- removes it, words.key=... inside "words"; <text goes in before the last
+// brace, >text after it), is refused for the reason given.
 void TestRemoteMessages::refusedChannelDocuments_data()
 {
     QTest::addColumn<QString>("edit");
@@ -279,6 +279,17 @@ void TestRemoteMessages::refusedChannelDocuments_data()
                                      << "\"time\" is not an ISO";
     QTest::newRow("no stale flag") << "stale=-"
                                    << "\"stale\" is not true or false";
+    // The document's own text, as no JSON writer makes it.
+    QTest::newRow("the words given twice: the last count") << "<,\"words\":{}"
+                                                           << "is missing";
+    QTest::newRow("text after the object") << ">x"
+                                           << "not a JSON object";
+    QTest::newRow("a number no double holds") << "<,\"later\":[1e999]"
+                                              << "not a JSON object";
+    QTest::newRow("a comma before a brace") << "<,\"later\":{\"x\":1,}"
+                                            << "not a JSON object";
+    QTest::newRow("a byte that is not UTF-8")
+        << QStringLiteral("<,\"later\":\"%1\"").arg(QChar(0xFF)) << "not a JSON object";
 }
 
 namespace {
@@ -287,6 +298,10 @@ QByteArray editedDocument(const QByteArray &document, const QString &edit)
 {
     if (edit.startsWith(QLatin1Char('!')))
         return edit.mid(1).toUtf8();
+    if (edit.startsWith(QLatin1Char('<')) || edit.startsWith(QLatin1Char('>'))) {
+        const int brace = document.lastIndexOf('}') + (edit.startsWith(QLatin1Char('>')) ? 1 : 0);
+        return QByteArray(document).insert(brace, edit.mid(1).toLatin1());
+    }
     QJsonObject message = parse(document);
     for (const QString &change : edit.split(QLatin1Char(';'))) {
         const int equals = change.indexOf(QLatin1Char('='));
