@@ -81,11 +81,7 @@ struct CrateRig
 ModuleConfig further(quint32 address, const QString &name = QString(),
                      ResolutionSelection selection = ResolutionSelection())
 {
-    ModuleConfig config;
-    config.address = address;
-    config.name = name;
-    config.selection = selection;
-    return config;
+    return {address, name, selection};
 }
 
 QTableWidget *tableOf(OverviewWindow &window)
