@@ -98,9 +98,7 @@ void TestCsvFormat::row()
     // The row names the events it is given, not the tick's own word.
     reading.events = 0;
 
-    const QString row = csvRow(reading, events);
-    QCOMPARE(row, isoLocalTime(reading.time) + ',' + channelA + ',' + channelB);
-    QCOMPARE(row.count(','), csvHeader().count(','));
+    QCOMPARE(csvRow(reading, events), isoLocalTime(reading.time) + ',' + channelA + ',' + channelB);
 }
 
 void TestCsvFormat::timeStamps_data()
