@@ -151,7 +151,6 @@ class TestOverview : public QObject
 
 private slots:
     void rowsShowTheFormsTexts();
-    void alarmColours_data();
     void alarmColours();
     void silentModuleGoesStaleAlone();
     void steadyTickRewritesNoCell();
@@ -212,86 +211,65 @@ void TestOverview::rowsShowTheFormsTexts()
     QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QString());
 }
 
-void TestOverview::alarmColours_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("events");
-    QTest::addColumn<int>("vmeas");
-    QTest::addColumn<double>("tolerance");
-    QTest::addColumn<AlarmLevel>("vmeasLevel");
-    QTest::addColumn<AlarmLevel>("stateLevel");
-    QTest::addColumn<AlarmLevel>("eventsLevel");
-
-    const auto none = AlarmLevel::None, amber = AlarmLevel::Amber, red = AlarmLevel::Red;
-    // Channel A of the middle module, set to 1000 V.
-    QTest::newRow("quiet") << 0 << 0 << 1000 << 0.0 << none << none << none;
-    QTest::newRow("trip") << 0 << 0x02 << 1000 << 0.0 << none << none << red;
-    QTest::newRow("quench alone") << 0 << 0x80 << 1000 << 0.0 << none << none << amber;
-    QTest::newRow("error") << 0x80 << 0 << 1000 << 0.0 << none << red << none;
-    QTest::newRow("20 V off, stable") << 0 << 0 << 980 << 0.0 << amber << none << none;
-    QTest::newRow("20 V off within 50 V") << 0 << 0 << 980 << 50.0 << none << none << none;
-    QTest::newRow("channel B's trip") << 0 << 0x0200 << 1000 << 0.0 << none << none << none;
-}
-
+// Channel A of each further module is set to 1000 V and in a state of its own: its Vmeas, State and
+// Events cells take the colours of the main window's fields for the alarm, all other cells stay
+// plain. A voltage tolerance of 50 V takes back the alarm of 20 V off.
 void TestOverview::alarmColours()
 {
-    QFETCH(int, status);
-    QFETCH(int, events);
-    QFETCH(int, vmeas);
-    QFETCH(double, tolerance);
-    QFETCH(AlarmLevel, vmeasLevel);
-    QFETCH(AlarmLevel, stateLevel);
-    QFETCH(AlarmLevel, eventsLevel);
-
-    CrateRig rig({further(0x1000), further(0x2000)});
-    rig.set(0x1000, {{VsetA, 1000}, {VmeasA, vmeas}, {Status, status}, {Events, events}});
-    OverviewWindow window(rig.crate.get(), nullptr);
-    window.show();
-    window.setVoltageTolerance(tolerance);
-    rig.crate->pollAll();
-
-    QTableWidget *table = tableOf(window);
+    // Quiet, a trip, a quench alone, an error, 20 V off while stable, and a trip of channel B.
     const struct
     {
-        int column;
-        AlarmLevel level;
-    } expected[] = {{OverviewWindow::VsetColumn, AlarmLevel::None},
-                    {OverviewWindow::VmeasColumn, vmeasLevel},
-                    {OverviewWindow::ImeasColumn, AlarmLevel::None},
-                    {OverviewWindow::StateColumn, stateLevel},
-                    {OverviewWindow::EventsColumn, eventsLevel}};
-    for (const auto &cell : expected) {
-        const QTableWidgetItem *item = table->item(2, cell.column);
-        if (cell.level == AlarmLevel::None) {
-            QVERIFY2(!item->data(Qt::BackgroundRole).isValid(), qPrintable(item->text()));
-            QVERIFY(!item->data(Qt::ForegroundRole).isValid());
-        } else {
-            const auto colours = fieldColours(cell.level);
-            QCOMPARE(item->background().color(), colours.first);
-            QCOMPARE(item->foreground().color(), colours.second);
+        int status;
+        int events;
+        int vmeas;
+    } states[] = {{0, 0, 1000},    {0, 0x02, 1000}, {0, 0x80, 1000},
+                  {0x80, 0, 1000}, {0, 0, 980},     {0, 0x0200, 1000}};
+    QVector<ModuleConfig> modules;
+    for (quint32 m = 1; m <= 6; ++m)
+        modules << further(m * 0x1000);
+    CrateRig rig(modules);
+    for (int m = 0; m < 6; ++m) {
+        rig.set(quint32(m + 1) * 0x1000, {{VsetA, 1000},
+                                          {VmeasA, states[m].vmeas},
+                                          {Status, states[m].status},
+                                          {Events, states[m].events}});
+    }
+    OverviewWindow window(rig.crate.get(), nullptr);
+    window.show();
+    rig.crate->pollAll();
+    QTableWidget *table = tableOf(window);
+    // Per row, each cell's look: "-" plain, "A" amber or "R" red as the main window's fields.
+    const auto looks = [table] {
+        QStringList rows;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QString cells;
+            for (int column = 0; column < table->columnCount(); ++column) {
+                const QTableWidgetItem *item = table->item(row, column);
+                QChar look = QLatin1Char('-');
+                if (item->data(Qt::BackgroundRole).isValid() ||
+                    item->data(Qt::ForegroundRole).isValid()) {
+                    look = QLatin1Char('?');
+                    for (AlarmLevel level : {AlarmLevel::Amber, AlarmLevel::Red}) {
+                        const auto colours = fieldColours(level);
+                        if (item->background().color() == colours.first &&
+                            item->foreground().color() == colours.second)
+                            look = level == AlarmLevel::Red ? QLatin1Char('R') : QLatin1Char('A');
+                    }
+                }
+                cells += look;
+            }
+            rows << cells;
         }
-    }
-    // The other modules' rows stay plain.
-    for (int row : {0, 1, 4, 5}) {
-        for (int column = 0; column < table->columnCount(); ++column)
-            QVERIFY(!table->item(row, column)->data(Qt::BackgroundRole).isValid());
-    }
+        return rows;
+    };
+    const QString plain(table->columnCount(), QLatin1Char('-'));
+    QStringList expected{plain, plain,       plain, plain,       "-------R-", plain, "-------A-",
+                         plain, "------R--", plain, "----A----", plain,       plain, "-------R-"};
+    QCOMPARE(looks(), expected);
+    window.setVoltageTolerance(50);
+    expected[10] = plain;
+    QCOMPARE(looks(), expected);
 }
-
-namespace {
-
-// A group over channel B of the first module and channel A of the module at 0x1000.
-ChannelGroup gem1()
-{
-    ChannelGroup group;
-    group.name = QStringLiteral("GEM1");
-    group.channels = {{0xDD00, 1}, {0x1000, 0}};
-    group.maxDifference = 400;
-    group.targets = {1000, 800};
-    return group;
-}
-
-} // namespace
 
 // A module that stops answering keeps its values in the stale look and says so in its state, with
 // its last answer in the tooltip; one that never answered says "never". Failed writes show in the
@@ -439,10 +417,13 @@ void TestOverview::rowsFollowTheCrateAndItsGroups()
         }
         return list;
     };
-    ChannelGroup drift = gem1();
+    ChannelGroup gem1;
+    gem1.name = QStringLiteral("GEM1");
+    gem1.channels = {{0xDD00, 1}, {0x1000, 0}};
+    ChannelGroup drift;
     drift.name = QStringLiteral("Drift");
     drift.channels = {{0xDD00, 0}, {0x1000, 1}};
-    window.setGroups({gem1(), drift});
+    window.setGroups({gem1, drift});
     QCOMPARE(label->text(), QString());
     QCOMPARE(rows(), (QStringList{"0xDD00|A|---|Group Drift", "0xDD00|B|---|Group GEM1",
                                   "0x1000|A|---|Group GEM1", "0x1000|B|---|Group Drift",
