@@ -50,9 +50,7 @@ private slots:
     void init();
     void cleanup();
 
-    void recordsFromStartUpAndReopens();
-    void repaintsOnlyForWhatItDraws();
-    void partOfThePlotDrawsAsTheWhole();
+    void paintsWhatItDraws();
     void panZoomAndLive_data();
     void panZoomAndLive();
     void pointerReadout_data();
@@ -60,11 +58,17 @@ private slots:
     void exportWritesTheVisibleTicks_data();
     void exportWritesTheVisibleTicks();
     void exportOfADayKeepsThePollGoing();
-    void quitEndsTheProgramWhileItIsOpen();
+    // Last: it ends with Quit.
+    void recordsFromStartUpAndReopens();
 
 private:
     HistoryWindow *history() { return window->findChild<HistoryWindow *>(); }
     QAction *action() { return window->findChild<QAction *>(QStringLiteral("actionHistory")); }
+    bool showHistory()
+    {
+        action()->trigger();
+        return QTest::qWaitForWindowExposed(history());
+    }
     void ticks(int count)
     {
         for (int i = 0; i < count; ++i)
@@ -74,24 +78,6 @@ private:
     std::unique_ptr<BrelkControl> window;
     FakeController *bus = nullptr;
 };
-
-// The history window belongs to the main window: it never keeps the program alive on its own.
-void TestHistory::quitEndsTheProgramWhileItIsOpen()
-{
-    window->show();
-    action()->trigger();
-    QVERIFY(history()->isVisible());
-    QTimer::singleShot(0, window.get(), [this] {
-        window->findChild<QAction *>(QStringLiteral("actionQuit"))->trigger();
-    });
-    // The event loop ends with the last primary window; if the history window kept it going,
-    // this ends it with a failure instead.
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(5000);
-    QCOMPARE(QApplication::exec(), 0);
-}
 
 void TestHistory::initTestCase()
 {
@@ -143,41 +129,22 @@ void TestHistory::recordsFromStartUpAndReopens()
     QVERIFY(h->isVisible());
     QCOMPARE(h->samples().size(), 8);
     QCOMPARE(h->samples().reading(h->samples().end() - 1).vmeas[0], quint16(1000));
-}
 
-void TestHistory::repaintsOnlyForWhatItDraws()
-{
-    action()->trigger();
-    TracePlot *plot = history()->plot();
-    QVERIFY(QTest::qWaitForWindowExposed(history()));
-    window->findChild<QPushButton *>(QStringLiteral("historySpan86400"))->click();
-    QCOMPARE(plot->span(), 24 * 3600 * 1000);
-    ticks(2);
-    QCoreApplication::processEvents();
-
-    PaintCounter counter;
-    plot->installEventFilter(&counter);
-    // At 24 h a pixel column lasts well over a minute: steady ticks land on the same pixels.
-    for (int i = 0; i < 20; ++i) {
-        ticks(1);
-        QCoreApplication::processEvents();
-    }
-    QVERIFY2(counter.paints <= 1, qPrintable(QString::number(counter.paints)));
-
-    counter.paints = 0;
-    bus->registers[0xDD00 + regVmeas_A] = 500;
-    ticks(1);
-    QCoreApplication::processEvents();
-    QVERIFY(counter.paints >= 1);
+    // It belongs to the main window and never keeps the program alive on its own: if it kept the
+    // event loop going after Quit, the guard would end it with a failure.
+    QTimer::singleShot(0, window.get(), [this] {
+        window->findChild<QAction *>(QStringLiteral("actionQuit"))->trigger();
+    });
+    QTimer::singleShot(5000, h, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
 }
 
 // A repaint of a few pixel columns, as a ramping channel asks for at every tick, draws there
-// exactly what a repaint of the whole plot draws.
-void TestHistory::partOfThePlotDrawsAsTheWhole()
+// exactly what a repaint of the whole plot draws; the plot repaints only for what it draws.
+void TestHistory::paintsWhatItDraws()
 {
-    action()->trigger();
+    QVERIFY(showHistory());
     TracePlot *plot = history()->plot();
-    QVERIFY(QTest::qWaitForWindowExposed(history()));
     // Ten minutes of a ramp with a gap, both channels, dashed set voltages included.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     Reading reading;
@@ -202,6 +169,24 @@ void TestHistory::partOfThePlotDrawsAsTheWhole()
         plot->render(&image, part.topLeft(), QRegion(part));
         QCOMPARE(image.copy(part), whole.copy(part));
     }
+
+    window->findChild<QPushButton *>(QStringLiteral("historySpan86400"))->click();
+    QCOMPARE(plot->span(), 24 * 3600 * 1000);
+    ticks(2);
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    plot->installEventFilter(&counter);
+    // At 24 h a pixel column lasts well over a minute: steady ticks land on the same pixels.
+    for (int i = 0; i < 20; ++i) {
+        ticks(1);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(counter.paints <= 1, qPrintable(QString::number(counter.paints)));
+    counter.paints = 0;
+    bus->registers[0xDD00 + regVmeas_A] = 500;
+    ticks(1);
+    QCoreApplication::processEvents();
+    QVERIFY(counter.paints >= 1);
 }
 
 void TestHistory::panZoomAndLive_data()
@@ -216,9 +201,8 @@ void TestHistory::panZoomAndLive()
 {
     QFETCH(QString, gesture);
     QFETCH(qint64, span);
-    action()->trigger();
+    QVERIFY(showHistory());
     TracePlot *plot = history()->plot();
-    QVERIFY(QTest::qWaitForWindowExposed(history()));
     ticks(3);
     auto *live = window->findChild<QPushButton *>(QStringLiteral("historyLive"));
     auto *tenMinutes = window->findChild<QPushButton *>(QStringLiteral("historySpan600"));
@@ -274,9 +258,8 @@ void TestHistory::pointerReadout()
     QFETCH(int, counts);
     QFETCH(CurrentResolution, resolution);
     QFETCH(QString, current);
-    action()->trigger();
+    QVERIFY(showHistory());
     TracePlot *plot = history()->plot();
-    QVERIFY(QTest::qWaitForWindowExposed(history()));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     Reading reading;
     reading.vmeas[0] = 100;
@@ -300,8 +283,7 @@ void TestHistory::exportWritesTheVisibleTicks_data()
 void TestHistory::exportWritesTheVisibleTicks()
 {
     QFETCH(QString, folder);
-    action()->trigger();
-    QVERIFY(QTest::qWaitForWindowExposed(history()));
+    QVERIFY(showHistory());
     ticks(2);
     bus->registers[0xDD00 + regStatus2] = EventTRP;
     bus->registers[0xDD00 + regImeas_A] = 1234;
@@ -363,8 +345,7 @@ void TestHistory::exportOfADayKeepsThePollGoing()
         reading.time = now - 100 * i;
         h->addEarlierReading(reading, -100 * i);
     }
-    action()->trigger();
-    QVERIFY(QTest::qWaitForWindowExposed(h));
+    QVERIFY(showHistory());
     window->findChild<QPushButton *>(QStringLiteral("historySpan86400"))->click();
     const SampleStore &store = h->samples();
     const qint64 visible =
