@@ -8,8 +8,8 @@
 #include "simcontrol.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFile>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,14 +33,11 @@ private slots:
 
     void dialogWrites_data();
     void dialogWrites();
-    void setVoltageStartsAtPolledValue();
     void rampSpeedFollowsTheHeldSetVoltage_data();
     void rampSpeedFollowsTheHeldSetVoltage();
     void rampSpeedOnATrippedChannel();
     void failedWriteIsShown();
-    void cancelWritesNothing_data();
     void cancelWritesNothing();
-    void softLimitIStartsAtPolledValue();
     void secondRangeButtonsFollowSelection();
     void pollRunsWhileDialogIsOpen();
 
@@ -79,12 +76,15 @@ void TestCommands::cleanup()
 // set voltage's maximum is the channel's ceiling (VsetMaxA, VsetMaxB) where it has one below the
 // module's 6000 V, and the button's tooltip names it; the current limits' range and decimals
 // follow the resolution; a ramp speed re-sends the set voltage read back from the module at the
-// command, not one taken from a tick.
+// command, not one taken from a tick. Each dialog starts at the value polled last, as far as its
+// decimals show it.
 void TestCommands::dialogWrites_data()
 {
     QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<QString>("radio");  // a resolution to select first
-    QTest::addColumn<int>("polledVset"); // written to the module's Vset and ticked; -1: no tick
+    QTest::addColumn<QString>("radio"); // a resolution to select first
+    QTest::addColumn<int>("polled");    // a word, at `at` of the module, then a tick; -1: no tick
+    QTest::addColumn<int>("at");
+    QTest::addColumn<double>("offered");
     QTest::addColumn<QString>("button");
     QTest::addColumn<double>("entered");
     QTest::addColumn<QString>("label");
@@ -101,57 +101,66 @@ void TestCommands::dialogWrites_data()
     const QString limit2 =
         "Input a Software current limit second range (0...%1 uA) for Channel %2:";
     const QByteArray none;
-    QTest::newRow("Vset A 1234.5")
-        << none << QString() << -1 << "btnSetVset_A" << 1234.5 << vset.arg("6000", "A") << 0.0
-        << 6000.0 << 1 << QString() << QVector<Write>{{0xDD34, 1234}} << QStringList();
+    QTest::newRow("Vset A 1234.5 before the first tick")
+        << none << QString() << -1 << 0 << 0.0 << "btnSetVset_A" << 1234.5 << vset.arg("6000", "A")
+        << 0.0 << 6000.0 << 1 << QString() << QVector<Write>{{0xDD34, 1234}} << QStringList();
     const QByteArray ceilingA("VsetMaxA=1500\n");
     QTest::newRow("Vset A under VsetMaxA: 1600 is held at the ceiling")
-        << ceilingA << QString() << -1 << "btnSetVset_A" << 1600.0 << vset.arg("1500", "A") << 0.0
-        << 1500.0 << 1 << "Highest set voltage: 1500 V (VsetMaxA)" << QVector<Write>{{0xDD34, 1500}}
-        << QStringList();
-    QTest::newRow("Vset B beside VsetMaxA: 6000")
-        << ceilingA << QString() << -1 << "btnSetVset_B" << 6000.0 << vset.arg("6000", "B") << 0.0
-        << 6000.0 << 1 << QString() << QVector<Write>{{0xDD38, 6000}} << QStringList();
+        << ceilingA << QString() << -1 << 0 << 0.0 << "btnSetVset_A" << 1600.0
+        << vset.arg("1500", "A") << 0.0 << 1500.0 << 1 << "Highest set voltage: 1500 V (VsetMaxA)"
+        << QVector<Write>{{0xDD34, 1500}} << QStringList();
+    QTest::newRow("Vset B beside VsetMaxA: 6000, at the polled 1500")
+        << ceilingA << QString() << 1500 << 0x08 << 1500.0 << "btnSetVset_B" << 6000.0
+        << vset.arg("6000", "B") << 0.0 << 6000.0 << 1 << QString()
+        << QVector<Write>{{0xDD38, 6000}} << QStringList();
     QTest::newRow("Vset B under a ceiling of a fraction, to the dialog's step below")
-        << QByteArray("VsetMaxB=800.55\n") << QString() << -1 << "btnSetVset_B" << 900.0
+        << QByteArray("VsetMaxB=800.55\n") << QString() << -1 << 0 << 0.0 << "btnSetVset_B" << 900.0
         << vset.arg("800.5", "B") << 0.0 << 800.5 << 1 << "Highest set voltage: 800.55 V (VsetMaxB)"
         << QVector<Write>{{0xDD38, 800}} << QStringList();
     QTest::newRow("Vset A under a ceiling above the module's 6000 V")
-        << QByteArray("VsetMaxA=8000\n") << QString() << -1 << "btnSetVset_A" << 6000.0
+        << QByteArray("VsetMaxA=8000\n") << QString() << -1 << 0 << 0.0 << "btnSetVset_A" << 6000.0
         << vset.arg("6000", "A") << 0.0 << 6000.0 << 1 << QString()
         << QVector<Write>{{0xDD34, 6000}} << QStringList();
     QTest::newRow("Ramp B 50 at 800 V")
-        << none << QString() << 800 << "btnSetRamp_B" << 50.0 << ramp.arg("B") << 2.0 << 255.0 << 1
-        << QString() << QVector<Write>{{0xDD10, 50}, {0xDD38, 800}} << QStringList();
+        << none << QString() << 800 << 0x08 << -1.0 << "btnSetRamp_B" << 50.0 << ramp.arg("B")
+        << 2.0 << 255.0 << 1 << QString() << QVector<Write>{{0xDD10, 50}, {0xDD38, 800}}
+        << QStringList();
     QTest::newRow("Ramp A before the first tick")
-        << none << QString() << -1 << "btnSetRamp_A" << 7.5 << ramp.arg("A") << 2.0 << 255.0 << 1
-        << QString() << QVector<Write>{{0xDD0C, 7}, {0xDD34, 1000}} << QStringList();
-    QTest::newRow("Limit I 1 uA, A 1.5 mA")
-        << none << "chk_I_1uA" << -1 << "btnSetSoftLimitI_A" << 1.5 << limit.arg("6 mA", "A") << 0.0
-        << 6.0 << 1 << QString() << QVector<Write>{{0xDD44, 1500}}
+        << none << QString() << -1 << 0 << -1.0 << "btnSetRamp_A" << 7.5 << ramp.arg("A") << 2.0
+        << 255.0 << 1 << QString() << QVector<Write>{{0xDD0C, 7}, {0xDD34, 1000}} << QStringList();
+    QTest::newRow("Limit I 1 uA, A 1.5 mA at the polled 2.5")
+        << none << "chk_I_1uA" << 2500 << 0x44 << 2.5 << "btnSetSoftLimitI_A" << 1.5
+        << limit.arg("6 mA", "A") << 0.0 << 6.0 << 1 << QString() << QVector<Write>{{0xDD44, 1500}}
         << QStringList{"Current Limit channel 0 = 1500"};
+    QTest::newRow("Limit I 1 uA, the polled 1.234 mA offered and confirmed as 1.2")
+        << none << "chk_I_1uA" << 1234 << 0x44 << 1.2 << "btnSetSoftLimitI_A" << 1.2
+        << limit.arg("6 mA", "A") << 0.0 << 6.0 << 1 << QString() << QVector<Write>{{0xDD44, 1200}}
+        << QStringList{"Current Limit channel 0 = 1200"};
     QTest::newRow("Limit I 100 nA, B 250 uA")
-        << none << "chk_I_100nA" << -1 << "btnSetSoftLimitI_B" << 250.0 << limit.arg("6000 uA", "B")
-        << 0.0 << 6000.0 << 1 << QString() << QVector<Write>{{0xDD48, 2500}}
-        << QStringList{"Current Limit channel 1 = 2500"};
+        << none << "chk_I_100nA" << -1 << 0 << 0.0 << "btnSetSoftLimitI_B" << 250.0
+        << limit.arg("6000 uA", "B") << 0.0 << 6000.0 << 1 << QString()
+        << QVector<Write>{{0xDD48, 2500}} << QStringList{"Current Limit channel 1 = 2500"};
     QTest::newRow("Limit I 1 nA, entry above the register is held at its end")
-        << none << "chk_I_1nA" << -1 << "btnSetSoftLimitI_A" << 6000.0 << limit.arg("65.5 uA", "A")
-        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD44, 65500}}
-        << QStringList{"Current Limit channel 0 = 65500"};
+        << none << "chk_I_1nA" << -1 << 0 << 0.0 << "btnSetSoftLimitI_A" << 6000.0
+        << limit.arg("65.5 uA", "A") << 0.0 << 65.5 << 1 << QString()
+        << QVector<Write>{{0xDD44, 65500}} << QStringList{"Current Limit channel 0 = 65500"};
     QTest::newRow("Limit I2 1 nA, A 12.3")
-        << none << "chk_I2_1nA" << -1 << "btnSetSoftLimitI2_A" << 12.3 << limit2.arg("65.5", "A")
-        << 0.0 << 65.5 << 1 << QString() << QVector<Write>{{0xDD46, 12300}}
-        << QStringList{"Limit I2 A =  12300"};
+        << none << "chk_I2_1nA" << -1 << 0 << 0.0 << "btnSetSoftLimitI2_A" << 12.3
+        << limit2.arg("65.5", "A") << 0.0 << 65.5 << 1 << QString()
+        << QVector<Write>{{0xDD46, 12300}} << QStringList{"Limit I2 A =  12300"};
     QTest::newRow("Limit I2 100 pA, B 3.2")
-        << none << "chk_I2_100pA" << -1 << "btnSetSoftLimitI2_B" << 3.2 << limit2.arg("6.55", "B")
-        << 0.0 << 6.55 << 2 << QString() << QVector<Write>{{0xDD4A, 32000}} << QStringList();
+        << none << "chk_I2_100pA" << -1 << 0 << 0.0 << "btnSetSoftLimitI2_B" << 3.2
+        << limit2.arg("6.55", "B") << 0.0 << 6.55 << 2 << QString()
+        << QVector<Write>{{0xDD4A, 32000}} << QStringList();
 }
 
 void TestCommands::dialogWrites()
 {
     QFETCH(QByteArray, settings);
     QFETCH(QString, radio);
-    QFETCH(int, polledVset);
+    QFETCH(int, polled);
+    QFETCH(int, at);
+    QFETCH(double, offered);
     QFETCH(QString, button);
     QFETCH(double, entered);
     QFETCH(QString, label);
@@ -171,8 +180,8 @@ void TestCommands::dialogWrites()
     }
     if (!radio.isEmpty())
         click(radio.toLatin1());
-    if (polledVset >= 0) {
-        sim->setRegister(button.endsWith('A') ? 0x04 : 0x08, quint16(polledVset));
+    if (polled >= 0) {
+        sim->setRegister(quint32(at), quint16(polled));
         Access::tick(*window);
     }
     sim->clearLog();
@@ -187,25 +196,13 @@ void TestCommands::dialogWrites()
     QCOMPARE(seen.minimum, minimum);
     QCOMPARE(seen.maximum, maximum);
     QCOMPARE(seen.decimals, decimals);
+    if (offered >= 0)
+        QCOMPARE(seen.value, offered);
     QCOMPARE(seen.parent, window.get());
     QCOMPARE(sim->writes(), expected);
     QCOMPARE(debug.lines(), debugLines);
     if (button.startsWith(QLatin1String("btnSetVset")))
         QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
-}
-
-void TestCommands::setVoltageStartsAtPolledValue()
-{
-    SeenDialog seen;
-    DialogDriver::reject(&seen);
-    click("btnSetVset_B");
-    QCOMPARE(seen.value, 0.0); // nothing polled yet
-
-    sim->setRegister(0x08, 1500);
-    Access::tick(*window);
-    DialogDriver::reject(&seen);
-    click("btnSetVset_B");
-    QCOMPARE(seen.value, 1500.0);
 }
 
 // The set voltage a ramp speed re-sends is the one the module holds when it is written: a set
@@ -285,51 +282,23 @@ void TestCommands::failedWriteIsShown()
                                             "0x0C): Input/output error (error -5)"));
 }
 
-void TestCommands::cancelWritesNothing_data()
-{
-    QTest::addColumn<QString>("button");
-    for (const char *button :
-         {"btnSetVset_A", "btnSetVset_B", "btnSetRamp_A", "btnSetRamp_B", "btnSetSoftLimitI_A",
-          "btnSetSoftLimitI_B", "btnSetSoftLimitI2_A", "btnSetSoftLimitI2_B"})
-        QTest::newRow(button) << button;
-}
-
+// Cancel in any command's dialog: no cycle, no debug line.
 void TestCommands::cancelWritesNothing()
 {
-    QFETCH(QString, button);
     click("chk_I2_1nA");
     Access::tick(*window);
     sim->clearLog();
-
     MessageCapture debug;
-    SeenDialog seen;
-    DialogDriver::reject(&seen);
-    click(button.toLatin1());
-    QVERIFY(seen.shown);
+    for (const char *button :
+         {"btnSetVset_A", "btnSetVset_B", "btnSetRamp_A", "btnSetRamp_B", "btnSetSoftLimitI_A",
+          "btnSetSoftLimitI_B", "btnSetSoftLimitI2_A", "btnSetSoftLimitI2_B"}) {
+        SeenDialog seen;
+        DialogDriver::reject(&seen);
+        click(button);
+        QVERIFY2(seen.shown, button);
+    }
     QCOMPARE(sim->cycles().size(), 0);
     QCOMPARE(debug.lines(), QStringList());
-}
-
-void TestCommands::softLimitIStartsAtPolledValue()
-{
-    sim->setRegister(0x44, 2500);
-    Access::tick(*window);
-    SeenDialog seen;
-    DialogDriver::reject(&seen);
-    click("btnSetSoftLimitI_A");
-    QCOMPARE(seen.value, 2.5);
-
-    // The dialog keeps one decimal: 1.234 mA is offered as 1.2 and confirmed as 1200 counts.
-    sim->setRegister(0x44, 1234);
-    Access::tick(*window);
-    sim->clearLog();
-    DialogDriver::onNextModal([](QWidget *dialog) {
-        auto *input = qobject_cast<QInputDialog *>(dialog);
-        QCOMPARE(input->doubleValue(), 1.2);
-        input->accept();
-    });
-    click("btnSetSoftLimitI_A");
-    QCOMPARE(sim->writes(), (QVector<Write>{{0xDD44, 1200}}));
 }
 
 void TestCommands::secondRangeButtonsFollowSelection()
