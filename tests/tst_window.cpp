@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -24,24 +23,6 @@ void writeSettings(const QByteArray &contents)
     QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
-// Translates only the title's format, so the title shows which of its parts were translated.
-class TitleTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *sourceText, const char *disambiguation,
-                      int n) const override
-    {
-        Q_UNUSED(disambiguation);
-        Q_UNUSED(n);
-        if (qstrcmp(context, "BrelkControl") == 0 && qstrcmp(sourceText, "%1 Version %2") == 0)
-            return QStringLiteral("%1 Ausgabe %2");
-        if (qstrcmp(sourceText, "pavex BRELK Control") == 0 || qstrcmp(sourceText, "1.0") == 0)
-            return QStringLiteral("translated");
-        return QString();
-    }
-};
-
 } // namespace
 
 class TestWindow : public QObject
@@ -54,13 +35,12 @@ private slots:
 
     void resolutionOptionsCheckTheButtons_data();
     void resolutionOptionsCheckTheButtons();
-    void titleFormatIsTranslated();
     void pollTimer();
     void languageChangeKeepsStates();
     void quitClosesTheWindow();
 
 private:
-    void construct();
+    void construct() { window.reset(new BrelkControl); }
 
     std::unique_ptr<BrelkControl> window;
 };
@@ -77,11 +57,6 @@ void TestWindow::cleanup()
 {
     window.reset();
     QFile::remove(settingsPath());
-}
-
-void TestWindow::construct()
-{
-    window.reset(new BrelkControl);
 }
 
 void TestWindow::resolutionOptionsCheckTheButtons_data()
@@ -117,16 +92,6 @@ void TestWindow::resolutionOptionsCheckTheButtons()
     QVERIFY(!Access::session(*window)->selection().fineVoltage);
     window.reset();
     QCOMPARE(readSettingsFile(), before);
-}
-
-// The format of the title goes through the translation call; the name and the version do not.
-void TestWindow::titleFormatIsTranslated()
-{
-    TitleTranslator translator;
-    QVERIFY(QCoreApplication::installTranslator(&translator));
-    construct();
-    QCoreApplication::removeTranslator(&translator);
-    QCOMPARE(window->windowTitle(), QStringLiteral("pavex BRELK Control Ausgabe 1.0"));
 }
 
 void TestWindow::pollTimer()
