@@ -26,8 +26,6 @@ using Access = BrelkControlTestAccess;
 
 using Write = SimControl::Write;
 
-Q_DECLARE_METATYPE(QMessageBox::Icon)
-
 namespace {
 
 // Every modal window a test went through, in order, and what it showed.
@@ -123,8 +121,6 @@ private slots:
     void roundTrip();
     void writesNothing_data();
     void writesNothing();
-    void confirmationNotes_data();
-    void confirmationNotes();
 
 private:
     void trigger(const char *action) { window->findChild<QAction *>(action)->trigger(); }
@@ -253,15 +249,17 @@ void TestSetPoints::roundTrip()
 void TestSetPoints::writesNothing_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("before");    // 0 no tick, 1 a tick, 2 then an address change, 3 a tick
-                                        // of a module that holds the file's set points
+    // 0 no tick, 1 a tick, 2 then an address change, 3 a tick of a module that holds the file's
+    // set points, 4 all but channel A's current limit
+    QTest::addColumn<int>("before");
     QTest::addColumn<int>("meanwhile"); // behind the confirmation: 1 a set point changes, 2 no tick
     QTest::addColumn<QStringList>("dialogs");
     QTest::addColumn<QMessageBox::Icon>("icon");
     QTest::addColumn<QString>("message"); // part of the message box's text
     QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("radio");       // the panel's second range
+    QTest::addColumn<QString>("radio");       // a resolution the panel selects
     QTest::addColumn<QByteArray>("settings"); // the panel's, when the row needs any
+    QTest::addColumn<QStringList>("shown");   // the confirmation's rows and notes, if checked
 
     const QString save = "actionSaveSetPoints", restore = "actionRestoreSetPoints";
     const QStringList box{"QMessageBox"}, file{"QFileDialog"},
@@ -271,15 +269,32 @@ void TestSetPoints::writesNothing_data()
     const auto row = [&](const char *name, const QString &action, int before,
                          const QStringList &dialogs, QMessageBox::Icon icon, const char *message,
                          const QByteArray &contents = Valid, int meanwhile = 0,
-                         const char *radio = "chk_I2_None", const QByteArray &settings = {}) {
+                         const char *radio = "chk_I2_None", const QByteArray &settings = {},
+                         const QStringList &shown = {}) {
         QTest::newRow(name) << action << before << meanwhile << dialogs << icon << message
-                            << contents << radio << settings;
+                            << contents << radio << settings << shown;
     };
     row("save before a tick", save, 0, box, info, "nothing to save yet");
     row("restore before a tick", restore, 0, box, info, "nothing to compare");
     row("restore after an address change", restore, 2, box, info, "nothing to compare");
     row("save, file dialog cancelled", save, 1, file, QMessageBox::NoIcon, "");
     row("restore, file dialog cancelled", restore, 1, file, QMessageBox::NoIcon, "");
+    // The confirmation cancelled. A hand-edited file's texts are shown as written, never as
+    // markup; the counts are written as they are, and shown as the panel's selection reads them.
+    const QStringList confirmation{"QFileDialog", "SetPointDialog"};
+    const QString leftAsTheyAre = "The second-range current limits are left as they are.";
+    row("confirmation of a file with markup", restore, 4, confirmation, QMessageBox::NoIcon, "",
+        QByteArray(Valid).replace("Serial=2101", "Serial=<b>2101</b>\nSaved=<i>today</i>"), 0,
+        "chk_I_1uA", {},
+        {"A | Current limit | 0 mA | 0.5 mA",
+         "The file was saved from module serial number <b>2101</b>, this is module 2101.",
+         leftAsTheyAre});
+    row("confirmation under another resolution", restore, 4, confirmation, QMessageBox::NoIcon, "",
+        Valid, 0, "chk_I_100nA", {},
+        {"A | Current limit | 0 uA | 50 uA",
+         "The file was saved with the resolution selection 1V / 1uA / none, the panel has 1V / "
+         "100nA / none: the counts are written as they are and mean other values here.",
+         leftAsTheyAre});
     row("module holds the file's set points", restore, 3, refused, info,
         "already holds every set point");
     row("module changed meanwhile", restore, 1, confirmed, warning, "changed", Valid, 1);
@@ -324,6 +339,7 @@ void TestSetPoints::writesNothing()
     QFETCH(QByteArray, contents);
     QFETCH(QString, radio);
     QFETCH(QByteArray, settings);
+    QFETCH(QStringList, shown);
 
     if (!settings.isEmpty()) {
         QVERIFY(writeSettingsFile(settingsPath(), settings));
@@ -333,8 +349,8 @@ void TestSetPoints::writesNothing()
         Access::timer(*window)->stop();
     }
     window->findChild<QRadioButton *>(radio)->click();
-    if (before == 3)
-        setModule(1500, 800, 20, 30, 500, 600);
+    if (before >= 3)
+        setModule(1500, 800, 20, 30, before == 3 ? 500 : 0, 600);
     if (before > 0)
         Access::tick(*window);
     if (before == 2) {
@@ -348,15 +364,16 @@ void TestSetPoints::writesNothing()
     QVector<Step> steps;
     for (int i = 0; i < dialogs.size(); ++i) {
         const bool last = i == dialogs.size() - 1;
-        if (dialogs[i] == "QFileDialog")
-            steps << (last ? press(false) : chooseFile(path));
-        else if (dialogs[i] == "QMessageBox")
+        if (dialogs[i] == "QMessageBox")
             steps << press(true);
+        else if (last)
+            steps << press(false);
+        else if (dialogs[i] == "QFileDialog")
+            steps << chooseFile(path);
         else if (meanwhile == 1)
             steps << press(true, [this] {
-                // A ramp speed that changes its row only, and a set voltage its write too.
+                // The ramp speed's row changes, its writes do not.
                 sim->setRegister(0x10, 99);
-                sim->setRegister(0x04, 1500);
                 Access::tick(*window);
                 sim->clearLog();
             });
@@ -371,57 +388,11 @@ void TestSetPoints::writesNothing()
     QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
     if (dialogs == QStringList{"QFileDialog", "QMessageBox"})
         QVERIFY2(seen.message.contains(QDir::toNativeSeparators(path)), qPrintable(seen.message));
+    if (!shown.isEmpty())
+        QCOMPARE(seen.rows + seen.notes, shown);
     QVERIFY(!seen.markup);
     QCOMPARE(sim->cycles().size(), 0);
     QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"hand-made.brelk"});
-}
-
-void TestSetPoints::confirmationNotes_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<QStringList>("notes");
-    QTest::addColumn<QString>("limitRowA");
-
-    const QString leftAsTheyAre = "The second-range current limits are left as they are.";
-    // A hand-edited file's texts are shown as written, never as markup.
-    QTest::newRow("markup in the file")
-        << QByteArray(Valid).replace("Serial=2101", "Serial=<b>2101</b>\nSaved=<i>today</i>")
-        << "chk_I_1uA"
-        << QStringList{"The file was saved from module serial number <b>2101</b>, this is module "
-                       "2101.",
-                       leftAsTheyAre}
-        << "A | Current limit | 0 mA | 0.5 mA";
-    // The counts are written as they are, and shown as the panel's selection reads them.
-    QTest::newRow("other resolution")
-        << QByteArray(Valid) << "chk_I_100nA"
-        << QStringList{"The file was saved with the resolution selection 1V / 1uA / none, the "
-                       "panel has 1V / 100nA / none: the counts are written as they are and mean "
-                       "other values here.",
-                       leftAsTheyAre}
-        << "A | Current limit | 0 uA | 50 uA";
-}
-
-// The confirmation of a file that changes one limit, cancelled: its row and notes, and no cycle.
-void TestSetPoints::confirmationNotes()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QString, radio);
-    QFETCH(QStringList, notes);
-    QFETCH(QString, limitRowA);
-
-    window->findChild<QRadioButton *>(radio)->click();
-    setModule(1500, 800, 20, 30, 0, 600);
-    Access::tick(*window);
-    sim->clearLog();
-    Seen seen;
-    drive({chooseFile(writeFile(contents)), press(false)}, &seen);
-    trigger("actionRestoreSetPoints");
-    QCOMPARE(seen.dialogs, (QStringList{"QFileDialog", "SetPointDialog"}));
-    QCOMPARE(seen.rows, QStringList{limitRowA});
-    QCOMPARE(seen.notes, notes);
-    QVERIFY(!seen.markup);
-    QCOMPARE(sim->cycles().size(), 0);
 }
 
 QTEST_MAIN(TestSetPoints)
