@@ -30,14 +30,11 @@ private slots:
     void init();
     void cleanup();
 
-    void startWithoutSettingsFile();
-    void storedControllerChoosesBackend_data();
-    void storedControllerChoosesBackend();
+    void dialogsPreselect_data();
+    void dialogsPreselect();
     void chooseController();
     void cancelThenFailedConnection();
     void bridgeWithoutModule();
-    void addressDialogPreselects_data();
-    void addressDialogPreselects();
     void addressChange_data();
     void addressChange();
     void addressDialogPausesItsModuleOnly();
@@ -105,64 +102,82 @@ QString TestConnection::storedValue(const QString &key)
     return settings.value(key).toString();
 }
 
-void TestConnection::startWithoutSettingsFile()
+// The stored controller chooses the backend and the item its dialog preselects; the stored
+// address the entry of the address dialog. Cancel in either leaves the file as it was, or absent.
+void TestConnection::dialogsPreselect_data()
 {
-    MessageCapture debug;
-    window.reset(new BrelkControl);
-    // The settings path first, the address before the connection reports.
-    const QStringList lines = debug.lines();
-    QCOMPARE(lines.indexOf(QStringLiteral("Using INI file: \"%1\"").arg(iniPath)), 0);
-    const int address = lines.indexOf("BaseAddress: 0xDD00");
-    QVERIFY2(address > 0, qPrintable(lines.join('\n')));
-    QVERIFY(lines.indexOf("Connected to VME controller \"Wiener VM-USB\"") > address);
-    QCOMPARE(message(), QString("Connecting to HV device at VME address dd00..."));
-    QVERIFY(Access::timer(*window)->isActive());
-    QVERIFY(!QFile::exists(iniPath));
-
-    // The first tick reads the VM-USB bridge's module; the CAEN stand-in sees nothing.
-    QTRY_VERIFY(message().startsWith("Module serial number"));
-    QVERIFY(!vmUsb->cycles().isEmpty());
-    QVERIFY(v1718->cycles().isEmpty());
-}
-
-void TestConnection::storedControllerChoosesBackend_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("name"); // of the backend, and the item the dialog preselects
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored"); // null: no such key
+    QTest::addColumn<QString>("preselected");
 
     const QString vmUsb = QStringLiteral("Wiener VM-USB");
-    QTest::newRow("missing key") << QString() << vmUsb;
-    QTest::newRow("VM-USB") << QStringLiteral("VM-USB") << vmUsb;
-    QTest::newRow("V1718") << QStringLiteral("V1718") << QStringLiteral("CAEN V1718");
-    QTest::newRow("lower case v1718") << QStringLiteral("v1718") << vmUsb;
-    QTest::newRow("V1718 with a blank") << QStringLiteral("V1718 ") << vmUsb;
-    QTest::newRow("something else") << QStringLiteral("VME-PCI") << vmUsb;
+    const auto row = [](const char *name, const char *key, const QString &stored,
+                        const QString &preselected) {
+        QTest::newRow(name) << key << stored << preselected;
+    };
+    row("controller missing", "VmeController", QString(), vmUsb);
+    row("VM-USB", "VmeController", "VM-USB", vmUsb);
+    row("V1718", "VmeController", "V1718", "CAEN V1718");
+    row("lower case v1718", "VmeController", "v1718", vmUsb);
+    row("V1718 with a blank", "VmeController", "V1718 ", vmUsb);
+    row("something else", "VmeController", "VME-PCI", vmUsb);
+    row("address missing", "BaseAddress", QString(), "0xDD00");
+    row("0xDDFF", "BaseAddress", "0xDDFF", "0xDD00");
+    row("decimal 256", "BaseAddress", "256", "0x0100");
+    row("0", "BaseAddress", "0", "0x0000");
+    row("0xFFFF", "BaseAddress", "0xFFFF", "0xFF00");
 }
 
-void TestConnection::storedControllerChoosesBackend()
+void TestConnection::dialogsPreselect()
 {
+    QFETCH(QString, key);
     QFETCH(QString, stored);
-    QFETCH(QString, name);
+    QFETCH(QString, preselected);
 
     if (!stored.isNull())
-        writeSettings("VmeController", stored);
+        writeSettings(key, stored);
     MessageCapture debug;
     window.reset(new BrelkControl);
-    QCOMPARE(debug.linesStartingWith("Connected to VME controller"),
-             QStringList{QString("Connected to VME controller \"%1\"").arg(name)});
-    QCOMPARE(Access::controller(*window)->name(), name);
+    if (stored.isNull()) {
+        // No file: the settings path first, the address before the connection reports; nothing
+        // is written, and the first tick reads the VM-USB bridge's module only.
+        const QStringList lines = debug.lines();
+        QCOMPARE(lines.indexOf(QStringLiteral("Using INI file: \"%1\"").arg(iniPath)), 0);
+        const int address = lines.indexOf("BaseAddress: 0xDD00");
+        QVERIFY2(address > 0, qPrintable(lines.join('\n')));
+        QVERIFY(lines.indexOf("Connected to VME controller \"Wiener VM-USB\"") > address);
+        QCOMPARE(message(), QString("Connecting to HV device at VME address dd00..."));
+        QVERIFY(Access::timer(*window)->isActive());
+        QTRY_VERIFY(message().startsWith("Module serial number"));
+        QVERIFY(!QFile::exists(iniPath));
+        QVERIFY(!vmUsb->cycles().isEmpty());
+        QVERIFY(v1718->cycles().isEmpty());
+    }
+    const bool bridge = key == QLatin1String("VmeController");
+    if (bridge) {
+        QCOMPARE(debug.linesStartingWith("Connected to VME controller"),
+                 QStringList{QString("Connected to VME controller \"%1\"").arg(preselected)});
+        QCOMPARE(Access::controller(*window)->name(), preselected);
+    }
 
     const QByteArray fileBefore = readSettingsFile(iniPath);
     SeenDialog seen;
     DialogDriver::reject(&seen);
-    trigger("actionVME_Controller");
+    trigger(bridge ? "actionVME_Controller" : "actionModule_Address");
     QCOMPARE(seen.title, QString("pavex BRELK Control"));
-    QCOMPARE(seen.label, QString("Please select the VME controller to connect to:"));
-    QCOMPARE(seen.items, (QStringList{"Wiener VM-USB", "CAEN V1718"}));
-    QCOMPARE(seen.currentItem, name);
+    QCOMPARE(seen.label, bridge ? QString("Please select the VME controller to connect to:")
+                                : QString("Select module's VME Base Address:"));
+    if (bridge) {
+        QCOMPARE(seen.items, (QStringList{"Wiener VM-USB", "CAEN V1718"}));
+    } else {
+        QCOMPARE(seen.items.size(), 256);
+        QCOMPARE(seen.items.first(), QString("0x0000"));
+        QCOMPARE(seen.items.at(0xDD), QString("0xDD00"));
+        QCOMPARE(seen.items.last(), QString("0xFF00"));
+    }
+    QCOMPARE(seen.currentItem, preselected);
     QVERIFY(!seen.editable);
     QCOMPARE(seen.parent, window.get());
-
     QCOMPARE(readSettingsFile(iniPath), fileBefore);
 }
 
@@ -258,6 +273,7 @@ void TestConnection::cancelThenFailedConnection()
     QVERIFY(boxes.texts().first().startsWith("Could not init VME controller Wiener VM-USB!"));
     QCOMPARE(message(), QString("Not connected to VME controller Wiener VM-USB!"));
     QVERIFY(fieldsStale());
+    QVERIFY(!Access::timer(*window)->isActive());
 }
 
 void TestConnection::bridgeWithoutModule()
@@ -276,39 +292,6 @@ void TestConnection::bridgeWithoutModule()
     QVERIFY2(message() == noAnswer + before || message() == noAnswer + after,
              qPrintable(message()));
     QVERIFY(fieldsStale());
-}
-
-void TestConnection::addressDialogPreselects_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("preselected");
-
-    QTest::newRow("default") << QString() << QStringLiteral("0xDD00");
-    QTest::newRow("0xDDFF") << QStringLiteral("0xDDFF") << QStringLiteral("0xDD00");
-    QTest::newRow("decimal 256") << QStringLiteral("256") << QStringLiteral("0x0100");
-    QTest::newRow("0") << QStringLiteral("0") << QStringLiteral("0x0000");
-    QTest::newRow("0xFFFF") << QStringLiteral("0xFFFF") << QStringLiteral("0xFF00");
-}
-
-void TestConnection::addressDialogPreselects()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, preselected);
-
-    if (!stored.isNull())
-        writeSettings("BaseAddress", stored);
-    window.reset(new BrelkControl);
-    SeenDialog seen;
-    DialogDriver::reject(&seen);
-    trigger("actionModule_Address");
-    QCOMPARE(seen.title, QString("pavex BRELK Control"));
-    QCOMPARE(seen.label, QString("Select module's VME Base Address:"));
-    QCOMPARE(seen.items.size(), 256);
-    QCOMPARE(seen.items.first(), QString("0x0000"));
-    QCOMPARE(seen.items.at(0xDD), QString("0xDD00"));
-    QCOMPARE(seen.items.last(), QString("0xFF00"));
-    QCOMPARE(seen.currentItem, preselected);
-    QVERIFY(!seen.editable);
 }
 
 void TestConnection::addressChange_data()
