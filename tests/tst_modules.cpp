@@ -271,8 +271,9 @@ void TestModules::closeOnlyHides()
     QCOMPARE(vset->text(), QStringLiteral("1500 V"));
 }
 
-// An edited address keeps the module's window and every key of its group; a removed module goes
-// with its group, a new one gets both, and the next tick reads the new set.
+// An edited address keeps the module's window and every key of its group, the edited name and
+// resolution replacing theirs; a removed module goes with its group, a new one gets both, and the
+// next tick reads the new set.
 void TestModules::modulesDialogChangesTheCrate()
 {
     open("[Module_DC00]\nName=Drift chamber\nLogInterval=10\nMqttTopic=lab/drift\n"
@@ -286,6 +287,7 @@ void TestModules::modulesDialogChangesTheCrate()
         table->selectRow(0);
         DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
             entry->findChild<QComboBox *>("cmbAddress")->setCurrentText("0xDB00");
+            entry->findChild<QLineEdit *>("txtName")->setText("Drift chamber 2");
             entry->findChild<QComboBox *>("cmbCurrentResolution")->setCurrentText("100nA");
             ok(entry);
         });
@@ -308,7 +310,7 @@ void TestModules::modulesDialogChangesTheCrate()
     QSettings file(settingsPath(), QSettings::IniFormat);
     QCOMPARE(file.childGroups(), (QStringList{"Module_DB00", "Module_E000"}));
     file.beginGroup("Module_DB00");
-    QCOMPARE(file.value("Name").toString(), QStringLiteral("Drift chamber"));
+    QCOMPARE(file.value("Name").toString(), QStringLiteral("Drift chamber 2"));
     QCOMPARE(file.value("LogInterval").toString(), QStringLiteral("10"));
     QCOMPARE(file.value("MqttTopic").toString(), QStringLiteral("lab/drift"));
     QCOMPARE(file.value("CurrentResolution").toString(), QStringLiteral("100nA"));
