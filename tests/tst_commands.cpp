@@ -33,8 +33,7 @@ private slots:
 
     void dialogWrites_data();
     void dialogWrites();
-    void rampSpeedOnATrippedChannel();
-    void failedWriteIsShown();
+    void commandNotices();
     void cancelWritesNothing();
     void secondRangeButtonsFollowSelection();
 
@@ -202,7 +201,10 @@ void TestCommands::dialogWrites()
         QCOMPARE(sim->cycles().size(), expected.size()); // nothing is read back by the command
 }
 
-void TestCommands::rampSpeedOnATrippedChannel()
+// A ramp speed on a tripped channel is stored without the set voltage, and the notice under the
+// form says so until the next command's; a write the module does not acknowledge ends the
+// command, on the bus and in that notice.
+void TestCommands::commandNotices()
 {
     sim->setRegister(0x30, 0x0002); // TRP of channel A
     Access::tick(*window);
@@ -212,36 +214,28 @@ void TestCommands::rampSpeedOnATrippedChannel()
     QCOMPARE(sim->writes(), (QVector<Write>{{0xDD0C, 50}}));
     const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
     QVERIFY(notice);
-    QCOMPARE(notice->text(),
-             QStringLiteral("Ramp speed stored; channel A stays off until a new set voltage"));
+    const QString stored = "Ramp speed stored; channel A stays off until a new set voltage";
+    QCOMPARE(notice->text(), stored);
     // The next tick's serial number leaves the notice where it is.
     Access::tick(*window);
-    QCOMPARE(notice->text(),
-             QStringLiteral("Ramp speed stored; channel A stays off until a new set voltage"));
+    QCOMPARE(notice->text(), stored);
 
     sim->clearLog();
     DialogDriver::acceptDouble(50);
     click("btnSetRamp_B");
     QCOMPARE(sim->writes(), (QVector<Write>{{0xDD10, 50}, {0xDD38, 500}}));
-}
 
-// A write the module does not acknowledge ends the command, on the bus and in the status bar.
-void TestCommands::failedWriteIsShown()
-{
-    Access::tick(*window);
     QVERIFY(sim->configure("BRELKSIM_WRITES_FAIL", "on"));
     sim->clearLog();
     DialogDriver::acceptDouble(100);
-    click("btnSetRamp_A");
+    click("btnSetRamp_B");
     const QVector<SimControl::Cycle> cycles = sim->cycles();
     QCOMPARE(cycles.size(), 4); // status, status 2, set voltage, then the failed ramp speed
     QVERIFY(cycles.last().write);
-    QCOMPARE(cycles.last().address, 0xDD0Cu);
+    QCOMPARE(cycles.last().address, 0xDD10u);
     QVERIFY(cycles.last().status < 0);
-    const auto *notice = window->findChild<QLabel *>(QStringLiteral("lblCommand"));
-    QVERIFY(notice);
     QCOMPARE(notice->text(), QStringLiteral("Write to the module at 0xDD00 failed (register "
-                                            "0x0C): Input/output error (error -5)"));
+                                            "0x10): Input/output error (error -5)"));
 }
 
 // Cancel in any command's dialog writes nothing and leaves no debug line; the poll goes on while
