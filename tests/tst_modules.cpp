@@ -56,11 +56,9 @@ private slots:
     void cleanup();
 
     void windowsOfTheGroups();
-    void tickReadsEveryModuleInTurn();
     void tripOnAFurtherModule();
     void overviewOpensModuleWindows();
     void moveFurtherModule();
-    void closeOnlyHides();
     void modulesDialogChangesTheCrate();
     void modulesTradeAddresses();
 
@@ -144,19 +142,32 @@ void TestModules::windowsOfTheGroups()
     QCOMPARE(file, (QStringList{"actionModule_Address", "actionClose"}));
     QCOMPARE(tools, (QStringList{"actionHistory", "actionLogToFile", "actionSaveSetPoints",
                                  "actionRestoreSetPoints"}));
-}
 
-// The first module, then the others in ascending address order, whatever the file's order; the
-// first module not answering ends its own part of the tick only.
-void TestModules::tickReadsEveryModuleInTurn()
-{
-    open("[Module_DE00]\n[Module_DC00]\nVoltageResolution=100mV\n");
+    // The first module, then the others in ascending address order, whatever the file's order;
+    // the first module not answering ends its own part of the tick only.
     bus->registers[0xDD3C] = 0xFFFF;
     tick();
     QVector<BusCycle> expected = tickOf(0xDD00, 0xFFFF);
     expected += tickOf(0xDC00, 0x20DC, true);
     expected += tickOf(0xDE00, 0x20DE);
     QCOMPARE(bus->cycles, expected);
+
+    // Closing a module's window only hides it: its ticks go on, and its form catches up with the
+    // newest one when it is shown again.
+    de->show();
+    QVERIFY(QTest::qWaitForWindowExposed(de));
+    de->findChild<QAction *>("actionClose")->trigger();
+    QVERIFY(!de->isVisible());
+    QCOMPARE(moduleWindow("moduleWindow_DE00"), de);
+    QSignalSpy ticks(de->session(), &ModuleSession::readingTaken);
+    auto *vset = de->findChild<QLineEdit *>("txtVset_A");
+    const QString shown = vset->text();
+    setVoltage(0xDE00, 1500);
+    tick();
+    QCOMPARE(ticks.count(), 1);
+    QCOMPARE(vset->text(), shown);
+    de->show();
+    QCOMPARE(vset->text(), QStringLiteral("1500 V"));
 }
 
 // A module's window is seldom open: a trip on a further module flashes the main window's taskbar
@@ -251,28 +262,9 @@ void TestModules::moveFurtherModule()
     QCOMPARE(bus->cycles.last().address, 0xDF4Au);
 }
 
-void TestModules::closeOnlyHides()
-{
-    open("[Module_DC00]\n");
-    ModuleWindow *dc = moduleWindow("moduleWindow_DC00");
-    dc->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dc));
-    dc->findChild<QAction *>("actionClose")->trigger();
-    QVERIFY(!dc->isVisible());
-    QCOMPARE(moduleWindow("moduleWindow_DC00"), dc);
-    QSignalSpy ticks(dc->session(), &ModuleSession::readingTaken);
-    setVoltage(0xDC00, 1500);
-    tick();
-    QCOMPARE(ticks.count(), 1);
-    // The hidden window's form catches up with the newest tick when it is shown again.
-    auto *vset = dc->findChild<QLineEdit *>("txtVset_A");
-    QCOMPARE(vset->text(), QString());
-    dc->show();
-    QCOMPARE(vset->text(), QStringLiteral("1500 V"));
-}
-
-// An edited address keeps the module's window and every key of its group; a removed module goes
-// with its group, a new one gets both, and the next tick reads the new set.
+// An edited address keeps the module's window and every key of its group, the edited name and
+// resolution replacing theirs; a removed module goes with its group, a new one gets both, and the
+// next tick reads the new set.
 void TestModules::modulesDialogChangesTheCrate()
 {
     open("[Module_DC00]\nName=Drift chamber\nLogInterval=10\nMqttTopic=lab/drift\n"
@@ -286,6 +278,7 @@ void TestModules::modulesDialogChangesTheCrate()
         table->selectRow(0);
         DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
             entry->findChild<QComboBox *>("cmbAddress")->setCurrentText("0xDB00");
+            entry->findChild<QLineEdit *>("txtName")->setText("Drift chamber 2");
             entry->findChild<QComboBox *>("cmbCurrentResolution")->setCurrentText("100nA");
             ok(entry);
         });
@@ -308,7 +301,7 @@ void TestModules::modulesDialogChangesTheCrate()
     QSettings file(settingsPath(), QSettings::IniFormat);
     QCOMPARE(file.childGroups(), (QStringList{"Module_DB00", "Module_E000"}));
     file.beginGroup("Module_DB00");
-    QCOMPARE(file.value("Name").toString(), QStringLiteral("Drift chamber"));
+    QCOMPARE(file.value("Name").toString(), QStringLiteral("Drift chamber 2"));
     QCOMPARE(file.value("LogInterval").toString(), QStringLiteral("10"));
     QCOMPARE(file.value("MqttTopic").toString(), QStringLiteral("lab/drift"));
     QCOMPARE(file.value("CurrentResolution").toString(), QStringLiteral("100nA"));

@@ -63,7 +63,6 @@ private slots:
     void countRanges();
     void restoreWrites_data();
     void restoreWrites();
-    void planFollowsOnlyWhatItWrites();
 
 private:
     QTemporaryDir folder;
@@ -311,28 +310,6 @@ void TestSetPointFile::restoreWrites()
         rampRows += change.quantity == SetPointQuantity::RampSpeed;
     QCOMPARE(plan.changes.size(), writes.size() - rampRows);
     QCOMPARE(plan.isEmpty(), writes.isEmpty());
-}
-
-// A plan recomputed after the confirmation differs exactly when the module's set points changed:
-// a measured value moving meanwhile is no reason to refuse, another set voltage or limit is.
-void TestSetPointFile::planFollowsOnlyWhatItWrites()
-{
-    const SetPoints file = setPointsOf(moduleAt(1500, 800, 20, 30), 0xDD00);
-    const Reading shown = moduleAt(1500, 800, 21, 30);
-    const RestorePlan confirmed = planRestore(file, shown);
-
-    Reading later = shown;
-    later.time += 300;
-    later.vmeas[0] = 1234;
-    later.imeas[1] = 77;
-    later.status = 0x4040;
-    QCOMPARE(planRestore(file, later), confirmed);
-
-    later.vset[0] = 1400;
-    QVERIFY(planRestore(file, later) != confirmed);
-    later = shown;
-    later.softLimitI2[1] = 1;
-    QVERIFY(planRestore(file, later) != confirmed);
 }
 
 QTEST_MAIN(TestSetPointFile)

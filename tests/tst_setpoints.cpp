@@ -73,37 +73,33 @@ void drive(QVector<Step> steps, Seen *seen)
     });
 }
 
+// Selects `path` in a file dialog and accepts it as its OK button does; closes anything else.
 Step chooseFile(const QString &path)
 {
     return [path](QWidget *widget) {
-        auto *dialog = qobject_cast<QFileDialog *>(widget);
-        if (!dialog) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(widget)) {
+            dialog->selectFile(path);
+            static_cast<QDialog *>(dialog)->accept();
+        } else {
             widget->close();
-            return;
         }
-        dialog->selectFile(path);
-        static_cast<QDialog *>(dialog)->accept(); // checks the path as the OK button does
     };
 }
 
-Step pressOk(std::function<void()> before = nullptr)
+// OK (after `before`, while the window is still open), or Cancel.
+Step press(bool ok, std::function<void()> before = nullptr)
 {
-    return [before](QWidget *widget) {
+    return [ok, before](QWidget *widget) {
         if (before)
             before();
-        if (auto *box = widget->findChild<QDialogButtonBox *>()) {
-            if (QPushButton *ok = box->button(QDialogButtonBox::Ok)) {
-                ok->click();
-                return;
-            }
-        }
-        qobject_cast<QDialog *>(widget)->accept();
+        auto *box = widget->findChild<QDialogButtonBox *>();
+        if (ok && box && box->button(QDialogButtonBox::Ok))
+            box->button(QDialogButtonBox::Ok)->click();
+        else if (ok)
+            qobject_cast<QDialog *>(widget)->accept();
+        else
+            qobject_cast<QDialog *>(widget)->reject();
     };
-}
-
-Step pressCancel()
-{
-    return [](QWidget *widget) { qobject_cast<QDialog *>(widget)->reject(); };
 }
 
 const char *const Valid = "[Module]\nFormat=1\nSerial=2101\nVoltageResolution=1V\n"
@@ -123,16 +119,8 @@ private slots:
     void cleanup();
 
     void roundTrip();
-    void saveAddsTheExtension_data();
-    void saveAddsTheExtension();
     void writesNothing_data();
     void writesNothing();
-    void refused_data();
-    void refused();
-    void restoreWritesNothing_data();
-    void restoreWritesNothing();
-    void confirmationNotes_data();
-    void confirmationNotes();
 
 private:
     void trigger(const char *action) { window->findChild<QAction *>(action)->trigger(); }
@@ -188,8 +176,9 @@ QString TestSetPoints::writeFile(const QByteArray &contents)
     return path;
 }
 
-// Saved with a second range, restored onto a module that has moved away from every value: the
-// writes come in the module's order, and the module ends up where it was.
+// Saved with a second range under a name typed without the extension, restored onto a module
+// that has moved away from every value: the writes come in the module's order and put back every
+// saved set point.
 void TestSetPoints::roundTrip()
 {
     window->findChild<QRadioButton *>("chk_I2_1nA")->click();
@@ -200,9 +189,18 @@ void TestSetPoints::roundTrip()
 
     const QString path = folder->filePath("detector.brelk");
     Seen saving;
-    drive({chooseFile(path)}, &saving);
+    QString suggested;
+    const Step choose = chooseFile(folder->filePath("detector"));
+    drive({[&suggested, choose](QWidget *widget) {
+              if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
+                  suggested = name->text();
+              choose(widget);
+          }},
+          &saving);
     trigger("actionSaveSetPoints");
     QCOMPARE(saving.dialogs, QStringList{"QFileDialog"});
+    QCOMPARE(suggested, QString("brelk-2101.brelk"));
+    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"detector.brelk"});
     QSettings file(path, QSettings::IniFormat);
     QCOMPARE(file.value("Module/BaseAddress").toString(), QString("0xDD00"));
 
@@ -215,10 +213,11 @@ void TestSetPoints::roundTrip()
     Seen restoring;
     // The poll goes on while the operator reads the confirmation; a measured voltage that moves
     // meanwhile is no reason to refuse.
-    drive({chooseFile(path), pressOk([this] {
-               sim->advance(500);
-               Access::tick(*window);
-           })},
+    drive({chooseFile(path), press(true,
+                                   [this] {
+                                       sim->advance(500);
+                                       Access::tick(*window);
+                                   })},
           &restoring);
     trigger("actionRestoreSetPoints");
     QCOMPARE(restoring.dialogs, (QStringList{"QFileDialog", "SetPointDialog"}));
@@ -238,141 +237,105 @@ void TestSetPoints::roundTrip()
                             {0xDD0C, 20},   {0xDD34, 1000}, {0xDD10, 30},  {0xDD38, 500},
                             {0xDD34, 1500}, {0xDD38, 800}};
     QCOMPARE(sim->writes(), expected);
-    const quint32 offsets[] = {0x04, 0x08, 0x0C, 0x10, 0x44, 0x48, 0x46, 0x4A};
-    const quint16 saved[] = {1500, 800, 20, 30, 500, 600, 1000, 2000};
-    for (int i = 0; i < 8; ++i)
-        QCOMPARE(sim->registerWord(offsets[i]), saved[i]);
 }
 
-void TestSetPoints::saveAddsTheExtension_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("saved");
-
-    QTest::newRow("no extension") << "detector" << QStringLiteral("detector.brelk");
-    QTest::newRow("its own extension") << "detector.brelk" << QStringLiteral("detector.brelk");
-    QTest::newRow("another extension") << "detector.ini" << QStringLiteral("detector.ini");
-}
-
-void TestSetPoints::saveAddsTheExtension()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, saved);
-
-    Access::tick(*window);
-    Seen seen;
-    QString suggested;
-    const Step choose = chooseFile(folder->filePath(typed));
-    drive({[&suggested, choose](QWidget *widget) {
-              if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
-                  suggested = name->text();
-              choose(widget);
-          }},
-          &seen);
-    trigger("actionSaveSetPoints");
-    QCOMPARE(seen.dialogs, QStringList{"QFileDialog"});
-    QCOMPARE(suggested, QString("brelk-2101.brelk"));
-    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{saved});
-    QCOMPARE(
-        QSettings(folder->filePath(saved), QSettings::IniFormat).value("Module/Serial").toString(),
-        QString("2101"));
-}
-
+// Each way a save or a restore ends without touching the module or the folder. The dialogs are
+// gone through in order: a file dialog or confirmation that is the last one is cancelled, any
+// other is accepted.
 void TestSetPoints::writesNothing_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("before"); // ticks: 0 none, 1 one, 2 one and then an address change
-    QTest::addColumn<QStringList>("dialogs"); // the last one is cancelled, a message box taken
-    QTest::addColumn<QString>("message");
+    // 0 no tick, 1 a tick, 2 then an address change, 3 a tick of a module that holds the file's
+    // set points, 4 all but channel A's current limit
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("meanwhile"); // behind the confirmation: 1 a set point changes, 2 no tick
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::addColumn<QString>("message"); // part of the message box's text
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("radio");       // a resolution the panel selects
+    QTest::addColumn<QByteArray>("settings"); // the panel's, when the row needs any
+    QTest::addColumn<QStringList>("shown");   // the confirmation's rows and notes, if checked
 
     const QString save = "actionSaveSetPoints", restore = "actionRestoreSetPoints";
-    QTest::newRow("save before a tick")
-        << save << 0 << QStringList{"QMessageBox"} << "nothing to save yet";
-    QTest::newRow("restore before a tick")
-        << restore << 0 << QStringList{"QMessageBox"} << "nothing to compare";
-    QTest::newRow("restore after an address change")
-        << restore << 2 << QStringList{"QMessageBox"} << "nothing to compare";
-    QTest::newRow("save, file dialog cancelled") << save << 1 << QStringList{"QFileDialog"} << "";
-    QTest::newRow("restore, file dialog cancelled")
-        << restore << 1 << QStringList{"QFileDialog"} << "";
-    QTest::newRow("restore, confirmation cancelled")
-        << restore << 1 << QStringList{"QFileDialog", "SetPointDialog"} << "";
+    const QStringList box{"QMessageBox"}, file{"QFileDialog"},
+        refused{"QFileDialog", "QMessageBox"};
+    const QStringList confirmed{"QFileDialog", "SetPointDialog", "QMessageBox"};
+    const auto info = QMessageBox::Information, warning = QMessageBox::Warning;
+    const auto row = [&](const char *name, const QString &action, int before,
+                         const QStringList &dialogs, QMessageBox::Icon icon, const char *message,
+                         const QByteArray &contents = Valid, int meanwhile = 0,
+                         const char *radio = "chk_I2_None", const QByteArray &settings = {},
+                         const QStringList &shown = {}) {
+        QTest::newRow(name) << action << before << meanwhile << dialogs << icon << message
+                            << contents << radio << settings << shown;
+    };
+    row("save before a tick", save, 0, box, info, "nothing to save yet");
+    row("restore before a tick", restore, 0, box, info, "nothing to compare");
+    row("restore after an address change", restore, 2, box, info, "nothing to compare");
+    row("save, file dialog cancelled", save, 1, file, QMessageBox::NoIcon, "");
+    row("restore, file dialog cancelled", restore, 1, file, QMessageBox::NoIcon, "");
+    // The confirmation cancelled. A hand-edited file's texts are shown as written, never as
+    // markup; the counts are written as they are, and shown as the panel's selection reads them.
+    const QStringList confirmation{"QFileDialog", "SetPointDialog"};
+    const QString leftAsTheyAre = "The second-range current limits are left as they are.";
+    row("confirmation of a file with markup", restore, 4, confirmation, QMessageBox::NoIcon, "",
+        QByteArray(Valid).replace("Serial=2101", "Serial=<b>2101</b>\nSaved=<i>today</i>"), 0,
+        "chk_I_1uA", {},
+        {"A | Current limit | 0 mA | 0.5 mA",
+         "The file was saved from module serial number <b>2101</b>, this is module 2101.",
+         leftAsTheyAre});
+    row("confirmation under another resolution", restore, 4, confirmation, QMessageBox::NoIcon, "",
+        Valid, 0, "chk_I_100nA", {},
+        {"A | Current limit | 0 uA | 50 uA",
+         "The file was saved with the resolution selection 1V / 1uA / none, the panel has 1V / "
+         "100nA / none: the counts are written as they are and mean other values here.",
+         leftAsTheyAre});
+    row("module holds the file's set points", restore, 3, refused, info,
+        "already holds every set point");
+    row("module changed meanwhile", restore, 1, confirmed, warning, "changed", Valid, 1);
+    // No complete tick within the last second when OK is pressed: the module may be gone.
+    row("stale module", restore, 1, confirmed, warning, "not answered within the last second",
+        Valid, 2);
+
+    // Files the restore refuses, naming the entry.
+    row("missing key", restore, 1, refused, warning, "[B] RampCount is missing",
+        QByteArray(Valid).replace("RampCount=30\n", ""));
+    row("fraction", restore, 1, refused, warning,
+        "[A] VsetCount \"1500.5\" is not a whole decimal number",
+        QByteArray(Valid).replace("=1500", "=1500.5"));
+    row("format 2", restore, 1, refused, warning, "[Module] Format \"2\" is not a known format",
+        QByteArray(Valid).replace("Format=1", "Format=2"));
+    row("unknown resolution", restore, 1, refused, warning,
+        "[Module] CurrentResolution \"2uA\" is not one of 1uA, 100nA, 10nA, 1nA",
+        QByteArray(Valid).replace("=1uA", "=2uA"));
+    row("no voltage resolution", restore, 1, refused, warning, "[Module] VoltageResolution",
+        QByteArray(Valid).replace("=1V\n", "\n"));
+    row("empty file", restore, 1, refused, warning, "[Module] Format is missing", QByteArray());
+    row("garbage", restore, 1, refused, warning, "is not an INI file",
+        QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0\xff\xfe=\n[[", 16));
+    row("second range limit of one channel only", restore, 1, refused, warning,
+        "[B] LimitI2Count is missing",
+        QByteArray(Valid).replace("LimitICount=500\n", "LimitICount=500\nLimitI2Count=7\n"), 0,
+        "chk_I2_100pA");
+    // The panel's settings file gives the ceilings.
+    row("A above its ceiling", restore, 1, refused, warning,
+        "[A] VsetCount = 1500 is above the ceiling of 1400 V (VsetMaxA).", Valid, 0, "chk_I2_None",
+        "VsetMaxA=1400\n");
 }
 
 void TestSetPoints::writesNothing()
 {
     QFETCH(QString, action);
     QFETCH(int, before);
+    QFETCH(int, meanwhile);
     QFETCH(QStringList, dialogs);
+    QFETCH(QMessageBox::Icon, icon);
     QFETCH(QString, message);
-
-    if (before > 0)
-        Access::tick(*window);
-    if (before == 2) {
-        DialogDriver::acceptItem("0xDD00");
-        trigger("actionModule_Address");
-        Access::timer(*window)->stop();
-    }
-    sim->clearLog();
-    const QString path = writeFile(Valid);
-    Seen seen;
-    if (dialogs.size() == 2)
-        drive({chooseFile(path), pressCancel()}, &seen);
-    else
-        drive({message.isEmpty() ? pressCancel() : pressOk()}, &seen);
-    trigger(action.toLatin1());
-    QCOMPARE(seen.dialogs, dialogs);
-    QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
-    QCOMPARE(sim->cycles().size(), 0);
-    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"hand-made.brelk"});
-}
-
-void TestSetPoints::refused_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("secondRange"); // the panel's radio button
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QByteArray>("settings"); // the panel's, when the row needs any
-
-    const QByteArray valid(Valid);
-    QTest::newRow("missing key") << QByteArray(valid).replace("RampCount=30\n", "") << "chk_I2_None"
-                                 << "[B] RampCount is missing" << QByteArray();
-    QTest::newRow("fraction") << QByteArray(valid).replace("=1500", "=1500.5") << "chk_I2_None"
-                              << "[A] VsetCount \"1500.5\" is not a whole decimal number"
-                              << QByteArray();
-    QTest::newRow("format 2") << QByteArray(valid).replace("Format=1", "Format=2") << "chk_I2_None"
-                              << "[Module] Format \"2\" is not a known format" << QByteArray();
-    QTest::newRow("unknown resolution")
-        << QByteArray(valid).replace("=1uA", "=2uA") << "chk_I2_None"
-        << "[Module] CurrentResolution \"2uA\" is not one of 1uA, 100nA, 10nA, 1nA" << QByteArray();
-    QTest::newRow("no voltage resolution")
-        << QByteArray(valid).replace("=1V\n", "\n") << "chk_I2_None"
-        << "[Module] VoltageResolution" << QByteArray();
-    QTest::newRow("empty file") << QByteArray() << "chk_I2_None"
-                                << "[Module] Format is missing" << QByteArray();
-    QTest::newRow("garbage") << QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\0\0\0\xff\xfe=\n[[", 16)
-                             << "chk_I2_None"
-                             << "is not an INI file" << QByteArray();
-    QTest::newRow("markup in a count")
-        << QByteArray(valid).replace("=1500", "=<b>1500</b>") << "chk_I2_None"
-        << "[A] VsetCount \"<b>1500</b>\" is not a whole decimal number" << QByteArray();
-    QTest::newRow("second range limit of one channel only")
-        << QByteArray(valid).replace("LimitICount=500\n", "LimitICount=500\nLimitI2Count=7\n")
-        << "chk_I2_100pA"
-        << "[B] LimitI2Count is missing" << QByteArray();
-    // The panel's settings file gives the ceilings.
-    QTest::newRow("A above its ceiling")
-        << valid << "chk_I2_None"
-        << "[A] VsetCount = 1500 is above the ceiling of 1400 V (VsetMaxA)."
-        << QByteArray("VsetMaxA=1400\n");
-}
-
-void TestSetPoints::refused()
-{
     QFETCH(QByteArray, contents);
-    QFETCH(QString, secondRange);
-    QFETCH(QString, entry);
+    QFETCH(QString, radio);
     QFETCH(QByteArray, settings);
+    QFETCH(QStringList, shown);
 
     if (!settings.isEmpty()) {
         QVERIFY(writeSettingsFile(settingsPath(), settings));
@@ -381,123 +344,51 @@ void TestSetPoints::refused()
         window.reset(new BrelkControl);
         Access::timer(*window)->stop();
     }
-
-    window->findChild<QRadioButton *>(secondRange)->click();
-    Access::tick(*window);
+    window->findChild<QRadioButton *>(radio)->click();
+    if (before >= 3)
+        setModule(1500, 800, 20, 30, before == 3 ? 500 : 0, 600);
+    if (before > 0)
+        Access::tick(*window);
+    if (before == 2) {
+        DialogDriver::acceptItem("0xDD00");
+        trigger("actionModule_Address");
+        Access::timer(*window)->stop();
+    }
     sim->clearLog();
     const QString path = writeFile(contents);
 
-    Seen seen;
-    drive({chooseFile(path), pressOk()}, &seen);
-    trigger("actionRestoreSetPoints");
-    QCOMPARE(seen.dialogs, (QStringList{"QFileDialog", "QMessageBox"}));
-    QCOMPARE(seen.icon, QMessageBox::Warning);
-    QVERIFY2(seen.message.contains(QDir::toNativeSeparators(path)), qPrintable(seen.message));
-    QVERIFY2(seen.message.contains(entry), qPrintable(seen.message));
-    QVERIFY(!seen.markup);
-    QCOMPARE(sim->writes(), QVector<Write>());
-}
-
-void TestSetPoints::restoreWritesNothing_data()
-{
-    QTest::addColumn<int>("meanwhile"); // behind the confirmation: 1 a set point changes, 2 no tick
-    QTest::addColumn<int>("icon");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("module holds the file's set points")
-        << 0 << int(QMessageBox::Information) << "already holds every set point";
-    QTest::newRow("module changed meanwhile") << 1 << int(QMessageBox::Warning) << "changed";
-    // No complete tick within the last second when OK is pressed: the module may be gone.
-    QTest::newRow("stale module") << 2 << int(QMessageBox::Warning)
-                                  << "not answered within the last second";
-}
-
-void TestSetPoints::restoreWritesNothing()
-{
-    QFETCH(int, meanwhile);
-    QFETCH(int, icon);
-    QFETCH(QString, message);
-
-    if (meanwhile == 0)
-        setModule(1500, 800, 20, 30, 500, 600);
-    Access::tick(*window);
-    sim->clearLog();
-    Seen seen;
-    const QString path = writeFile(Valid);
-    if (meanwhile == 0) {
-        drive({chooseFile(path), pressOk()}, &seen);
-    } else {
-        drive({chooseFile(path), pressOk([this, meanwhile] {
-                   if (meanwhile == 2)
-                       return QTest::qWait(1100);
-                   sim->setRegister(0x10, 99);
-                   Access::tick(*window);
-                   sim->clearLog();
-               }),
-               pressOk()},
-              &seen);
+    QVector<Step> steps;
+    for (int i = 0; i < dialogs.size(); ++i) {
+        const bool last = i == dialogs.size() - 1;
+        if (dialogs[i] == "QMessageBox")
+            steps << press(true);
+        else if (last)
+            steps << press(false);
+        else if (dialogs[i] == "QFileDialog")
+            steps << chooseFile(path);
+        else if (meanwhile == 1)
+            steps << press(true, [this] {
+                // The ramp speed's row changes, its writes do not.
+                sim->setRegister(0x10, 99);
+                Access::tick(*window);
+                sim->clearLog();
+            });
+        else
+            steps << press(true, [] { QTest::qWait(1100); });
     }
-    trigger("actionRestoreSetPoints");
-    QStringList dialogs{"QFileDialog", "SetPointDialog", "QMessageBox"};
-    if (meanwhile == 0)
-        dialogs.removeAt(1);
-    QCOMPARE(seen.dialogs, dialogs);
-    QCOMPARE(int(seen.icon), icon);
-    QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
-    QCOMPARE(sim->writes(), QVector<Write>());
-}
-
-void TestSetPoints::confirmationNotes_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<QStringList>("notes");
-    QTest::addColumn<QString>("limitRowA");
-
-    const QString leftAsTheyAre = "The second-range current limits are left as they are.";
-    const QByteArray valid(Valid);
-    QTest::newRow("same module, no second range")
-        << valid << "" << QStringList{leftAsTheyAre} << "A | Current limit | 0 mA | 0.5 mA";
-    QTest::newRow("spare module")
-        << QByteArray(valid).replace("Serial=2101", "Serial=3f07") << ""
-        << QStringList{"The file was saved from module serial number 3f07, this is module 2101.",
-                       leftAsTheyAre}
-        << "A | Current limit | 0 mA | 0.5 mA";
-    // A hand-edited file's texts are shown as written, never as markup.
-    QTest::newRow("markup in the file")
-        << QByteArray(valid).replace("Serial=2101", "Serial=<b>2101</b>\nSaved=<i>today</i>") << ""
-        << QStringList{"The file was saved from module serial number <b>2101</b>, this is module "
-                       "2101.",
-                       leftAsTheyAre}
-        << "A | Current limit | 0 mA | 0.5 mA";
-    // The counts are written as they are, and shown as the panel's selection reads them.
-    QTest::newRow("other resolution")
-        << valid << "chk_I_100nA"
-        << QStringList{"The file was saved with the resolution selection 1V / 1uA / none, the "
-                       "panel has 1V / 100nA / none: the counts are written as they are and mean "
-                       "other values here.",
-                       leftAsTheyAre}
-        << "A | Current limit | 0 uA | 50 uA";
-}
-
-void TestSetPoints::confirmationNotes()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QString, radio);
-    QFETCH(QStringList, notes);
-    QFETCH(QString, limitRowA);
-
-    if (!radio.isEmpty())
-        window->findChild<QRadioButton *>(radio)->click();
-    setModule(1500, 800, 20, 30, 0, 600);
-    Access::tick(*window);
-    sim->clearLog();
     Seen seen;
-    drive({chooseFile(writeFile(contents)), pressCancel()}, &seen);
-    trigger("actionRestoreSetPoints");
-    QCOMPARE(seen.rows, QStringList{limitRowA});
-    QCOMPARE(seen.notes, notes);
+    drive(steps, &seen);
+    trigger(action.toLatin1());
+    QCOMPARE(seen.dialogs, dialogs);
+    QCOMPARE(seen.icon, icon);
+    QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
+    if (dialogs == QStringList{"QFileDialog", "QMessageBox"})
+        QVERIFY2(seen.message.contains(QDir::toNativeSeparators(path)), qPrintable(seen.message));
+    if (!shown.isEmpty())
+        QCOMPARE(seen.rows + seen.notes, shown);
     QVERIFY(!seen.markup);
+    QCOMPARE(sim->cycles().size(), 0);
+    QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"hand-made.brelk"});
 }
 
 QTEST_MAIN(TestSetPoints)

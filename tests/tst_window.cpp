@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -24,24 +23,6 @@ void writeSettings(const QByteArray &contents)
     QVERIFY(writeSettingsFile(settingsPath(), contents));
 }
 
-// Translates only the title's format, so the title shows which of its parts were translated.
-class TitleTranslator : public QTranslator
-{
-public:
-    bool isEmpty() const override { return false; }
-    QString translate(const char *context, const char *sourceText, const char *disambiguation,
-                      int n) const override
-    {
-        Q_UNUSED(disambiguation);
-        Q_UNUSED(n);
-        if (qstrcmp(context, "BrelkControl") == 0 && qstrcmp(sourceText, "%1 Version %2") == 0)
-            return QStringLiteral("%1 Ausgabe %2");
-        if (qstrcmp(sourceText, "pavex BRELK Control") == 0 || qstrcmp(sourceText, "1.0") == 0)
-            return QStringLiteral("translated");
-        return QString();
-    }
-};
-
 } // namespace
 
 class TestWindow : public QObject
@@ -54,13 +35,11 @@ private slots:
 
     void resolutionOptionsCheckTheButtons_data();
     void resolutionOptionsCheckTheButtons();
-    void titleFormatIsTranslated();
     void pollTimer();
-    void languageChangeKeepsStates();
     void quitClosesTheWindow();
 
 private:
-    void construct();
+    void construct() { window.reset(new BrelkControl); }
 
     std::unique_ptr<BrelkControl> window;
 };
@@ -79,11 +58,6 @@ void TestWindow::cleanup()
     QFile::remove(settingsPath());
 }
 
-void TestWindow::construct()
-{
-    window.reset(new BrelkControl);
-}
-
 void TestWindow::resolutionOptionsCheckTheButtons_data()
 {
     QTest::addColumn<QByteArray>("options");
@@ -96,7 +70,8 @@ void TestWindow::resolutionOptionsCheckTheButtons_data()
 }
 
 // The options of the settings file check the radio buttons before the first tick, which reads
-// under them; the window never writes them back.
+// under them; the window never writes them back, and a language change leaves the buttons as the
+// operator set them.
 void TestWindow::resolutionOptionsCheckTheButtons()
 {
     QFETCH(QByteArray, options);
@@ -115,18 +90,18 @@ void TestWindow::resolutionOptionsCheckTheButtons()
 
     window->findChild<QRadioButton *>("chk_U_1V")->click();
     QVERIFY(!Access::session(*window)->selection().fineVoltage);
+
+    // A language change keeps the operator's selection and the texts of the fields.
+    window->findChild<QRadioButton *>("chk_I_100nA")->click();
+    window->findChild<QLineEdit *>("txtVset_A")->setText(QStringLiteral("1500 V"));
+    QEvent languageChange(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(window.get(), &languageChange);
+    QVERIFY(window->findChild<QRadioButton *>("chk_U_1V")->isChecked());
+    QVERIFY(window->findChild<QRadioButton *>("chk_I_100nA")->isChecked());
+    QCOMPARE(window->findChild<QPushButton *>("btnSetSoftLimitI2_A")->isEnabled(), secondRange);
+    QCOMPARE(window->findChild<QLineEdit *>("txtVset_A")->text(), QStringLiteral("1500 V"));
     window.reset();
     QCOMPARE(readSettingsFile(), before);
-}
-
-// The format of the title goes through the translation call; the name and the version do not.
-void TestWindow::titleFormatIsTranslated()
-{
-    TitleTranslator translator;
-    QVERIFY(QCoreApplication::installTranslator(&translator));
-    construct();
-    QCoreApplication::removeTranslator(&translator);
-    QCOMPARE(window->windowTitle(), QStringLiteral("pavex BRELK Control Ausgabe 1.0"));
 }
 
 void TestWindow::pollTimer()
@@ -146,28 +121,6 @@ void TestWindow::pollTimer()
     for (const BusCycle &cycle : std::as_const(bus->cycles))
         serialReads += cycle.address == 0xDD00 + 0x3C && !cycle.write;
     QCOMPARE(serialReads, 1);
-}
-
-void TestWindow::languageChangeKeepsStates()
-{
-    construct();
-    Access::timer(*window)->stop();
-    window->findChild<QRadioButton *>("chk_I2_1nA")->click();
-    window->findChild<QRadioButton *>("chk_I_100nA")->click();
-    window->findChild<QRadioButton *>("chk_U_100mV")->click();
-    window->findChild<QLineEdit *>("txtVset_A")->setText(QStringLiteral("1500 V"));
-
-    QEvent languageChange(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(window.get(), &languageChange);
-
-    QVERIFY(window->findChild<QRadioButton *>("chk_I2_1nA")->isChecked());
-    QVERIFY(window->findChild<QRadioButton *>("chk_I_100nA")->isChecked());
-    QVERIFY(!window->findChild<QRadioButton *>("chk_I_1uA")->isChecked());
-    QVERIFY(window->findChild<QRadioButton *>("chk_U_100mV")->isChecked());
-    QVERIFY(!window->findChild<QRadioButton *>("chk_U_1V")->isChecked());
-    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI2_A")->isEnabled());
-    QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI2_B")->isEnabled());
-    QCOMPARE(window->findChild<QLineEdit *>("txtVset_A")->text(), QStringLiteral("1500 V"));
 }
 
 // File > Quit closes the only window, and that ends the event loop normally.
