@@ -156,8 +156,7 @@ private slots:
     void retainedStateSurvivesABrokerRestart();
     void staleReadingsOnceThenFresh();
     void defaultPrefixFollowsTheAddress();
-    void dialogStoresAndStartsPublishing();
-    void attachDialogStoresTheChoice();
+    void dialogsStoreTheChoice();
     void badConfigurationIsReported_data();
     void badConfigurationIsReported();
     void workerReportsWhatTheLibraryRefuses_data();
@@ -174,9 +173,8 @@ private slots:
     void commands_data();
     void commands();
     void prefixOfAnotherProgram();
-    void prefixUsedTwiceInOneProgram();
     void clearForgetsOnlyItsChannelsEvents();
-    void furtherModuleTakesCommandsUnderItsPrefix();
+    void furtherModulesTakeCommandsUnderTheirPrefixes();
     void staleUntilATickAtTheAddress_data();
     void staleUntilATickAtTheAddress();
     void tlsRefusalSaysWhichCheckFailed_data();
@@ -304,7 +302,8 @@ void TestMqtt::defaultPrefixFollowsTheAddress()
     QVERIFY(newPrefix.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message));
 }
 
-void TestMqtt::dialogStoresAndStartsPublishing()
+// The MQTT dialog stores its settings and starts publishing; Attach to Services stores its own.
+void TestMqtt::dialogsStoreTheChoice()
 {
     startWindow(QByteArray());
     QVERIFY(!indicator());
@@ -342,15 +341,10 @@ void TestMqtt::dialogStoresAndStartsPublishing()
     action->trigger();
     QVERIFY(!indicator());
     QVERIFY(!Access::mqttPublisher(*window)->isPublishing());
-}
 
-// Attach to Services offers OK only for filters the services can be found under, stores the
-// choice with the broker's keys, and says that it takes effect at the next start.
-void TestMqtt::attachDialogStoresTheChoice()
-{
-    startWindow(QByteArray());
+    // Attach to Services offers OK only for filters the services can be found under, stores the
+    // choice with the broker's keys, and says that it takes effect at the next start.
     QString refusal;
-    const quint16 port = broker->port;
     DialogDriver::onNextModal([&refusal, port](QWidget *dialog) {
         auto *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
         dialog->findChild<QCheckBox *>(QStringLiteral("chkAttach"))->setChecked(true);
@@ -373,14 +367,13 @@ void TestMqtt::attachDialogStoresTheChoice()
              QStringLiteral("the topic filter may not hold \"#\": use \"+\" for one level"));
     QCOMPARE(boxes.texts(),
              QStringList{QStringLiteral("The panel attaches to the services at its next start.")});
-
-    QSettings stored(settingsPath(), QSettings::IniFormat);
-    QCOMPARE(stored.value("Source").toString(), QStringLiteral("broker"));
-    QCOMPARE(stored.value("AttachFilter").toString(), QStringLiteral("brelk/+, brelk/+/+"));
-    QCOMPARE(stored.value("AttachModule").toString(), QStringLiteral("brelk/dd00/dc00"));
-    QCOMPARE(stored.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
+    QSettings attach(settingsPath(), QSettings::IniFormat);
+    QCOMPARE(attach.value("Source").toString(), QStringLiteral("broker"));
+    QCOMPARE(attach.value("AttachFilter").toString(), QStringLiteral("brelk/+, brelk/+/+"));
+    QCOMPARE(attach.value("AttachModule").toString(), QStringLiteral("brelk/dd00/dc00"));
+    QCOMPARE(attach.value("MqttHost").toString(), QStringLiteral("127.0.0.1"));
     // The publishing prefix is not the filter.
-    QVERIFY(!stored.contains("MqttTopic"));
+    QVERIFY(!attach.contains("MqttTopic"));
 }
 
 // A late subscriber finds the whole state retained; a broker that restarts keeps nothing, and the
@@ -1077,26 +1070,6 @@ void TestMqtt::prefixOfAnotherProgram()
     QCOMPARE(sim->writes(), (Writes{{0xDD34, 5}}));
 }
 
-// A further module whose group names the first module's prefix does not publish: one command
-// reaches one module.
-void TestMqtt::prefixUsedTwiceInOneProgram()
-{
-    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00")));
-    startCommands("MqttCommands=on\n[Module_DC00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
-    const Brelk::CrateRuntime *runtime = Access::runtime(*window);
-    const MqttPublisher *further = runtime->publisher(runtime->crate()->module(0xDC00));
-    QCOMPARE(further->stateText(), QStringLiteral("MQTT: bad topic prefix"));
-    QCOMPARE(further->lastError(), QStringLiteral("the module at 0xDD00 publishes under %1 already")
-                                       .arg(QLatin1String(Prefix)));
-
-    sim->clearLog();
-    Message answer;
-    QVERIFY(client->command(QStringLiteral("a"), R"({"vset":7})", &answer));
-    QTest::qWait(300);
-    QCOMPARE(client->answers(QStringLiteral("a")).size(), 1);
-    QCOMPARE(sim->writes(), (Writes{{0xDD34, 7}}));
-}
-
 // {"clear": true} forgets the latched events of its own channel and not the other's, as that
 // channel's Clear button does, and writes nothing to the module. Each topic the panel published or
 // subscribed to on the way is one of MqttSubtopics, from which the prefix's length limit follows:
@@ -1152,19 +1125,34 @@ void TestMqtt::clearForgetsOnlyItsChannelsEvents()
 }
 
 // The operator's switch holds for every module; a further module's command reaches that module
-// only, and the status bar names the module.
-void TestMqtt::furtherModuleTakesCommandsUnderItsPrefix()
+// only, and the status bar names the module. A further module whose group names the first module's
+// prefix does not publish: one command reaches one module.
+void TestMqtt::furtherModulesTakeCommandsUnderTheirPrefixes()
 {
-    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00")));
-    startWindow(settingsFor(broker->port) + "[Module_DC00]\n");
+    QVERIFY(
+        sim->configure(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00,0xDB00")));
+    startWindow(settingsFor(broker->port) +
+                "[Module_DC00]\n[Module_DB00]\nMqttTopic=" + QByteArray(Prefix) + "\n");
     QAction *allow = window->findChild<QAction *>(QStringLiteral("actionRemoteCommands"));
     allow->trigger();
     QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
     QTest::qWait(300);
-    Subscriber subscriber(broker->port, QStringLiteral("brelk/dc00"));
+    const Brelk::CrateRuntime *runtime = Access::runtime(*window);
+    const MqttPublisher *twice = runtime->publisher(runtime->crate()->module(0xDB00));
+    QCOMPARE(twice->stateText(), QStringLiteral("MQTT: bad topic prefix"));
+    QCOMPARE(twice->lastError(), QStringLiteral("the module at 0xDD00 publishes under %1 already")
+                                     .arg(QLatin1String(Prefix)));
+
+    Subscriber first(broker->port), further(broker->port, QStringLiteral("brelk/dc00"));
     sim->clearLog();
     Message answer;
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1200})", &answer));
+    QVERIFY(first.command(QStringLiteral("a"), R"({"vset":7})", &answer));
+    QTest::qWait(300);
+    QCOMPARE(first.answers(QStringLiteral("a")).size(), 1);
+    QCOMPARE(sim->writes(), (Writes{{0xDD34, 7}}));
+
+    sim->clearLog();
+    QVERIFY(further.command(QStringLiteral("a"), R"({"vset":1200})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
     QCOMPARE(sim->writes(), (Writes{{0xDC34, 1200}}));
     QCOMPARE(remoteCommandLabel()->text(),
@@ -1172,7 +1160,7 @@ void TestMqtt::furtherModuleTakesCommandsUnderItsPrefix()
 
     allow->trigger();
     sim->clearLog();
-    QVERIFY(subscriber.command(QStringLiteral("a"), R"({"vset":1300})", &answer));
+    QVERIFY(further.command(QStringLiteral("a"), R"({"vset":1300})", &answer));
     QCOMPARE(answer.json().value("error").toString(), QStringLiteral("disabled"));
     QVERIFY(sim->writes().isEmpty());
 }
