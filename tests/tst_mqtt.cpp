@@ -164,8 +164,7 @@ private slots:
     void utf8PrefixIsPublishedAsWritten();
     void restartWhileTheConnectionAttemptHangs_data();
     void restartWhileTheConnectionAttemptHangs();
-    void newSettingsStartWhenTheAttemptLeftBehindEnds();
-    void headlessServiceStopsCleanlyOnSigterm();
+    void headlessServiceFrozenAndStopped();
     void commandLineWithoutDisplay_data();
     void commandLineWithoutDisplay();
     void accountsKeepToTheirPrefixes_data();
@@ -179,7 +178,6 @@ private slots:
     void staleUntilATickAtTheAddress();
     void tlsRefusalSaysWhichCheckFailed_data();
     void tlsRefusalSaysWhichCheckFailed();
-    void frozenServiceWritesNothingLate();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -656,53 +654,56 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     }
     QVERIFY(mqttThreads() >= 1);
     QCOMPARE(publisher.messageReceivers(), 0);
-}
 
-// The operator corrects the port while the connect to the wrong one hangs: the panel goes on at
-// once, and the new worker starts as soon as the one left behind has returned from its connect.
-void TestMqtt::newSettingsStartWhenTheAttemptLeftBehindEnds()
-{
-    const int earlierThreads = mqttThreads();
-    HungListener hung;
-    QVERIFY(hung.filled);
-    startWindow(settingsFor(hung.port));
-    MqttPublisher *publisher = Access::mqttPublisher(*window);
-    QTest::qWait(300);
-    MqttSettings corrected = publisher->currentSettings();
-    corrected.port = broker->port;
-    publisher->apply(corrected);
-    QCOMPARE(indicator()->text(), QStringLiteral("MQTT: connecting"));
-    QVERIFY2(indicator()->toolTip().contains(QStringLiteral("previous connection attempt")),
-             qPrintable(indicator()->toolTip()));
-    QTest::qWait(200);
-    QVERIFY(mqttThreads() >= 1 && mqttThreads() <= earlierThreads + 1);
-
+    // The operator corrects the port: the panel goes on at once, and the new worker starts as soon
+    // as the one left behind has returned from its connect.
+    settings.port = broker->port;
+    publisher.apply(settings);
+    const QLabel *indicator = statusBar.findChild<QLabel *>(QStringLiteral("lblMqtt"));
+    QCOMPARE(indicator->text(), QStringLiteral("MQTT: connecting"));
+    QVERIFY2(indicator->toolTip().contains(QStringLiteral("previous connection attempt")),
+             qPrintable(indicator->toolTip()));
     // Room in the listener's queue: the next retry of the hanging connect gets through.
     const int accepted = ::accept(hung.listener, nullptr, nullptr);
-    QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected"), 20000));
+    QTRY_COMPARE_WITH_TIMEOUT(indicator->text(), QStringLiteral("MQTT: connected"), 20000);
     QVERIFY(mqttThreads() >= 1 && mqttThreads() <= earlierThreads + 1);
     ::close(accepted);
 }
 
-void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
+// The panel as a service of a crate of two modules, each publishing on its own. A command that
+// reaches the process while it is frozen (a debugger, a paused machine) is judged by the ticks
+// after the freeze, not by the one before it: nothing reaches the bus. SIGTERM stops it at once,
+// and it says goodbye on the broker and on standard error, every line with a time stamp.
+void TestMqtt::headlessServiceFrozenAndStopped()
 {
     QTemporaryDir folder;
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    // A crate of two modules: the second one publishes on its own too.
-    QVERIFY(writeSettingsFile(ini, settingsFor(broker->port) + "[Module_DC00]\n"));
-
+    const QString busLog = folder.filePath(QStringLiteral("bus.log"));
+    QVERIFY(writeSettingsFile(ini, settingsFor(broker->port) + "MqttCommands=on\n[Module_DC00]\n"));
     Subscriber subscriber(broker->port), further(broker->port, QStringLiteral("brelk/dc00"));
     QProcess panel;
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
+    environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
+    // A tick takes about 80 ms, so that the first one after the freeze ends after the command is
+    // in.
+    environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
     startService(panel, ini, environment);
     Message message;
     const bool online =
         subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000);
     QByteArray errors = panel.readAllStandardError();
     QVERIFY2(online, errors.constData());
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), any, &message));
-    QVERIFY(further.waitFor(QStringLiteral("a"), any, &message));
+    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message));
+    QVERIFY(further.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message));
+    QTest::qWait(300);
+
+    QCOMPARE(::kill(pid_t(panel.processId()), SIGSTOP), 0);
+    QVERIFY(publish(QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
+    QTest::qWait(1500);
+    QCOMPARE(::kill(pid_t(panel.processId()), SIGCONT), 0);
+    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));
+    QCOMPARE(message.json().value("error").toString(), QStringLiteral("stale"));
 
     QElapsedTimer stopping;
     stopping.start();
@@ -731,10 +732,17 @@ void TestMqtt::headlessServiceStopsCleanlyOnSigterm()
     QVERIFY2(errors.contains(" Module serial number 2101\n"), errors.constData());
     QVERIFY2(errors.contains(" 0xDC00: Module serial number 2102\n"), errors.constData());
     // Each module's publisher says once how it stands.
-    QCOMPARE(
-        reported.filter(QRegularExpression(QStringLiteral(" (0xDC00: )?MQTT: connected$"))).size(),
-        2);
+    QCOMPARE(reported
+                 .filter(QRegularExpression(
+                     QStringLiteral(" (0xDC00: )?MQTT: connected, remote commands on$")))
+                 .size(),
+             2);
     QVERIFY(further.waitFor(QStringLiteral("status"), payloadIs("offline"), &message));
+    QFile cycles(busLog);
+    QVERIFY(cycles.open(QIODevice::ReadOnly));
+    const QByteArray log = cycles.readAll();
+    QVERIFY(log.contains(" R "));
+    QVERIFY2(!log.contains(" W "), log.right(400).constData());
 }
 
 void TestMqtt::commandLineWithoutDisplay_data()
@@ -1269,41 +1277,6 @@ void TestMqtt::tlsRefusalSaysWhichCheckFailed()
     const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
     QVERIFY(!lines.isEmpty());
     QVERIFY2(lines.first().contains(error), qPrintable(lines.first()));
-}
-
-// A command that reaches a process which was frozen (a debugger, a paused machine) is judged by
-// the ticks after the freeze, not by the one before it: nothing reaches the bus.
-void TestMqtt::frozenServiceWritesNothingLate()
-{
-    QTemporaryDir folder;
-    const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    const QString busLog = folder.filePath(QStringLiteral("bus.log"));
-    QVERIFY(writeSettingsFile(ini, settingsFor(broker->port) + "MqttCommands=on\n"));
-    Subscriber subscriber(broker->port);
-    QProcessEnvironment environment = withoutDisplay();
-    environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
-    // A tick takes about 40 ms, so that the first one after the freeze ends after the command
-    // is in.
-    environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
-    QProcess service;
-    startService(service, ini, environment);
-    Message message;
-    QVERIFY(subscriber.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message, 10000));
-    QTest::qWait(300);
-
-    QCOMPARE(::kill(pid_t(service.processId()), SIGSTOP), 0);
-    QVERIFY(publish(QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
-    QTest::qWait(1500);
-    QCOMPARE(::kill(pid_t(service.processId()), SIGCONT), 0);
-    QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));
-    QCOMPARE(message.json().value("error").toString(), QStringLiteral("stale"));
-    service.terminate();
-    QVERIFY(service.waitForFinished(5000));
-    QFile cycles(busLog);
-    QVERIFY(cycles.open(QIODevice::ReadOnly));
-    const QByteArray log = cycles.readAll();
-    QVERIFY(log.contains(" R "));
-    QVERIFY2(!log.contains(" W "), log.right(400).constData());
 }
 
 QTEST_MAIN(TestMqtt)
