@@ -28,7 +28,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,16 +50,11 @@ QByteArray settingsFor(quint16 port)
 int mqttThreads()
 {
     int count = 0;
-    DIR *tasks = ::opendir("/proc/self/task");
-    if (!tasks)
-        return -1;
-    while (const dirent *task = ::readdir(tasks)) {
-        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(QLatin1String(task->d_name)));
-        if (task->d_name[0] != '.' && comm.open(QIODevice::ReadOnly) &&
-            comm.readAll().trimmed() == "mqtt")
-            ++count;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+        count += comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "mqtt";
     }
-    ::closedir(tasks);
     return count;
 }
 
