@@ -26,11 +26,6 @@ constexpr bool withSystemd = true;
 constexpr bool withSystemd = false;
 #endif
 
-qint64 utcMs(const char *iso)
-{
-    return QDateTime::fromString(QLatin1String(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
-}
-
 void setOrUnset(const char *name, const QByteArray &value)
 {
     if (value.isNull())
@@ -48,7 +43,6 @@ class TestDaemon : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
     void serviceLines_data();
     void serviceLines();
     void journalStream_data();
@@ -80,12 +74,6 @@ void TestDaemon::init()
     qunsetenv("WATCHDOG_USEC");
     qunsetenv("WATCHDOG_PID");
     notifySocket->received();
-}
-
-void TestDaemon::cleanupTestCase()
-{
-    qunsetenv("NOTIFY_SOCKET");
-    notifySocket.reset();
 }
 
 void TestDaemon::serviceLines_data()
@@ -125,7 +113,10 @@ void TestDaemon::serviceLines()
     QFETCH(bool, journal);
     QFETCH(QByteArray, line);
 
-    QCOMPARE(serviceLine(text, priority, journal, utcMs("2026-12-07T09:42:13.020Z")), line);
+    const qint64 at =
+        QDateTime::fromString(QStringLiteral("2026-12-07T09:42:13.020Z"), Qt::ISODateWithMs)
+            .toMSecsSinceEpoch();
+    QCOMPARE(serviceLine(text, priority, journal, at), line);
 }
 
 void TestDaemon::journalStream_data()
