@@ -835,30 +835,27 @@ void TestMqtt::accountsKeepToTheirPrefixes()
     const QString marker = reader == QLatin1String("de00") ? QStringLiteral("de00/b/set")
                                                            : QStringLiteral("dd00/b/set");
     QVERIFY(publishLines(guarded->port, QStringLiteral("brelk"), topic.section(QLatin1Char('/'), 1),
-                         "message " + row,
-                         credentials(qPrintable(writer)) + QStringList{QStringLiteral("-r")}));
+                         "message " + row, credentials(qPrintable(writer)) << "-r"));
     QVERIFY(publishLines(guarded->port, QStringLiteral("brelk"), marker, "marker " + row,
-                         credentials("operator") + QStringList{QStringLiteral("-r")}));
+                         credentials("operator") << "-r"));
 
     QProcess subscriber;
     subscriber.start(QStringLiteral(BRELK_MOSQUITTO_SUB),
-                     QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                 QStringLiteral("-p"), QString::number(guarded->port),
-                                 QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"),
-                                 topic, QStringLiteral("-t"), QStringLiteral("brelk/") + marker,
-                                 QStringLiteral("-v"), QStringLiteral("-W"), QStringLiteral("10")} +
+                     QStringList{"-h", "127.0.0.1", "-p", QString::number(guarded->port), "-q", "1",
+                                 "-t", topic, "-t", "brelk/" + marker, "-v", "-W", "10"} +
                          credentials(qPrintable(reader)));
     QByteArray received;
-    QElapsedTimer waited;
-    waited.start();
-    while (!received.contains(" marker " + row + '\n') && waited.elapsed() < 10000 &&
-           subscriber.state() != QProcess::NotRunning) {
-        subscriber.waitForReadyRead(100);
-        received += subscriber.readAllStandardOutput();
-    }
+    const QByteArray markerLine = " marker " + row + '\n';
+    QTest::qWaitFor(
+        [&] {
+            received += subscriber.readAllStandardOutput();
+            return received.contains(markerLine) || subscriber.state() == QProcess::NotRunning;
+        },
+        10000);
     subscriber.kill();
     subscriber.waitForFinished(5000);
-    QVERIFY2(received.contains(" marker " + row + '\n'), received.constData());
+    received += subscriber.readAllStandardOutput();
+    QVERIFY2(received.contains(markerLine), received.constData());
     QCOMPARE(received.contains(topic.toUtf8() + " message " + row + '\n'), delivered);
 }
 
