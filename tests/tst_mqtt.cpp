@@ -127,15 +127,6 @@ QProcessEnvironment withoutDisplay()
     return environment;
 }
 
-// The panel as a service, reading `ini`.
-void startService(QProcess &process, const QString &ini, const QProcessEnvironment &environment)
-{
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BRELK_PANEL_EXECUTABLE),
-                  {QStringLiteral("--headless"), QStringLiteral("--settings"), ini});
-    QVERIFY(process.waitForStarted(5000));
-}
-
 } // namespace
 
 class TestMqtt : public QObject
@@ -660,7 +651,9 @@ void TestMqtt::headlessServiceFrozenAndStopped()
     // A tick takes about 80 ms, so that the first one after the freeze ends after the command is
     // in.
     environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
-    startService(panel, ini, environment);
+    panel.setProcessEnvironment(environment);
+    panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE), {"--headless", "--settings", ini});
+    QVERIFY(panel.waitForStarted(5000));
     Message message;
     const bool online =
         subscriber.waitFor(QStringLiteral("status"), payloadIs("online"), &message, 10000);
