@@ -619,7 +619,10 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
     QCOMPARE(publisher.messageReceivers(), 0);
 
     // The operator corrects the port: the panel goes on at once, and the new worker starts as soon
-    // as the one left behind has returned from its connect.
+    // as the one left behind has returned from its connect. Once, in the last row, so that no
+    // worker that connected is still saying goodbye while a later row measures its restarts.
+    if (restart != QLatin1String("address"))
+        return;
     settings.port = broker->port;
     publisher.apply(settings);
     const QLabel *indicator = statusBar.findChild<QLabel *>(QStringLiteral("lblMqtt"));
