@@ -1,7 +1,7 @@
 // MQTT publishing against a real broker started by the test on 127.0.0.1, by the panel's window,
-// by its worker alone and by the service's process: the retained state, stale readings, the
-// dialogs, restarts, refusals of every kind and TLS checks; remote commands and the README's
-// access list.
+// by its worker alone and by the panel running as a service: the retained state, stale readings,
+// the dialogs, restarts, refusals of every kind, TLS checks and the command line without a
+// display; remote commands and the README's access list.
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
 #include "dialogdriver.h"
