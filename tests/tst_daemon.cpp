@@ -26,11 +26,6 @@ constexpr bool withSystemd = true;
 constexpr bool withSystemd = false;
 #endif
 
-qint64 utcMs(const char *iso)
-{
-    return QDateTime::fromString(QLatin1String(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
-}
-
 void setOrUnset(const char *name, const QByteArray &value)
 {
     if (value.isNull())
@@ -48,7 +43,6 @@ class TestDaemon : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
     void serviceLines_data();
     void serviceLines();
     void journalStream_data();
@@ -56,13 +50,8 @@ private slots:
     void notifications_data();
     void notifications();
     void watchdogPingsAgainAfterHalfTheInterval();
-    void watchdogInterval_data();
-    void watchdogInterval();
 
 private:
-    // Every datagram that arrived on the notification socket since the last call.
-    QList<QByteArray> received();
-
     QTemporaryDir socketDir;
     std::unique_ptr<NotifySocket> notifySocket;
 };
@@ -84,18 +73,7 @@ void TestDaemon::init()
 {
     qunsetenv("WATCHDOG_USEC");
     qunsetenv("WATCHDOG_PID");
-    received();
-}
-
-void TestDaemon::cleanupTestCase()
-{
-    qunsetenv("NOTIFY_SOCKET");
-    notifySocket.reset();
-}
-
-QList<QByteArray> TestDaemon::received()
-{
-    return notifySocket->received();
+    notifySocket->received();
 }
 
 void TestDaemon::serviceLines_data()
@@ -135,7 +113,10 @@ void TestDaemon::serviceLines()
     QFETCH(bool, journal);
     QFETCH(QByteArray, line);
 
-    QCOMPARE(serviceLine(text, priority, journal, utcMs("2026-12-07T09:42:13.020Z")), line);
+    const qint64 at =
+        QDateTime::fromString(QStringLiteral("2026-12-07T09:42:13.020Z"), Qt::ISODateWithMs)
+            .toMSecsSinceEpoch();
+    QCOMPARE(serviceLine(text, priority, journal, at), line);
 }
 
 void TestDaemon::journalStream_data()
@@ -177,10 +158,13 @@ void TestDaemon::journalStream()
     QCOMPARE(isJournal, journal);
 }
 
+// Each row's calls on one notifier in an environment that may name a watchdog; the interval the
+// notifier reads from it is part of the row.
 void TestDaemon::notifications_data()
 {
     QTest::addColumn<QByteArray>("watchdogUsec");
     QTest::addColumn<QByteArray>("watchdogPid");
+    QTest::addColumn<qint64>("intervalMs");
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<QString>("statusText");
     QTest::addColumn<QList<QByteArray>>("sent");
@@ -188,33 +172,36 @@ void TestDaemon::notifications_data()
     const QByteArray none;
     const QByteArray tenSeconds("10000000");
     const QByteArray ourPid = QByteArray::number(qint64(getpid()));
+    const QByteArray otherPid = QByteArray::number(qint64(getpid()) + 1);
     using Sent = QList<QByteArray>;
 
-    QTest::newRow("ready") << none << none << QStringList{"ready"} << QString() << Sent{"READY=1"};
-    QTest::newRow("stopping") << none << none << QStringList{"stopping"} << QString()
+    QTest::newRow("ready") << none << none << 0LL << QStringList{"ready"} << QString()
+                           << Sent{"READY=1"};
+    QTest::newRow("stopping") << none << none << 0LL << QStringList{"stopping"} << QString()
                               << Sent{"STOPPING=1"};
-    QTest::newRow("status") << none << none << QStringList{"status"}
+    QTest::newRow("status") << none << none << 0LL << QStringList{"status"}
                             << QStringLiteral("Polling 3 modules via Wiener VM-USB")
                             << Sent{"STATUS=Polling 3 modules via Wiener VM-USB"};
     QTest::newRow("a status cannot add an assignment")
-        << none << none << QStringList{"status"} << QStringLiteral("Bridge lost\nREADY=1")
+        << none << none << 0LL << QStringList{"status"} << QStringLiteral("Bridge lost\nREADY=1")
         << Sent{"STATUS=Bridge lost\\nREADY=1"};
     QTest::newRow("a status cannot end early")
-        << none << none << QStringList{"status"} << QString::fromUtf8("MQTT: \0broker", 13)
+        << none << none << 0LL << QStringList{"status"} << QString::fromUtf8("MQTT: \0broker", 13)
         << Sent{"STATUS=MQTT: \\x00broker"};
     QTest::newRow("no watchdog, no ping")
-        << none << none << QStringList{"ping"} << QString() << Sent{};
-    QTest::newRow("watchdog") << tenSeconds << ourPid << QStringList{"ping"} << QString()
+        << none << ourPid << 0LL << QStringList{"ping"} << QString() << Sent{};
+    QTest::newRow("watchdog") << tenSeconds << ourPid << 10000LL << QStringList{"ping"} << QString()
                               << Sent{"WATCHDOG=1"};
     QTest::newRow("watchdog without a pid")
-        << tenSeconds << none << QStringList{"ping"} << QString() << Sent{"WATCHDOG=1"};
+        << tenSeconds << none << 10000LL << QStringList{"ping"} << QString() << Sent{"WATCHDOG=1"};
+    QTest::newRow("watchdog of no number")
+        << QByteArray("ten") << ourPid << 0LL << QStringList{"ping"} << QString() << Sent{};
     QTest::newRow("every tick, one ping per half interval")
-        << tenSeconds << ourPid << QStringList{"ping", "ping", "ping"} << QString()
+        << tenSeconds << ourPid << 10000LL << QStringList{"ping", "ping", "ping"} << QString()
         << Sent{"WATCHDOG=1"};
     QTest::newRow("another process's watchdog")
-        << tenSeconds << QByteArray::number(qint64(getpid()) + 1) << QStringList{"ping"}
-        << QString() << Sent{};
-    QTest::newRow("a life") << tenSeconds << ourPid
+        << tenSeconds << otherPid << 0LL << QStringList{"ping"} << QString() << Sent{};
+    QTest::newRow("a life") << tenSeconds << ourPid << 10000LL
                             << QStringList{"status", "ready", "ping", "ping", "stopping"}
                             << QStringLiteral("Connecting")
                             << Sent{"STATUS=Connecting", "READY=1", "WATCHDOG=1", "STOPPING=1"};
@@ -224,12 +211,14 @@ void TestDaemon::notifications()
 {
     QFETCH(QByteArray, watchdogUsec);
     QFETCH(QByteArray, watchdogPid);
+    QFETCH(qint64, intervalMs);
     QFETCH(QStringList, calls);
     QFETCH(QString, statusText);
     QFETCH(QList<QByteArray>, sent);
 
     setOrUnset("WATCHDOG_USEC", watchdogUsec);
     setOrUnset("WATCHDOG_PID", watchdogPid);
+    QCOMPARE(DaemonNotifier::watchdogIntervalMs(), withSystemd ? intervalMs : qint64(0));
     DaemonNotifier notifier;
     for (const QString &call : calls) {
         if (call == QLatin1String("ready"))
@@ -241,7 +230,7 @@ void TestDaemon::notifications()
         else if (call == QLatin1String("ping"))
             notifier.watchdogPing();
     }
-    QCOMPARE(received(), withSystemd ? sent : QList<QByteArray>());
+    QCOMPARE(notifySocket->received(), withSystemd ? sent : QList<QByteArray>());
 }
 
 void TestDaemon::watchdogPingsAgainAfterHalfTheInterval()
@@ -253,33 +242,7 @@ void TestDaemon::watchdogPingsAgainAfterHalfTheInterval()
     notifier.watchdogPing();
     notifier.watchdogPing();
     const QList<QByteArray> twice{"WATCHDOG=1", "WATCHDOG=1"};
-    QCOMPARE(received(), withSystemd ? twice : QList<QByteArray>());
-}
-
-void TestDaemon::watchdogInterval_data()
-{
-    QTest::addColumn<QByteArray>("watchdogUsec");
-    QTest::addColumn<QByteArray>("watchdogPid");
-    QTest::addColumn<qint64>("intervalMs");
-
-    const QByteArray ourPid = QByteArray::number(qint64(getpid()));
-    QTest::newRow("WatchdogSec=10") << QByteArray("10000000") << ourPid << qint64(10000);
-    QTest::newRow("no pid named") << QByteArray("10000000") << QByteArray() << qint64(10000);
-    QTest::newRow("another process's")
-        << QByteArray("10000000") << QByteArray::number(qint64(getpid()) + 1) << qint64(0);
-    QTest::newRow("off") << QByteArray() << ourPid << qint64(0);
-    QTest::newRow("not a number") << QByteArray("ten") << ourPid << qint64(0);
-}
-
-void TestDaemon::watchdogInterval()
-{
-    QFETCH(QByteArray, watchdogUsec);
-    QFETCH(QByteArray, watchdogPid);
-    QFETCH(qint64, intervalMs);
-
-    setOrUnset("WATCHDOG_USEC", watchdogUsec);
-    setOrUnset("WATCHDOG_PID", watchdogPid);
-    QCOMPARE(DaemonNotifier::watchdogIntervalMs(), withSystemd ? intervalMs : qint64(0));
+    QCOMPARE(notifySocket->received(), withSystemd ? twice : QList<QByteArray>());
 }
 
 QTEST_GUILESS_MAIN(TestDaemon)
