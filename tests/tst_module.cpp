@@ -40,8 +40,6 @@ private slots:
     void everyFirstRangeLimitEntry();
     void everySecondRangeLimitEntry_data();
     void everySecondRangeLimitEntry();
-    void softLimitScale_data();
-    void softLimitScale();
     void checkedEntry_data();
     void checkedEntry();
     void everyDialogEntryGivenInUnits_data();
@@ -177,24 +175,33 @@ void TestModule::registerCountTruncates()
 void TestModule::everyFirstRangeLimitEntry_data()
 {
     QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<double>("maximum");
     QTest::addColumn<int>("countsPerTenth");
 
-    QTest::newRow("1 uA, mA entries") << CurrentResolution::uA1 << 100;
-    QTest::newRow("100 nA, uA entries") << CurrentResolution::nA100 << 1;
-    QTest::newRow("10 nA, uA entries") << CurrentResolution::nA10 << 10;
-    QTest::newRow("1 nA, uA entries") << CurrentResolution::nA1 << 100;
+    QTest::newRow("1 uA, mA entries") << CurrentResolution::uA1 << "mA" << 6.0 << 100;
+    QTest::newRow("100 nA, uA entries") << CurrentResolution::nA100 << "uA" << 6000.0 << 1;
+    // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
+    QTest::newRow("10 nA, uA entries") << CurrentResolution::nA10 << "uA" << 655.3 << 10;
+    QTest::newRow("1 nA, uA entries") << CurrentResolution::nA1 << "uA" << 65.5 << 100;
 }
 
+// Every tenth of the dialog's unit up to its maximum, which fits the register before
+// registerCount() would clamp it.
 void TestModule::everyFirstRangeLimitEntry()
 {
     QFETCH(CurrentResolution, resolution);
+    QFETCH(QString, unit);
+    QFETCH(double, maximum);
     QFETCH(int, countsPerTenth);
 
     const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    QCOMPARE(scale.unit, unit);
+    QCOMPARE(scale.maximum, maximum);
     const int lastTenth = int(std::round(scale.maximum * 10));
-    QVERIFY(lastTenth * countsPerTenth <= 65535);
     for (int tenths = 0; tenths <= lastTenth; ++tenths) {
         const double counts = softLimitICounts(tenths / 10.0, scale, resolution);
+        QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
         QCOMPARE(int(registerCount(counts)), tenths * countsPerTenth);
     }
 }
@@ -222,36 +229,6 @@ void TestModule::everySecondRangeLimitEntry()
         QCOMPARE(int(registerCount(secondRangeLimitCounts(steps / stepsPerMicroamp, range))),
                  steps * countsPerStep);
     QCOMPARE(int(registerCount(secondRangeLimitCounts(maximum, range))), 65500);
-}
-
-void TestModule::softLimitScale_data()
-{
-    QTest::addColumn<CurrentResolution>("resolution");
-    QTest::addColumn<QString>("unit");
-    QTest::addColumn<double>("maximum");
-    QTest::addColumn<int>("maximumCount");
-
-    QTest::newRow("1 uA") << CurrentResolution::uA1 << "mA" << 6.0 << 6000;
-    QTest::newRow("100 nA") << CurrentResolution::nA100 << "uA" << 6000.0 << 60000;
-    // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
-    QTest::newRow("10 nA") << CurrentResolution::nA10 << "uA" << 655.3 << 65530;
-    QTest::newRow("1 nA") << CurrentResolution::nA1 << "uA" << 65.5 << 65500;
-}
-
-void TestModule::softLimitScale()
-{
-    QFETCH(CurrentResolution, resolution);
-    QFETCH(QString, unit);
-    QFETCH(double, maximum);
-    QFETCH(int, maximumCount);
-
-    const SoftLimitDialogScale scale = softLimitIScale(resolution);
-    QCOMPARE(scale.unit, unit);
-    QCOMPARE(scale.maximum, maximum);
-    // The dialog's maximum fits the register before registerCount() would clamp it.
-    const double counts = softLimitICounts(scale.maximum, scale, resolution);
-    QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
-    QCOMPARE(int(registerCount(counts)), maximumCount);
 }
 
 void TestModule::checkedEntry_data()

@@ -78,8 +78,6 @@ private slots:
     void commandWrites_data();
     void commandWrites();
     void failedReadBackWritesNothing();
-    void ceilingRefusesBeforeAnyCycle_data();
-    void ceilingRefusesBeforeAnyCycle();
     void bridgeClosesBeforeDeleting();
     void baseAddressSetting_data();
     void baseAddressSetting();
@@ -228,70 +226,105 @@ void TestSession::latchKeepsEventsUntilCleared()
 
 // Every command as the module sees it, reads and writes in order. A ramp speed re-sends the set
 // voltage the module holds at that moment, read back before anything is written, and none on a
-// tripped channel; the first failed cycle ends the command.
+// tripped channel; the first failed cycle ends the command. A list that would set a channel above
+// its ceiling is refused whole: not one cycle, not even the writes before the set voltage, and
+// not counted as a failure on the bus.
 void TestSession::commandWrites_data()
 {
     QTest::addColumn<WriteList>("writes");
     QTest::addColumn<QList<int>>("registers"); // offset, word, ...: what the module holds
-    QTest::addColumn<int>("failing");          // status of every write; 0 when they succeed
-    QTest::addColumn<QList<int>>("expected");  // 'R' or 'W', offset, word, ...
-    QTest::addColumn<QString>("report");       // the failure or the note
+    QTest::addColumn<VoltageCeilings>("ceilings");
+    QTest::addColumn<int>("failing");         // status of every write; 0 when they succeed
+    QTest::addColumn<QList<int>>("expected"); // 'R' or 'W', offset, word, ...; none: refused
+    QTest::addColumn<QString>("report");      // the failure, the refusal or the note
 
     const QList<int> holds{0x04, 1000, 0x08, 2000};
+    const VoltageCeilings free;
     QTest::newRow("ramp A, the held set voltage follows")
-        << rampSpeedWrites(0, 20) << holds << 0
+        << rampSpeedWrites(0, 20) << holds << free << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
         << QString();
     QTest::newRow("ramp B, the held set voltage follows")
-        << rampSpeedWrites(1, 255) << holds << 0
+        << rampSpeedWrites(1, 255) << holds << free << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x08, 2000, 'W', 0x10, 255, 'W', 0x38, 2000}
         << QString();
     QTest::newRow("set voltage, then ramp: the new set voltage follows")
-        << (setVoltageWrites(0, 0) + rampSpeedWrites(0, 100)) << holds << 0
+        << (setVoltageWrites(0, 0) + rampSpeedWrites(0, 100)) << holds << free << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, 0,   'R', 0x04, 1000,
                       'W', 0x34, 0, 'W', 0x0C, 100, 'W', 0x34, 0}
         << QString();
     const QString stored = QStringLiteral("Ramp speed stored; channel A stays off until a new set "
                                           "voltage");
     QTest::newRow("ramp A, TRP reported now")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventTRP}) << 0
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventTRP}) << free << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, EventTRP, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
     QTest::newRow("ramp A, INH reported now")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventINH}) << 0
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventINH}) << free << 0
         << QList<int>{'R', 0x00, 0, 'R', 0x30, EventINH, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
     QTest::newRow("ramp A, state Error")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError}) << 0
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError}) << free << 0
         << QList<int>{'R', 0x00, StatusError, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 50}
         << stored;
     QTest::newRow("ramp A while channel B is tripped")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError << 8, 0x30, 0x2200}) << 0
-        << QList<int>{'R', 0x00, StatusError << 8,
-                      'R', 0x30, 0x2200,
-                      'R', 0x04, 1000,
-                      'W', 0x0C, 50,
-                      'W', 0x34, 1000}
+        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError << 8, 0x30, 0x2200})
+        << free << 0 << QList<int>{'R', 0x00, StatusError << 8,
+                                   'R', 0x30, 0x2200,
+                                   'R', 0x04, 1000,
+                                   'W', 0x0C, 50,
+                                   'W', 0x34, 1000}
         << QString();
     QTest::newRow("ramp on a tripped channel, then an explicit set voltage")
         << (rampSpeedWrites(0, 50) + setVoltageWrites(0, 1500))
-        << (holds + QList<int>{0x30, EventTRP}) << 0
+        << (holds + QList<int>{0x30, EventTRP}) << free << 0
         << QList<int>{'R',  0x00, 0,    'R', 0x30, EventTRP, 'R', 0x04,
                       1000, 'W',  0x0C, 50,  'W',  0x34,     1500}
         << stored;
     QTest::newRow("a failed write ends the command")
-        << (softLimitIWrites(0, 1) + setVoltageWrites(0, 2)) << holds << -1
+        << (softLimitIWrites(0, 1) + setVoltageWrites(0, 2)) << holds << free << -1
         << QList<int>{'W', 0x44, 1}
         << QStringLiteral("Write to the module at 0x1200 failed (register 0x44): status -1");
+
+    const VoltageCeilings a1500 = ceilingsOf(1500, std::nullopt);
+    const auto above = [](const char *channel, const char *volts, const char *ceiling) {
+        return QStringLiteral("Channel %1 Vset %2 V is above the ceiling of %3 V (VsetMax%1); "
+                              "nothing was written")
+            .arg(QLatin1String(channel), QLatin1String(volts), QLatin1String(ceiling));
+    };
+    QTest::newRow("A above its ceiling") << setVoltageWrites(0, 1600) << holds << a1500 << 0
+                                         << QList<int>() << above("A", "1600", "1500");
+    QTest::newRow("A at its ceiling") << setVoltageWrites(0, 1500) << holds << a1500 << 0
+                                      << QList<int>{'W', 0x34, 1500} << QString();
+    QTest::newRow("A's ceiling leaves B alone") << setVoltageWrites(1, 6000) << holds << a1500 << 0
+                                                << QList<int>{'W', 0x38, 6000} << QString();
+    QTest::newRow("B above its own ceiling")
+        << setVoltageWrites(1, 801) << holds << ceilingsOf(std::nullopt, 800) << 0 << QList<int>()
+        << above("B", "801", "800");
+    QTest::newRow("a limit before a set voltage above: nothing at all")
+        << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << holds << a1500 << 0
+        << QList<int>() << above("A", "1600", "1500");
+    QTest::newRow("a ramp speed re-sends what the module holds, even above")
+        << rampSpeedWrites(0, 20) << holds << ceilingsOf(900, std::nullopt) << 0
+        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
+        << QString();
+    QTest::newRow("a ceiling of 0 takes 0 only")
+        << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << holds << ceilingsOf(0, 0) << 0
+        << QList<int>() << above("B", "1", "0");
+    QTest::newRow("a fraction of a volt: 1500.5 takes 1500, not 1501")
+        << setVoltageWrites(0, 1501) << holds << ceilingsOf(1500.5, std::nullopt) << 0
+        << QList<int>() << above("A", "1501", "1500.5");
 }
 
 void TestSession::commandWrites()
 {
     QFETCH(WriteList, writes);
     QFETCH(QList<int>, registers);
+    QFETCH(VoltageCeilings, ceilings);
     QFETCH(int, failing);
     QFETCH(QList<int>, expected);
     QFETCH(QString, report);
 
     session->setBaseAddress(0x1200);
+    session->setVoltageCeilings(ceilings);
     for (int i = 0; i < registers.size(); i += 2)
         bus->registers[at(quint32(registers[i]))] = quint16(registers[i + 1]);
     bus->writeStatus = failing;
@@ -304,10 +337,15 @@ void TestSession::commandWrites()
                        expected[i] == 'W'});
     }
     QCOMPARE(bus->cycles, cycles);
-    QCOMPARE(outcome.done, failing == 0);
+    const bool refused = expected.isEmpty();
+    QCOMPARE(outcome.refused, refused);
+    QCOMPARE(outcome.done, failing == 0 && !refused);
     QCOMPARE(outcome.done ? outcome.notes.join(QLatin1Char(';')) : outcome.failure, report);
-    QCOMPARE(failed.count(), failing == 0 ? 0 : 1);
-    QCOMPARE(noted.count(), report.isEmpty() || failing != 0 ? 0 : 1);
+    QCOMPARE(failed.count(), outcome.done ? 0 : 1);
+    if (!outcome.done)
+        QCOMPARE(failed.first().first().toString(), report);
+    QCOMPARE(noted.count(), report.isEmpty() || !outcome.done ? 0 : 1);
+    // A refusal is no failure on the bus.
     QCOMPARE(session->failedCommands(), failing == 0 ? 0 : 1);
     if (outcome.done)
         QCOMPARE(outcome.written.size(), expected.count('W'));
@@ -322,68 +360,6 @@ void TestSession::failedReadBackWritesNothing()
     QVERIFY(outcome.failedRead);
     QCOMPARE(bus->cycles, (QVector<BusCycle>{{at(0x00), 0x29, 0, false}}));
     QVERIFY(outcome.failure.endsWith(QLatin1String("nothing was written")));
-}
-
-// A list that would set a channel above its ceiling is refused whole: not one cycle, not even
-// the writes before the set voltage, and not counted as a failure on the bus.
-void TestSession::ceilingRefusesBeforeAnyCycle_data()
-{
-    QTest::addColumn<VoltageCeilings>("ceilings");
-    QTest::addColumn<WriteList>("writes");
-    QTest::addColumn<QList<int>>("expected"); // 'R' or 'W', offset, word, ...
-    QTest::addColumn<QString>("refusal");
-
-    const VoltageCeilings a1500 = ceilingsOf(1500, std::nullopt);
-    QTest::newRow("A above its ceiling")
-        << a1500 << setVoltageWrites(0, 1600) << QList<int>()
-        << "Channel A Vset 1600 V is above the ceiling of 1500 V (VsetMaxA); nothing was written";
-    QTest::newRow("A at its ceiling")
-        << a1500 << setVoltageWrites(0, 1500) << QList<int>{'W', 0x34, 1500} << QString();
-    QTest::newRow("A's ceiling leaves B alone")
-        << a1500 << setVoltageWrites(1, 6000) << QList<int>{'W', 0x38, 6000} << QString();
-    QTest::newRow("B above its own ceiling")
-        << ceilingsOf(std::nullopt, 800) << setVoltageWrites(1, 801) << QList<int>()
-        << "Channel B Vset 801 V is above the ceiling of 800 V (VsetMaxB); nothing was written";
-    QTest::newRow("a limit before a set voltage above: nothing at all")
-        << a1500 << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << QList<int>()
-        << "Channel A Vset 1600 V is above the ceiling of 1500 V (VsetMaxA); nothing was written";
-    QTest::newRow("a ramp speed re-sends what the module holds, even above")
-        << ceilingsOf(900, std::nullopt) << rampSpeedWrites(0, 20)
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
-        << QString();
-    QTest::newRow("a ceiling of 0 takes 0 only")
-        << ceilingsOf(0, 0) << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << QList<int>()
-        << "Channel B Vset 1 V is above the ceiling of 0 V (VsetMaxB); nothing was written";
-    QTest::newRow("a fraction of a volt: 1500.5 takes 1500, not 1501")
-        << ceilingsOf(1500.5, std::nullopt) << setVoltageWrites(0, 1501) << QList<int>()
-        << "Channel A Vset 1501 V is above the ceiling of 1500.5 V (VsetMaxA); nothing was "
-           "written";
-}
-
-void TestSession::ceilingRefusesBeforeAnyCycle()
-{
-    QFETCH(VoltageCeilings, ceilings);
-    QFETCH(WriteList, writes);
-    QFETCH(QList<int>, expected);
-    QFETCH(QString, refusal);
-
-    bus->registers[at(0x04)] = 1000;
-    session->setVoltageCeilings(ceilings);
-    QSignalSpy failed(session, &ModuleSession::commandFailed);
-    const CommandOutcome outcome = session->execute(writes);
-    QVector<BusCycle> cycles;
-    for (int i = 0; i < expected.size(); i += 3) {
-        cycles.append(
-            {at(quint32(expected[i + 1])), 0x29, quint16(expected[i + 2]), expected[i] == 'W'});
-    }
-    QCOMPARE(bus->cycles, cycles);
-    QCOMPARE(outcome.done, refusal.isEmpty());
-    QCOMPARE(outcome.refused, !refusal.isEmpty());
-    QCOMPARE(outcome.failure, refusal);
-    QCOMPARE(failed.count(), refusal.isEmpty() ? 0 : 1);
-    if (!refusal.isEmpty())
-        QCOMPARE(failed.first().first().toString(), refusal);
-    QCOMPARE(session->failedCommands(), 0);
 }
 
 void TestSession::bridgeClosesBeforeDeleting()
