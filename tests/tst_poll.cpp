@@ -133,7 +133,6 @@ void TestPoll::fieldTexts_data()
         << "chk_I_10nA" << 0x48 << "txtSoftLimitI_B" << 65535 << "655.35 uA";
     // Voltages.
     QTest::newRow("Vmeas standard") << "chk_U_1V" << 0x14 << "txtVmeas_A" << 1234 << "1234 V";
-    QTest::newRow("Vset") << "" << 0x04 << "txtVset_A" << 6000 << "6000 V";
     QTest::newRow("Vset B") << "" << 0x08 << "txtVset_B" << 1500 << "1500 V";
     QTest::newRow("Ramp") << "" << 0x0C << "txtRamp_A" << 255 << "255 V/s";
     QTest::newRow("Ramp B") << "" << 0x10 << "txtRamp_B" << 2 << "2 V/s";
@@ -162,7 +161,6 @@ void TestPoll::fieldTexts_data()
                                   << "QUA+VLIM+ILIM+TRP+INH";
     QTest::newRow("events A only") << "" << 0x30 << "txtStatus2_B" << 0x00FF << "";
     // Serial number in the status bar, lower-case hex without leading zeros.
-    QTest::newRow("serial") << "" << 0x3C << "statusBar" << 0x00A3 << "Module serial number a3";
     QTest::newRow("serial fffe") << "" << 0x3C << "statusBar" << 0xFFFE
                                  << "Module serial number fffe";
 }

@@ -585,35 +585,29 @@ void TestSession::furtherModules_data()
                       "[Module_0100]\nLogFile=/tmp/a.csv\n")
         << QStringList{"0x0100||1V / 1uA / none", "0xDC00|Drift chamber|100mV / 1nA / 100pA"}
         << QStringList() << QStringList();
-    QTest::newRow("addresses the panel cannot use")
+    const QString badName = QStringLiteral(" since group names are Module_ and four upper-case hex "
+                                           "digits");
+    QTest::newRow("addresses the panel cannot use, names in the wrong case")
         << QByteArray("[Module_DD00]\nName=first\n[Module_DC10]\nName=odd\n"
                       "[Module_dc00]\nName=lower\n[Module_DC000]\nName=long\n"
                       "[Module_+D00]\nName=sign\n[Module_0X00]\nName=prefix\n"
                       "[Module_ZZ00]\nName=letters\n[Module_1000]\nName=kept\n"
-                      "[Other]\nName=no module\n")
+                      "[module_DC00]\nName=a\n[MODULE_DC00]\nName=b\n[Other]\nName=no module\n")
         << QStringList{"0x1000|kept|1V / 1uA / none"}
-        << QStringList{"Module_+D00", "Module_0X00", "Module_DC000", "Module_DC10",
-                       "Module_DD00", "Module_ZZ00", "Module_dc00"}
+        << QStringList{"MODULE_DC00", "Module_+D00", "Module_0X00", "Module_DC000", "Module_DC10",
+                       "Module_DD00", "Module_ZZ00", "Module_dc00", "module_DC00"}
         << QStringList{"Module_DC10 since its address is not a multiple of 0x100",
-                       "Module_dc00 since group names are Module_ and four upper-case hex digits"};
-    QTest::newRow("names in the wrong case")
-        << QByteArray("[module_DC00]\nName=a\n[MODULE_DC00]\nName=b\n[Module_dc00]\nName=c\n")
-        << QStringList() << QStringList{"MODULE_DC00", "Module_dc00", "module_DC00"}
-        << QStringList{"module_DC00 since group names are Module_ and four upper-case hex digits",
-                       "MODULE_DC00 since group names are Module_ and four upper-case hex digits"};
+                       "Module_dc00" + badName, "module_DC00" + badName, "MODULE_DC00" + badName};
     QTest::newRow("a header that stands twice")
         << QByteArray("[Module_DC00]\nName=a\n[Module_1000]\n[Module_DC00]\nLogFile=/tmp/b.csv\n")
         << QStringList{"0x1000||1V / 1uA / none"} << QStringList{"Module_DC00"}
         << QStringList{"Module_DC00 since its header stands 2 times in the file"};
-    QTest::newRow("a bad option names its group")
-        << QByteArray("[Module_DC00]\nCurrentResolution=10mA\n")
-        << QStringList{"0xDC00||1V / 1uA / none"} << QStringList()
-        << QStringList{"Ignoring the setting Module_DC00/CurrentResolution = 10mA"};
-    QTest::newRow("ceilings of each group")
+    QTest::newRow("ceilings of each group, a bad option names its group")
         << QByteArray("[General]\nVsetMaxA=100\n[Module_DC00]\nVsetMaxB=900\n"
-                      "[Module_1000]\nVsetMaxA=abc\n")
+                      "CurrentResolution=10mA\n[Module_1000]\nVsetMaxA=abc\n")
         << QStringList{"0x1000||1V / 1uA / none", "0xDC00||1V / 1uA / none|-/900"} << QStringList()
-        << QStringList{"Ignoring the setting Module_1000/VsetMaxA = abc"};
+        << QStringList{"Ignoring the setting Module_1000/VsetMaxA = abc",
+                       "Ignoring the setting Module_DC00/CurrentResolution = 10mA"};
     QTest::newRow("the first module moved")
         << QByteArray("[General]\nBaseAddress=0x1000\n[Module_1000]\nName=a\n"
                       "[Module_DD00]\nName=b\n")
