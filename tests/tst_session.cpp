@@ -97,6 +97,15 @@ private slots:
 
 private:
     quint32 at(quint32 offset) const { return session->baseAddress() + offset; }
+    // Reads of the words the bus holds at these offsets from `base`, in order.
+    QVector<BusCycle> reads(quint32 base, const QList<int> &offsets) const
+    {
+        QVector<BusCycle> cycles;
+        for (int offset : offsets)
+            cycles.append(
+                {base + quint32(offset), 0x29, bus->registers.value(base + offset), false});
+        return cycles;
+    }
 
     Bridge *bridge = nullptr;
     FakeController *bus = nullptr;
@@ -149,10 +158,7 @@ void TestSession::readsOfOneTick()
     QSignalSpy readings(session, &ModuleSession::readingTaken);
     QVERIFY(session->poll());
 
-    QVector<BusCycle> expected;
-    for (int offset : offsets)
-        expected.append({quint32(base + offset), 0x29, bus->registers.value(base + offset), false});
-    QCOMPARE(bus->cycles, expected);
+    QCOMPARE(bus->cycles, reads(quint32(base), offsets));
     QCOMPARE(readings.size(), 1);
     const auto reading = readings.at(0).at(0).value<Reading>();
     QCOMPARE(selectionOf(reading), options);
@@ -717,15 +723,7 @@ void TestSession::crateTickOrder()
 
     const QList<int> offsets{0x3C, 0x04, 0x08, 0x0C, 0x10, 0x14, 0x18, 0x1C, 0x20,
                              0x00, 0x30, 0x24, 0x28, 0x44, 0x48, 0x46, 0x4A};
-    QVector<BusCycle> expected;
-    for (int offset : offsets)
-        expected.append(
-            {quint32(0xDD00 + offset), 0x29, bus->registers.value(0xDD00 + offset), false});
-    expected.append({0x103C, 0x29, NoModule, false});
-    for (int offset : offsets)
-        expected.append(
-            {quint32(0xC000 + offset), 0x29, bus->registers.value(0xC000 + offset), false});
-    QCOMPARE(bus->cycles, expected);
+    QCOMPARE(bus->cycles, reads(0xDD00, offsets) + reads(0x1000, {0x3C}) + reads(0xC000, offsets));
     QCOMPARE(first.size(), 1);
     QCOMPARE(none.size(), 0);
     QCOMPARE(third.size(), 1);

@@ -234,54 +234,38 @@ private slots:
     void crateAnswersAtEachModulesAddress_data()
     {
         QTest::addColumn<QByteArrayList>("settings");
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("serial");
-        QTest::addColumn<int>("setVoltage");
+        QTest::addColumn<QList<int>>("answers"); // address, serial, set voltage A; 0: a bus error
 
         const QByteArray two = "BRELKSIM_MODULES=0xDD00,0xDC00";
         const QByteArray three = "BRELKSIM_MODULES=0xDD00,0xDC00,0x1000";
-        const int none = 0xFFFF;
-        QTest::newRow("one module as ever") << QByteArrayList() << 0xDD00u << 0x2101 << 1000;
-        QTest::newRow("one module moved")
-            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDC00u << 0x2101 << 1000;
-        QTest::newRow("where it was")
-            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDD00u << none << none;
-        QTest::newRow("two, second") << QByteArrayList{two} << 0xDC00u << 0x2102 << 1000;
-        QTest::newRow("three, third") << QByteArrayList{three} << 0x1000u << 0x2103 << 1000;
-        QTest::newRow("just past a window") << QByteArrayList{three} << 0xDD80u << none << none;
-        QTest::newRow("below every window") << QByteArrayList{three} << 0x0F00u << none << none;
+        QTest::newRow("one module as ever") << QByteArrayList() << QList<int>{0xDD00, 0x2101, 1000};
+        QTest::newRow("one module moved") << QByteArrayList{"BRELKSIM_BASE=0xDC00"}
+                                          << QList<int>{0xDC00, 0x2101, 1000, 0xDD00, 0, 0};
+        QTest::newRow("three modules")
+            << QByteArrayList{three}
+            << QList<int>{0xDC00, 0x2102, 1000, 0x1000, 0x2103, 1000, 0xDD80, 0, 0, 0x0F00, 0, 0};
         QTest::newRow("module list wins over base")
-            << QByteArrayList{"BRELKSIM_BASE=0xC000", two} << 0xC000u << none << none;
-        QTest::newRow("plain keys, first module")
-            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDD00u
-            << 0x3000 << 2000;
-        QTest::newRow("plain keys leave the second")
-            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDC00u
-            << 0x3001 << 1000;
-        QTest::newRow("own keys, second module")
+            << QByteArrayList{"BRELKSIM_BASE=0xC000", two} << QList<int>{0xC000, 0, 0};
+        QTest::newRow("plain keys are the first module's")
+            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"}
+            << QList<int>{0xDD00, 0x3000, 2000, 0xDC00, 0x3001, 1000};
+        QTest::newRow("own keys of the second module")
             << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
-            << 0xDC00u << 0x4000 << 3000;
-        QTest::newRow("own keys leave the first")
-            << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
-            << 0xDD00u << 0x2101 << 1000;
+            << QList<int>{0xDC00, 0x4000, 3000, 0xDD00, 0x2101, 1000};
         QTest::newRow("own keys leave the third")
             << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_SERIAL=0x3000"}
-            << 0x1000u << 0x3002 << 1000;
+            << QList<int>{0x1000, 0x3002, 1000};
         QTest::newRow("own keys of the first module")
-            << QByteArrayList{two, "BRELKSIM_VSET_A=2000", "BRELKSIM_DD00_VSET_A=1500"} << 0xDD00u
-            << 0x2101 << 1500;
-        QTest::newRow("one module absent")
-            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDC00u << none << none;
-        QTest::newRow("the other still answers")
-            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDD00u << 0x2101 << 1000;
+            << QByteArrayList{two, "BRELKSIM_VSET_A=2000", "BRELKSIM_DD00_VSET_A=1500"}
+            << QList<int>{0xDD00, 0x2101, 1500};
+        QTest::newRow("one module absent") << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"}
+                                           << QList<int>{0xDC00, 0, 0, 0xDD00, 0x2101, 1000};
     }
 
     void crateAnswersAtEachModulesAddress()
     {
         QFETCH(QByteArrayList, settings);
-        QFETCH(quint32, address);
-        QFETCH(int, serial);
-        QFETCH(int, setVoltage);
+        QFETCH(QList<int>, answers);
 
         Simulator configured;
         for (const QByteArray &setting : settings) {
@@ -294,14 +278,17 @@ private slots:
             qunsetenv(setting.split('=')[0].constData());
 
         for (Simulator *simulator : {&configured, loaded.get()}) {
-            quint16 word = 0;
-            const Simulator::Outcome expected =
-                serial == 0xFFFF ? Simulator::Outcome::BusError : Simulator::Outcome::Done;
-            QCOMPARE(simulator->read16(address + regSerialNumber, AddressModifier, &word),
-                     expected);
-            QCOMPARE(int(word), serial);
-            QCOMPARE(simulator->read16(address + regVset_A, AddressModifier, &word), expected);
-            QCOMPARE(int(word), setVoltage);
+            for (int i = 0; i < answers.size(); i += 3) {
+                const quint32 address = quint32(answers[i]);
+                const Simulator::Outcome expected =
+                    answers[i + 1] ? Simulator::Outcome::Done : Simulator::Outcome::BusError;
+                quint16 word = 0;
+                QCOMPARE(simulator->read16(address + regSerialNumber, AddressModifier, &word),
+                         expected);
+                QCOMPARE(int(word), answers[i + 1] ? answers[i + 1] : 0xFFFF);
+                QCOMPARE(simulator->read16(address + regVset_A, AddressModifier, &word), expected);
+                QCOMPARE(int(word), answers[i + 1] ? answers[i + 2] : 0xFFFF);
+            }
         }
     }
 
