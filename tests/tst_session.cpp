@@ -232,55 +232,48 @@ void TestSession::latchKeepsEventsUntilCleared()
 void TestSession::commandWrites_data()
 {
     QTest::addColumn<WriteList>("writes");
-    QTest::addColumn<QList<int>>("registers"); // offset, word, ...: what the module holds
     QTest::addColumn<VoltageCeilings>("ceilings");
-    QTest::addColumn<int>("failing");         // status of every write; 0 when they succeed
-    QTest::addColumn<QList<int>>("expected"); // 'R' or 'W', offset, word, ...; none: refused
-    QTest::addColumn<QString>("report");      // the failure, the refusal or the note
+    QTest::addColumn<int>("failing"); // status of every write; 0 when they succeed
+    // 'R' or 'W', offset, word, ...; the words read are what the module holds. None: refused.
+    QTest::addColumn<QList<int>>("expected");
+    QTest::addColumn<QString>("report"); // the failure, the refusal or the note
 
-    const QList<int> holds{0x04, 1000, 0x08, 2000};
+    // The read-back of a ramp speed: status, events, then the channel's set voltage.
+    const auto readBack = [](int status, int events, int vsetOffset, int vset) {
+        return QList<int>{'R', 0x00, status, 'R', 0x30, events, 'R', vsetOffset, vset};
+    };
     const VoltageCeilings free;
     QTest::newRow("ramp A, the held set voltage follows")
-        << rampSpeedWrites(0, 20) << holds << free << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
-        << QString();
+        << rampSpeedWrites(0, 20) << free << 0
+        << readBack(0, 0, 0x04, 1000) + QList<int>{'W', 0x0C, 20, 'W', 0x34, 1000} << QString();
     QTest::newRow("ramp B, the held set voltage follows")
-        << rampSpeedWrites(1, 255) << holds << free << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x08, 2000, 'W', 0x10, 255, 'W', 0x38, 2000}
-        << QString();
+        << rampSpeedWrites(1, 255) << free << 0
+        << readBack(0, 0, 0x08, 2000) + QList<int>{'W', 0x10, 255, 'W', 0x38, 2000} << QString();
     QTest::newRow("set voltage, then ramp: the new set voltage follows")
-        << (setVoltageWrites(0, 0) + rampSpeedWrites(0, 100)) << holds << free << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0,   'R', 0x04, 1000,
-                      'W', 0x34, 0, 'W', 0x0C, 100, 'W', 0x34, 0}
+        << (setVoltageWrites(0, 0) + rampSpeedWrites(0, 100)) << free << 0
+        << readBack(0, 0, 0x04, 1000) + QList<int>{'W', 0x34, 0, 'W', 0x0C, 100, 'W', 0x34, 0}
         << QString();
     const QString stored = QStringLiteral("Ramp speed stored; channel A stays off until a new set "
                                           "voltage");
     QTest::newRow("ramp A, TRP reported now")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventTRP}) << free << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, EventTRP, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
+        << rampSpeedWrites(0, 50) << free << 0
+        << readBack(0, EventTRP, 0x04, 1000) + QList<int>{'W', 0x0C, 50} << stored;
     QTest::newRow("ramp A, INH reported now")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x30, EventINH}) << free << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, EventINH, 'R', 0x04, 1000, 'W', 0x0C, 50} << stored;
+        << rampSpeedWrites(0, 50) << free << 0
+        << readBack(0, EventINH, 0x04, 1000) + QList<int>{'W', 0x0C, 50} << stored;
     QTest::newRow("ramp A, state Error")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError}) << free << 0
-        << QList<int>{'R', 0x00, StatusError, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 50}
-        << stored;
+        << rampSpeedWrites(0, 50) << free << 0
+        << readBack(StatusError, 0, 0x04, 1000) + QList<int>{'W', 0x0C, 50} << stored;
     QTest::newRow("ramp A while channel B is tripped")
-        << rampSpeedWrites(0, 50) << (holds + QList<int>{0x00, StatusError << 8, 0x30, 0x2200})
-        << free << 0 << QList<int>{'R', 0x00, StatusError << 8,
-                                   'R', 0x30, 0x2200,
-                                   'R', 0x04, 1000,
-                                   'W', 0x0C, 50,
-                                   'W', 0x34, 1000}
+        << rampSpeedWrites(0, 50) << free << 0
+        << readBack(StatusError << 8, 0x2200, 0x04, 1000) +
+               QList<int>{'W', 0x0C, 50, 'W', 0x34, 1000}
         << QString();
     QTest::newRow("ramp on a tripped channel, then an explicit set voltage")
-        << (rampSpeedWrites(0, 50) + setVoltageWrites(0, 1500))
-        << (holds + QList<int>{0x30, EventTRP}) << free << 0
-        << QList<int>{'R',  0x00, 0,    'R', 0x30, EventTRP, 'R', 0x04,
-                      1000, 'W',  0x0C, 50,  'W',  0x34,     1500}
-        << stored;
+        << (rampSpeedWrites(0, 50) + setVoltageWrites(0, 1500)) << free << 0
+        << readBack(0, EventTRP, 0x04, 1000) + QList<int>{'W', 0x0C, 50, 'W', 0x34, 1500} << stored;
     QTest::newRow("a failed write ends the command")
-        << (softLimitIWrites(0, 1) + setVoltageWrites(0, 2)) << holds << free << -1
+        << (softLimitIWrites(0, 1) + setVoltageWrites(0, 2)) << free << -1
         << QList<int>{'W', 0x44, 1}
         << QStringLiteral("Write to the module at 0x1200 failed (register 0x44): status -1");
 
@@ -290,34 +283,32 @@ void TestSession::commandWrites_data()
                               "nothing was written")
             .arg(QLatin1String(channel), QLatin1String(volts), QLatin1String(ceiling));
     };
-    QTest::newRow("A above its ceiling") << setVoltageWrites(0, 1600) << holds << a1500 << 0
-                                         << QList<int>() << above("A", "1600", "1500");
-    QTest::newRow("A at its ceiling") << setVoltageWrites(0, 1500) << holds << a1500 << 0
-                                      << QList<int>{'W', 0x34, 1500} << QString();
-    QTest::newRow("A's ceiling leaves B alone") << setVoltageWrites(1, 6000) << holds << a1500 << 0
-                                                << QList<int>{'W', 0x38, 6000} << QString();
+    QTest::newRow("A above its ceiling")
+        << setVoltageWrites(0, 1600) << a1500 << 0 << QList<int>() << above("A", "1600", "1500");
+    QTest::newRow("A at its ceiling")
+        << setVoltageWrites(0, 1500) << a1500 << 0 << QList<int>{'W', 0x34, 1500} << QString();
+    QTest::newRow("A's ceiling leaves B alone")
+        << setVoltageWrites(1, 6000) << a1500 << 0 << QList<int>{'W', 0x38, 6000} << QString();
     QTest::newRow("B above its own ceiling")
-        << setVoltageWrites(1, 801) << holds << ceilingsOf(std::nullopt, 800) << 0 << QList<int>()
+        << setVoltageWrites(1, 801) << ceilingsOf(std::nullopt, 800) << 0 << QList<int>()
         << above("B", "801", "800");
     QTest::newRow("a limit before a set voltage above: nothing at all")
-        << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << holds << a1500 << 0
-        << QList<int>() << above("A", "1600", "1500");
+        << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << a1500 << 0 << QList<int>()
+        << above("A", "1600", "1500");
     QTest::newRow("a ramp speed re-sends what the module holds, even above")
-        << rampSpeedWrites(0, 20) << holds << ceilingsOf(900, std::nullopt) << 0
-        << QList<int>{'R', 0x00, 0, 'R', 0x30, 0, 'R', 0x04, 1000, 'W', 0x0C, 20, 'W', 0x34, 1000}
-        << QString();
+        << rampSpeedWrites(0, 20) << ceilingsOf(900, std::nullopt) << 0
+        << readBack(0, 0, 0x04, 1000) + QList<int>{'W', 0x0C, 20, 'W', 0x34, 1000} << QString();
     QTest::newRow("a ceiling of 0 takes 0 only")
-        << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << holds << ceilingsOf(0, 0) << 0
+        << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << ceilingsOf(0, 0) << 0
         << QList<int>() << above("B", "1", "0");
     QTest::newRow("a fraction of a volt: 1500.5 takes 1500, not 1501")
-        << setVoltageWrites(0, 1501) << holds << ceilingsOf(1500.5, std::nullopt) << 0
-        << QList<int>() << above("A", "1501", "1500.5");
+        << setVoltageWrites(0, 1501) << ceilingsOf(1500.5, std::nullopt) << 0 << QList<int>()
+        << above("A", "1501", "1500.5");
 }
 
 void TestSession::commandWrites()
 {
     QFETCH(WriteList, writes);
-    QFETCH(QList<int>, registers);
     QFETCH(VoltageCeilings, ceilings);
     QFETCH(int, failing);
     QFETCH(QList<int>, expected);
@@ -325,17 +316,17 @@ void TestSession::commandWrites()
 
     session->setBaseAddress(0x1200);
     session->setVoltageCeilings(ceilings);
-    for (int i = 0; i < registers.size(); i += 2)
-        bus->registers[at(quint32(registers[i]))] = quint16(registers[i + 1]);
+    QVector<BusCycle> cycles;
+    for (int i = 0; i < expected.size(); i += 3) {
+        cycles.append(
+            {at(quint32(expected[i + 1])), 0x29, quint16(expected[i + 2]), expected[i] == 'W'});
+        if (expected[i] == 'R')
+            bus->registers[cycles.last().address] = cycles.last().data;
+    }
     bus->writeStatus = failing;
     QSignalSpy failed(session, &ModuleSession::commandFailed);
     QSignalSpy noted(session, &ModuleSession::commandNote);
     const CommandOutcome outcome = session->execute(writes);
-    QVector<BusCycle> cycles;
-    for (int i = 0; i < expected.size(); i += 3) {
-        cycles.append({quint32(0x1200 + expected[i + 1]), 0x29, quint16(expected[i + 2]),
-                       expected[i] == 'W'});
-    }
     QCOMPARE(bus->cycles, cycles);
     const bool refused = expected.isEmpty();
     QCOMPARE(outcome.refused, refused);
