@@ -608,25 +608,19 @@ void TestSession::furtherModules_data()
         << QByteArray("[General]\nBaseAddress=0x10000\n[Module_1000]\n")
         << QStringList{"0x1000||1V / 1uA / none"} << QStringList()
         << QStringList{"is out of range"};
-    QByteArray many;
-    QByteArray manyDescending;
+    // Seventeen further groups, highest first: with the first module sixteen are polled, and the
+    // highest addresses are left out, whatever the order of the groups in the file.
+    QByteArray seventeen;
     QStringList fifteen;
     for (int i = 0; i < 17; ++i) {
         const QString digits = QString::asprintf("%04X", i * 0x100);
-        const QByteArray group =
-            QStringLiteral("[Module_%1]\nName=m%2\n").arg(digits).arg(i).toLatin1();
-        if (i < 16)
-            many += group;
-        manyDescending.prepend(group);
+        seventeen.prepend(QStringLiteral("[Module_%1]\nName=m%2\n").arg(digits).arg(i).toLatin1());
         if (i < 15)
             fifteen << QStringLiteral("0x%1|m%2|1V / 1uA / none").arg(digits).arg(i);
     }
-    QTest::newRow("sixteen in all")
-        << many << fifteen << QStringList{"Module_0F00"} << QStringList{"at most 16 modules"};
-    // The highest addresses are left out, whatever the order of the groups in the file.
     QTest::newRow("seventeen, highest first")
-        << manyDescending << fifteen << QStringList{"Module_0F00", "Module_1000"}
-        << QStringList{"the highest addresses are left out"};
+        << seventeen << fifteen << QStringList{"Module_0F00", "Module_1000"}
+        << QStringList{"at most 16 modules, and the highest addresses are left out"};
 }
 
 void TestSession::furtherModules()
