@@ -476,7 +476,6 @@ void TestSession::moduleOptions_data()
     QTest::addColumn<QStringList>("ignored"); // keys named in a debug line, in order
 
     const auto defaults = ResolutionSelection{false, CurrentResolution::uA1, SecondRange::None};
-    QTest::newRow("absent") << QByteArray() << defaults << "-/-" << QStringList();
     QTest::newRow("all set") << QByteArray("VoltageResolution=100mV\nCurrentResolution=10nA\n"
                                            "SecondRange=100pA\nVsetMaxA=1500\nVsetMaxB=800.5\n")
                              << ResolutionSelection{true, CurrentResolution::nA10,
