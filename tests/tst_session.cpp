@@ -565,8 +565,6 @@ void TestSession::furtherModules_data()
     QTest::addColumn<QStringList>("ignored"); // groups named in a debug line
     QTest::addColumn<QStringList>("reasons"); // each in one of the debug lines
 
-    QTest::newRow("none") << QByteArray("[General]\nBaseAddress=0xDD00\n") << QStringList()
-                          << QStringList() << QStringList();
     QTest::newRow("by address, name trimmed, options of the group")
         << QByteArray("[Module_DC00]\nName=  Drift chamber \nVoltageResolution=100mV\n"
                       "CurrentResolution=1nA\nSecondRange=100pA\n"
