@@ -67,12 +67,15 @@ void TestModule::textsOverEveryByte()
         QCOMPARE(polarityText(quint8(byte)), QString((byte & 0x04) ? "Positive" : "Negative"));
         QCOMPARE(killText(quint8(byte)), QString((byte & 0x10) ? "Kill Enable" : "Kill Disable"));
         QCOMPARE(hvText(quint8(byte)), QString((byte & 0x08) ? "HV Off" : "HV On"));
+        const struct
+        {
+            int bit;
+            const char *name;
+        } flags[] = {{0x80, "QUA"}, {0x10, "VLIM"}, {0x40, "ILIM"}, {0x02, "TRP"}, {0x20, "INH"}};
         QStringList events;
-        for (const auto &flag :
-             {qMakePair(0x80, "QUA"), qMakePair(0x10, "VLIM"), qMakePair(0x40, "ILIM"),
-              qMakePair(0x02, "TRP"), qMakePair(0x20, "INH")}) {
-            if (byte & flag.first)
-                events << flag.second;
+        for (const auto &flag : flags) {
+            if (byte & flag.bit)
+                events << QLatin1String(flag.name);
         }
         QCOMPARE(eventText(quint8(byte)), events.join('+'));
     }
