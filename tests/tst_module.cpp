@@ -8,7 +8,6 @@
 #include "freshness.h"
 #include "reading.h"
 
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <cmath>
@@ -28,9 +27,7 @@ class TestModule : public QObject
     Q_OBJECT
 
 private slots:
-    void channelStateOverEveryByte();
-    void switchTextsOverEveryByte();
-    void eventTextOverEveryByte();
+    void textsOverEveryByte();
     void limitsOverEveryWord();
     void scaleCurrent_data();
     void scaleCurrent();
@@ -40,8 +37,6 @@ private slots:
     void everyFirstRangeLimitEntry();
     void everySecondRangeLimitEntry_data();
     void everySecondRangeLimitEntry();
-    void softLimitScale_data();
-    void softLimitScale();
     void checkedEntry_data();
     void checkedEntry();
     void everyDialogEntryGivenInUnits_data();
@@ -57,51 +52,36 @@ private slots:
     void sameWords();
 };
 
-void TestModule::channelStateOverEveryByte()
+// A channel's byte of the status word and of the event word, each text over every byte.
+void TestModule::textsOverEveryByte()
 {
     for (int byte = 0; byte < 256; ++byte) {
-        QString expected = "Stable";
+        QString state = "Stable";
         if (byte & 0x80)
-            expected = "Error";
+            state = "Error";
         else if (byte & 0x02)
-            expected = "Manual";
+            state = "Manual";
         else if (byte & 0x40)
-            expected = (byte & 0x20) ? "Ramp up" : "Ramp down";
-        QCOMPARE(channelStateText(quint8(byte)), expected);
+            state = (byte & 0x20) ? "Ramp up" : "Ramp down";
+        QCOMPARE(channelStateText(quint8(byte)), state);
+        QCOMPARE(polarityText(quint8(byte)), QString((byte & 0x04) ? "Positive" : "Negative"));
+        QCOMPARE(killText(quint8(byte)), QString((byte & 0x10) ? "Kill Enable" : "Kill Disable"));
+        QCOMPARE(hvText(quint8(byte)), QString((byte & 0x08) ? "HV Off" : "HV On"));
+        const struct
+        {
+            int bit;
+            const char *name;
+        } flags[] = {{0x80, "QUA"}, {0x10, "VLIM"}, {0x40, "ILIM"}, {0x02, "TRP"}, {0x20, "INH"}};
+        QStringList events;
+        for (const auto &flag : flags) {
+            if (byte & flag.bit)
+                events << QLatin1String(flag.name);
+        }
+        QCOMPARE(eventText(quint8(byte)), events.join('+'));
     }
     for (int word = 0; word < 0x10000; word += 0x0101)
         QCOMPARE(channelStateText(channelByte(quint16(word), 1)),
                  channelStateText(quint8(word >> 8)));
-}
-
-void TestModule::switchTextsOverEveryByte()
-{
-    for (int byte = 0; byte < 256; ++byte) {
-        QCOMPARE(polarityText(quint8(byte)), QString((byte & 0x04) ? "Positive" : "Negative"));
-        QCOMPARE(killText(quint8(byte)), QString((byte & 0x10) ? "Kill Enable" : "Kill Disable"));
-        QCOMPARE(hvText(quint8(byte)), QString((byte & 0x08) ? "HV Off" : "HV On"));
-    }
-}
-
-void TestModule::eventTextOverEveryByte()
-{
-    const QRegularExpression wellFormed("^((QUA|VLIM|ILIM|TRP|INH)(\\+(VLIM|ILIM|TRP|INH))*)?$");
-    for (int byte = 0; byte < 256; ++byte) {
-        QStringList names;
-        if (byte & 0x80)
-            names << "QUA";
-        if (byte & 0x10)
-            names << "VLIM";
-        if (byte & 0x40)
-            names << "ILIM";
-        if (byte & 0x02)
-            names << "TRP";
-        if (byte & 0x20)
-            names << "INH";
-        const QString text = eventText(quint8(byte));
-        QCOMPARE(text, names.join('+'));
-        QVERIFY(wellFormed.match(text).hasMatch());
-    }
 }
 
 void TestModule::limitsOverEveryWord()
@@ -160,8 +140,6 @@ void TestModule::registerCountTruncates_data()
     QTest::newRow("set voltage 1234.5") << 1234.5 << 1234;
     QTest::newRow("whole count below by rounding") << 29.999999999999996 << 30;
     QTest::newRow("whole count above by rounding") << 30.000000000000004 << 30;
-    QTest::newRow("6000") << 6000.0 << 6000;
-    QTest::newRow("zero") << 0.0 << 0;
     QTest::newRow("beyond the register") << 600000.0 << 65535;
     QTest::newRow("negative") << -1.0 << 0;
     QTest::newRow("not a number") << std::nan("") << 0;
@@ -177,24 +155,33 @@ void TestModule::registerCountTruncates()
 void TestModule::everyFirstRangeLimitEntry_data()
 {
     QTest::addColumn<CurrentResolution>("resolution");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<double>("maximum");
     QTest::addColumn<int>("countsPerTenth");
 
-    QTest::newRow("1 uA, mA entries") << CurrentResolution::uA1 << 100;
-    QTest::newRow("100 nA, uA entries") << CurrentResolution::nA100 << 1;
-    QTest::newRow("10 nA, uA entries") << CurrentResolution::nA10 << 10;
-    QTest::newRow("1 nA, uA entries") << CurrentResolution::nA1 << 100;
+    QTest::newRow("1 uA, mA entries") << CurrentResolution::uA1 << "mA" << 6.0 << 100;
+    QTest::newRow("100 nA, uA entries") << CurrentResolution::nA100 << "uA" << 6000.0 << 1;
+    // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
+    QTest::newRow("10 nA, uA entries") << CurrentResolution::nA10 << "uA" << 655.3 << 10;
+    QTest::newRow("1 nA, uA entries") << CurrentResolution::nA1 << "uA" << 65.5 << 100;
 }
 
+// Every tenth of the dialog's unit up to its maximum, which fits the register before
+// registerCount() would clamp it.
 void TestModule::everyFirstRangeLimitEntry()
 {
     QFETCH(CurrentResolution, resolution);
+    QFETCH(QString, unit);
+    QFETCH(double, maximum);
     QFETCH(int, countsPerTenth);
 
     const SoftLimitDialogScale scale = softLimitIScale(resolution);
+    QCOMPARE(scale.unit, unit);
+    QCOMPARE(scale.maximum, maximum);
     const int lastTenth = int(std::round(scale.maximum * 10));
-    QVERIFY(lastTenth * countsPerTenth <= 65535);
     for (int tenths = 0; tenths <= lastTenth; ++tenths) {
         const double counts = softLimitICounts(tenths / 10.0, scale, resolution);
+        QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
         QCOMPARE(int(registerCount(counts)), tenths * countsPerTenth);
     }
 }
@@ -224,36 +211,6 @@ void TestModule::everySecondRangeLimitEntry()
     QCOMPARE(int(registerCount(secondRangeLimitCounts(maximum, range))), 65500);
 }
 
-void TestModule::softLimitScale_data()
-{
-    QTest::addColumn<CurrentResolution>("resolution");
-    QTest::addColumn<QString>("unit");
-    QTest::addColumn<double>("maximum");
-    QTest::addColumn<int>("maximumCount");
-
-    QTest::newRow("1 uA") << CurrentResolution::uA1 << "mA" << 6.0 << 6000;
-    QTest::newRow("100 nA") << CurrentResolution::nA100 << "uA" << 6000.0 << 60000;
-    // 65535 counts hold 655.35 uA and 65.535 uA: one decimal below that.
-    QTest::newRow("10 nA") << CurrentResolution::nA10 << "uA" << 655.3 << 65530;
-    QTest::newRow("1 nA") << CurrentResolution::nA1 << "uA" << 65.5 << 65500;
-}
-
-void TestModule::softLimitScale()
-{
-    QFETCH(CurrentResolution, resolution);
-    QFETCH(QString, unit);
-    QFETCH(double, maximum);
-    QFETCH(int, maximumCount);
-
-    const SoftLimitDialogScale scale = softLimitIScale(resolution);
-    QCOMPARE(scale.unit, unit);
-    QCOMPARE(scale.maximum, maximum);
-    // The dialog's maximum fits the register before registerCount() would clamp it.
-    const double counts = softLimitICounts(scale.maximum, scale, resolution);
-    QVERIFY2(counts < 65536, qPrintable(QString::number(counts)));
-    QCOMPARE(int(registerCount(counts)), maximumCount);
-}
-
 void TestModule::checkedEntry_data()
 {
     QTest::addColumn<Quantity>("quantity");
@@ -267,8 +224,6 @@ void TestModule::checkedEntry_data()
     const auto none = SecondRange::None;
     const auto ok = EntryProblem::None;
     const auto out = EntryProblem::OutOfRange;
-    QTest::newRow("voltage 0") << Quantity::SetVoltage << uA1 << none << 0.0 << ok << 0;
-    QTest::newRow("voltage maximum") << Quantity::SetVoltage << uA1 << none << 6000.0 << ok << 6000;
     QTest::newRow("voltage held to the maximum")
         << Quantity::SetVoltage << uA1 << none << 6000.049 << ok << 6000;
     QTest::newRow("voltage a step above")
@@ -278,7 +233,6 @@ void TestModule::checkedEntry_data()
     QTest::newRow("voltage ignores the current resolution")
         << Quantity::SetVoltage << CurrentResolution::nA1 << SecondRange::pA100 << 1500.0 << ok
         << 1500;
-    QTest::newRow("ramp minimum") << Quantity::RampSpeed << uA1 << none << 2.0 << ok << 2;
     QTest::newRow("ramp under the minimum")
         << Quantity::RampSpeed << uA1 << none << 1.94 << out << 0;
     QTest::newRow("ramp held up to the minimum")
@@ -519,7 +473,6 @@ void TestModule::voltageToleranceSetting_data()
     QTest::newRow("absent") << QString() << 0.0;
     QTest::newRow("25 V") << "25" << 25.0;
     QTest::newRow("fraction, blanks") << " 2.5 " << 2.5;
-    QTest::newRow("zero") << "0" << 0.0;
     QTest::newRow("negative") << "-5" << 0.0;
     QTest::newRow("with unit") << "25 V" << 0.0;
     QTest::newRow("infinite") << "inf" << 0.0;
@@ -535,7 +488,8 @@ void TestModule::voltageToleranceSetting()
 
 namespace {
 
-// One change to a tick per row; only its time leaves what a screen shows as it was.
+// One change to a tick per row, each away from what the tick held; only its time leaves what a
+// screen shows as it was.
 const struct
 {
     const char *name;
@@ -572,17 +526,7 @@ void TestModule::sameWords()
 {
     QFETCH(int, change);
     QFETCH(bool, same);
-    Reading a;
-    a.time = 1000;
-    a.serialNumber = 0x2101;
-    for (int ch = 0; ch < 2; ++ch) {
-        a.vset[ch] = a.vmeas[ch] = quint16(1000 - ch);
-        a.ramp[ch] = 50;
-        a.imeas[ch] = a.imeas2[ch] = quint16(10 + ch);
-        a.limits[ch] = 0x9999;
-        a.softLimitI[ch] = a.softLimitI2[ch] = quint16(200 + ch);
-    }
-    a.secondRange = SecondRange::nA1;
+    const Reading a;
     Reading b = a;
     QVERIFY(Brelk::sameWords(a, b));
     ReadingChanges[change].change(b);

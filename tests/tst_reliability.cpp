@@ -19,27 +19,6 @@
 
 using Access = BrelkControlTestAccess;
 
-namespace {
-
-QDateTime plantedTime;
-
-bool plantSettings(const QByteArray &contents)
-{
-    if (!writeSettingsFile(settingsPath(), contents))
-        return false;
-    plantedTime = QFileInfo(settingsPath()).lastModified();
-    return true;
-}
-
-// Written neither in its contents nor in its time.
-bool settingsUntouched(const QByteArray &contents)
-{
-    const QFileInfo info(settingsPath());
-    return info.isFile() && info.lastModified() == plantedTime && readSettingsFile() == contents;
-}
-
-} // namespace
-
 class TestReliability : public QObject
 {
     Q_OBJECT
@@ -96,7 +75,8 @@ void TestReliability::settingsDialogs()
     for (const QByteArray &stored : {QByteArray("crate slot 3"), QByteArray("-256"),
                                      QByteArray("0x1DD00"), QByteArray("0xFF00")}) {
         const QByteArray contents = "BaseAddress=" + stored + "\nVmeController=VM-USB\n";
-        QVERIFY(plantSettings(contents));
+        QVERIFY(writeSettingsFile(settingsPath(), contents));
+        const QDateTime planted = QFileInfo(settingsPath()).lastModified();
         window.reset(new BrelkControl);
         if (accept)
             DialogDriver::acceptItem(item);
@@ -104,7 +84,10 @@ void TestReliability::settingsDialogs()
             DialogDriver::reject();
         window->findChild<QAction *>(action)->trigger();
         window.reset();
-        QVERIFY2(settingsUntouched(contents) != accept,
+        // Written neither in its contents nor in its time.
+        const bool untouched =
+            QFileInfo(settingsPath()).lastModified() == planted && readSettingsFile() == contents;
+        QVERIFY2(untouched != accept,
                  qPrintable("BaseAddress=" + stored + ": " + readSettingsFile()));
     }
 }

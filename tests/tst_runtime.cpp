@@ -41,7 +41,6 @@ private slots:
     void furtherPublishersFollowTheBrokerKeys();
     void stepsKeepNeighboursTogether_data();
     void stepsKeepNeighboursTogether();
-    void groupRampReachesTheTargets_data();
     void groupRampReachesTheTargets();
     void rampStopsWhereItIs_data();
     void rampStopsWhereItIs();
@@ -70,6 +69,20 @@ private:
     // checked: measured and set voltages of neighbours within MaxDifference 400 V (the measured
     // ones plus the tolerance of 10 V).
     void rampTick();
+    // Ramp ticks while GEM1 ramps, stopping at the first failed check.
+    void rampToTheEnd()
+    {
+        for (int tick = 0; tick < 2000 && runtime->isGroupRamping(QStringLiteral("GEM1")) &&
+                           !QTest::currentTestFailed();
+             ++tick)
+            rampTick();
+    }
+    // Ticks on the simulator's clock without the ramp checks.
+    void pollTicks(int ticks)
+    {
+        for (int tick = 0; tick < ticks; ++tick)
+            sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    }
     double volts(int channel, bool measured) const;
 
     std::unique_ptr<SimControl> sim;
@@ -186,32 +199,31 @@ void TestRuntime::badGroupsAreIgnored_data()
     QTest::addColumn<QByteArray>("groups");
     QTest::addColumn<QStringList>("ignored");
 
+    // Group G of DD00A and DC00A with further keys.
+    const auto row = [](const char *name, const QByteArray &keys, const char *reason) {
+        QTest::newRow(name) << "[Group_G]\nChannels=DD00A, DC00A\n" + keys
+                            << QStringList{QStringLiteral("Group G is ignored: ") + reason};
+    };
     QTest::newRow("channel of a module that is not configured")
         << QByteArray("[Group_G]\nChannels=DD00A, DB00A\n")
         << QStringList{"Group G is ignored: channel DB00A is on no configured module"};
     QTest::newRow("channel in two groups: the second goes")
         << QByteArray("[Group_G1]\nChannels=DD00A, DC00A\n[Group_G2]\nChannels=DE00A, dc00a\n")
         << QStringList{"Group G2 is ignored: channel DC00A is in group G1 already"};
-    QTest::newRow("key with a typo") << QByteArray("[Group_G]\nChannels=DD00A, DC00A\nOnTrp=off\n")
-                                     << QStringList{"Group G is ignored: unknown key OnTrp"};
-    QTest::newRow("unknown OnTrip")
-        << QByteArray("[Group_G]\nChannels=DD00A, DC00A\nOnTrip=rampup\n")
-        << QStringList{"Group G is ignored: OnTrip takes rampdown, off or none, not \"rampup\""};
+    row("key with a typo", "OnTrp=off\n", "unknown key OnTrp");
+    row("unknown OnTrip", "OnTrip=rampup\n", "OnTrip takes rampdown, off or none, not \"rampup\"");
     QTest::newRow("channel that is no channel")
         << QByteArray("[Group_G]\nChannels=DD00A, DC00C\n")
         << QStringList{"Group G is ignored: Channels: \"DC00C\" is no channel such as DD00A"};
     QTest::newRow("one channel")
         << QByteArray("[Group_G]\nChannels=DD00A\n")
         << QStringList{"Group G is ignored: Channels must name at least two channels"};
-    QTest::newRow("targets for another count of channels")
-        << QByteArray("[Group_G]\nChannels=DD00A, DC00A\nTargets=1000\n")
-        << QStringList{"Group G is ignored: Targets names 1 set voltages for 2 channels"};
-    QTest::newRow("trip ramp beyond the module")
-        << QByteArray("[Group_G]\nChannels=DD00A, DC00A\nTripRamp=300\n")
-        << QStringList{"Group G is ignored: TripRamp takes 2 to 255 V/s, not \"300\""};
-    QTest::newRow("negative difference")
-        << QByteArray("[Group_G]\nChannels=DD00A, DC00A\nMaxDifference=-5\n")
-        << QStringList{"Group G is ignored: MaxDifference takes volts above 0, not \"-5\""};
+    row("targets for another count of channels", "Targets=1000\n",
+        "Targets names 1 set voltages for 2 channels");
+    row("trip ramp beyond the module", "TripRamp=300\n",
+        "TripRamp takes 2 to 255 V/s, not \"300\"");
+    row("negative difference", "MaxDifference=-5\n",
+        "MaxDifference takes volts above 0, not \"-5\"");
     QTest::newRow("name that is no topic level")
         << QByteArray("[Group_G+1]\nChannels=DD00A, DC00A\n")
         << QStringList{"Group G+1 is ignored: a group's name takes letters, digits, - and _ only"};
@@ -367,44 +379,23 @@ void TestRuntime::rampTick()
     }
 }
 
-void TestRuntime::groupRampReachesTheTargets_data()
-{
-    QTest::addColumn<QByteArray>("targets");
-    QTest::addColumn<QString>("started");
-    QTest::addColumn<Volts>("reached");
-
-    QTest::newRow("a stack") << QByteArray("1600, 1300, 1000")
-                             << "Group GEM1: ramping up to the targets in 4 steps"
-                             << Volts{1600, 1300, 1000};
-    QTest::newRow("the slowest channel highest")
-        << QByteArray("900, 1200, 800") << "Group GEM1: ramping up to the targets in 3 steps"
-        << Volts{900, 1200, 800};
-}
-
 // Up to the targets and down to zero again, each step written once every channel reached the
 // one before, on channels that ramp at 40 to 255 V/s; every tick on the way keeps the neighbours
 // within the difference.
 void TestRuntime::groupRampReachesTheTargets()
 {
-    QFETCH(QByteArray, targets);
-    QFETCH(QString, started);
-    QFETCH(Volts, reached);
-
-    startRampGroup("Targets=" + targets + "\n");
+    const Volts reached{1600, 1300, 1000};
+    startRampGroup("Targets=1600, 1300, 1000\n");
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QString());
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
-    QCOMPARE(events(CrateEvent::GroupRamp), QStringList{started});
+    QCOMPARE(events(CrateEvent::GroupRamp),
+             QStringList{"Group GEM1: ramping up to the targets in 4 steps"});
     QVERIFY(
         runtime->groupStateText(QStringLiteral("GEM1")).startsWith(QLatin1String("ramping up 1/")));
     // The first step is on the bus before the next tick.
     QCOMPARE(sim->writes(), (QVector<Write>{{0xDD34, 400}, {0xDD38, 400}, {0xDC34, 400}}));
 
-    int ticks = 0;
-    while (runtime->isGroupRamping(QStringLiteral("GEM1")) && ticks++ < 2000) {
-        rampTick();
-        if (QTest::currentTestFailed())
-            return;
-    }
+    rampToTheEnd();
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at targets"));
     QCOMPARE(events(CrateEvent::GroupRamp).last(), QStringLiteral("Group GEM1: at the targets"));
     for (int i = 0; i < 3; ++i) {
@@ -415,12 +406,7 @@ void TestRuntime::groupRampReachesTheTargets()
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Down), QString());
     QVERIFY(runtime->groupStateText(QStringLiteral("GEM1"))
                 .startsWith(QLatin1String("ramping down 1/")));
-    ticks = 0;
-    while (runtime->isGroupRamping(QStringLiteral("GEM1")) && ticks++ < 2000) {
-        rampTick();
-        if (QTest::currentTestFailed())
-            return;
-    }
+    rampToTheEnd();
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at zero"));
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(volts(i, false), 0.0);
@@ -478,16 +464,13 @@ void TestRuntime::rampStopsWhereItIs()
         runtime->pause(runtime->crate()->module(0xDC00));
     else
         QVERIFY(sim->configure(key, QStringLiteral("on")));
-    for (int tick = 0; tick < 300 && runtime->isGroupRamping(QStringLiteral("GEM1")); ++tick)
-        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    pollTicks(300);
     QVERIFY(!runtime->isGroupRamping(QStringLiteral("GEM1")));
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), state);
-    QVERIFY2((events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped)).contains(said),
-             qPrintable((events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped))
-                            .join(QLatin1Char('\n'))));
+    const QStringList told = events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped);
+    QVERIFY2(told.contains(said), qPrintable(told.join(QLatin1Char('\n'))));
     sim->clearLog();
-    for (int tick = 0; tick < 100; ++tick)
-        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    pollTicks(100);
     QCOMPARE(sim->writes(), QVector<Write>());
     QVERIFY(!runtime->stopGroupRamp(QStringLiteral("GEM1")));
 }
@@ -567,11 +550,9 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
           "LogFile=" + logA.toUtf8() + "\nLogInterval=60\n",
           "LogFile=" + logC.toUtf8() + "\nLogInterval=60\n",
           "LogFile=" + logE.toUtf8() + "\nLogInterval=60\n");
-    // The header and the first tick's row.
-    QTRY_COMPARE(rows(logA), 2);
-    QTRY_COMPARE(rows(logC), 2);
-    QTRY_COMPARE(rows(logE), 2);
-    // Each module's rows are its own.
+    // The header and the first tick's row, each module's its own.
+    for (const QString &log : {logA, logC, logE})
+        QTRY_COMPARE(rows(log), 2);
     for (const auto &log :
          {qMakePair(logA, QStringLiteral(",1234,")), qMakePair(logC, QStringLiteral(",2345,"))}) {
         const QStringList written = lines(log.first);
@@ -579,8 +560,7 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
         QVERIFY2(written.at(1).contains(log.second), qPrintable(written.at(1)));
     }
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_TRIP_A"), QStringLiteral("on")));
-    for (int tick = 0; tick < 2; ++tick)
-        sim->advance(PollIntervalMs), runtime->crate()->pollAll();
+    pollTicks(2);
     QTRY_COMPARE(rows(logA), 3);
     QTRY_COMPARE(rows(logC), 3);
     QTest::qWait(50);
@@ -604,33 +584,30 @@ void TestRuntime::groupCommandAnswers_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("writes");
 
+    // Group GEM1 under the first module's prefix, remote commands allowed, nothing written.
+    const auto row = [](const char *name, const QByteArray &payload, const QByteArray &answer) {
+        QTest::newRow(name) << 0xDD00u << "GEM1" << payload << true << answer << 0;
+    };
     QTest::newRow("targets") << 0xDD00u << "GEM1" << QByteArray(R"({"id":7,"ramp_to":"targets"})")
                              << true
                              << QByteArray(
                                     R"({"command":"ramp_to","id":7,"ok":true,"value":"targets"})")
                              << 3;
-    QTest::newRow("zero, at zero already")
-        << 0xDD00u << "GEM1" << QByteArray(R"({"id":"z","ramp_to":"zero"})") << true
-        << QByteArray(R"({"command":"ramp_to","id":"z","ok":true,"value":"zero"})") << 0;
-    QTest::newRow("stop without a ramp")
-        << 0xDD00u << "GEM1" << QByteArray(R"({"ramp_to":"stop"})") << true
-        << QByteArray(R"({"command":"ramp_to","id":null,"message":"group GEM1 was not ramping",)"
-                      R"("ok":true,"value":"stop"})")
-        << 0;
+    row("zero, at zero already", R"({"id":"z","ramp_to":"zero"})",
+        R"({"command":"ramp_to","id":"z","ok":true,"value":"zero"})");
+    row("stop without a ramp", R"({"ramp_to":"stop"})",
+        R"({"command":"ramp_to","id":null,"message":"group GEM1 was not ramping","ok":true,)"
+        R"("value":"stop"})");
     QTest::newRow("not allowed")
         << 0xDD00u << "GEM1" << QByteArray(R"({"id":1,"ramp_to":"targets"})") << false
         << QByteArray(R"({"error":"disabled","id":1,"message":"remote commands are not allowed )"
                       R"(at the panel","ok":false})")
         << 0;
-    QTest::newRow("unknown direction")
-        << 0xDD00u << "GEM1" << QByteArray(R"({"id":2,"ramp_to":"up"})") << true
-        << QByteArray(R"({"error":"invalid","id":2,"message":"\"ramp_to\" takes \"targets\", )"
-                      R"(\"zero\" or \"stop\"","ok":false})")
-        << 0;
-    QTest::newRow("a channel command's key")
-        << 0xDD00u << "GEM1" << QByteArray(R"({"id":3,"vset":100})") << true
-        << QByteArray(R"({"error":"invalid","id":3,"message":"unknown key \"vset\"","ok":false})")
-        << 0;
+    row("unknown direction", R"({"id":2,"ramp_to":"up"})",
+        R"({"error":"invalid","id":2,"message":"\"ramp_to\" takes \"targets\", \"zero\" or )"
+        R"(\"stop\"","ok":false})");
+    row("a channel command's key", R"({"id":3,"vset":100})",
+        R"({"error":"invalid","id":3,"message":"unknown key \"vset\"","ok":false})");
     QTest::newRow("under the prefix of another module of the group")
         << 0xDC00u << "GEM1" << QByteArray(R"({"id":4,"ramp_to":"targets"})") << true
         << QByteArray(R"({"error":"invalid","id":4,"message":"no group GEM1 has its first )"

@@ -85,13 +85,6 @@ private slots:
         QCOMPARE(module.read(regVset_B), quint16(500));
     }
 
-    void setVoltageIsLimitedToTheModulesMaximum()
-    {
-        ModuleModel module(config, &clock);
-        module.write(regVsetWrite_A, 7000);
-        QCOMPARE(module.read(regVset_A), quint16(6000));
-    }
-
     void voltageResolution_data()
     {
         QTest::addColumn<bool>("fine");
@@ -153,46 +146,50 @@ private slots:
         QCOMPARE(module.read(regImeas2_100pA_A), second100pA);
     }
 
-    void currentLimitHoldsTheVoltageWithoutKill()
+    // A soft limit of 5 uA is reached at 500 V. Without kill the ramp holds there; with kill the
+    // channel trips. Raising the limit frees the ramp, a new set voltage re-arms a tripped
+    // channel, and the events stay latched.
+    void currentLimit_data()
     {
-        config.channels[0].loadOhms = 100e6;
-        config.channels[0].rampSpeed = 100;
-        ModuleModel module(config, &clock);
-        module.write(regSoftLimitI_A, 5); // 5 uA: reached at 500 V
-        clock.advance(10000);
-        QCOMPARE(module.read(regVmeas_A), quint16(500));
-        QCOMPARE(module.read(regImeas_A), quint16(5));
-        QCOMPARE(module.read(regStatus2), quint16(EventILIM));
-        QCOMPARE(channelByte(module.read(regStatus), 0), quint8(StatusPositive));
+        QTest::addColumn<bool>("kill");
+        QTest::addColumn<int>("volts");
+        QTest::addColumn<int>("events");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("freed"); // volts 3 s after the limit is raised, towards 800 V
 
-        // Latched: raising the limit frees the ramp but keeps the event.
-        module.write(regSoftLimitI_A, 0);
-        clock.advance(5000);
-        QCOMPARE(module.read(regVmeas_A), quint16(1000));
-        QCOMPARE(module.read(regStatus2), quint16(EventILIM));
+        QTest::newRow("without kill: held")
+            << false << 500 << int(EventILIM) << int(StatusPositive) << 800;
+        QTest::newRow("with kill: tripped")
+            << true << 0 << int(EventILIM | EventTRP)
+            << int(StatusError | StatusKillEnable | StatusPositive) << 300;
     }
 
-    void currentLimitTripsWithKill()
+    void currentLimit()
     {
+        QFETCH(bool, kill);
+        QFETCH(int, volts);
+        QFETCH(int, events);
+        QFETCH(int, state);
+        QFETCH(int, freed);
         config.channels[0].loadOhms = 100e6;
         config.channels[0].rampSpeed = 100;
-        config.channels[0].killEnabled = true;
+        config.channels[0].killEnabled = kill;
         ModuleModel module(config, &clock);
         module.write(regSoftLimitI_A, 5);
         clock.advance(10000);
-        QCOMPARE(module.read(regVmeas_A), quint16(0));
-        QCOMPARE(module.read(regStatus2), quint16(EventILIM | EventTRP));
-        QCOMPARE(channelByte(module.read(regStatus), 0),
-                 quint8(StatusError | StatusKillEnable | StatusPositive));
+        QCOMPARE(module.read(regVmeas_A), quint16(volts));
+        QCOMPARE(module.read(regImeas_A), quint16(volts / 100));
+        QCOMPARE(module.read(regStatus2), quint16(events));
+        QCOMPARE(channelByte(module.read(regStatus), 0), quint8(state));
 
-        // A new set voltage re-arms the channel.
         module.write(regSoftLimitI_A, 0);
-        module.write(regVsetWrite_A, 300);
+        module.write(regVsetWrite_A, 800);
         clock.advance(3000);
-        QCOMPARE(module.read(regVmeas_A), quint16(300));
-        QCOMPARE(module.read(regStatus2), quint16(EventILIM | EventTRP));
+        QCOMPARE(module.read(regVmeas_A), quint16(freed));
+        QCOMPARE(module.read(regStatus2), quint16(events));
     }
 
+    // A set voltage above the module's maximum is held to it.
     void hardwareVoltageLimitHoldsTheRamp()
     {
         config.channels[1].voltageLimitPercent = 50;
@@ -200,8 +197,9 @@ private slots:
         ModuleModel module(config, &clock);
         QCOMPARE(module.read(regLimits_B), quint16(0x5A));
         module.write(regRamp_B, 1000);
-        module.write(regVsetWrite_B, 4000);
+        module.write(regVsetWrite_B, 7000);
         clock.advance(10000);
+        QCOMPARE(module.read(regVset_B), quint16(6000));
         QCOMPARE(module.read(regVmeas_B), quint16(3000));
         QCOMPARE(module.read(regStatus2), quint16(EventVLIM << 8));
     }
@@ -236,62 +234,43 @@ private slots:
     void crateAnswersAtEachModulesAddress_data()
     {
         QTest::addColumn<QByteArrayList>("settings");
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("serial");
-        QTest::addColumn<int>("setVoltage");
+        QTest::addColumn<QList<int>>("answers"); // address, serial, set voltage A; 0: a bus error
 
         const QByteArray two = "BRELKSIM_MODULES=0xDD00,0xDC00";
         const QByteArray three = "BRELKSIM_MODULES=0xDD00,0xDC00,0x1000";
-        const int none = 0xFFFF;
-        QTest::newRow("one module as ever") << QByteArrayList() << 0xDD00u << 0x2101 << 1000;
-        QTest::newRow("one module moved")
-            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDC00u << 0x2101 << 1000;
-        QTest::newRow("where it was")
-            << QByteArrayList{"BRELKSIM_BASE=0xDC00"} << 0xDD00u << none << none;
-        QTest::newRow("two, second") << QByteArrayList{two} << 0xDC00u << 0x2102 << 1000;
-        QTest::newRow("three, third") << QByteArrayList{three} << 0x1000u << 0x2103 << 1000;
-        QTest::newRow("just past a window") << QByteArrayList{three} << 0xDD80u << none << none;
-        QTest::newRow("below every window") << QByteArrayList{three} << 0x0F00u << none << none;
+        QTest::newRow("one module as ever") << QByteArrayList() << QList<int>{0xDD00, 0x2101, 1000};
+        QTest::newRow("one module moved") << QByteArrayList{"BRELKSIM_BASE=0xDC00"}
+                                          << QList<int>{0xDC00, 0x2101, 1000, 0xDD00, 0, 0};
+        QTest::newRow("three modules")
+            << QByteArrayList{three}
+            << QList<int>{0xDC00, 0x2102, 1000, 0x1000, 0x2103, 1000, 0xDD80, 0, 0, 0x0F00, 0, 0};
         QTest::newRow("module list wins over base")
-            << QByteArrayList{"BRELKSIM_BASE=0xC000", two} << 0xC000u << none << none;
-        QTest::newRow("plain keys, first module")
-            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDD00u
-            << 0x3000 << 2000;
-        QTest::newRow("plain keys leave the second")
-            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"} << 0xDC00u
-            << 0x3001 << 1000;
-        QTest::newRow("own keys, second module")
+            << QByteArrayList{"BRELKSIM_BASE=0xC000", two} << QList<int>{0xC000, 0, 0};
+        QTest::newRow("plain keys are the first module's")
+            << QByteArrayList{two, "BRELKSIM_SERIAL=0x3000", "BRELKSIM_VSET_A=2000"}
+            << QList<int>{0xDD00, 0x3000, 2000, 0xDC00, 0x3001, 1000};
+        QTest::newRow("own keys of the second module")
             << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
-            << 0xDC00u << 0x4000 << 3000;
-        QTest::newRow("own keys leave the first")
-            << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_DC00_VSET_A=3000"}
-            << 0xDD00u << 0x2101 << 1000;
+            << QList<int>{0xDC00, 0x4000, 3000, 0xDD00, 0x2101, 1000};
         QTest::newRow("own keys leave the third")
             << QByteArrayList{three, "BRELKSIM_DC00_SERIAL=0x4000", "BRELKSIM_SERIAL=0x3000"}
-            << 0x1000u << 0x3002 << 1000;
+            << QList<int>{0x1000, 0x3002, 1000};
         QTest::newRow("own keys of the first module")
-            << QByteArrayList{two, "BRELKSIM_VSET_A=2000", "BRELKSIM_DD00_VSET_A=1500"} << 0xDD00u
-            << 0x2101 << 1500;
-        QTest::newRow("one module absent")
-            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDC00u << none << none;
-        QTest::newRow("the other still answers")
-            << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"} << 0xDD00u << 0x2101 << 1000;
+            << QByteArrayList{two, "BRELKSIM_VSET_A=2000", "BRELKSIM_DD00_VSET_A=1500"}
+            << QList<int>{0xDD00, 0x2101, 1500};
+        QTest::newRow("one module absent") << QByteArrayList{two, "BRELKSIM_DC00_NO_MODULE=on"}
+                                           << QList<int>{0xDC00, 0, 0, 0xDD00, 0x2101, 1000};
     }
 
     void crateAnswersAtEachModulesAddress()
     {
         QFETCH(QByteArrayList, settings);
-        QFETCH(quint32, address);
-        QFETCH(int, serial);
-        QFETCH(int, setVoltage);
+        QFETCH(QList<int>, answers);
 
         Simulator configured;
         for (const QByteArray &setting : settings) {
             const QByteArrayList keyValue = setting.split('=');
             QVERIFY2(configured.configure(keyValue[0], keyValue[1]), setting.constData());
-        }
-        for (const QByteArray &setting : settings) {
-            const QByteArrayList keyValue = setting.split('=');
             qputenv(keyValue[0].constData(), keyValue[1]);
         }
         const auto loaded = std::make_unique<Simulator>();
@@ -299,14 +278,17 @@ private slots:
             qunsetenv(setting.split('=')[0].constData());
 
         for (Simulator *simulator : {&configured, loaded.get()}) {
-            quint16 word = 0;
-            const Simulator::Outcome expected =
-                serial == 0xFFFF ? Simulator::Outcome::BusError : Simulator::Outcome::Done;
-            QCOMPARE(simulator->read16(address + regSerialNumber, AddressModifier, &word),
-                     expected);
-            QCOMPARE(int(word), serial);
-            QCOMPARE(simulator->read16(address + regVset_A, AddressModifier, &word), expected);
-            QCOMPARE(int(word), setVoltage);
+            for (int i = 0; i < answers.size(); i += 3) {
+                const quint32 address = quint32(answers[i]);
+                const Simulator::Outcome expected =
+                    answers[i + 1] ? Simulator::Outcome::Done : Simulator::Outcome::BusError;
+                quint16 word = 0;
+                QCOMPARE(simulator->read16(address + regSerialNumber, AddressModifier, &word),
+                         expected);
+                QCOMPARE(int(word), answers[i + 1] ? answers[i + 1] : 0xFFFF);
+                QCOMPARE(simulator->read16(address + regVset_A, AddressModifier, &word), expected);
+                QCOMPARE(int(word), answers[i + 1] ? answers[i + 2] : 0xFFFF);
+            }
         }
     }
 
@@ -345,17 +327,9 @@ private slots:
         QVERIFY(!simulator.configure(key, value));
         QCOMPARE(int(simulator.config().modules.size()), 2);
         QCOMPARE(simulator.config().cycleMicroseconds, 0);
-        const quint32 bases[] = {0xDD00, 0xDC00};
-        const quint16 serials[] = {0x2101, 0x2102};
-        for (int i = 0; i < 2; ++i) {
-            quint16 word = 0;
-            QCOMPARE(simulator.read16(bases[i] + regSerialNumber, AddressModifier, &word),
-                     Simulator::Outcome::Done);
-            QCOMPARE(word, serials[i]);
-        }
-        quint16 written = 0;
-        simulator.read16(0xDC00 + regVset_A, AddressModifier, &written);
-        QCOMPARE(written, quint16(2500));
+        QCOMPARE(word(simulator, 0xDD00 + regSerialNumber), quint16(0x2101));
+        QCOMPARE(word(simulator, 0xDC00 + regSerialNumber), quint16(0x2102));
+        QCOMPARE(word(simulator, 0xDC00 + regVset_A), quint16(2500));
     }
 
     // Modules already in the crate keep what was written to them when the list changes.
@@ -369,13 +343,9 @@ private slots:
         QVERIFY(simulator.configure("BRELKSIM_MODULES", "0xD000,0x1000,0xDC00"));
         const quint32 bases[] = {0xD000, 0x1000, 0xDC00};
         const quint16 setVoltages[] = {2200, 1000, 2500};
-        const quint16 serials[] = {0x2101, 0x2102, 0x2103};
         for (int i = 0; i < 3; ++i) {
-            quint16 word = 0;
-            simulator.read16(bases[i] + regVset_A, AddressModifier, &word);
-            QCOMPARE(word, setVoltages[i]);
-            simulator.read16(bases[i] + regSerialNumber, AddressModifier, &word);
-            QCOMPARE(word, serials[i]);
+            QCOMPARE(word(simulator, bases[i] + regVset_A), setVoltages[i]);
+            QCOMPARE(word(simulator, bases[i] + regSerialNumber), quint16(0x2101 + i));
         }
     }
 
@@ -417,6 +387,15 @@ private slots:
     }
 
 private:
+    // The word a read gives; a read that fails gives none.
+    static quint16 word(Simulator &simulator, quint32 address)
+    {
+        quint16 read = 0;
+        return simulator.read16(address, AddressModifier, &read) == Simulator::Outcome::Done
+                   ? read
+                   : quint16(0);
+    }
+
     SimClock clock;
     ModuleConfig config;
 };
