@@ -47,8 +47,7 @@ private slots:
     void cleanup();
     void commandsOfOperatorAndViewer_data();
     void commandsOfOperatorAndViewer();
-    void serviceWithoutCommandsAndGone();
-    void unreadableMessageKeepsTheReadingStale();
+    void serviceWithoutCommandsUnreadableAndGone();
     void storedTrendFetched();
 
 private:
@@ -171,6 +170,8 @@ void TestAttach::commandsOfOperatorAndViewer()
     if (written) {
         QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
                                   3000);
+        // Time for a command sent beyond the two, one spacing later.
+        QTest::qWait(2 * Attachment::CommandSpacingMs);
         QCOMPARE(sim->writes(), local);
         QCOMPARE(events(CrateEvent::CommandNote).first(),
                  QStringLiteral("Sent: channel A Vset 1500 V"));
@@ -186,9 +187,11 @@ void TestAttach::commandsOfOperatorAndViewer()
     }
 }
 
-// The service's own switch turns the attached panel's commands off; when the service stops, its
-// "offline" makes the module stale at once, with the time of its last message.
-void TestAttach::serviceWithoutCommandsAndGone()
+// The service's own switch turns the attached panel's commands off. A channel message that cannot
+// be read leaves the last reading as it was, marked stale, with a debug line; the service's next
+// message makes it live again. When the service stops, its "offline" makes the module stale at
+// once, with the time of its last message.
+void TestAttach::serviceWithoutCommandsUnreadableAndGone()
 {
     startService(false);
     attach("operator");
@@ -199,29 +202,6 @@ void TestAttach::serviceWithoutCommandsAndGone()
     remote->execute(setVoltageWrites(0, 1500));
     QCOMPARE(events(CrateEvent::CommandFailed), QStringList{QStringLiteral("Not sent: ") + off});
 
-    service->setCommandsAllowed(true);
-    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
-
-    QElapsedTimer stopped;
-    stopped.start();
-    service->stop();
-    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
-    QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
-    const QStringList silent = events(CrateEvent::ModuleSilent);
-    QCOMPARE(silent.size(), 1);
-    QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
-             qPrintable(silent.first()));
-    QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
-    QVERIFY(sim->writes().isEmpty());
-}
-
-// A channel message that cannot be read leaves the last reading as it was, marked stale, with a
-// debug line; the service's next message makes it live again.
-void TestAttach::unreadableMessageKeepsTheReadingStale()
-{
-    startService(true);
-    attach("operator");
-    ModuleSession *remote = panel->first();
     const Reading before = remote->newestReading();
     service->pollTimer()->stop();
     QTest::qWait(300);
@@ -239,6 +219,21 @@ void TestAttach::unreadableMessageKeepsTheReadingStale()
     QCOMPARE(words(remote->newestReading()), words(before));
     service->pollTimer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
+
+    service->setCommandsAllowed(true);
+    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
+
+    QElapsedTimer stopped;
+    stopped.start();
+    service->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
+    QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
+    const QStringList silent = events(CrateEvent::ModuleSilent);
+    QCOMPARE(silent.size(), 1);
+    QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
+             qPrintable(silent.first()));
+    QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
+    QVERIFY(sim->writes().isEmpty());
 }
 
 // A viewer attached to a service that has polled for a while: the service's stored ticks from
