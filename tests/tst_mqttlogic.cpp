@@ -714,113 +714,86 @@ void TestMqttLogic::verdict_data()
     noTick.serialNumber = -1;
     RemoteConditions tightAge = usable();
     tightAge.maxAgeMs = 100;
+    RemoteConditions abcd = usable();
+    abcd.serialNumber = 0xabcd;
     const QByteArray sentNow = QByteArray::number(usable().wallClockMs);
     const QByteArray sentLate = QByteArray::number(usable().wallClockMs - 2001);
     const QByteArray sentAhead = QByteArray::number(usable().wallClockMs + 2001);
+    const auto row = [](const char *name, const QByteArray &payload,
+                        const RemoteConditions &conditions, int channel, const char *error,
+                        const WriteList &writes = WriteList()) {
+        QTest::newRow(name) << payload << conditions << channel << QString::fromLatin1(error)
+                            << writes;
+    };
 
     // The register words are what the dialog writes for the same entry (see tst_commands).
-    QTest::newRow("vset A") << QByteArray(R"({"vset":1500})") << usable() << 0 << ""
-                            << WriteList{{regVsetWrite_A, 1500}};
-    QTest::newRow("vset B truncates like the dialog")
-        << QByteArray(R"({"vset":1234.9})") << usable() << 1 << ""
-        << WriteList{{regVsetWrite_B, 1234}};
-    QTest::newRow("vset rounds to the dialog's decimal first")
-        << QByteArray(R"({"vset":1234.96})") << usable() << 0 << ""
-        << WriteList{{regVsetWrite_A, 1235}};
-    QTest::newRow("vset above") << QByteArray(R"({"vset":6000.1})") << usable() << 0
-                                << "out_of_range" << WriteList();
-    QTest::newRow("vset a step above the ceiling")
-        << QByteArray(R"({"vset":1500.1})") << ceiling(0, 0, 1500) << 0 << "out_of_range"
-        << WriteList();
-    QTest::newRow("vset at the ceiling") << QByteArray(R"({"vset":1500})") << ceiling(0, 0, 1500)
-                                         << 0 << "" << WriteList{{regVsetWrite_A, 1500}};
-    QTest::newRow("vset that the dialog would hold at the ceiling")
-        << QByteArray(R"({"vset":1500.04})") << ceiling(0, 0, 1500) << 0 << ""
-        << WriteList{{regVsetWrite_A, 1500}};
-    QTest::newRow("vset under a ceiling of a fraction")
-        << QByteArray(R"({"vset":800.5})") << ceiling(1, 1, 800.55) << 1 << ""
-        << WriteList{{regVsetWrite_B, 800}};
-    QTest::newRow("the other channel's ceiling does not bind")
-        << QByteArray(R"({"vset":6000})") << ceiling(1, 0, 1500) << 1 << ""
-        << WriteList{{regVsetWrite_B, 6000}};
-    QTest::newRow("a ceiling above the module's keeps 6000")
-        << QByteArray(R"({"vset":6000.1})") << ceiling(0, 0, 8000) << 0 << "out_of_range"
-        << WriteList();
-    QTest::newRow("a ramp speed under a ceiling")
-        << QByteArray(R"({"ramp":20})") << ceiling(0, 0, 10) << 0 << ""
-        << WriteList{{regRamp_A, 20}, setVoltageResend(0)};
-    QTest::newRow("ramp B re-sends the set voltage the module holds")
-        << QByteArray(R"({"ramp":20})") << usable() << 1 << ""
-        << WriteList{{regRamp_B, 20}, setVoltageResend(1)};
-    QTest::newRow("ramp below 2") << QByteArray(R"({"ramp":1.9})") << usable() << 0
-                                  << "out_of_range" << WriteList();
+    row("vset A", R"({"vset":1500})", usable(), 0, "", {{regVsetWrite_A, 1500}});
+    row("vset B truncates like the dialog", R"({"vset":1234.9})", usable(), 1, "",
+        {{regVsetWrite_B, 1234}});
+    row("vset rounds to the dialog's decimal first", R"({"vset":1234.96})", usable(), 0, "",
+        {{regVsetWrite_A, 1235}});
+    row("vset above", R"({"vset":6000.1})", usable(), 0, "out_of_range");
+    row("vset a step above the ceiling", R"({"vset":1500.1})", ceiling(0, 0, 1500), 0,
+        "out_of_range");
+    row("vset at the ceiling", R"({"vset":1500})", ceiling(0, 0, 1500), 0, "",
+        {{regVsetWrite_A, 1500}});
+    row("vset that the dialog would hold at the ceiling", R"({"vset":1500.04})",
+        ceiling(0, 0, 1500), 0, "", {{regVsetWrite_A, 1500}});
+    row("vset under a ceiling of a fraction", R"({"vset":800.5})", ceiling(1, 1, 800.55), 1, "",
+        {{regVsetWrite_B, 800}});
+    row("the other channel's ceiling does not bind", R"({"vset":6000})", ceiling(1, 0, 1500), 1, "",
+        {{regVsetWrite_B, 6000}});
+    row("a ceiling above the module's keeps 6000", R"({"vset":6000.1})", ceiling(0, 0, 8000), 0,
+        "out_of_range");
+    row("a ramp speed under a ceiling", R"({"ramp":20})", ceiling(0, 0, 10), 0, "",
+        {{regRamp_A, 20}, setVoltageResend(0)});
+    row("ramp B re-sends the set voltage the module holds", R"({"ramp":20})", usable(), 1, "",
+        {{regRamp_B, 20}, setVoltageResend(1)});
+    row("ramp below 2", R"({"ramp":1.9})", usable(), 0, "out_of_range");
     // The entries themselves are checked as the dialog's are (tst_module); here only that the
     // resolution of the module reaches the check, and that a limit is never looser than asked.
-    QTest::newRow("limit_i at 1 uA is entered in mA")
-        << QByteArray(R"({"limit_i":0.0015})") << usable() << 0 << ""
-        << WriteList{{regSoftLimitI_A, 1500}};
-    QTest::newRow("limit_i at 100 nA") << QByteArray(R"({"limit_i":0.00025})")
-                                       << usable(SecondRange::None, CurrentResolution::nA100) << 1
-                                       << "" << WriteList{{regSoftLimitI_B, 2500}};
-    QTest::newRow("limit_i at 10 nA: 0.29 uA is 0.2 uA, not 0.3")
-        << QByteArray(R"({"limit_i":2.9e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
-        << 0 << "" << WriteList{{regSoftLimitI_A, 20}};
-    QTest::newRow("limit_i at 1 uA: 0.04 mA is not no limit")
-        << QByteArray(R"({"limit_i":0.00004})") << usable() << 0 << "out_of_range" << WriteList();
-    QTest::newRow("limit_i at 1 uA: 0 is no limit")
-        << QByteArray(R"({"limit_i":0})") << usable() << 0 << "" << WriteList{{regSoftLimitI_A, 0}};
-    QTest::newRow("limit_i2 at 100 pA: 1.259 uA is 1.25 uA")
-        << QByteArray(R"({"limit_i2":1.259e-6})") << usable(SecondRange::pA100) << 0 << ""
-        << WriteList{{regSoftLimitI2_A, 12500}};
-    QTest::newRow("limit_i2 at 1 nA")
-        << QByteArray(R"({"limit_i2":1.23e-5})") << usable(SecondRange::nA1) << 1 << ""
-        << WriteList{{regSoftLimitI2_B, 12300}};
-    QTest::newRow("limit_i2 without a second range")
-        << QByteArray(R"({"limit_i2":1e-6})") << usable() << 0 << "out_of_range" << WriteList();
-    QTest::newRow("clear") << QByteArray(R"({"clear":true})") << usable() << 1 << "" << WriteList();
-
-    QTest::newRow("disabled") << QByteArray(R"({"vset":1})") << disabled << 0 << "disabled"
-                              << WriteList();
-    QTest::newRow("disabled comes first")
-        << QByteArray("x") << everything << 0 << "disabled" << WriteList();
-    QTest::newRow("retained") << QByteArray(R"({"vset":1})") << retained << 0 << "retained"
-                              << WriteList();
-    QTest::newRow("invalid before stale")
-        << QByteArray(R"({"vset":"1"})") << stale << 0 << "invalid" << WriteList();
-    QTest::newRow("out of range before stale")
-        << QByteArray(R"({"vset":7000})") << stale << 0 << "out_of_range" << WriteList();
-    QTest::newRow("stale") << QByteArray(R"({"vset":1})") << stale << 0 << "stale" << WriteList();
-    QTest::newRow("stale clear") << QByteArray(R"({"clear":true})") << stale << 0 << "stale"
-                                 << WriteList();
-    QTest::newRow("stale: no tick since the connection")
-        << QByteArray(R"({"vset":1})") << noTick << 0 << "stale" << WriteList();
-    QTest::newRow("stale: waited too long in the program")
-        << QByteArray(R"({"vset":1})") << waited << 0 << "stale" << WriteList();
-    QTest::newRow("conflict comes first")
-        << QByteArray(R"({"vset":1})") << conflict << 0 << "conflict" << WriteList();
-    QTest::newRow("sent now") << QByteArray(R"({"vset":1,"sent":)" + sentNow + "}") << usable() << 0
-                              << "" << WriteList{{regVsetWrite_A, 1}};
-    QTest::newRow("sent too long ago") << QByteArray(R"({"vset":1,"sent":)" + sentLate + "}")
-                                       << usable() << 0 << "expired" << WriteList();
-    QTest::newRow("sent ahead of the clock") << QByteArray(R"({"vset":1,"sent":)" + sentAhead + "}")
-                                             << usable() << 0 << "expired" << WriteList();
-    QTest::newRow("sent within a shorter maximum age")
-        << QByteArray(R"({"vset":1,"sent":)" + QByteArray::number(usable().wallClockMs - 101) + "}")
-        << tightAge << 0 << "expired" << WriteList();
-    QTest::newRow("expired before out of range")
-        << QByteArray(R"({"vset":9000,"sent":)" + sentLate + "}") << usable() << 0 << "expired"
-        << WriteList();
-    QTest::newRow("serial of this module") << QByteArray(R"({"vset":1,"serial":"2101"})")
-                                           << usable() << 0 << "" << WriteList{{regVsetWrite_A, 1}};
-    QTest::newRow("serial in upper case") << QByteArray(R"({"clear":true,"serial":"ABCD"})") << [] {
-        RemoteConditions c = usable();
-        c.serialNumber = 0xabcd;
-        return c;
-    }() << 0 << "" << WriteList();
-    QTest::newRow("serial of another module") << QByteArray(R"({"vset":1,"serial":"2102"})")
-                                              << usable() << 0 << "wrong_module" << WriteList();
-    QTest::newRow("serial before the first tick") << QByteArray(R"({"vset":1,"serial":"2101"})")
-                                                  << noTick << 0 << "wrong_module" << WriteList();
+    row("limit_i at 1 uA is entered in mA", R"({"limit_i":0.0015})", usable(), 0, "",
+        {{regSoftLimitI_A, 1500}});
+    row("limit_i at 100 nA", R"({"limit_i":0.00025})",
+        usable(SecondRange::None, CurrentResolution::nA100), 1, "", {{regSoftLimitI_B, 2500}});
+    row("limit_i at 10 nA: 0.29 uA is 0.2 uA, not 0.3", R"({"limit_i":2.9e-7})",
+        usable(SecondRange::None, CurrentResolution::nA10), 0, "", {{regSoftLimitI_A, 20}});
+    row("limit_i at 1 uA: 0.04 mA is not no limit", R"({"limit_i":0.00004})", usable(), 0,
+        "out_of_range");
+    row("limit_i at 1 uA: 0 is no limit", R"({"limit_i":0})", usable(), 0, "",
+        {{regSoftLimitI_A, 0}});
+    row("limit_i2 at 100 pA: 1.259 uA is 1.25 uA", R"({"limit_i2":1.259e-6})",
+        usable(SecondRange::pA100), 0, "", {{regSoftLimitI2_A, 12500}});
+    row("limit_i2 at 1 nA", R"({"limit_i2":1.23e-5})", usable(SecondRange::nA1), 1, "",
+        {{regSoftLimitI2_B, 12300}});
+    row("limit_i2 without a second range", R"({"limit_i2":1e-6})", usable(), 0, "out_of_range");
+    row("clear", R"({"clear":true})", usable(), 1, "");
+    row("disabled", R"({"vset":1})", disabled, 0, "disabled");
+    row("disabled comes first", "x", everything, 0, "disabled");
+    row("retained", R"({"vset":1})", retained, 0, "retained");
+    row("invalid before stale", R"({"vset":"1"})", stale, 0, "invalid");
+    row("out of range before stale", R"({"vset":7000})", stale, 0, "out_of_range");
+    row("stale", R"({"vset":1})", stale, 0, "stale");
+    row("stale clear", R"({"clear":true})", stale, 0, "stale");
+    row("stale: no tick since the connection", R"({"vset":1})", noTick, 0, "stale");
+    row("stale: waited too long in the program", R"({"vset":1})", waited, 0, "stale");
+    row("conflict comes first", R"({"vset":1})", conflict, 0, "conflict");
+    row("sent now", QByteArray(R"({"vset":1,"sent":)" + sentNow + "}"), usable(), 0, "",
+        {{regVsetWrite_A, 1}});
+    row("sent too long ago", QByteArray(R"({"vset":1,"sent":)" + sentLate + "}"), usable(), 0,
+        "expired");
+    row("sent ahead of the clock", QByteArray(R"({"vset":1,"sent":)" + sentAhead + "}"), usable(),
+        0, "expired");
+    row("sent within a shorter maximum age",
+        QByteArray(R"({"vset":1,"sent":)" + QByteArray::number(usable().wallClockMs - 101) + "}"),
+        tightAge, 0, "expired");
+    row("expired before out of range", QByteArray(R"({"vset":9000,"sent":)" + sentLate + "}"),
+        usable(), 0, "expired");
+    row("serial of this module", R"({"vset":1,"serial":"2101"})", usable(), 0, "",
+        {{regVsetWrite_A, 1}});
+    row("serial in upper case", R"({"clear":true,"serial":"ABCD"})", abcd, 0, "");
+    row("serial of another module", R"({"vset":1,"serial":"2102"})", usable(), 0, "wrong_module");
+    row("serial before the first tick", R"({"vset":1,"serial":"2101"})", noTick, 0, "wrong_module");
 }
 
 void TestMqttLogic::verdict()
@@ -875,47 +848,41 @@ void TestMqttLogic::answerAndTexts_data()
     QTest::addColumn<QJsonObject>("answer"); // a refusal's "message" where a row gives it
     QTest::addColumn<QString>("text");       // the status bar's, after "Remote command: "
 
-    QTest::newRow("vset") << QByteArray(R"({"vset":1500,"id":"a1"})") << usable() << 0
-                          << parse(R"({"id":"a1","ok":true,"command":"vset","value":1500})")
-                          << "channel A Vset 1500 V";
-    QTest::newRow("vset is answered as written")
-        << QByteArray(R"({"vset":1500.7})") << usable() << 1
-        << parse(R"({"id":null,"ok":true,"command":"vset","value":1500})")
-        << "channel B Vset 1500 V";
-    QTest::newRow("ramp") << QByteArray(R"({"ramp":20,"id":5})") << usable() << 1
-                          << parse(R"({"id":5,"ok":true,"command":"ramp","value":20})")
-                          << "channel B Ramp 20 V/s";
-    QTest::newRow("limit_i in mA") << QByteArray(R"({"limit_i":0.0005})") << usable() << 0
-                                   << parse(R"({"id":null,"ok":true,"command":"limit_i",
-                                       "value":0.0005})")
-                                   << "channel A Limit I 0.5 mA";
-    QTest::newRow("limit_i in uA, down to the dialog's 0.1 uA")
-        << QByteArray(R"({"limit_i":2.5e-7})") << usable(SecondRange::None, CurrentResolution::nA10)
-        << 0 << parse(R"({"id":null,"ok":true,"command":"limit_i","value":2e-7})")
-        << "channel A Limit I 0.2 uA";
-    QTest::newRow("limit_i2") << QByteArray(R"({"limit_i2":1.25e-6})") << usable(SecondRange::pA100)
-                              << 1 << parse(R"({"id":null,"ok":true,"command":"limit_i2",
-                                  "value":1.25e-6})")
-                              << "channel B Limit I2 1.25 uA";
-    QTest::newRow("clear") << QByteArray(R"({"clear":true,"id":"c"})") << usable() << 1
-                           << parse(R"({"id":"c","ok":true,"command":"clear","value":true})")
-                           << "channel B Clear events";
-    QTest::newRow("refused keeps its id")
-        << QByteArray(R"({"vset":9000,"id":"far"})") << usable() << 0
-        << parse(R"({"id":"far","ok":false,"error":"out_of_range"})") << "";
-    QTest::newRow("invalid without id")
-        << QByteArray("nonsense") << usable() << 0
-        << parse(R"({"id":null,"ok":false,"error":"invalid"})") << "";
-    QTest::newRow("a typo above the ceiling names it")
-        << QByteArray(R"({"vset":15000,"id":"typo"})") << ceiling(1, 1, 1500) << 1
-        << parse(R"json({"id":"typo","ok":false,"error":"out_of_range",
-            "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json")
-        << "";
-    QTest::newRow("below 0 under a ceiling")
-        << QByteArray(R"({"vset":-1})") << ceiling(0, 0, 1500) << 0
-        << parse(R"({"id":null,"ok":false,"error":"out_of_range",
-            "message":"vset takes 0 to 1500 V"})")
-        << "";
+    const auto row = [](const char *name, const QByteArray &payload,
+                        const RemoteConditions &conditions, int channel, const char *answer,
+                        const char *text) {
+        QTest::newRow(name) << payload << conditions << channel << parse(answer)
+                            << QString::fromLatin1(text);
+    };
+    row("vset", R"({"vset":1500,"id":"a1"})", usable(), 0,
+        R"({"id":"a1","ok":true,"command":"vset","value":1500})", "channel A Vset 1500 V");
+    row("vset is answered as written", R"({"vset":1500.7})", usable(), 1,
+        R"({"id":null,"ok":true,"command":"vset","value":1500})", "channel B Vset 1500 V");
+    row("ramp", R"({"ramp":20,"id":5})", usable(), 1,
+        R"({"id":5,"ok":true,"command":"ramp","value":20})", "channel B Ramp 20 V/s");
+    row("limit_i in mA", R"({"limit_i":0.0005})", usable(), 0,
+        R"({"id":null,"ok":true,"command":"limit_i","value":0.0005})", "channel A Limit I 0.5 mA");
+    row("limit_i in uA, down to the dialog's 0.1 uA", R"({"limit_i":2.5e-7})",
+        usable(SecondRange::None, CurrentResolution::nA10), 0,
+        R"({"id":null,"ok":true,"command":"limit_i","value":2e-7})", "channel A Limit I 0.2 uA");
+    row("limit_i2", R"({"limit_i2":1.25e-6})", usable(SecondRange::pA100), 1,
+        R"({"id":null,"ok":true,"command":"limit_i2","value":1.25e-6})",
+        "channel B Limit I2 1.25 uA");
+    row("clear", R"({"clear":true,"id":"c"})", usable(), 1,
+        R"({"id":"c","ok":true,"command":"clear","value":true})", "channel B Clear events");
+    row("refused keeps its id", R"({"vset":9000,"id":"far"})", usable(), 0,
+        R"({"id":"far","ok":false,"error":"out_of_range"})", "");
+    row("invalid without id", "nonsense", usable(), 0,
+        R"({"id":null,"ok":false,"error":"invalid"})", "");
+    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceiling(1, 1, 1500),
+        1,
+        R"json({"id":"typo","ok":false,"error":"out_of_range",
+            "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json",
+        "");
+    row("below 0 under a ceiling", R"({"vset":-1})", ceiling(0, 0, 1500), 0,
+        R"({"id":null,"ok":false,"error":"out_of_range",
+            "message":"vset takes 0 to 1500 V"})",
+        "");
 }
 
 void TestMqttLogic::answerAndTexts()
