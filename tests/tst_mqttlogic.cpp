@@ -203,38 +203,29 @@ void TestMqttLogic::modulePayload()
 }
 
 // Each step is a tick "ms[:vsetA[:eventsA[:eventsB]]]" or "stale"; each outcome "-" (nothing
-// sent) or the events of the message sent, "stale" appended for a stale one: "[ILIM,TRP]".
+// sent) or the events of the message sent, "stale" in front for a stale one: "stale[ILIM,TRP]".
 void TestMqttLogic::schedule_data()
 {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("outcomes");
-
-    QTest::newRow("first tick, then only a value change")
-        << QStringList{"0", "100", "200:1001", "300:1001"} << QStringList{"[]", "-", "[]", "-"};
-    QTest::newRow("at least every second") << QStringList{"0", "900", "1000", "1100", "2000"}
-                                           << QStringList{"[]", "-", "[]", "-", "[]"};
-    QTest::newRow("late ticks") << QStringList{"0", "950", "1150", "2100", "2150"}
-                                << QStringList{"[]", "-", "[]", "-", "[]"};
-    QTest::newRow("the clock set back") << QStringList{"5000", "5100", "3000", "3100", "4000"}
-                                        << QStringList{"[]", "-", "[]", "-", "[]"};
-    QTest::newRow("an event is published at once")
-        << QStringList{"0", "100:1000:2", "200"} << QStringList{"[]", "[TRP]", "[]"};
-    QTest::newRow("events between messages are gathered")
-        << QStringList{"0", "100:1000:64", "200:1000:64", "300:1000:2", "400"}
-        << QStringList{"[]", "[ILIM]", "-", "[ILIM,TRP]", "[]"};
-    QTest::newRow("a lasting event is not repeated but kept until its end is published")
-        << QStringList{"0:1000:2", "100:1000:2", "200:1000:2", "300", "400"}
-        << QStringList{"[TRP]", "-", "-", "[TRP]", "[]"};
-    QTest::newRow("the other channel's events do not count")
-        << QStringList{"0", "100:1000:0:2", "200:1000:0:64"} << QStringList{"[]", "-", "-"};
-    QTest::newRow("one stale message, then fresh again")
-        << QStringList{"0", "stale", "stale", "100", "200"}
-        << QStringList{"[]", "[] stale", "-", "[]", "-"};
-    QTest::newRow("stale keeps the events of unpublished ticks")
-        << QStringList{"0:1000:2", "100:1000:2", "stale"}
-        << QStringList{"[TRP]", "-", "[TRP] stale"};
-    QTest::newRow("stale before any tick says nothing")
-        << QStringList{"stale", "0"} << QStringList{"-", "[]"};
+    const auto row = [](const char *name, const char *steps, const char *outcomes) {
+        QTest::newRow(name) << QString::fromLatin1(steps).split(QLatin1Char(' '))
+                            << QString::fromLatin1(outcomes).split(QLatin1Char(' '));
+    };
+    row("first tick, then only a value change", "0 100 200:1001 300:1001", "[] - [] -");
+    row("at least every second", "0 900 1000 1100 2000", "[] - [] - []");
+    row("late ticks", "0 950 1150 2100 2150", "[] - [] - []");
+    row("the clock set back", "5000 5100 3000 3100 4000", "[] - [] - []");
+    row("an event is published at once", "0 100:1000:2 200", "[] [TRP] []");
+    row("events between messages are gathered", "0 100:1000:64 200:1000:64 300:1000:2 400",
+        "[] [ILIM] - [ILIM,TRP] []");
+    row("a lasting event is not repeated but kept until its end is published",
+        "0:1000:2 100:1000:2 200:1000:2 300 400", "[TRP] - - [TRP] []");
+    row("the other channel's events do not count", "0 100:1000:0:2 200:1000:0:64", "[] - -");
+    row("one stale message, then fresh again", "0 stale stale 100 200", "[] stale[] - [] -");
+    row("stale keeps the events of unpublished ticks", "0:1000:2 100:1000:2 stale",
+        "[TRP] - stale[TRP]");
+    row("stale before any tick says nothing", "stale 0", "- []");
 }
 
 void TestMqttLogic::schedule()
@@ -268,10 +259,8 @@ void TestMqttLogic::schedule()
         QStringList events;
         for (const QJsonValue &event : message.value(QStringLiteral("events")).toArray())
             events << event.toString();
-        QString outcome = QLatin1Char('[') + events.join(QLatin1Char(',')) + QLatin1Char(']');
-        if (message.value(QStringLiteral("stale")).toBool())
-            outcome += QStringLiteral(" stale");
-        seen << outcome;
+        seen << QLatin1String(message.value(QStringLiteral("stale")).toBool() ? "stale[" : "[") +
+                    events.join(QLatin1Char(',')) + QLatin1Char(']');
         // A stale message carries the last tick's time and values.
         QCOMPARE(message.value(QStringLiteral("time")).toString(), isoLocalTime(lastTime));
     }
@@ -298,26 +287,27 @@ void TestMqttLogic::loadSettings_data()
     QTest::addColumn<QString>("topic");
     QTest::addColumn<bool>("rememberPassword");
 
-    QTest::newRow("nothing: off") << QByteArray() << 0xDD00 << "" << 1883 << "brelk/dd00" << false;
-    QTest::newRow("only the host") << QByteArray("MqttHost=broker.lab\n") << 0x0100 << "broker.lab"
-                                   << 1883 << "brelk/0100" << false;
-    QTest::newRow("everything") << QByteArray("MqttHost=10.0.0.5\nMqttPort=8883\nMqttTopic=lab/"
-                                              "hv/crate1/\nMqttUser=panel\nMqttPassword=s\n")
-                                << 0xDD00 << "10.0.0.5" << 8883 << "lab/hv/crate1" << true;
-    QTest::newRow("unusable port takes the default, a refused prefix is kept to be reported")
-        << QByteArray("MqttHost=h\nMqttPort=99999\nMqttTopic=lab/#\n") << 0xDD00 << "h" << 1883
-        << "lab/#" << false;
-    QTest::newRow("port that is not a number") << QByteArray("MqttHost=h\nMqttPort=abc\n") << 0xDD00
-                                               << "h" << 1883 << "brelk/dd00" << false;
-    QTest::newRow("tab inside the prefix, escaped")
-        << QByteArray("MqttHost=h\nMqttTopic=\"lab\\thv\"\n") << 0xDD00 << "h" << 1883 << "lab\thv"
-        << false;
-    QTest::newRow("tab inside the prefix, as it is")
-        << QByteArray("MqttHost=h\nMqttTopic=lab\thv\n") << 0xDD00 << "h" << 1883 << "lab\thv"
-        << false;
-    QTest::newRow("non-character U+FFFF, escaped")
-        << QByteArray("MqttHost=h\nMqttTopic=lab/\\xffff\n") << 0xDD00 << "h" << 1883
-        << QStringLiteral("lab/") + QChar(0xFFFF) << false;
+    const auto row = [](const char *name, const char *file, int base, const char *host, int port,
+                        const QString &topic, bool remember) {
+        QTest::newRow(name) << QByteArray(file) << base << QString::fromLatin1(host) << port
+                            << topic << remember;
+    };
+    row("nothing: off", "", 0xDD00, "", 1883, "brelk/dd00", false);
+    row("only the host", "MqttHost=broker.lab\n", 0x0100, "broker.lab", 1883, "brelk/0100", false);
+    row("everything",
+        "MqttHost=10.0.0.5\nMqttPort=8883\nMqttTopic=lab/hv/crate1/\nMqttUser=panel\n"
+        "MqttPassword=s\n",
+        0xDD00, "10.0.0.5", 8883, "lab/hv/crate1", true);
+    row("unusable port takes the default, a refused prefix is kept to be reported",
+        "MqttHost=h\nMqttPort=99999\nMqttTopic=lab/#\n", 0xDD00, "h", 1883, "lab/#", false);
+    row("port that is not a number", "MqttHost=h\nMqttPort=abc\n", 0xDD00, "h", 1883, "brelk/dd00",
+        false);
+    row("tab inside the prefix, escaped", "MqttHost=h\nMqttTopic=\"lab\\thv\"\n", 0xDD00, "h", 1883,
+        "lab\thv", false);
+    row("tab inside the prefix, as it is", "MqttHost=h\nMqttTopic=lab\thv\n", 0xDD00, "h", 1883,
+        "lab\thv", false);
+    row("non-character U+FFFF, escaped", "MqttHost=h\nMqttTopic=lab/\\xffff\n", 0xDD00, "h", 1883,
+        QStringLiteral("lab/") + QChar(0xFFFF), false);
 }
 
 void TestMqttLogic::loadSettings()
