@@ -86,8 +86,6 @@ private slots:
     void verdict_data();
     void verdict();
     void rateIsFivePerSecond();
-    void answerAndTexts_data();
-    void answerAndTexts();
     void logLineKeepsLongPayloadsOut();
 };
 
@@ -684,6 +682,10 @@ void TestMqttLogic::verdict_data()
     QTest::addColumn<int>("channel");
     QTest::addColumn<QString>("error");
     QTest::addColumn<WriteList>("writes"); // of an accepted command
+    // Where a row gives them: the answer published (a refusal's "message" where the row has one),
+    // and the status bar's text after "Remote command: ".
+    QTest::addColumn<QJsonObject>("answer");
+    QTest::addColumn<QString>("text");
 
     RemoteConditions disabled = usable();
     disabled.allowed = false;
@@ -710,18 +712,27 @@ void TestMqttLogic::verdict_data()
     const QByteArray sentAhead = QByteArray::number(usable().wallClockMs + 2001);
     const auto row = [](const char *name, const QByteArray &payload,
                         const RemoteConditions &conditions, int channel, const char *error,
-                        const WriteList &writes = WriteList()) {
+                        const WriteList &writes = WriteList(), const char *answer = "{}",
+                        const char *text = "") {
         QTest::newRow(name) << payload << conditions << channel << QString::fromLatin1(error)
-                            << writes;
+                            << writes << parse(answer) << QString::fromLatin1(text);
     };
 
     // The register words are what the dialog writes for the same entry (see tst_commands).
-    row("vset A", R"({"vset":1500})", usable(), 0, "", {{regVsetWrite_A, 1500}});
-    row("vset B truncates like the dialog", R"({"vset":1234.9})", usable(), 1, "",
-        {{regVsetWrite_B, 1234}});
+    row("vset A", R"({"vset":1500,"id":"a1"})", usable(), 0, "", {{regVsetWrite_A, 1500}},
+        R"({"id":"a1","ok":true,"command":"vset","value":1500})", "channel A Vset 1500 V");
+    row("vset B truncates like the dialog, and is answered as written", R"({"vset":1234.9})",
+        usable(), 1, "", {{regVsetWrite_B, 1234}},
+        R"({"id":null,"ok":true,"command":"vset","value":1234})", "channel B Vset 1234 V");
     row("vset rounds to the dialog's decimal first", R"({"vset":1234.96})", usable(), 0, "",
         {{regVsetWrite_A, 1235}});
-    row("vset above", R"({"vset":6000.1})", usable(), 0, "out_of_range");
+    row("vset above, refused with its id", R"({"vset":6000.1,"id":"far"})", usable(), 0,
+        "out_of_range", {}, R"({"id":"far","ok":false,"error":"out_of_range"})");
+    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceiling(1, 1, 1500),
+        1, "out_of_range", {}, R"json({"id":"typo","ok":false,"error":"out_of_range",
+            "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json");
+    row("below 0 under a ceiling", R"({"vset":-1})", ceiling(0, 0, 1500), 0, "out_of_range", {},
+        R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 1500 V"})");
     row("vset a step above the ceiling", R"({"vset":1500.1})", ceiling(0, 0, 1500), 0,
         "out_of_range");
     row("vset at the ceiling", R"({"vset":1500})", ceiling(0, 0, 1500), 0, "",
@@ -736,31 +747,38 @@ void TestMqttLogic::verdict_data()
         "out_of_range");
     row("a ramp speed under a ceiling", R"({"ramp":20})", ceiling(0, 0, 10), 0, "",
         {{regRamp_A, 20}, setVoltageResend(0)});
-    row("ramp B re-sends the set voltage the module holds", R"({"ramp":20})", usable(), 1, "",
-        {{regRamp_B, 20}, setVoltageResend(1)});
+    row("ramp B re-sends the set voltage the module holds", R"({"ramp":20,"id":5})", usable(), 1,
+        "", {{regRamp_B, 20}, setVoltageResend(1)},
+        R"({"id":5,"ok":true,"command":"ramp","value":20})", "channel B Ramp 20 V/s");
     row("ramp below 2", R"({"ramp":1.9})", usable(), 0, "out_of_range");
     // The entries themselves are checked as the dialog's are (tst_module); here only that the
     // resolution of the module reaches the check, and that a limit is never looser than asked.
     row("limit_i at 1 uA is entered in mA", R"({"limit_i":0.0015})", usable(), 0, "",
-        {{regSoftLimitI_A, 1500}});
+        {{regSoftLimitI_A, 1500}}, R"({"id":null,"ok":true,"command":"limit_i","value":0.0015})",
+        "channel A Limit I 1.5 mA");
     row("limit_i at 100 nA", R"({"limit_i":0.00025})",
         usable(SecondRange::None, CurrentResolution::nA100), 1, "", {{regSoftLimitI_B, 2500}});
     row("limit_i at 10 nA: 0.29 uA is 0.2 uA, not 0.3", R"({"limit_i":2.9e-7})",
-        usable(SecondRange::None, CurrentResolution::nA10), 0, "", {{regSoftLimitI_A, 20}});
+        usable(SecondRange::None, CurrentResolution::nA10), 0, "", {{regSoftLimitI_A, 20}},
+        R"({"id":null,"ok":true,"command":"limit_i","value":2e-7})", "channel A Limit I 0.2 uA");
     row("limit_i at 1 uA: 0.04 mA is not no limit", R"({"limit_i":0.00004})", usable(), 0,
         "out_of_range");
     row("limit_i at 1 uA: 0 is no limit", R"({"limit_i":0})", usable(), 0, "",
         {{regSoftLimitI_A, 0}});
     row("limit_i2 at 100 pA: 1.259 uA is 1.25 uA", R"({"limit_i2":1.259e-6})",
-        usable(SecondRange::pA100), 0, "", {{regSoftLimitI2_A, 12500}});
+        usable(SecondRange::pA100), 0, "", {{regSoftLimitI2_A, 12500}},
+        R"({"id":null,"ok":true,"command":"limit_i2","value":1.25e-6})",
+        "channel A Limit I2 1.25 uA");
     row("limit_i2 at 1 nA", R"({"limit_i2":1.23e-5})", usable(SecondRange::nA1), 1, "",
         {{regSoftLimitI2_B, 12300}});
     row("limit_i2 without a second range", R"({"limit_i2":1e-6})", usable(), 0, "out_of_range");
-    row("clear", R"({"clear":true})", usable(), 1, "");
+    row("clear", R"({"clear":true,"id":"c"})", usable(), 1, "", {},
+        R"({"id":"c","ok":true,"command":"clear","value":true})", "channel B Clear events");
     row("disabled", R"({"vset":1})", disabled, 0, "disabled");
     row("disabled comes first", "x", everything, 0, "disabled");
     row("retained", R"({"vset":1})", retained, 0, "retained");
-    row("invalid before stale", R"({"vset":"1"})", stale, 0, "invalid");
+    row("invalid before stale", R"({"vset":"1"})", stale, 0, "invalid", {},
+        R"({"id":null,"ok":false,"error":"invalid"})");
     row("out of range before stale", R"({"vset":7000})", stale, 0, "out_of_range");
     row("stale", R"({"vset":1})", stale, 0, "stale");
     row("stale clear", R"({"clear":true})", stale, 0, "stale");
@@ -804,6 +822,28 @@ void TestMqttLogic::verdict()
     for (int i = 0; i < more; ++i)
         QVERIFY(rate.take(1000));
     QVERIFY(!rate.take(1000));
+
+    QFETCH(QJsonObject, answer);
+    QFETCH(QString, text);
+    if (answer.isEmpty())
+        return;
+    const double written = writtenValue(command, writes, conditions.selection);
+    QJsonObject published = remoteAnswer(command, verdict, written);
+    QVERIFY(!compactJson(published).contains('\n'));
+    if (!verdict.error.isEmpty()) {
+        const QString message = published.take(QStringLiteral("message")).toString();
+        QVERIFY(!message.isEmpty());
+        if (answer.contains(QStringLiteral("message")))
+            QCOMPARE(message, answer.take(QStringLiteral("message")).toString());
+    } else {
+        QCOMPARE(remoteCommandText(command, channel, verdict, written), text);
+    }
+    // Equal as numbers to the last binary digit the answer carries.
+    if (answer.value("value").isDouble()) {
+        QCOMPARE(published.take(QStringLiteral("value")).toDouble(),
+                 answer.take(QStringLiteral("value")).toDouble());
+    }
+    QCOMPARE(published, answer);
 }
 
 void TestMqttLogic::rateIsFivePerSecond()
@@ -820,83 +860,6 @@ void TestMqttLogic::rateIsFivePerSecond()
     QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1000).error.isEmpty());
     QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 1050).error, QStringLiteral("busy"));
     QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1100).error.isEmpty());
-}
-
-void TestMqttLogic::answerAndTexts_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<RemoteConditions>("conditions");
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<QJsonObject>("answer"); // a refusal's "message" where a row gives it
-    QTest::addColumn<QString>("text");       // the status bar's, after "Remote command: "
-
-    const auto row = [](const char *name, const QByteArray &payload,
-                        const RemoteConditions &conditions, int channel, const char *answer,
-                        const char *text) {
-        QTest::newRow(name) << payload << conditions << channel << parse(answer)
-                            << QString::fromLatin1(text);
-    };
-    row("vset", R"({"vset":1500,"id":"a1"})", usable(), 0,
-        R"({"id":"a1","ok":true,"command":"vset","value":1500})", "channel A Vset 1500 V");
-    row("vset is answered as written", R"({"vset":1500.7})", usable(), 1,
-        R"({"id":null,"ok":true,"command":"vset","value":1500})", "channel B Vset 1500 V");
-    row("ramp", R"({"ramp":20,"id":5})", usable(), 1,
-        R"({"id":5,"ok":true,"command":"ramp","value":20})", "channel B Ramp 20 V/s");
-    row("limit_i in mA", R"({"limit_i":0.0005})", usable(), 0,
-        R"({"id":null,"ok":true,"command":"limit_i","value":0.0005})", "channel A Limit I 0.5 mA");
-    row("limit_i in uA, down to the dialog's 0.1 uA", R"({"limit_i":2.5e-7})",
-        usable(SecondRange::None, CurrentResolution::nA10), 0,
-        R"({"id":null,"ok":true,"command":"limit_i","value":2e-7})", "channel A Limit I 0.2 uA");
-    row("limit_i2", R"({"limit_i2":1.25e-6})", usable(SecondRange::pA100), 1,
-        R"({"id":null,"ok":true,"command":"limit_i2","value":1.25e-6})",
-        "channel B Limit I2 1.25 uA");
-    row("clear", R"({"clear":true,"id":"c"})", usable(), 1,
-        R"({"id":"c","ok":true,"command":"clear","value":true})", "channel B Clear events");
-    row("refused keeps its id", R"({"vset":9000,"id":"far"})", usable(), 0,
-        R"({"id":"far","ok":false,"error":"out_of_range"})", "");
-    row("invalid without id", "nonsense", usable(), 0,
-        R"({"id":null,"ok":false,"error":"invalid"})", "");
-    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceiling(1, 1, 1500),
-        1,
-        R"json({"id":"typo","ok":false,"error":"out_of_range",
-            "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json",
-        "");
-    row("below 0 under a ceiling", R"({"vset":-1})", ceiling(0, 0, 1500), 0,
-        R"({"id":null,"ok":false,"error":"out_of_range",
-            "message":"vset takes 0 to 1500 V"})",
-        "");
-}
-
-void TestMqttLogic::answerAndTexts()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(RemoteConditions, conditions);
-    QFETCH(int, channel);
-    QFETCH(QJsonObject, answer);
-    QFETCH(QString, text);
-
-    const RemoteCommand command = parseRemoteCommand(payload);
-    const RemoteVerdict verdict = judgeRemoteCommand(command, conditions, nullptr, 0);
-    const WriteList writes = remoteCommandWrites(command, verdict, channel, conditions.selection);
-    const double written = writtenValue(command, writes, conditions.selection);
-    QJsonObject published = remoteAnswer(command, verdict, written);
-    const QByteArray line = compactJson(published);
-    QVERIFY(!line.contains('\n'));
-    if (!verdict.error.isEmpty()) {
-        const QString message = published.take(QStringLiteral("message")).toString();
-        QVERIFY(!message.isEmpty());
-        if (answer.contains(QStringLiteral("message")))
-            QCOMPARE(message, answer.take(QStringLiteral("message")).toString());
-        QVERIFY(text.isEmpty());
-    } else {
-        QCOMPARE(remoteCommandText(command, channel, verdict, written), text);
-    }
-    // Equal as numbers to the last binary digit the answer carries.
-    if (answer.value("value").isDouble()) {
-        QCOMPARE(published.take(QStringLiteral("value")).toDouble(),
-                 answer.take(QStringLiteral("value")).toDouble());
-    }
-    QCOMPARE(published, answer);
 }
 
 void TestMqttLogic::logLineKeepsLongPayloadsOut()
