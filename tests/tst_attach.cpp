@@ -170,8 +170,6 @@ void TestAttach::commandsOfOperatorAndViewer()
     if (written) {
         QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
                                   3000);
-        // Time for a command sent beyond the two, one spacing later.
-        QTest::qWait(2 * Attachment::CommandSpacingMs);
         QCOMPARE(sim->writes(), local);
         QCOMPARE(events(CrateEvent::CommandNote).first(),
                  QStringLiteral("Sent: channel A Vset 1500 V"));
