@@ -735,16 +735,6 @@ void TestMqttLogic::verdict_data()
         R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 1500 V"})");
     row("vset a step above the ceiling", R"({"vset":1500.1})", ceiling(0, 0, 1500), 0,
         "out_of_range");
-    row("vset at the ceiling", R"({"vset":1500})", ceiling(0, 0, 1500), 0, "",
-        {{regVsetWrite_A, 1500}});
-    row("vset that the dialog would hold at the ceiling", R"({"vset":1500.04})",
-        ceiling(0, 0, 1500), 0, "", {{regVsetWrite_A, 1500}});
-    row("vset under a ceiling of a fraction", R"({"vset":800.5})", ceiling(1, 1, 800.55), 1, "",
-        {{regVsetWrite_B, 800}});
-    row("the other channel's ceiling does not bind", R"({"vset":6000})", ceiling(1, 0, 1500), 1, "",
-        {{regVsetWrite_B, 6000}});
-    row("a ceiling above the module's keeps 6000", R"({"vset":6000.1})", ceiling(0, 0, 8000), 0,
-        "out_of_range");
     row("a ramp speed under a ceiling", R"({"ramp":20})", ceiling(0, 0, 10), 0, "",
         {{regRamp_A, 20}, setVoltageResend(0)});
     row("ramp B re-sends the set voltage the module holds", R"({"ramp":20,"id":5})", usable(), 1,
