@@ -458,7 +458,6 @@ void TestMqttLogic::topicProblem_data()
     QTest::newRow("single-level wildcard") << false << QStringLiteral("lab/+/hv") << "wildcard";
     QTest::newRow("multi-level wildcard") << false << QStringLiteral("lab/#") << "wildcard";
     QTest::newRow("empty level") << false << QStringLiteral("lab//hv") << "empty level";
-    QTest::newRow("leading slash") << false << QStringLiteral("/lab/hv") << "empty level";
     QTest::newRow("tab") << false << QStringLiteral("lab\thv") << "control character";
     // Each code point at a border of what is refused, inside "lab/.../hv".
     const char *const control = "control character";
@@ -476,8 +475,6 @@ void TestMqttLogic::topicProblem_data()
     }
     QTest::newRow("lone high surrogate")
         << false << QStringLiteral("lab/") + QChar(0xD800) << "UTF-8";
-    QTest::newRow("lone low surrogate")
-        << false << QChar(0xDC00) + QStringLiteral("/lab") << "UTF-8";
 
     // With "/a/result", the longest topic (a command's answer), 65,535 bytes at most.
     const int longest = 65535 - int(qstrlen("/a/result"));
@@ -599,7 +596,6 @@ void TestMqttLogic::parseCommand_data()
     taken("limit_i2 in exponent form", R"({"limit_i2":1e-6})", "limit_i2", 1e-6, none);
     taken("clear", R"({"clear":true})", "clear", 0, none);
     taken("blanks and a line break", "{ \"vset\" : 10 ,\n \"id\" : 1 }", "vset", 10, 1);
-    taken("negative value parses; the range is judged later", R"({"vset":-5})", "vset", -5, none);
     taken("sent and serial beside a command", R"({"vset":1,"sent":1765000000000,"serial":"2101"})",
           "vset", 1, none);
     taken("colon and braces inside strings are no members", R"({"id":"a:{\"b\":1}","vset":3})",
