@@ -45,8 +45,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void commandsOfTheOperator();
-    void serviceWithoutCommandsUnreadableAndGone();
+    void operatorOnAServiceThatStops();
     void viewerFetchesTheStoredTrend();
 
 private:
@@ -132,42 +131,13 @@ QStringList TestAttach::events(CrateEvent::Kind kind) const
     return eventTexts(*happened, kind);
 }
 
-// The operator's set voltage and ramp speed reach the bus as the very writes of the local
-// commands (the ramp speed with the set voltage the module holds).
-void TestAttach::commandsOfTheOperator()
-{
-    startService(true);
-    attach("operator");
-    ModuleSession *remote = panel->first();
-    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
-
-    const WriteList setVoltage = setVoltageWrites(0, 1500);
-    const WriteList rampSpeed = rampSpeedWrites(1, 40);
-    // The local writes, on the service's own session.
-    sim->clearLog();
-    QVERIFY(service->first()->execute(setVoltage).done);
-    QVERIFY(service->first()->execute(rampSpeed).done);
-    const QVector<SimControl::Write> local = sim->writes();
-    QCOMPARE(local.size(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
-                              words(service->first()->newestReading()), 3000);
-    sim->clearLog();
-
-    QVERIFY(remote->execute(setVoltage).sent);
-    QVERIFY(remote->execute(rampSpeed).sent);
-    QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
-                              3000);
-    QCOMPARE(sim->writes(), local);
-    QCOMPARE(events(CrateEvent::CommandNote).first(),
-             QStringLiteral("Sent: channel A Vset 1500 V"));
-    QVERIFY(remote->commandBlock().isEmpty());
-}
-
 // The service's own switch turns the attached panel's commands off. A channel message that cannot
 // be read leaves the last reading as it was, marked stale, with a debug line; the service's next
-// message makes it live again. When the service stops, its "offline" makes the module stale at
-// once, with the time of its last message.
-void TestAttach::serviceWithoutCommandsUnreadableAndGone()
+// message makes it live again. With commands switched on, the operator's set voltage and ramp
+// speed reach the bus as the very writes of the local commands (the ramp speed with the set
+// voltage the module holds). When the service stops, its "offline" makes the module stale at once,
+// with the time of its last message.
+void TestAttach::operatorOnAServiceThatStops()
 {
     startService(false);
     attach("operator");
@@ -175,7 +145,9 @@ void TestAttach::serviceWithoutCommandsUnreadableAndGone()
     const QString off = QStringLiteral("the service of brelk/dd00 does not take remote commands");
     QCOMPARE(remote->commandBlock(), off);
     sim->clearLog();
-    remote->execute(setVoltageWrites(0, 1500));
+    const WriteList setVoltage = setVoltageWrites(0, 1500);
+    const WriteList rampSpeed = rampSpeedWrites(1, 40);
+    remote->execute(setVoltage);
     QCOMPARE(events(CrateEvent::CommandFailed), QStringList{QStringLiteral("Not sent: ") + off});
 
     const Reading before = remote->newestReading();
@@ -195,9 +167,25 @@ void TestAttach::serviceWithoutCommandsUnreadableAndGone()
     QCOMPARE(words(remote->newestReading()), words(before));
     service->pollTimer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
+    QVERIFY(sim->writes().isEmpty());
 
     service->setCommandsAllowed(true);
     QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
+    // The local writes, on the service's own session.
+    QVERIFY(service->first()->execute(setVoltage).done);
+    QVERIFY(service->first()->execute(rampSpeed).done);
+    const QVector<SimControl::Write> local = sim->writes();
+    QCOMPARE(local.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
+                              words(service->first()->newestReading()), 3000);
+    sim->clearLog();
+    QVERIFY(remote->execute(setVoltage).sent);
+    QVERIFY(remote->execute(rampSpeed).sent);
+    QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
+                              3000);
+    QCOMPARE(sim->writes(), local);
+    QCOMPARE(events(CrateEvent::CommandNote).first(),
+             QStringLiteral("Sent: channel A Vset 1500 V"));
 
     QElapsedTimer stopped;
     stopped.start();
@@ -209,7 +197,6 @@ void TestAttach::serviceWithoutCommandsUnreadableAndGone()
     QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
              qPrintable(silent.first()));
     QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
-    QVERIFY(sim->writes().isEmpty());
 }
 
 // A viewer attached to a service that has polled for a while: the service's stored ticks from
