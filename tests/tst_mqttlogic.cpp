@@ -864,12 +864,6 @@ void TestMqttLogic::logLineKeepsLongPayloadsOut()
     verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
     QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
              QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: done"));
-    RemoteConditions disabled = usable();
-    disabled.allowed = false;
-    verdict = judgeRemoteCommand(command, disabled, nullptr, 0);
-    QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
-             QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: refused, "
-                            "disabled: remote commands are not allowed at the panel"));
 
     // A key that would forge a line of its own, or drive the terminal, is written escaped.
     const QByteArray forged("{\"vset\":1,\"x\\nRemote command: module 0xDD00 channel A vset "
