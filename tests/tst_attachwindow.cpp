@@ -2,9 +2,9 @@
 // list, the service's own executable polling two simulated modules (0xDD00 under brelk/dd00,
 // 0xDC00 under brelk/dd00/dc00) in a process of its own, and the main window attached in this
 // process. Its fields show what a local panel on an equally configured simulator shows, its
-// command dialogs reach the service's bus with the local dialogs' writes, and a killed service
-// turns its fields stale, with the reason on every command button, until the service is back.
-// That the commands reach the bus as the local ones is shown without a window (tst_attach).
+// command dialogs open as the local ones and say what came of the command (the writes on the bus
+// are compared without a window, in tst_attach), and a killed service turns its fields stale, with
+// the reason on every command button, until the service is back.
 #include "attachment.h"
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
