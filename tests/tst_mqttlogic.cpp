@@ -552,7 +552,6 @@ void TestMqttLogic::remoteCommandsSetting_data()
     QTest::newRow("no key") << QByteArray("MqttHost=h\n") << false;
     QTest::newRow("on") << QByteArray("MqttCommands=on\n") << true;
     QTest::newRow("ON with blanks") << QByteArray("MqttCommands= ON \n") << true;
-    QTest::newRow("off") << QByteArray("MqttCommands=off\n") << false;
     QTest::newRow("true is not on") << QByteArray("MqttCommands=true\n") << false;
 }
 
