@@ -45,11 +45,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void commandsOfOperatorAndViewer_data();
-    void commandsOfOperatorAndViewer();
-    void serviceWithoutCommandsAndGone();
-    void unreadableMessageKeepsTheReadingStale();
-    void storedTrendFetched();
+    void operatorOnAServiceThatStops();
+    void viewerFetchesTheStoredTrend();
 
 private:
     void startService(bool commands);
@@ -134,61 +131,13 @@ QStringList TestAttach::events(CrateEvent::Kind kind) const
     return eventTexts(*happened, kind);
 }
 
-// The operator's set voltage and ramp speed reach the bus as the very writes of the local
-// commands (the ramp speed with the set voltage the module holds); the viewer's reach nothing,
-// and its panel says why and offers no command any more.
-void TestAttach::commandsOfOperatorAndViewer_data()
-{
-    QTest::addColumn<QByteArray>("user");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("operator") << QByteArray("operator") << true;
-    QTest::newRow("viewer") << QByteArray("viewer") << false;
-}
-
-void TestAttach::commandsOfOperatorAndViewer()
-{
-    QFETCH(QByteArray, user);
-    QFETCH(bool, written);
-    startService(true);
-    attach(user);
-    ModuleSession *remote = panel->first();
-    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
-
-    const WriteList setVoltage = setVoltageWrites(0, 1500);
-    const WriteList rampSpeed = rampSpeedWrites(1, 40);
-    // The local writes, on the service's own session.
-    sim->clearLog();
-    QVERIFY(service->first()->execute(setVoltage).done);
-    QVERIFY(service->first()->execute(rampSpeed).done);
-    const QVector<SimControl::Write> local = sim->writes();
-    QCOMPARE(local.size(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
-                              words(service->first()->newestReading()), 3000);
-    sim->clearLog();
-
-    QVERIFY(remote->execute(setVoltage).sent);
-    QVERIFY(remote->execute(rampSpeed).sent);
-    if (written) {
-        QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
-                                  3000);
-        QCOMPARE(sim->writes(), local);
-        QCOMPARE(events(CrateEvent::CommandNote).first(),
-                 QStringLiteral("Sent: channel A Vset 1500 V"));
-        QVERIFY(remote->commandBlock().isEmpty());
-    } else {
-        const QString refused =
-            QStringLiteral("the broker does not allow this user to send commands to brelk/dd00");
-        QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), refused, 3000);
-        QVERIFY(events(CrateEvent::CommandFailed).contains(QStringLiteral("Not sent: ") + refused));
-        QVERIFY(remote->execute(setVoltage).sent == false);
-        QTest::qWait(500);
-        QVERIFY(sim->writes().isEmpty());
-    }
-}
-
-// The service's own switch turns the attached panel's commands off; when the service stops, its
-// "offline" makes the module stale at once, with the time of its last message.
-void TestAttach::serviceWithoutCommandsAndGone()
+// The service's own switch turns the attached panel's commands off. A channel message that cannot
+// be read leaves the last reading as it was, marked stale, with a debug line; the service's next
+// message makes it live again. With commands switched on, the operator's set voltage and ramp
+// speed reach the bus as the very writes of the local commands (the ramp speed with the set
+// voltage the module holds). When the service stops, its "offline" makes the module stale at once,
+// with the time of its last message.
+void TestAttach::operatorOnAServiceThatStops()
 {
     startService(false);
     attach("operator");
@@ -196,32 +145,11 @@ void TestAttach::serviceWithoutCommandsAndGone()
     const QString off = QStringLiteral("the service of brelk/dd00 does not take remote commands");
     QCOMPARE(remote->commandBlock(), off);
     sim->clearLog();
-    remote->execute(setVoltageWrites(0, 1500));
+    const WriteList setVoltage = setVoltageWrites(0, 1500);
+    const WriteList rampSpeed = rampSpeedWrites(1, 40);
+    remote->execute(setVoltage);
     QCOMPARE(events(CrateEvent::CommandFailed), QStringList{QStringLiteral("Not sent: ") + off});
 
-    service->setCommandsAllowed(true);
-    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
-
-    QElapsedTimer stopped;
-    stopped.start();
-    service->stop();
-    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
-    QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
-    const QStringList silent = events(CrateEvent::ModuleSilent);
-    QCOMPARE(silent.size(), 1);
-    QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
-             qPrintable(silent.first()));
-    QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
-    QVERIFY(sim->writes().isEmpty());
-}
-
-// A channel message that cannot be read leaves the last reading as it was, marked stale, with a
-// debug line; the service's next message makes it live again.
-void TestAttach::unreadableMessageKeepsTheReadingStale()
-{
-    startService(true);
-    attach("operator");
-    ModuleSession *remote = panel->first();
     const Reading before = remote->newestReading();
     service->pollTimer()->stop();
     QTest::qWait(300);
@@ -239,12 +167,43 @@ void TestAttach::unreadableMessageKeepsTheReadingStale()
     QCOMPARE(words(remote->newestReading()), words(before));
     service->pollTimer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
+    QVERIFY(sim->writes().isEmpty());
+
+    service->setCommandsAllowed(true);
+    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), QString(), 3000);
+    // The local writes, on the service's own session.
+    QVERIFY(service->first()->execute(setVoltage).done);
+    QVERIFY(service->first()->execute(rampSpeed).done);
+    const QVector<SimControl::Write> local = sim->writes();
+    QCOMPARE(local.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
+                              words(service->first()->newestReading()), 3000);
+    sim->clearLog();
+    QVERIFY(remote->execute(setVoltage).sent);
+    QVERIFY(remote->execute(rampSpeed).sent);
+    QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
+                              3000);
+    QCOMPARE(sim->writes(), local);
+    QCOMPARE(events(CrateEvent::CommandNote).first(),
+             QStringLiteral("Sent: channel A Vset 1500 V"));
+
+    QElapsedTimer stopped;
+    stopped.start();
+    service->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
+    QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
+    const QStringList silent = events(CrateEvent::ModuleSilent);
+    QCOMPARE(silent.size(), 1);
+    QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
+             qPrintable(silent.first()));
+    QCOMPARE(remote->commandBlock(), QStringLiteral("the readings of brelk/dd00 are not current"));
 }
 
 // A viewer attached to a service that has polled for a while: the service's stored ticks from
 // before the attach come first in the attached module's store, tick by tick as the service holds
-// them, and the live ticks follow, one record a tick, nothing repeated or reordered.
-void TestAttach::storedTrendFetched()
+// them, and the live ticks follow, one record a tick, nothing repeated or reordered. The viewer's
+// commands reach nothing, and its panel says why and offers no command any more.
+void TestAttach::viewerFetchesTheStoredTrend()
 {
     startService(true);
     const SampleStore &stored = service->history(service->first())->samples();
@@ -276,6 +235,17 @@ void TestAttach::storedTrendFetched()
     const qint64 serviceBefore = stored.lowerBound(attachedAt) - stored.first();
     QVERIFY2(before >= serviceBefore - 2 && before <= serviceBefore + 8,
              qPrintable(QStringLiteral("%1 %2").arg(before).arg(serviceBefore)));
+
+    ModuleSession *remote = panel->first();
+    sim->clearLog();
+    QVERIFY(remote->execute(setVoltageWrites(0, 1500)).sent);
+    const QString refused =
+        QStringLiteral("the broker does not allow this user to send commands to brelk/dd00");
+    QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), refused, 3000);
+    QVERIFY(events(CrateEvent::CommandFailed).contains(QStringLiteral("Not sent: ") + refused));
+    QVERIFY(!remote->execute(rampSpeedWrites(1, 40)).sent);
+    QTest::qWait(500);
+    QVERIFY(sim->writes().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestAttach)

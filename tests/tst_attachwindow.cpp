@@ -2,8 +2,10 @@
 // list, the service's own executable polling two simulated modules (0xDD00 under brelk/dd00,
 // 0xDC00 under brelk/dd00/dc00) in a process of its own, and the main window attached in this
 // process. Its fields show what a local panel on an equally configured simulator shows, its
-// command dialogs reach the service's bus with the local dialogs' writes, and a killed service
-// turns its fields stale, with the reason on every command button, until the service is back.
+// command dialogs open as the local ones and say what came of the command (the writes on the bus
+// are compared without a window, in tst_attach), and a killed service turns its fields stale, with
+// the reason on every command button, until the service is back.
+#include "attachment.h"
 #include "brelkcontroltestaccess.h"
 #include "broker.h"
 #include "dialogdriver.h"
@@ -14,7 +16,6 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -32,7 +33,6 @@
 #include <memory>
 
 using Access = BrelkControlTestAccess;
-using Writes = QVector<SimControl::Write>;
 
 namespace {
 
@@ -91,41 +91,10 @@ int formFieldCount(QMainWindow *window)
     return window->centralWidget()->findChildren<QLineEdit *>().size();
 }
 
-// The command buttons as "name: enabled|disabled: tooltip".
-QStringList buttonStates(QMainWindow *window)
-{
-    QStringList states;
-    for (const char *name : CommandButtons) {
-        const QPushButton *button = window->findChild<QPushButton *>(QLatin1String(name));
-        states << QStringLiteral("%1: %2: %3")
-                      .arg(QLatin1String(name),
-                           QLatin1String(button->isEnabled() ? "enabled" : "disabled"),
-                           button->toolTip());
-    }
-    return states;
-}
-
 QString commandNotice(QMainWindow *window)
 {
     const QLabel *label = window->statusBar()->findChild<QLabel *>(QStringLiteral("lblCommand"));
     return label ? label->text() : QStringLiteral("(no command label)");
-}
-
-// The writes in the service simulator's cycle log ("0xDD34 0x29 0x012C W 0 <ms>" a line) from
-// byte `from` on.
-Writes loggedWrites(const QString &path, qint64 from)
-{
-    Writes writes;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
-        return writes;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> words = line.split(' ');
-        if (words.size() >= 4 && words.at(3) == "W")
-            writes.append({words.at(0).mid(2).toUInt(nullptr, 16),
-                           quint16(words.at(2).mid(2).toUInt(nullptr, 16))});
-    }
-    return writes;
 }
 
 } // namespace
@@ -139,22 +108,16 @@ private slots:
     void cleanupTestCase();
     void cleanup();
 
-    void fieldsAsTheLocalPanelShows_data();
-    void fieldsAsTheLocalPanelShows();
-    void dialogCommands_data();
-    void dialogCommands();
-    void killedServiceTurnsTheFieldsStale();
+    void asTheLocalPanelUntilKilled();
 
 private:
     void startService();
-    void attach(const QByteArray &user);
+    void attach();
     void startLocal();
-    qint64 busLogSize() const { return QFileInfo(busLog).size(); }
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<Broker> broker;
     QTemporaryDir folder;
-    QString busLog;
     QProcess service;
     std::unique_ptr<BrelkControl> attached;
     std::unique_ptr<BrelkControl> local;
@@ -179,7 +142,6 @@ void TestAttachWindow::initTestCase()
     broker.reset(new Broker);
     QVERIFY(broker->startGuarded(users, acl));
 
-    busLog = folder.filePath(QStringLiteral("bus.log"));
     QVERIFY(writeSettingsFile(
         folder.filePath(QStringLiteral("service.ini")),
         "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
@@ -208,7 +170,7 @@ void TestAttachWindow::cleanup()
     local.reset();
 }
 
-// The service's executable, its simulator logging every bus cycle to `busLog`.
+// The service's executable on its own simulator of the same crate.
 void TestAttachWindow::startService()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -217,7 +179,6 @@ void TestAttachWindow::startService()
     environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(BRELK_SIM_DIR));
     for (const auto &setting : Crate)
         environment.insert(QLatin1String(setting[0]), QLatin1String(setting[1]));
-    environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
     service.setProcessEnvironment(environment);
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QStringLiteral(BRELK_SERVICE_EXECUTABLE),
@@ -225,15 +186,14 @@ void TestAttachWindow::startService()
     QVERIFY(service.waitForStarted(5000));
 }
 
-// The main window attached as `user`, once it shows brelk/dd00 live and the window of
+// The main window attached as the operator, once it shows brelk/dd00 live and the window of
 // brelk/dd00/dc00 is there.
-void TestAttachWindow::attach(const QByteArray &user)
+void TestAttachWindow::attach()
 {
     const QString ini = folder.filePath(QStringLiteral("attached.ini"));
     QVERIFY(writeSettingsFile(
         ini, "[General]\nMqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(broker->port) +
-                 "\nMqttUser=" + user + "\nMqttPassword=" + user +
-                 "-pw\n"
+                 "\nMqttUser=operator\nMqttPassword=operator-pw\n"
                  "AttachFilter=brelk/+, brelk/+/+\n"
                  "AttachModule=brelk/dd00\n"));
     attached.reset(new BrelkControl(ini, true));
@@ -253,47 +213,46 @@ void TestAttachWindow::startLocal()
     QTRY_VERIFY_WITH_TIMEOUT(Access::session(*local)->lastReading(), 5000);
 }
 
-// Once both simulators stand still, every field of the attached window reads as the local one;
-// the further module shows in its own window, titled by its prefix, and the attached panel
-// offers neither a VME controller nor a module address.
-void TestAttachWindow::fieldsAsTheLocalPanelShows_data()
+// Once both simulators stand still, every field of both attached windows reads as the local
+// panel's; the further module's window is titled by its prefix, and the attached panel offers
+// neither a VME controller nor a module address. A command entered in an attached dialog, as an
+// operator would: the dialog opens as the local one does, and the status bar says what was sent,
+// then what came of it.
+// The service killed outright then says nothing: the broker's last will for it makes every field
+// of both windows stale within 3 s, the status bar tells since when, and the commands are off. A
+// panel attached meanwhile shows the last readings stale; the service started again brings the
+// fields and the commands back.
+void TestAttachWindow::asTheLocalPanelUntilKilled()
 {
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QString>("vsetA");
-    QTest::newRow("main window, 0xDD00") << QString() << "brelk/dd00"
-                                         << "200";
-    QTest::newRow("further module's window, 0xDC00") << "moduleWindow_DC00"
-                                                     << "brelk/dd00/dc00"
-                                                     << "300";
-}
-
-void TestAttachWindow::fieldsAsTheLocalPanelShows()
-{
-    QFETCH(QString, window);
-    QFETCH(QString, prefix);
-    QFETCH(QString, vsetA);
     UnexpectedBoxes boxes;
-    attach("operator");
+    attach();
     if (QTest::currentTestFailed())
         return;
     startLocal();
     if (QTest::currentTestFailed())
         return;
-    QMainWindow *remote = windowOf(*attached, window);
-    QMainWindow *own = windowOf(*local, window);
-    QVERIFY(remote && own);
-    // A further module's window follows its module while it is open, as the operator opens it.
-    remote->show();
-    own->show();
-    QCOMPARE(remote->windowTitle(), QString::fromLatin1(WindowTitle).arg(prefix));
-    QTRY_COMPARE_WITH_TIMEOUT(fieldTexts(remote), fieldTexts(own), 5000);
-    // Not two empty forms, nor one module's readings in the other's window.
-    QVERIFY2(remote->findChild<QLineEdit *>(QStringLiteral("txtVset_A"))->text().contains(vsetA),
-             qPrintable(fieldTexts(remote).join(QLatin1Char('\n'))));
-    QCOMPARE(formFieldCount(remote), 28);
-    QVERIFY(staleFields(remote).isEmpty());
-
+    const struct
+    {
+        const char *window, *prefix, *vsetA;
+    } modules[] = {{"", "brelk/dd00", "200"}, {"moduleWindow_DC00", "brelk/dd00/dc00", "300"}};
+    for (const auto &window : modules) {
+        QMainWindow *remote = windowOf(*attached, QLatin1String(window.window));
+        QMainWindow *own = windowOf(*local, QLatin1String(window.window));
+        QVERIFY(remote && own);
+        // A further module's window follows its module while it is open, as the operator opens it.
+        remote->show();
+        own->show();
+        QCOMPARE(remote->windowTitle(),
+                 QString::fromLatin1(WindowTitle).arg(QLatin1String(window.prefix)));
+        QTRY_COMPARE_WITH_TIMEOUT(fieldTexts(remote), fieldTexts(own), 5000);
+        // Not two empty forms, nor one module's readings in the other's window.
+        QVERIFY2(remote->findChild<QLineEdit *>(QStringLiteral("txtVset_A"))
+                     ->text()
+                     .contains(QLatin1String(window.vsetA)),
+                 qPrintable(fieldTexts(remote).join(QLatin1Char('\n'))));
+        QCOMPARE(formFieldCount(remote), 28);
+        QVERIFY(staleFields(remote).isEmpty());
+    }
     const QString why = QStringLiteral("Attached to the services through the broker: each "
                                        "crate's service holds its VME controller and module "
                                        "addresses");
@@ -302,116 +261,63 @@ void TestAttachWindow::fieldsAsTheLocalPanelShows()
         QVERIFY2(action && !action->isEnabled(), name);
         QCOMPARE(action->toolTip(), why);
     }
-    QCOMPARE(boxes.texts(), QStringList());
-}
 
-// A command entered in the attached window's dialog, as an operator would: the dialog opens as
-// the local one does, the status bar says what was sent, then what came of it, and the command
-// reaches the service's bus as the very writes of the local dialog (a ramp speed with the set
-// voltage the module holds).
-void TestAttachWindow::dialogCommands_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<double>("entered");
-    QTest::addColumn<QString>("sent");
-    QTest::newRow("ramp speed B") << "btnSetRamp_B" << 120.0 << "Sent: channel B Ramp 120 V/s";
-    QTest::newRow("set voltage A") << "btnSetVset_A" << 250.0 << "Sent: channel A Vset 250 V";
-}
+    const struct
+    {
+        const char *button;
+        double entered;
+        const char *sent;
+    } commands[] = {{"btnSetRamp_B", 120, "Sent: channel B Ramp 120 V/s"},
+                    {"btnSetVset_A", 250, "Sent: channel A Vset 250 V"}};
+    for (const auto &command : commands) {
+        SeenDialog localDialog;
+        DialogDriver::acceptDouble(command.entered, &localDialog);
+        local->findChild<QPushButton *>(QLatin1String(command.button))->click();
+        QVERIFY(localDialog.shown);
+        QPushButton *button = attached->findChild<QPushButton *>(QLatin1String(command.button));
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 3000);
+        SeenDialog remoteDialog;
+        DialogDriver::acceptDouble(command.entered, &remoteDialog);
+        button->click();
+        QVERIFY2(remoteDialog.shown, command.button);
+        QCOMPARE(remoteDialog.label, localDialog.label);
+        QCOMPARE(remoteDialog.value, localDialog.value);
+        QCOMPARE(remoteDialog.minimum, localDialog.minimum);
+        QCOMPARE(remoteDialog.maximum, localDialog.maximum);
+        QCOMPARE(remoteDialog.decimals, localDialog.decimals);
+        QCOMPARE(commandNotice(attached.get()), QLatin1String(command.sent));
+        QTRY_COMPARE_WITH_TIMEOUT(commandNotice(attached.get()), QStringLiteral("Done"), 3000);
+        QVERIFY(button->isEnabled());
+        // The attached panel sends one command at most every CommandSpacingMs.
+        QTest::qWait(Brelk::Attachment::CommandSpacingMs);
+    }
 
-void TestAttachWindow::dialogCommands()
-{
-    QFETCH(QString, button);
-    QFETCH(double, entered);
-    QFETCH(QString, sent);
-    UnexpectedBoxes boxes;
-
-    startLocal();
-    if (QTest::currentTestFailed())
-        return;
-    SeenDialog localDialog;
-    sim->clearLog();
-    DialogDriver::acceptDouble(entered, &localDialog);
-    local->findChild<QPushButton *>(button)->click();
-    const Writes expected = sim->writes();
-    QVERIFY(localDialog.shown);
-    QVERIFY(!expected.isEmpty());
-
-    attach("operator");
-    if (QTest::currentTestFailed())
-        return;
-    QTRY_VERIFY_WITH_TIMEOUT(attached->findChild<QPushButton *>(button)->isEnabled(), 3000);
-    const qint64 mark = busLogSize();
-    SeenDialog remoteDialog;
-    DialogDriver::acceptDouble(entered, &remoteDialog);
-    attached->findChild<QPushButton *>(button)->click();
-    QVERIFY(remoteDialog.shown);
-    QCOMPARE(remoteDialog.label, localDialog.label);
-    QCOMPARE(remoteDialog.value, localDialog.value);
-    QCOMPARE(remoteDialog.minimum, localDialog.minimum);
-    QCOMPARE(remoteDialog.maximum, localDialog.maximum);
-    QCOMPARE(remoteDialog.decimals, localDialog.decimals);
-    QCOMPARE(commandNotice(attached.get()), sent);
-
-    QTRY_COMPARE_WITH_TIMEOUT(commandNotice(attached.get()), QStringLiteral("Done"), 3000);
-    QCOMPARE(loggedWrites(busLog, mark), expected);
-    QVERIFY(attached->findChild<QPushButton *>(button)->isEnabled());
-    QCOMPARE(boxes.texts(), QStringList());
-}
-
-// The service killed outright says nothing: the broker's last will for it makes every field of
-// both windows stale within 3 s, the status bar tells since when, and the commands are off. A
-// panel attached meanwhile shows the last readings stale; the service started again brings the
-// fields and the commands back.
-void TestAttachWindow::killedServiceTurnsTheFieldsStale()
-{
-    UnexpectedBoxes boxes;
-    attach("operator");
-    if (QTest::currentTestFailed())
-        return;
     QMainWindow *further = windowOf(*attached, QStringLiteral("moduleWindow_DC00"));
-    // Both windows open and live: the further module's readings come in too.
-    further->show();
-    QTRY_VERIFY_WITH_TIMEOUT(!further->findChild<QLineEdit *>("txtVmeas_A")->text().isEmpty(),
-                             3000);
-    QTRY_VERIFY_WITH_TIMEOUT(!static_cast<Brelk::ModuleWindow *>(further)->session()->isStale(),
-                             3000);
-    QVERIFY(staleFields(further).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(attached->findChild<QPushButton *>("btnSetVset_A")->isEnabled(), 3000);
-
     QElapsedTimer killed;
     killed.start();
     QCOMPARE(::kill(pid_t(service.processId()), SIGKILL), 0);
     QVERIFY(service.waitForFinished(3000));
     const QVector<QMainWindow *> windows{attached.get(), further};
-    // "<window>: <stale fields> of <fields>" for each window.
+    // "<stale fields> of <fields>" for each window.
     const auto staleness = [&windows] {
         QStringList counts;
-        for (QMainWindow *window : windows) {
-            counts << QStringLiteral("%1: %2 of %3")
-                          .arg(window->windowTitle())
+        for (QMainWindow *window : windows)
+            counts << QStringLiteral("%1 of %2")
                           .arg(staleFields(window).size())
                           .arg(formFieldCount(window));
-        }
         return counts;
     };
-    QStringList allStale;
-    for (QMainWindow *window : windows)
-        allStale << QStringLiteral("%1: %2 of %2").arg(window->windowTitle()).arg(28);
-    while (staleness() != allStale && killed.elapsed() < 3000)
-        QTest::qWait(20);
-    QVERIFY2(killed.elapsed() < 3000, qPrintable(QStringLiteral("after %1 ms: %2")
-                                                     .arg(killed.elapsed())
-                                                     .arg(staleness().join(QStringLiteral("; ")))));
+    QTRY_COMPARE_WITH_TIMEOUT(staleness(), (QStringList{"28 of 28", "28 of 28"}), 3000);
+    QVERIFY2(killed.elapsed() < 3000, qPrintable(QString::number(killed.elapsed())));
     const QString message = attached->statusBar()->currentMessage();
     QVERIFY2(message.startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
              qPrintable(message));
-    QStringList blocked;
     for (const char *name : CommandButtons) {
-        blocked << QStringLiteral("%1: disabled: Not available: the readings of brelk/dd00 are "
-                                  "not current")
-                       .arg(QLatin1String(name));
+        const QPushButton *button = attached->findChild<QPushButton *>(QLatin1String(name));
+        QVERIFY2(button && !button->isEnabled(), name);
+        QCOMPARE(button->toolTip(),
+                 QStringLiteral("Not available: the readings of brelk/dd00 are not current"));
     }
-    QCOMPARE(buttonStates(attached.get()), blocked);
 
     // A panel attached while the service is away shows the broker's retained readings in both
     // windows, stale.
