@@ -839,12 +839,12 @@ void TestMqtt::accountsKeepToTheirPrefixes()
                          credentials(qPrintable(reader)));
     QByteArray received;
     const QByteArray markerLine = " marker " + row + '\n';
-    QTest::qWaitFor(
+    QVERIFY(QTest::qWaitFor(
         [&] {
             received += subscriber.readAllStandardOutput();
             return received.contains(markerLine) || subscriber.state() == QProcess::NotRunning;
         },
-        10000);
+        10000));
     subscriber.kill();
     subscriber.waitForFinished(5000);
     received += subscriber.readAllStandardOutput();
