@@ -13,6 +13,7 @@
 #endif
 #include "eventtexts.h"
 #include "readinghistory.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
 #ifdef BRELK_MQTT
@@ -109,11 +110,9 @@ void TestRuntime::start(const QByteArray &groups, const QByteArray &general, con
                         const QByteArray &de00)
 {
     const QString ini = folder.filePath(QStringLiteral("crate.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\nVmeController=VM-USB\n" + general + "[Module_DC00]\n" + dc00 +
-               "[Module_DE00]\n" + de00 + "[Module_DF00]\n" + groups);
-    file.close();
+    QVERIFY(writeSettingsFile(ini, "[General]\nVmeController=VM-USB\n" + general +
+                                       "[Module_DC00]\n" + dc00 + "[Module_DE00]\n" + de00 +
+                                       "[Module_DF00]\n" + groups));
     runtime.reset(new CrateRuntime(ini, CrateRuntime::Options()));
     happened.reset(new QSignalSpy(runtime.get(), &CrateRuntime::happened));
     runtime->start();
