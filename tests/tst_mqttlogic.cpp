@@ -296,8 +296,6 @@ void TestMqttLogic::loadSettings_data()
         0xDD00, "10.0.0.5", 8883, "lab/hv/crate1", true);
     row("unusable port takes the default, a refused prefix is kept to be reported",
         "MqttHost=h\nMqttPort=99999\nMqttTopic=lab/#\n", 0xDD00, "h", 1883, "lab/#", false);
-    row("port that is not a number", "MqttHost=h\nMqttPort=abc\n", 0xDD00, "h", 1883, "brelk/dd00",
-        false);
     row("tab inside the prefix, escaped", "MqttHost=h\nMqttTopic=\"lab\\thv\"\n", 0xDD00, "h", 1883,
         "lab\thv", false);
     row("tab inside the prefix, as it is", "MqttHost=h\nMqttTopic=lab\thv\n", 0xDD00, "h", 1883,
