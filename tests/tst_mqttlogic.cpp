@@ -137,7 +137,6 @@ void TestMqttLogic::channelPayload()
     QFETCH(int, channel);
     QFETCH(int, events);
     QFETCH(bool, stale);
-    QFETCH(QJsonObject, expected);
 
     // Through the published bytes, as a subscriber reads them.
     QJsonObject payload =
@@ -145,7 +144,7 @@ void TestMqttLogic::channelPayload()
             compactJson(Brelk::channelPayload(reading, channel, quint8(events), stale)))
             .object();
     QCOMPARE(payload.take(QStringLiteral("time")).toString(), isoLocalTime(reading.time));
-    QCOMPARE(payload, expected);
+    QTEST(payload, "expected");
 }
 
 void TestMqttLogic::modulePayload_data()
