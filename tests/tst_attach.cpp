@@ -11,9 +11,9 @@
 #include "eventtexts.h"
 #include "modulesession.h"
 #include "readinghistory.h"
+#include "settingsfile.h"
 #include "simcontrol.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -90,13 +90,10 @@ void TestAttach::cleanup()
 void TestAttach::startService(bool commands)
 {
     const QString ini = folder.filePath(QStringLiteral("service.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(
-        "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
-        QByteArray::number(broker->port) + "\nMqttUser=dd00\nMqttPassword=dd00-pw\n" +
-        (commands ? "MqttCommands=on\n" : ""));
-    file.close();
+    QVERIFY(writeSettingsFile(
+        ini, "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
+                 QByteArray::number(broker->port) + "\nMqttUser=dd00\nMqttPassword=dd00-pw\n" +
+                 (commands ? "MqttCommands=on\n" : "")));
     CrateRuntime::Options options;
     options.retryConnection = true;
     service.reset(new CrateRuntime(ini, options));
@@ -107,14 +104,12 @@ void TestAttach::startService(bool commands)
 void TestAttach::attach(const QByteArray &user)
 {
     const QString ini = folder.filePath(QStringLiteral("panel.ini"));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     // The filters as an operator writes them by hand: several, unquoted.
-    file.write(
-        "[General]\nSource=broker\nAttachFilter=brelk/+, brelk/+/+\nMqttHost=127.0.0.1\nMqttPort=" +
-        QByteArray::number(broker->port) + "\nMqttUser=" + user + "\nMqttPassword=" + user +
-        "-pw\n");
-    file.close();
+    QVERIFY(writeSettingsFile(
+        ini, "[General]\nSource=broker\nAttachFilter=brelk/+, brelk/+/+\nMqttHost=127.0.0.1\n"
+             "MqttPort=" +
+                 QByteArray::number(broker->port) + "\nMqttUser=" + user +
+                 "\nMqttPassword=" + user + "-pw\n"));
     panel.reset(new CrateRuntime(ini, CrateRuntime::Options{false, true, true}));
     happened.reset(new QSignalSpy(panel.get(), &CrateRuntime::happened));
     panel->start();

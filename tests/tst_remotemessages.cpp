@@ -396,14 +396,11 @@ void TestRemoteMessages::moduleDocuments()
         return;
     }
     QFETCH(bool, hasModule);
-    QFETCH(int, serial);
-    QFETCH(QString, selection);
-    QFETCH(bool, commands);
     QVERIFY(decodeModuleMessage(document, &module));
     QCOMPARE(module.hasModule, hasModule);
-    QCOMPARE(int(module.serialNumber), serial);
-    QCOMPARE(selectionText(module.selection), selection);
-    QCOMPARE(module.commands, commands);
+    QTEST(int(module.serialNumber), "serial");
+    QTEST(selectionText(module.selection), "selection");
+    QTEST(module.commands, "commands");
     QCOMPARE(module.host, QStringLiteral("crate-pc-1"));
     QCOMPARE(module.baseAddress, 0xDD00u);
     QCOMPARE(module.name, QString(hasModule ? "Drift chamber" : ""));
@@ -431,8 +428,6 @@ void TestRemoteMessages::historyRequests_data()
     taken("one second, one column, further keys", R"({"span":1,"channel":"a","columns":1,"id":7})",
           0, 1, 1, 0);
     taken("the most columns", R"({"span":60,"channel":"a","columns":4096})", 0, 60, 4096, 0);
-    taken("the hour before the last", R"({"span":3600,"channel":"a","columns":3600,"before":3600})",
-          0, 3600, 3600, 3600);
     taken("before, to the day's start",
           R"({"span":400,"channel":"a","columns":4000,"before":86000})", 0, 400, 4000, 86000);
     refused("not JSON", "span=60", "not a JSON object");
@@ -457,13 +452,10 @@ void TestRemoteMessages::historyRequests()
         QVERIFY2(found.contains(problem), qPrintable(found));
         return;
     }
-    QFETCH(int, channel);
-    QFETCH(int, span);
-    QFETCH(int, columns);
     QVERIFY2(found.isEmpty(), qPrintable(found));
-    QCOMPARE(request.channel, channel);
-    QCOMPARE(request.spanSeconds, span);
-    QCOMPARE(request.columns, columns);
+    QTEST(request.channel, "channel");
+    QTEST(request.spanSeconds, "span");
+    QTEST(request.columns, "columns");
     QTEST(request.beforeSeconds, "before");
 }
 
@@ -529,9 +521,6 @@ void TestRemoteMessages::historyColumns()
     QFETCH(int, span);
     QFETCH(int, columns);
     QFETCH(int, before);
-    QFETCH(qint64, start);
-    QFETCH(QStringList, vmeas);
-    QFETCH(QStringList, imeas);
 
     SampleStore store(1000);
     for (int i = 0; i < offsets.size(); ++i) {
@@ -554,10 +543,10 @@ void TestRemoteMessages::historyColumns()
         parse(compactJson(historyAnswer(store, request, T0 + offsets.last())));
     QCOMPARE(answer.value(QLatin1String("channel")).toString(), QStringLiteral("b"));
     QCOMPARE(answer.value(QLatin1String("columns")).toInt(), columns);
-    QCOMPARE(qint64(answer.value(QLatin1String("start")).toDouble()), start);
+    QTEST(qint64(answer.value(QLatin1String("start")).toDouble()), "start");
     QCOMPARE(answer.value(QLatin1String("ms_per_column")).toDouble(), span * 1000.0 / columns);
-    QCOMPARE(columnTexts(answer.value(QLatin1String("vmeas")).toObject()), vmeas);
-    QCOMPARE(columnTexts(answer.value(QLatin1String("imeas")).toObject()), imeas);
+    QTEST(columnTexts(answer.value(QLatin1String("vmeas")).toObject()), "vmeas");
+    QTEST(columnTexts(answer.value(QLatin1String("imeas")).toObject()), "imeas");
     for (const QString &column : columnTexts(answer.value(QLatin1String("vset")).toObject()))
         QVERIFY(column == QLatin1String("-") || column == QLatin1String("1234 1234 1234"));
 }
@@ -685,12 +674,7 @@ void TestRemoteMessages::dialogWritesThroughTheService()
             verdict.error.isEmpty(),
             qPrintable(QStringLiteral("%1 %2: %3").arg(entered).arg(range.unit, verdict.message)));
         const WriteList remote = remoteCommandWrites(received, verdict, channel, selection);
-        QVERIFY2(remote == local, qPrintable(QStringLiteral("%1 %2 writes %3 from the dialog, %4 "
-                                                            "through the service")
-                                                 .arg(entered)
-                                                 .arg(range.unit)
-                                                 .arg(local.first().word)
-                                                 .arg(remote.value(0).word)));
+        QVERIFY2(remote == local, qPrintable(QStringLiteral("%1 %2").arg(entered).arg(range.unit)));
         ++checked;
         if (entered >= range.maximum || checked >= 5000)
             break;
