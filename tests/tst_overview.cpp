@@ -429,6 +429,8 @@ void TestOverview::rowsFollowTheCrateAndItsGroups()
                                   "0x1000|A|---|Group GEM1", "0x1000|B|---|Group Drift",
                                   "0xDC00|A|---|", "0xDC00|B|---|"}));
 
+    // Qt 5 records only a signal's arguments of registered types.
+    qRegisterMetaType<GroupRampDirection>();
     QSignalSpy ramps(&window, &OverviewWindow::groupRampWanted);
     QSignalSpy stops(&window, &OverviewWindow::groupRampStopWanted);
     // The texts of the row's menu; the action named `chosen` is triggered.
