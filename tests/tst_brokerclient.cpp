@@ -103,7 +103,6 @@ void BrokerClientTest::publishing_data()
                             << sent;
     };
     row("stored before subscribing", "kept", QString(), QByteArray(), true, topic, true);
-    row("published while subscribed", "live");
     row("empty", QByteArray());
     row("binary", QByteArray("\0\x01\xff\n", 4));
     row("request", "{\"get\":1}", reply, QByteArray("\0\x07id", 4));

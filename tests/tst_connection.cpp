@@ -116,7 +116,6 @@ void TestConnection::dialogsPreselect_data()
         QTest::newRow(name) << key << stored << preselected;
     };
     row("controller missing", "VmeController", QString(), vmUsb);
-    row("VM-USB", "VmeController", "VM-USB", vmUsb);
     row("V1718", "VmeController", "V1718", "CAEN V1718");
     row("lower case v1718", "VmeController", "v1718", vmUsb);
     row("V1718 with a blank", "VmeController", "V1718 ", vmUsb);

@@ -86,13 +86,6 @@ void TestDaemon::serviceLines_data()
     const QString lost = QStringLiteral("Bridge lost; reopening");
     QTest::newRow("journal error")
         << lost << LinePriority::Error << true << QByteArray("<3>Bridge lost; reopening\n");
-    QTest::newRow("journal warning")
-        << lost << LinePriority::Warning << true << QByteArray("<4>Bridge lost; reopening\n");
-    QTest::newRow("journal info") << lost << LinePriority::Info << true
-                                  << QByteArray("<6>Bridge lost; reopening\n");
-    QTest::newRow("terminal: time, no priority")
-        << lost << LinePriority::Error << false
-        << QByteArray("2026-12-07T10:42:13.020+01:00 Bridge lost; reopening\n");
     // A second line would reach the journal with the default priority and could pose as a line
     // of the service's own.
     QTest::newRow("journal: a line break stays in the line")
@@ -175,13 +168,6 @@ void TestDaemon::notifications_data()
     const QByteArray otherPid = QByteArray::number(qint64(getpid()) + 1);
     using Sent = QList<QByteArray>;
 
-    QTest::newRow("ready") << none << none << 0LL << QStringList{"ready"} << QString()
-                           << Sent{"READY=1"};
-    QTest::newRow("stopping") << none << none << 0LL << QStringList{"stopping"} << QString()
-                              << Sent{"STOPPING=1"};
-    QTest::newRow("status") << none << none << 0LL << QStringList{"status"}
-                            << QStringLiteral("Polling 3 modules via Wiener VM-USB")
-                            << Sent{"STATUS=Polling 3 modules via Wiener VM-USB"};
     QTest::newRow("a status cannot add an assignment")
         << none << none << 0LL << QStringList{"status"} << QStringLiteral("Bridge lost\nREADY=1")
         << Sent{"STATUS=Bridge lost\\nREADY=1"};
@@ -190,17 +176,13 @@ void TestDaemon::notifications_data()
         << Sent{"STATUS=MQTT: \\x00broker"};
     QTest::newRow("no watchdog, no ping")
         << none << ourPid << 0LL << QStringList{"ping"} << QString() << Sent{};
-    QTest::newRow("watchdog") << tenSeconds << ourPid << 10000LL << QStringList{"ping"} << QString()
-                              << Sent{"WATCHDOG=1"};
     QTest::newRow("watchdog without a pid")
         << tenSeconds << none << 10000LL << QStringList{"ping"} << QString() << Sent{"WATCHDOG=1"};
     QTest::newRow("watchdog of no number")
         << QByteArray("ten") << ourPid << 0LL << QStringList{"ping"} << QString() << Sent{};
-    QTest::newRow("every tick, one ping per half interval")
-        << tenSeconds << ourPid << 10000LL << QStringList{"ping", "ping", "ping"} << QString()
-        << Sent{"WATCHDOG=1"};
     QTest::newRow("another process's watchdog")
         << tenSeconds << otherPid << 0LL << QStringList{"ping"} << QString() << Sent{};
+    // Each call once, and a second ping within half the interval sends nothing.
     QTest::newRow("a life") << tenSeconds << ourPid << 10000LL
                             << QStringList{"status", "ready", "ping", "ping", "stopping"}
                             << QStringLiteral("Connecting")

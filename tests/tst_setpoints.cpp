@@ -126,7 +126,6 @@ private:
     void trigger(const char *action) { window->findChild<QAction *>(action)->trigger(); }
     void setModule(quint16 vsetA, quint16 vsetB, quint16 rampA, quint16 rampB, quint16 limitA,
                    quint16 limitB);
-    QString writeFile(const QByteArray &contents);
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<BrelkControl> window;
@@ -165,15 +164,6 @@ void TestSetPoints::setModule(quint16 vsetA, quint16 vsetB, quint16 rampA, quint
     sim->setRegister(0x10, rampB);
     sim->setRegister(0x44, limitA);
     sim->setRegister(0x48, limitB);
-}
-
-QString TestSetPoints::writeFile(const QByteArray &contents)
-{
-    const QString path = folder->filePath("hand-made.brelk");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
 }
 
 // Saved with a second range under a name typed without the extension, restored onto a module
@@ -355,7 +345,8 @@ void TestSetPoints::writesNothing()
         Access::timer(*window)->stop();
     }
     sim->clearLog();
-    const QString path = writeFile(contents);
+    const QString path = folder->filePath("hand-made.brelk");
+    QVERIFY(writeSettingsFile(path, contents));
 
     QVector<Step> steps;
     for (int i = 0; i < dialogs.size(); ++i) {

@@ -220,7 +220,6 @@ void TestSettingsFile::storesKeepOwnerAndHideThePassword_data()
     QTest::newRow("0606") << "store" << 0606 << 0600 << false;
 #ifdef BRELK_MQTT
     QTest::newRow("the MQTT dialog's store, no file yet") << "mqtt" << -1 << 0600 << false;
-    QTest::newRow("the MQTT dialog's store, 0644") << "mqtt" << 0644 << 0640 << false;
 #endif
     QTest::newRow("through a link, 0644") << "store" << 0644 << 0640 << true;
     QTest::newRow("other key, 0644") << "key" << 0644 << 0644 << false;
