@@ -610,7 +610,11 @@ void TestMqtt::restartWhileTheConnectionAttemptHangs()
             restarting.start();
             publisher.followBaseAddress(oldAddress, baseAddress);
         }
-        QVERIFY2(restarting.elapsed() < 50, qPrintable(QString::number(restarting.elapsed())));
+        // Waiting for the worker would take the stop's whole second; the dialog's OK also
+        // writes the settings file through to the disk, which takes tens of milliseconds on a
+        // busy machine.
+        QVERIFY2(restarting.elapsed() < MqttPublisher::StopWaitMs / 4,
+                 qPrintable(QString::number(restarting.elapsed())));
         QVERIFY(publisher.isPublishing());
         QTest::qWait(100);
         QVERIFY2(mqttThreads() <= earlierThreads + 1, qPrintable(QString::number(mqttThreads())));
