@@ -56,13 +56,38 @@ bool parseWord(std::string_view text, quint16 *word)
     return parseWordDigits(text.data(), qsizetype(text.size()), word);
 }
 
-bool parseSelection(const QJsonValue &value, ResolutionSelection *selection)
+// The selection the tick read under, from its names [voltage, current, second range].
+bool parseSelectionNames(const QString &voltage, const QString &current, const QString &secondRange,
+                         Reading *reading)
+{
+    return parseVoltageResolution(voltage, &reading->fineVoltage) &&
+           parseCurrentResolution(current, &reading->currentResolution) &&
+           parseSecondRange(secondRange, &reading->secondRange);
+}
+
+bool parseSelection(const QJsonValue &value, Reading *reading)
 {
     const QJsonArray names = value.toArray();
     return value.isArray() && names.size() == 3 &&
-           parseVoltageResolution(names.at(0).toString(), &selection->fineVoltage) &&
-           parseCurrentResolution(names.at(1).toString(), &selection->currentResolution) &&
-           parseSecondRange(names.at(2).toString(), &selection->secondRange);
+           parseSelectionNames(names.at(0).toString(), names.at(1).toString(),
+                               names.at(2).toString(), reading);
+}
+
+bool parseTime(const QString &text, qint64 *msecsSinceEpoch)
+{
+    const QDateTime taken = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!taken.isValid())
+        return false;
+    *msecsSinceEpoch = taken.toMSecsSinceEpoch();
+    return true;
+}
+
+// Of the shared status words and of the latch, a channel's message holds only its own byte.
+void keepOwnBytes(int channel, RemoteChannel *decoded)
+{
+    decoded->latched &= ownByte(channel);
+    decoded->reading.status &= ownByte(channel);
+    decoded->reading.events &= ownByte(channel);
 }
 
 bool refuse(const char *topic, const QString &why)
@@ -247,7 +272,10 @@ bool decodePlainChannelMessage(const QByteArray &payload, int channel, RemoteCha
     std::string_view words[256];
     std::bitset<256> wordSeen;
     std::bitset<5> keySeen;
-    const auto seen = [&keySeen](int key) { return keySeen.set(size_t(key)), true; };
+    const auto seen = [&keySeen](int key) {
+        keySeen.set(size_t(key));
+        return true;
+    };
     const auto word = [&](std::string_view key) {
         const auto digit = [](char c) {
             return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
@@ -284,26 +312,21 @@ bool decodePlainChannelMessage(const QByteArray &payload, int channel, RemoteCha
     };
     RemoteChannel decoded;
     Reading &reading = decoded.reading;
-    if (!parseVoltageResolution(text(resolution[0]), &reading.fineVoltage) ||
-        !parseCurrentResolution(text(resolution[1]), &reading.currentResolution) ||
-        !parseSecondRange(text(resolution[2]), &reading.secondRange))
+    if (!parseSelectionNames(text(resolution[0]), text(resolution[1]), text(resolution[2]),
+                             &reading) ||
+        !parseTime(text(time), &reading.time) || !parseWord(latched, &decoded.latched))
         return false;
-    const QDateTime taken = QDateTime::fromString(text(time), Qt::ISODateWithMs);
-    if (!taken.isValid() || !parseWord(latched, &decoded.latched))
-        return false;
-    reading.time = taken.toMSecsSinceEpoch();
     decoded.stale = stale;
-    decoded.latched &= ownByte(channel);
     for (const WordSlot &slot : channelWordSlots(reading, channel)) {
         if (slot.reg >= wordSeen.size() || !wordSeen[slot.reg] ||
             !parseWord(words[slot.reg], slot.word))
             return false;
     }
-    reading.status &= ownByte(channel);
-    reading.events &= ownByte(channel);
+    keepOwnBytes(channel, &decoded);
     *out = decoded;
     return true;
 }
+
 } // namespace
 
 bool decodeChannelMessage(const QByteArray &payload, int channel, RemoteChannel *out)
@@ -318,18 +341,12 @@ bool decodeChannelMessage(const QByteArray &payload, int channel, RemoteChannel 
 
     RemoteChannel decoded;
     Reading &reading = decoded.reading;
-    ResolutionSelection selection;
-    if (!parseSelection(message.value(QLatin1String("resolution")), &selection))
+    if (!parseSelection(message.value(QLatin1String("resolution")), &reading))
         return refuse(topic, QStringLiteral("\"resolution\" is not three resolution names"));
-    reading.fineVoltage = selection.fineVoltage;
-    reading.currentResolution = selection.currentResolution;
-    reading.secondRange = selection.secondRange;
 
     const QJsonValue time = message.value(QLatin1String("time"));
-    const QDateTime taken = QDateTime::fromString(time.toString(), Qt::ISODateWithMs);
-    if (!time.isString() || !taken.isValid())
+    if (!time.isString() || !parseTime(time.toString(), &reading.time))
         return refuse(topic, QStringLiteral("\"time\" is not an ISO 8601 time"));
-    reading.time = taken.toMSecsSinceEpoch();
 
     const QJsonValue stale = message.value(QLatin1String("stale"));
     if (!stale.isBool())
@@ -338,7 +355,6 @@ bool decodeChannelMessage(const QByteArray &payload, int channel, RemoteChannel 
 
     if (!parseWord(message.value(QLatin1String("latched")), &decoded.latched))
         return refuse(topic, QStringLiteral("\"latched\" is not four hexadecimal digits"));
-    decoded.latched &= ownByte(channel);
 
     const QJsonValue wordsValue = message.value(QLatin1String("words"));
     if (!wordsValue.isObject())
@@ -354,8 +370,7 @@ bool decodeChannelMessage(const QByteArray &payload, int channel, RemoteChannel 
                                                 "hexadecimal digits")
                                      .arg(key));
     }
-    reading.status &= ownByte(channel);
-    reading.events &= ownByte(channel);
+    keepOwnBytes(channel, &decoded);
     *out = decoded;
     return true;
 }
