@@ -40,19 +40,11 @@ void add(SampleStore &store, const Reading &reading)
 // The words a record keeps, as text that names the differing word when a comparison fails.
 QString wordsOf(const Reading &r)
 {
-    QString text = QStringLiteral("time %1 selection %2 %3 %4")
-                       .arg(r.time)
-                       .arg(r.fineVoltage)
-                       .arg(int(r.currentResolution))
-                       .arg(int(r.secondRange));
-    const std::pair<const char *, const quint16 *> pairs[] = {
-        {"vset", r.vset}, {"vmeas", r.vmeas}, {"imeas", r.imeas}, {"imeas2", r.imeas2}};
-    for (const auto &pair : pairs)
-        text += QStringLiteral(" %1 %2 %3")
-                    .arg(QLatin1String(pair.first))
-                    .arg(pair.second[0])
-                    .arg(pair.second[1]);
-    return text + QStringLiteral(" status %1 events %2").arg(r.status).arg(r.events);
+    return QString::asprintf("time %lld selection %d %d %d vset %d %d vmeas %d %d imeas %d %d "
+                             "imeas2 %d %d status %d events %d",
+                             r.time, int(r.fineVoltage), int(r.currentResolution),
+                             int(r.secondRange), r.vset[0], r.vset[1], r.vmeas[0], r.vmeas[1],
+                             r.imeas[0], r.imeas[1], r.imeas2[0], r.imeas2[1], r.status, r.events);
 }
 
 // What the plots and the export show of a record: the words without the status and event bits
@@ -152,6 +144,7 @@ void compareExtent(const SampleStore &store, qint64 from, qint64 to)
 } // namespace
 
 Q_DECLARE_METATYPE(Words)
+Q_DECLARE_METATYPE(TickSource)
 
 class TestSampleStore : public QObject
 {
@@ -274,46 +267,36 @@ void TestSampleStore::summariesAgreeWithRecords()
 void TestSampleStore::packedTicksReadBack_data()
 {
     QTest::addColumn<int>("ticks");
-    QTest::addColumn<Words>("words");
-    QTest::addColumn<bool>("jitter");
-    // A gap of running time before this tick, and a step of the wall clock from this tick on.
-    QTest::addColumn<qint64>("gapAt");
-    QTest::addColumn<qint64>("gapMs");
-    QTest::addColumn<qint64>("stepAt");
-    QTest::addColumn<qint64>("stepMs");
+    // Its words, jitter, a gap of running time before a tick, a step of the wall clock from one.
+    QTest::addColumn<TickSource>("source");
     // How far below the appended value an aged record's second range current may read back.
     QTest::addColumn<int>("secondRangeError");
     const qint64 day = SampleStore::DayMs;
-    QTest::newRow("every word across its whole range")
-        << 700 << Words::FullRange << false << -1LL << 0LL << -1LL << 0LL << 0;
-    QTest::newRow("random words") << 700 << Words::Random << true << -1LL << 0LL << -1LL << 0LL
-                                  << 0;
+    QTest::newRow("every word across its whole range") << 700 << TickSource{Words::FullRange} << 0;
+    QTest::newRow("random words") << 700 << TickSource{Words::Random, true} << 0;
     QTest::newRow("gap at a block's first tick")
-        << 600 << Words::Changing << false << 256LL << 5000LL << -1LL << 0LL << 0;
+        << 600 << TickSource{Words::Changing, false, 256, 5000} << 0;
     // 100 ms of the poll and the gap: just over a second, and a second exactly, which is no gap.
     QTest::newRow("gap at a block's last tick")
-        << 600 << Words::Steady << false << 255LL << 901LL << -1LL << 0LL << 0;
+        << 600 << TickSource{Words::Steady, false, 255, 901} << 0;
     QTest::newRow("no gap after a second")
-        << 600 << Words::Steady << false << 300LL << 900LL << -1LL << 0LL << 0;
+        << 600 << TickSource{Words::Steady, false, 300, 900} << 0;
     QTest::newRow("gap of 60 days inside a block")
-        << 600 << Words::Random << true << 300LL << 60 * day << -1LL << 0LL << 0xFFFF;
+        << 600 << TickSource{Words::Random, true, 300, 60 * day} << 0xFFFF;
     QTest::newRow("wall clock back 2 days at a block's first tick")
-        << 600 << Words::Steady << true << -1LL << 0LL << 512LL << -2 * day << 0;
+        << 600 << TickSource{Words::Steady, true, -1, 0, 512, -2 * day} << 0;
     QTest::newRow("wall clock forward 1 h at a block's second tick")
-        << 600 << Words::FullRange << false << -1LL << 0LL << 257LL << 3600000LL << 0;
+        << 600 << TickSource{Words::FullRange, false, -1, 0, 257, 3600000} << 0;
     QTest::newRow("gap and clock step at the same block boundary")
-        << 600 << Words::Random << false << 256LL << 1001LL << 256LL << -2000LL << 0;
+        << 600 << TickSource{Words::Random, false, 256, 1001, 256, -2000} << 0;
     // An hour and five blocks: the five oldest blocks are aged. Exact times leave the second
     // range 7 bits of the 128: 4 and 3 of its 16 and 16.
     const int hour = 36000 + 5 * SampleStore::BlockTicks + 100;
-    const auto aged = [hour](const char *name, Words words, bool jitter, int secondRangeError) {
-        QTest::newRow(name) << hour << words << jitter << -1LL << 0LL << -1LL << 0LL
-                            << secondRangeError;
-    };
-    aged("aged, steady", Words::Steady, true, 0);
-    aged("aged, every word changing", Words::Changing, true, 0);
-    aged("aged, every word across its whole range", Words::FullRange, false, (1 << 13) - 1);
-    aged("aged, random words", Words::Random, true, 0xFFFF);
+    QTest::newRow("aged, steady") << hour << TickSource{Words::Steady, true} << 0;
+    QTest::newRow("aged, every word changing") << hour << TickSource{Words::Changing, true} << 0;
+    QTest::newRow("aged, every word across its whole range")
+        << hour << TickSource{Words::FullRange} << (1 << 13) - 1;
+    QTest::newRow("aged, random words") << hour << TickSource{Words::Random, true} << 0xFFFF;
 }
 
 // Every field of every record reads back as appended, from the store and from copies; blocks more
@@ -321,14 +304,8 @@ void TestSampleStore::packedTicksReadBack_data()
 void TestSampleStore::packedTicksReadBack()
 {
     QFETCH(int, ticks);
-    QFETCH(Words, words);
-    QFETCH(bool, jitter);
-    QFETCH(qint64, gapAt);
-    QFETCH(qint64, gapMs);
-    QFETCH(qint64, stepAt);
-    QFETCH(qint64, stepMs);
+    QFETCH(TickSource, source);
     QFETCH(int, secondRangeError);
-    TickSource source{words, jitter, gapAt, gapMs, stepAt, stepMs};
 
     SampleStore store(1000000, 1000 * SampleStore::DayMs);
     QList<Reading> in;
@@ -596,8 +573,7 @@ void TestSampleStore::timeTicks_data()
         {"UTC", "UTC0", 0}, {"+05:30", "<+0530>-5:30", 330}, {"-03:30", "<-0330>3:30", -210}};
     for (const auto &zone : zones) {
         const auto row = [&zone](const char *span) -> QTestData & {
-            return QTest::newRow(qPrintable(
-                       QStringLiteral("%1, %2").arg(QLatin1String(span), QLatin1String(zone.name))))
+            return QTest::addRow("%s, %s", span, zone.name)
                    << QByteArray(zone.tz) << zone.offsetMinutes;
         };
         row("1 min") << qint64(60000) << qint64(10000) << "10:42:20";
