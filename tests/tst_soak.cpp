@@ -46,40 +46,28 @@ QString fixed(int decimals)
     return decimals == 0 ? Whole : Whole + QStringLiteral("\\.\\d{%1}").arg(decimals);
 }
 
-// Field name and the pattern its whole text must match with this selection.
+// Field name without its channel, and the pattern its whole text must match with this selection.
 QList<QPair<QString, QString>> fieldPatterns(const Selection &selection)
 {
-    const bool standardVoltage = selection.voltage == 0;
     const int currentDecimals[] = {3, 2, 3, 4};
     const QString currentUnit =
-        selection.current == 0 ? QStringLiteral("mA") : QStringLiteral("uA");
-    const QString imeas = fixed(currentDecimals[selection.current]) + ' ' + currentUnit;
-    const QString softLimit = General + ' ' + currentUnit;
-    QString imeas2 = QStringLiteral("----");
-    QString softLimit2 = QStringLiteral("----");
-    if (selection.secondRange != 0) {
-        imeas2 = fixed(selection.secondRange == 1 ? 3 : 4) + QStringLiteral(" uA");
-        softLimit2 = General + QStringLiteral(" uA");
-    }
-
-    QList<QPair<QString, QString>> patterns;
-    for (const QString &ch : {QStringLiteral("A"), QStringLiteral("B")}) {
-        patterns << qMakePair("txtVset_" + ch, Whole + QStringLiteral(" V"))
-                 << qMakePair("txtRamp_" + ch, Whole + QStringLiteral(" V/s"))
-                 << qMakePair("txtVmeas_" + ch, fixed(standardVoltage ? 0 : 1) + " V")
-                 << qMakePair("txtImeas_" + ch, imeas) << qMakePair("txtImeas2_" + ch, imeas2)
-                 << qMakePair("txtStatus_" + ch,
-                              QStringLiteral("Error|Manual|Ramp up|Ramp down|Stable"))
-                 << qMakePair("txtPolarity_" + ch, QStringLiteral("Positive|Negative"))
-                 << qMakePair("txtKill_" + ch, QStringLiteral("Kill Enable|Kill Disable"))
-                 << qMakePair("txtHVON_" + ch, QStringLiteral("HV Off|HV On"))
-                 // Both limits come in steps of 10 %; the current limit has four bits.
-                 << qMakePair("txtLimitV_" + ch, QStringLiteral("V: (0|[1-9]\\d*0) %"))
-                 << qMakePair("txtLimitI_" + ch, QStringLiteral("I: (0|[1-9]0|1[0-5]0) %"))
-                 << qMakePair("txtSoftLimitI_" + ch, softLimit)
-                 << qMakePair("txtSoftLimitI2_" + ch, softLimit2);
-    }
-    return patterns;
+        selection.current == 0 ? QStringLiteral(" mA") : QStringLiteral(" uA");
+    const bool secondRange = selection.secondRange != 0;
+    const QString none = QStringLiteral("----");
+    return {{"txtVset", Whole + " V"},
+            {"txtRamp", Whole + " V/s"},
+            {"txtVmeas", fixed(selection.voltage == 0 ? 0 : 1) + " V"},
+            {"txtImeas", fixed(currentDecimals[selection.current]) + currentUnit},
+            {"txtImeas2", secondRange ? fixed(selection.secondRange == 1 ? 3 : 4) + " uA" : none},
+            {"txtStatus", "Error|Manual|Ramp up|Ramp down|Stable"},
+            {"txtPolarity", "Positive|Negative"},
+            {"txtKill", "Kill Enable|Kill Disable"},
+            {"txtHVON", "HV Off|HV On"},
+            // Both limits come in steps of 10 %; the current limit has four bits.
+            {"txtLimitV", "V: (0|[1-9]\\d*0) %"},
+            {"txtLimitI", "I: (0|[1-9]0|1[0-5]0) %"},
+            {"txtSoftLimitI", General + currentUnit},
+            {"txtSoftLimitI2", secondRange ? General + " uA" : none}};
 }
 
 // Event names in their fixed order, each at most once, joined by single "+". Matched against the
@@ -158,10 +146,12 @@ void TestSoak::select(const Selection &selection)
     window->findChild<QRadioButton *>(CurrentButtons[selection.current])->click();
     window->findChild<QRadioButton *>(SecondRangeButtons[selection.secondRange])->click();
     rules.clear();
-    for (const auto &pattern : fieldPatterns(selection)) {
-        rules.append(qMakePair(window->findChild<QLineEdit *>(pattern.first),
-                               QRegularExpression('^' + pattern.second + '$')));
-        rules.last().second.optimize();
+    for (const char *channel : {"_A", "_B"}) {
+        for (const auto &pattern : fieldPatterns(selection)) {
+            rules.append(qMakePair(window->findChild<QLineEdit *>(pattern.first + channel),
+                                   QRegularExpression('^' + pattern.second + '$')));
+            rules.last().second.optimize();
+        }
     }
 }
 
@@ -198,7 +188,7 @@ void TestSoak::soak()
     qint64 residentAfterWarmUp = 0;
     // The store grows with the ticks it holds, by design: that growth is not a leak.
     const Brelk::ReadingHistory *readings =
-        BrelkControlTestAccess::runtime(*window)->history(BrelkControlTestAccess::session(*window));
+        Access::runtime(*window)->history(Access::session(*window));
     QVERIFY(readings);
     const auto storeKilobytes = [readings] { return readings->samples().memoryBytes() / 1024; };
     qint64 storeAfterWarmUp = 0;
@@ -249,36 +239,25 @@ void TestSoak::everyWordInEveryRegister_data()
     QTest::addColumn<QVector<Selection>>("selections");
 
     const QVector<Selection> any{{0, 0, 1}};
-    const QVector<Selection> standardVoltage{{0, 1, 0}};
-    const QVector<Selection> fineVoltage{{1, 2, 0}};
     const QVector<Selection> everyCurrentResolution{{0, 0, 0}, {1, 1, 1}, {0, 2, 2}, {1, 3, 0}};
-    const QVector<Selection> secondRange1nA{{1, 3, 1}};
-    const QVector<Selection> secondRange100pA{{0, 0, 2}};
-    const QVector<Selection> everySecondRange{{0, 0, 0}, {1, 1, 1}, {0, 2, 2}};
-
     QTest::newRow("serial number") << 0x3C << any;
     QTest::newRow("status") << 0x00 << any;
     QTest::newRow("status 2") << 0x30 << any;
-    QTest::newRow("Vset A") << 0x04 << any;
-    QTest::newRow("Vset B") << 0x08 << any;
-    QTest::newRow("ramp A") << 0x0C << any;
-    QTest::newRow("ramp B") << 0x10 << any;
-    QTest::newRow("Vmeas A") << 0x14 << standardVoltage;
-    QTest::newRow("Vmeas B") << 0x18 << standardVoltage;
-    QTest::newRow("Vmeas fine A") << 0x16 << fineVoltage;
-    QTest::newRow("Vmeas fine B") << 0x1A << fineVoltage;
-    QTest::newRow("Imeas A") << 0x1C << everyCurrentResolution;
-    QTest::newRow("Imeas B") << 0x20 << everyCurrentResolution;
-    QTest::newRow("Imeas2 1 nA A") << 0x1E << secondRange1nA;
-    QTest::newRow("Imeas2 1 nA B") << 0x22 << secondRange1nA;
-    QTest::newRow("Imeas2 100 pA A") << 0x26 << secondRange100pA;
-    QTest::newRow("Imeas2 100 pA B") << 0x2A << secondRange100pA;
-    QTest::newRow("limits A") << 0x24 << any;
-    QTest::newRow("limits B") << 0x28 << any;
-    QTest::newRow("software limit A") << 0x44 << everyCurrentResolution;
-    QTest::newRow("software limit B") << 0x48 << everyCurrentResolution;
-    QTest::newRow("software limit 2 A") << 0x46 << everySecondRange;
-    QTest::newRow("software limit 2 B") << 0x4A << everySecondRange;
+    // Each register of channel A, and channel B's 4 bytes above it.
+    const auto both = [](const char *name, int offset, const QVector<Selection> &selections) {
+        QTest::addRow("%s A", name) << offset << selections;
+        QTest::addRow("%s B", name) << offset + 4 << selections;
+    };
+    both("Vset", 0x04, any);
+    both("ramp", 0x0C, any);
+    both("Vmeas", 0x14, {{0, 1, 0}});
+    both("Vmeas fine", 0x16, {{1, 2, 0}});
+    both("Imeas", 0x1C, everyCurrentResolution);
+    both("Imeas2 1 nA", 0x1E, {{1, 3, 1}});
+    both("Imeas2 100 pA", 0x26, {{0, 0, 2}});
+    both("limits", 0x24, any);
+    both("software limit", 0x44, everyCurrentResolution);
+    both("software limit 2", 0x46, {{0, 0, 0}, {1, 1, 1}, {0, 2, 2}});
 }
 
 void TestSoak::everyWordInEveryRegister()
