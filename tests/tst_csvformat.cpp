@@ -7,8 +7,32 @@
 
 using namespace Brelk;
 
-Q_DECLARE_METATYPE(CurrentResolution)
-Q_DECLARE_METATYPE(SecondRange)
+namespace {
+
+// A tick at 2026-12-07 10:42:13.123 UTC with the given words of channel A, set to 1000 V; channel
+// B set to 500 V, reading 499 V (4990 fine counts), 10 current counts and 21 second-range counts.
+// Its own event word is 0: a row names the events it is given.
+Reading tick(bool fine, CurrentResolution resolution, SecondRange range, quint16 vmeasA,
+             quint16 imeasA, quint16 imeas2A = 0, quint16 status = 0)
+{
+    Reading r;
+    r.time = 1796640133123;
+    r.fineVoltage = fine;
+    r.currentResolution = resolution;
+    r.secondRange = range;
+    r.vset[0] = 1000;
+    r.vset[1] = 500;
+    r.vmeas[0] = vmeasA;
+    r.vmeas[1] = fine ? 4990 : 499;
+    r.imeas[0] = imeasA;
+    r.imeas[1] = 10;
+    r.imeas2[0] = imeas2A;
+    r.imeas2[1] = 21;
+    r.status = status;
+    return r;
+}
+
+} // namespace
 
 class TestCsvFormat : public QObject
 {
@@ -32,36 +56,25 @@ void TestCsvFormat::header()
 
 void TestCsvFormat::row_data()
 {
-    QTest::addColumn<bool>("fine");
-    QTest::addColumn<CurrentResolution>("resolution");
-    QTest::addColumn<SecondRange>("range");
-    QTest::addColumn<quint16>("vmeasA");
-    QTest::addColumn<quint16>("imeasA");
-    QTest::addColumn<quint16>("imeas2A");
-    QTest::addColumn<quint16>("status");
+    QTest::addColumn<Reading>("reading");
     QTest::addColumn<quint16>("events");
     QTest::addColumn<QString>("channelA");
     QTest::addColumn<QString>("channelB");
 
-    // Channel B: vset 500, vmeas 499 (or 4990 fine counts), imeas 10 counts, stable, HV on.
     const QString stableB = QStringLiteral("500,499,0.00001,,Stable,HV On,");
     QTest::newRow("whole volts, 1 uA, no second range")
-        << false << CurrentResolution::uA1 << SecondRange::None << quint16(1000) << quint16(1234)
-        << quint16(0) << quint16(0) << quint16(0)
+        << tick(false, CurrentResolution::uA1, SecondRange::None, 1000, 1234) << quint16(0)
         << QStringLiteral("1000,1000,0.001234,,Stable,HV On,") << stableB;
     QTest::newRow("fine volts, 7 counts at 1 uA")
-        << true << CurrentResolution::uA1 << SecondRange::None << quint16(12345) << quint16(7)
-        << quint16(0) << quint16(0) << quint16(0)
+        << tick(true, CurrentResolution::uA1, SecondRange::None, 12345, 7) << quint16(0)
         << QStringLiteral("1000,1234.5,0.000007,,Stable,HV On,") << stableB;
     QTest::newRow("1 nA resolution, second range 100 pA")
-        << false << CurrentResolution::nA1 << SecondRange::pA100 << quint16(0) << quint16(65535)
-        << quint16(3) << quint16(0) << quint16(0)
+        << tick(false, CurrentResolution::nA1, SecondRange::pA100, 0, 65535, 3) << quint16(0)
         << QStringLiteral("1000,0,0.000065535,0.0000000003,Stable,HV On,")
         << QStringLiteral("500,499,0.00000001,0.0000000021,Stable,HV On,");
     QTest::newRow("ramping A, B off in error, events of both")
-        << false << CurrentResolution::nA100 << SecondRange::nA1 << quint16(20) << quint16(100)
-        << quint16(40)
-        << quint16((StatusRamping | StatusRampUp) | ((StatusError | StatusHvOff) << 8))
+        << tick(false, CurrentResolution::nA100, SecondRange::nA1, 20, 100, 40,
+                (StatusRamping | StatusRampUp) | ((StatusError | StatusHvOff) << 8))
         << quint16((EventTRP | EventILIM) |
                    ((EventQUA | EventVLIM | EventILIM | EventTRP | EventINH) << 8))
         << QStringLiteral("1000,20,0.00001,0.00000004,Ramp up,HV On,ILIM+TRP")
@@ -70,34 +83,10 @@ void TestCsvFormat::row_data()
 
 void TestCsvFormat::row()
 {
-    QFETCH(bool, fine);
-    QFETCH(CurrentResolution, resolution);
-    QFETCH(SecondRange, range);
-    QFETCH(quint16, vmeasA);
-    QFETCH(quint16, imeasA);
-    QFETCH(quint16, imeas2A);
-    QFETCH(quint16, status);
+    QFETCH(Reading, reading);
     QFETCH(quint16, events);
     QFETCH(QString, channelA);
     QFETCH(QString, channelB);
-
-    Reading reading;
-    reading.time = 1796640133123; // 2026-12-07 10:42:13.123 UTC
-    reading.fineVoltage = fine;
-    reading.currentResolution = resolution;
-    reading.secondRange = range;
-    reading.vset[0] = 1000;
-    reading.vset[1] = 500;
-    reading.vmeas[0] = vmeasA;
-    reading.vmeas[1] = fine ? 4990 : 499;
-    reading.imeas[0] = imeasA;
-    reading.imeas[1] = 10;
-    reading.imeas2[0] = imeas2A;
-    reading.imeas2[1] = 21;
-    reading.status = status;
-    // The row names the events it is given, not the tick's own word.
-    reading.events = 0;
-
     QCOMPARE(csvRow(reading, events), isoLocalTime(reading.time) + ',' + channelA + ',' + channelB);
 }
 
@@ -128,9 +117,7 @@ void TestCsvFormat::timeStamps()
     QFETCH(QString, text);
 
     const LocalZone local(zone);
-    Reading reading;
-    reading.time = time;
-    QCOMPARE(csvRow(reading, 0).section(QLatin1Char(','), 0, 0), text);
+    QCOMPARE(isoLocalTime(time), text);
 }
 
 QTEST_GUILESS_MAIN(TestCsvFormat)
