@@ -505,30 +505,26 @@ void TestDataLog::writeErrorWarnsOnceAndThePollGoesOn()
 
 void TestDataLog::resumesAfterRestart_data()
 {
-    QTest::addColumn<QByteArray>("interval"); // the LogInterval line, or none
-    QTest::addColumn<QString>("announced");
+    QTest::addColumn<QString>("interval"); // as stored, and announced, in seconds
     QTest::addColumn<int>("rowsOfThreeTicks");
-
-    QTest::newRow("every tick") << QByteArray("LogInterval=0.1\n") << "0.1" << 3;
-    QTest::newRow("1 s") << QByteArray("LogInterval=1\n") << "1" << 1;
+    QTest::newRow("every tick") << "0.1" << 3;
+    QTest::newRow("1 s") << "1" << 1;
 }
 
 void TestDataLog::resumesAfterRestart()
 {
-    QFETCH(QByteArray, interval);
-    QFETCH(QString, announced);
+    QFETCH(QString, interval);
     QFETCH(int, rowsOfThreeTicks);
-
-    const QString path = dir.filePath(QStringLiteral("resumed-%1.csv").arg(announced));
+    const QString path = dir.filePath(QStringLiteral("resumed-%1.csv").arg(interval));
     QVERIFY(writeSettingsFile(path, Brelk::csvHeader().toUtf8() + "\nbefore the restart\n"));
-    QVERIFY(
-        writeSettingsFile(settingsPath(), "[General]\nLogFile=" + path.toUtf8() + "\n" + interval));
+    QVERIFY(writeSettingsFile(settingsPath(), "[General]\nLogFile=" + path.toUtf8() +
+                                                  "\nLogInterval=" + interval.toUtf8() + '\n'));
     {
         MessageCapture capture;
         openWindow();
         QCOMPARE(capture.linesStartingWith(QStringLiteral("Logging to")),
                  QStringList{QStringLiteral("Logging to %1 at an interval of %2 s")
-                                 .arg(QDir::toNativeSeparators(path), announced)});
+                                 .arg(QDir::toNativeSeparators(path), interval)});
     }
     QVERIFY(logAction()->isChecked());
     // Three ticks inside one second (unless a second boundary falls between them).
