@@ -23,14 +23,6 @@ namespace {
 
 const qint64 T0 = 1767225600000; // 2026-01-01 00:00:00 UTC
 
-ResolutionSelection selectionOf(bool fine, CurrentResolution current)
-{
-    ResolutionSelection selection;
-    selection.fineVoltage = fine;
-    selection.currentResolution = current;
-    return selection;
-}
-
 // "ms-after-T0 until-after-T0 vmeas vset imeas" of the record's channel, one text a record.
 QStringList texts(const Records &records)
 {
@@ -134,7 +126,8 @@ void TestFetchedHistory::answers()
         QTest::ignoreMessage(
             QtDebugMsg, QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(debug)));
     Records found{record(1, 0, 0, 99)};
-    QCOMPARE(fetchedRecords(payload, 1, selectionOf(false, CurrentResolution::nA1), &found), read);
+    QCOMPARE(fetchedRecords(payload, 1, ResolutionSelection{false, CurrentResolution::nA1}, &found),
+             read);
     if (read)
         QCOMPARE(texts(found), records);
     else
@@ -150,15 +143,16 @@ void TestFetchedHistory::serviceAnswersReadBack_data()
     QTest::addColumn<int>("vset");
     QTest::addColumn<int>("imeas");
 
-    QTest::newRow("1 V, 1 uA") << selectionOf(false, CurrentResolution::uA1) << 3001 << 3000
+    QTest::newRow("1 V, 1 uA") << ResolutionSelection{false, CurrentResolution::uA1} << 3001 << 3000
                                << 1234;
     QTest::newRow("100 mV, 100 nA")
-        << selectionOf(true, CurrentResolution::nA100) << 30017 << 3002 << 4097;
-    QTest::newRow("1 V, 10 nA") << selectionOf(false, CurrentResolution::nA10) << 65535 << 65535
-                                << 65535;
-    QTest::newRow("100 mV, 1 nA") << selectionOf(true, CurrentResolution::nA1) << 12347 << 1 << 7;
+        << ResolutionSelection{true, CurrentResolution::nA100} << 30017 << 3002 << 4097;
+    QTest::newRow("1 V, 10 nA") << ResolutionSelection{false, CurrentResolution::nA10} << 65535
+                                << 65535 << 65535;
+    QTest::newRow("100 mV, 1 nA") << ResolutionSelection{true, CurrentResolution::nA1} << 12347 << 1
+                                  << 7;
     QTest::newRow("100 mV, 1 nA, large")
-        << selectionOf(true, CurrentResolution::nA1) << 65533 << 4000 << 54321;
+        << ResolutionSelection{true, CurrentResolution::nA1} << 65533 << 4000 << 54321;
 }
 
 void TestFetchedHistory::serviceAnswersReadBack()
@@ -229,7 +223,7 @@ void TestFetchedHistory::joined()
     QFETCH(Records, coarse);
     QFETCH(Records, fine);
     QFETCH(qint64, firstLive);
-    const ResolutionSelection selection = selectionOf(true, CurrentResolution::nA10);
+    const ResolutionSelection selection{true, CurrentResolution::nA10};
     QStringList found;
     for (const Reading &tick : joinFetched(coarse, fine, selection, firstLive)) {
         QCOMPARE(selectionOf(tick), selection);

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <utility>
 
 using namespace Brelk;
 
