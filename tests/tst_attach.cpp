@@ -79,9 +79,7 @@ void TestAttach::startService(bool commands)
         ini, "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
                  QByteArray::number(broker->port) + "\nMqttUser=dd00\nMqttPassword=dd00-pw\n" +
                  (commands ? "MqttCommands=on\n" : "")));
-    CrateRuntime::Options options;
-    options.retryConnection = true;
-    service.reset(new CrateRuntime(ini, options));
+    service.reset(new CrateRuntime(ini, CrateRuntime::Options{true, true, false}));
     service->start();
     QVERIFY(service->bridge()->isOpen());
 }

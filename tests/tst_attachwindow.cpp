@@ -1,10 +1,8 @@
 // The attached panel's windows end to end: a real broker with the README's accounts and access
 // list, the service's own executable polling two simulated modules (0xDD00 under brelk/dd00,
 // 0xDC00 under brelk/dd00/dc00) in a process of its own, and the main window attached in this
-// process. Its fields show what a local panel on an equally configured simulator shows, its
-// command dialogs open as the local ones and say what came of the command (the writes on the bus
-// are compared without a window, in tst_attach), and a killed service turns its fields stale, with
-// the reason on every command button, until the service is back.
+// process, compared with a local panel on an equally configured simulator (the writes on the bus
+// are compared without a window, in tst_attach).
 #include "attachment.h"
 #include "brelkcontroltestaccess.h"
 #include "broker.h"

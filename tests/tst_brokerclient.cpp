@@ -22,14 +22,11 @@ namespace {
 
 const QString Probe = QStringLiteral("brelk/probe");
 
-MqttSettings local(quint16 port, const QString &user = QString(),
-                   const QString &password = QString())
+MqttSettings local(quint16 port)
 {
     MqttSettings settings;
     settings.host = QStringLiteral("127.0.0.1");
     settings.port = port;
-    settings.user = user;
-    settings.password = password;
     return settings;
 }
 
@@ -160,8 +157,10 @@ void BrokerClientTest::wrongPasswordIsRefused()
                                 "user viewer\ntopic read brelk/#\n"));
     BrokerClient client;
     QSignalSpy connection(&client, &BrokerClient::connectedChanged);
-    client.start(local(broker.port, QStringLiteral("viewer"), QStringLiteral("guess")),
-                 {QStringLiteral("brelk/#")});
+    MqttSettings settings = local(broker.port);
+    settings.user = QStringLiteral("viewer");
+    settings.password = QStringLiteral("guess");
+    client.start(settings, {QStringLiteral("brelk/#")});
     QTRY_VERIFY(!connection.isEmpty());
     QCOMPARE(connection.first().at(0).toBool(), false);
     QVERIFY2(connection.first().at(1).toString().contains(QLatin1String("Connection Refused")),

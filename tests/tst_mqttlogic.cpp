@@ -398,14 +398,11 @@ void TestMqttLogic::settingsFileIsUtf8()
     }
     if (!user.isNull())
         QCOMPARE(mqtt.user, user);
-    if (fileProblem.isEmpty()) {
-        QCOMPARE(mqtt.fileProblem, QString());
-    } else {
-        QVERIFY2(mqtt.fileProblem.startsWith(fileProblem + QStringLiteral(" ")),
-                 qPrintable(mqtt.fileProblem));
-        QVERIFY2(mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
-                 qPrintable(mqtt.fileProblem));
-    }
+    QVERIFY2(fileProblem.isEmpty()
+                 ? mqtt.fileProblem.isEmpty()
+                 : mqtt.fileProblem.startsWith(fileProblem + QStringLiteral(" ")) &&
+                       mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
+             qPrintable(mqtt.fileProblem));
 }
 
 // A prefix to publish under (mqttTopicProblem) or filters to attach with (mqttFilterProblem).
@@ -596,21 +593,11 @@ RemoteConditions usable(SecondRange range = SecondRange::None,
 {
     RemoteConditions conditions;
     conditions.allowed = true;
-    conditions.retained = false;
     conditions.freshness = CommandFreshness::Current;
     conditions.serialNumber = 0x2101;
     conditions.wallClockMs = 1765000000000;
     conditions.selection.currentResolution = resolution;
     conditions.selection.secondRange = range;
-    return conditions;
-}
-
-// A command on `channel` of a module whose channel `limited` has a ceiling of `volts`.
-RemoteConditions ceiling(int channel, int limited, double volts)
-{
-    RemoteConditions conditions = usable();
-    conditions.channel = channel;
-    conditions.ceilings.volts[limited] = volts;
     return conditions;
 }
 
@@ -629,7 +616,8 @@ void TestMqttLogic::verdict_data()
     QTest::addColumn<QString>("text");
 
     RemoteConditions disabled = usable(), retained = usable(), stale = usable(), waited = usable(),
-                     noTick = usable(), tightAge = usable(), abcd = usable();
+                     noTick = usable(), tightAge = usable(), abcd = usable(), ceilingA = usable(),
+                     ceilingB = usable();
     disabled.allowed = false;
     retained.retained = true;
     stale.freshness = CommandFreshness::TickTooOld;
@@ -638,6 +626,9 @@ void TestMqttLogic::verdict_data()
     noTick.serialNumber = -1;
     tightAge.maxAgeMs = 100;
     abcd.serialNumber = 0xabcd;
+    ceilingA.ceilings.volts[0] = 10;
+    ceilingB.channel = 1;
+    ceilingB.ceilings.volts[1] = 1500;
     RemoteConditions everything = disabled;
     everything.retained = true;
     everything.freshness = CommandFreshness::NoTick;
@@ -664,14 +655,13 @@ void TestMqttLogic::verdict_data()
         R"({"id":null,"ok":true,"command":"vset","value":1234})", "channel B Vset 1234 V");
     row("vset above, refused with its id", R"({"vset":6000.1,"id":"far"})", usable(), 0,
         "out_of_range", {}, R"({"id":"far","ok":false,"error":"out_of_range"})");
-    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceiling(1, 1, 1500),
-        1, "out_of_range", {}, R"json({"id":"typo","ok":false,"error":"out_of_range",
+    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceilingB, 1,
+        "out_of_range", {}, R"json({"id":"typo","ok":false,"error":"out_of_range",
             "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json");
-    row("below 0 under a ceiling", R"({"vset":-1})", ceiling(0, 0, 1500), 0, "out_of_range", {},
-        R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 1500 V"})");
-    row("vset a step above the ceiling", R"({"vset":1500.1})", ceiling(0, 0, 1500), 0,
-        "out_of_range");
-    row("a ramp speed under a ceiling", R"({"ramp":20})", ceiling(0, 0, 10), 0, "",
+    row("below 0 under a ceiling", R"({"vset":-1})", ceilingA, 0, "out_of_range", {},
+        R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 10 V"})");
+    row("vset a step above the ceiling", R"({"vset":10.1})", ceilingA, 0, "out_of_range");
+    row("a ramp speed under a ceiling", R"({"ramp":20})", ceilingA, 0, "",
         {{regRamp_A, 20}, setVoltageResend(0)});
     row("ramp B re-sends the set voltage the module holds", R"({"ramp":20,"id":5})", usable(), 1,
         "", {{regRamp_B, 20}, setVoltageResend(1)},

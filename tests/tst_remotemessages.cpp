@@ -370,20 +370,16 @@ void TestRemoteMessages::moduleDocuments()
 void TestRemoteMessages::historyRequests_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QString>("problem"); // a part of it; empty: accepted
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("span");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("problem");    // a part of it; empty: accepted
+    QTest::addColumn<QList<int>>("request"); // channel, span, columns, before
 
     const auto taken = [](const char *name, const char *payload, int channel, int span, int columns,
                           int before) {
-        QTest::newRow(name) << QByteArray(payload) << QString() << channel << span << columns
-                            << before;
+        QTest::newRow(name) << QByteArray(payload) << QString()
+                            << QList<int>{channel, span, columns, before};
     };
     const auto refused = [](const char *name, const char *payload, const char *problem) {
-        QTest::newRow(name) << QByteArray(payload) << QString::fromLatin1(problem) << 0 << 0 << 0
-                            << 0;
+        QTest::newRow(name) << QByteArray(payload) << QString::fromLatin1(problem) << QList<int>();
     };
     taken("a day of channel B", R"({"span":86400,"channel":"b","columns":800})", 1, 86400, 800, 0);
     taken("one second, one column, further keys", R"({"span":1,"channel":"a","columns":1,"id":7})",
@@ -414,10 +410,9 @@ void TestRemoteMessages::historyRequests()
         return;
     }
     QVERIFY2(found.isEmpty(), qPrintable(found));
-    QTEST(request.channel, "channel");
-    QTEST(request.spanSeconds, "span");
-    QTEST(request.columns, "columns");
-    QTEST(request.beforeSeconds, "before");
+    QTEST(
+        (QList<int>{request.channel, request.spanSeconds, request.columns, request.beforeSeconds}),
+        "request");
 }
 
 // Ticks every 100 ms from T0 (at T0 + ms, with channel B's words given, channel A's different);
@@ -494,11 +489,7 @@ void TestRemoteMessages::historyColumns()
         reading.vset[1] = 1234;
         store.append(reading, offsets[i]);
     }
-    HistoryRequest request;
-    request.channel = 1;
-    request.spanSeconds = span;
-    request.columns = columns;
-    request.beforeSeconds = before;
+    const HistoryRequest request{1, span, columns, before};
     // Through the published bytes, as the requester reads them.
     const QJsonObject answer =
         parse(compactJson(historyAnswer(store, request, T0 + offsets.last())));
