@@ -97,14 +97,11 @@ class TestAttachWindow : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void cleanup();
 
     void asTheLocalPanelUntilKilled();
 
 private:
     void startService();
-    void attach();
-    void startLocal();
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<Broker> broker;
@@ -143,23 +140,24 @@ void TestAttachWindow::initTestCase()
     QVERIFY(writeSettingsFile(folder.filePath(QStringLiteral("local.ini")),
                               "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\n"
                               "[Module_DC00]\n"));
+    QVERIFY(writeSettingsFile(
+        folder.filePath(QStringLiteral("attached.ini")),
+        "[General]\nMqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(broker->port) +
+            "\nMqttUser=operator\nMqttPassword=operator-pw\n"
+            "AttachFilter=brelk/+, brelk/+/+\nAttachModule=brelk/dd00\n"));
     startService();
 }
 
 void TestAttachWindow::cleanupTestCase()
 {
+    attached.reset();
+    local.reset();
     if (service.state() != QProcess::NotRunning) {
         service.terminate();
         if (!service.waitForFinished(5000))
             service.kill();
         service.waitForFinished(2000);
     }
-}
-
-void TestAttachWindow::cleanup()
-{
-    attached.reset();
-    local.reset();
 }
 
 // The service's executable on its own simulator of the same crate, from this process's environment.
@@ -176,33 +174,6 @@ void TestAttachWindow::startService()
     QVERIFY(service.waitForStarted(5000));
 }
 
-// The main window attached as the operator, once it shows brelk/dd00 live and the window of
-// brelk/dd00/dc00 is there.
-void TestAttachWindow::attach()
-{
-    const QString ini = folder.filePath(QStringLiteral("attached.ini"));
-    QVERIFY(writeSettingsFile(
-        ini, "[General]\nMqttHost=127.0.0.1\nMqttPort=" + QByteArray::number(broker->port) +
-                 "\nMqttUser=operator\nMqttPassword=operator-pw\n"
-                 "AttachFilter=brelk/+, brelk/+/+\n"
-                 "AttachModule=brelk/dd00\n"));
-    attached.reset(new BrelkControl(ini, true));
-    QTRY_COMPARE_WITH_TIMEOUT(attached->windowTitle(),
-                              QString::fromLatin1(WindowTitle).arg(QLatin1String("brelk/dd00")),
-                              10000);
-    QTRY_VERIFY_WITH_TIMEOUT(windowOf(*attached, QStringLiteral("moduleWindow_DC00")), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!Access::session(*attached)->isStale(), 5000);
-    QVERIFY(staleFields(attached.get()).isEmpty());
-}
-
-// A panel of this process polling its own simulator, freshly powered on.
-void TestAttachWindow::startLocal()
-{
-    sim->reset();
-    local.reset(new BrelkControl(folder.filePath(QStringLiteral("local.ini"))));
-    QTRY_VERIFY_WITH_TIMEOUT(Access::session(*local)->lastReading(), 5000);
-}
-
 // Once both simulators stand still, every field of both attached windows reads as the local
 // panel's; the further module's window is titled by its prefix, and the attached panel offers
 // neither a VME controller nor a module address. A command entered in an attached dialog, as an
@@ -215,12 +186,19 @@ void TestAttachWindow::startLocal()
 void TestAttachWindow::asTheLocalPanelUntilKilled()
 {
     UnexpectedBoxes boxes;
-    attach();
-    if (QTest::currentTestFailed())
-        return;
-    startLocal();
-    if (QTest::currentTestFailed())
-        return;
+    // The main window attached as the operator shows brelk/dd00 live, and the window of
+    // brelk/dd00/dc00 is there.
+    attached.reset(new BrelkControl(folder.filePath(QStringLiteral("attached.ini")), true));
+    QTRY_COMPARE_WITH_TIMEOUT(attached->windowTitle(),
+                              QString::fromLatin1(WindowTitle).arg(QLatin1String("brelk/dd00")),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(*attached, QStringLiteral("moduleWindow_DC00")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!Access::session(*attached)->isStale(), 5000);
+    QVERIFY(staleFields(attached.get()).isEmpty());
+    // A panel of this process polling its own simulator, freshly powered on.
+    sim->reset();
+    local.reset(new BrelkControl(folder.filePath(QStringLiteral("local.ini"))));
+    QTRY_VERIFY_WITH_TIMEOUT(Access::session(*local)->lastReading(), 5000);
     const struct
     {
         const char *window, *prefix, *vsetA;
