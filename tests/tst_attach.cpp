@@ -13,6 +13,7 @@
 #include "readinghistory.h"
 #include "settingsfile.h"
 #include "simcontrol.h"
+#include "ticks.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,21 +22,6 @@
 #include <memory>
 
 using namespace Brelk;
-
-namespace {
-
-// The words of a tick, without its time.
-QVector<quint16> words(const Reading &reading)
-{
-    QVector<quint16> all{reading.serialNumber, reading.status, reading.events};
-    for (int ch = 0; ch < 2; ++ch) {
-        all << reading.vset[ch] << reading.ramp[ch] << reading.vmeas[ch] << reading.imeas[ch]
-            << reading.limits[ch] << reading.softLimitI[ch] << reading.softLimitI2[ch];
-    }
-    return all;
-}
-
-} // namespace
 
 class TestAttach : public QObject
 {
@@ -51,7 +37,6 @@ private slots:
 private:
     void startService(bool commands);
     void attach(const QByteArray &user);
-    QStringList events(CrateEvent::Kind kind) const;
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<Broker> broker;
@@ -94,9 +79,7 @@ void TestAttach::startService(bool commands)
         ini, "[General]\nVmeController=VM-USB\nBaseAddress=0xDD00\nMqttHost=127.0.0.1\nMqttPort=" +
                  QByteArray::number(broker->port) + "\nMqttUser=dd00\nMqttPassword=dd00-pw\n" +
                  (commands ? "MqttCommands=on\n" : "")));
-    CrateRuntime::Options options;
-    options.retryConnection = true;
-    service.reset(new CrateRuntime(ini, options));
+    service.reset(new CrateRuntime(ini, CrateRuntime::Options{true, true, false}));
     service->start();
     QVERIFY(service->bridge()->isOpen());
 }
@@ -117,13 +100,8 @@ void TestAttach::attach(const QByteArray &user)
     QTRY_COMPARE_WITH_TIMEOUT(panel->attachment()->prefixOf(module), QStringLiteral("brelk/dd00"),
                               5000);
     QTRY_VERIFY_WITH_TIMEOUT(!module->isStale(), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(words(module->newestReading()),
-                              words(service->first()->newestReading()), 3000);
-}
-
-QStringList TestAttach::events(CrateEvent::Kind kind) const
-{
-    return eventTexts(*happened, kind);
+    QTRY_COMPARE_WITH_TIMEOUT(tickWords(module->newestReading()),
+                              tickWords(service->first()->newestReading()), 3000);
 }
 
 // The service's own switch turns the attached panel's commands off. A channel message that cannot
@@ -143,23 +121,21 @@ void TestAttach::operatorOnAServiceThatStops()
     const WriteList setVoltage = setVoltageWrites(0, 1500);
     const WriteList rampSpeed = rampSpeedWrites(1, 40);
     remote->execute(setVoltage);
-    QCOMPARE(events(CrateEvent::CommandFailed), QStringList{QStringLiteral("Not sent: ") + off});
+    QCOMPARE(eventTexts(*happened, CrateEvent::CommandFailed),
+             QStringList{QStringLiteral("Not sent: ") + off});
 
     const Reading before = remote->newestReading();
     service->pollTimer()->stop();
     QTest::qWait(300);
     QSignalSpy ticks(remote, &ModuleSession::readingTaken);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Attached: a message refused: "));
-    QProcess publish;
-    publish.start(QStringLiteral(BRELK_MOSQUITTO_PUB),
-                  {QStringLiteral("-p"), QString::number(broker->port), QStringLiteral("-u"),
-                   QStringLiteral("dd00"), QStringLiteral("-P"), QStringLiteral("dd00-pw"),
-                   QStringLiteral("-t"), QStringLiteral("brelk/dd00/a"), QStringLiteral("-m"),
-                   QStringLiteral("{\"words\":{\"04\":\"12\"}}")});
-    QVERIFY(publish.waitForFinished(5000));
+    QVERIFY(publishLines(broker->port, QStringLiteral("brelk/dd00"), QStringLiteral("a"),
+                         R"({"words":{"04":"12"}})",
+                         {QStringLiteral("-u"), QStringLiteral("dd00"), QStringLiteral("-P"),
+                          QStringLiteral("dd00-pw")}));
     QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 3000);
     QCOMPARE(ticks.count(), 0);
-    QCOMPARE(words(remote->newestReading()), words(before));
+    QCOMPARE(tickWords(remote->newestReading()), tickWords(before));
     service->pollTimer()->start();
     QTRY_VERIFY_WITH_TIMEOUT(!remote->isStale(), 3000);
     QVERIFY(sim->writes().isEmpty());
@@ -171,15 +147,15 @@ void TestAttach::operatorOnAServiceThatStops()
     QVERIFY(service->first()->execute(rampSpeed).done);
     const QVector<SimControl::Write> local = sim->writes();
     QCOMPARE(local.size(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(words(remote->newestReading()),
-                              words(service->first()->newestReading()), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(tickWords(remote->newestReading()),
+                              tickWords(service->first()->newestReading()), 3000);
     sim->clearLog();
     QVERIFY(remote->execute(setVoltage).sent);
     QVERIFY(remote->execute(rampSpeed).sent);
-    QTRY_COMPARE_WITH_TIMEOUT(events(CrateEvent::CommandNote).count(QStringLiteral("Done")), 2,
-                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        eventTexts(*happened, CrateEvent::CommandNote).count(QStringLiteral("Done")), 2, 3000);
     QCOMPARE(sim->writes(), local);
-    QCOMPARE(events(CrateEvent::CommandNote).first(),
+    QCOMPARE(eventTexts(*happened, CrateEvent::CommandNote).first(),
              QStringLiteral("Sent: channel A Vset 1500 V"));
 
     QElapsedTimer stopped;
@@ -187,7 +163,7 @@ void TestAttach::operatorOnAServiceThatStops()
     service->stop();
     QTRY_VERIFY_WITH_TIMEOUT(remote->isStale(), 2000);
     QVERIFY2(stopped.elapsed() < 1500, qPrintable(QString::number(stopped.elapsed())));
-    const QStringList silent = events(CrateEvent::ModuleSilent);
+    const QStringList silent = eventTexts(*happened, CrateEvent::ModuleSilent);
     QCOMPARE(silent.size(), 1);
     QVERIFY2(silent.first().startsWith(QStringLiteral("No messages from brelk/dd00 since ")),
              qPrintable(silent.first()));
@@ -237,7 +213,8 @@ void TestAttach::viewerFetchesTheStoredTrend()
     const QString refused =
         QStringLiteral("the broker does not allow this user to send commands to brelk/dd00");
     QTRY_COMPARE_WITH_TIMEOUT(remote->commandBlock(), refused, 3000);
-    QVERIFY(events(CrateEvent::CommandFailed).contains(QStringLiteral("Not sent: ") + refused));
+    QVERIFY(eventTexts(*happened, CrateEvent::CommandFailed)
+                .contains(QStringLiteral("Not sent: ") + refused));
     QVERIFY(!remote->execute(rampSpeedWrites(1, 40)).sent);
     QTest::qWait(500);
     QVERIFY(sim->writes().isEmpty());

@@ -7,9 +7,9 @@
 #include "schedule.h"
 #include "settings.h"
 #include "settingsfile.h"
+#include "ticks.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,30 +21,6 @@ Q_DECLARE_METATYPE(Brelk::RemoteConditions)
 Q_DECLARE_METATYPE(Brelk::WriteList)
 
 namespace {
-
-QJsonObject parse(const char *json)
-{
-    return QJsonDocument::fromJson(QByteArray(json)).object();
-}
-
-// A tick 2026-01-01 plus `ms`, channel A ramping up, channel B stable.
-Reading baseReading(qint64 ms = 0)
-{
-    Reading reading;
-    reading.time = 1767225600000 + ms;
-    reading.serialNumber = 0x2101;
-    reading.vset[0] = 1000;
-    reading.vset[1] = 500;
-    reading.ramp[0] = 50;
-    reading.ramp[1] = 25;
-    reading.vmeas[0] = 999;
-    reading.vmeas[1] = 500;
-    reading.imeas[0] = 7;
-    reading.imeas[1] = 5;
-    reading.softLimitI[0] = 20;
-    reading.status = (StatusPositive | StatusRampUp | StatusRamping) | (StatusPositive << 8);
-    return reading;
-}
 
 // A settings file of its own holding `lines`; the toolkit keeps one parse per file name.
 QString settingsFile(const QByteArray &lines)
@@ -77,10 +53,8 @@ private slots:
     void settingsFileIsUtf8();
     void topicProblem_data();
     void topicProblem();
-    void remoteCommandsSetting_data();
-    void remoteCommandsSetting();
-    void attachSettings_data();
-    void attachSettings();
+    void panelSettings_data();
+    void panelSettings();
     void parseCommand_data();
     void parseCommand();
     void verdict_data();
@@ -140,9 +114,7 @@ void TestMqttLogic::channelPayload()
 
     // Through the published bytes, as a subscriber reads them.
     QJsonObject payload =
-        QJsonDocument::fromJson(
-            compactJson(Brelk::channelPayload(reading, channel, quint8(events), stale)))
-            .object();
+        parse(compactJson(Brelk::channelPayload(reading, channel, quint8(events), stale)));
     QCOMPARE(payload.take(QStringLiteral("time")).toString(), isoLocalTime(reading.time));
     QTEST(payload, "expected");
 }
@@ -192,9 +164,7 @@ void TestMqttLogic::modulePayload()
     QFETCH(ModuleContext, context);
     QFETCH(bool, hasModule);
     QFETCH(int, serial);
-    QTEST(QJsonDocument::fromJson(
-              compactJson(Brelk::modulePayload(context, hasModule, quint16(serial))))
-              .object(),
+    QTEST(parse(compactJson(Brelk::modulePayload(context, hasModule, quint16(serial)))),
           "expected");
 }
 
@@ -320,6 +290,8 @@ void TestMqttLogic::storeSettings_data()
     QTest::addColumn<MqttSettings>("mqtt");
     QTest::addColumn<QStringList>("keys");
 
+    const QStringList all{"MqttCaFile", "MqttHost",  "MqttPassword",
+                          "MqttPort",   "MqttTopic", "MqttUser"};
     MqttSettings plain;
     plain.host = QStringLiteral("broker");
     plain.topic = QStringLiteral("brelk/dd00");
@@ -332,8 +304,7 @@ void TestMqttLogic::storeSettings_data()
     full.user = QStringLiteral("panel");
     full.rememberPassword = true;
     full.caFile = QStringLiteral("/etc/ssl/lab-ca.pem");
-    QTest::newRow("everything") << full << QStringList{"MqttCaFile", "MqttHost",  "MqttPassword",
-                                                       "MqttPort",   "MqttTopic", "MqttUser"};
+    QTest::newRow("everything") << full << all;
     QTest::newRow("off") << MqttSettings() << QStringList{};
 
     MqttSettings utf8 = full;
@@ -341,8 +312,7 @@ void TestMqttLogic::storeSettings_data()
                                    "fstand/\xE9\xAB\x98\xE5\x8E\x8B");
     utf8.user = QString::fromUtf8("bediener-\xC3\xBC");
     utf8.password = QString::fromUtf8("gr\xC3\xBCn");
-    QTest::newRow("beyond ASCII") << utf8 << QStringList{"MqttCaFile", "MqttHost",  "MqttPassword",
-                                                         "MqttPort",   "MqttTopic", "MqttUser"};
+    QTest::newRow("beyond ASCII") << utf8 << all;
 }
 
 void TestMqttLogic::storeSettings()
@@ -428,14 +398,11 @@ void TestMqttLogic::settingsFileIsUtf8()
     }
     if (!user.isNull())
         QCOMPARE(mqtt.user, user);
-    if (fileProblem.isEmpty()) {
-        QCOMPARE(mqtt.fileProblem, QString());
-    } else {
-        QVERIFY2(mqtt.fileProblem.startsWith(fileProblem + QStringLiteral(" ")),
-                 qPrintable(mqtt.fileProblem));
-        QVERIFY2(mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
-                 qPrintable(mqtt.fileProblem));
-    }
+    QVERIFY2(fileProblem.isEmpty()
+                 ? mqtt.fileProblem.isEmpty()
+                 : mqtt.fileProblem.startsWith(fileProblem + QStringLiteral(" ")) &&
+                       mqtt.fileProblem.contains(QStringLiteral("not valid UTF-8")),
+             qPrintable(mqtt.fileProblem));
 }
 
 // A prefix to publish under (mqttTopicProblem) or filters to attach with (mqttFilterProblem).
@@ -444,16 +411,18 @@ void TestMqttLogic::topicProblem_data()
     QTest::addColumn<bool>("filter");
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QString>("problem"); // a part of the reason; empty: accepted
+    const auto row = [](const char *name, bool filter, const QString &topic, const char *problem) {
+        QTest::newRow(name) << filter << topic << QString::fromLatin1(problem);
+    };
 
-    QTest::newRow("default") << false << QStringLiteral("brelk/dd00") << QString();
-    QTest::newRow("blank, accents and CJK inside")
-        << false << QString::fromUtf8("labor \xC3\xA9t\xC3\xA9/\xE9\xAB\x98\xE5\x9C\xA7")
-        << QString();
-    QTest::newRow("empty") << false << QString() << "empty";
-    QTest::newRow("single-level wildcard") << false << QStringLiteral("lab/+/hv") << "wildcard";
-    QTest::newRow("multi-level wildcard") << false << QStringLiteral("lab/#") << "wildcard";
-    QTest::newRow("empty level") << false << QStringLiteral("lab//hv") << "empty level";
-    QTest::newRow("tab") << false << QStringLiteral("lab\thv") << "control character";
+    row("default", false, "brelk/dd00", "");
+    row("blank, accents and CJK inside", false, "labor \xC3\xA9t\xC3\xA9/\xE9\xAB\x98\xE5\x9C\xA7",
+        "");
+    row("empty", false, QString(), "empty");
+    row("single-level wildcard", false, "lab/+/hv", "wildcard");
+    row("multi-level wildcard", false, "lab/#", "wildcard");
+    row("empty level", false, "lab//hv", "empty level");
+    row("tab", false, "lab\thv", "control character");
     // Each code point at a border of what is refused, inside "lab/.../hv".
     const char *const control = "control character";
     const char *const non = "non-character";
@@ -463,32 +432,27 @@ void TestMqttLogic::topicProblem_data()
         {0xFDEF, non},   {0xFDF0, ""},    {0xFFFD, ""},  {0xFFFE, non}, {0xFFFF, non},
         {0x1FFFE, non},  {0x10FFFF, non}, {0x10FFFD, ""}};
     for (const auto &code : codes) {
-        QTest::newRow(qPrintable(QStringLiteral("U+%1").arg(uint(code.first), 4, 16, QChar('0'))))
-            << false
-            << QStringLiteral("lab/") + QString::fromUcs4(&code.first, 1) + QStringLiteral("/hv")
-            << QString::fromLatin1(code.second);
+        row(qPrintable(QStringLiteral("U+%1").arg(uint(code.first), 4, 16, QChar('0'))), false,
+            QStringLiteral("lab/") + QString::fromUcs4(&code.first, 1) + QStringLiteral("/hv"),
+            code.second);
     }
-    QTest::newRow("lone high surrogate")
-        << false << QStringLiteral("lab/") + QChar(0xD800) << "UTF-8";
+    row("lone high surrogate", false, QStringLiteral("lab/") + QChar(0xD800), "UTF-8");
 
     // With "/a/result", the longest topic (a command's answer), 65,535 bytes at most.
     const int longest = 65535 - int(qstrlen("/a/result"));
-    QTest::newRow("longest prefix") << false << QString(longest, QLatin1Char('x')) << QString();
-    QTest::newRow("a byte too long") << false << QString(longest + 1, QLatin1Char('x')) << "longer";
-    QTest::newRow("two-byte characters, a byte too long")
-        << false << QString(longest / 2, QChar(0xE9)) + QStringLiteral("xx") << "longer";
+    row("longest prefix", false, QString(longest, QLatin1Char('x')), "");
+    row("a byte too long", false, QString(longest + 1, QLatin1Char('x')), "longer");
+    row("two-byte characters, a byte too long", false,
+        QString(longest / 2, QChar(0xE9)) + QStringLiteral("xx"), "longer");
 
-    const auto filters = [](const char *name, const char *text, const char *problem) {
-        QTest::newRow(name) << true << QString::fromLatin1(text) << QString::fromLatin1(problem);
-    };
-    filters("filter of one level", "brelk/+", "");
-    filters("two filters", "brelk/+, lab/+/+", "");
-    filters("a prefix as a filter", "brelk/dd00", "");
-    filters("no filter", "", "empty");
-    filters("empty second filter", "brelk/+,", "empty");
-    filters("# in a filter", "brelk/#", "\"#\"");
-    filters("+ inside a level", "brelk/dd+", "whole level");
-    filters("empty level in a filter", "brelk//+", "empty level");
+    row("filter of one level", true, "brelk/+", "");
+    row("two filters", true, "brelk/+, lab/+/+", "");
+    row("a prefix as a filter", true, "brelk/dd00", "");
+    row("no filter", true, "", "empty");
+    row("empty second filter", true, "brelk/+,", "empty");
+    row("# in a filter", true, "brelk/#", "\"#\"");
+    row("+ inside a level", true, "brelk/dd+", "whole level");
+    row("empty level in a filter", true, "brelk//+", "empty level");
 }
 
 void TestMqttLogic::topicProblem()
@@ -500,69 +464,55 @@ void TestMqttLogic::topicProblem()
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
 }
 
-// Where the panel's modules come from, as read from the file and as stored back.
-void TestMqttLogic::attachSettings_data()
+// Where the panel's modules come from and whether its service takes remote commands, as read
+// from the file and as stored back.
+void TestMqttLogic::panelSettings_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("attached");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("module");
+    QTest::addColumn<bool>("commands");
     const auto row = [](const char *name, const char *file, bool attached, const char *filter,
-                        const char *module) {
+                        const char *module, bool commands) {
         QTest::newRow(name) << QByteArray(file) << attached << QString::fromLatin1(filter)
-                            << QString::fromLatin1(module);
+                            << QString::fromLatin1(module) << commands;
     };
-    row("no key", "MqttHost=h\n", false, "brelk/+", "");
-    row("unknown source", "Source=Broker\n", false, "brelk/+", "");
-    row("broker, trailing slashes", "Source=broker\nAttachFilter=lab/+/\nAttachModule=lab/dc00/\n",
-        true, "lab/+", "lab/dc00");
-    row("filters unquoted", "Source= broker\nAttachFilter=brelk/+, brelk/+/+\n", true,
-        "brelk/+, brelk/+/+", "");
-    row("only spaces", "Source=broker\nAttachFilter=   \n", true, "brelk/+", "");
+    row("no key", "MqttHost=h\n", false, "brelk/+", "", false);
+    row("unknown source, true is not on", "Source=Broker\nMqttCommands=true\n", false, "brelk/+",
+        "", false);
+    row("broker, trailing slashes, on",
+        "Source=broker\nAttachFilter=lab/+/\nAttachModule=lab/dc00/\nMqttCommands=on\n", true,
+        "lab/+", "lab/dc00", true);
+    row("filters unquoted, ON with blanks",
+        "Source= broker\nAttachFilter=brelk/+, brelk/+/+\nMqttCommands= ON \n", true,
+        "brelk/+, brelk/+/+", "", true);
+    row("only spaces", "Source=broker\nAttachFilter=   \n", true, "brelk/+", "", false);
     row("filters quoted", "Source=broker\nAttachFilter=\"brelk/+, brelk/+/+\"\n", true,
-        "brelk/+, brelk/+/+", "");
+        "brelk/+, brelk/+/+", "", false);
 }
 
-void TestMqttLogic::attachSettings()
+void TestMqttLogic::panelSettings()
 {
     QFETCH(QByteArray, file);
-    Settings settings(settingsFile(file));
-    const AttachSettings read = loadAttachSettings(settings);
-    QTEST(read.attached, "attached");
-    QTEST(read.filter, "filter");
-    QTEST(read.module, "module");
-    QCOMPARE(mqttFilterProblem(read.filter), QString());
-
-    QVERIFY(storeAttachSettings(settings, read));
-    const AttachSettings again = loadAttachSettings(settings);
-    QTEST(again.attached, "attached");
-    QTEST(again.filter, "filter");
-    QTEST(again.module, "module");
-}
-
-void TestMqttLogic::remoteCommandsSetting_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<bool>("allowed");
-    QTest::newRow("no key") << QByteArray("MqttHost=h\n") << false;
-    QTest::newRow("on") << QByteArray("MqttCommands=on\n") << true;
-    QTest::newRow("ON with blanks") << QByteArray("MqttCommands= ON \n") << true;
-    QTest::newRow("true is not on") << QByteArray("MqttCommands=true\n") << false;
-}
-
-void TestMqttLogic::remoteCommandsSetting()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(bool, allowed);
+    QFETCH(bool, commands);
     const QString path = settingsFile(file);
     Settings settings(path);
-    QCOMPARE(remoteCommandsAllowed(settings), allowed);
-
-    // Storing the opposite reads back, and leaves the other keys alone.
-    QVERIFY(storeRemoteCommandsAllowed(settings, !allowed));
-    QCOMPARE(remoteCommandsAllowed(settings), !allowed);
+    QCOMPARE(remoteCommandsAllowed(settings), commands);
+    // As read, and as read again once stored back with the commands switched the other way.
+    for (int pass = 0; pass < 2; ++pass) {
+        const AttachSettings read = loadAttachSettings(settings);
+        QTEST(read.attached, "attached");
+        QTEST(read.filter, "filter");
+        QTEST(read.module, "module");
+        QCOMPARE(mqttFilterProblem(read.filter), QString());
+        QVERIFY(storeAttachSettings(settings, read));
+        QVERIFY(storeRemoteCommandsAllowed(settings, !commands));
+    }
+    QCOMPARE(remoteCommandsAllowed(settings), !commands);
     QCOMPARE(QSettings(path, QSettings::IniFormat).value("MqttCommands").toString(),
-             QString(allowed ? "off" : "on"));
+             QString(commands ? "off" : "on"));
+    // The other keys are left alone.
     if (file.startsWith("MqttHost"))
         QCOMPARE(loadMqttSettings(settings, 0xDD00).host, QStringLiteral("h"));
 }
@@ -643,21 +593,11 @@ RemoteConditions usable(SecondRange range = SecondRange::None,
 {
     RemoteConditions conditions;
     conditions.allowed = true;
-    conditions.retained = false;
     conditions.freshness = CommandFreshness::Current;
     conditions.serialNumber = 0x2101;
     conditions.wallClockMs = 1765000000000;
     conditions.selection.currentResolution = resolution;
     conditions.selection.secondRange = range;
-    return conditions;
-}
-
-// A command on `channel` of a module whose channel `limited` has a ceiling of `volts`.
-RemoteConditions ceiling(int channel, int limited, double volts)
-{
-    RemoteConditions conditions = usable();
-    conditions.channel = channel;
-    conditions.ceilings.volts[limited] = volts;
     return conditions;
 }
 
@@ -675,29 +615,30 @@ void TestMqttLogic::verdict_data()
     QTest::addColumn<QJsonObject>("answer");
     QTest::addColumn<QString>("text");
 
-    RemoteConditions disabled = usable();
+    RemoteConditions disabled = usable(), retained = usable(), stale = usable(), waited = usable(),
+                     noTick = usable(), tightAge = usable(), abcd = usable(), ceilingA = usable(),
+                     ceilingB = usable();
     disabled.allowed = false;
-    RemoteConditions retained = usable();
     retained.retained = true;
-    RemoteConditions stale = usable();
     stale.freshness = CommandFreshness::TickTooOld;
+    waited.freshness = CommandFreshness::WaitedTooLong;
+    noTick.freshness = CommandFreshness::NoTick;
+    noTick.serialNumber = -1;
+    tightAge.maxAgeMs = 100;
+    abcd.serialNumber = 0xabcd;
+    ceilingA.ceilings.volts[0] = 10;
+    ceilingB.channel = 1;
+    ceilingB.ceilings.volts[1] = 1500;
     RemoteConditions everything = disabled;
     everything.retained = true;
     everything.freshness = CommandFreshness::NoTick;
     RemoteConditions conflict = everything;
     conflict.conflictHost = QStringLiteral("crate2");
-    RemoteConditions waited = usable();
-    waited.freshness = CommandFreshness::WaitedTooLong;
-    RemoteConditions noTick = usable();
-    noTick.freshness = CommandFreshness::NoTick;
-    noTick.serialNumber = -1;
-    RemoteConditions tightAge = usable();
-    tightAge.maxAgeMs = 100;
-    RemoteConditions abcd = usable();
-    abcd.serialNumber = 0xabcd;
-    const QByteArray sentNow = QByteArray::number(usable().wallClockMs);
-    const QByteArray sentLate = QByteArray::number(usable().wallClockMs - 2001);
-    const QByteArray sentAhead = QByteArray::number(usable().wallClockMs + 2001);
+    // A set voltage sent `ms` from the wall clock of the judgement.
+    const auto sentAt = [](qint64 ms, int vset = 1) {
+        return QByteArray(R"({"vset":)") + QByteArray::number(vset) + R"(,"sent":)" +
+               QByteArray::number(usable().wallClockMs + ms) + "}";
+    };
     const auto row = [](const char *name, const QByteArray &payload,
                         const RemoteConditions &conditions, int channel, const char *error,
                         const WriteList &writes = WriteList(), const char *answer = "{}",
@@ -714,14 +655,13 @@ void TestMqttLogic::verdict_data()
         R"({"id":null,"ok":true,"command":"vset","value":1234})", "channel B Vset 1234 V");
     row("vset above, refused with its id", R"({"vset":6000.1,"id":"far"})", usable(), 0,
         "out_of_range", {}, R"({"id":"far","ok":false,"error":"out_of_range"})");
-    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceiling(1, 1, 1500),
-        1, "out_of_range", {}, R"json({"id":"typo","ok":false,"error":"out_of_range",
+    row("a typo above the ceiling names it", R"({"vset":15000,"id":"typo"})", ceilingB, 1,
+        "out_of_range", {}, R"json({"id":"typo","ok":false,"error":"out_of_range",
             "message":"vset 15000 V is above the ceiling of 1500 V (VsetMaxB)"})json");
-    row("below 0 under a ceiling", R"({"vset":-1})", ceiling(0, 0, 1500), 0, "out_of_range", {},
-        R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 1500 V"})");
-    row("vset a step above the ceiling", R"({"vset":1500.1})", ceiling(0, 0, 1500), 0,
-        "out_of_range");
-    row("a ramp speed under a ceiling", R"({"ramp":20})", ceiling(0, 0, 10), 0, "",
+    row("below 0 under a ceiling", R"({"vset":-1})", ceilingA, 0, "out_of_range", {},
+        R"({"id":null,"ok":false,"error":"out_of_range","message":"vset takes 0 to 10 V"})");
+    row("vset a step above the ceiling", R"({"vset":10.1})", ceilingA, 0, "out_of_range");
+    row("a ramp speed under a ceiling", R"({"ramp":20})", ceilingA, 0, "",
         {{regRamp_A, 20}, setVoltageResend(0)});
     row("ramp B re-sends the set voltage the module holds", R"({"ramp":20,"id":5})", usable(), 1,
         "", {{regRamp_B, 20}, setVoltageResend(1)},
@@ -757,17 +697,11 @@ void TestMqttLogic::verdict_data()
     row("stale: no tick since the connection", R"({"vset":1})", noTick, 0, "stale");
     row("stale: waited too long in the program", R"({"vset":1})", waited, 0, "stale");
     row("conflict comes first", R"({"vset":1})", conflict, 0, "conflict");
-    row("sent now", QByteArray(R"({"vset":1,"sent":)" + sentNow + "}"), usable(), 0, "",
-        {{regVsetWrite_A, 1}});
-    row("sent too long ago", QByteArray(R"({"vset":1,"sent":)" + sentLate + "}"), usable(), 0,
-        "expired");
-    row("sent ahead of the clock", QByteArray(R"({"vset":1,"sent":)" + sentAhead + "}"), usable(),
-        0, "expired");
-    row("sent within a shorter maximum age",
-        QByteArray(R"({"vset":1,"sent":)" + QByteArray::number(usable().wallClockMs - 101) + "}"),
-        tightAge, 0, "expired");
-    row("expired before out of range", QByteArray(R"({"vset":9000,"sent":)" + sentLate + "}"),
-        usable(), 0, "expired");
+    row("sent now", sentAt(0), usable(), 0, "", {{regVsetWrite_A, 1}});
+    row("sent too long ago", sentAt(-2001), usable(), 0, "expired");
+    row("sent ahead of the clock", sentAt(2001), usable(), 0, "expired");
+    row("sent within a shorter maximum age", sentAt(-101), tightAge, 0, "expired");
+    row("expired before out of range", sentAt(-2001, 9000), usable(), 0, "expired");
     row("serial of this module", R"({"vset":1,"serial":"2101"})", usable(), 0, "",
         {{regVsetWrite_A, 1}});
     row("serial in upper case", R"({"clear":true,"serial":"ABCD"})", abcd, 0, "");
@@ -822,55 +756,50 @@ void TestMqttLogic::rateIsFivePerSecond()
 {
     CommandRate rate;
     const RemoteCommand command = parseRemoteCommand(R"({"vset":1})");
-    const QList<qint64> accepted{0, 100, 200, 300, 400};
-    for (qint64 at : accepted)
-        QVERIFY(judgeRemoteCommand(command, usable(), &rate, at).error.isEmpty());
-    // The sixth within the second is busy, and being busy takes no place.
-    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 999).error, QStringLiteral("busy"));
-    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 500).error, QStringLiteral("busy"));
-    // One second after the first, one place is free again, and only one.
-    QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1000).error.isEmpty());
-    QCOMPARE(judgeRemoteCommand(command, usable(), &rate, 1050).error, QStringLiteral("busy"));
-    QVERIFY(judgeRemoteCommand(command, usable(), &rate, 1100).error.isEmpty());
+    QStringList errors;
+    for (qint64 at : {0, 100, 200, 300, 400, 999, 500, 1000, 1050, 1100})
+        errors << judgeRemoteCommand(command, usable(), &rate, at).error;
+    // The sixth within the second is busy, and being busy takes no place; one second after the
+    // first, one place is free again, and only one.
+    QCOMPARE(errors, (QStringList{"", "", "", "", "", "busy", "busy", "", "busy", ""}));
 }
 
 void TestMqttLogic::logLineKeepsLongPayloadsOut()
 {
-    const QByteArray shortPayload(R"({"vset":"secret"})");
-    RemoteCommand command = parseRemoteCommand(shortPayload);
-    RemoteVerdict verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
-    QString line = remoteLogLine(0xDD00, 1, command, shortPayload, verdict);
-    QCOMPARE(line, QStringLiteral("Remote command: module 0xDD00 channel B {\"vset\":\"secret\"}: "
-                                  "refused, invalid: \"vset\" takes a number"));
+    // The line of `payload` judged as usual, or with `message` as the reason of its refusal.
+    const auto logLine = [](const QByteArray &payload, int channel = 0, quint32 base = 0xDD00,
+                            const QString &message = QString()) {
+        const RemoteCommand command = parseRemoteCommand(payload);
+        RemoteVerdict verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
+        if (!message.isNull())
+            verdict.message = message;
+        return remoteLogLine(base, channel, command, payload, verdict);
+    };
+    QCOMPARE(logLine(R"({"vset":"secret"})", 1),
+             QStringLiteral("Remote command: module 0xDD00 channel B {\"vset\":\"secret\"}: "
+                            "refused, invalid: \"vset\" takes a number"));
 
     const QByteArray longPayload = "{\"vset\":1,\"x\":\"" + QByteArray(200, 'p') + "\"}";
-    command = parseRemoteCommand(longPayload);
-    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
-    line = remoteLogLine(0xDD00, 0, command, longPayload, verdict);
+    QString line = logLine(longPayload);
     QVERIFY2(!line.contains(QStringLiteral("pppp")), qPrintable(line));
     QVERIFY2(line.contains(QStringLiteral("a payload of %1 bytes").arg(longPayload.size())),
              qPrintable(line));
 
-    const QByteArray accepted(R"({"limit_i":0.0005,"id":"x"})");
-    command = parseRemoteCommand(accepted);
-    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
-    QCOMPARE(remoteLogLine(0xC000, 0, command, accepted, verdict),
+    QCOMPARE(logLine(R"({"limit_i":0.0005,"id":"x"})", 0, 0xC000),
              QStringLiteral("Remote command: module 0xC000 channel A limit_i 0.0005: done"));
 
     // A key that would forge a line of its own, or drive the terminal, is written escaped.
     const QByteArray forged("{\"vset\":1,\"x\\nRemote command: module 0xDD00 channel A vset "
                             "6000: done\\u001b[2J\\u0085\\u2028\":1}");
-    command = parseRemoteCommand(forged);
-    verdict = judgeRemoteCommand(command, usable(), nullptr, 0);
-    line = remoteLogLine(0xDD00, 0, command, forged, verdict);
+    line = logLine(forged);
     for (const QChar c : line) {
         const ushort code = c.unicode();
         QVERIFY2(code >= 0x20 && !(code >= 0x7F && code <= 0x9F) && code != 0x2028,
                  qPrintable(QString::number(code, 16)));
     }
     QVERIFY2(line.contains(QStringLiteral("unknown key \"x\\nRemote command: ")), qPrintable(line));
-    verdict.message = QStringLiteral("a\nb\x1b[2J\u0085\u2028c\td");
-    QCOMPARE(remoteLogLine(0xDD00, 0, command, "{\"id\":\"\x1b]0;x\x07\"}", verdict),
+    QCOMPARE(logLine("{\"id\":\"\x1b]0;x\x07\"}", 0, 0xDD00,
+                     QStringLiteral("a\nb\x1b[2J\u0085\u2028c\td")),
              QStringLiteral("Remote command: module 0xDD00 channel A {\"id\":\"\\x1b]0;x\\x07\"}: "
                             "refused, invalid: a\\nb\\x1b[2J\\x85\\u2028c\\td"));
 }

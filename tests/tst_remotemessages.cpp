@@ -10,6 +10,7 @@
 #include "remotecommand.h"
 #include "remotereading.h"
 #include "schedule.h"
+#include "ticks.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -25,35 +26,6 @@ Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
 
 namespace {
 
-const qint64 T0 = 1767225600000; // 2026-01-01 00:00:00 UTC, a whole number of seconds
-
-QJsonObject parse(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
-}
-
-// Channel A ramping up with a current limit, channel B stable, no second range.
-Reading baseReading()
-{
-    Reading reading;
-    reading.time = T0 + 123;
-    reading.serialNumber = 0x2101;
-    reading.vset[0] = 1000;
-    reading.vset[1] = 500;
-    reading.ramp[0] = 50;
-    reading.ramp[1] = 25;
-    reading.vmeas[0] = 999;
-    reading.vmeas[1] = 501;
-    reading.imeas[0] = 7;
-    reading.imeas[1] = 5;
-    reading.limits[0] = 0x0A5;
-    reading.limits[1] = 0x3FF;
-    reading.softLimitI[0] = 20;
-    reading.softLimitI2[1] = 3;
-    reading.status = (StatusPositive | StatusRampUp | StatusRamping) | (StatusPositive << 8);
-    return reading;
-}
-
 // The document of `channel` as the publisher sends it for `reading`, stale when asked.
 QByteArray publishedDocument(const Reading &reading, int channel, quint16 latched, bool stale)
 {
@@ -63,18 +35,6 @@ QByteArray publishedDocument(const Reading &reading, int channel, quint16 latche
     if (stale)
         schedule.takeStale(&message);
     return compactJson(message);
-}
-
-// The time, the options and every word of a tick, to compare two ticks in one go.
-QVector<qint64> everything(const Reading &r)
-{
-    QVector<qint64> all{r.time,        r.serialNumber,           r.status,          r.events,
-                        r.fineVoltage, int(r.currentResolution), int(r.secondRange)};
-    for (int ch = 0; ch < 2; ++ch) {
-        all << r.vset[ch] << r.ramp[ch] << r.vmeas[ch] << r.imeas[ch] << r.imeas2[ch]
-            << r.limits[ch] << r.softLimitI[ch] << r.softLimitI2[ch];
-    }
-    return all;
 }
 
 } // namespace
@@ -222,7 +182,8 @@ void TestRemoteMessages::channelRoundTrip()
         QCOMPARE(channel.reading.limits[other], quint16(0));
         mergeChannel(channel, ch, &merged, &mergedLatch);
     }
-    QCOMPARE(everything(merged), everything(reading));
+    QCOMPARE(merged.time, reading.time);
+    QCOMPARE(tickWords(merged), tickWords(reading));
     QCOMPARE(mergedLatch, quint16(latched));
 }
 
@@ -409,20 +370,16 @@ void TestRemoteMessages::moduleDocuments()
 void TestRemoteMessages::historyRequests_data()
 {
     QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QString>("problem"); // a part of it; empty: accepted
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("span");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("problem");    // a part of it; empty: accepted
+    QTest::addColumn<QList<int>>("request"); // channel, span, columns, before
 
     const auto taken = [](const char *name, const char *payload, int channel, int span, int columns,
                           int before) {
-        QTest::newRow(name) << QByteArray(payload) << QString() << channel << span << columns
-                            << before;
+        QTest::newRow(name) << QByteArray(payload) << QString()
+                            << QList<int>{channel, span, columns, before};
     };
     const auto refused = [](const char *name, const char *payload, const char *problem) {
-        QTest::newRow(name) << QByteArray(payload) << QString::fromLatin1(problem) << 0 << 0 << 0
-                            << 0;
+        QTest::newRow(name) << QByteArray(payload) << QString::fromLatin1(problem) << QList<int>();
     };
     taken("a day of channel B", R"({"span":86400,"channel":"b","columns":800})", 1, 86400, 800, 0);
     taken("one second, one column, further keys", R"({"span":1,"channel":"a","columns":1,"id":7})",
@@ -453,10 +410,9 @@ void TestRemoteMessages::historyRequests()
         return;
     }
     QVERIFY2(found.isEmpty(), qPrintable(found));
-    QTEST(request.channel, "channel");
-    QTEST(request.spanSeconds, "span");
-    QTEST(request.columns, "columns");
-    QTEST(request.beforeSeconds, "before");
+    QTEST(
+        (QList<int>{request.channel, request.spanSeconds, request.columns, request.beforeSeconds}),
+        "request");
 }
 
 // Ticks every 100 ms from T0 (at T0 + ms, with channel B's words given, channel A's different);
@@ -533,11 +489,7 @@ void TestRemoteMessages::historyColumns()
         reading.vset[1] = 1234;
         store.append(reading, offsets[i]);
     }
-    HistoryRequest request;
-    request.channel = 1;
-    request.spanSeconds = span;
-    request.columns = columns;
-    request.beforeSeconds = before;
+    const HistoryRequest request{1, span, columns, before};
     // Through the published bytes, as the requester reads them.
     const QJsonObject answer =
         parse(compactJson(historyAnswer(store, request, T0 + offsets.last())));
