@@ -180,20 +180,16 @@ private:
         QVERIFY(writeSettingsFile(settingsPath(), settings));
         window.reset(new BrelkControl);
     }
-    // A window publishing to the test's broker with `settings`, `option` (a radio button) clicked
-    // at once; once a subscriber under the module's prefix is there, it is connected and
-    // subscribed, and a tick has been taken since.
-    void startCommands(const QByteArray &settings = "MqttCommands=on\n",
-                       const QString &option = QString())
+    // A window publishing to the test's broker with remote commands on and `settings`, `option` (a
+    // radio button) clicked at once; once a subscriber under the module's prefix is there, it is
+    // connected and subscribed, and a tick has been taken since.
+    void startCommands(const QByteArray &settings = QByteArray(), const QString &option = QString())
     {
-        startWindow(settingsFor(broker->port) + settings);
+        startWindow(settingsFor(broker->port) + "MqttCommands=on\n" + settings);
         if (!option.isEmpty())
             window->findChild<QAbstractButton *>(option)->click();
         client.reset(new Subscriber(broker->port));
-        QVERIFY(waitForIndicator(settings.contains("MqttCommands=on")
-                                     ? QStringLiteral("MQTT: connected, remote commands on")
-                                     : QStringLiteral("MQTT: connected"),
-                                 10000));
+        QVERIFY(waitForIndicator(QStringLiteral("MQTT: connected, remote commands on"), 10000));
         QTest::qWait(300);
         QVERIFY(Access::session(*window)->lastReading());
     }
@@ -805,8 +801,8 @@ void TestMqtt::accountsKeepToTheirPrefixes()
 
 void TestMqtt::commands_data()
 {
-    QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<QString>("prepare"); // a resolution radio button to click first, or a state
+    // A resolution radio button to click first, a line of the settings file, or a state.
+    QTest::addColumn<QString>("prepare");
     QTest::addColumn<QString>("channel");
     QTest::addColumn<QList<QByteArray>>("steps"); // one publication each, one command a line
     QTest::addColumn<QStringList>("options");     // of each publication
@@ -815,41 +811,37 @@ void TestMqtt::commands_data()
     QTest::addColumn<Writes>("writes");
     QTest::addColumn<QString>("shown"); // the status bar's text afterwards, where a row gives it
 
-    const auto row = [](const char *name, const QByteArray &settings, const char *prepare,
-                        const char *channel, const QList<QByteArray> &steps,
-                        const QStringList &answers, const QString &message, const Writes &writes,
+    const auto row = [](const char *name, const char *prepare, const char *channel,
+                        const QList<QByteArray> &steps, const QStringList &answers,
+                        const QString &message, const Writes &writes,
                         const QString &shown = QString(), const QStringList &options = {}) {
-        QTest::newRow(name) << settings << QString::fromLatin1(prepare)
-                            << QString::fromLatin1(channel) << steps << options << answers
-                            << message << writes << shown;
+        QTest::newRow(name) << QString::fromLatin1(prepare) << QString::fromLatin1(channel) << steps
+                            << options << answers << message << writes << shown;
     };
-    const QByteArray on = "MqttCommands=on\n";
     const QByteArray vset = R"({"vset":1200,"id":"x"})";
     // The register words are the local dialog's for the same entry (see tst_commands): the
     // module's resolution, as the radio buttons select it, reaches the command.
-    row("limit_i A at 100 nA", on, "chk_I_100nA", "a", {R"({"limit_i":0.00025,"id":"x"})"}, {"ok"},
-        "", {{0xDD44, 2500}}, "Remote command: channel A Limit I 250 uA");
-    row("limit_i2 B at 1 nA", on, "chk_I2_1nA", "b", {R"({"limit_i2":1.23e-5,"id":"x"})"}, {"ok"},
-        "", {{0xDD4A, 12300}}, "Remote command: channel B Limit I2 12.3 uA");
+    row("limit_i A at 100 nA", "chk_I_100nA", "a", {R"({"limit_i":0.00025,"id":"x"})"}, {"ok"}, "",
+        {{0xDD44, 2500}}, "Remote command: channel A Limit I 250 uA");
+    row("limit_i2 B at 1 nA", "chk_I2_1nA", "b", {R"({"limit_i2":1.23e-5,"id":"x"})"}, {"ok"}, "",
+        {{0xDD4A, 12300}}, "Remote command: channel B Limit I2 12.3 uA");
     // A command acts on the module as it is when it is written, not as the last tick saw it, and
     // its answer says what happened on the bus.
-    row("set voltage, then ramp 2 s later, poll stopped", on, "gap", "a",
+    row("set voltage, then ramp 2 s later, poll stopped", "gap", "a",
         {R"({"vset":0,"id":"x"})", R"({"ramp":100,"id":"x"})"}, {"ok", "stale"}, "not current",
         {{0xDD34, 0}});
-    row("ramp on a tripped channel", on, "trip", "a", {R"({"ramp":50,"id":"x"})"}, {"ok"},
+    row("ramp on a tripped channel", "trip", "a", {R"({"ramp":50,"id":"x"})"}, {"ok"},
         "Ramp speed stored; channel A stays off until a new set voltage", {{0xDD0C, 50}},
         "Remote command: channel A Ramp 50 V/s; Ramp speed stored; channel A stays off until a "
         "new set voltage");
-    row("a write that fails", on, "writes fail", "a", {R"({"vset":1,"id":"x"})"}, {"write_failed"},
+    row("a write that fails", "writes fail", "a", {R"({"vset":1,"id":"x"})"}, {"write_failed"},
         "Write to the module at 0xDD00 failed (register 0x34): Input/output error", {{0xDD34, 1}});
-    row("while the address dialog stops the poll", on, "address dialog", "a", {vset}, {"stale"}, "",
+    row("while the address dialog stops the poll", "address dialog", "a", {vset}, {"stale"}, "",
         {});
     // Each refusal is answered with its code and writes nothing.
-    row("disabled by the settings", "", "", "a", {vset}, {"disabled"}, "", {});
-    row("retained", on, "", "a", {vset}, {"retained"}, "", {}, QString(), {"-r"});
-    row("above the channel's ceiling", on + "VsetMaxA=1000\n", "", "a", {vset}, {"out_of_range"},
-        "", {});
-    row("second-range limit without a second range", on, "", "a", {R"({"limit_i2":1e-6,"id":"x"})"},
+    row("retained", "", "a", {vset}, {"retained"}, "", {}, QString(), {"-r"});
+    row("above the channel's ceiling", "VsetMaxA=1000", "a", {vset}, {"out_of_range"}, "", {});
+    row("second-range limit without a second range", "", "a", {R"({"limit_i2":1e-6,"id":"x"})"},
         {"out_of_range"}, "", {});
     QByteArrayList seven;
     Writes five;
@@ -858,7 +850,7 @@ void TestMqtt::commands_data()
         if (i < 5)
             five.append({0xDD34, quint16(1200 + i)});
     }
-    row("busy", on, "", "a", {seven.join('\n')}, {"ok", "ok", "ok", "ok", "ok", "busy", "busy"}, "",
+    row("busy", "", "a", {seven.join('\n')}, {"ok", "ok", "ok", "ok", "ok", "busy", "busy"}, "",
         five);
     QByteArrayList flood;
     QStringList invalid;
@@ -866,13 +858,12 @@ void TestMqtt::commands_data()
         flood << R"({"vset":"x","id":"x"})";
         invalid << QStringLiteral("invalid");
     }
-    row("a flood of refusals: 10 lines, then how many were not shown", on, "", "a",
-        {flood.join('\n')}, invalid, "", {});
+    row("a flood of refusals: 10 lines, then how many were not shown", "", "a", {flood.join('\n')},
+        invalid, "", {});
 }
 
 void TestMqtt::commands()
 {
-    QFETCH(QByteArray, settings);
     QFETCH(QString, prepare);
     QFETCH(QString, channel);
     QFETCH(QList<QByteArray>, steps);
@@ -882,7 +873,8 @@ void TestMqtt::commands()
     QFETCH(Writes, writes);
     QFETCH(QString, shown);
 
-    startCommands(settings, prepare.startsWith(QLatin1String("chk_")) ? prepare : QString());
+    startCommands(prepare.contains(QLatin1Char('=')) ? prepare.toLatin1() + '\n' : QByteArray(),
+                  prepare.startsWith(QLatin1String("chk_")) ? prepare : QString());
     if (prepare == QLatin1String("trip")) {
         sim->setRegister(0x30, 0x0002); // TRP of channel A
         QTRY_VERIFY(Access::session(*window)->eventLatch() & 0x0002);
