@@ -150,8 +150,8 @@ private slots:
 
     void publishedStateFollowsBrokerPollAndAddress();
     void dialogsStoreTheChoice();
-    void badConfigurationIsReported_data();
-    void badConfigurationIsReported();
+    void refusalIsReported_data();
+    void refusalIsReported();
     void workerReportsWhatTheLibraryRefuses_data();
     void workerReportsWhatTheLibraryRefuses();
     void restartWhileTheConnectionAttemptHangs();
@@ -165,8 +165,6 @@ private slots:
     void clearEventsThenMeetAnotherProgram();
     void furtherModulesTakeCommandsUnderTheirPrefixes();
     void staleUntilATickAtTheAddress();
-    void tlsRefusalSaysWhichCheckFailed_data();
-    void tlsRefusalSaysWhichCheckFailed();
 
 private:
     QLabel *indicator() { return window->findChild<QLabel *>(QStringLiteral("lblMqtt")); }
@@ -391,53 +389,97 @@ void TestMqtt::publishedStateFollowsBrokerPollAndAddress()
     QVERIFY(moved.waitFor(QStringLiteral("a"), jsonHas("stale", false), &message));
 }
 
-void TestMqtt::badConfigurationIsReported_data()
+void TestMqtt::refusalIsReported_data()
 {
-    QTest::addColumn<QByteArray>("extra");
-    QTest::addColumn<bool>("closedPort");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<QByteArray>("extra"); // settings beside the port (host 127.0.0.1 unless named)
+    QTest::addColumn<QString>("certificate"); // the broker's for TLS, or "closed": no broker
+    QTest::addColumn<QString>("error");       // empty: connected
     QTest::addColumn<QString>("state");
 
+    const auto row = [](const char *name, const QByteArray &extra, const char *error,
+                        const QString &state, const char *certificate = "") {
+        QTest::newRow(name) << extra << QString::fromLatin1(certificate)
+                            << QString::fromLatin1(error) << state;
+    };
     const QString retrying = QStringLiteral("MQTT: no broker (retrying)");
-    const QString badPrefix = QStringLiteral("MQTT: bad topic prefix");
     const QString badConfiguration = QStringLiteral("MQTT: bad configuration");
-    QTest::newRow("wrong password") << QByteArray("MqttUser=panel\nMqttPassword=wrong\n") << false
-                                    << "not authorised" << retrying;
-    QTest::newRow("closed port") << QByteArray() << true << "Connection refused" << retrying;
-    QTest::newRow("missing CA file")
-        << QByteArray("MqttCaFile=/nonexistent/ca.pem\n") << false
-        << "CA file not found: /nonexistent/ca.pem" << badConfiguration;
-    QTest::newRow("prefix that is not UTF-8")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=labor/Pr\xfc"
-                      "fstand\n")
-        << false << "MqttTopic in the settings file is not valid UTF-8" << badConfiguration;
-    QTest::newRow("wildcard in the prefix")
-        << QByteArray("MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/+/hv\n") << false
-        << "wildcard" << badPrefix;
+    const QString connected = QStringLiteral("MQTT: connected");
+    row("wrong password", "MqttUser=panel\nMqttPassword=wrong\n",
+        "Connection Refused: not authorised", retrying);
+    row("closed port", "", "Connection refused", retrying, "closed");
+    row("missing CA file", "MqttCaFile=/nonexistent/ca.pem\n",
+        "CA file not found: /nonexistent/ca.pem", badConfiguration);
+    row("prefix that is not UTF-8",
+        "MqttUser=panel\nMqttPassword=right\nMqttTopic=labor/Pr\xfc"
+        "fstand\n",
+        "MqttTopic in the settings file is not valid UTF-8", badConfiguration);
+    row("wildcard in the prefix", "MqttUser=panel\nMqttPassword=right\nMqttTopic=lab/+/hv\n",
+        "a topic prefix cannot hold the wildcards + or #",
+        QStringLiteral("MQTT: bad topic prefix"));
+    // A TLS broker whose certificate fails one of the panel's checks: the error names the check,
+    // and the panel tries again (the broker may get a certificate that passes). CERTS/ is the
+    // folder of makeCertificates().
+    const QByteArray tls = "MqttUser=panel\nMqttPassword=right\nMqttCaFile=CERTS/ca.pem\n";
+    row("certificate for another host name", tls,
+        "TLS: host name mismatch: the broker's certificate is not for 127.0.0.1", retrying,
+        "wrong-host");
+    row("certificate for 127.0.0.1 reached as localhost", "MqttHost=localhost\n" + tls,
+        "TLS: host name mismatch: the broker's certificate is not for localhost", retrying,
+        "server");
+    row("certificate of another CA", QByteArray(tls).replace("ca.pem", "other-ca.pem"),
+        "TLS: unknown CA", retrying, "server");
+    row("expired certificate", tls, "TLS: expired certificate", retrying, "expired");
+    row("certificate for localhost, for comparison", "MqttHost=localhost\n" + tls, "", connected,
+        "wrong-host");
+    row("address only in the common name, for comparison", tls, "", connected, "common-name");
 }
 
-void TestMqtt::badConfigurationIsReported()
+// What the panel's checks or the broker refuse: the indicator's state, and its tooltip, the
+// publisher's error and the first MQTT line name the cause; no box comes up and the poll goes on.
+void TestMqtt::refusalIsReported()
 {
     QFETCH(QByteArray, extra);
-    QFETCH(bool, closedPort);
+    QFETCH(QString, certificate);
     QFETCH(QString, error);
     QFETCH(QString, state);
 
+    QByteArray listener;
+    if (!certificate.isEmpty() && certificate != QLatin1String("closed")) {
+        // Made once for every row.
+        if (!certificateDir) {
+            certificateDir.reset(new QTemporaryDir);
+            QVERIFY(makeCertificates(certificateDir->path()));
+        }
+        const QByteArray stem = certificateDir->path().toUtf8() + '/';
+        extra.replace("CERTS/", stem);
+        listener = "cafile " + stem + "ca.pem\ncertfile " + stem + certificate.toUtf8() +
+                   ".pem\nkeyfile " + stem + certificate.toUtf8() + ".key\n";
+    }
     Broker guarded;
     QVERIFY(guarded.startGuarded({{QStringLiteral("panel"), QStringLiteral("right")}},
-                                 "user panel\ntopic readwrite #\n"));
+                                 "user panel\ntopic readwrite #\n", listener));
     MessageCapture capture;
-    startWindow(settingsFor(closedPort ? freePort() : guarded.port) + extra);
-    QVERIFY2(waitForIndicator(state), qPrintable(indicator()->text()));
-    QVERIFY2(Access::mqttPublisher(*window)->lastError().contains(error),
-             qPrintable(Access::mqttPublisher(*window)->lastError()));
-    QVERIFY(indicator()->toolTip().contains(error));
+    const quint16 port = certificate == QLatin1String("closed") ? freePort() : guarded.port;
+    if (!extra.contains("MqttHost="))
+        extra.prepend("MqttHost=127.0.0.1\n");
+    startWindow("MqttPort=" + QByteArray::number(port) + '\n' + extra);
+    QVERIFY2(waitForIndicator(state, 10000),
+             qPrintable(indicator()->text() + ": " + Access::mqttPublisher(*window)->lastError()));
+    if (error.isEmpty()) {
+        window.reset();
+        return;
+    }
+    const QString shown = Access::mqttPublisher(*window)->lastError();
+    QVERIFY2(shown.startsWith(error), qPrintable(shown));
+    QCOMPARE(indicator()->toolTip(), shown);
     const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
     QVERIFY2(!lines.isEmpty() && lines.first().contains(error), qPrintable(lines.join('\n')));
     // No box, and the poll goes on.
     QVERIFY(!QApplication::activeModalWidget());
     QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
     QVERIFY(ticks.wait(1000));
+    // Refused by the panel's checks or by the broker's: no client was let in.
+    QVERIFY2(!guarded.log().contains("New client connected"), guarded.log().constData());
     if (state == QLatin1String("MQTT: no broker (retrying)"))
         return;
 
@@ -1101,68 +1143,6 @@ void TestMqtt::staleUntilATickAtTheAddress()
     }
     for (const Message &m : subscriber.messages())
         QVERIFY2(m.topic.startsWith(QStringLiteral("labor/") + below), qPrintable(m.topic));
-}
-
-void TestMqtt::tlsRefusalSaysWhichCheckFailed_data()
-{
-    QTest::addColumn<QString>("certificate");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("caFile");
-    QTest::addColumn<QString>("error"); // empty: connected
-
-    const auto row = [](const char *name, const char *certificate, const char *host,
-                        const char *caFile, const char *error) {
-        QTest::newRow(name) << QString::fromLatin1(certificate) << QString::fromLatin1(host)
-                            << QString::fromLatin1(caFile) << QString::fromLatin1(error);
-    };
-    row("certificate for another host name", "wrong-host", "127.0.0.1", "ca.pem",
-        "TLS: host name mismatch: the broker's certificate is not for 127.0.0.1");
-    row("certificate for 127.0.0.1 reached as localhost", "server", "localhost", "ca.pem",
-        "TLS: host name mismatch: the broker's certificate is not for localhost");
-    row("certificate of another CA", "server", "127.0.0.1", "other-ca.pem", "TLS: unknown CA");
-    row("expired certificate", "expired", "127.0.0.1", "ca.pem", "TLS: expired certificate");
-    row("certificate for localhost, for comparison", "wrong-host", "localhost", "ca.pem", "");
-    row("address only in the common name, for comparison", "common-name", "127.0.0.1", "ca.pem",
-        "");
-}
-
-// A TLS broker whose certificate fails one of the panel's checks: the error names the check, and
-// the panel tries again (the broker may get a certificate that passes).
-void TestMqtt::tlsRefusalSaysWhichCheckFailed()
-{
-    QFETCH(QString, certificate);
-    QFETCH(QString, host);
-    QFETCH(QString, caFile);
-    QFETCH(QString, error);
-    // Made once for every row.
-    if (!certificateDir) {
-        certificateDir.reset(new QTemporaryDir);
-        QVERIFY(makeCertificates(certificateDir->path()));
-    }
-    const QString dir = certificateDir->path();
-    Broker tls;
-    const QByteArray stem = (dir + QLatin1Char('/')).toUtf8();
-    QVERIFY(tls.launch("listener " + QByteArray::number(tls.port) + " 127.0.0.1\ncafile " + stem +
-                       "ca.pem\ncertfile " + stem + certificate.toUtf8() + ".pem\nkeyfile " + stem +
-                       certificate.toUtf8() + ".key\npersistence false\nallow_anonymous true\n"));
-    MessageCapture capture;
-    startWindow("MqttHost=" + host.toUtf8() + "\nMqttPort=" + QByteArray::number(tls.port) +
-                "\nMqttCaFile=" + (dir + QLatin1Char('/') + caFile).toUtf8() + "\n");
-    if (error.isEmpty()) {
-        QVERIFY2(waitForIndicator(QStringLiteral("MQTT: connected"), 10000),
-                 qPrintable(Access::mqttPublisher(*window)->lastError()));
-        window.reset();
-        return;
-    }
-
-    QVERIFY2(waitForIndicator(QStringLiteral("MQTT: no broker (retrying)"), 10000),
-             qPrintable(indicator()->text()));
-    QVERIFY2(!tls.log().contains("New client connected"), tls.log().constData());
-    const QString shown = Access::mqttPublisher(*window)->lastError();
-    QVERIFY2(shown.startsWith(error), qPrintable(shown));
-    QCOMPARE(indicator()->toolTip(), shown);
-    const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
-    QVERIFY2(!lines.isEmpty() && lines.first().contains(error), qPrintable(lines.join('\n')));
 }
 
 QTEST_MAIN(TestMqtt)
