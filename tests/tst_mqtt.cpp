@@ -86,10 +86,9 @@ QStringList credentials(const char *user)
             QLatin1String(user) + QStringLiteral("-pw")};
 }
 
-// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1, key server.key), wrong-host.pem
-// (for broker.invalid and localhost), expired.pem (expired a day ago) and common-name.pem
-// (127.0.0.1 in the common name only), each with its key beside it; and other-ca.pem, a CA that
-// signed nothing.
+// In `dir`: ca.pem, the CA that signed server.pem (for 127.0.0.1), wrong-host.pem (for
+// broker.invalid and localhost), expired.pem (expired a day ago) and common-name.pem (127.0.0.1 in
+// the common name only), all for the key server.key; and other-ca.pem, a CA that signed nothing.
 bool makeCertificates(const QString &dir)
 {
     const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
@@ -102,7 +101,7 @@ bool makeCertificates(const QString &dir)
          {"req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=brelk-test-ca",
           "req -x509 " + key + " -keyout other-ca.key -out other-ca.pem -days 2 -subj /CN=other-ca",
           "req " + key + " -keyout server.key -out server.csr -subj /CN=127.0.0.1",
-          "req " + key + " -keyout wrong-host.key -out wrong-host.csr -subj /CN=broker.invalid",
+          QStringLiteral("req -new -key server.key -out wrong-host.csr -subj /CN=broker.invalid"),
           sign.arg("server", "server", "2") + " -extfile server.ext",
           sign.arg("wrong-host", "wrong-host", "2") + " -extfile wrong-host.ext",
           sign.arg("server", "expired", "-1") + " -extfile server.ext",
@@ -115,14 +114,10 @@ bool makeCertificates(const QString &dir)
     // The broker reads them as the user it changes to.
     QFile::setPermissions(dir,
                           QFile::permissions(dir) | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    for (const char *name : {"ca", "server", "wrong-host", "expired", "common-name"}) {
-        const QString stem = dir + QLatin1Char('/') + QLatin1String(name);
-        if (!QFile::exists(stem + ".key"))
-            made = made && QFile::copy(dir + "/server.key", stem + ".key");
-        for (const char *suffix : {".pem", ".key"})
-            QFile::setPermissions(stem + suffix, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                     QFileDevice::ReadOther);
-    }
+    for (const QString &file : QDir(dir).entryList(QDir::Files))
+        QFile::setPermissions(dir + QLatin1Char('/') + file, QFileDevice::ReadOwner |
+                                                                 QFileDevice::WriteOwner |
+                                                                 QFileDevice::ReadOther);
     return made;
 }
 
@@ -453,7 +448,7 @@ void TestMqtt::refusalIsReported()
         const QByteArray stem = certificateDir->path().toUtf8() + '/';
         extra.replace("CERTS/", stem);
         listener = "cafile " + stem + "ca.pem\ncertfile " + stem + certificate.toUtf8() +
-                   ".pem\nkeyfile " + stem + certificate.toUtf8() + ".key\n";
+                   ".pem\nkeyfile " + stem + "server.key\n";
     }
     Broker guarded;
     QVERIFY(guarded.startGuarded({{QStringLiteral("panel"), QStringLiteral("right")}},
@@ -652,8 +647,7 @@ void TestMqtt::headlessServiceFrozenAndStopped()
     QProcessEnvironment environment = withoutDisplay();
     environment.insert(QStringLiteral("BRELKSIM_MODULES"), QStringLiteral("0xDD00,0xDC00"));
     environment.insert(QStringLiteral("BRELKSIM_LOG"), busLog);
-    // A tick takes about 80 ms, so that the first one after the freeze ends after the command is
-    // in.
+    // Ticks of about 80 ms: the first after the freeze ends after the command is in.
     environment.insert(QStringLiteral("BRELKSIM_CYCLE_US"), QStringLiteral("2000"));
     panel.setProcessEnvironment(environment);
     panel.start(QStringLiteral(BRELK_PANEL_EXECUTABLE), {"--headless", "--settings", ini});
@@ -682,8 +676,7 @@ void TestMqtt::headlessServiceFrozenAndStopped()
 
     // The retained "offline" is the panel's own: it said goodbye, so the broker's will never fired.
     Subscriber late(broker->port);
-    QVERIFY(late.waitFor(QStringLiteral("status"), any, &message));
-    QCOMPARE(message.payload, QByteArray("offline"));
+    QVERIFY(late.waitFor(QStringLiteral("status"), payloadIs("offline"), &message));
     QVERIFY(message.retained);
     QVERIFY2(broker->clientLeftCleanly(), broker->log().constData());
 
@@ -771,28 +764,26 @@ void TestMqtt::accountsKeepToTheirPrefixes_data()
     QTest::addColumn<QString>("reader");
     QTest::addColumn<bool>("delivered");
 
-    const QString viewer = QStringLiteral("viewer"), op = QStringLiteral("operator"),
-                  service = QStringLiteral("dd00"), other = QStringLiteral("de00");
+    const auto row = [](const char *name, const char *writer, const char *topic, const char *reader,
+                        bool delivered) {
+        QTest::newRow(name) << QString::fromLatin1(writer) << QString::fromLatin1(topic)
+                            << QString::fromLatin1(reader) << delivered;
+    };
     // What an account may publish, as a viewer sees it.
-    QTest::newRow("a service's further module") << service << "brelk/dd00/dc00/b" << viewer << true;
-    QTest::newRow("a service's further module's answer")
-        << service << "brelk/dd00/dc00/b/result" << viewer << true;
-    QTest::newRow("a service commanding its module")
-        << service << "brelk/dd00/a/set" << viewer << false;
-    QTest::newRow("a service commanding its further module")
-        << service << "brelk/dd00/dc00/a/set" << viewer << false;
-    QTest::newRow("a service commanding another's module")
-        << service << "brelk/de00/a/set" << viewer << false;
-    QTest::newRow("a service publishing another's readings")
-        << service << "brelk/de00/a" << viewer << false;
-    QTest::newRow("the operator commanding a further module")
-        << op << "brelk/dd00/dc00/a/set" << viewer << true;
-    QTest::newRow("the operator publishing readings") << op << "brelk/dd00/a" << viewer << false;
+    row("a service's further module", "dd00", "brelk/dd00/dc00/b", "viewer", true);
+    row("a service's further module's answer", "dd00", "brelk/dd00/dc00/b/result", "viewer", true);
+    row("a service commanding its module", "dd00", "brelk/dd00/a/set", "viewer", false);
+    row("a service commanding its further module", "dd00", "brelk/dd00/dc00/a/set", "viewer",
+        false);
+    row("a service commanding another's module", "dd00", "brelk/de00/a/set", "viewer", false);
+    row("a service publishing another's readings", "dd00", "brelk/de00/a", "viewer", false);
+    row("the operator commanding a further module", "operator", "brelk/dd00/dc00/a/set", "viewer",
+        true);
+    row("the operator publishing readings", "operator", "brelk/dd00/a", "viewer", false);
     // What an account may read.
-    QTest::newRow("a service's further module's commands")
-        << op << "brelk/dd00/dc00/a/set" << service << true;
-    QTest::newRow("another's commands") << op << "brelk/dd00/a/set" << other << false;
-    QTest::newRow("another's readings") << service << "brelk/dd00/a" << other << false;
+    row("a service's further module's commands", "operator", "brelk/dd00/dc00/a/set", "dd00", true);
+    row("another's commands", "operator", "brelk/dd00/a/set", "de00", false);
+    row("another's readings", "dd00", "brelk/dd00/a", "de00", false);
 }
 
 // The README's list on the real broker: a message published retained by `writer` on `topic`
