@@ -186,11 +186,6 @@ private:
         QTest::qWait(300);
         QVERIFY(Access::session(*window)->lastReading());
     }
-    bool publish(const QString &subtopic, const QByteArray &payloads,
-                 const QStringList &options = QStringList())
-    {
-        return publishLines(broker->port, QLatin1String(Prefix), subtopic, payloads, options);
-    }
     QString remoteCommand()
     {
         return window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text();
@@ -468,7 +463,8 @@ void TestMqtt::refusalIsReported()
     QVERIFY2(shown.startsWith(error), qPrintable(shown));
     QCOMPARE(indicator()->toolTip(), shown);
     const QStringList lines = capture.linesStartingWith(QStringLiteral("MQTT: "));
-    QVERIFY2(!lines.isEmpty() && lines.first().contains(error), qPrintable(lines.join('\n')));
+    QVERIFY2(!lines.isEmpty() && lines.first().contains(error),
+             qPrintable(lines.join(QLatin1Char('\n'))));
     // No box, and the poll goes on.
     QVERIFY(!QApplication::activeModalWidget());
     QSignalSpy ticks(window.get(), &BrelkControl::readingTaken);
@@ -662,7 +658,8 @@ void TestMqtt::headlessServiceFrozenAndStopped()
     QTest::qWait(300);
 
     QCOMPARE(::kill(pid_t(panel.processId()), SIGSTOP), 0);
-    QVERIFY(publish(QStringLiteral("a/set"), R"({"vset":1234,"id":"late"})"));
+    QVERIFY(publishLines(broker->port, QLatin1String(Prefix), QStringLiteral("a/set"),
+                         R"({"vset":1234,"id":"late"})"));
     QTest::qWait(1500);
     QCOMPARE(::kill(pid_t(panel.processId()), SIGCONT), 0);
     QVERIFY(subscriber.waitFor(QStringLiteral("a/result"), any, &message));
@@ -925,14 +922,15 @@ void TestMqtt::commands()
         if (prepare == QLatin1String("address dialog")) {
             // Sent while the dialog is open; the dialog is cancelled once the answer is in.
             QTimer::singleShot(0, this, [&] {
-                QVERIFY(publish(topic, steps[i], options));
+                QVERIFY(
+                    publishLines(broker->port, QLatin1String(Prefix), topic, steps[i], options));
                 QTRY_VERIFY(!client->messages().isEmpty() &&
                             client->messages().last().topic.endsWith(QLatin1String("result")));
                 QApplication::activeModalWidget()->close();
             });
             window->findChild<QAction *>(QStringLiteral("actionModule_Address"))->trigger();
         } else {
-            QVERIFY(publish(topic, steps[i], options));
+            QVERIFY(publishLines(broker->port, QLatin1String(Prefix), topic, steps[i], options));
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(client->answers(channel).size(), answers.size(), 5000);
