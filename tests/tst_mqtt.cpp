@@ -186,10 +186,6 @@ private:
         QTest::qWait(300);
         QVERIFY(Access::session(*window)->lastReading());
     }
-    QString remoteCommand()
-    {
-        return window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text();
-    }
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<Broker> broker;
     std::unique_ptr<BrelkControl> window;
@@ -421,8 +417,9 @@ void TestMqtt::refusalIsReported_data()
     row("address only in the common name, for comparison", tls, "", connected, "common-name");
 }
 
-// What the panel's checks or the broker refuse: the indicator's state, and its tooltip, the
-// publisher's error and the first MQTT line name the cause; no box comes up and the poll goes on.
+// A refusal of the panel's checks or of the broker shows as the indicator's state; its tooltip
+// (the publisher's error) and the first MQTT line name the cause, no box comes up and the poll
+// goes on.
 void TestMqtt::refusalIsReported()
 {
     QFETCH(QByteArray, extra);
@@ -566,8 +563,8 @@ void TestMqtt::workerReportsWhatTheLibraryRefuses()
     QVERIFY(!states.contains(MqttState::Connected));
 }
 
-// Every restart but Quit returns at once (here the dialog's OK; the address's change and
-// apply() restart the same way), and a worker left behind in its connect receives no messages and
+// Every restart but Quit returns at once (here the dialog's OK; a new address and new settings
+// restart the same way), and a worker left behind in its connect receives no messages and
 // is the only one: while it hangs, nothing is connected to the publisher's messages (the next
 // worker starts only when it has ended, so the cut connections are all that keep later ticks out
 // of its queue).
@@ -941,7 +938,7 @@ void TestMqtt::commands()
     QVERIFY2(lastMessage.contains(message), qPrintable(lastMessage));
     QCOMPARE(sim->writes(), writes);
     if (!shown.isEmpty())
-        QCOMPARE(remoteCommand(), shown);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text(), shown);
 
     // A debug line a command; refusals beyond ten a second are only counted.
     const int lines = answers.size();
@@ -1073,7 +1070,8 @@ void TestMqtt::furtherModulesTakeCommandsUnderTheirPrefixes()
     QVERIFY(further.command(QStringLiteral("a"), R"({"vset":1200})", &answer));
     QVERIFY2(answer.json().value("ok").toBool(), answer.payload.constData());
     QCOMPARE(sim->writes(), (Writes{{0xDC34, 1200}}));
-    QCOMPARE(remoteCommand(), QStringLiteral("0xDC00: Remote command: channel A Vset 1200 V"));
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lblRemoteCommand"))->text(),
+             QStringLiteral("0xDC00: Remote command: channel A Vset 1200 V"));
 
     // Switched off, which the indicator shows and the settings file keeps.
     allow->trigger();
