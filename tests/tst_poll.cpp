@@ -50,9 +50,8 @@ private slots:
     void secondRangeNoneKeepsLastReading();
     void silentTickChangesNothing_data();
     void silentTickChangesNothing();
-    void operatorTextIsOverwritten();
+    void operatorTextIsOverwrittenSelectionKept();
     void newLanguageShowsAtTheNextSteadyTick();
-    void unchangedTickKeepsTheSelection();
     void alarmsColourTheirFields();
     void numbersIgnoreTheLocale();
 
@@ -264,15 +263,20 @@ void TestPoll::silentTickChangesNothing()
     QCOMPARE(staleFields(), QStringList());
 }
 
-// The next tick reads what the form shows, yet still writes over the field.
-void TestPoll::operatorTextIsOverwritten()
+// The next tick writes over an operator's text in a field, though the reading is the same; a
+// field whose text is the reading's is not written again, so a selection made to copy it stays.
+void TestPoll::operatorTextIsOverwrittenSelectionKept()
 {
     bus->registers[at(0x04)] = 1500;
+    bus->registers[at(0x14)] = 1234;
     Access::tick(*window);
     auto *vsetField = window->findChild<QLineEdit *>("txtVset_A");
+    auto *vmeasField = window->findChild<QLineEdit *>("txtVmeas_A");
     vsetField->setText("9999");
+    vmeasField->selectAll();
     Access::tick(*window);
     QCOMPARE(vsetField->text(), QString("1500 V"));
+    QVERIFY2(vmeasField->hasSelectedText(), "a tick rewrote an unchanged reading");
 }
 
 // A tick that reads what the form shows writes nothing, except after a change of language.
@@ -299,18 +303,6 @@ void TestPoll::newLanguageShowsAtTheNextSteadyTick()
     QCoreApplication::removeTranslator(&german);
     QCOMPARE(shown, QString("Stabil"));
     QCOMPARE(message, QString("Modul-Seriennummer 1234"));
-}
-
-// An operator who selects a reading to copy it keeps the selection while the reading stays the
-// same: an unchanged text is not written again.
-void TestPoll::unchangedTickKeepsTheSelection()
-{
-    bus->registers[at(0x14)] = 1234;
-    Access::tick(*window);
-    auto *vmeasField = window->findChild<QLineEdit *>("txtVmeas_A");
-    vmeasField->selectAll();
-    Access::tick(*window);
-    QVERIFY2(vmeasField->hasSelectedText(), "a tick rewrote an unchanged reading");
 }
 
 // Red: white text on red; amber: black on amber, here beyond the tolerance of the measured
