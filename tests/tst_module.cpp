@@ -256,9 +256,7 @@ void TestModule::checkedEntry()
     QFETCH(double, value);
     QFETCH(EntryProblem, problem);
 
-    ResolutionSelection selection;
-    selection.currentResolution = resolution;
-    selection.secondRange = range;
+    const ResolutionSelection selection{false, resolution, range};
     const CheckedEntry checked = checkEntry(quantity, value, selection);
     QCOMPARE(checked.problem, problem);
     if (problem == EntryProblem::None)
@@ -290,9 +288,7 @@ void TestModule::everyDialogEntryGivenInUnits()
     QFETCH(Quantity, quantity);
     QFETCH(CurrentResolution, resolution);
     QFETCH(SecondRange, range);
-    ResolutionSelection selection;
-    selection.currentResolution = resolution;
-    selection.secondRange = range;
+    const ResolutionSelection selection{false, resolution, range};
     const EntryRange dialog = entryRange(quantity, selection);
     const double step = std::pow(10, -dialog.decimals);
     const int first = int(std::lround(dialog.minimum / step));
@@ -352,20 +348,17 @@ void TestModule::commandFreshness()
     QFETCH(bool, staleShown);
     QFETCH(CommandFreshness, expected);
 
-    RecentTicks recent;
-    for (int i = 0; i < ticks.size(); i += 2)
-        recent.add(ticks[i], ticks[i + 1]);
-    QCOMPARE(Brelk::commandFreshness(staleShown, recent, received, now), expected);
-
     // After a connection or an address change only the ticks since count, wherever the ring
-    // stood.
-    RecentTicks moved;
+    // stood: a cleared ring answers as a new one.
+    RecentTicks recent, moved;
     for (int i = 0; i < 5; ++i)
         moved.add(i * 100, i * 100 + 5);
     moved.clear();
-    for (int i = 0; i < ticks.size(); i += 2)
-        moved.add(ticks[i], ticks[i + 1]);
-    QCOMPARE(Brelk::commandFreshness(staleShown, moved, received, now), expected);
+    for (RecentTicks *ring : {&recent, &moved}) {
+        for (int i = 0; i < ticks.size(); i += 2)
+            ring->add(ticks[i], ticks[i + 1]);
+        QCOMPARE(Brelk::commandFreshness(staleShown, *ring, received, now), expected);
+    }
 }
 
 void TestModule::channelAlarms_data()

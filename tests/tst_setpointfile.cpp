@@ -20,11 +20,7 @@ namespace {
 
 ResolutionSelection selection(bool fine, CurrentResolution current, SecondRange second)
 {
-    ResolutionSelection s;
-    s.fineVoltage = fine;
-    s.currentResolution = current;
-    s.secondRange = second;
-    return s;
+    return {fine, current, second};
 }
 
 Reading moduleAt(quint16 vsetA, quint16 vsetB, quint16 rampA, quint16 rampB)
