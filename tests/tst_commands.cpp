@@ -39,7 +39,6 @@ private slots:
 
 private:
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
-    QString field(const char *name) { return window->findChild<QLineEdit *>(name)->text(); }
 
     std::unique_ptr<SimControl> sim;
     std::unique_ptr<BrelkControl> window;
@@ -54,6 +53,7 @@ void TestCommands::initTestCase()
 
 void TestCommands::init()
 {
+    window.reset(); // the bridge opens once: a window from before lets it go first
     sim->reset();
     sim->setManualClock(true);
     window.reset(new BrelkControl);
@@ -161,12 +161,10 @@ void TestCommands::dialogWrites()
     QFETCH(double, entered);
     QFETCH(QVector<Write>, expected);
 
+    // The panel again, over the settings file the row gives.
     if (!settings.isEmpty()) {
         QVERIFY(writeSettingsFile(settingsPath(), settings));
-        // The bridge opens once: the window of init() lets it go first.
-        window.reset();
-        window.reset(new BrelkControl);
-        Access::timer(*window)->stop();
+        init();
     }
     if (!radio.isEmpty())
         click(radio.toLatin1());
