@@ -373,13 +373,12 @@ private slots:
     }
 
 private:
-    // The word a read gives; a read that fails gives none.
+    // The word a read gives; 0xFFFF when no module answers.
     static quint16 word(Simulator &simulator, quint32 address)
     {
         quint16 read = 0;
-        return simulator.read16(address, AddressModifier, &read) == Simulator::Outcome::Done
-                   ? read
-                   : quint16(0);
+        simulator.read16(address, AddressModifier, &read);
+        return read;
     }
 
     SimClock clock;
