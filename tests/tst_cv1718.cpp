@@ -156,16 +156,11 @@ private slots:
     }
 };
 
-CVmeController *makeController()
-{
-    return new CV1718;
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const BackendFacts facts{libraryName,
-                             makeController,
+                             [] { return new CV1718; },
                              expectedLoadingLines,
                              QStringLiteral("CAEN V1718"),
                              QStringLiteral("Not connected to CAEN VME library!"),

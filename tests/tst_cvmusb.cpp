@@ -167,16 +167,11 @@ private slots:
     }
 };
 
-CVmeController *makeController()
-{
-    return new CVmUsb;
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const BackendFacts facts{libraryName,
-                             makeController,
+                             [] { return new CVmUsb; },
                              expectedLoadingLines,
                              QStringLiteral("Wiener VM-USB"),
                              QStringLiteral("Not connected to Wiener XXUSB library!"),

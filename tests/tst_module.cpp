@@ -27,8 +27,7 @@ class TestModule : public QObject
     Q_OBJECT
 
 private slots:
-    void textsOverEveryByte();
-    void limitsOverEveryWord();
+    void textsOverEveryByteAndWord();
     void scaleCurrent_data();
     void scaleCurrent();
     void registerCountTruncates_data();
@@ -52,8 +51,9 @@ private slots:
     void sameWords();
 };
 
-// A channel's byte of the status word and of the event word, each text over every byte.
-void TestModule::textsOverEveryByte()
+// A channel's byte of the status word and of the event word, each text over every byte; channel
+// B's byte and the limits word's two percentages over every word.
+void TestModule::textsOverEveryByteAndWord()
 {
     for (int byte = 0; byte < 256; ++byte) {
         QString state = "Stable";
@@ -79,14 +79,9 @@ void TestModule::textsOverEveryByte()
         }
         QCOMPARE(eventText(quint8(byte)), events.join('+'));
     }
-    for (int word = 0; word < 0x10000; word += 0x0101)
+    for (int word = 0; word < 0x10000; ++word) {
         QCOMPARE(channelStateText(channelByte(quint16(word), 1)),
                  channelStateText(quint8(word >> 8)));
-}
-
-void TestModule::limitsOverEveryWord()
-{
-    for (int word = 0; word < 0x10000; ++word) {
         QCOMPARE(limitVoltageText(quint16(word)), QString("V: %1 %").arg((word >> 4) * 10));
         QCOMPARE(limitCurrentText(quint16(word)), QString("I: %1 %").arg((word & 0xF) * 10));
     }
@@ -256,9 +251,7 @@ void TestModule::checkedEntry()
     QFETCH(double, value);
     QFETCH(EntryProblem, problem);
 
-    ResolutionSelection selection;
-    selection.currentResolution = resolution;
-    selection.secondRange = range;
+    const ResolutionSelection selection{false, resolution, range};
     const CheckedEntry checked = checkEntry(quantity, value, selection);
     QCOMPARE(checked.problem, problem);
     if (problem == EntryProblem::None)
@@ -290,9 +283,7 @@ void TestModule::everyDialogEntryGivenInUnits()
     QFETCH(Quantity, quantity);
     QFETCH(CurrentResolution, resolution);
     QFETCH(SecondRange, range);
-    ResolutionSelection selection;
-    selection.currentResolution = resolution;
-    selection.secondRange = range;
+    const ResolutionSelection selection{false, resolution, range};
     const EntryRange dialog = entryRange(quantity, selection);
     const double step = std::pow(10, -dialog.decimals);
     const int first = int(std::lround(dialog.minimum / step));
@@ -352,20 +343,17 @@ void TestModule::commandFreshness()
     QFETCH(bool, staleShown);
     QFETCH(CommandFreshness, expected);
 
-    RecentTicks recent;
-    for (int i = 0; i < ticks.size(); i += 2)
-        recent.add(ticks[i], ticks[i + 1]);
-    QCOMPARE(Brelk::commandFreshness(staleShown, recent, received, now), expected);
-
     // After a connection or an address change only the ticks since count, wherever the ring
-    // stood.
-    RecentTicks moved;
+    // stood: a cleared ring answers as a new one.
+    RecentTicks recent, moved;
     for (int i = 0; i < 5; ++i)
         moved.add(i * 100, i * 100 + 5);
     moved.clear();
-    for (int i = 0; i < ticks.size(); i += 2)
-        moved.add(ticks[i], ticks[i + 1]);
-    QCOMPARE(Brelk::commandFreshness(staleShown, moved, received, now), expected);
+    for (RecentTicks *ring : {&recent, &moved}) {
+        for (int i = 0; i < ticks.size(); i += 2)
+            ring->add(ticks[i], ticks[i + 1]);
+        QCOMPARE(Brelk::commandFreshness(staleShown, *ring, received, now), expected);
+    }
 }
 
 void TestModule::channelAlarms_data()

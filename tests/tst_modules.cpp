@@ -52,7 +52,6 @@ class TestModules : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanup();
 
     void windowsOfTheGroups();
@@ -87,11 +86,6 @@ const struct
 
 } // namespace
 
-void TestModules::init()
-{
-    alertedWindows.clear();
-}
-
 void TestModules::cleanup()
 {
     window.reset();
@@ -101,6 +95,7 @@ void TestModules::cleanup()
 void TestModules::open(const QByteArray &groups)
 {
     QVERIFY(writeSettingsFile(settingsPath(), "[General]\nBaseAddress=0xDD00\n" + groups));
+    alertedWindows.clear();
     window.reset(new BrelkControl);
     bus = new FakeController;
     Access::useController(*window, bus);

@@ -33,6 +33,7 @@ struct Seen
 {
     QStringList dialogs; // class names
     QString message;     // text of the last message box
+    QString fileName;    // the name the last file dialog suggested
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList rows;    // confirmation rows, "A | Set voltage | 1000 V | 1500 V"
     QStringList notes;   // the confirmation's warning lines
@@ -49,6 +50,8 @@ void drive(QVector<Step> steps, Seen *seen)
     const Step step = steps.takeFirst();
     DialogDriver::onNextModal([step, steps, seen](QWidget *widget) {
         seen->dialogs << QString::fromLatin1(widget->metaObject()->className());
+        if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
+            seen->fileName = name->text();
         if (auto *box = qobject_cast<QMessageBox *>(widget)) {
             seen->message = box->text();
             seen->icon = box->icon();
@@ -141,6 +144,7 @@ void TestSetPoints::initTestCase()
 
 void TestSetPoints::init()
 {
+    window.reset(); // the bridge opens once: a window from before lets it go first
     sim->reset();
     sim->setManualClock(true);
     window.reset(new BrelkControl);
@@ -179,17 +183,10 @@ void TestSetPoints::roundTrip()
 
     const QString path = folder->filePath("detector.brelk");
     Seen saving;
-    QString suggested;
-    const Step choose = chooseFile(folder->filePath("detector"));
-    drive({[&suggested, choose](QWidget *widget) {
-              if (auto *name = widget->findChild<QLineEdit *>("fileNameEdit"))
-                  suggested = name->text();
-              choose(widget);
-          }},
-          &saving);
+    drive({chooseFile(folder->filePath("detector"))}, &saving);
     trigger("actionSaveSetPoints");
     QCOMPARE(saving.dialogs, QStringList{"QFileDialog"});
-    QCOMPARE(suggested, QString("brelk-2101.brelk"));
+    QCOMPARE(saving.fileName, QString("brelk-2101.brelk"));
     QCOMPARE(QDir(folder->path()).entryList(QDir::Files), QStringList{"detector.brelk"});
     QSettings file(path, QSettings::IniFormat);
     QCOMPARE(file.value("Module/BaseAddress").toString(), QString("0xDD00"));
@@ -320,19 +317,16 @@ void TestSetPoints::writesNothing()
     QFETCH(int, before);
     QFETCH(int, meanwhile);
     QFETCH(QStringList, dialogs);
-    QFETCH(QMessageBox::Icon, icon);
     QFETCH(QString, message);
     QFETCH(QByteArray, contents);
     QFETCH(QString, radio);
     QFETCH(QByteArray, settings);
     QFETCH(QStringList, shown);
 
+    // The panel again, over the settings file the row gives.
     if (!settings.isEmpty()) {
         QVERIFY(writeSettingsFile(settingsPath(), settings));
-        // The bridge opens once: the window of init() lets it go first.
-        window.reset();
-        window.reset(new BrelkControl);
-        Access::timer(*window)->stop();
+        init();
     }
     window->findChild<QRadioButton *>(radio)->click();
     if (before >= 3)
@@ -371,7 +365,7 @@ void TestSetPoints::writesNothing()
     drive(steps, &seen);
     trigger(action.toLatin1());
     QCOMPARE(seen.dialogs, dialogs);
-    QCOMPARE(seen.icon, icon);
+    QTEST(seen.icon, "icon");
     QVERIFY2(seen.message.contains(message), qPrintable(seen.message));
     if (dialogs == QStringList{"QFileDialog", "QMessageBox"})
         QVERIFY2(seen.message.contains(QDir::toNativeSeparators(path)), qPrintable(seen.message));

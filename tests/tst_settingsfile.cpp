@@ -51,14 +51,19 @@ template <typename Function> Function realFunction(const char *name)
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
+// The permission bits of a mode.
+QString octal(mode_t mode)
+{
+    return QStringLiteral("%1").arg(mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
 // The password in a file that others may read, found by its descriptor or its name.
 void checkDescriptor(int fd, const char *what)
 {
     struct stat status;
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & S_IRWXO))
         notice(QStringLiteral("%1: the password went to a file of mode %2")
-                   .arg(QLatin1String(what))
-                   .arg(status.st_mode & 07777, 4, 8, QLatin1Char('0')));
+                   .arg(QLatin1String(what), octal(status.st_mode)));
 }
 
 void checkName(const char *path, const char *what)
@@ -73,67 +78,12 @@ void checkName(const char *path, const char *what)
     ::close(fd);
 }
 
-} // namespace
-
-extern "C" {
-
-ssize_t write(int fd, const void *buffer, size_t size)
+// The status of the file itself, not of a link to it; all zero when there is none.
+struct stat statusOf(const QString &path)
 {
-    using Write = ssize_t (*)(int, const void *, size_t);
-    static const Write real = realFunction<Write>("write");
-    if (watching && holdsPassword(buffer, size))
-        checkDescriptor(fd, "write");
-    return real(fd, buffer, size);
-}
-
-int rename(const char *from, const char *to) noexcept
-{
-    using Rename = int (*)(const char *, const char *);
-    static const Rename real = realFunction<Rename>("rename");
-    if (watching)
-        checkName(from, "rename");
-    return real(from, to);
-}
-
-int fchmod(int fd, mode_t mode) noexcept
-{
-    using Fchmod = int (*)(int, mode_t);
-    static const Fchmod real = realFunction<Fchmod>("fchmod");
-    if (failModeChanges) {
-        errno = EPERM;
-        return -1;
-    }
-    return real(fd, mode);
-}
-
-} // extern "C"
-
-namespace {
-
-struct FileStatus
-{
-    bool exists = false;
-    mode_t mode = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
-};
-
-FileStatus statusOf(const QString &path)
-{
-    FileStatus result;
-    struct stat status;
-    if (::lstat(QFile::encodeName(path).constData(), &status) == 0) {
-        result.exists = true;
-        result.mode = status.st_mode & 07777;
-        result.owner = status.st_uid;
-        result.group = status.st_gid;
-    }
-    return result;
-}
-
-QString octal(mode_t mode)
-{
-    return QStringLiteral("%1").arg(mode, 4, 8, QLatin1Char('0'));
+    struct stat status = {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status;
 }
 
 QByteArray contentsOf(const QString &path)
@@ -172,6 +122,39 @@ bool storePassword(Settings &settings, const QString &how)
 const QByteArray Before = "BaseAddress=0xDD00\nMqttHost=broker.lab\n";
 
 } // namespace
+
+extern "C" {
+
+ssize_t write(int fd, const void *buffer, size_t size)
+{
+    using Write = ssize_t (*)(int, const void *, size_t);
+    static const Write real = realFunction<Write>("write");
+    if (watching && holdsPassword(buffer, size))
+        checkDescriptor(fd, "write");
+    return real(fd, buffer, size);
+}
+
+int rename(const char *from, const char *to) noexcept
+{
+    using Rename = int (*)(const char *, const char *);
+    static const Rename real = realFunction<Rename>("rename");
+    if (watching)
+        checkName(from, "rename");
+    return real(from, to);
+}
+
+int fchmod(int fd, mode_t mode) noexcept
+{
+    using Fchmod = int (*)(int, mode_t);
+    static const Fchmod real = realFunction<Fchmod>("fchmod");
+    if (failModeChanges) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(fd, mode);
+}
+
+} // extern "C"
 
 class TestSettingsFile : public QObject
 {
@@ -262,11 +245,11 @@ void TestSettingsFile::storesKeepOwnerAndHideThePassword()
     QVERIFY2(notices.isEmpty(), qPrintable(notices.join(QLatin1Char('\n'))));
     QCOMPARE(contentsOf(file).contains(Password), password);
     QCOMPARE(QFileInfo(path).isSymLink(), link);
-    const FileStatus after = statusOf(file);
-    QCOMPARE(octal(after.mode), octal(mode_t(modeAfter)));
+    const struct stat after = statusOf(file);
+    QCOMPARE(octal(after.st_mode), octal(mode_t(modeAfter)));
     if (chowned) {
-        QCOMPARE(after.owner, owner);
-        QCOMPARE(after.group, group);
+        QCOMPARE(after.st_uid, owner);
+        QCOMPARE(after.st_gid, group);
     }
     QCOMPARE(QDir(QFileInfo(file).path())
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -289,7 +272,7 @@ void TestSettingsFile::failureToMakePrivateIsReported()
         failModeChanges = false;
         QVERIFY2(!stored, qPrintable(octal(before)));
         QCOMPARE(contentsOf(path), Before);
-        QCOMPARE(octal(statusOf(path).mode), octal(before));
+        QCOMPARE(octal(statusOf(path).st_mode), octal(before));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("brelkcontrol.ini")});
     }

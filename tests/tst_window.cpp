@@ -27,8 +27,6 @@ private slots:
     void pollTimer();
 
 private:
-    void construct() { window.reset(new BrelkControl); }
-
     std::unique_ptr<BrelkControl> window;
 };
 
@@ -55,7 +53,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
                               "[General]\nBaseAddress=0xDD00\nVoltageResolution=100mV\n"
                               "CurrentResolution=1nA\nSecondRange=100pA\n"));
     const QByteArray before = readSettingsFile();
-    construct();
+    window.reset(new BrelkControl);
     for (const char *name : {"chk_U_100mV", "chk_I_1nA", "chk_I2_100pA"})
         QVERIFY2(window->findChild<QRadioButton *>(name)->isChecked(), name);
     QVERIFY(window->findChild<QPushButton *>("btnSetSoftLimitI2_A")->isEnabled());
@@ -80,7 +78,7 @@ void TestWindow::resolutionOptionsCheckTheButtons()
 
 void TestWindow::pollTimer()
 {
-    construct();
+    window.reset(new BrelkControl);
     QTimer *timer = Access::timer(*window);
     QVERIFY(timer);
     QCOMPARE(timer->interval(), 100);
