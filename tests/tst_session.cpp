@@ -25,9 +25,8 @@ using namespace Brelk;
 namespace {
 
 // Counts how its owner lets go of it.
-class CountingController : public FakeController
+struct CountingController : FakeController
 {
-public:
     explicit CountingController(QStringList *events) : events(events) {}
     ~CountingController() override { *events << QStringLiteral("deleted"); }
     bool close() override
@@ -35,8 +34,6 @@ public:
         *events << QStringLiteral("closed");
         return true;
     }
-
-private:
     QStringList *events;
 };
 
@@ -47,14 +44,6 @@ QString ceilingsText(const VoltageCeilings &ceilings)
     for (const std::optional<double> &volts : ceilings.volts)
         parts << (volts ? QString::number(*volts) : QStringLiteral("-"));
     return parts.join(QLatin1Char('/'));
-}
-
-VoltageCeilings ceilingsOf(std::optional<double> a, std::optional<double> b)
-{
-    VoltageCeilings ceilings;
-    ceilings.volts[0] = a;
-    ceilings.volts[1] = b;
-    return ceilings;
 }
 
 } // namespace
@@ -277,7 +266,7 @@ void TestSession::commandWrites_data()
         << QList<int>{'W', 0x44, 1}
         << QStringLiteral("Write to the module at 0x1200 failed (register 0x44): status -1");
 
-    const VoltageCeilings a1500 = ceilingsOf(1500, std::nullopt);
+    const VoltageCeilings a1500 = VoltageCeilings{{1500}};
     const auto above = [](const char *channel, const char *volts, const char *ceiling) {
         return QStringLiteral("Channel %1 Vset %2 V is above the ceiling of %3 V (VsetMax%1); "
                               "nothing was written")
@@ -290,19 +279,19 @@ void TestSession::commandWrites_data()
     QTest::newRow("A's ceiling leaves B alone")
         << setVoltageWrites(1, 6000) << a1500 << 0 << QList<int>{'W', 0x38, 6000} << QString();
     QTest::newRow("B above its own ceiling")
-        << setVoltageWrites(1, 801) << ceilingsOf(std::nullopt, 800) << 0 << QList<int>()
+        << setVoltageWrites(1, 801) << VoltageCeilings{{{}, 800}} << 0 << QList<int>()
         << above("B", "801", "800");
     QTest::newRow("a limit before a set voltage above: nothing at all")
         << (softLimitIWrites(0, 500) + setVoltageWrites(0, 1600)) << a1500 << 0 << QList<int>()
         << above("A", "1600", "1500");
     QTest::newRow("a ramp speed re-sends what the module holds, even above")
-        << rampSpeedWrites(0, 20) << ceilingsOf(900, std::nullopt) << 0
+        << rampSpeedWrites(0, 20) << VoltageCeilings{{900}} << 0
         << readBack(0, 0, 0x04, 1000) + QList<int>{'W', 0x0C, 20, 'W', 0x34, 1000} << QString();
     QTest::newRow("a ceiling of 0 takes 0 only")
-        << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << ceilingsOf(0, 0) << 0
+        << (setVoltageWrites(0, 0) + setVoltageWrites(1, 1)) << VoltageCeilings{{0, 0}} << 0
         << QList<int>() << above("B", "1", "0");
     QTest::newRow("a fraction of a volt: 1500.5 takes 1500, not 1501")
-        << setVoltageWrites(0, 1501) << ceilingsOf(1500.5, std::nullopt) << 0 << QList<int>()
+        << setVoltageWrites(0, 1501) << VoltageCeilings{{1500.5}} << 0 << QList<int>()
         << above("A", "1501", "1500.5");
 }
 
@@ -457,13 +446,8 @@ void TestSession::baseAddressSetting()
         QCOMPARE(fake->cycles.first().address, quint32(address) + 0x3C);
     }
     QCOMPARE(QFileInfo(path).lastModified(), written);
-    if (folder) {
-        QVERIFY(QDir(path).isEmpty());
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), contents);
-    }
+    QCOMPARE(readSettingsFile(path), contents);
+    QVERIFY(!folder || QDir(path).isEmpty());
 }
 
 void TestSession::moduleOptions_data()
