@@ -58,7 +58,6 @@ private:
     // and `de00`: further keys of the first module and of the modules at 0xDC00 and 0xDE00.
     void start(const QByteArray &groups, const QByteArray &general = QByteArray(),
                const QByteArray &dc00 = QByteArray(), const QByteArray &de00 = QByteArray());
-    QStringList events(CrateEvent::Kind kind) const;
     // The channels of the ramp test's group GEM1 (DD00A, DD00B, DC00A) at 0 V, ramping at
     // 100, 40 and 255 V/s, on the simulator's clock, which the test moves.
     void startRampGroup(const QByteArray &more = QByteArray(),
@@ -122,11 +121,6 @@ void TestRuntime::start(const QByteArray &groups, const QByteArray &general, con
     sim->clearLog();
 }
 
-QStringList TestRuntime::events(CrateEvent::Kind kind) const
-{
-    return eventTexts(*happened, kind);
-}
-
 void TestRuntime::tripBringsTheGroupDown_data()
 {
     QTest::addColumn<QByteArray>("group"); // the keys of group GEM1
@@ -177,7 +171,7 @@ void TestRuntime::tripBringsTheGroupDown()
     runtime->crate()->pollAll();
     QCOMPARE(sim->writes(), writes);
     if (!line.isEmpty())
-        QCOMPARE(events(CrateEvent::GroupTripped), QStringList{line});
+        QCOMPARE(eventTexts(*happened, CrateEvent::GroupTripped), QStringList{line});
     QVERIFY(runtime->isGroupTripped(QStringLiteral("GEM1")));
     QVERIFY(!runtime->isGroupTripped(QStringLiteral("Other")));
 
@@ -226,7 +220,7 @@ void TestRuntime::badGroupsAreIgnored()
 {
     QFETCH(QByteArray, groups);
     start(groups);
-    QTEST(events(CrateEvent::GroupIgnored), "ignored");
+    QTEST(eventTexts(*happened, CrateEvent::GroupIgnored), "ignored");
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_INHIBIT_A"), QStringLiteral("on")));
     runtime->crate()->pollAll();
     const QVector<ChannelGroup> kept = runtime->channelGroups();
@@ -374,7 +368,7 @@ void TestRuntime::groupRampReachesTheTargets()
     startRampGroup("Targets=1600, 1300, 1000\n");
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QString());
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
-    QCOMPARE(events(CrateEvent::GroupRamp),
+    QCOMPARE(eventTexts(*happened, CrateEvent::GroupRamp),
              QStringList{"Group GEM1: ramping up to the targets in 4 steps"});
     QVERIFY(
         runtime->groupStateText(QStringLiteral("GEM1")).startsWith(QLatin1String("ramping up 1/")));
@@ -383,7 +377,8 @@ void TestRuntime::groupRampReachesTheTargets()
 
     rampToTheEnd();
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at targets"));
-    QCOMPARE(events(CrateEvent::GroupRamp).last(), QStringLiteral("Group GEM1: at the targets"));
+    QCOMPARE(eventTexts(*happened, CrateEvent::GroupRamp).last(),
+             QStringLiteral("Group GEM1: at the targets"));
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(volts(i, false), reached[i]);
         QVERIFY(withinVoltageTolerance(volts(i, true), reached[i], 0));
@@ -446,7 +441,8 @@ void TestRuntime::rampStopsWhereItIs()
     pollTicks(300);
     QVERIFY(!runtime->isGroupRamping(QStringLiteral("GEM1")));
     QTEST(runtime->groupStateText(QStringLiteral("GEM1")), "state");
-    const QStringList told = events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped);
+    const QStringList told = eventTexts(*happened, CrateEvent::GroupRamp) +
+                             eventTexts(*happened, CrateEvent::GroupTripped);
     QVERIFY2(told.contains(said), qPrintable(told.join(QLatin1Char('\n'))));
     sim->clearLog();
     pollTicks(100);
@@ -514,7 +510,6 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
                    ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                    : QStringList();
     };
-    const auto rows = [&lines](const QString &path) { return lines(path).size(); };
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_VSET_A"), QStringLiteral("1234")));
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_DC00_VSET_A"), QStringLiteral("2345")));
     sim->setManualClock(true);
@@ -524,7 +519,7 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
           "LogFile=" + logE.toUtf8() + "\nLogInterval=60\n");
     // The header and the first tick's row, each module's its own.
     for (const QString &log : {logA, logC, logE})
-        QTRY_COMPARE(rows(log), 2);
+        QTRY_COMPARE(lines(log).size(), 2);
     for (const auto &log :
          {qMakePair(logA, QStringLiteral(",1234,")), qMakePair(logC, QStringLiteral(",2345,"))}) {
         const QStringList written = lines(log.first);
@@ -533,10 +528,10 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
     }
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_TRIP_A"), QStringLiteral("on")));
     pollTicks(2);
-    QTRY_COMPARE(rows(logA), 3);
-    QTRY_COMPARE(rows(logC), 3);
+    QTRY_COMPARE(lines(logA).size(), 3);
+    QTRY_COMPARE(lines(logC).size(), 3);
     QTest::qWait(50);
-    QCOMPARE(rows(logE), 2);
+    QCOMPARE(lines(logE).size(), 2);
     for (quint32 address : {0xDD00, 0xDC00}) {
         const std::deque<EventMark> &marks =
             runtime->history(runtime->crate()->module(address))->eventMarks().all();
