@@ -56,14 +56,12 @@ private:
     // A runtime on the simulator with modules at 0xDD00, 0xDC00 and 0xDE00, and a configured
     // module at 0xDF00 that is not in the crate; the poll is the test's. `general`, `dc00`
     // and `de00`: further keys of the first module and of the modules at 0xDC00 and 0xDE00.
-    void start(const QByteArray &groups, const QByteArray &general = QByteArray(),
-               const QByteArray &dc00 = QByteArray(), const QByteArray &de00 = QByteArray());
+    void start(const QByteArray &groups, const QByteArray &general = {},
+               const QByteArray &dc00 = {}, const QByteArray &de00 = {});
     // The channels of the ramp test's group GEM1 (DD00A, DD00B, DC00A) at 0 V, ramping at
     // 100, 40 and 255 V/s, on the simulator's clock, which the test moves.
-    void startRampGroup(const QByteArray &more = QByteArray(),
-                        const QByteArray &general = QByteArray(),
-                        const QByteArray &dc00 = QByteArray(),
-                        const QByteArray &de00 = QByteArray());
+    void startRampGroup(const QByteArray &more = {}, const QByteArray &general = {},
+                        const QByteArray &dc00 = {}, const QByteArray &de00 = {});
     // One poll interval on the simulator's clock, then a tick of the crate. Every tick is
     // checked: measured and set voltages of neighbours within MaxDifference 400 V (the measured
     // ones plus the tolerance of 10 V).
@@ -594,7 +592,7 @@ void TestRuntime::groupCommandAnswers()
 
     startRampGroup("Targets=1600, 1300, 1000\n[Group_HIGH]\nChannels=DE00A, DE00B\n"
                    "Targets=2000, 1900\n",
-                   QByteArray(), QByteArray(), "VsetMaxA=1500\n");
+                   {}, {}, "VsetMaxA=1500\n");
     ModuleSession *module = runtime->crate()->module(prefixModule);
     RemoteConditions conditions;
     conditions.allowed = allowed;
