@@ -51,6 +51,8 @@ QString ceilingsText(const VoltageCeilings &ceilings)
 Q_DECLARE_METATYPE(Brelk::ResolutionSelection)
 Q_DECLARE_METATYPE(Brelk::VoltageCeilings)
 Q_DECLARE_METATYPE(Brelk::WriteList)
+using CrateCall = void (Brelk::Crate::*)();
+Q_DECLARE_METATYPE(CrateCall)
 
 class TestSession : public QObject
 {
@@ -508,17 +510,17 @@ void TestSession::commandLine_data()
     QTest::addColumn<bool>("headless");
     QTest::addColumn<QString>("settingsFile");
 
-    QTest::newRow("none") << QStringList() << int(CommandLine::Run) << false << QString();
-    QTest::newRow("service") << QStringList{"--headless", "--settings", "/etc/b.ini"}
-                             << int(CommandLine::Run) << true << "/etc/b.ini";
-    QTest::newRow("settings=") << QStringList{"--settings=my.ini"} << int(CommandLine::Run) << false
-                               << "my.ini";
-    QTest::newRow("version") << QStringList{"--headless", "--version"}
-                             << int(CommandLine::ShowVersion) << false << QString();
-    QTest::newRow("settings without a file")
-        << QStringList{"--settings"} << int(CommandLine::UsageError) << false << QString();
-    QTest::newRow("stray argument")
-        << QStringList{"brelkcontrol.ini"} << int(CommandLine::UsageError) << false << QString();
+    const auto row = [](const char *name, const QStringList &arguments, int action,
+                        bool headless = false, const QString &settingsFile = QString()) {
+        QTest::newRow(name) << arguments << action << headless << settingsFile;
+    };
+    row("none", {}, CommandLine::Run);
+    row("service", {"--headless", "--settings", "/etc/b.ini"}, CommandLine::Run, true,
+        "/etc/b.ini");
+    row("settings=", {"--settings=my.ini"}, CommandLine::Run, false, "my.ini");
+    row("version", {"--headless", "--version"}, CommandLine::ShowVersion);
+    row("settings without a file", {"--settings"}, CommandLine::UsageError);
+    row("stray argument", {"brelkcontrol.ini"}, CommandLine::UsageError);
 }
 
 void TestSession::commandLine()
@@ -715,20 +717,20 @@ void TestSession::tickAskedWhileTicking()
 
 void TestSession::crateTellsEveryModule_data()
 {
-    QTest::addColumn<int>("event"); // 0: poll stopped, 1: connection failed, 2: connected
+    QTest::addColumn<CrateCall>("event");
     QTest::addColumn<bool>("stale");
     QTest::addColumn<bool>("readingKept");
     QTest::addColumn<bool>("latchKept");
 
-    QTest::newRow("poll stopped") << 0 << true << true << true;
-    QTest::newRow("connection failed") << 1 << true << false << true;
-    QTest::newRow("connected again") << 2 << false << false << false;
+    QTest::newRow("poll stopped") << &Crate::pollStopped << true << true << true;
+    QTest::newRow("connection failed") << &Crate::connectionFailed << true << false << true;
+    QTest::newRow("connected again") << &Crate::connected << false << false << false;
 }
 
 // What happened to the bridge reaches every module of the crate, not the first alone.
 void TestSession::crateTellsEveryModule()
 {
-    QFETCH(int, event);
+    QFETCH(CrateCall, event);
     QFETCH(bool, stale);
     QFETCH(bool, readingKept);
     QFETCH(bool, latchKept);
@@ -742,12 +744,7 @@ void TestSession::crateTellsEveryModule()
         bus->registers[base + 0x30] = EventQUA;
     }
     crate.pollAll();
-    if (event == 0)
-        crate.pollStopped();
-    else if (event == 1)
-        crate.connectionFailed();
-    else
-        crate.connected();
+    (crate.*event)();
     for (const ModuleSession *module : crate.modules()) {
         const QString address = QString::number(module->baseAddress(), 16);
         QVERIFY2(module->isStale() == stale, qPrintable(address));
