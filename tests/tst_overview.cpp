@@ -223,13 +223,23 @@ void TestOverview::rowsShowTheFormsTexts()
                           "Drift chamber|0xDC00|A|1000 V|1234.5 V|1.2340 uA|Manual|",
                           "Drift chamber|0xDC00|B|2000 V|2000.0 V|0.0000 uA|Stable|"}));
 
-    // The latch keeps an event the module no longer reports, until Clear.
+    // The latch gathers the events of the ticks and keeps those the module no longer reports,
+    // until Clear of their channel: the Events cells show it, not the tick's events.
+    const auto latched = [table] {
+        return table->item(2, OverviewWindow::EventsColumn)->text() + QLatin1Char('/') +
+               table->item(3, OverviewWindow::EventsColumn)->text();
+    };
+    rig.set(0x1000, Events, EventTRP);
+    rig.crate->pollAll();
     rig.set(0x1000, Events, 0);
     rig.crate->pollAll();
-    QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QStringLiteral("INH"));
-    rig.crate->modules().at(1)->clearEvents(1);
+    QCOMPARE(latched(), QStringLiteral("TRP/INH"));
+    rig.crate->module(0x1000)->clearEvents(0);
     rig.crate->pollAll();
-    QCOMPARE(table->item(3, OverviewWindow::EventsColumn)->text(), QString());
+    QCOMPARE(latched(), QStringLiteral("/INH"));
+    rig.crate->module(0x1000)->clearEvents(1);
+    rig.crate->pollAll();
+    QCOMPARE(latched(), QStringLiteral("/"));
 }
 
 // Channel A of each further module is set to 1000 V and in a state of its own: its Vmeas, State and

@@ -1,7 +1,6 @@
 // The module session without a window: the reads of one tick in the module's order, the stale
-// rules and the event latch, every command's register writes as the module sees them, the bridge
-// that always closes what it opened, the resolution options of the settings file, and the
-// command line.
+// rules, every command's register writes as the module sees them, the bridge that always closes
+// what it opened, the resolution options of the settings file, and the command line.
 #include "bridge.h"
 #include "commandline.h"
 #include "crate.h"
@@ -65,7 +64,6 @@ private slots:
     void readsOfOneTick();
     void silentModuleGoesStaleAtTheThirdTick_data();
     void silentModuleGoesStaleAtTheThirdTick();
-    void latchKeepsEventsUntilCleared();
     void commandWrites_data();
     void commandWrites();
     void failedReadBackWritesNothing();
@@ -196,23 +194,6 @@ void TestSession::silentModuleGoesStaleAtTheThirdTick()
     QVERIFY(session->poll());
     QCOMPARE(stale.size(), 2);
     QCOMPARE(stale.at(1).at(0).toBool(), false);
-}
-
-void TestSession::latchKeepsEventsUntilCleared()
-{
-    bus->registers[at(0x3C)] = 0x2101;
-    bus->registers[at(0x30)] = 0x2080; // INH on B, QUA on A
-    QVERIFY(session->poll());
-    bus->registers[at(0x30)] = 0x0002; // TRP on A
-    QVERIFY(session->poll());
-    bus->registers[at(0x30)] = 0;
-    QVERIFY(session->poll());
-    QCOMPARE(session->eventLatch(), quint16(0x2082));
-
-    session->clearEvents(0);
-    QCOMPARE(session->eventLatch(), quint16(0x2000));
-    session->clearEvents(1);
-    QCOMPARE(session->eventLatch(), quint16(0));
 }
 
 // Every command as the module sees it, reads and writes in order. A ramp speed re-sends the set
