@@ -247,23 +247,18 @@ void TestOverview::rowsShowTheFormsTexts()
 // plain. A voltage tolerance of 50 V takes back the alarm of 20 V off.
 void TestOverview::alarmColours()
 {
-    // Quiet, a trip, a quench alone, an error, 20 V off while stable, and a trip of channel B.
-    const struct
-    {
-        int status;
-        int events;
-        int vmeas;
-    } states[] = {{0, 0, 1000},    {0, 0x02, 1000}, {0, 0x80, 1000},
-                  {0x80, 0, 1000}, {0, 0, 980},     {0, 0x0200, 1000}};
+    // Status, events and Vmeas A of the modules at 0x1000 to 0x6000: quiet, a trip, a quench
+    // alone, an error, 20 V off while stable, and a trip of channel B.
+    const int states[6][3] = {{0, 0, 1000},    {0, 0x02, 1000}, {0, 0x80, 1000},
+                              {0x80, 0, 1000}, {0, 0, 980},     {0, 0x0200, 1000}};
     QVector<ModuleConfig> modules;
     for (quint32 m = 1; m <= 6; ++m)
         modules << further(m * 0x1000);
     CrateRig rig(modules);
-    for (int m = 0; m < 6; ++m) {
-        rig.set(quint32(m + 1) * 0x1000, {{VsetA, 1000},
-                                          {VmeasA, states[m].vmeas},
-                                          {Status, states[m].status},
-                                          {Events, states[m].events}});
+    for (quint32 m = 1; m <= 6; ++m) {
+        const int *state = states[m - 1];
+        rig.set(m * 0x1000, {{VsetA, 1000}, {Status, state[0]}, {Events, state[1]}});
+        rig.set(m * 0x1000, VmeasA, quint16(state[2]));
     }
     QTableWidget *table = rig.showOverview();
     const QString plain(table->columnCount(), QLatin1Char('-'));
