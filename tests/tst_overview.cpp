@@ -141,16 +141,6 @@ QStringList looks(QTableWidget *table)
     return rows;
 }
 
-// Closes the next message box and keeps what it said.
-void closeNextBox(QString *text)
-{
-    DialogDriver::onNextModal([text](QWidget *widget) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        *text = box ? box->text() : QStringLiteral("not a message box: ") + widget->objectName();
-        widget->close();
-    });
-}
-
 template <typename Widget> Widget *child(QWidget *parent, const char *name)
 {
     auto *widget = parent->findChild<Widget *>(QLatin1String(name));
@@ -607,7 +597,7 @@ void TestOverview::modulesDialogRefuses()
     for (int i = 0; i < moduleCount; ++i)
         modules << further(quint32(i) * 0x100, QStringLiteral("M%1").arg(i));
 
-    QString seen;
+    SeenDialog seen; // the warning box
     bool entryStayedOpen = false;
     int rowsAfter = -1;
     DialogDriver::onModal(QStringLiteral("modulesDialog"), [&](QWidget *dialog) {
@@ -615,11 +605,11 @@ void TestOverview::modulesDialogRefuses()
         if (editRow >= 0)
             table->selectRow(editRow);
         if (address.isEmpty()) {
-            closeNextBox(&seen);
+            DialogDriver::reject(&seen);
         } else {
             DialogDriver::onModal(QStringLiteral("moduleEntryDialog"), [&](QWidget *entry) {
                 child<QComboBox>(entry, "cmbAddress")->setCurrentText(address);
-                closeNextBox(&seen);
+                DialogDriver::reject(&seen);
                 clickDialogButton(entry, QDialogButtonBox::Ok);
                 entryStayedOpen = entry->isVisible();
                 clickDialogButton(entry, QDialogButtonBox::Cancel);
@@ -630,7 +620,7 @@ void TestOverview::modulesDialogRefuses()
         clickDialogButton(dialog, QDialogButtonBox::Ok);
     });
     QVERIFY(editFurtherModules(nullptr, 0xDD00, &modules));
-    QCOMPARE(seen, warning);
+    QCOMPARE(seen.text, warning);
     QCOMPARE(entryStayedOpen, !address.isEmpty());
     QCOMPARE(rowsAfter, moduleCount);
     QCOMPARE(modules.size(), moduleCount);
