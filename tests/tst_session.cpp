@@ -231,14 +231,14 @@ void TestSession::commandWrites_data()
     const QString stored = QStringLiteral("Ramp speed stored; channel A stays off until a new set "
                                           "voltage");
     // A ramp speed of channel A read back in this state and these events: stored alone.
-    const auto off = [free, readBack, stored](const char *name, int status, int events) {
+    const auto storedOnly = [free, readBack, stored](const char *name, int status, int events) {
         QTest::newRow(name) << rampSpeedWrites(0, 50) << free << 0
                             << readBack(status, events, 0x04, 1000) + QList<int>{'W', 0x0C, 50}
                             << stored;
     };
-    off("ramp A, TRP reported now", 0, EventTRP);
-    off("ramp A, INH reported now", 0, EventINH);
-    off("ramp A, state Error", StatusError, 0);
+    storedOnly("ramp A, TRP reported now", 0, EventTRP);
+    storedOnly("ramp A, INH reported now", 0, EventINH);
+    storedOnly("ramp A, state Error", StatusError, 0);
     QTest::newRow("ramp A while channel B is tripped")
         << rampSpeedWrites(0, 50) << free << 0
         << readBack(StatusError << 8, 0x2200, 0x04, 1000) +
@@ -252,7 +252,7 @@ void TestSession::commandWrites_data()
         << QList<int>{'W', 0x44, 1}
         << QStringLiteral("Write to the module at 0x1200 failed (register 0x44): status -1");
 
-    const VoltageCeilings a1500 = VoltageCeilings{{1500}};
+    const VoltageCeilings a1500{{1500}};
     const auto above = [](const char *channel, const char *volts, const char *ceiling) {
         return QStringLiteral("Channel %1 Vset %2 V is above the ceiling of %3 V (VsetMax%1); "
                               "nothing was written")
