@@ -36,7 +36,6 @@ private slots:
     void init();
     void tripBringsTheGroupDown_data();
     void tripBringsTheGroupDown();
-    void absentModuleIsSkippedAndSaid();
     void badGroupsAreIgnored_data();
     void badGroupsAreIgnored();
     void furtherPublishersFollowTheBrokerKeys();
@@ -57,15 +56,12 @@ private:
     // A runtime on the simulator with modules at 0xDD00, 0xDC00 and 0xDE00, and a configured
     // module at 0xDF00 that is not in the crate; the poll is the test's. `general`, `dc00`
     // and `de00`: further keys of the first module and of the modules at 0xDC00 and 0xDE00.
-    void start(const QByteArray &groups, const QByteArray &general = QByteArray(),
-               const QByteArray &dc00 = QByteArray(), const QByteArray &de00 = QByteArray());
-    QStringList events(CrateEvent::Kind kind) const;
+    void start(const QByteArray &groups, const QByteArray &general = {},
+               const QByteArray &dc00 = {}, const QByteArray &de00 = {});
     // The channels of the ramp test's group GEM1 (DD00A, DD00B, DC00A) at 0 V, ramping at
     // 100, 40 and 255 V/s, on the simulator's clock, which the test moves.
-    void startRampGroup(const QByteArray &more = QByteArray(),
-                        const QByteArray &general = QByteArray(),
-                        const QByteArray &dc00 = QByteArray(),
-                        const QByteArray &de00 = QByteArray());
+    void startRampGroup(const QByteArray &more = {}, const QByteArray &general = {},
+                        const QByteArray &dc00 = {}, const QByteArray &de00 = {});
     // One poll interval on the simulator's clock, then a tick of the crate. Every tick is
     // checked: measured and set voltages of neighbours within MaxDifference 400 V (the measured
     // ones plus the tolerance of 10 V).
@@ -123,56 +119,57 @@ void TestRuntime::start(const QByteArray &groups, const QByteArray &general, con
     sim->clearLog();
 }
 
-QStringList TestRuntime::events(CrateEvent::Kind kind) const
-{
-    return eventTexts(*happened, kind);
-}
-
 void TestRuntime::tripBringsTheGroupDown_data()
 {
-    QTest::addColumn<QByteArray>("onTrip");
+    QTest::addColumn<QByteArray>("group"); // the keys of group GEM1
     QTest::addColumn<QString>("inhibit");
     QTest::addColumn<QVector<Write>>("writes");
     QTest::addColumn<QString>("line");
 
+    const auto gem1 = [](const char *onTrip) {
+        return "Channels=DD00A, DD00B, DC00A\nTripRamp=100\nOnTrip=" + QByteArray(onTrip);
+    };
     const Write rampDD00A{0xDD0C, 100}, offDD00A{0xDD34, 0};
     const Write rampDD00B{0xDD10, 100}, offDD00B{0xDD38, 0};
     const Write rampDC00A{0xDC0C, 100}, offDC00A{0xDC34, 0};
     QTest::newRow("rampdown, first channel")
-        << QByteArray("rampdown") << "BRELKSIM_INHIBIT_A"
+        << gem1("rampdown") << "BRELKSIM_INHIBIT_A"
         << QVector<Write>{rampDD00B, offDD00B, rampDC00A, offDC00A}
         << "Group GEM1: channel DD00A tripped, ramping DD00B, DC00A down";
     QTest::newRow("rampdown, middle channel: the one before first")
-        << QByteArray("rampdown") << "BRELKSIM_INHIBIT_B"
+        << gem1("rampdown") << "BRELKSIM_INHIBIT_B"
         << QVector<Write>{rampDD00A, offDD00A, rampDC00A, offDC00A}
         << "Group GEM1: channel DD00B tripped, ramping DD00A, DC00A down";
     QTest::newRow("rampdown, last channel, on another module")
-        << QByteArray("rampdown") << "BRELKSIM_DC00_INHIBIT_A"
+        << gem1("rampdown") << "BRELKSIM_DC00_INHIBIT_A"
         << QVector<Write>{rampDD00B, offDD00B, rampDD00A, offDD00A}
         << "Group GEM1: channel DC00A tripped, ramping DD00B, DD00A down";
     QTest::newRow("off, middle channel")
-        << QByteArray("off") << "BRELKSIM_INHIBIT_B" << QVector<Write>{offDD00A, offDC00A}
+        << gem1("off") << "BRELKSIM_INHIBIT_B" << QVector<Write>{offDD00A, offDC00A}
         << "Group GEM1: channel DD00B tripped, setting DD00A, DC00A to 0 V";
-    QTest::newRow("none") << QByteArray("none") << "BRELKSIM_INHIBIT_B" << QVector<Write>()
-                          << QString();
+    QTest::newRow("none") << gem1("none") << "BRELKSIM_INHIBIT_B" << QVector<Write>() << QString();
+    QTest::newRow("a channel of a module that does not answer is skipped")
+        << QByteArray("Channels=DF00A, DD00A, DE00B\nOnTrip=off") << "BRELKSIM_INHIBIT_A"
+        << QVector<Write>{{0xDE38, 0}}
+        << "Group GEM1: channel DD00A tripped, setting DE00B to 0 V; DF00A skipped: its module "
+           "does not answer";
 }
 
 // The trip is read at one module's part of a tick and the group's other channels, on whatever
 // module, are written before that tick ends; a channel of another group is not touched.
 void TestRuntime::tripBringsTheGroupDown()
 {
-    QFETCH(QByteArray, onTrip);
+    QFETCH(QByteArray, group);
     QFETCH(QString, inhibit);
     QFETCH(QVector<Write>, writes);
     QFETCH(QString, line);
 
-    start("[Group_GEM1]\nChannels=DD00A, DD00B, DC00A\nOnTrip=" + onTrip +
-          "\nTripRamp=100\n[Group_Other]\nChannels=DC00B, DE00A\n");
+    start("[Group_GEM1]\n" + group + "\n[Group_Other]\nChannels=DC00B, DE00A\n");
     QVERIFY(sim->configure(inhibit, QStringLiteral("on")));
     runtime->crate()->pollAll();
     QCOMPARE(sim->writes(), writes);
     if (!line.isEmpty())
-        QCOMPARE(events(CrateEvent::GroupTripped), QStringList{line});
+        QCOMPARE(eventTexts(*happened, CrateEvent::GroupTripped), QStringList{line});
     QVERIFY(runtime->isGroupTripped(QStringLiteral("GEM1")));
     QVERIFY(!runtime->isGroupTripped(QStringLiteral("Other")));
 
@@ -182,50 +179,38 @@ void TestRuntime::tripBringsTheGroupDown()
     QCOMPARE(sim->writes(), QVector<Write>());
 }
 
-void TestRuntime::absentModuleIsSkippedAndSaid()
-{
-    start("[Group_Edge]\nChannels=DF00A, DD00A, DC00B\nOnTrip=off\n");
-    QVERIFY(sim->configure(QStringLiteral("BRELKSIM_INHIBIT_A"), QStringLiteral("on")));
-    runtime->crate()->pollAll();
-    QCOMPARE(sim->writes(), (QVector<Write>{{0xDC38, 0}}));
-    QCOMPARE(events(CrateEvent::GroupTripped),
-             QStringList{"Group Edge: channel DD00A tripped, setting DC00B to 0 V; DF00A skipped: "
-                         "its module does not answer"});
-}
-
 void TestRuntime::badGroupsAreIgnored_data()
 {
     QTest::addColumn<QByteArray>("groups");
     QTest::addColumn<QStringList>("ignored");
 
-    // Group G of DD00A and DC00A with further keys.
-    const auto row = [](const char *name, const QByteArray &keys, const char *reason) {
-        QTest::newRow(name) << "[Group_G]\nChannels=DD00A, DC00A\n" + keys
-                            << QStringList{QStringLiteral("Group G is ignored: ") + reason};
+    // Group `group` with these keys, and the one line that ignores it.
+    const auto row = [](const char *name, const QByteArray &keys, const char *reason,
+                        const char *group = "G") {
+        QTest::newRow(name) << "[Group_" + QByteArray(group) + "]\n" + keys
+                            << QStringList{QStringLiteral("Group %1 is ignored: %2")
+                                               .arg(QLatin1String(group), QLatin1String(reason))};
     };
-    QTest::newRow("channel of a module that is not configured")
-        << QByteArray("[Group_G]\nChannels=DD00A, DB00A\n")
-        << QStringList{"Group G is ignored: channel DB00A is on no configured module"};
+    const QByteArray pair("Channels=DD00A, DC00A\n");
+    row("channel of a module that is not configured", "Channels=DD00A, DB00A\n",
+        "channel DB00A is on no configured module");
     QTest::newRow("channel in two groups: the second goes")
-        << QByteArray("[Group_G1]\nChannels=DD00A, DC00A\n[Group_G2]\nChannels=DE00A, dc00a\n")
+        << "[Group_G1]\n" + pair + "[Group_G2]\nChannels=DE00A, dc00a\n"
         << QStringList{"Group G2 is ignored: channel DC00A is in group G1 already"};
-    row("key with a typo", "OnTrp=off\n", "unknown key OnTrp");
-    row("unknown OnTrip", "OnTrip=rampup\n", "OnTrip takes rampdown, off or none, not \"rampup\"");
-    QTest::newRow("channel that is no channel")
-        << QByteArray("[Group_G]\nChannels=DD00A, DC00C\n")
-        << QStringList{"Group G is ignored: Channels: \"DC00C\" is no channel such as DD00A"};
-    QTest::newRow("one channel")
-        << QByteArray("[Group_G]\nChannels=DD00A\n")
-        << QStringList{"Group G is ignored: Channels must name at least two channels"};
-    row("targets for another count of channels", "Targets=1000\n",
+    row("key with a typo", pair + "OnTrp=off\n", "unknown key OnTrp");
+    row("unknown OnTrip", pair + "OnTrip=rampup\n",
+        "OnTrip takes rampdown, off or none, not \"rampup\"");
+    row("channel that is no channel", "Channels=DD00A, DC00C\n",
+        "Channels: \"DC00C\" is no channel such as DD00A");
+    row("one channel", "Channels=DD00A\n", "Channels must name at least two channels");
+    row("targets for another count of channels", pair + "Targets=1000\n",
         "Targets names 1 set voltages for 2 channels");
-    row("trip ramp beyond the module", "TripRamp=300\n",
+    row("trip ramp beyond the module", pair + "TripRamp=300\n",
         "TripRamp takes 2 to 255 V/s, not \"300\"");
-    row("negative difference", "MaxDifference=-5\n",
+    row("negative difference", pair + "MaxDifference=-5\n",
         "MaxDifference takes volts above 0, not \"-5\"");
-    QTest::newRow("name that is no topic level")
-        << QByteArray("[Group_G+1]\nChannels=DD00A, DC00A\n")
-        << QStringList{"Group G+1 is ignored: a group's name takes letters, digits, - and _ only"};
+    row("name that is no topic level", pair, "a group's name takes letters, digits, - and _ only",
+        "G+1");
 }
 
 // A group that cannot be acted on safely does nothing at all, and says why, once.
@@ -233,7 +218,7 @@ void TestRuntime::badGroupsAreIgnored()
 {
     QFETCH(QByteArray, groups);
     start(groups);
-    QTEST(events(CrateEvent::GroupIgnored), "ignored");
+    QTEST(eventTexts(*happened, CrateEvent::GroupIgnored), "ignored");
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_INHIBIT_A"), QStringLiteral("on")));
     runtime->crate()->pollAll();
     const QVector<ChannelGroup> kept = runtime->channelGroups();
@@ -273,12 +258,8 @@ void TestRuntime::furtherPublishersFollowTheBrokerKeys()
 #endif
 }
 
-namespace {
-
 using Volts = QVector<double>;
 using Steps = QVector<Volts>;
-
-} // namespace
 
 void TestRuntime::stepsKeepNeighboursTogether_data()
 {
@@ -385,7 +366,7 @@ void TestRuntime::groupRampReachesTheTargets()
     startRampGroup("Targets=1600, 1300, 1000\n");
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QString());
     QCOMPARE(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up), QString());
-    QCOMPARE(events(CrateEvent::GroupRamp),
+    QCOMPARE(eventTexts(*happened, CrateEvent::GroupRamp),
              QStringList{"Group GEM1: ramping up to the targets in 4 steps"});
     QVERIFY(
         runtime->groupStateText(QStringLiteral("GEM1")).startsWith(QLatin1String("ramping up 1/")));
@@ -394,7 +375,8 @@ void TestRuntime::groupRampReachesTheTargets()
 
     rampToTheEnd();
     QCOMPARE(runtime->groupStateText(QStringLiteral("GEM1")), QStringLiteral("at targets"));
-    QCOMPARE(events(CrateEvent::GroupRamp).last(), QStringLiteral("Group GEM1: at the targets"));
+    QCOMPARE(eventTexts(*happened, CrateEvent::GroupRamp).last(),
+             QStringLiteral("Group GEM1: at the targets"));
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(volts(i, false), reached[i]);
         QVERIFY(withinVoltageTolerance(volts(i, true), reached[i], 0));
@@ -417,26 +399,20 @@ void TestRuntime::rampStopsWhereItIs_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("said");
 
-    QTest::newRow("trip of the middle channel") << "BRELKSIM_TRIP_B"
-                                                << "tripped"
-                                                << "Group GEM1: channel DD00B tripped, ramping "
-                                                   "DD00A, DC00A down";
-    QTest::newRow("operator's stop") << QString() << "stopped"
-                                     << "Group GEM1: ramp up stopped at step 2/4: stopped by the "
-                                        "operator";
-    QTest::newRow("module that stops answering")
-        << "BRELKSIM_DC00_NO_MODULE"
-        << "stopped"
-        << "Group GEM1: ramp up stopped at step 2/4: module 0xDC00 does not answer";
-    QTest::newRow("module paused for its address dialog")
-        << "paused"
-        << "stopped"
-        << "Group GEM1: ramp up stopped at step 2/4: the module at 0xDC00 is paused";
-    QTest::newRow("write that fails")
-        << "BRELKSIM_WRITES_FAIL"
-        << "stopped"
-        << "Group GEM1: ramp up stopped at step 3/4: DD00A: Write to the module at 0xDD00 failed "
-           "(register 0x34): Input/output error (error -5)";
+    const auto row = [](const char *name, const char *key, const QString &said,
+                        const char *state = "stopped") {
+        QTest::newRow(name) << QString(key) << QString(state) << said;
+    };
+    const QString step2 = QStringLiteral("Group GEM1: ramp up stopped at step 2/4: ");
+    row("trip of the middle channel", "BRELKSIM_TRIP_B",
+        "Group GEM1: channel DD00B tripped, ramping DD00A, DC00A down", "tripped");
+    row("operator's stop", "", step2 + "stopped by the operator");
+    row("module that stops answering", "BRELKSIM_DC00_NO_MODULE",
+        step2 + "module 0xDC00 does not answer");
+    row("module paused for its address dialog", "paused", step2 + "the module at 0xDC00 is paused");
+    row("write that fails", "BRELKSIM_WRITES_FAIL",
+        "Group GEM1: ramp up stopped at step 3/4: DD00A: Write to the module at 0xDD00 failed "
+        "(register 0x34): Input/output error (error -5)");
 }
 
 // In the middle of the ramp: nothing raises a set voltage any more, whatever the ticks read.
@@ -463,7 +439,8 @@ void TestRuntime::rampStopsWhereItIs()
     pollTicks(300);
     QVERIFY(!runtime->isGroupRamping(QStringLiteral("GEM1")));
     QTEST(runtime->groupStateText(QStringLiteral("GEM1")), "state");
-    const QStringList told = events(CrateEvent::GroupRamp) + events(CrateEvent::GroupTripped);
+    const QStringList told = eventTexts(*happened, CrateEvent::GroupRamp) +
+                             eventTexts(*happened, CrateEvent::GroupTripped);
     QVERIFY2(told.contains(said), qPrintable(told.join(QLatin1Char('\n'))));
     sim->clearLog();
     pollTicks(100);
@@ -477,29 +454,22 @@ void TestRuntime::refusedRampWritesNothing_data()
     QTest::addColumn<QByteArray>("general");
     QTest::addColumn<QString>("switchedOff"); // the simulator's key of an HV switch turned off
     QTest::addColumn<QString>("refusal");
-    QTest::addColumn<QString>("code");
 
-    const QByteArray targets("Targets=1000, 800, 600\n");
     QTest::newRow("target above the ceiling")
         << QByteArray("Targets=1600, 1300, 1000\n") << QByteArray("VsetMaxB=1200\n") << QString()
-        << "DD00B target 1300 V is above the ceiling of 1200 V (VsetMaxB)"
-        << "out_of_range";
+        << "DD00B target 1300 V is above the ceiling of 1200 V (VsetMaxB)";
     QTest::newRow("ceiling of a further module")
         << QByteArray("Targets=1000, 1000, 1000\n") << QByteArray() << QString()
-        << "DC00A target 1000 V is above the ceiling of 900 V (VsetMaxA)"
-        << "out_of_range";
+        << "DC00A target 1000 V is above the ceiling of 900 V (VsetMaxA)";
     QTest::newRow("no targets") << QByteArray() << QByteArray() << QString()
-                                << "group GEM1 has no Targets to ramp up to"
-                                << "out_of_range";
+                                << "group GEM1 has no Targets to ramp up to";
     QTest::newRow("targets too far apart")
         << QByteArray("Targets=1600, 1000, 800\n") << QByteArray() << QString()
         << "the targets of DD00A and DD00B (1600 V, 1000 V) lie more than MaxDifference 400 V "
-           "apart"
-        << "out_of_range";
+           "apart";
     QTest::newRow("HV switch off on a further module")
-        << targets << QByteArray() << "BRELKSIM_DC00_HV_A"
-        << "channel DC00A of group GEM1 has its HV switch off"
-        << "hv_off";
+        << QByteArray("Targets=1000, 800, 600\n") << QByteArray() << "BRELKSIM_DC00_HV_A"
+        << "channel DC00A of group GEM1 has its HV switch off";
 }
 
 // A ramp up that could not end at the targets as they stand is refused before any write.
@@ -514,7 +484,9 @@ void TestRuntime::refusedRampWritesNothing()
     startRampGroup(group, general, "VsetMaxA=900\n");
     QString error;
     QTEST(runtime->rampGroup(QStringLiteral("GEM1"), GroupRampDirection::Up, &error), "refusal");
-    QTEST(error, "code");
+    // The code a remote client is answered with.
+    QCOMPARE(error,
+             switchedOff.isEmpty() ? QStringLiteral("out_of_range") : QStringLiteral("hv_off"));
     for (int tick = 0; tick < 20; ++tick)
         rampTick();
     QCOMPARE(sim->writes(), QVector<Write>());
@@ -536,7 +508,6 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
                    ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                    : QStringList();
     };
-    const auto rows = [&lines](const QString &path) { return lines(path).size(); };
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_VSET_A"), QStringLiteral("1234")));
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_DC00_VSET_A"), QStringLiteral("2345")));
     sim->setManualClock(true);
@@ -546,7 +517,7 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
           "LogFile=" + logE.toUtf8() + "\nLogInterval=60\n");
     // The header and the first tick's row, each module's its own.
     for (const QString &log : {logA, logC, logE})
-        QTRY_COMPARE(rows(log), 2);
+        QTRY_COMPARE(lines(log).size(), 2);
     for (const auto &log :
          {qMakePair(logA, QStringLiteral(",1234,")), qMakePair(logC, QStringLiteral(",2345,"))}) {
         const QStringList written = lines(log.first);
@@ -555,10 +526,10 @@ void TestRuntime::tripLogsARowAndMarksTheTrend()
     }
     QVERIFY(sim->configure(QStringLiteral("BRELKSIM_TRIP_A"), QStringLiteral("on")));
     pollTicks(2);
-    QTRY_COMPARE(rows(logA), 3);
-    QTRY_COMPARE(rows(logC), 3);
+    QTRY_COMPARE(lines(logA).size(), 3);
+    QTRY_COMPARE(lines(logC).size(), 3);
     QTest::qWait(50);
-    QCOMPARE(rows(logE), 2);
+    QCOMPARE(lines(logE).size(), 2);
     for (quint32 address : {0xDD00, 0xDC00}) {
         const std::deque<EventMark> &marks =
             runtime->history(runtime->crate()->module(address))->eventMarks().all();
@@ -578,40 +549,37 @@ void TestRuntime::groupCommandAnswers_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("writes");
 
-    // Group GEM1 under the first module's prefix, remote commands allowed, nothing written.
-    const auto row = [](const char *name, const QByteArray &payload, const QByteArray &answer) {
-        QTest::newRow(name) << 0xDD00u << "GEM1" << payload << true << answer << 0;
+    // By default group GEM1 under the first module's prefix, remote commands allowed, nothing
+    // written.
+    const auto row = [](const char *name, const QByteArray &payload, const QByteArray &answer,
+                        int writes = 0, bool allowed = true, quint32 module = 0xDD00,
+                        const char *group = "GEM1") {
+        QTest::newRow(name) << module << QString(group) << payload << allowed << answer << writes;
     };
-    QTest::newRow("targets") << 0xDD00u << "GEM1" << QByteArray(R"({"id":7,"ramp_to":"targets"})")
-                             << true
-                             << QByteArray(
-                                    R"({"command":"ramp_to","id":7,"ok":true,"value":"targets"})")
-                             << 3;
+    row("targets", R"({"id":7,"ramp_to":"targets"})",
+        R"({"command":"ramp_to","id":7,"ok":true,"value":"targets"})", 3);
     row("zero, at zero already", R"({"id":"z","ramp_to":"zero"})",
         R"({"command":"ramp_to","id":"z","ok":true,"value":"zero"})");
     row("stop without a ramp", R"({"ramp_to":"stop"})",
         R"({"command":"ramp_to","id":null,"message":"group GEM1 was not ramping","ok":true,)"
         R"("value":"stop"})");
-    QTest::newRow("not allowed")
-        << 0xDD00u << "GEM1" << QByteArray(R"({"id":1,"ramp_to":"targets"})") << false
-        << QByteArray(R"({"error":"disabled","id":1,"message":"remote commands are not allowed )"
-                      R"(at the panel","ok":false})")
-        << 0;
+    row("not allowed", R"({"id":1,"ramp_to":"targets"})",
+        R"({"error":"disabled","id":1,"message":"remote commands are not allowed at the panel",)"
+        R"("ok":false})",
+        0, false);
     row("unknown direction", R"({"id":2,"ramp_to":"up"})",
         R"({"error":"invalid","id":2,"message":"\"ramp_to\" takes \"targets\", \"zero\" or )"
         R"(\"stop\"","ok":false})");
     row("a channel command's key", R"({"id":3,"vset":100})",
         R"({"error":"invalid","id":3,"message":"unknown key \"vset\"","ok":false})");
-    QTest::newRow("under the prefix of another module of the group")
-        << 0xDC00u << "GEM1" << QByteArray(R"({"id":4,"ramp_to":"targets"})") << true
-        << QByteArray(R"({"error":"invalid","id":4,"message":"no group GEM1 has its first )"
-                      R"(channel on the module at 0xDC00","ok":false})")
-        << 0;
-    QTest::newRow("target above the ceiling")
-        << 0xDE00u << "HIGH" << QByteArray(R"({"id":5,"ramp_to":"targets"})") << true
-        << QByteArray(R"x({"error":"out_of_range","id":5,"message":"DE00A target 2000 V is )x"
-                      R"x(above the ceiling of 1500 V (VsetMaxA)","ok":false})x")
-        << 0;
+    row("under the prefix of another module of the group", R"({"id":4,"ramp_to":"targets"})",
+        R"({"error":"invalid","id":4,"message":"no group GEM1 has its first channel on the )"
+        R"(module at 0xDC00","ok":false})",
+        0, true, 0xDC00);
+    row("target above the ceiling", R"({"id":5,"ramp_to":"targets"})",
+        R"x({"error":"out_of_range","id":5,"message":"DE00A target 2000 V is above the ceiling )x"
+        R"x(of 1500 V (VsetMaxA)","ok":false})x",
+        0, true, 0xDE00, "HIGH");
 }
 
 // What a client reads on `<prefix>/group/<name>/result`, and what reached the bus.
@@ -624,7 +592,7 @@ void TestRuntime::groupCommandAnswers()
 
     startRampGroup("Targets=1600, 1300, 1000\n[Group_HIGH]\nChannels=DE00A, DE00B\n"
                    "Targets=2000, 1900\n",
-                   QByteArray(), QByteArray(), "VsetMaxA=1500\n");
+                   {}, {}, "VsetMaxA=1500\n");
     ModuleSession *module = runtime->crate()->module(prefixModule);
     RemoteConditions conditions;
     conditions.allowed = allowed;
